@@ -1,0 +1,65 @@
+#include "kestrabus.h"
+
+#include "kestrabusimpl.h"
+
+#include <utility>
+
+Kestrabus::Kestrabus(QObject* target, uint8_t protocol)
+    : QObject(nullptr), _kestrabusImpl(std::make_shared<KestrabusImpl>(target, protocol))
+{
+}
+
+std::vector<std::shared_ptr<SerialPortItem>> Kestrabus::getSerialPortList()
+{
+    return _kestrabusImpl->getSerialPortList();
+}
+
+QString Kestrabus::openSerialPort(QString portName, int baudRate)
+{
+    return _kestrabusImpl->openSerialPort(std::move(portName), baudRate);
+}
+
+void Kestrabus::closeSerialPort()
+{
+    _kestrabusImpl->closeSerialPort();
+}
+
+void Kestrabus::cleanUp()
+{
+    _kestrabusImpl->cleanUp();
+}
+
+QByteArray Kestrabus::readPendingSerialData()
+{
+    return _kestrabusImpl->readPendingSerialData();
+}
+
+bool Kestrabus::ping(uint8_t id, std::function<void()> callback)
+{
+    return _kestrabusImpl->ping(id, std::move(callback));
+}
+
+bool Kestrabus::readData(uint8_t id, uint8_t address, uint8_t length, std::function<void()> callback)
+{
+    return _kestrabusImpl->readData(id, address, length, std::move(callback));
+}
+
+bool Kestrabus::writeData(uint8_t id, uint8_t address, const QByteArray& data, std::function<void()> callback)
+{
+    return _kestrabusImpl->writeData(id, address, data, std::move(callback));
+}
+
+bool Kestrabus::reboot(uint8_t id, std::function<void()> callback)
+{
+    return _kestrabusImpl->reboot(id, std::move(callback));
+}
+
+bool Kestrabus::reset(uint8_t id, std::function<void()> callback)
+{
+    return _kestrabusImpl->reset(id, std::move(callback));
+}
+
+void Kestrabus::setPortErrorCallback(std::function<void(QString)> callback)
+{
+    _kestrabusImpl->setPortErrorCallback(std::move(callback));
+}

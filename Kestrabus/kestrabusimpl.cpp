@@ -1,0 +1,158 @@
+#include "kestrabusimpl.h"
+
+#include "serialportbase.h"
+#include "serialportopsp1.h"
+#include "serialportopsp2.h"
+
+#include <QPointer>
+
+namespace {
+
+// How long reboot and reset wait for the servo's first answer bytes.
+constexpr int answerWaitMs = 1000;
+
+std::shared_ptr<SerialPortOps> makeProtocol(uint8_t protocol, std::shared_ptr<QSerialPort> serial)
+{
+    if (protocol == 1)
+        return std::make_shared<SerialPortOpsP1>(std::move(serial));
+    return std::make_shared<SerialPortOpsP2>(std::move(serial));
+}
+
+} // namespace
+
+KestrabusImpl::KestrabusImpl(QObject* target, uint8_t protocol)
+    : QObject(nullptr), _serial(std::make_shared<QSerialPort>(this)), _spo(makeProtocol(protocol, _serial)),
+      _target(target)
+{
+    watchPortErrors();
+}
+
+KestrabusImpl::~KestrabusImpl()
+{
+    // Destroying the port closes it, and closing a failed port can report one more error when the
+    // members declared after the port are already gone.
+    QObject::disconnect(_serial.get(), nullptr, this, nullptr);
+}
+
+std::vector<std::shared_ptr<SerialPortItem>> KestrabusImpl::getSerialPortList()
+{
+    std::vector<std::shared_ptr<SerialPortItem>> ports;
+    for (const QSerialPortInfo& info : SerialPortBase().getAvailablePortInfo())
+        ports.push_back(SerialPortBase::makePortItem(info));
+    return ports;
+}
+
+QString KestrabusImpl::openSerialPort(QString portName, int baudRate)
+{
+    QString result;
+    SerialPortBase base;
+    base.setBaudRate(baudRate);
+    if (base.openSerialPort(_serial, portName))
+        _portErrorReported = false;
+    else
+        result = _serial->errorString();
+    return result;
+}
+
+void KestrabusImpl::closeSerialPort()
+{
+    SerialPortBase().closeSerialPort(_serial);
+}
+
+void KestrabusImpl::cleanUp()
+{
+    QObject::disconnect(_serial.get(), nullptr, nullptr, nullptr);
+    // That also removed the port error watch, which must outlive every transaction.
+    watchPortErrors();
+}
+
+QByteArray KestrabusImpl::readPendingSerialData()
+{
+    return SerialPortBase().readSerialData(_serial);
+}
+
+bool KestrabusImpl::ping(uint8_t id, std::function<void()> callback)
+{
+    connectCallback(std::move(callback));
+    return _spo->ping(id) != 0;
+}
+
+bool KestrabusImpl::readData(uint8_t id, uint8_t address, uint8_t length, std::function<void()> callback)
+{
+    connectCallback(std::move(callback));
+    return _spo->readData(id, address, length);
+}
+
+bool KestrabusImpl::writeData(uint8_t id, uint8_t address, const QByteArray& data,
+                              std::function<void()> callback)
+{
+    // A refused write sends nothing, so nothing should wait for an answer to it.
+    if (data.size() > _spo->maxWriteDataSize())
+        return false;
+    connectCallback(std::move(callback));
+    return _spo->writeData(id, address, data);
+}
+
+bool KestrabusImpl::reboot(uint8_t id, std::function<void()> callback)
+{
+    connectCallback(std::move(callback));
+    const bool sent = _spo->reboot(id);
+    if (sent)
+        waitForFirstAnswer();
+    return sent;
+}
+
+bool KestrabusImpl::reset(uint8_t id, std::function<void()> callback)
+{
+    connectCallback(std::move(callback));
+    const bool sent = _spo->reset(id);
+    if (sent)
+        waitForFirstAnswer();
+    return sent;
+}
+
+void KestrabusImpl::setPortErrorCallback(std::function<void(QString)> callback)
+{
+    _portErrorCallback = std::move(callback);
+}
+
+void KestrabusImpl::connectCallback(std::function<void()> callback)
+{
+    QObject::connect(_serial.get(), &QSerialPort::readyRead, _target, std::move(callback));
+}
+
+void KestrabusImpl::waitForFirstAnswer()
+{
+    // The caller may close the port as soon as this returns, so the answer is awaited here;
+    // readyRead is emitted from inside the wait.
+    _serial->flush();
+    _serial->waitForReadyRead(answerWaitMs);
+}
+
+void KestrabusImpl::watchPortErrors()
+{
+    QObject::connect(_serial.get(), &QSerialPort::errorOccurred, this, &KestrabusImpl::onPortError);
+}
+
+void KestrabusImpl::onPortError(QSerialPort::SerialPortError error)
+{
+    const bool portFailed = error == QSerialPort::ResourceError || error == QSerialPort::ReadError ||
+                            error == QSerialPort::WriteError;
+    // Qt repeats the error for as long as a dead port stays open.
+    if (!portFailed || _portErrorReported || !_portErrorCallback)
+        return;
+    _portErrorReported = true;
+    // Queued: the owner will typically close or destroy the port, which must not happen inside the
+    // port's own signal emission. A pending report is dropped with the target (Qt removes its queued
+    // calls) or with this object (the guard).
+    QPointer<KestrabusImpl> guard(this);
+    std::function<void(QString)> callback = _portErrorCallback;
+    const QString text = _serial->errorString();
+    QMetaObject::invokeMethod(
+        _target,
+        [guard, callback, text] {
+            if (guard)
+                callback(text);
+        },
+        Qt::QueuedConnection);
+}

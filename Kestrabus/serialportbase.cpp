@@ -1,0 +1,81 @@
+#include "serialportbase.h"
+
+#include "serialportitem.h"
+
+SerialPortBase::SerialPortBase() = default;
+
+void SerialPortBase::setBaudRate(int baudRate)
+{
+    _baudRate = baudRate;
+}
+
+int SerialPortBase::getBaudRate() const
+{
+    return _baudRate;
+}
+
+QList<QSerialPortInfo> SerialPortBase::getAvailablePortInfo() const
+{
+    return QSerialPortInfo::availablePorts();
+}
+
+QStringList SerialPortBase::getSerialPortList() const
+{
+    QStringList list;
+    for (const QSerialPortInfo& info : getAvailablePortInfo())
+        list += portRecord(*makePortItem(info));
+    return list;
+}
+
+bool SerialPortBase::openSerialPort(std::shared_ptr<QSerialPort> serial, QString portName)
+{
+    serial->close();
+    serial->setPortName(portName);
+    serial->setBaudRate(_baudRate, QSerialPort::AllDirections);
+    serial->setDataBits(_dataBits);
+    serial->setParity(_parity);
+    serial->setStopBits(_stopBits);
+    serial->setFlowControl(_flowControl);
+    const bool opened = serial->open(QIODevice::ReadWrite);
+    if (opened) {
+        // Some adapters hand over bytes received before the open.
+        serial->clear(QSerialPort::AllDirections);
+        serial->flush();
+    }
+    return opened;
+}
+
+void SerialPortBase::closeSerialPort(std::shared_ptr<QSerialPort> serial)
+{
+    serial->close();
+}
+
+qint64 SerialPortBase::writeSerialData(std::shared_ptr<QSerialPort> serial, const QByteArray& data)
+{
+    serial->clear(QSerialPort::AllDirections);
+    serial->flush();
+    const qint64 written = serial->write(data);
+    serial->flush();
+    return written;
+}
+
+QByteArray SerialPortBase::readSerialData(std::shared_ptr<QSerialPort> serial)
+{
+    return serial->readAll();
+}
+
+std::shared_ptr<SerialPortItem> SerialPortBase::makePortItem(const QSerialPortInfo& info)
+{
+    return std::make_shared<SerialPortItem>(info.portName(), info.systemLocation(), info.description(),
+                                            info.manufacturer(), info.vendorIdentifier(),
+                                            info.productIdentifier());
+}
+
+QStringList SerialPortBase::portRecord(const SerialPortItem& port)
+{
+    static const QString notAvailable = QStringLiteral("N/A");
+    const auto text = [](const QString& value) { return value.isEmpty() ? notAvailable : value; };
+    const auto hex = [](quint16 id) { return id == 0 ? notAvailable : QString::number(id, 16); };
+    return {port.getPortName(),       text(port.getDescription()),    text(port.getManufacturer()),
+            port.getSystemLocation(), hex(port.getVendorIdentifier()), hex(port.getProductIdentifier())};
+}

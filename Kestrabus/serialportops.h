@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QByteArray>
+#include <QMutex>
+#include <QSerialPort>
+
+#include <cstdint>
+#include <memory>
+
+// The requests every bus protocol can send. A protocol object only builds and sends instruction
+// packets; it never waits for or reads the answer.
+//
+// Protocol objects are made with std::make_shared of the concrete class, which destroys them through
+// the concrete type, so the destructor need not be virtual.
+class SerialPortOps
+{
+public:
+    explicit SerialPortOps(std::shared_ptr<QSerialPort> serial) : _serial(std::move(serial)) {}
+
+    virtual uint8_t ping(uint8_t id) = 0;
+    virtual bool readData(uint8_t id, uint8_t address, uint8_t length) = 0;
+    virtual bool writeData(uint8_t id, uint8_t address, const QByteArray& data) = 0;
+    virtual bool reboot(uint8_t id) = 0;
+    virtual bool reset(uint8_t id) = 0;
+    // The largest data block one write can carry; longer writes are refused.
+    virtual int maxWriteDataSize() const = 0;
+
+protected:
+    std::shared_ptr<QSerialPort> _serial;
+    const int mutex_duration_ms = 4;
+    QMutex _serial_mutex;
+};

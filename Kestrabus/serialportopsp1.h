@@ -1,0 +1,32 @@
+#pragma once
+
+#include "packetcodec.h"
+#include "serialportops.h"
+
+// Protocol 1: two-byte header, 8-bit length, additive checksum.
+class SerialPortOpsP1 : public SerialPortOps
+{
+public:
+    explicit SerialPortOpsP1(std::shared_ptr<QSerialPort> serial);
+
+    uint8_t ping(uint8_t id) override;
+    bool readData(uint8_t id, uint8_t address, uint8_t length) override;
+    bool writeData(uint8_t id, uint8_t address, const QByteArray& data) override;
+    bool reboot(uint8_t id) override;
+    bool reset(uint8_t id) override;
+    int maxWriteDataSize() const override;
+
+protected:
+    // A sender that cannot take the bus lock within this time gives up instead of queueing.
+    const int _mutex_duration_ms = 4;
+    QMutex _serial_mutex;
+    const uint8_t _startByte = PacketCodec::protocol1StartByte;
+    const int _idPacketElement = PacketCodec::protocol1IdOffset;
+    const int _lengthPacketElement = PacketCodec::protocol1LengthOffset;
+    const int _instructionPacketElement = PacketCodec::protocol1InstructionOffset;
+
+private:
+    void setPacket(QByteArray& packet, uint8_t id, uint8_t length, uint8_t instruction);
+    void setPacket(QByteArray& packet, uint8_t id, uint8_t length, uint8_t instruction, QByteArray parameters);
+    bool writePacket(QByteArray& packet);
+};

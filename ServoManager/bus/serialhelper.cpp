@@ -1,0 +1,232 @@
+#include "bus/serialhelper.h"
+
+#include <array>
+#include <cmath>
+
+namespace {
+
+// Protocol 2 sizes: an instruction packet is 10 bytes plus its parameters, a status packet
+// 11 bytes plus its parameters.
+constexpr int instructionOverhead = 10;
+constexpr int statusOverhead = 11;
+constexpr int pingParameters = 3; // model number (2), firmware version
+
+constexpr uint8_t instructionPing = 0x01;
+constexpr uint8_t instructionRead = 0x02;
+constexpr uint8_t instructionWrite = 0x03;
+constexpr uint8_t instructionReset = 0x06;
+constexpr uint8_t instructionReboot = 0x08;
+
+// Longest return delay a servo may add (254 × 2 µs), and what USB–serial adapters add: their
+// latency timer (16 ms by default) on the way out and back, plus scheduling slack.
+constexpr int longestReturnDelayUs = 508;
+constexpr int adapterLatencyUs = 2 * 16000 + 2000;
+
+// Register codes of the baud rates, by their position in the program's baud-rate lists.
+constexpr std::array<int, 11> baudRateCodes = {207, 103, 51, 34, 16, 9, 7, 4, 3, 1, 0};
+constexpr int defaultBaudRateIndex = 9; // 1 000 000 baud
+constexpr int defaultBaudRateCode = 1;
+
+} // namespace
+
+SerialHelper::SerialHelper() : _kestrabus(std::make_shared<Kestrabus>(this, 2))
+{
+    qRegisterMetaType<FailureKind>();
+    qRegisterMetaType<RequestInfo>();
+    qRegisterMetaType<uint8_t>("uint8_t");
+    _deadline.setSingleShot(true);
+    _deadline.setTimerType(Qt::PreciseTimer);
+    connect(&_deadline, &QTimer::timeout, this, [this] {
+        if (_pending)
+            finishWithFailure(_framer.failureKind(), 0);
+    });
+}
+
+SerialHelper::~SerialHelper() = default;
+
+std::vector<std::shared_ptr<SerialPortItem>> SerialHelper::getSerialPortList()
+{
+    return _kestrabus->getSerialPortList();
+}
+
+QString SerialHelper::openSerialPort(QString portName, int baudRate)
+{
+    cancelTransaction();
+    const QString error = _kestrabus->openSerialPort(portName, baudRate);
+    _open = error.isEmpty();
+    if (_open)
+        _baudRate = baudRate;
+    return error;
+}
+
+void SerialHelper::closeSerialPort()
+{
+    cancelTransaction();
+    _kestrabus->closeSerialPort();
+    _open = false;
+}
+
+void SerialHelper::setPortErrorCallback(std::function<void(QString)> callback)
+{
+    _kestrabus->setPortErrorCallback(std::move(callback));
+}
+
+int SerialHelper::transactionDeadlineMs(int baudRate, int requestBytes, int answerBytes)
+{
+    const double lineUs = (requestBytes + answerBytes) * 10.0 * 1e6 / std::max(baudRate, 1);
+    return static_cast<int>(std::ceil((lineUs + longestReturnDelayUs + adapterLatencyUs) / 1000.0));
+}
+
+bool SerialHelper::ping(uint8_t id, ResponseCallback callback, FailureCallback onFailure)
+{
+    return startTransaction({id, instructionPing, 0, 0}, instructionOverhead, statusOverhead + pingParameters,
+                            std::move(callback), std::move(onFailure), Collector::Answer,
+                            [&](std::function<void()> collector) { return _kestrabus->ping(id, collector); });
+}
+
+bool SerialHelper::readData(uint8_t id, uint8_t address, uint8_t length, ResponseCallback callback,
+                            FailureCallback onFailure)
+{
+    return startTransaction({id, instructionRead, address, length}, instructionOverhead + 4,
+                            statusOverhead + length, std::move(callback), std::move(onFailure),
+                            Collector::Answer, [&](std::function<void()> collector) {
+                                return _kestrabus->readData(id, address, length, collector);
+                            });
+}
+
+bool SerialHelper::writeData(uint8_t id, uint8_t address, const QByteArray& data, ResponseCallback callback,
+                             FailureCallback onFailure)
+{
+    return startTransaction({id, instructionWrite, address, static_cast<int>(data.size())},
+                            instructionOverhead + 2 + data.size(), statusOverhead, std::move(callback),
+                            std::move(onFailure), Collector::Write, [&](std::function<void()> collector) {
+                                return _kestrabus->writeData(id, address, data, collector);
+                            });
+}
+
+bool SerialHelper::reboot(uint8_t id, ResponseCallback callback, FailureCallback onFailure)
+{
+    return startTransaction({id, instructionReboot, 0, 0}, instructionOverhead, statusOverhead,
+                            std::move(callback), std::move(onFailure), Collector::Answer,
+                            [&](std::function<void()> collector) { return _kestrabus->reboot(id, collector); });
+}
+
+bool SerialHelper::reset(uint8_t id, ResponseCallback callback, FailureCallback onFailure)
+{
+    return startTransaction({id, instructionReset, 0, 0}, instructionOverhead + 1, statusOverhead,
+                            std::move(callback), std::move(onFailure), Collector::Answer,
+                            [&](std::function<void()> collector) { return _kestrabus->reset(id, collector); });
+}
+
+bool SerialHelper::startTransaction(const RequestInfo& info, int requestBytes, int expectedAnswerBytes,
+                                    ResponseCallback callback, FailureCallback onFailure, Collector collector,
+                                    const std::function<bool(std::function<void()>)>& send)
+{
+    // A caller that starts a new request before the last one ended gives that one up.
+    if (_pending)
+        finishWithFailure(_framer.failureKind(), 0);
+
+    // One library connection per transaction, and nothing carried over from the last one.
+    _kestrabus->cleanUp();
+    _framer.reset(info.id, expectedAnswerBytes);
+    _request = info;
+    _expectedLength = expectedAnswerBytes;
+    _responseCallback = std::move(callback);
+    _failureCallback = std::move(onFailure);
+    _collector = collector;
+    _pending = true;
+    _deadline.start(transactionDeadlineMs(_baudRate, requestBytes, expectedAnswerBytes));
+
+    const bool sent = send(collector == Collector::Write ? std::function<void()>([this] { writeDataCallback(); })
+                                                         : std::function<void()>([this] { readDataCallback(); }));
+    if (!sent && _pending)
+        endTransaction();
+    return sent;
+}
+
+void SerialHelper::readDataCallback()
+{
+    collect();
+}
+
+void SerialHelper::writeDataCallback()
+{
+    collect();
+}
+
+void SerialHelper::collect()
+{
+    const QByteArray bytes = _kestrabus->readPendingSerialData();
+    if (!_pending || bytes.isEmpty())
+        return;
+    if (_framer.feed(bytes) == StatusPacketFramer::State::Complete)
+        finishWithPacket(_framer.packet());
+}
+
+void SerialHelper::finishWithPacket(const QByteArray& packet)
+{
+    const RequestInfo request = _request;
+    const uint8_t errorByte = static_cast<uint8_t>(packet.at(8));
+    const Collector collector = _collector;
+    const ResponseCallback callback = _responseCallback;
+    const FailureCallback onFailure = _failureCallback;
+    const bool whole = packet.size() == _expectedLength;
+    endTransaction();
+
+    if (collector == Collector::Write) {
+        emit writeAcknowledged(request, errorByte);
+        if (errorByte != 0 && onFailure)
+            onFailure(FailureKind::Refused, request, errorByte);
+        return;
+    }
+    if (!whole) {
+        // An error status without the data asked for: nothing to decode.
+        emit transactionFailed(FailureKind::Refused, request, errorByte);
+        if (onFailure)
+            onFailure(FailureKind::Refused, request, errorByte);
+        return;
+    }
+    if (callback)
+        callback(packet);
+}
+
+void SerialHelper::finishWithFailure(FailureKind kind, uint8_t errorByte)
+{
+    const RequestInfo request = _request;
+    const FailureCallback onFailure = _failureCallback;
+    endTransaction();
+    emit transactionFailed(kind, request, errorByte);
+    if (onFailure)
+        onFailure(kind, request, errorByte);
+}
+
+void SerialHelper::cancelTransaction()
+{
+    if (_pending)
+        endTransaction();
+}
+
+void SerialHelper::endTransaction()
+{
+    _pending = false;
+    _deadline.stop();
+    _responseCallback = nullptr;
+    _failureCallback = nullptr;
+    _kestrabus->cleanUp();
+}
+
+int SerialHelper::baudRateToIndex(int code)
+{
+    for (size_t i = 0; i < baudRateCodes.size(); ++i) {
+        if (baudRateCodes[i] == code)
+            return static_cast<int>(i);
+    }
+    return defaultBaudRateIndex;
+}
+
+int SerialHelper::indexToBaudRate(int index)
+{
+    if (index < 0 || index >= static_cast<int>(baudRateCodes.size()))
+        return defaultBaudRateCode;
+    return baudRateCodes[static_cast<size_t>(index)];
+}

@@ -1,0 +1,110 @@
+#pragma once
+
+#include "bus/statuspacketframer.h"
+
+#include <kestrabus.h>
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+// What a transaction asked for; handed back with every outcome so callers can say which
+// request failed.
+struct RequestInfo
+{
+    uint8_t id = 0;
+    uint8_t instruction = 0;
+    uint8_t address = 0;
+    int length = 0; // bytes read, or data bytes written
+};
+Q_DECLARE_METATYPE(RequestInfo)
+
+// The program's way onto the bus: one Protocol 2 transaction at a time on one port, each
+// with a deadline. Whole, checked answers reach the caller's callback once; every failure
+// reaches transactionFailed (and the request's own failure callback, if it gave one).
+class SerialHelper : public QObject
+{
+    Q_OBJECT
+
+public:
+    using ResponseCallback = std::function<void(QByteArray)>;
+    using FailureCallback = std::function<void(FailureKind, const RequestInfo&, uint8_t errorByte)>;
+
+    SerialHelper();
+    ~SerialHelper() override;
+
+    std::vector<std::shared_ptr<SerialPortItem>> getSerialPortList();
+    QString openSerialPort(QString portName, int baudRate);
+    void closeSerialPort();
+    bool isOpen() const { return _open; }
+    int baudRate() const { return _baudRate; }
+
+    bool ping(uint8_t id, ResponseCallback callback, FailureCallback onFailure = {});
+    bool readData(uint8_t id, uint8_t address, uint8_t length, ResponseCallback callback,
+                  FailureCallback onFailure = {});
+    // The answer callback of a write is never called; the write's outcome goes to
+    // writeAcknowledged or transactionFailed (and onFailure).
+    bool writeData(uint8_t id, uint8_t address, const QByteArray& data, ResponseCallback callback,
+                   FailureCallback onFailure = {});
+    bool reboot(uint8_t id, ResponseCallback callback, FailureCallback onFailure = {});
+    bool reset(uint8_t id, ResponseCallback callback, FailureCallback onFailure = {});
+
+    // True while a transaction waits for its answer or its deadline.
+    bool isBusy() const { return _pending; }
+    // Drops the transaction in progress without reporting it.
+    void cancelTransaction();
+
+    // Port failure while open (adapter unplugged, read error), called in this object's thread.
+    void setPortErrorCallback(std::function<void(QString)> callback);
+
+    int baudRateToIndex(int code);
+    int indexToBaudRate(int index);
+
+    // Milliseconds a transaction may take at this baud rate before it counts as failed.
+    static int transactionDeadlineMs(int baudRate, int requestBytes, int answerBytes);
+
+    void readDataCallback();
+    void writeDataCallback();
+
+signals:
+    void queueRequest(unsigned char id, unsigned char address, const QByteArray& data,
+                      std::function<void(QByteArray)> callback);
+    void startScheduler(int);
+    void stopScheduler();
+
+    void transactionFailed(FailureKind kind, const RequestInfo& request, uint8_t errorByte);
+    void writeAcknowledged(const RequestInfo& request, uint8_t errorByte);
+
+private:
+    enum class Collector
+    {
+        Answer,
+        Write
+    };
+    bool startTransaction(const RequestInfo& info, int requestBytes, int expectedAnswerBytes,
+                          ResponseCallback callback, FailureCallback onFailure, Collector collector,
+                          const std::function<bool(std::function<void()>)>& send);
+    void collect();
+    void finishWithPacket(const QByteArray& packet);
+    void finishWithFailure(FailureKind kind, uint8_t errorByte);
+    void endTransaction();
+
+    std::shared_ptr<Kestrabus> _kestrabus;
+    ResponseCallback _responseCallback;
+    int _expectedLength = 0;
+
+    FailureCallback _failureCallback;
+    StatusPacketFramer _framer;
+    RequestInfo _request;
+    Collector _collector = Collector::Answer;
+    bool _pending = false;
+    bool _open = false;
+    int _baudRate = 1000000;
+    QTimer _deadline;
+};

@@ -1,0 +1,22 @@
+#pragma once
+
+#include "device/idevice.h"
+
+#include <map>
+
+// The Dynamixel AX-12: a 50-byte control table, a few field ranges and no register
+// descriptions, so the register view stays empty for it.
+class DynamixelAx12 : public IDevice
+{
+public:
+    DynamixelAx12();
+
+    int getMemoryUpperLimit() const override;
+    std::unique_ptr<FieldDeviceMetadata> getFieldDeviceMetadata(const QString& name) const override;
+    std::unique_ptr<RegisterDeviceMetadata> getRegisterDeviceMetadata(unsigned short address) const override;
+    int getRegisterBankRowCount(RegisterBank bank) const override;
+    bool isCurrentReadingEnabled() const override;
+
+private:
+    const std::map<QString, FieldDeviceMetadata> _fieldMap;
+};

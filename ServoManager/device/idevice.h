@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+
+class IFieldDependency;
+
+// One table of the register view per bank.
+enum class RegisterBank : int32_t
+{
+    NonVolatileBank1 = 0,
+    NonVolatileBank2 = 1,
+    VolatileBank1 = 2,
+    VolatileBank2 = 3,
+};
+
+// Range of one edit-view field for a model: raw register values rawMin..rawMax stand for
+// min..max in the default unit of the field's quantity (linear in between). All four zero
+// means the field has no numeric range (combo boxes whose items are fixed by the form).
+struct FieldDeviceMetadata
+{
+    int32_t rawMin;
+    int32_t rawMax;
+    double min;
+    double max;
+    // Shared with every copy handed out; run when the field's value is refreshed.
+    std::shared_ptr<IFieldDependency> dependency;
+};
+
+// Where the register view shows one register address, and whether the user may write it.
+struct RegisterDeviceMetadata
+{
+    RegisterBank bank;
+    uint16_t row;
+    int32_t writable;
+    QString description;
+};
+
+// A servo model. Models are immutable once built and are owned only through
+// std::shared_ptr<IDevice> made from the concrete class, so the destructor is protected
+// rather than virtual.
+class IDevice
+{
+public:
+    // Number of control-table bytes one poll reads, from address 0.
+    virtual int getMemoryUpperLimit() const = 0;
+    // A fresh copy; throws std::out_of_range for a name the model does not know.
+    virtual std::unique_ptr<FieldDeviceMetadata> getFieldDeviceMetadata(const QString& name) const = 0;
+    // A fresh copy, or empty for an address the model does not list.
+    virtual std::unique_ptr<RegisterDeviceMetadata>
+    getRegisterDeviceMetadata(unsigned short address) const = 0;
+    virtual int getRegisterBankRowCount(RegisterBank bank) const = 0;
+    virtual bool isCurrentReadingEnabled() const = 0;
+
+protected:
+    ~IDevice() = default;
+};

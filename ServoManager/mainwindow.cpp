@@ -1,0 +1,375 @@
+#include "mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include "bus/devicehelper.h"
+#include "bus/portdiagnostics.h"
+#include "bus/serialhelper.h"
+#include "bus/uischeduler.h"
+#include "device/uiregisterhelper.h"
+#include "settings/settingsdialog.h"
+#include "settings/settingshelper.h"
+#include "views/registerview.h"
+
+#include <QCloseEvent>
+#include <QLabel>
+#include <QSpinBox>
+#include <QStatusBar>
+
+namespace {
+const QString keyGeometry = QStringLiteral("geometry");
+const QString keyWindowState = QStringLiteral("windowState");
+const QString keyPollingInterval = QStringLiteral("pollingInterval");
+const QString keyServoId = QStringLiteral("servoId");
+constexpr int closeDelayMs = 100;
+constexpr int trafficRefreshMs = 1000;
+} // namespace
+
+MainWindow::MainWindow(QWidget* parent)
+    : QMainWindow(parent), ui(new Ui::MainWindow),
+      _settings(std::make_shared<Settings>(QStringLiteral("main window settings"))),
+      _settingsDialog(std::make_shared<SettingsDialog>(nullptr)), _serialHelper(std::make_shared<SerialHelper>())
+{
+    Q_INIT_RESOURCE(images);
+    ui->setupUi(this);
+
+    auto deviceHelper = DeviceHelper::getInstance(_serialHelper, [this] { on_DeviceInitialised(); });
+    connect(deviceHelper.get(), &DeviceHelper::identificationFailed, this, &MainWindow::onIdentificationFailed);
+    _serialHelper->setPortErrorCallback([this](QString error) { onPortFailed(error); });
+
+    if (!UiRegisterHelper::_instance)
+        UiRegisterHelper::_instance = std::make_shared<UiRegisterHelper>();
+    _uiRegisterHelper = UiRegisterHelper::_instance;
+
+    initActions();
+    addToolBarComponents();
+    initToolBarConnections();
+    setScreenRect();
+
+    _trafficLabel = new QLabel(this);
+    _trafficLabel->setObjectName(QStringLiteral("trafficLabel"));
+    statusBar()->addPermanentWidget(_trafficLabel);
+    _trafficRefresh.setInterval(trafficRefreshMs);
+    connect(&_trafficRefresh, &QTimer::timeout, this, &MainWindow::refreshTrafficLabel);
+
+    ui->tabWidget->setAutoFillBackground(true);
+    statusBar()->showMessage(tr("Disconnected"));
+}
+
+MainWindow::~MainWindow()
+{
+    delete ui;
+    ui = nullptr;
+    if (_scheduler)
+        _scheduler->stopScheduler();
+    // These process-wide helpers hold callbacks into this window and pointers into its form.
+    if (DeviceHelper::_instance)
+        disconnect(DeviceHelper::_instance.get(), nullptr, this, nullptr);
+    DeviceHelper::_instance.reset();
+    UiRegisterHelper::_instance.reset();
+}
+
+QAction* MainWindow::getConnectAction()
+{
+    return ui->actionConnect;
+}
+
+QAction* MainWindow::getDisconnectAction()
+{
+    return ui->actionDisconnect;
+}
+
+QAction* MainWindow::getQuitAction()
+{
+    return ui->actionQuit;
+}
+
+QAction* MainWindow::getSettingsAction()
+{
+    return ui->actionSettings;
+}
+
+QAction* MainWindow::getSearchAction()
+{
+    return ui->actionSearch;
+}
+
+QAction* MainWindow::getAboutAction()
+{
+    return ui->actionAbout;
+}
+
+QAction* MainWindow::getRebootAction()
+{
+    return ui->actionReboot;
+}
+
+QAction* MainWindow::getResetAction()
+{
+    return ui->actionReset;
+}
+
+std::shared_ptr<PhysicalQuantities> MainWindow::getPhysicalQuantityUnits()
+{
+    return _settingsDialog->unitsSettings();
+}
+
+void MainWindow::initActions()
+{
+    setIdleActions(true);
+}
+
+void MainWindow::setIdleActions(bool idle)
+{
+    ui->actionConnect->setEnabled(idle);
+    ui->actionDisconnect->setEnabled(!idle);
+    ui->actionSettings->setEnabled(idle);
+    ui->actionSearch->setEnabled(idle);
+    ui->actionReboot->setEnabled(idle);
+    ui->actionReset->setEnabled(idle);
+    if (_servoIdSpinBox) {
+        _servoIdSpinBox->setEnabled(idle);
+        _pollingIntervalSpinBox->setEnabled(idle);
+    }
+}
+
+void MainWindow::addToolBarComponents()
+{
+    _pollingIntervalLabel = std::make_shared<QLabel>(tr("Polling interval (ms): "), ui->toolBar);
+    ui->toolBar->addWidget(_pollingIntervalLabel.get());
+    _pollingIntervalSpinBox = std::make_shared<QSpinBox>(ui->toolBar);
+    _pollingIntervalSpinBox->setObjectName(QStringLiteral("pollingIntervalSpinBox"));
+    _pollingIntervalSpinBox->setMinimum(10);
+    _pollingIntervalSpinBox->setMaximum(5000);
+    _pollingIntervalSpinBox->setSingleStep(10);
+    _pollingIntervalSpinBox->setValue(_settings->getValue(keyPollingInterval, 500).toInt());
+    ui->toolBar->addWidget(_pollingIntervalSpinBox.get());
+    ui->toolBar->addSeparator();
+    _servoAddressLabel = std::make_shared<QLabel>(tr("Servo address: "), ui->toolBar);
+    ui->toolBar->addWidget(_servoAddressLabel.get());
+    _servoIdSpinBox = std::make_shared<QSpinBox>(ui->toolBar);
+    _servoIdSpinBox->setObjectName(QStringLiteral("servoIdSpinBox"));
+    _servoIdSpinBox->setMinimum(0);
+    _servoIdSpinBox->setMaximum(253);
+    _servoIdSpinBox->setValue(_settings->getValue(keyServoId, 0).toInt());
+    ui->toolBar->addWidget(_servoIdSpinBox.get());
+}
+
+void MainWindow::initToolBarConnections()
+{
+    connect(_pollingIntervalSpinBox.get(), QOverload<int>::of(&QSpinBox::valueChanged), this,
+            &MainWindow::on_pollingIntervalSpinBoxValueChanged);
+    connect(_servoIdSpinBox.get(), QOverload<int>::of(&QSpinBox::valueChanged), this,
+            &MainWindow::on_idSpinBoxValueChanged);
+    connect(ui->actionQuit, &QAction::triggered, this, &MainWindow::close);
+    connect(ui->actionSettings, &QAction::triggered, _settingsDialog.get(), &SettingsDialog::show);
+}
+
+void MainWindow::setScreenRect()
+{
+    restoreGeometry(_settings->getValue(keyGeometry, QVariant()).toByteArray());
+    restoreState(_settings->getValue(keyWindowState, QVariant()).toByteArray(), 0);
+}
+
+bool MainWindow::openPort()
+{
+    const PortSettings port = _settingsDialog->portSettings();
+    const QString error = _serialHelper->openSerialPort(port.name, port.baudRate);
+    if (!error.isEmpty()) {
+        showMessage(QMessageBox::Critical, tr("Error"), portOpenErrorText(port.name, error));
+        return false;
+    }
+    _connectedPort = port.name;
+    _connectedBaudRate = port.baudRate;
+    return true;
+}
+
+void MainWindow::on_actionConnect_triggered()
+{
+    // A disconnect moments ago must not close the port we are about to open.
+    if (_closeDelayTimerId != 0) {
+        killTimer(_closeDelayTimerId);
+        _closeDelayTimerId = 0;
+    }
+    if (!openPort())
+        return;
+
+    const int servoId = _servoIdSpinBox->value();
+    _state = ConnectionState::Connecting;
+    _scheduler = std::make_shared<UiScheduler>(servoId, _serialHelper);
+    setIdleActions(false);
+    RegisterView::_instance->connected();
+    DeviceHelper::getInstance()->triggerDeviceInfoRead(servoId);
+}
+
+void MainWindow::on_DeviceInitialised()
+{
+    // An answer that arrives after the user gave up on the connection starts nothing.
+    if (_state != ConnectionState::Connecting || !_scheduler)
+        return;
+    _state = ConnectionState::Connected;
+    statusBar()->showMessage(tr("Connected"));
+    _scheduler->startScheduler(_pollingIntervalSpinBox->value());
+    refreshTrafficLabel();
+    _trafficRefresh.start();
+}
+
+void MainWindow::on_actionDisconnect_triggered()
+{
+    if (_scheduler)
+        _scheduler->stopScheduler();
+    _serialHelper->cancelTransaction();
+    _state = ConnectionState::Disconnected;
+    _trafficRefresh.stop();
+    RegisterView::_instance->disconnected();
+    setIdleActions(true);
+    if (_closeDelayTimerId == 0)
+        _closeDelayTimerId = startTimer(closeDelayMs);
+    statusBar()->showMessage(tr("Disconnected"));
+}
+
+void MainWindow::timerEvent(QTimerEvent* event)
+{
+    if (event->timerId() != _closeDelayTimerId) {
+        QMainWindow::timerEvent(event);
+        return;
+    }
+    killTimer(_closeDelayTimerId);
+    _closeDelayTimerId = 0;
+    _serialHelper->closeSerialPort();
+}
+
+void MainWindow::onIdentificationFailed(int id, FailureKind kind)
+{
+    if (_state != ConnectionState::Connecting)
+        return;
+    ui->actionDisconnect->trigger();
+    showMessage(QMessageBox::Critical, tr("Error"),
+                tr("No answer from servo id %1 at %2 baud on %3 (%4).")
+                    .arg(id)
+                    .arg(_connectedBaudRate)
+                    .arg(_connectedPort, failureKindText(kind)));
+}
+
+void MainWindow::onPortFailed(const QString& error)
+{
+    if (_state == ConnectionState::Disconnected)
+        return;
+    // Leave exactly as the user would, then close the dead port at once.
+    ui->actionDisconnect->trigger();
+    if (_closeDelayTimerId != 0) {
+        killTimer(_closeDelayTimerId);
+        _closeDelayTimerId = 0;
+    }
+    _serialHelper->closeSerialPort();
+    showMessage(QMessageBox::Critical, tr("Error"),
+                tr("The serial port %1 failed: %2\nThe connection was closed.").arg(_connectedPort, error));
+}
+
+void MainWindow::on_actionReboot_triggered()
+{
+    if (!openPort())
+        return;
+    const int servoId = _servoIdSpinBox->value();
+    const bool sent = DeviceHelper::getInstance()->triggerDeviceReboot(
+        servoId, [this](QByteArray response) { rebootAcknowledgeCallback(response); },
+        [this, servoId] {
+            showMessage(QMessageBox::Critical, tr("Error"),
+                        tr("No answer from servo id %1 to the reboot request.").arg(servoId));
+        });
+    if (!sent)
+        showMessage(QMessageBox::Critical, tr("Error"), tr("Error occurred during reboot operation"));
+}
+
+void MainWindow::on_actionReset_triggered()
+{
+    if (!openPort())
+        return;
+    const int servoId = _servoIdSpinBox->value();
+    const bool sent = DeviceHelper::getInstance()->triggerDeviceReset(
+        servoId, [this](QByteArray response) { resetAcknowledgeCallback(response); },
+        [this, servoId] {
+            showMessage(QMessageBox::Critical, tr("Error"),
+                        tr("No answer from servo id %1 to the factory reset request.").arg(servoId));
+        });
+    if (!sent)
+        showMessage(QMessageBox::Critical, tr("Error"), tr("Error occurred during factory reset operation"));
+}
+
+namespace {
+// Status packet positions: id at 4, error byte at 8.
+int acknowledgedId(const QByteArray& response)
+{
+    return response.size() > 4 ? static_cast<uint8_t>(response.at(4)) : 0;
+}
+
+bool acknowledgedWithError(const QByteArray& response)
+{
+    return response.size() > 8 && response.at(8) != 0;
+}
+} // namespace
+
+void MainWindow::rebootAcknowledgeCallback(QByteArray response)
+{
+    const int id = acknowledgedId(response);
+    if (acknowledgedWithError(response))
+        showMessage(QMessageBox::Critical, tr("Error"), tr("Error during reboot of Velkora servo id:%1").arg(id));
+    else
+        showMessage(QMessageBox::Information, tr("Success"),
+                    tr("Velkora servo id:%1 was rebooted successfully").arg(id));
+}
+
+void MainWindow::resetAcknowledgeCallback(QByteArray response)
+{
+    const int id = acknowledgedId(response);
+    if (acknowledgedWithError(response))
+        showMessage(QMessageBox::Critical, tr("Error"),
+                    tr("Error during factory reset of Velkora servo id:%1").arg(id));
+    else
+        showMessage(QMessageBox::Information, tr("Success"),
+                    tr("Factory reset of Velkora servo id:%1 was successful").arg(id));
+}
+
+void MainWindow::on_actionAbout_triggered()
+{
+    showMessage(QMessageBox::Information, tr("About Velkora Servo Manager"),
+                tr("Velkora Servo Manager %1\nBuilt with Qt %2, running on Qt %3.\n\n"
+                   "Configure and watch smart servo motors on a half-duplex serial bus.")
+                    .arg(QStringLiteral(VSM_VERSION), QStringLiteral(QT_VERSION_STR), QString::fromLatin1(qVersion())));
+}
+
+void MainWindow::on_idSpinBoxValueChanged(int value)
+{
+    _settings->setValue(keyServoId, value);
+}
+
+void MainWindow::on_pollingIntervalSpinBoxValueChanged(int value)
+{
+    _settings->setValue(keyPollingInterval, value);
+}
+
+void MainWindow::on_updateId(int id)
+{
+    _servoIdSpinBox->setValue(id);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    _settings->setValue(keyGeometry, saveGeometry());
+    _settings->setValue(keyWindowState, saveState(0));
+    QMainWindow::closeEvent(event);
+}
+
+void MainWindow::refreshTrafficLabel()
+{
+    if (!_scheduler)
+        return;
+    _trafficLabel->setText(_scheduler->takeStatisticsSummary());
+}
+
+void MainWindow::showMessage(QMessageBox::Icon icon, const QString& title, const QString& text)
+{
+    // Not exec(): the window keeps running (and tests can find and close the box).
+    auto* box = new QMessageBox(icon, title, text, QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+}

@@ -1,0 +1,104 @@
+#pragma once
+
+#include <QByteArray>
+#include <QMainWindow>
+#include <QMessageBox>
+#include <QTimer>
+
+#include <memory>
+
+class QAction;
+class QLabel;
+class QSpinBox;
+class SerialHelper;
+class SettingsDialog;
+class Settings;
+class UiRegisterHelper;
+class UiScheduler;
+struct PhysicalQuantities;
+enum class FailureKind;
+
+namespace Ui {
+class MainWindow;
+}
+
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    QAction* getConnectAction();
+    QAction* getDisconnectAction();
+    QAction* getQuitAction();
+    QAction* getSettingsAction();
+    QAction* getSearchAction();
+    QAction* getAboutAction();
+    QAction* getRebootAction();
+    QAction* getResetAction();
+
+    std::shared_ptr<PhysicalQuantities> getPhysicalQuantityUnits();
+
+    // For the status bar's traffic summary and for tests and benchmarks.
+    std::shared_ptr<UiScheduler> scheduler() const { return _scheduler; }
+    std::shared_ptr<SerialHelper> serialHelper() const { return _serialHelper; }
+    SettingsDialog* settingsDialog() const { return _settingsDialog.get(); }
+    QLabel* trafficLabel() const { return _trafficLabel; }
+
+public slots:
+    void on_actionConnect_triggered();
+    void on_actionDisconnect_triggered();
+    void on_actionReboot_triggered();
+    void on_actionReset_triggered();
+    void on_actionAbout_triggered();
+    void on_idSpinBoxValueChanged(int value);
+    void on_pollingIntervalSpinBoxValueChanged(int value);
+    void on_updateId(int id);
+
+protected:
+    void timerEvent(QTimerEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    enum class ConnectionState
+    {
+        Disconnected,
+        Connecting,
+        Connected
+    };
+
+    void initActions();
+    void addToolBarComponents();
+    void initToolBarConnections();
+    void setScreenRect();
+    void on_DeviceInitialised();
+    void rebootAcknowledgeCallback(QByteArray response);
+    void resetAcknowledgeCallback(QByteArray response);
+
+    bool openPort();
+    void setIdleActions(bool idle);
+    void onIdentificationFailed(int id, FailureKind kind);
+    void onPortFailed(const QString& error);
+    void refreshTrafficLabel();
+    void showMessage(QMessageBox::Icon icon, const QString& title, const QString& text);
+
+    Ui::MainWindow* ui;
+    std::shared_ptr<Settings> _settings;
+    std::shared_ptr<SettingsDialog> _settingsDialog;
+    std::shared_ptr<QLabel> _servoAddressLabel;
+    std::shared_ptr<QSpinBox> _servoIdSpinBox;
+    std::shared_ptr<QLabel> _pollingIntervalLabel;
+    std::shared_ptr<QSpinBox> _pollingIntervalSpinBox;
+    std::shared_ptr<UiRegisterHelper> _uiRegisterHelper;
+    std::shared_ptr<SerialHelper> _serialHelper;
+    std::shared_ptr<UiScheduler> _scheduler;
+    int _closeDelayTimerId = 0;
+
+    ConnectionState _state = ConnectionState::Disconnected;
+    QString _connectedPort;
+    int _connectedBaudRate = 0;
+    QLabel* _trafficLabel = nullptr;
+    QTimer _trafficRefresh;
+};

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QSettings>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+#include <memory>
+
+class SerialPortItem;
+
+// One group of the program's persistent settings. Every object opens its own QSettings on
+// the same store; Qt writes changes back on its own.
+class Settings
+{
+public:
+    explicit Settings(QString group);
+
+    QVariant getValue(const QString& key, const QVariant& defaultValue) const;
+    void setValue(const QString& key, const QVariant& value);
+
+private:
+    std::shared_ptr<QSettings> _settings;
+    QString _group;
+};
+
+// The serial port chosen in the settings. Only the name and the baud rate vary; the line
+// itself always runs 8N1.
+struct PortSettings
+{
+    QString name;
+    qint32 baudRate = 0;
+    int dataBits = 0;
+    QString stringDataBits;
+    int parity = 0;
+    QString stringParity;
+    int stopBits = 0;
+    QString stringStopBits;
+};
+
+// The six strings a port list keeps per port: name, description, manufacturer, system
+// location, vendor id and product id (lower-case hexadecimal). Missing texts and zero ids
+// read "N/A".
+QStringList serialPortRecord(const SerialPortItem& port);
+
+// The device file behind a port name, resolved the way QSerialPort resolves it: a path stays
+// as it is, any other name is taken under /dev/.
+QString portSystemLocation(const QString& portName);

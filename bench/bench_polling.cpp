@@ -1,0 +1,140 @@
+// Polls a simulated servo through the whole program and prints what it achieved:
+// polls per second, failed transactions, GUI-thread time per poll, process CPU; then the
+// decoder alone on a recorded answer.
+//   bench_polling [seconds] [interval-ms]
+
+#include "bus/serialhelper.h"
+#include "bus/uischeduler.h"
+#include "device/uiregisterhelper.h"
+#include "mainwindow.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QSettings>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+double cpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+double percentile(std::vector<qint64> values, double fraction)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const size_t index = std::min(values.size() - 1, static_cast<size_t>(fraction * (values.size() - 1) + 0.5));
+    return values[index] / 1000.0; // µs
+}
+
+void runEvents(int ms)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    const int seconds = argc > 1 ? atoi(argv[1]) : 20;
+    const int interval = argc > 2 ? atoi(argv[2]) : 10;
+
+    QTemporaryDir home;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, home.path());
+    const QString link = home.filePath("velkora-sim");
+
+    // The simulator runs as its own process so that the CPU figure is the program's alone.
+    QProcess simulator;
+    simulator.setProgram(QStringLiteral(VSM_SIMULATOR_PATH));
+    simulator.setArguments({"--link", link, "--quiet"});
+    simulator.start();
+    if (!simulator.waitForStarted(5000)) {
+        std::fprintf(stderr, "cannot start %s\n", VSM_SIMULATOR_PATH);
+        return 1;
+    }
+    for (int i = 0; i < 200 && !QFileInfo::exists(link); ++i)
+        QThread::msleep(10);
+
+    {
+        QSettings settings(QStringLiteral("Tessaphor"), QStringLiteral("Velkora Servo Manager"));
+        settings.setValue(QStringLiteral("port settings/serialPortName"), link);
+        settings.setValue(QStringLiteral("port settings/baudRate"), 1000000);
+        settings.setValue(QStringLiteral("main window settings/servoId"), 1);
+        settings.setValue(QStringLiteral("main window settings/pollingInterval"), interval);
+    }
+
+    MainWindow window;
+    window.show();
+    window.getConnectAction()->trigger();
+    QElapsedTimer waitConnected;
+    waitConnected.start();
+    while (!(window.scheduler() && window.scheduler()->isRunning()) && waitConnected.elapsed() < 3000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+    if (!window.scheduler() || !window.scheduler()->isRunning()) {
+        std::fprintf(stderr, "could not connect to the simulator\n");
+        return 1;
+    }
+
+    runEvents(500); // settle
+    const int pollsBefore = window.scheduler()->statistics().polls();
+    const int failuresBefore = window.scheduler()->statistics().failures();
+    const double cpuBefore = cpuSeconds();
+    QElapsedTimer clock;
+    clock.start();
+    runEvents(seconds * 1000);
+    const double elapsed = clock.elapsed() / 1000.0;
+    const double cpu = cpuSeconds() - cpuBefore;
+    const BusStatistics& statistics = window.scheduler()->statistics();
+    const std::vector<qint64> samples = statistics.decodeSamples();
+
+    std::printf("polling at %d ms for %.1f s over a simulated line at 1000000 baud\n", interval, elapsed);
+    std::printf("  polls per second           %8.1f   (target >= 95)\n", (statistics.polls() - pollsBefore) / elapsed);
+    std::printf("  failed transactions        %8d   (target 0)\n", statistics.failures() - failuresBefore);
+    std::printf("  skipped ticks (bus busy)   %8d\n", statistics.skippedTicks());
+    std::printf("  GUI time per poll, median  %8.1f us (target <= 1000)\n", percentile(samples, 0.5));
+    std::printf("  GUI time per poll, p99     %8.1f us\n", percentile(samples, 0.99));
+    std::printf("  process CPU                %8.1f %% of one core (target <= 25)\n", 100.0 * cpu / elapsed);
+
+    // The decoder with the sized register view, fed a recorded answer.
+    window.scheduler()->stopScheduler();
+    runEvents(100);
+    QByteArray recorded = QByteArray::fromHex("FFFFFD0001790055 00").replace(' ', "");
+    for (int i = 0; i < 118; ++i)
+        recorded.append(char(i * 7));
+    recorded.append("\x12\x34", 2);
+    const int rounds = 20000;
+    QElapsedTimer decodeClock;
+    decodeClock.start();
+    for (int i = 0; i < rounds; ++i) {
+        recorded[9 + 86] = char(i); // a live value that changes every poll
+        UiRegisterHelper::_instance->decodeResponse(recorded);
+    }
+    const double decodeSeconds = decodeClock.nsecsElapsed() / 1e9;
+    std::printf("decoder alone: %.0f polls/s (target >= 5000)\n", rounds / decodeSeconds);
+
+    window.getDisconnectAction()->trigger();
+    runEvents(200);
+
+    simulator.terminate();
+    simulator.waitForFinished(3000);
+    return 0;
+}

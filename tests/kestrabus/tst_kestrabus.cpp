@@ -1,0 +1,504 @@
+#include "kestrabus.h"
+#include "kestrabusimpl.h"
+#include "ptypair.h"
+#include "serialportbase.h"
+
+#include <QElapsedTimer>
+#include <QSerialPortInfo>
+#include <QtTest>
+
+#include <termios.h>
+#include <thread>
+
+namespace {
+
+QByteArray bytes(const char* hex)
+{
+    return QByteArray::fromHex(hex);
+}
+
+const QByteArray p1PingOfId1 = bytes("ffff010201fb");
+const QByteArray p2PingOfId1 = bytes("fffffd0001030001194e");
+const QByteArray p2ReadOf2At0 = bytes("fffffd0001070002000002002151");
+// Status packet of servo 1 without error.
+const QByteArray acknowledgement = bytes("fffffd000104005500a10c");
+
+const int lineTimeoutMs = 2000;
+
+// The line speed stored in the pseudo-terminal's settings.
+speed_t lineSpeed(const PtyPair& pty)
+{
+    termios settings{};
+    if (::tcgetattr(pty.masterFd(), &settings) != 0)
+        return B0;
+    return cfgetospeed(&settings) == cfgetispeed(&settings) ? cfgetospeed(&settings) : B0;
+}
+
+// Runs every call already queued in this thread; false when that did not happen in time.
+bool runQueuedCalls()
+{
+    bool reached = false;
+    QObject marker;
+    QMetaObject::invokeMethod(&marker, [&reached] { reached = true; }, Qt::QueuedConnection);
+    return QTest::qWaitFor([&reached] { return reached; }, 2000);
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(QSerialPort::SerialPortError)
+
+class TestKestrabus : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void portRecord_data();
+    void portRecord();
+    void portListsFollowEnumeration();
+
+    void protocolSelection_data();
+    void protocolSelection();
+    void openMissingThenValid();
+    void reopenAtSecondRate_data();
+    void reopenAtSecondRate();
+
+    void unreadInputDroppedByNextRequest_data();
+    void unreadInputDroppedByNextRequest();
+    void callbackOncePerArrival();
+    void callbacksAccumulateUntilCleanUp();
+    void cleanUpWhenIdle();
+    void oversizedWriteConnectsNothing_data();
+    void oversizedWriteConnectsNothing();
+    void rebootAndResetWaitForAnswer_data();
+    void rebootAndResetWaitForAnswer();
+
+    void portErrorReportedOncePerEpisode_data();
+    void portErrorReportedOncePerEpisode();
+    void pendingPortErrorDroppedWithOwner_data();
+    void pendingPortErrorDroppedWithOwner();
+    void portErrorOnHangup_data();
+    void portErrorOnHangup();
+};
+
+void TestKestrabus::portRecord_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("location");
+    QTest::addColumn<QString>("description");
+    QTest::addColumn<QString>("manufacturer");
+    QTest::addColumn<int>("vendor");
+    QTest::addColumn<int>("product");
+    QTest::addColumn<QStringList>("record");
+
+    QTest::newRow("built-in port") << "ttyS0" << "/dev/ttyS0" << "" << "" << 0 << 0
+                                   << QStringList{"ttyS0", "N/A", "N/A", "/dev/ttyS0", "N/A", "N/A"};
+    QTest::newRow("usb adapter") << "ttyUSB0" << "/dev/ttyUSB0" << "FT232R USB UART" << "FTDI" << 0x0403 << 0x6001
+                                 << QStringList{"ttyUSB0", "FT232R USB UART", "FTDI", "/dev/ttyUSB0", "403", "6001"};
+    QTest::newRow("lower-case hex") << "ttyACM0" << "/dev/ttyACM0" << "" << "Maker" << 0xABCD << 0x00F0
+                                    << QStringList{"ttyACM0", "N/A", "Maker", "/dev/ttyACM0", "abcd", "f0"};
+}
+
+void TestKestrabus::portRecord()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, location);
+    QFETCH(QString, description);
+    QFETCH(QString, manufacturer);
+    QFETCH(int, vendor);
+    QFETCH(int, product);
+    QFETCH(QStringList, record);
+
+    const SerialPortItem port(name, location, description, manufacturer, quint16(vendor), quint16(product));
+    QCOMPARE(SerialPortBase::portRecord(port), record);
+}
+
+// The machine's ports are whatever it has (often none): both lists must follow Qt's enumeration.
+void TestKestrabus::portListsFollowEnumeration()
+{
+    const QList<QSerialPortInfo> infos = QSerialPortInfo::availablePorts();
+    QObject target;
+    Kestrabus bus(&target, 2);
+    const std::vector<std::shared_ptr<SerialPortItem>> items = bus.getSerialPortList();
+    QCOMPARE(int(items.size()), infos.size());
+    QStringList expectedFlat;
+    for (int i = 0; i < infos.size(); ++i) {
+        QCOMPARE(items[size_t(i)]->getPortName(), infos[i].portName());
+        QCOMPARE(items[size_t(i)]->getSystemLocation(), infos[i].systemLocation());
+        QCOMPARE(items[size_t(i)]->getVendorIdentifier(), infos[i].vendorIdentifier());
+        expectedFlat += SerialPortBase::portRecord(*items[size_t(i)]);
+    }
+    QCOMPARE(SerialPortBase().getSerialPortList(), expectedFlat);
+}
+
+void TestKestrabus::protocolSelection_data()
+{
+    QTest::addColumn<int>("protocol");
+    QTest::addColumn<QByteArray>("ping");
+
+    QTest::newRow("0") << 0 << p2PingOfId1;
+    QTest::newRow("1") << 1 << p1PingOfId1;
+    QTest::newRow("2") << 2 << p2PingOfId1;
+    QTest::newRow("255") << 255 << p2PingOfId1;
+}
+
+void TestKestrabus::protocolSelection()
+{
+    QFETCH(int, protocol);
+    QFETCH(QByteArray, ping);
+
+    PtyPair pty;
+    QVERIFY2(pty.isOpen(), qPrintable(pty.errorString()));
+    QObject target;
+    Kestrabus bus(&target, uint8_t(protocol));
+    QCOMPARE(bus.openSerialPort(pty.slavePath(), 57600), QString());
+    QVERIFY(bus.ping(1, [] {}));
+    QCOMPARE(pty.read(ping.size(), lineTimeoutMs).toHex(' '), ping.toHex(' '));
+}
+
+void TestKestrabus::openMissingThenValid()
+{
+    PtyPair pty;
+    QVERIFY2(pty.isOpen(), qPrintable(pty.errorString()));
+    QObject target;
+    Kestrabus bus(&target, 2);
+    QVERIFY(!bus.openSerialPort("/dev/kestrabus-no-such-port", 57600).isEmpty());
+    QCOMPARE(bus.openSerialPort(pty.slavePath(), 57600), QString());
+    QVERIFY(bus.ping(1, [] {}));
+    QCOMPARE(pty.read(p2PingOfId1.size(), lineTimeoutMs).toHex(' '), p2PingOfId1.toHex(' '));
+}
+
+void TestKestrabus::reopenAtSecondRate_data()
+{
+    QTest::addColumn<int>("firstRate");
+    QTest::addColumn<uint>("firstSpeed");
+    QTest::addColumn<int>("secondRate");
+    QTest::addColumn<uint>("secondSpeed");
+
+    QTest::newRow("57600 then 115200") << 57600 << uint(B57600) << 115200 << uint(B115200);
+    QTest::newRow("9600 then 1000000") << 9600 << uint(B9600) << 1000000 << uint(B1000000);
+}
+
+void TestKestrabus::reopenAtSecondRate()
+{
+    QFETCH(int, firstRate);
+    QFETCH(uint, firstSpeed);
+    QFETCH(int, secondRate);
+    QFETCH(uint, secondSpeed);
+
+    PtyPair pty;
+    QVERIFY2(pty.isOpen(), qPrintable(pty.errorString()));
+    QObject target;
+    Kestrabus bus(&target, 2);
+    QCOMPARE(bus.openSerialPort(pty.slavePath(), firstRate), QString());
+    QCOMPARE(uint(lineSpeed(pty)), firstSpeed);
+    // Opening an open port would fail; success shows it was closed first.
+    QCOMPARE(bus.openSerialPort(pty.slavePath(), secondRate), QString());
+    QCOMPARE(uint(lineSpeed(pty)), secondSpeed);
+    QVERIFY(bus.ping(1, [] {}));
+    QCOMPARE(pty.read(p2PingOfId1.size(), lineTimeoutMs).toHex(' '), p2PingOfId1.toHex(' '));
+}
+
+void TestKestrabus::unreadInputDroppedByNextRequest_data()
+{
+    QTest::addColumn<bool>("portReadIt");
+
+    QTest::newRow("held by the port") << true;
+    QTest::newRow("still in the driver") << false;
+}
+
+void TestKestrabus::unreadInputDroppedByNextRequest()
+{
+    QFETCH(bool, portReadIt);
+
+    PtyPair pty;
+    QVERIFY2(pty.isOpen(), qPrintable(pty.errorString()));
+    QObject target;
+    Kestrabus bus(&target, 2);
+    QCOMPARE(bus.openSerialPort(pty.slavePath(), 115200), QString());
+    int arrivals = 0;
+    QVERIFY(bus.ping(1, [&arrivals] { ++arrivals; }));
+    QCOMPARE(pty.read(p2PingOfId1.size(), lineTimeoutMs).size(), p2PingOfId1.size());
+
+    QVERIFY(pty.write("stale"));
+    if (portReadIt)
+        QTRY_COMPARE(arrivals, 1);
+    const int arrivalsBefore = arrivals;
+    QVERIFY(bus.readData(1, 0, 2, [] {}));
+    QCOMPARE(pty.read(p2ReadOf2At0.size(), lineTimeoutMs).toHex(' '), p2ReadOf2At0.toHex(' '));
+    QVERIFY(pty.write("fresh"));
+    QTRY_COMPARE(arrivals, arrivalsBefore + 1);
+    QCOMPARE(bus.readPendingSerialData(), QByteArray("fresh"));
+}
+
+void TestKestrabus::callbackOncePerArrival()
+{
+    PtyPair pty;
+    QVERIFY2(pty.isOpen(), qPrintable(pty.errorString()));
+    QObject target;
+    Kestrabus bus(&target, 2);
+    QCOMPARE(bus.openSerialPort(pty.slavePath(), 115200), QString());
+    QList<QByteArray> chunks;
+    QVERIFY(bus.ping(1, [&] { chunks << bus.readPendingSerialData(); }));
+    QCOMPARE(pty.read(p2PingOfId1.size(), lineTimeoutMs).size(), p2PingOfId1.size());
+
+    const QList<QByteArray> sent{"AB", "CDE", acknowledgement};
+    for (int i = 0; i < sent.size(); ++i) {
+        QVERIFY(pty.write(sent[i]));
+        QTRY_COMPARE(chunks.size(), i + 1);
+    }
+    // A second call for one arrival would have read an empty chunk.
+    QCOMPARE(chunks, sent);
+}
+
+void TestKestrabus::callbacksAccumulateUntilCleanUp()
+{
+    PtyPair pty;
+    QVERIFY2(pty.isOpen(), qPrintable(pty.errorString()));
+    QObject target;
+    Kestrabus bus(&target, 2);
+    QCOMPARE(bus.openSerialPort(pty.slavePath(), 115200), QString());
+    int first = 0;
+    int second = 0;
+    QVERIFY(bus.ping(1, [&first] { ++first; }));
+    QCOMPARE(pty.read(p2PingOfId1.size(), lineTimeoutMs).size(), p2PingOfId1.size());
+    QVERIFY(bus.readData(1, 0, 2, [&second] { ++second; }));
+    QCOMPARE(pty.read(p2ReadOf2At0.size(), lineTimeoutMs).size(), p2ReadOf2At0.size());
+
+    for (int arrival = 1; arrival <= 2; ++arrival) {
+        QVERIFY(pty.write(acknowledgement));
+        QTRY_VERIFY(first == arrival && second == arrival);
+    }
+
+    bus.cleanUp();
+    int third = 0;
+    QVERIFY(bus.ping(1, [&third] { ++third; }));
+    QCOMPARE(pty.read(p2PingOfId1.size(), lineTimeoutMs).size(), p2PingOfId1.size());
+    QVERIFY(pty.write(acknowledgement));
+    QTRY_COMPARE(third, 1);
+    QCOMPARE(first, 2);
+    QCOMPARE(second, 2);
+}
+
+void TestKestrabus::cleanUpWhenIdle()
+{
+    PtyPair pty;
+    QVERIFY2(pty.isOpen(), qPrintable(pty.errorString()));
+    QObject target;
+    Kestrabus bus(&target, 2);
+    bus.cleanUp();
+    bus.cleanUp();
+    QCOMPARE(bus.openSerialPort(pty.slavePath(), 115200), QString());
+    int arrivals = 0;
+    QVERIFY(bus.ping(1, [&arrivals] { ++arrivals; }));
+    QCOMPARE(pty.read(p2PingOfId1.size(), lineTimeoutMs).size(), p2PingOfId1.size());
+    QVERIFY(pty.write(acknowledgement));
+    QTRY_COMPARE(arrivals, 1);
+}
+
+void TestKestrabus::oversizedWriteConnectsNothing_data()
+{
+    QTest::addColumn<int>("protocol");
+    QTest::addColumn<int>("size");
+    QTest::addColumn<QByteArray>("ping");
+
+    QTest::newRow("protocol 1, 253 bytes") << 1 << 253 << p1PingOfId1;
+    QTest::newRow("protocol 2, 251 bytes") << 2 << 251 << p2PingOfId1;
+}
+
+void TestKestrabus::oversizedWriteConnectsNothing()
+{
+    QFETCH(int, protocol);
+    QFETCH(int, size);
+    QFETCH(QByteArray, ping);
+
+    PtyPair pty;
+    QVERIFY2(pty.isOpen(), qPrintable(pty.errorString()));
+    QObject target;
+    Kestrabus bus(&target, uint8_t(protocol));
+    QCOMPARE(bus.openSerialPort(pty.slavePath(), 115200), QString());
+    int refused = 0;
+    int answered = 0;
+    QVERIFY(!bus.writeData(1, 0, QByteArray(size, 0x11), [&refused] { ++refused; }));
+    QVERIFY(bus.ping(1, [&answered] { ++answered; }));
+    QCOMPARE(pty.read(ping.size(), lineTimeoutMs).toHex(' '), ping.toHex(' '));
+    QVERIFY(pty.write(acknowledgement));
+    QTRY_COMPARE(answered, 1);
+    QCOMPARE(refused, 0);
+}
+
+void TestKestrabus::rebootAndResetWaitForAnswer_data()
+{
+    QTest::addColumn<bool>("reboot");
+    QTest::addColumn<bool>("answered");
+    QTest::addColumn<QByteArray>("request");
+
+    const QByteArray rebootPacket = bytes("fffffd00010300082f4e");
+    const QByteArray resetPacket = bytes("fffffd000104000601a1e6");
+    QTest::newRow("reboot, silent") << true << false << rebootPacket;
+    QTest::newRow("reboot, answered") << true << true << rebootPacket;
+    QTest::newRow("reset, silent") << false << false << resetPacket;
+    QTest::newRow("reset, answered") << false << true << resetPacket;
+}
+
+void TestKestrabus::rebootAndResetWaitForAnswer()
+{
+    QFETCH(bool, reboot);
+    QFETCH(bool, answered);
+    QFETCH(QByteArray, request);
+
+    PtyPair pty;
+    QVERIFY2(pty.isOpen(), qPrintable(pty.errorString()));
+    QObject target;
+    Kestrabus bus(&target, 2);
+    QCOMPARE(bus.openSerialPort(pty.slavePath(), 115200), QString());
+
+    // The request blocks this thread, so the servo answers from another one.
+    QByteArray received;
+    std::thread servo([&] {
+        received = pty.read(request.size(), lineTimeoutMs);
+        if (answered)
+            pty.write(acknowledgement);
+    });
+    int arrivals = 0;
+    const auto callback = [&arrivals] { ++arrivals; };
+    QElapsedTimer timer;
+    timer.start();
+    const bool sent = reboot ? bus.reboot(1, callback) : bus.reset(1, callback);
+    const qint64 elapsedMs = timer.elapsed();
+    const int arrivalsAtReturn = arrivals;
+    servo.join();
+
+    QVERIFY(sent);
+    QCOMPARE(received.toHex(' '), request.toHex(' '));
+    if (answered) {
+        QCOMPARE(arrivalsAtReturn, 1);
+        QVERIFY2(elapsedMs < 900, qPrintable(QString::number(elapsedMs)));
+    } else {
+        QCOMPARE(arrivalsAtReturn, 0);
+        QVERIFY2(elapsedMs >= 900 && elapsedMs <= 2000, qPrintable(QString::number(elapsedMs)));
+    }
+}
+
+void TestKestrabus::portErrorReportedOncePerEpisode_data()
+{
+    QTest::addColumn<QSerialPort::SerialPortError>("error");
+    QTest::addColumn<bool>("reported");
+
+    QTest::newRow("resource") << QSerialPort::ResourceError << true;
+    QTest::newRow("read") << QSerialPort::ReadError << true;
+    QTest::newRow("write") << QSerialPort::WriteError << true;
+    QTest::newRow("timeout") << QSerialPort::TimeoutError << false;
+    QTest::newRow("not open") << QSerialPort::NotOpenError << false;
+    QTest::newRow("unsupported operation") << QSerialPort::UnsupportedOperationError << false;
+}
+
+void TestKestrabus::portErrorReportedOncePerEpisode()
+{
+    QFETCH(QSerialPort::SerialPortError, error);
+    QFETCH(bool, reported);
+
+    PtyPair pty;
+    QVERIFY2(pty.isOpen(), qPrintable(pty.errorString()));
+    QObject target;
+    KestrabusImpl bus(&target, 2);
+    int reports = 0;
+    bus.setPortErrorCallback([&reports](const QString&) { ++reports; });
+    QCOMPARE(bus.openSerialPort(pty.slavePath(), 115200), QString());
+    bus.cleanUp();
+    QSerialPort* port = bus.findChild<QSerialPort*>();
+    QVERIFY(port);
+
+    // Qt repeats the error while a dead port stays open.
+    emit port->errorOccurred(error);
+    emit port->errorOccurred(error);
+    QCOMPARE(reports, 0);
+    QVERIFY(runQueuedCalls());
+    QCOMPARE(reports, reported ? 1 : 0);
+
+    QCOMPARE(bus.openSerialPort(pty.slavePath(), 115200), QString());
+    emit port->errorOccurred(error);
+    QVERIFY(runQueuedCalls());
+    QCOMPARE(reports, reported ? 2 : 0);
+}
+
+void TestKestrabus::pendingPortErrorDroppedWithOwner_data()
+{
+    QTest::addColumn<bool>("targetGone");
+
+    QTest::newRow("target destroyed") << true;
+    QTest::newRow("bus destroyed") << false;
+}
+
+void TestKestrabus::pendingPortErrorDroppedWithOwner()
+{
+    QFETCH(bool, targetGone);
+
+    PtyPair pty;
+    QVERIFY2(pty.isOpen(), qPrintable(pty.errorString()));
+    auto target = std::make_unique<QObject>();
+    auto bus = std::make_unique<KestrabusImpl>(target.get(), 2);
+    int reports = 0;
+    bus->setPortErrorCallback([&reports](const QString&) { ++reports; });
+    QCOMPARE(bus->openSerialPort(pty.slavePath(), 115200), QString());
+    QSerialPort* port = bus->findChild<QSerialPort*>();
+    QVERIFY(port);
+
+    emit port->errorOccurred(QSerialPort::ResourceError);
+    if (targetGone)
+        target.reset();
+    else
+        bus.reset();
+    QVERIFY(runQueuedCalls());
+    QCOMPARE(reports, 0);
+}
+
+void TestKestrabus::portErrorOnHangup_data()
+{
+    QTest::addColumn<bool>("ownerDestroysBus");
+
+    QTest::newRow("owner closes the port") << false;
+    QTest::newRow("owner destroys the bus") << true;
+}
+
+// Closing the master hangs up the port as unplugging an adapter does. The owner reacts the way the
+// program does, which would crash if the report came from inside the port's error signal.
+void TestKestrabus::portErrorOnHangup()
+{
+    QFETCH(bool, ownerDestroysBus);
+
+    auto pty = std::make_unique<PtyPair>();
+    QVERIFY2(pty->isOpen(), qPrintable(pty->errorString()));
+    QObject target;
+    auto bus = std::make_shared<Kestrabus>(&target, 2);
+    QStringList reports;
+    bool inTargetThread = true;
+    bus->setPortErrorCallback([&](const QString& text) {
+        reports << text;
+        inTargetThread = inTargetThread && QThread::currentThread() == target.thread();
+        if (ownerDestroysBus)
+            bus.reset();
+        else
+            bus->closeSerialPort();
+    });
+    QCOMPARE(bus->openSerialPort(pty->slavePath(), 115200), QString());
+    bus->cleanUp();
+
+    pty->closeMaster();
+    QTRY_COMPARE(reports.size(), 1);
+    QVERIFY(!reports.first().isEmpty());
+    QVERIFY(inTargetThread);
+    if (ownerDestroysBus) {
+        QVERIFY(!bus);
+        return;
+    }
+
+    // A port opened again reports its next failure.
+    pty = std::make_unique<PtyPair>();
+    QVERIFY2(pty->isOpen(), qPrintable(pty->errorString()));
+    QCOMPARE(bus->openSerialPort(pty->slavePath(), 115200), QString());
+    pty->closeMaster();
+    QTRY_COMPARE(reports.size(), 2);
+}
+
+QTEST_GUILESS_MAIN(TestKestrabus)
+#include "tst_kestrabus.moc"

@@ -1,0 +1,301 @@
+// The simulator on a real pseudo-terminal, seen by a client the way the program sees it.
+#include "crc16.h"
+#include "protocol.h"
+#include "servosimulator.h"
+
+#include <QtSerialPort/QSerialPort>
+#include <QtTest>
+
+using namespace servosim;
+
+namespace {
+
+// The whole status packets at the front of `bytes` (stops at the first incomplete one).
+QList<QByteArray> packets(const QByteArray& bytes)
+{
+    QList<QByteArray> found;
+    int at = bytes.indexOf(packetHeader());
+    while (at >= 0 && at + HeaderSize <= bytes.size()) {
+        const int size = HeaderSize + tableU16(bytes, at + 5);
+        if (at + size > bytes.size())
+            break;
+        found.append(bytes.mid(at, size));
+        at = bytes.indexOf(packetHeader(), at + size);
+    }
+    return found;
+}
+
+bool crcValid(const QByteArray& packet)
+{
+    return packet.size() >= StatusOverhead &&
+           crc16(packet.left(packet.size() - 2)) == tableU16(packet, packet.size() - 2);
+}
+
+QByteArray readParams(int address, int length)
+{
+    return QByteArray(1, char(address)) + '\0' + char(length) + '\0';
+}
+
+struct Client
+{
+    QSerialPort port;
+
+    bool open(const QString& name, int baudRate)
+    {
+        port.close();
+        port.setPortName(name);
+        port.setBaudRate(baudRate);
+        if (!port.open(QIODevice::ReadWrite))
+            return false;
+        port.clear();
+        return true;
+    }
+
+    // Bytes that arrive until `count` whole packets are in or `timeoutMs` has passed.
+    QByteArray collect(int count, int timeoutMs)
+    {
+        QByteArray bytes;
+        QElapsedTimer timer;
+        timer.start();
+        while (packets(bytes).size() < count && timer.elapsed() < timeoutMs) {
+            if (port.waitForReadyRead(int(qMax<qint64>(1, timeoutMs - timer.elapsed()))))
+                bytes += port.readAll();
+        }
+        return bytes;
+    }
+
+    QByteArray exchange(quint8 id, quint8 code, const QByteArray& params = {}, int count = 1,
+                        int timeoutMs = 500)
+    {
+        port.write(instructionPacket(id, code, params));
+        port.waitForBytesWritten(100);
+        return collect(count, timeoutMs);
+    }
+
+    QList<int> pingIds(quint8 id, int count = 1, int timeoutMs = 500)
+    {
+        QList<int> ids;
+        for (const QByteArray& packet : packets(exchange(id, instruction::Ping, {}, count, timeoutMs)))
+            if (crcValid(packet))
+                ids.append(quint8(packet.at(4)));
+        return ids;
+    }
+};
+
+Options busOptions(QList<int> ids, int baudRate, bool wireTime = true)
+{
+    Options options;
+    options.ids = std::move(ids);
+    options.baudRate = baudRate;
+    options.wireTime = wireTime;
+    return options;
+}
+
+} // namespace
+
+class TestServoSimulator : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void answersOnlyAtItsRate_data()
+    {
+        QTest::addColumn<int>("servoRate");
+        QTest::addColumn<int>("clientRate");
+        QTest::newRow("57600") << 57600 << 57600;
+        QTest::newRow("1000000") << 1000000 << 1000000;
+        QTest::newRow("200000, a non-standard rate") << 200000 << 200000;
+        QTest::newRow("57600 heard at 115200") << 57600 << 115200;
+        QTest::newRow("1000000 heard at 57600") << 1000000 << 57600;
+    }
+    void answersOnlyAtItsRate()
+    {
+        QFETCH(int, servoRate);
+        QFETCH(int, clientRate);
+        const bool answered = servoRate == clientRate;
+        ServoSimulator simulator(busOptions({5, 1}, servoRate));
+        QString error;
+        QVERIFY2(simulator.start(&error), qPrintable(error));
+        Client client;
+        QVERIFY2(client.open(simulator.portName(), clientRate), qPrintable(client.port.errorString()));
+
+        QCOMPARE(client.pingIds(BroadcastId, 2, answered ? 1000 : 150),
+                 answered ? QList<int>({1, 5}) : QList<int>());
+        const QList<QByteArray> read =
+            packets(client.exchange(5, instruction::Read, readParams(0, 4), 1, answered ? 1000 : 150));
+        QCOMPARE(read.size(), answered ? 1 : 0);
+        if (answered) {
+            QVERIFY(crcValid(read.first()));
+            QCOMPARE(read.first().mid(8, 5), QByteArray::fromHex("0001040305"));
+        }
+        QCOMPARE(simulator.packetsReceived(), 2);
+        QCOMPARE(simulator.packetsAnswered(), answered ? 3 : 0);
+        QCOMPARE(simulator.receivedPackets().first().id, BroadcastId);
+        QCOMPARE(simulator.receivedPackets().last().params, readParams(0, 4));
+    }
+
+    void baudSwitchFollowsAcknowledgement()
+    {
+        ServoSimulator simulator(busOptions({1}, 1000000));
+        QVERIFY(simulator.start());
+        Client client;
+        QVERIFY(client.open(simulator.devicePath(), 1000000));
+        const QList<QByteArray> ack =
+            packets(client.exchange(1, instruction::Write, QByteArray::fromHex("040022"))); // code 34
+        QCOMPARE(ack.size(), 1);
+        QVERIFY(crcValid(ack.first()));
+        QCOMPARE(ack.first().at(8), char(0));
+        QVERIFY(client.pingIds(1, 1, 150).isEmpty());
+        QVERIFY(client.open(simulator.devicePath(), 57600));
+        QCOMPARE(client.pingIds(1), QList<int>{1});
+        QVERIFY(simulator.setServoBaudRate(1, 115200));
+        QVERIFY(client.open(simulator.devicePath(), 115200));
+        QCOMPARE(client.pingIds(1), QList<int>{1});
+        QCOMPARE(simulator.registers(1).at(4), char(16));
+    }
+
+    void lineTime_data()
+    {
+        QTest::addColumn<bool>("wireTime");
+        QTest::newRow("emulated") << true;
+        QTest::newRow("off") << false;
+    }
+    void lineTime()
+    {
+        QFETCH(bool, wireTime);
+        ServoSimulator simulator(busOptions({1}, 57600, wireTime));
+        QVERIFY(simulator.start());
+        Client client;
+        QVERIFY(client.open(simulator.devicePath(), 57600));
+        QElapsedTimer timer;
+        timer.start();
+        const QByteArray answer = client.exchange(1, instruction::Read, readParams(0, 118), 1, 1000);
+        const qint64 elapsedUs = timer.nsecsElapsed() / 1000;
+        QCOMPARE(answer.size(), 129);
+        // 14 + 129 bytes at 57600 baud, plus the 500 µs return delay.
+        const qint64 wired = lineTimeUs(14 + 129, 57600) + 500;
+        if (wireTime)
+            QVERIFY2(elapsedUs >= wired, qPrintable(QString::number(elapsedUs)));
+        else
+            QVERIFY2(elapsedUs < wired, qPrintable(QString::number(elapsedUs)));
+    }
+
+    void faultsOnTheLine_data()
+    {
+        QTest::addColumn<Fault>("fault");
+        for (Fault fault : allFaults())
+            QTest::newRow(qPrintable(faultName(fault))) << fault;
+    }
+    void faultsOnTheLine()
+    {
+        QFETCH(Fault, fault);
+        ServoSimulator simulator(busOptions({1}, 1000000));
+        QVERIFY(simulator.start());
+        Client client;
+        QVERIFY(client.open(simulator.devicePath(), 1000000));
+        const QByteArray normal = client.exchange(1, instruction::Ping);
+        QCOMPARE(normal.size(), 14);
+
+        simulator.injectFault(fault, 1, 0x05);
+        QElapsedTimer timer;
+        timer.start();
+        const bool complete =
+            fault != Fault::NoAnswer && fault != Fault::Truncated && fault != Fault::Delayed;
+        QByteArray bytes = client.exchange(1, instruction::Ping, {}, 1, complete ? 1000 : 150);
+        QCOMPARE(simulator.faultsInjected(), 1);
+        switch (fault) {
+        case Fault::NoAnswer:
+            QVERIFY(bytes.isEmpty());
+            break;
+        case Fault::Truncated:
+            QVERIFY(!bytes.isEmpty() && normal.startsWith(bytes) && bytes != normal);
+            break;
+        case Fault::Delayed:
+            QVERIFY(bytes.isEmpty());
+            bytes = client.collect(1, 1000);
+            QCOMPARE(bytes, normal);
+            QVERIFY(timer.elapsed() >= 250);
+            break;
+        case Fault::Split:
+            QCOMPARE(bytes, normal);
+            QVERIFY(timer.nsecsElapsed() / 1000 >= 2 * 3000); // two gaps
+            break;
+        case Fault::GarbageBefore:
+            QVERIFY(bytes.size() > normal.size() && bytes.endsWith(normal));
+            break;
+        case Fault::BadCrc:
+            QVERIFY(bytes.size() == normal.size() && !crcValid(bytes));
+            break;
+        case Fault::WrongId:
+            QVERIFY(crcValid(bytes) && bytes.at(4) == 2);
+            break;
+        case Fault::ErrorByte:
+            QVERIFY(crcValid(bytes) && bytes.at(8) == 5);
+            break;
+        case Fault::None:
+            QFAIL("not a fault");
+            break;
+        }
+        QCOMPARE(client.exchange(1, instruction::Ping), normal);
+    }
+
+    void unplugAndPlug()
+    {
+        QTemporaryDir directory;
+        QVERIFY(directory.isValid());
+        Options options = busOptions({3}, 1000000);
+        options.linkPath = directory.filePath(QStringLiteral("bus"));
+        ServoSimulator simulator(options);
+        QVERIFY(simulator.start());
+        QCOMPARE(QFileInfo(options.linkPath).symLinkTarget(), simulator.devicePath());
+        Client client;
+        QVERIFY(client.open(simulator.portName(), 1000000));
+        QCOMPARE(client.pingIds(3), QList<int>{3});
+
+        QList<QSerialPort::SerialPortError> errors;
+        QObject::connect(&client.port, &QSerialPort::errorOccurred,
+                         [&errors](QSerialPort::SerialPortError error) { errors.append(error); });
+        simulator.unplug();
+        QTRY_VERIFY(errors.contains(QSerialPort::ResourceError) || errors.contains(QSerialPort::ReadError));
+        QVERIFY(!QFileInfo(options.linkPath).isSymLink());
+
+        QVERIFY(simulator.plug());
+        QCOMPARE(QFileInfo(options.linkPath).symLinkTarget(), simulator.devicePath());
+        QVERIFY(client.open(simulator.portName(), 1000000));
+        QCOMPARE(client.pingIds(3), QList<int>{3});
+        simulator.stop();
+        QVERIFY(!QFileInfo(options.linkPath).isSymLink());
+    }
+
+    void program()
+    {
+        const QString path = QCoreApplication::applicationDirPath() + "/../tools/servosim/velkora-servo-sim";
+        QVERIFY2(QFileInfo(path).isExecutable(), qPrintable(path + " is missing: build velkora-servo-sim"));
+        QTemporaryDir directory;
+        const QString link = directory.filePath(QStringLiteral("velkora-sim"));
+        QProcess process;
+        process.start(path, {"--link", link, "--id", "1,5", "--baud", "57600", "--quiet"});
+        QVERIFY(process.waitForStarted());
+        QTRY_VERIFY(process.canReadLine());
+        const QString device = QString::fromLocal8Bit(process.readLine()).trimmed();
+        QVERIFY(device.startsWith(QLatin1String("/dev/pts/")));
+        QTRY_VERIFY(process.canReadLine());
+        QCOMPARE(QString::fromLocal8Bit(process.readLine()).trimmed(), link);
+
+        Client client;
+        QVERIFY(client.open(link, 57600));
+        QCOMPARE(client.pingIds(BroadcastId, 2, 1000), QList<int>({1, 5}));
+        QVERIFY(client.open(link, 115200));
+        QVERIFY(client.pingIds(BroadcastId, 2, 150).isEmpty());
+        client.port.close();
+
+        process.terminate();
+        QVERIFY(process.waitForFinished(5000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 0);
+        QVERIFY(!QFileInfo(link).isSymLink());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestServoSimulator)
+#include "tst_servosimulator.moc"

@@ -1,0 +1,326 @@
+#include "device/dynamixelax12.h"
+#include "device/velkorav1.h"
+
+#include <QtTest>
+
+#include <cmath>
+#include <set>
+#include <stdexcept>
+
+Q_DECLARE_METATYPE(RegisterBank)
+
+namespace {
+
+constexpr double pi = 3.141592653589793;
+
+std::shared_ptr<IDevice> makeModel(const QString& model)
+{
+    if (model == QLatin1String("AX-12"))
+        return std::make_shared<DynamixelAx12>();
+    return std::make_shared<VelkoraV1>();
+}
+
+// The widgets' linear map from a raw register value to the default unit.
+double toDefaultUnit(const FieldDeviceMetadata& m, int raw)
+{
+    return m.min + double(raw - m.rawMin) * (m.max - m.min) / double(m.rawMax - m.rawMin);
+}
+
+} // namespace
+
+class TestDeviceModels : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void bankRowsAreContiguous_data();
+    void bankRowsAreContiguous();
+    void addressesWithoutEntry();
+    void registerRecords_data();
+    void registerRecords();
+    void writableOnlyOutsideIdentityAndState();
+    void multiByteRegistersAreAdjacentRows_data();
+    void multiByteRegistersAreAdjacentRows();
+    void linearMap_data();
+    void linearMap();
+    void fieldsWithoutRange_data();
+    void fieldsWithoutRange();
+    void unknownFieldNameThrows_data();
+    void unknownFieldNameThrows();
+    void copiesAreIndependent();
+    void modelConstants_data();
+    void modelConstants();
+    void ax12HasNoRegisterMap();
+};
+
+void TestDeviceModels::bankRowsAreContiguous_data()
+{
+    QTest::addColumn<RegisterBank>("bank");
+    QTest::addColumn<int>("rows");
+    QTest::newRow("non-volatile 1") << RegisterBank::NonVolatileBank1 << 27;
+    QTest::newRow("non-volatile 2") << RegisterBank::NonVolatileBank2 << 14;
+    QTest::newRow("volatile 1") << RegisterBank::VolatileBank1 << 24;
+    QTest::newRow("volatile 2") << RegisterBank::VolatileBank2 << 22;
+}
+
+// The register view puts each register into the row its record names, so a bank's rows
+// must be exactly 0..count-1 in address order.
+void TestDeviceModels::bankRowsAreContiguous()
+{
+    QFETCH(RegisterBank, bank);
+    QFETCH(int, rows);
+    VelkoraV1 model;
+    QCOMPARE(model.getRegisterBankRowCount(bank), rows);
+
+    int nextRow = 0;
+    for (int address = 0; address <= 0xFFFF; ++address) {
+        const auto record = model.getRegisterDeviceMetadata(static_cast<unsigned short>(address));
+        if (record && record->bank == bank) {
+            QCOMPARE(int(record->row), nextRow);
+            ++nextRow;
+        }
+    }
+    QCOMPARE(nextRow, rows);
+}
+
+void TestDeviceModels::addressesWithoutEntry()
+{
+    const std::set<int> gaps = {41, 42, 43, 44,  45,  46,  47,  50,  51,  52,  53,  64,  65,  66,  67,
+                                72, 73, 74, 75,  76,  77,  98,  100, 103, 104, 105, 106, 108, 109, 110, 111};
+    VelkoraV1 model;
+    int listed = 0;
+    for (int address = 0; address <= 0xFFFF; ++address) {
+        const bool expected = address < 118 && !gaps.count(address);
+        const bool present = model.getRegisterDeviceMetadata(static_cast<unsigned short>(address)) != nullptr;
+        QVERIFY2(present == expected, qPrintable(QString::number(address)));
+        listed += present;
+    }
+    QCOMPARE(listed, 87);
+    QCOMPARE(model.getRegisterBankRowCount(static_cast<RegisterBank>(4)), 0);
+    QCOMPARE(model.getRegisterBankRowCount(static_cast<RegisterBank>(-1)), 0);
+}
+
+void TestDeviceModels::registerRecords_data()
+{
+    QTest::addColumn<int>("address");
+    QTest::addColumn<RegisterBank>("bank");
+    QTest::addColumn<int>("row");
+    QTest::addColumn<int>("writable");
+    QTest::addColumn<QString>("description");
+    QTest::newRow("first") << 0 << RegisterBank::NonVolatileBank1 << 0 << 0 << "Model number (lower)";
+    QTest::newRow("first writable") << 3 << RegisterBank::NonVolatileBank1 << 3 << 1 << "ID";
+    QTest::newRow("last non-volatile") << 40 << RegisterBank::NonVolatileBank2 << 13 << 1
+                                       << "Default acceleration profile (upper)";
+    QTest::newRow("first volatile") << 48 << RegisterBank::VolatileBank1 << 0 << 1 << "Control enable";
+    QTest::newRow("profile, writable") << 68 << RegisterBank::VolatileBank1 << 12 << 1
+                                       << "Angular velocity profile (lower)";
+    QTest::newRow("profile, read-only") << 101 << RegisterBank::VolatileBank2 << 13 << 0
+                                        << "Angular velocity profile (lower)";
+    QTest::newRow("hardware error") << 107 << RegisterBank::VolatileBank2 << 15 << 0 << "Hardware error status";
+    QTest::newRow("last") << 117 << RegisterBank::VolatileBank2 << 21 << 0 << "Debug 4 (upper)";
+}
+
+void TestDeviceModels::registerRecords()
+{
+    QFETCH(int, address);
+    QFETCH(RegisterBank, bank);
+    QFETCH(int, row);
+    QFETCH(int, writable);
+    QFETCH(QString, description);
+    const auto record = VelkoraV1().getRegisterDeviceMetadata(static_cast<unsigned short>(address));
+    QVERIFY(record);
+    QCOMPARE(record->bank, bank);
+    QCOMPARE(int(record->row), row);
+    QCOMPARE(record->writable, writable);
+    QCOMPARE(record->description, description);
+}
+
+// Model number and firmware version are the servo's identity and bank 3 is its live state:
+// only those are read-only.
+void TestDeviceModels::writableOnlyOutsideIdentityAndState()
+{
+    VelkoraV1 model;
+    for (unsigned short address = 0; address < 118; ++address) {
+        const auto record = model.getRegisterDeviceMetadata(address);
+        if (!record)
+            continue;
+        const int expected = (address < 3 || record->bank == RegisterBank::VolatileBank2) ? 0 : 1;
+        QVERIFY2(record->writable == expected, qPrintable(QString::number(address)));
+    }
+}
+
+void TestDeviceModels::multiByteRegistersAreAdjacentRows_data()
+{
+    QTest::addColumn<int>("address");
+    QTest::addColumn<QStringList>("suffixes");
+    const QStringList word = {"(lower)", "(upper)"};
+    const QStringList dword = {"(byte 0)", "(byte 1)", "(byte 2)", "(byte 3)"};
+    QTest::newRow("home position offset") << 20 << dword;
+    QTest::newRow("target position") << 78 << dword;
+    QTest::newRow("actual position") << 86 << dword;
+    // Every "(lower)" register is followed by its "(upper)" half.
+    VelkoraV1 model;
+    for (unsigned short address = 0; address < 118; ++address) {
+        const auto record = model.getRegisterDeviceMetadata(address);
+        if (record && record->description.endsWith(QLatin1String("(lower)")))
+            QTest::addRow("%s at %d", qPrintable(record->description), address) << int(address) << word;
+    }
+}
+
+void TestDeviceModels::multiByteRegistersAreAdjacentRows()
+{
+    QFETCH(int, address);
+    QFETCH(QStringList, suffixes);
+    VelkoraV1 model;
+    const auto first = model.getRegisterDeviceMetadata(static_cast<unsigned short>(address));
+    QVERIFY(first);
+    const QString name = first->description.left(first->description.size() - suffixes[0].size());
+    for (int i = 0; i < suffixes.size(); ++i) {
+        const auto part = model.getRegisterDeviceMetadata(static_cast<unsigned short>(address + i));
+        QVERIFY(part);
+        QCOMPARE(part->bank, first->bank);
+        QCOMPARE(int(part->row), first->row + i);
+        QCOMPARE(part->description, name + suffixes[i]);
+    }
+}
+
+void TestDeviceModels::linearMap_data()
+{
+    QTest::addColumn<QString>("model");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("raw");
+    QTest::addColumn<double>("value");
+    QTest::newRow("voltage full scale") << "V1" << "actualVoltageLineEdit" << 255 << 25.5;
+    QTest::newRow("voltage half scale") << "V1" << "minVoltageLimitDoubleSpinBox" << 120 << 12.0;
+    QTest::newRow("most negative position")
+        << "V1" << "actualPositionLineEdit" << -1044479 << -1602.2107193500067;
+    QTest::newRow("position is 4096 counts per turn")
+        << "V1" << "targetPositionDoubleSpinBox" << 4096 << 2 * pi;
+    QTest::newRow("home offset zero") << "V1" << "hornPositionOffsetDoubleSpinBox" << 0 << 0.0;
+    QTest::newRow("clockwise limit") << "V1" << "clockwiseLimitDoubleSpinBox" << -2047 << -pi;
+    QTest::newRow("dead zone") << "V1" << "deadZoneDoubleSpinBox" << 1024 << pi / 2;
+    QTest::newRow("return delay in 2 us") << "V1" << "ackResponseTimeSpinBox" << 127 << 254.0;
+    QTest::newRow("velocity feedforward") << "V1" << "velocityFeedforwardTermDoubleSpinBox" << 16383 << 16.383;
+    QTest::newRow("AX-12 mid limit") << "AX-12" << "clockwiseLimitDoubleSpinBox" << 1023
+                                     << -pi + 1023 * 2 * pi / 2047;
+    QTest::newRow("AX-12 position low") << "AX-12" << "positionLineEdit" << 0 << -pi;
+    QTest::newRow("AX-12 position high") << "AX-12" << "positionLineEdit" << 2047 << pi;
+    QTest::newRow("AX-12 speed") << "AX-12" << "speedLineEdit" << 5000 << 5.0;
+}
+
+void TestDeviceModels::linearMap()
+{
+    QFETCH(QString, model);
+    QFETCH(QString, name);
+    QFETCH(int, raw);
+    QFETCH(double, value);
+    const auto record = makeModel(model)->getFieldDeviceMetadata(name);
+    QVERIFY(record);
+    const double mapped = toDefaultUnit(*record, raw);
+    QVERIFY2(std::abs(mapped - value) <= 1e-12 * std::max(1.0, std::abs(value)),
+             qPrintable(QString::number(mapped, 'g', 17)));
+}
+
+void TestDeviceModels::fieldsWithoutRange_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("operating mode") << "operatingModeComboBox";
+    QTest::newRow("input mode") << "inputModeComboBox";
+    QTest::newRow("velocity direction") << "targetAngularVelocityDirectionComboBox";
+    QTest::newRow("torque direction") << "targetTorqueDirectionComboBox";
+}
+
+void TestDeviceModels::fieldsWithoutRange()
+{
+    QFETCH(QString, name);
+    const auto record = VelkoraV1().getFieldDeviceMetadata(name);
+    QCOMPARE(record->rawMin, 0);
+    QCOMPARE(record->rawMax, 0);
+    QCOMPARE(record->min, 0.0);
+    QCOMPARE(record->max, 0.0);
+}
+
+void TestDeviceModels::unknownFieldNameThrows_data()
+{
+    QTest::addColumn<QString>("model");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("V1: AX-12 only name") << "V1" << "positionLineEdit";
+    QTest::newRow("V1: baud rate has no range") << "V1" << "baudRateComboBox";
+    QTest::newRow("V1: case matters") << "V1" << "ActualPositionLineEdit";
+    QTest::newRow("V1: empty") << "V1" << "";
+    QTest::newRow("AX-12: V1 only name") << "AX-12" << "actualPositionLineEdit";
+    QTest::newRow("AX-12: id") << "AX-12" << "idSpinBox";
+}
+
+void TestDeviceModels::unknownFieldNameThrows()
+{
+    QFETCH(QString, model);
+    QFETCH(QString, name);
+    const auto device = makeModel(model);
+    try {
+        device->getFieldDeviceMetadata(name);
+        QFAIL("no exception");
+    } catch (const std::out_of_range& e) {
+        QCOMPARE(QString::fromLatin1(e.what()), QStringLiteral("map::at"));
+    }
+}
+
+void TestDeviceModels::copiesAreIndependent()
+{
+    VelkoraV1 model;
+    auto field = model.getFieldDeviceMetadata(QStringLiteral("actualVoltageLineEdit"));
+    field->rawMax = 1;
+    field->max = -7;
+    const auto fieldAgain = model.getFieldDeviceMetadata(QStringLiteral("actualVoltageLineEdit"));
+    QVERIFY(fieldAgain.get() != field.get());
+    QCOMPARE(fieldAgain->rawMax, 255);
+    QCOMPARE(fieldAgain->max, 25.5);
+
+    auto reg = model.getRegisterDeviceMetadata(107);
+    reg->row = 0;
+    reg->writable = 1;
+    reg->description.clear();
+    const auto regAgain = model.getRegisterDeviceMetadata(107);
+    QCOMPARE(int(regAgain->row), 15);
+    QCOMPARE(regAgain->writable, 0);
+    QCOMPARE(regAgain->description, QStringLiteral("Hardware error status"));
+
+    // A copy outlives the model it came from.
+    std::unique_ptr<RegisterDeviceMetadata> survivor;
+    {
+        auto shortLived = std::make_shared<VelkoraV1>();
+        survivor = shortLived->getRegisterDeviceMetadata(0);
+    }
+    QCOMPARE(survivor->description, QStringLiteral("Model number (lower)"));
+}
+
+void TestDeviceModels::modelConstants_data()
+{
+    QTest::addColumn<QString>("model");
+    QTest::addColumn<int>("memoryUpperLimit");
+    QTest::addColumn<bool>("currentReading");
+    QTest::newRow("V1") << "V1" << 118 << true;
+    QTest::newRow("AX-12") << "AX-12" << 50 << false;
+}
+
+void TestDeviceModels::modelConstants()
+{
+    QFETCH(QString, model);
+    QFETCH(int, memoryUpperLimit);
+    QFETCH(bool, currentReading);
+    const auto device = makeModel(model);
+    QCOMPARE(device->getMemoryUpperLimit(), memoryUpperLimit);
+    QCOMPARE(device->isCurrentReadingEnabled(), currentReading);
+}
+
+void TestDeviceModels::ax12HasNoRegisterMap()
+{
+    DynamixelAx12 model;
+    for (int bank = 0; bank < 4; ++bank)
+        QCOMPARE(model.getRegisterBankRowCount(static_cast<RegisterBank>(bank)), 0);
+    for (unsigned short address = 0; address < 256; ++address)
+        QVERIFY(!model.getRegisterDeviceMetadata(address));
+}
+
+QTEST_GUILESS_MAIN(TestDeviceModels)
+#include "tst_devicemodels.moc"

@@ -1,0 +1,363 @@
+#include "bus/serialhelper.h"
+#include "bus/uischeduler.h"
+#include "mainwindow.h"
+#include "views/registerview.h"
+
+#include <isolatedsettings.h>
+#include <servosimulator.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QMessageBox>
+#include <QSettings>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QTableWidget>
+#include <QtTest>
+
+using servosim::Fault;
+
+namespace {
+
+constexpr int servoId = 1;
+
+// Address and value columns of a register view row.
+QString valueText(RegisterBank bank, int row)
+{
+    const QTableWidgetItem* item = RegisterView::_instance->getRegisterBank(bank)->item(row, 1);
+    return item ? item->text() : QString();
+}
+
+QString addressText(RegisterBank bank, int row)
+{
+    const QTableWidgetItem* item = RegisterView::_instance->getRegisterBank(bank)->item(row, 0);
+    return item ? item->text() : QString();
+}
+
+QMessageBox* visibleMessageBox()
+{
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible())
+            return box;
+    }
+    return nullptr;
+}
+
+// Closes the one message box on screen and returns "title|text".
+QString takeMessageBox()
+{
+    QMessageBox* box = visibleMessageBox();
+    if (!box)
+        return {};
+    const QString seen = box->windowTitle() + "|" + box->text();
+    box->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return seen;
+}
+
+QList<servosim::ReceivedPacket> packetsOf(const servosim::ServoSimulator& sim, int instruction)
+{
+    QList<servosim::ReceivedPacket> found;
+    for (const auto& packet : sim.receivedPackets()) {
+        if (packet.instruction == instruction)
+            found.append(packet);
+    }
+    return found;
+}
+
+} // namespace
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<IsolatedSettings> _settingsHome;
+    std::unique_ptr<servosim::ServoSimulator> _sim;
+    std::unique_ptr<MainWindow> _window;
+
+    // The settings the window starts from, written before it exists.
+    void storeSettings(const QString& port, int baudRate, int servoData = 0, int interval = 500)
+    {
+        QSettings settings(QStringLiteral("Tessaphor"), QStringLiteral("Velkora Servo Manager"));
+        settings.setValue("port settings/serialPortName", port);
+        settings.setValue("port settings/baudRate", baudRate);
+        settings.setValue("units settings/servoData", servoData);
+        settings.setValue("main window settings/servoId", servoId);
+        settings.setValue("main window settings/pollingInterval", interval);
+    }
+
+    void startSimulator(servosim::Options options = {})
+    {
+        options.linkPath = _settingsHome->path() + "/velkora-sim";
+        _sim = std::make_unique<servosim::ServoSimulator>(options);
+        QString error;
+        QVERIFY2(_sim->start(&error), qPrintable(error));
+    }
+
+    void openWindow(int servoData = 0, int interval = 500)
+    {
+        storeSettings(_sim->portName(), 1000000, servoData, interval);
+        createWindow();
+    }
+
+    void createWindow()
+    {
+        _window = std::make_unique<MainWindow>();
+        _window->show();
+    }
+
+    QString statusText() const { return _window->statusBar()->currentMessage(); }
+
+    void connectAndWait()
+    {
+        _window->getConnectAction()->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(statusText(), QStringLiteral("Connected"), 2000);
+    }
+
+private slots:
+    void init()
+    {
+        _settingsHome = std::make_unique<IsolatedSettings>();
+        QVERIFY(_settingsHome->isValid());
+    }
+
+    void cleanup()
+    {
+        while (visibleMessageBox())
+            takeMessageBox();
+        _window.reset();
+        _sim.reset();
+        _settingsHome.reset();
+    }
+
+    void firstStart()
+    {
+        createWindow();
+        QCOMPARE(_window->findChild<QSpinBox*>("pollingIntervalSpinBox")->value(), 500);
+        QCOMPARE(_window->findChild<QSpinBox*>("servoIdSpinBox")->value(), 0);
+        QCOMPARE(statusText(), QStringLiteral("Disconnected"));
+        QVERIFY(_window->getConnectAction()->isEnabled());
+        QVERIFY(!_window->getDisconnectAction()->isEnabled());
+        QCOMPARE(_window->windowTitle(), QStringLiteral("Velkora Servo Manager"));
+    }
+
+    void missingPortShowsItsError()
+    {
+        // A device that was there when the program started and is gone when the user connects.
+        const QString port = _settingsHome->path() + "/vanished-port";
+        QFile device(port);
+        QVERIFY(device.open(QIODevice::WriteOnly));
+        device.close();
+        storeSettings(port, 1000000);
+        createWindow();
+        QVERIFY(device.remove());
+        _window->getConnectAction()->trigger();
+        QTRY_VERIFY(visibleMessageBox());
+        const QString message = takeMessageBox();
+        QVERIFY2(message.startsWith("Error|") && message.size() > 6, qPrintable(message));
+        QVERIFY(_window->getConnectAction()->isEnabled());
+        QCOMPARE(statusText(), QStringLiteral("Disconnected"));
+        QVERIFY(!_window->scheduler());
+    }
+
+    void connectShowsTheServoLive_data()
+    {
+        QTest::addColumn<int>("servoData");
+        QTest::addColumn<QString>("idAddress");
+        QTest::addColumn<QString>("idValue");
+        QTest::addRow("hexadecimal") << 0 << "0x03" << "0x01";
+        QTest::addRow("decimal") << 1 << "3" << "1";
+    }
+
+    void connectShowsTheServoLive()
+    {
+        QFETCH(int, servoData);
+        QFETCH(QString, idAddress);
+        QFETCH(QString, idValue);
+        startSimulator();
+        openWindow(servoData, 50);
+        connectAndWait();
+
+        const int rows[] = {27, 14, 24, 22};
+        for (int bank = 0; bank < 4; ++bank)
+            QCOMPARE(RegisterView::_instance->getRegisterBank(RegisterBank(bank))->rowCount(), rows[bank]);
+        QTRY_COMPARE_WITH_TIMEOUT(valueText(RegisterBank::NonVolatileBank1, 3), idValue, 2000);
+        QCOMPARE(addressText(RegisterBank::NonVolatileBank1, 3), idAddress);
+
+        // Every byte of bank 1 as the simulator holds it.
+        const QByteArray table = _sim->registers(servoId);
+        for (int address = 0; address < 27; ++address) {
+            const int value = uint8_t(table.at(address));
+            const QString expected = servoData ? QString::number(value)
+                                               : QStringLiteral("0x%1").arg(value, 2, 16, QLatin1Char('0'));
+            QCOMPARE(valueText(RegisterBank::NonVolatileBank1, address), expected);
+        }
+
+        // Live values move between polls: the actual voltage has noise, so enable the motor and
+        // set a far target to make the position change too.
+        _sim->setRegisters(servoId, 48, QByteArray(1, '\x01'));
+        _sim->setRegisters(servoId, 78, QByteArray("\x00\x40\x00\x00", 4));
+        const QString before = valueText(RegisterBank::VolatileBank2, 0) + valueText(RegisterBank::VolatileBank2, 1);
+        QTRY_VERIFY_WITH_TIMEOUT(valueText(RegisterBank::VolatileBank2, 0) + valueText(RegisterBank::VolatileBank2, 1) !=
+                                     before,
+                                 2000);
+        QTRY_VERIFY(_window->trafficLabel()->text().contains("polls/s"));
+        QCOMPARE(_window->scheduler()->statistics().failures(), 0);
+    }
+
+    void disconnectEmptiesTablesAndClosesThePortLater()
+    {
+        startSimulator();
+        openWindow();
+        connectAndWait();
+        _window->getDisconnectAction()->trigger();
+        QCOMPARE(statusText(), QStringLiteral("Disconnected"));
+        for (int bank = 0; bank < 4; ++bank)
+            QCOMPARE(RegisterView::_instance->getRegisterBank(RegisterBank(bank))->rowCount(), 0);
+        QVERIFY(_window->serialHelper()->isOpen());
+        QTRY_VERIFY_WITH_TIMEOUT(!_window->serialHelper()->isOpen(), 1000);
+        QVERIFY(_window->getConnectAction()->isEnabled());
+    }
+
+    void quickReconnectKeepsTheNewPortOpen()
+    {
+        startSimulator();
+        openWindow(0, 20);
+        connectAndWait();
+        _window->getDisconnectAction()->trigger();
+        connectAndWait();
+        // Ten polls at 20 ms take the window past the close delay of the disconnect.
+        QTRY_VERIFY_WITH_TIMEOUT(_window->scheduler()->statistics().polls() > 10, 3000);
+        QVERIFY(_window->serialHelper()->isOpen());
+        QCOMPARE(_window->scheduler()->statistics().failures(), 0);
+    }
+
+    void silentServoIsReported()
+    {
+        startSimulator();
+        openWindow();
+        _sim->injectFault(Fault::NoAnswer);
+        _window->getConnectAction()->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(visibleMessageBox(), 2000);
+        const QString message = takeMessageBox();
+        QVERIFY2(message.startsWith("Error|No answer from servo id 1 at 1000000 baud"), qPrintable(message));
+        QCOMPARE(statusText(), QStringLiteral("Disconnected"));
+        QVERIFY(_window->getConnectAction()->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(!_window->serialHelper()->isOpen(), 1000);
+    }
+
+    void rebootAndResetAcknowledgements_data()
+    {
+        QTest::addColumn<bool>("reset");
+        QTest::addColumn<Fault>("fault");
+        QTest::addColumn<QString>("message");
+        QTest::addRow("reboot ok") << false << Fault::None << "Success|Velkora servo id:1 was rebooted successfully";
+        QTest::addRow("reboot error") << false << Fault::ErrorByte << "Error|Error during reboot of Velkora servo id:1";
+        QTest::addRow("reboot silent") << false << Fault::NoAnswer
+                                       << "Error|No answer from servo id 1 to the reboot request.";
+        QTest::addRow("reset ok") << true << Fault::None << "Success|Factory reset of Velkora servo id:1 was successful";
+        QTest::addRow("reset error") << true << Fault::ErrorByte
+                                     << "Error|Error during factory reset of Velkora servo id:1";
+        QTest::addRow("reset silent") << true << Fault::NoAnswer
+                                      << "Error|No answer from servo id 1 to the factory reset request.";
+    }
+
+    void rebootAndResetAcknowledgements()
+    {
+        QFETCH(bool, reset);
+        QFETCH(Fault, fault);
+        QFETCH(QString, message);
+        startSimulator();
+        openWindow();
+        if (fault != Fault::None)
+            _sim->injectFault(fault, 1, 0x01);
+        (reset ? _window->getResetAction() : _window->getRebootAction())->trigger();
+        QTRY_VERIFY(visibleMessageBox());
+        QCOMPARE(takeMessageBox(), message);
+        QVERIFY(!_window->serialHelper()->isOpen());
+        QCOMPARE(packetsOf(*_sim, reset ? 0x06 : 0x08).size(), 1);
+    }
+
+    void unpluggedAdapterDisconnects()
+    {
+        startSimulator();
+        openWindow(0, 20);
+        connectAndWait();
+        _sim->unplug();
+        QTRY_VERIFY_WITH_TIMEOUT(visibleMessageBox(), 2000);
+        const QString message = takeMessageBox();
+        QVERIFY2(message.startsWith("Error|The serial port " + _sim->portName()), qPrintable(message));
+        QCOMPARE(statusText(), QStringLiteral("Disconnected"));
+        QVERIFY(_window->getConnectAction()->isEnabled());
+        QVERIFY(!_window->scheduler()->isRunning());
+        QVERIFY(!_window->serialHelper()->isOpen());
+
+        // Back again: Connect works once the device is there.
+        QVERIFY(_sim->plug());
+        connectAndWait();
+        const int polls = _window->scheduler()->statistics().polls();
+        QTRY_VERIFY_WITH_TIMEOUT(_window->scheduler()->statistics().polls() > polls + 3, 2000);
+    }
+
+    void queuedWritesGoOutBeforeTheNextPoll()
+    {
+        startSimulator();
+        openWindow(0, 50);
+        connectAndWait();
+        QTRY_VERIFY(_window->scheduler()->statistics().polls() > 0);
+        _sim->clearReceived();
+        _window->scheduler()->addQueueRequest(20, QByteArray("\x01\x02\x03\x04", 4));
+        _window->scheduler()->addQueueRequest(24, QByteArray("\x05\x00", 2));
+        _window->scheduler()->addQueueRequest(11, QByteArray("\x50", 1));
+        QTRY_VERIFY_WITH_TIMEOUT(packetsOf(*_sim, 0x03).size() == 3 && packetsOf(*_sim, 0x02).size() >= 2, 2000);
+
+        QList<servosim::ReceivedPacket> packets = _sim->receivedPackets();
+        if (packets.first().instruction == 0x02) // a poll already on its way
+            packets.removeFirst();
+        const QList<QByteArray> expected = {QByteArray("\x14\x00\x01\x02\x03\x04", 6), QByteArray("\x18\x00\x05\x00", 4),
+                                            QByteArray("\x0B\x00\x50", 3)};
+        for (int i = 0; i < 3; ++i) {
+            QCOMPARE(int(packets.at(i).instruction), 0x03);
+            QCOMPARE(packets.at(i).params, expected.at(i));
+        }
+        QCOMPARE(int(packets.at(3).instruction), 0x02);
+        QCOMPARE(_sim->registers(servoId).mid(20, 6), QByteArray("\x01\x02\x03\x04\x05\x00", 6));
+    }
+
+    void slowLineLosesNothing()
+    {
+        servosim::Options options;
+        options.baudRate = 57600;
+        startSimulator(options);
+        storeSettings(_sim->portName(), 57600, 0, 10);
+        createWindow();
+        connectAndWait();
+        const BusStatistics& statistics = _window->scheduler()->statistics();
+        QTRY_VERIFY_WITH_TIMEOUT(statistics.polls() >= 20, 5000);
+        QCOMPARE(statistics.failures(), 0);
+        QVERIFY(statistics.skippedTicks() > 0); // the line is slower than the interval
+        // Never a second request while one is on the line: requests and answers alternate.
+        QCOMPARE(_sim->packetsAnswered(), _sim->packetsReceived());
+        QCOMPARE(valueText(RegisterBank::NonVolatileBank1, 4), QStringLiteral("0x22")); // baud code 34
+    }
+
+    void ax12GetsShortReadsAndEmptyTables()
+    {
+        servosim::Options options;
+        options.model = servosim::Model::Ax12;
+        startSimulator(options);
+        openWindow(0, 20);
+        connectAndWait();
+        QTRY_VERIFY(_window->scheduler()->statistics().polls() >= 3);
+        for (int bank = 0; bank < 4; ++bank)
+            QCOMPARE(RegisterView::_instance->getRegisterBank(RegisterBank(bank))->rowCount(), 0);
+        const auto reads = packetsOf(*_sim, 0x02);
+        QCOMPARE(reads.first().params, QByteArray("\x00\x00\x02\x00", 4)); // identification
+        QCOMPARE(reads.last().params, QByteArray("\x00\x00\x32\x00", 4));  // 50 bytes
+    }
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"

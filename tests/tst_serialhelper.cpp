@@ -1,0 +1,317 @@
+#include "bus/devicehelper.h"
+#include "bus/serialhelper.h"
+#include "device/idevice.h"
+
+#include <servosimulator.h>
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QtTest>
+
+using servosim::Fault;
+
+namespace {
+
+constexpr uint8_t servoId = 1;
+
+struct Outcome
+{
+    QList<QByteArray> answers;
+    QList<FailureKind> failures;
+};
+
+// Collects what one request layer reports.
+SerialHelper::ResponseCallback answerInto(Outcome& outcome)
+{
+    return [&outcome](QByteArray answer) { outcome.answers.append(answer); };
+}
+
+SerialHelper::FailureCallback failureInto(Outcome& outcome)
+{
+    return [&outcome](FailureKind kind, const RequestInfo&, uint8_t) { outcome.failures.append(kind); };
+}
+
+servosim::Options simOptions(servosim::Model model = servosim::Model::V1)
+{
+    servosim::Options options;
+    options.model = model;
+    return options;
+}
+
+} // namespace
+
+class TestSerialHelper : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<servosim::ServoSimulator> _sim;
+    std::shared_ptr<SerialHelper> _serial;
+
+    void startSimulator(servosim::Options options = simOptions())
+    {
+        _sim = std::make_unique<servosim::ServoSimulator>(options);
+        QString error;
+        QVERIFY2(_sim->start(&error), qPrintable(error));
+        _serial = std::make_shared<SerialHelper>();
+        QCOMPARE(_serial->openSerialPort(_sim->portName(), options.baudRate), QString());
+    }
+
+    int readDeadline() const { return SerialHelper::transactionDeadlineMs(_serial->baudRate(), 14, 15); }
+
+private slots:
+    void init() { DeviceHelper::_instance.reset(); }
+
+    void cleanup()
+    {
+        DeviceHelper::_instance.reset();
+        _serial.reset();
+        _sim.reset();
+    }
+
+    void deliversWholeAnswerOnce_data()
+    {
+        QTest::addColumn<Fault>("fault");
+        QTest::addRow("in one piece") << Fault::None;
+        QTest::addRow("in chunks with gaps") << Fault::Split;
+        QTest::addRow("after garbage") << Fault::GarbageBefore;
+    }
+
+    void deliversWholeAnswerOnce()
+    {
+        QFETCH(Fault, fault);
+        startSimulator();
+        if (fault != Fault::None)
+            _sim->injectFault(fault);
+        Outcome outcome;
+        QVERIFY(_serial->readData(servoId, 0, 4, answerInto(outcome), failureInto(outcome)));
+        QTRY_COMPARE_WITH_TIMEOUT(outcome.answers.size(), 1, readDeadline() + 200);
+        QCOMPARE(outcome.answers.first().size(), 15);
+        QCOMPARE(outcome.answers.first().mid(9, 4), _sim->registers(servoId).left(4));
+        QCOMPARE(uint8_t(outcome.answers.first().at(8)), uint8_t(0));
+        // Nothing of this transaction may leak into the next one.
+        QVERIFY(_serial->readData(servoId, 0, 4, answerInto(outcome), failureInto(outcome)));
+        QTRY_COMPARE_WITH_TIMEOUT(outcome.answers.size(), 2, readDeadline() + 200);
+        QCOMPARE(outcome.answers.last(), outcome.answers.first());
+        QVERIFY(outcome.failures.isEmpty());
+        QVERIFY(!_serial->isBusy());
+    }
+
+    void failsWithTheRightKind_data()
+    {
+        QTest::addColumn<Fault>("fault");
+        QTest::addColumn<FailureKind>("kind");
+        QTest::addRow("silent servo") << Fault::NoAnswer << FailureKind::Timeout;
+        QTest::addRow("corrupt crc") << Fault::BadCrc << FailureKind::Corrupt;
+        QTest::addRow("cut short") << Fault::Truncated << FailureKind::Incomplete;
+        QTest::addRow("another id") << Fault::WrongId << FailureKind::WrongId;
+        QTest::addRow("too late") << Fault::Delayed << FailureKind::Timeout;
+    }
+
+    void failsWithTheRightKind()
+    {
+        QFETCH(Fault, fault);
+        QFETCH(FailureKind, kind);
+        startSimulator();
+        _sim->injectFault(fault);
+        QSignalSpy failed(_serial.get(), &SerialHelper::transactionFailed);
+        Outcome outcome;
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(_serial->readData(servoId, 0, 4, answerInto(outcome), failureInto(outcome)));
+        QVERIFY(failed.wait(readDeadline() + 200));
+        QVERIFY2(clock.elapsed() <= readDeadline() + 100, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(failed.first().at(0).value<FailureKind>(), kind);
+        QCOMPARE(outcome.failures, QList<FailureKind>{kind});
+        QVERIFY(outcome.answers.isEmpty());
+        QVERIFY(!_serial->isBusy());
+    }
+
+    void backToBackTransactionsDeliverExactlyTheValidAnswers()
+    {
+        startSimulator();
+        // Only faults that break an answer, so every injected fault is one failed transaction.
+        _sim->setFaultRate(0.05, {Fault::NoAnswer, Fault::BadCrc, Fault::Truncated, Fault::WrongId});
+        const QByteArray identity = _sim->registers(servoId).left(5);
+        Outcome outcome;
+        int started = 0;
+        QElapsedTimer clock;
+        clock.start();
+        while (started < 200 && clock.elapsed() < 60000) {
+            if (!_serial->isBusy()) {
+                QVERIFY(_serial->readData(servoId, 0, 118, answerInto(outcome), failureInto(outcome)));
+                ++started;
+            }
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(outcome.answers.size() + outcome.failures.size(), 200, 1000);
+        QVERIFY(_sim->faultsInjected() > 0);
+        QCOMPARE(outcome.failures.size(), _sim->faultsInjected());
+        for (const QByteArray& answer : qAsConst(outcome.answers)) {
+            QCOMPARE(answer.size(), 129);
+            QCOMPARE(answer.mid(9, 5), identity); // no bytes of one answer shifted into another
+        }
+    }
+
+    void writesReportTheirOutcome()
+    {
+        startSimulator();
+        QSignalSpy acknowledged(_serial.get(), &SerialHelper::writeAcknowledged);
+        Outcome outcome;
+        bool answerCallbackCalled = false;
+        auto answerCallback = [&](QByteArray) { answerCallbackCalled = true; };
+
+        // Moving threshold (address 24) is writable.
+        QVERIFY(_serial->writeData(servoId, 24, QByteArray("\x20\x00", 2), answerCallback, failureInto(outcome)));
+        QVERIFY(acknowledged.wait(500));
+        QCOMPARE(acknowledged.last().at(1).value<uint8_t>(), uint8_t(0));
+        QCOMPARE(_sim->registers(servoId).mid(24, 2), QByteArray("\x20\x00", 2));
+
+        // The model number is read-only: the servo refuses with an access error.
+        QVERIFY(_serial->writeData(servoId, 0, QByteArray("\x01", 1), answerCallback, failureInto(outcome)));
+        QVERIFY(acknowledged.wait(500));
+        QCOMPARE(acknowledged.last().at(1).value<uint8_t>(), uint8_t(7));
+        QCOMPARE(outcome.failures, QList<FailureKind>{FailureKind::Refused});
+        QVERIFY(!answerCallbackCalled);
+
+        // A write nobody answers is a failure, not a success.
+        QSignalSpy failed(_serial.get(), &SerialHelper::transactionFailed);
+        _sim->injectFault(Fault::NoAnswer);
+        QVERIFY(_serial->writeData(servoId, 24, QByteArray("\x21\x00", 2), answerCallback, failureInto(outcome)));
+        QVERIFY(failed.wait(500));
+        QCOMPARE(failed.first().at(1).value<RequestInfo>().address, uint8_t(24));
+        QCOMPARE(acknowledged.size(), 2);
+    }
+
+    void baudRateTable_data()
+    {
+        QTest::addColumn<int>("index");
+        QTest::addColumn<int>("code");
+        const int codes[] = {207, 103, 51, 34, 16, 9, 7, 4, 3, 1, 0};
+        for (int index = 0; index < 11; ++index)
+            QTest::addRow("position %d", index) << index << codes[index];
+    }
+
+    void baudRateTable()
+    {
+        QFETCH(int, index);
+        QFETCH(int, code);
+        SerialHelper serial;
+        QCOMPARE(serial.indexToBaudRate(index), code);
+        QCOMPARE(serial.baudRateToIndex(code), index);
+    }
+
+    void baudRateTableFallsBackToOneMegabaud()
+    {
+        SerialHelper serial;
+        QCOMPARE(serial.indexToBaudRate(-1), 1);
+        QCOMPARE(serial.indexToBaudRate(11), 1);
+        QCOMPARE(serial.baudRateToIndex(200), 9);
+        QCOMPARE(serial.baudRateToIndex(2), 9);
+    }
+
+    void deadlineGrowsWithLineTime()
+    {
+        // A read-all at 9600 baud needs about 149 ms on the wire alone.
+        QVERIFY(SerialHelper::transactionDeadlineMs(9600, 14, 129) >= 149 + 32);
+        QVERIFY(SerialHelper::transactionDeadlineMs(1000000, 14, 129) < 40);
+    }
+
+    void identifiesTheModel_data()
+    {
+        QTest::addColumn<servosim::Model>("model");
+        QTest::addColumn<int>("memoryLimit");
+        QTest::addRow("V1") << servosim::Model::V1 << 118;
+        QTest::addRow("AX-12") << servosim::Model::Ax12 << 50;
+    }
+
+    void identifiesTheModel()
+    {
+        QFETCH(servosim::Model, model);
+        QFETCH(int, memoryLimit);
+        startSimulator(simOptions(model));
+        QStringList events;
+        auto helper = DeviceHelper::getInstance(_serial, [&events] { events << "initialised"; });
+        connect(helper.get(), &DeviceHelper::loadDeviceMetadata, this, [&events] { events << "loaded"; });
+        helper->triggerDeviceInfoRead(servoId);
+        QTRY_COMPARE_WITH_TIMEOUT(events, (QStringList{"loaded", "initialised"}), 1000);
+        QCOMPARE(helper->getDevice()->getMemoryUpperLimit(), memoryLimit);
+    }
+
+    void modelNumberSelectsTheModel_data()
+    {
+        QTest::addColumn<int>("modelNumber");
+        QTest::addColumn<int>("memoryLimit");
+        QTest::addRow("0") << 0 << 118;
+        QTest::addRow("12") << 12 << 50;
+        QTest::addRow("13") << 13 << 118;
+        QTest::addRow("268") << 268 << 118;
+    }
+
+    void modelNumberSelectsTheModel()
+    {
+        QFETCH(int, modelNumber);
+        QFETCH(int, memoryLimit);
+        int initialised = 0;
+        auto helper = DeviceHelper::getInstance(std::make_shared<SerialHelper>(), [&] { ++initialised; });
+        QByteArray answer = QByteArray::fromHex("FFFFFD0001060055000000");
+        answer[9] = char(modelNumber & 0xFF);
+        answer[10] = char(modelNumber >> 8);
+        helper->readDeviceInfoCallback(answer + QByteArray(2, '\0'));
+        QCOMPARE(helper->getDevice()->getMemoryUpperLimit(), memoryLimit);
+        QCOMPARE(initialised, 1);
+    }
+
+    void getInstanceKeepsItsFirstArguments()
+    {
+        auto first = std::make_shared<SerialHelper>();
+        int firstCalls = 0;
+        auto helper = DeviceHelper::getInstance(first, [&] { ++firstCalls; });
+        auto again = DeviceHelper::getInstance(std::make_shared<SerialHelper>(), [] { QFAIL("second callback"); });
+        QCOMPARE(again.get(), helper.get());
+        again->readDeviceInfoCallback(QByteArray());
+        QCOMPARE(firstCalls, 1);
+    }
+
+    void silentServoFailsIdentification()
+    {
+        startSimulator();
+        _sim->injectFault(Fault::NoAnswer);
+        auto helper = DeviceHelper::getInstance(_serial, [] { QFAIL("identified a silent servo"); });
+        QSignalSpy failed(helper.get(), &DeviceHelper::identificationFailed);
+        helper->triggerDeviceInfoRead(servoId);
+        QVERIFY(failed.wait(1000));
+        QCOMPARE(failed.first().at(0).toInt(), int(servoId));
+        QCOMPARE(failed.first().at(1).value<FailureKind>(), FailureKind::Timeout);
+        QVERIFY(!helper->getDevice());
+    }
+
+    void rebootAndResetAreAcknowledged()
+    {
+        startSimulator();
+        auto helper = DeviceHelper::getInstance(_serial, [] {});
+        QByteArray acknowledgement;
+        bool silent = false;
+        QVERIFY(helper->triggerDeviceReboot(
+            servoId, [&](QByteArray answer) { acknowledgement = answer; }, [&] { silent = true; }));
+        QCOMPARE(acknowledgement.size(), 11);
+        QCOMPARE(uint8_t(acknowledgement.at(4)), servoId);
+        QCOMPARE(uint8_t(acknowledgement.at(8)), uint8_t(0));
+        QVERIFY(!silent);
+        QVERIFY(!_serial->isOpen()); // the helper closes the port right after
+
+        QCOMPARE(_serial->openSerialPort(_sim->portName(), 1000000), QString());
+        _sim->injectFault(Fault::NoAnswer);
+        acknowledgement.clear();
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(helper->triggerDeviceReset(
+            servoId, [&](QByteArray answer) { acknowledgement = answer; }, [&] { silent = true; }));
+        QVERIFY(silent);
+        QVERIFY(acknowledgement.isEmpty());
+        QVERIFY(clock.elapsed() >= 900);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSerialHelper)
+#include "tst_serialhelper.moc"

@@ -1,0 +1,181 @@
+#include "bus/statuspacketframer.h"
+
+#include <QRandomGenerator>
+#include <QtTest>
+
+
+namespace {
+
+QByteArray statusPacket(uint8_t id, uint8_t error, const QByteArray& params)
+{
+    const int length = params.size() + 4;
+    QByteArray packet("\xFF\xFF\xFD\x00", 4);
+    packet.append(char(id));
+    packet.append(char(length & 0xFF));
+    packet.append(char(length >> 8));
+    packet.append(char(0x55));
+    packet.append(char(error));
+    packet.append(params);
+    const uint16_t crc = StatusPacketFramer::crc16(reinterpret_cast<const uint8_t*>(packet.constData()),
+                                                   packet.size());
+    packet.append(char(crc & 0xFF));
+    packet.append(char(crc >> 8));
+    return packet;
+}
+
+const QByteArray fourDataBytes("\x0A\x0B\xFF\xFD", 4);
+
+} // namespace
+
+class TestStatusPacketFramer : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void crcMatchesKnownValues()
+    {
+        const QByteArray check("123456789");
+        QCOMPARE(StatusPacketFramer::crc16(reinterpret_cast<const uint8_t*>(check.constData()), check.size()),
+                 uint16_t(0xFEE8));
+        // Write acknowledgement of servo 1 as servos send it.
+        QCOMPARE(statusPacket(1, 0, {}), QByteArray::fromHex("FFFFFD0001040055 00A10C").replace(' ', ""));
+    }
+
+    void deliversPacketSplitAtAnyPosition()
+    {
+        const QByteArray packet = statusPacket(1, 0, fourDataBytes);
+        for (int cut = 0; cut <= packet.size(); ++cut) {
+            StatusPacketFramer framer;
+            framer.reset(1, 15);
+            const auto first = framer.feed(packet.left(cut));
+            QCOMPARE(first == StatusPacketFramer::State::Complete, cut == packet.size());
+            if (cut < packet.size())
+                QCOMPARE(framer.feed(packet.mid(cut)), StatusPacketFramer::State::Complete);
+            QCOMPARE(framer.packet(), packet);
+        }
+    }
+
+    void skipsGarbageBeforeHeader_data()
+    {
+        QTest::addColumn<QByteArray>("garbage");
+        for (int length = 0; length <= 20; ++length) {
+            QByteArray garbage;
+            for (int i = 0; i < length; ++i)
+                garbage.append(char(i % 3 == 0 ? 0xFF : 0x37 * i)); // header-like bytes included
+            QTest::addRow("%d bytes", length) << garbage;
+        }
+        QTest::addRow("header prefix") << QByteArray("\xFF\xFF\xFD", 3);
+        QTest::addRow("false header, short length") << QByteArray("\xFF\xFF\xFD\x00\x01\x02\x00", 7);
+        QTest::addRow("false header, huge length") << QByteArray("\xFF\xFF\xFD\x00\x01\xFF\x7F", 7);
+        QTest::addRow("broken frame") << statusPacket(1, 0, fourDataBytes).left(14).append('\x00');
+    }
+
+    void skipsGarbageBeforeHeader()
+    {
+        QFETCH(QByteArray, garbage);
+        const QByteArray packet = statusPacket(1, 0, fourDataBytes);
+        StatusPacketFramer framer;
+        framer.reset(1, 15);
+        QCOMPARE(framer.feed(garbage + packet), StatusPacketFramer::State::Complete);
+        QCOMPARE(framer.packet(), packet);
+
+        // The same stream byte by byte: the header may be split anywhere.
+        framer.reset(1, 15);
+        const QByteArray stream = garbage + packet;
+        int completions = 0;
+        for (char byte : stream)
+            completions += framer.feed(QByteArray(1, byte)) == StatusPacketFramer::State::Complete;
+        QCOMPARE(completions, 1);
+        QCOMPARE(framer.packet(), packet);
+    }
+
+    void ignoresEchoOfInstructionPacket()
+    {
+        // A ping of servo 1 looped back by the adapter, then the real answer.
+        const QByteArray echo = QByteArray::fromHex("FFFFFD0001030001194E");
+        const QByteArray answer = statusPacket(1, 0, QByteArray("\x01\x04\x07", 3));
+        StatusPacketFramer framer;
+        framer.reset(1, 14);
+        QCOMPARE(framer.feed(echo), StatusPacketFramer::State::Pending);
+        QCOMPARE(framer.failureKind(), FailureKind::Timeout);
+        QCOMPARE(framer.feed(answer), StatusPacketFramer::State::Complete);
+        QCOMPARE(framer.packet(), answer);
+    }
+
+    void reportsWhyNoPacketCame_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<FailureKind>("kind");
+        const QByteArray packet = statusPacket(1, 0, fourDataBytes);
+        QByteArray badCrc = packet;
+        badCrc[badCrc.size() - 1] = char(badCrc.at(badCrc.size() - 1) ^ 0x01);
+        QByteArray flippedData = packet;
+        flippedData[10] = char(flippedData.at(10) ^ 0x80);
+
+        QTest::addRow("silence") << QByteArray() << FailureKind::Timeout;
+        QTest::addRow("bad crc") << badCrc << FailureKind::Corrupt;
+        QTest::addRow("flipped data bit") << flippedData << FailureKind::Corrupt;
+        QTest::addRow("cut short") << packet.left(12) << FailureKind::Incomplete;
+        QTest::addRow("header only") << packet.left(4) << FailureKind::Incomplete;
+        QTest::addRow("noise") << QByteArray("\x12\x34\x56", 3) << FailureKind::Corrupt;
+        QTest::addRow("other servo") << statusPacket(2, 0, fourDataBytes) << FailureKind::WrongId;
+        QTest::addRow("longer than asked") << statusPacket(1, 0, fourDataBytes + "x") << FailureKind::Corrupt;
+        QTest::addRow("impossible length") << QByteArray("\xFF\xFF\xFD\x00\x01\x02\x00\x55", 8)
+                                           << FailureKind::Corrupt;
+    }
+
+    void reportsWhyNoPacketCame()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(FailureKind, kind);
+        StatusPacketFramer framer;
+        framer.reset(1, 15);
+        QCOMPARE(framer.feed(bytes), StatusPacketFramer::State::Pending);
+        QCOMPARE(framer.failureKind(), kind);
+    }
+
+    void acceptsErrorStatusWithoutData()
+    {
+        // A refused read carries the error byte and no data; the caller decides what it means.
+        const QByteArray refusal = statusPacket(1, 0x04, {});
+        StatusPacketFramer framer;
+        framer.reset(1, 129);
+        QCOMPARE(framer.feed(refusal), StatusPacketFramer::State::Complete);
+        QCOMPARE(framer.packet(), refusal);
+    }
+
+    void resetForgetsEarlierBytes()
+    {
+        const QByteArray packet = statusPacket(1, 0, fourDataBytes);
+        StatusPacketFramer framer;
+        framer.reset(1, 15);
+        framer.feed(packet.left(9));
+        framer.reset(1, 15);
+        QCOMPARE(framer.failureKind(), FailureKind::Timeout);
+        QCOMPARE(framer.feed(packet), StatusPacketFramer::State::Complete);
+        QCOMPARE(framer.packet(), packet);
+    }
+
+    void survivesRandomInput()
+    {
+        // Whatever arrives, the framer either waits or hands out a packet that checks out.
+        QRandomGenerator random(1234);
+        StatusPacketFramer framer;
+        for (int round = 0; round < 2000; ++round) {
+            framer.reset(1, 40);
+            QByteArray bytes(int(random.bounded(60)), '\0');
+            for (auto& byte : bytes)
+                byte = char(random.bounded(4) == 0 ? 0xFF : random.bounded(256));
+            if (round % 3 == 0)
+                bytes.insert(int(random.bounded(bytes.size() + 1)), statusPacket(1, 0, "ab"));
+            if (framer.feed(bytes) == StatusPacketFramer::State::Complete) {
+                const QByteArray packet = framer.packet();
+                QVERIFY(packet.startsWith(QByteArray("\xFF\xFF\xFD\x00\x01", 5)));
+                QCOMPARE(statusPacket(1, uint8_t(packet.at(8)), packet.mid(9, packet.size() - 11)), packet);
+            }
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestStatusPacketFramer)
+#include "tst_statuspacketframer.moc"

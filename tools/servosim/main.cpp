@@ -1,0 +1,146 @@
+// velkora-servo-sim: simulated servos on a pseudo-terminal, for trying and testing the program without
+// hardware.
+#include "servosimulator.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <QTextStream>
+
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+// Only async-signal-safe work here: the event loop picks the signal up from the pipe.
+void onSignal(int)
+{
+    const char byte = 1;
+    (void)::write(signalPipe[1], &byte, 1);
+}
+
+bool parseIds(const QString& text, QList<int>* ids)
+{
+    ids->clear();
+    for (const QString& part : text.split(QLatin1Char(','))) {
+        bool ok = false;
+        const int id = part.trimmed().toInt(&ok);
+        if (!ok)
+            return false;
+        ids->append(id);
+    }
+    return true;
+}
+
+// Exit code 2 for a bad command line, 1 when the simulator cannot start.
+int fail(const QString& message, int exitCode = 2)
+{
+    QTextStream(stderr) << "velkora-servo-sim: " << message << '\n';
+    return exitCode;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("velkora-servo-sim"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Simulated servos on a pseudo-terminal. Prints the device to open, then answers as the servos\n"
+        "until SIGINT or SIGTERM."));
+    parser.addHelpOption();
+    const QCommandLineOption link(QStringLiteral("link"), QStringLiteral("Symbolic link to the device."),
+                                  QStringLiteral("PATH"));
+    const QCommandLineOption ids(QStringLiteral("id"),
+                                 QStringLiteral("Servo ids, comma-separated (default 1)."),
+                                 QStringLiteral("LIST"), QStringLiteral("1"));
+    const QCommandLineOption model(QStringLiteral("model"),
+                                   QStringLiteral("Servo model: v1 or ax12 (default v1)."),
+                                   QStringLiteral("MODEL"), QStringLiteral("v1"));
+    const QCommandLineOption baud(QStringLiteral("baud"),
+                                  QStringLiteral("The servos' baud rate (default 1000000)."),
+                                  QStringLiteral("RATE"), QStringLiteral("1000000"));
+    const QCommandLineOption noWireTime(QStringLiteral("no-wire-time"),
+                                        QStringLiteral("Answer at once instead of after the line time."));
+    const QCommandLineOption faultRate(QStringLiteral("fault-rate"),
+                                       QStringLiteral("Probability (0 to 1) that an answer gets a fault."),
+                                       QStringLiteral("P"), QStringLiteral("0"));
+    const QCommandLineOption faults(
+        QStringLiteral("faults"),
+        QStringLiteral("Faults to draw from, comma-separated (default all): no-answer, bad-crc, truncated,\n"
+                       "garbage-before, split, delayed, wrong-id, error-byte."),
+        QStringLiteral("KINDS"));
+    const QCommandLineOption hardwareError(QStringLiteral("hw-error"),
+                                           QStringLiteral("Hardware error bits of every servo (e.g. 0x04)."),
+                                           QStringLiteral("BITS"), QStringLiteral("0"));
+    const QCommandLineOption quiet(QStringLiteral("quiet"), QStringLiteral("Do not print the traffic."));
+    parser.addOptions({link, ids, model, baud, noWireTime, faultRate, faults, hardwareError, quiet});
+    parser.process(app);
+    if (!parser.positionalArguments().isEmpty())
+        return fail(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()));
+
+    servosim::Options options;
+    options.linkPath = parser.value(link);
+    if (!parseIds(parser.value(ids), &options.ids))
+        return fail(QStringLiteral("--id wants a comma-separated list of numbers"));
+    const QString modelName = parser.value(model).toLower();
+    if (modelName == QLatin1String("ax12"))
+        options.model = servosim::Model::Ax12;
+    else if (modelName != QLatin1String("v1"))
+        return fail(QStringLiteral("--model is v1 or ax12"));
+    bool ok = false;
+    options.baudRate = parser.value(baud).toInt(&ok);
+    if (!ok)
+        return fail(QStringLiteral("--baud wants a number"));
+    options.wireTime = !parser.isSet(noWireTime);
+    options.faultRate = parser.value(faultRate).toDouble(&ok);
+    if (!ok)
+        return fail(QStringLiteral("--fault-rate wants a number from 0 to 1"));
+    if (parser.isSet(faults)) {
+        for (const QString& name : parser.value(faults).split(QLatin1Char(','))) {
+            servosim::Fault fault;
+            if (!servosim::faultFromName(name, &fault))
+                return fail(QStringLiteral("unknown fault %1").arg(name));
+            options.faultKinds.append(fault);
+        }
+    }
+    const uint bits = parser.value(hardwareError).toUInt(&ok, 0);
+    if (!ok || bits > 0xFF)
+        return fail(QStringLiteral("--hw-error wants a number from 0 to 255"));
+    options.quiet = parser.isSet(quiet);
+
+    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return fail(QStringLiteral("cannot create the signal pipe"), 1);
+    QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
+    struct sigaction action = {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+
+    servosim::ServoSimulator simulator(options);
+    QString error;
+    if (!simulator.start(&error))
+        return fail(error, 1);
+    for (int id : options.ids)
+        simulator.setHardwareError(id, quint8(bits));
+
+    QTextStream out(stdout);
+    out << simulator.devicePath() << '\n';
+    if (!options.linkPath.isEmpty())
+        out << simulator.portName() << '\n';
+    out.flush();
+    std::fflush(stdout);
+
+    app.exec();
+    simulator.stop();
+    return 0;
+}

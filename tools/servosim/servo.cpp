@@ -1,0 +1,230 @@
+#include "servo.h"
+
+#include "protocol.h"
+
+namespace servosim {
+
+namespace {
+
+constexpr quint8 HighestServoId = 252;
+
+int paramU16(const QByteArray& params, int offset)
+{
+    return quint8(params.at(offset)) | (quint8(params.at(offset + 1)) << 8);
+}
+
+} // namespace
+
+Servo::Servo(Model model, quint8 id, int baudCode, qint64 nowUs)
+    : m_model(ServoModel::create(model)), m_table(m_model->factoryTable()),
+      m_lineBaudRate(baudRateForCode(baudCode)), m_lastUpdateUs(nowUs), m_noise(id)
+{
+    m_table[ServoModel::IdAddress] = char(id);
+    m_table[ServoModel::BaudAddress] = char(baudCode);
+}
+
+bool Servo::baudSwitchPending() const
+{
+    return baudRateForCode(quint8(m_table.at(ServoModel::BaudAddress))) != m_lineBaudRate;
+}
+
+void Servo::completeBaudSwitch()
+{
+    m_lineBaudRate = baudRateForCode(quint8(m_table.at(ServoModel::BaudAddress)));
+}
+
+Servo::Reply Servo::execute(quint8 instruction, const QByteArray& params, qint64 nowUs)
+{
+    advance(nowUs);
+    switch (instruction) {
+    case instruction::Ping:
+        return ping();
+    case instruction::Read:
+        return read(params);
+    case instruction::Write:
+        return write(params);
+    case instruction::RegWrite:
+        return regWrite(params);
+    case instruction::Action:
+        return action();
+    case instruction::FactoryReset:
+        return factoryReset(params);
+    case instruction::Reboot:
+        return reboot();
+    default:
+        return {error::Instruction, {}};
+    }
+}
+
+QByteArray Servo::table(qint64 nowUs)
+{
+    advance(nowUs);
+    return m_table;
+}
+
+void Servo::poke(int address, const QByteArray& bytes, qint64 nowUs)
+{
+    advance(nowUs);
+    const int count = qMin(bytes.size(), m_table.size() - address);
+    if (address < 0 || count <= 0)
+        return;
+    m_table.replace(address, count, bytes.left(count));
+    if (baudRateForCode(quint8(m_table.at(ServoModel::BaudAddress))) > 0)
+        completeBaudSwitch();
+}
+
+quint8 Servo::hardwareError() const
+{
+    const int address = m_model->hardwareErrorAddress();
+    return address < 0 ? m_hardwareError : quint8(m_table.at(address));
+}
+
+void Servo::setHardwareError(quint8 bits)
+{
+    const int address = m_model->hardwareErrorAddress();
+    if (address < 0)
+        m_hardwareError = bits;
+    else
+        m_table[address] = char(bits);
+}
+
+bool Servo::setBaudRate(int baudRate)
+{
+    const int code = codeForBaudRate(baudRate);
+    if (code < 0)
+        return false;
+    m_table[ServoModel::BaudAddress] = char(code);
+    m_lineBaudRate = baudRate;
+    return true;
+}
+
+Servo::Reply Servo::ping() const
+{
+    return {error::None, m_table.left(3)};
+}
+
+Servo::Reply Servo::read(const QByteArray& params)
+{
+    if (params.size() != 4)
+        return {error::DataLength, {}};
+    const int address = paramU16(params, 0);
+    const int length = paramU16(params, 2);
+    if (address + length > m_table.size())
+        return {error::DataRange, {}};
+    return {error::None, m_table.mid(address, length)};
+}
+
+quint8 Servo::checkWrite(int address, const QByteArray& data) const
+{
+    if (data.isEmpty())
+        return error::None;
+    if (address + data.size() > m_table.size())
+        return error::DataRange;
+    if (!m_model->isWritable(address))
+        return error::Access;
+    const bool motorEnabled = m_table.at(m_model->motorEnableAddress()) != 0;
+    if (motorEnabled && address < m_model->volatileStart())
+        return error::Access;
+    // An id the bus cannot address, or a baud code nobody can talk to, would lose the servo.
+    const int idOffset = ServoModel::IdAddress - address;
+    if (idOffset >= 0 && idOffset < data.size() && quint8(data.at(idOffset)) > HighestServoId)
+        return error::DataLimit;
+    const int baudOffset = ServoModel::BaudAddress - address;
+    if (baudOffset >= 0 && baudOffset < data.size() && baudRateForCode(quint8(data.at(baudOffset))) < 0)
+        return error::DataLimit;
+    return error::None;
+}
+
+void Servo::applyWrite(int address, const QByteArray& data)
+{
+    for (int i = 0; i < data.size(); ++i)
+        if (m_model->isWritable(address + i))
+            m_table[address + i] = data.at(i);
+    // The pending flag reflects whether a registered write waits; clearing it drops that write.
+    const int pendingOffset = m_model->pendingAddress() - address;
+    if (m_model->isWritable(m_model->pendingAddress()) && pendingOffset >= 0 && pendingOffset < data.size() &&
+        data.at(pendingOffset) == 0)
+        m_hasPending = false;
+    setPending(m_hasPending);
+}
+
+Servo::Reply Servo::write(const QByteArray& params)
+{
+    if (params.size() < 2)
+        return {error::DataLength, {}};
+    const int address = paramU16(params, 0);
+    const QByteArray data = params.mid(2);
+    const quint8 result = checkWrite(address, data);
+    if (result == error::None)
+        applyWrite(address, data);
+    return {result, {}};
+}
+
+Servo::Reply Servo::regWrite(const QByteArray& params)
+{
+    if (params.size() < 2)
+        return {error::DataLength, {}};
+    const int address = paramU16(params, 0);
+    const QByteArray data = params.mid(2);
+    const quint8 result = checkWrite(address, data);
+    if (result == error::None) {
+        m_pendingAddress = address;
+        m_pendingData = data;
+        setPending(true);
+    }
+    return {result, {}};
+}
+
+Servo::Reply Servo::action()
+{
+    if (!m_hasPending)
+        return {error::None, {}};
+    setPending(false);
+    // The table may have changed since the write was registered (motor enabled, for one).
+    const quint8 result = checkWrite(m_pendingAddress, m_pendingData);
+    if (result == error::None)
+        applyWrite(m_pendingAddress, m_pendingData);
+    return {result, {}};
+}
+
+Servo::Reply Servo::factoryReset(const QByteArray& params)
+{
+    if (params.size() != 1)
+        return {error::DataLength, {}};
+    const quint8 option = quint8(params.at(0));
+    if (option != resetOption::All && option != resetOption::KeepId && option != resetOption::KeepIdAndBaud)
+        return {error::DataLimit, {}};
+    const QByteArray old = m_table;
+    m_table = m_model->factoryTable();
+    // The shaft and its hardware faults are not part of the settings.
+    m_table.replace(m_model->volatileStart(), m_table.size() - m_model->volatileStart(),
+                    old.mid(m_model->volatileStart()));
+    if (option != resetOption::All)
+        m_table[ServoModel::IdAddress] = old.at(ServoModel::IdAddress);
+    if (option == resetOption::KeepIdAndBaud)
+        m_table[ServoModel::BaudAddress] = old.at(ServoModel::BaudAddress);
+    return reboot();
+}
+
+Servo::Reply Servo::reboot()
+{
+    m_hasPending = false;
+    m_positionFraction = 0;
+    m_model->powerOn(m_table);
+    return {error::None, {}};
+}
+
+void Servo::setPending(bool pending)
+{
+    m_hasPending = pending;
+    m_table[m_model->pendingAddress()] = pending ? 1 : 0;
+}
+
+void Servo::advance(qint64 nowUs)
+{
+    const double seconds = (nowUs - m_lastUpdateUs) / 1e6;
+    m_lastUpdateUs = nowUs;
+    m_model->simulate(m_table, m_positionFraction, seconds, m_noise);
+}
+
+} // namespace servosim

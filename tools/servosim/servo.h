@@ -1,0 +1,67 @@
+#pragma once
+
+#include "servomodel.h"
+
+#include <QByteArray>
+#include <QRandomGenerator>
+
+#include <memory>
+
+namespace servosim {
+
+// One simulated servo: its control table, the access rules, a registered write and the live values.
+class Servo
+{
+public:
+    struct Reply
+    {
+        quint8 error = 0;
+        QByteArray params;
+    };
+
+    Servo(Model model, quint8 id, int baudCode, qint64 nowUs);
+
+    quint8 id() const { return quint8(m_table.at(ServoModel::IdAddress)); }
+    // The rate the servo listens and answers at; a new baud code takes over in completeBaudSwitch().
+    int lineBaudRate() const { return m_lineBaudRate; }
+    bool baudSwitchPending() const;
+    void completeBaudSwitch();
+    // Return delay register, in microseconds.
+    qint64 returnDelayUs() const { return 2 * quint8(m_table.at(ServoModel::ReturnDelayAddress)); }
+
+    // Runs one instruction addressed to this servo (directly or by broadcast).
+    Reply execute(quint8 instruction, const QByteArray& params, qint64 nowUs);
+
+    QByteArray table(qint64 nowUs);
+    // Direct change of the table, past every access rule (test fixture).
+    void poke(int address, const QByteArray& bytes, qint64 nowUs);
+    quint8 hardwareError() const;
+    void setHardwareError(quint8 bits);
+    bool setBaudRate(int baudRate);
+
+private:
+    Reply ping() const;
+    Reply read(const QByteArray& params);
+    quint8 checkWrite(int address, const QByteArray& data) const;
+    void applyWrite(int address, const QByteArray& data);
+    Reply write(const QByteArray& params);
+    Reply regWrite(const QByteArray& params);
+    Reply action();
+    Reply factoryReset(const QByteArray& params);
+    Reply reboot();
+    void setPending(bool pending);
+    void advance(qint64 nowUs);
+
+    std::unique_ptr<ServoModel> m_model;
+    QByteArray m_table;
+    int m_lineBaudRate;
+    quint8 m_hardwareError = 0; // only for models without a hardware error register
+    bool m_hasPending = false;
+    int m_pendingAddress = 0;
+    QByteArray m_pendingData;
+    qint64 m_lastUpdateUs;
+    double m_positionFraction = 0;
+    QRandomGenerator m_noise;
+};
+
+} // namespace servosim

@@ -1,0 +1,258 @@
+#include "servobus.h"
+
+#include "crc16.h"
+#include "protocol.h"
+#include "servo.h"
+
+#include <algorithm>
+
+namespace servosim {
+
+namespace {
+
+// A partial packet older than this is noise from an earlier exchange, not the start of a request.
+constexpr qint64 StaleInputUs = 500000;
+// Longer than any instruction packet a master sends; a larger length field means a false header.
+constexpr int MaxPacketLength = 512;
+// Bounds the memory of a long run; tests clear the list long before.
+constexpr int MaxRecordedPackets = 50000;
+constexpr qint64 SplitGapUs = 3000;
+constexpr qint64 LateAnswerUs = 250000;
+constexpr int MaxGarbageBytes = 5;
+
+} // namespace
+
+ServoBus::ServoBus(const QList<int>& ids, Model model, int baudRate, Clock clock)
+    : m_clock(std::move(clock)), m_random(0x5e4f0d)
+{
+    const qint64 now = m_clock();
+    QList<int> unique;
+    for (int id : ids)
+        if (!unique.contains(id))
+            unique.append(id);
+    std::sort(unique.begin(), unique.end());
+    for (int id : unique)
+        m_servos.push_back(std::make_unique<Servo>(model, quint8(id), codeForBaudRate(baudRate), now));
+}
+
+ServoBus::~ServoBus() = default;
+
+QList<Transmission> ServoBus::receive(const QByteArray& bytes, int lineBaudRate)
+{
+    const qint64 now = m_clock();
+    if (!m_input.isEmpty() && now - m_lastInputUs > StaleInputUs)
+        m_input.clear();
+    m_lastInputUs = now;
+    m_input.append(bytes);
+
+    QList<Transmission> out;
+    const QByteArray header = packetHeader();
+    for (;;) {
+        const int start = m_input.indexOf(header);
+        if (start < 0) {
+            m_input = m_input.right(header.size() - 1); // may be the beginning of a header
+            break;
+        }
+        m_input.remove(0, start);
+        if (m_input.size() < HeaderSize)
+            break;
+        const int length = tableU16(m_input, 5);
+        if (length < 3 || length > MaxPacketLength) {
+            m_input.remove(0, 1);
+            continue;
+        }
+        if (m_input.size() < HeaderSize + length)
+            break;
+        const QByteArray packet = m_input.left(HeaderSize + length);
+        m_input.remove(0, packet.size());
+        handlePacket(packet, lineBaudRate, out);
+    }
+    return out;
+}
+
+void ServoBus::handlePacket(const QByteArray& packet, int lineBaudRate, QList<Transmission>& out)
+{
+    const quint8 id = quint8(packet.at(4));
+    const quint8 code = quint8(packet.at(HeaderSize));
+    const QByteArray params = packet.mid(HeaderSize + 1, packet.size() - HeaderSize - 3);
+    ++m_packetsReceived;
+    if (m_received.size() == MaxRecordedPackets)
+        m_received.removeFirst();
+    m_received.append({id, code, params, packet});
+
+    if (code == instruction::Status) // another device's answer
+        return;
+    const bool broadcast = id == BroadcastId;
+    const bool crcValid = crc16(packet.left(packet.size() - 2)) == tableU16(packet, packet.size() - 2);
+    const qint64 now = m_clock();
+    // m_servos is kept in ascending id order at construction; ids may change since, so sort here.
+    std::vector<int> listeners;
+    for (int i = 0; i < int(m_servos.size()); ++i)
+        if (m_servos[i]->lineBaudRate() == lineBaudRate && (broadcast || m_servos[i]->id() == id))
+            listeners.push_back(i);
+    std::stable_sort(listeners.begin(), listeners.end(),
+                     [this](int a, int b) { return m_servos[a]->id() < m_servos[b]->id(); });
+
+    for (int index : listeners) {
+        Servo* servo = m_servos[index].get();
+        const quint8 servoId = servo->id();
+        if (!crcValid) {
+            if (!broadcast)
+                answer(index, servoId, error::Crc, {}, out);
+            continue;
+        }
+        const Servo::Reply reply = servo->execute(code, params, now);
+        if (!broadcast || code == instruction::Ping)
+            answer(index, servoId, reply.error, reply.params, out);
+        else
+            servo->completeBaudSwitch();
+    }
+}
+
+void ServoBus::answer(int index, quint8 id, quint8 error, const QByteArray& params, QList<Transmission>& out)
+{
+    const Servo* servo = m_servos[index].get();
+    if (servo->hardwareError() != 0)
+        error |= error::Alert;
+    Transmission transmission;
+    transmission.servo = index;
+    transmission.servoId = id;
+    transmission.delayUs = servo->returnDelayUs();
+    transmission.chunks = {statusPacket(id, error, params)};
+    const QPair<Fault, quint8> fault = nextFault();
+    if (fault.first != Fault::None) {
+        ++m_faultsInjected;
+        applyFault(transmission, fault.first, fault.second, error, params);
+    }
+    out.append(transmission);
+}
+
+QPair<Fault, quint8> ServoBus::nextFault()
+{
+    if (!m_injected.isEmpty())
+        return m_injected.takeFirst();
+    if (m_faultRate > 0 && m_random.generateDouble() < m_faultRate) {
+        const QList<Fault> kinds = m_faultKinds.isEmpty() ? allFaults() : m_faultKinds;
+        return {kinds.at(m_random.bounded(kinds.size())), quint8(1 + m_random.bounded(7))};
+    }
+    return {Fault::None, 0};
+}
+
+void ServoBus::applyFault(Transmission& transmission, Fault fault, quint8 faultErrorByte, quint8 error,
+                          const QByteArray& params)
+{
+    transmission.fault = fault;
+    QByteArray bytes = transmission.chunks.first();
+    switch (fault) {
+    case Fault::None:
+        return;
+    case Fault::NoAnswer:
+        transmission.chunks.clear();
+        return;
+    case Fault::BadCrc:
+        bytes[bytes.size() - 1] = char(bytes.at(bytes.size() - 1) ^ 0xFF);
+        bytes[bytes.size() - 2] = char(bytes.at(bytes.size() - 2) ^ 0xFF);
+        break;
+    case Fault::Truncated:
+        bytes.truncate(1 + m_random.bounded(bytes.size() - 1));
+        break;
+    case Fault::GarbageBefore: {
+        const QByteArray headerStart("\xFF\xFF\xFD", 3);
+        QByteArray garbage;
+        do {
+            garbage.resize(1 + m_random.bounded(MaxGarbageBytes));
+            for (char& c : garbage)
+                c = char(m_random.bounded(256));
+        } while ((garbage + bytes).indexOf(headerStart) != garbage.size());
+        bytes.prepend(garbage);
+        break;
+    }
+    case Fault::Split: {
+        const int first = bytes.size() / 3;
+        const int second = 2 * bytes.size() / 3;
+        transmission.chunks = {bytes.left(first), bytes.mid(first, second - first), bytes.mid(second)};
+        transmission.chunkGapUs = SplitGapUs;
+        return;
+    }
+    case Fault::Delayed:
+        transmission.delayUs += LateAnswerUs;
+        return;
+    case Fault::WrongId:
+        bytes =
+            statusPacket(quint8(transmission.servoId >= 252 ? 0 : transmission.servoId + 1), error, params);
+        break;
+    case Fault::ErrorByte:
+        bytes = statusPacket(transmission.servoId, faultErrorByte, params);
+        break;
+    }
+    transmission.chunks = {bytes};
+}
+
+void ServoBus::transmissionDone(const Transmission& transmission)
+{
+    if (!transmission.chunks.isEmpty())
+        ++m_packetsAnswered;
+    if (transmission.servo >= 0 && transmission.servo < int(m_servos.size()))
+        m_servos[transmission.servo]->completeBaudSwitch();
+}
+
+Servo* ServoBus::servo(int id) const
+{
+    for (const auto& servo : m_servos)
+        if (servo->id() == id)
+            return servo.get();
+    return nullptr;
+}
+
+QList<int> ServoBus::ids() const
+{
+    QList<int> ids;
+    for (const auto& servo : m_servos)
+        ids.append(servo->id());
+    std::sort(ids.begin(), ids.end());
+    return ids;
+}
+
+QByteArray ServoBus::registers(int id)
+{
+    Servo* target = servo(id);
+    return target ? target->table(m_clock()) : QByteArray();
+}
+
+void ServoBus::setRegisters(int id, int address, const QByteArray& bytes)
+{
+    if (Servo* target = servo(id))
+        target->poke(address, bytes, m_clock());
+}
+
+void ServoBus::setHardwareError(int id, quint8 bits)
+{
+    if (Servo* target = servo(id))
+        target->setHardwareError(bits);
+}
+
+bool ServoBus::setServoBaudRate(int id, int baudRate)
+{
+    Servo* target = servo(id);
+    return target && target->setBaudRate(baudRate);
+}
+
+int ServoBus::servoBaudRate(int id) const
+{
+    const Servo* target = servo(id);
+    return target ? target->lineBaudRate() : 0;
+}
+
+void ServoBus::injectFault(Fault fault, int count, quint8 errorByte)
+{
+    for (int i = 0; i < count; ++i)
+        m_injected.append({fault, errorByte});
+}
+
+void ServoBus::setFaultRate(double probability, const QList<Fault>& kinds)
+{
+    m_faultRate = probability;
+    m_faultKinds = kinds;
+}
+
+} // namespace servosim

@@ -1,0 +1,100 @@
+#pragma once
+
+#include "fault.h"
+#include "servomodel.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QPair>
+#include <QRandomGenerator>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace servosim {
+
+class Servo;
+
+// An instruction packet as it came off the line (framed by its header and length, CRC not required).
+struct ReceivedPacket
+{
+    quint8 id = 0;
+    quint8 instruction = 0;
+    QByteArray params;
+    QByteArray raw;
+};
+
+// One answer on its way out.
+struct Transmission
+{
+    int servo = -1;           // which servo of the bus answers (its position in the bus)
+    quint8 servoId = 0;       // the id in the answer: the one the request used
+    qint64 delayUs = 0;       // before the first byte: return delay, plus the lateness of a delayed answer
+    QList<QByteArray> chunks; // written one after another; none when the answer is lost
+    qint64 chunkGapUs = 0;    // pause between chunks
+    Fault fault = Fault::None;
+};
+
+// The servos of one bus and the protocol they speak, without any I/O: request bytes in, answers out.
+// Not thread-safe; ServoSimulator guards it.
+class ServoBus
+{
+public:
+    // Monotonic time in microseconds; drives the live values.
+    using Clock = std::function<qint64()>;
+
+    // `ids` are servo ids (0 to 252) and `baudRate` one of the rates of the baud-rate codes.
+    ServoBus(const QList<int>& ids, Model model, int baudRate, Clock clock);
+    ~ServoBus();
+
+    // Bytes that arrived while the line ran at `lineBaudRate`. Returns the answers in the order they
+    // go on the line; only servos listening at that rate hear the request.
+    QList<Transmission> receive(const QByteArray& bytes, int lineBaudRate);
+    // The answer left the line (or was lost): a servo given a new baud code switches to it now.
+    void transmissionDone(const Transmission& transmission);
+
+    QList<int> ids() const;
+    // Empty for an id not on the bus.
+    QByteArray registers(int id);
+    void setRegisters(int id, int address, const QByteArray& bytes);
+    void setHardwareError(int id, quint8 bits);
+    bool setServoBaudRate(int id, int baudRate);
+    // 0 for an id not on the bus.
+    int servoBaudRate(int id) const;
+
+    // The next `count` answers get `fault` (queued behind faults injected before).
+    void injectFault(Fault fault, int count, quint8 errorByte);
+    // Besides injected faults, each answer gets a fault with this probability, of a kind drawn from
+    // `kinds` (every kind when empty).
+    void setFaultRate(double probability, const QList<Fault>& kinds);
+
+    int packetsReceived() const { return m_packetsReceived; }
+    int packetsAnswered() const { return m_packetsAnswered; }
+    int faultsInjected() const { return m_faultsInjected; }
+    QList<ReceivedPacket> receivedPackets() const { return m_received; }
+    void clearReceived() { m_received.clear(); }
+
+private:
+    Servo* servo(int id) const;
+    void handlePacket(const QByteArray& packet, int lineBaudRate, QList<Transmission>& out);
+    void answer(int index, quint8 id, quint8 error, const QByteArray& params, QList<Transmission>& out);
+    QPair<Fault, quint8> nextFault();
+    void applyFault(Transmission& transmission, Fault fault, quint8 faultErrorByte, quint8 error,
+                    const QByteArray& params);
+
+    std::vector<std::unique_ptr<Servo>> m_servos;
+    Clock m_clock;
+    QByteArray m_input;
+    qint64 m_lastInputUs = 0;
+    QList<QPair<Fault, quint8>> m_injected;
+    double m_faultRate = 0;
+    QList<Fault> m_faultKinds;
+    QRandomGenerator m_random;
+    QList<ReceivedPacket> m_received;
+    int m_packetsReceived = 0;
+    int m_packetsAnswered = 0;
+    int m_faultsInjected = 0;
+};
+
+} // namespace servosim

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <QByteArray>
+#include <QMetaType>
+#include <QVector>
+
+#include <memory>
+
+class QRandomGenerator;
+
+namespace servosim {
+
+enum class Model
+{
+    V1,
+    Ax12
+};
+
+// Little-endian access to a control table.
+int tableU16(const QByteArray& table, int address);
+int tableS16(const QByteArray& table, int address);
+qint32 tableS32(const QByteArray& table, int address);
+void setTableU16(QByteArray& table, int address, int value);
+void setTableS32(QByteArray& table, int address, qint32 value);
+
+// What differs between servo models: control-table layout, access, defaults and the live behaviour.
+class ServoModel
+{
+public:
+    static constexpr int IdAddress = 3;
+    static constexpr int BaudAddress = 4;
+    static constexpr int ReturnDelayAddress = 5;
+
+    virtual ~ServoModel() = default;
+    static std::unique_ptr<ServoModel> create(Model model);
+
+    int tableSize() const { return m_writable.size(); }
+    // Registers the servo lets a write change; read-only registers and unused addresses are not.
+    bool isWritable(int address) const { return m_writable.value(address, false); }
+    int motorEnableAddress() const { return m_motorEnable; }
+    // Addresses below this one are the non-volatile parameters.
+    int volatileStart() const { return m_volatileStart; }
+    // The flag that a registered (Reg Write) write waits for Action.
+    int pendingAddress() const { return m_pending; }
+    // -1 when the model keeps its hardware error bits outside the control table.
+    int hardwareErrorAddress() const { return m_hardwareError; }
+
+    // The table of a servo as it leaves the factory, just powered on.
+    virtual QByteArray factoryTable() const = 0;
+    // Volatile registers back to their power-on values; the shaft stays where it is.
+    virtual void powerOn(QByteArray& table) const = 0;
+    // Moves the live values on by `seconds`; `fraction` keeps the part of the position below one count.
+    virtual void simulate(QByteArray& table, double& fraction, double seconds,
+                          QRandomGenerator& noise) const = 0;
+
+protected:
+    struct Range
+    {
+        int first;
+        int last;
+    };
+    ServoModel(int tableSize, std::initializer_list<Range> writable, int motorEnable, int volatileStart,
+               int pending, int hardwareError);
+
+private:
+    QVector<bool> m_writable;
+    int m_motorEnable;
+    int m_volatileStart;
+    int m_pending;
+    int m_hardwareError;
+};
+
+} // namespace servosim
+
+Q_DECLARE_METATYPE(servosim::Model)

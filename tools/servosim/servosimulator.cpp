@@ -1,0 +1,395 @@
+#include "servosimulator.h"
+
+#include "protocol.h"
+#include "ptyline.h"
+
+#include <QFileInfo>
+#include <QMutexLocker>
+#include <QThread>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+namespace servosim {
+
+class ServoSimulator::Thread : public QThread
+{
+public:
+    explicit Thread(ServoSimulator* simulator) : m_simulator(simulator) {}
+
+protected:
+    void run() override { m_simulator->serve(); }
+
+private:
+    ServoSimulator* m_simulator;
+};
+
+namespace {
+
+QString systemError(const QString& what)
+{
+    return QStringLiteral("%1: %2").arg(what, QString::fromLocal8Bit(std::strerror(errno)));
+}
+
+QString validate(const Options& options)
+{
+    if (options.ids.isEmpty())
+        return QStringLiteral("no servo id given");
+    for (int id : options.ids)
+        if (id < 0 || id > 252)
+            return QStringLiteral("servo id %1 is outside 0 to 252").arg(id);
+    if (codeForBaudRate(options.baudRate) < 0)
+        return QStringLiteral("%1 baud has no baud-rate code").arg(options.baudRate);
+    if (options.faultRate < 0 || options.faultRate > 1)
+        return QStringLiteral("fault rate %1 is outside 0 to 1").arg(options.faultRate);
+    return {};
+}
+
+QString readLink(const QString& path)
+{
+    char target[4096];
+    const ssize_t size = ::readlink(QFile::encodeName(path).constData(), target, sizeof(target));
+    return size < 0 ? QString() : QFile::decodeName(QByteArray(target, int(size)));
+}
+
+} // namespace
+
+ServoSimulator::ServoSimulator(Options options)
+    : m_options(std::move(options)),
+      m_linkPath(m_options.linkPath.isEmpty() ? QString() : QFileInfo(m_options.linkPath).absoluteFilePath())
+{
+    m_clock.start();
+    m_bus = std::make_unique<ServoBus>(m_options.ids, m_options.model, m_options.baudRate,
+                                       [this] { return nowUs(); });
+    m_bus->setFaultRate(m_options.faultRate, m_options.faultKinds);
+}
+
+ServoSimulator::~ServoSimulator()
+{
+    stop();
+}
+
+qint64 ServoSimulator::nowUs() const
+{
+    return m_clock.nsecsElapsed() / 1000;
+}
+
+bool ServoSimulator::start(QString* error)
+{
+    QMutexLocker lock(&m_mutex);
+    if (m_thread)
+        return true;
+    QString problem = validate(m_options);
+    if (problem.isEmpty()) {
+        m_wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+        if (m_wakeFd < 0)
+            problem = systemError(QStringLiteral("eventfd"));
+    }
+    if (problem.isEmpty() && !openDevice(&problem)) {
+        ::close(m_wakeFd);
+        m_wakeFd = -1;
+    }
+    if (!problem.isEmpty()) {
+        if (error)
+            *error = problem;
+        return false;
+    }
+    m_stopping = false;
+    m_thread = std::make_unique<Thread>(this);
+    m_thread->start();
+    return true;
+}
+
+void ServoSimulator::stop()
+{
+    {
+        QMutexLocker lock(&m_mutex);
+        if (!m_thread)
+            return;
+        m_stopping = true;
+        wake();
+    }
+    m_thread->wait();
+    QMutexLocker lock(&m_mutex);
+    m_thread.reset();
+    dropOutgoing();
+    closeDevice();
+    ::close(m_wakeFd);
+    m_wakeFd = -1;
+}
+
+QString ServoSimulator::devicePath() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_devicePath;
+}
+
+QString ServoSimulator::portName() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_linkPath.isEmpty() ? m_devicePath : m_linkPath;
+}
+
+bool ServoSimulator::openDevice(QString* error)
+{
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (master < 0) {
+        *error = systemError(QStringLiteral("posix_openpt"));
+        return false;
+    }
+    char name[128];
+    if (::grantpt(master) != 0 || ::unlockpt(master) != 0 || ::ptsname_r(master, name, sizeof(name)) != 0) {
+        *error = systemError(QStringLiteral("pseudo-terminal"));
+        ::close(master);
+        return false;
+    }
+    const int slave = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (slave < 0 || !setRawLine(slave, m_options.baudRate)) {
+        *error = systemError(QString::fromLocal8Bit(name));
+        if (slave >= 0)
+            ::close(slave);
+        ::close(master);
+        return false;
+    }
+    m_masterFd = master;
+    m_slaveFd = slave;
+    m_devicePath = QString::fromLocal8Bit(name);
+    ++m_generation;
+
+    if (m_linkPath.isEmpty())
+        return true;
+    // Replace a stale link from an earlier run, but never anything else.
+    const QFileInfo existing(m_linkPath);
+    if (existing.exists() && !existing.isSymLink()) {
+        *error = QStringLiteral("%1 exists and is not a symbolic link").arg(m_linkPath);
+        closeDevice();
+        return false;
+    }
+    const QByteArray link = QFile::encodeName(m_linkPath);
+    const QByteArray temporary = link + ".new" + QByteArray::number(::getpid());
+    ::unlink(temporary.constData());
+    if (::symlink(name, temporary.constData()) != 0 ||
+        ::rename(temporary.constData(), link.constData()) != 0) {
+        *error = systemError(m_linkPath);
+        ::unlink(temporary.constData());
+        closeDevice();
+        return false;
+    }
+    return true;
+}
+
+void ServoSimulator::closeDevice()
+{
+    if (m_masterFd < 0)
+        return;
+    if (!m_linkPath.isEmpty() && readLink(m_linkPath) == m_devicePath)
+        ::unlink(QFile::encodeName(m_linkPath).constData());
+    ::close(m_slaveFd);
+    ::close(m_masterFd);
+    m_slaveFd = -1;
+    m_masterFd = -1;
+    ++m_generation;
+}
+
+void ServoSimulator::unplug()
+{
+    QMutexLocker lock(&m_mutex);
+    dropOutgoing();
+    closeDevice();
+    wake();
+}
+
+bool ServoSimulator::plug()
+{
+    QMutexLocker lock(&m_mutex);
+    if (!m_thread)
+        return false;
+    if (m_masterFd >= 0)
+        return true;
+    QString error;
+    const bool opened = openDevice(&error);
+    wake();
+    return opened;
+}
+
+void ServoSimulator::wake()
+{
+    const quint64 one = 1;
+    if (m_wakeFd >= 0)
+        (void)::write(m_wakeFd, &one, sizeof(one));
+}
+
+void ServoSimulator::serve()
+{
+    QMutexLocker lock(&m_mutex);
+    while (!m_stopping) {
+        pollfd fds[2] = {{m_wakeFd, POLLIN, 0}, {m_masterFd, POLLIN, 0}};
+        const int generation = m_generation;
+        timespec timeout{};
+        timespec* wait = nullptr;
+        if (!m_outgoing.isEmpty()) {
+            const qint64 ns = std::max<qint64>(0, (m_outgoing.first().dueUs - nowUs()) * 1000);
+            timeout.tv_sec = ns / 1000000000;
+            timeout.tv_nsec = ns % 1000000000;
+            wait = &timeout;
+        }
+        lock.unlock();
+        const int ready = ::ppoll(fds, m_masterFd >= 0 ? 2 : 1, wait, nullptr);
+        lock.relock();
+        if (ready > 0 && (fds[0].revents & POLLIN)) {
+            quint64 count;
+            (void)::read(m_wakeFd, &count, sizeof(count));
+        }
+        if (ready > 0 && generation == m_generation && (fds[1].revents & POLLIN))
+            readRequests();
+        sendDue();
+    }
+}
+
+void ServoSimulator::readRequests()
+{
+    QByteArray bytes;
+    char buffer[4096];
+    ssize_t size;
+    while ((size = ::read(m_masterFd, buffer, sizeof(buffer))) > 0)
+        bytes.append(buffer, int(size));
+    if (bytes.isEmpty())
+        return;
+    log("rx", bytes);
+    const int baudRate = lineBaudRate(m_slaveFd);
+    const qint64 requestEnd = nowUs() + (m_options.wireTime ? lineTimeUs(bytes.size(), baudRate) : 0);
+    schedule(m_bus->receive(bytes, baudRate), requestEnd, baudRate);
+}
+
+void ServoSimulator::schedule(const QList<Transmission>& transmissions, qint64 requestEndUs, int baudRate)
+{
+    for (const Transmission& transmission : transmissions) {
+        qint64 at = std::max(requestEndUs, m_lineFreeUs) + transmission.delayUs;
+        QList<Outgoing> parts;
+        if (transmission.chunks.isEmpty())
+            parts.append({at, {}, true, transmission});
+        for (int i = 0; i < transmission.chunks.size(); ++i) {
+            const QByteArray& chunk = transmission.chunks.at(i);
+            if (i > 0)
+                at += transmission.chunkGapUs;
+            at += m_options.wireTime ? lineTimeUs(chunk.size(), baudRate) : 0;
+            parts.append({at, chunk, i == transmission.chunks.size() - 1, transmission});
+        }
+        // A late answer is the servo's own trouble; the line stays free for the next exchange.
+        if (transmission.fault != Fault::Delayed)
+            m_lineFreeUs = at;
+        for (const Outgoing& part : parts) {
+            auto position = std::upper_bound(m_outgoing.begin(), m_outgoing.end(), part.dueUs,
+                                             [](qint64 due, const Outgoing& o) { return due < o.dueUs; });
+            m_outgoing.insert(position, part);
+        }
+    }
+}
+
+void ServoSimulator::sendDue()
+{
+    const qint64 now = nowUs();
+    while (!m_outgoing.isEmpty() && m_outgoing.first().dueUs <= now) {
+        const Outgoing part = m_outgoing.takeFirst();
+        if (!part.bytes.isEmpty() && m_masterFd >= 0) {
+            log("tx", part.bytes);
+            // A client that does not read lets the device fill up; what does not fit is lost, as on a line.
+            (void)::write(m_masterFd, part.bytes.constData(), size_t(part.bytes.size()));
+        }
+        if (part.last)
+            m_bus->transmissionDone(part.transmission);
+    }
+}
+
+void ServoSimulator::dropOutgoing()
+{
+    for (const Outgoing& part : qAsConst(m_outgoing)) {
+        if (!part.last)
+            continue;
+        Transmission lost = part.transmission;
+        lost.chunks.clear();
+        m_bus->transmissionDone(lost);
+    }
+    m_outgoing.clear();
+}
+
+void ServoSimulator::log(const char* direction, const QByteArray& bytes) const
+{
+    if (m_options.quiet)
+        return;
+    std::fprintf(stderr, "%10.3f ms %s %s\n", nowUs() / 1000.0, direction, bytes.toHex(' ').constData());
+}
+
+void ServoSimulator::injectFault(Fault fault, int count, quint8 errorByte)
+{
+    QMutexLocker lock(&m_mutex);
+    m_bus->injectFault(fault, count, errorByte);
+}
+
+void ServoSimulator::setFaultRate(double probability, QList<Fault> kinds)
+{
+    QMutexLocker lock(&m_mutex);
+    m_bus->setFaultRate(probability, kinds);
+}
+
+void ServoSimulator::setRegisters(int id, int address, const QByteArray& bytes)
+{
+    QMutexLocker lock(&m_mutex);
+    m_bus->setRegisters(id, address, bytes);
+}
+
+QByteArray ServoSimulator::registers(int id) const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_bus->registers(id);
+}
+
+void ServoSimulator::setHardwareError(int id, quint8 bits)
+{
+    QMutexLocker lock(&m_mutex);
+    m_bus->setHardwareError(id, bits);
+}
+
+bool ServoSimulator::setServoBaudRate(int id, int baudRate)
+{
+    QMutexLocker lock(&m_mutex);
+    return m_bus->setServoBaudRate(id, baudRate);
+}
+
+int ServoSimulator::packetsReceived() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_bus->packetsReceived();
+}
+
+int ServoSimulator::packetsAnswered() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_bus->packetsAnswered();
+}
+
+int ServoSimulator::faultsInjected() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_bus->faultsInjected();
+}
+
+QList<ReceivedPacket> ServoSimulator::receivedPackets() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_bus->receivedPackets();
+}
+
+void ServoSimulator::clearReceived()
+{
+    QMutexLocker lock(&m_mutex);
+    m_bus->clearReceived();
+}
+
+} // namespace servosim

@@ -1,0 +1,104 @@
+#pragma once
+
+#include "fault.h"
+#include "servobus.h"
+#include "servomodel.h"
+
+#include <QElapsedTimer>
+#include <QList>
+#include <QMutex>
+#include <QString>
+
+#include <memory>
+
+namespace servosim {
+
+struct Options
+{
+    QList<int> ids{1}; // servo ids on the bus, 0 to 252
+    Model model = Model::V1;
+    int baudRate = 1000000;  // the servos' rate; one of the baud-rate codes' rates
+    bool wireTime = true;    // answers take the line time of request and answer
+    double faultRate = 0.0;  // probability that an answer gets a fault
+    QList<Fault> faultKinds; // the faults drawn from (all kinds when empty)
+    QString linkPath;        // symbolic link to the device, if wanted
+    bool quiet = true;       // otherwise the traffic is printed to stderr
+};
+
+// Servos on a pseudo-terminal. The simulator keeps the master side and serves it from its own thread, so
+// the program under test may block its thread (waitForReadyRead, say) while the servos answer.
+// All public functions are thread-safe.
+class ServoSimulator
+{
+public:
+    explicit ServoSimulator(Options options = {});
+    ~ServoSimulator();
+    ServoSimulator(const ServoSimulator&) = delete;
+    ServoSimulator& operator=(const ServoSimulator&) = delete;
+
+    bool start(QString* error = nullptr);
+    void stop();
+    QString devicePath() const; // /dev/pts/N
+    QString portName() const;   // the link (as an absolute path) if one was asked for, else devicePath()
+
+    // The next `count` answers get `fault`; ErrorByte answers carry `errorByte`.
+    void injectFault(Fault fault, int count = 1, quint8 errorByte = 0);
+    void setFaultRate(double probability, QList<Fault> kinds);
+
+    // Direct change of a servo's control table, past every access rule.
+    void setRegisters(int id, int address, const QByteArray& bytes);
+    // A copy of a servo's whole control table; empty for an id not on the bus.
+    QByteArray registers(int id) const;
+    void setHardwareError(int id, quint8 bits);
+    // Sets the servo's baud code and the rate it listens at; false for a rate without a code.
+    bool setServoBaudRate(int id, int baudRate);
+
+    int packetsReceived() const;
+    int packetsAnswered() const;
+    int faultsInjected() const;
+    QList<ReceivedPacket> receivedPackets() const;
+    void clearReceived();
+
+    // Closes the device as a pulled USB adapter would (the client's reads fail); the link goes too.
+    void unplug();
+    // A new device after unplug(); the link (if any) points at it. False when it cannot be made.
+    bool plug();
+
+private:
+    class Thread;
+    struct Outgoing
+    {
+        qint64 dueUs;
+        QByteArray bytes;
+        bool last; // the transmission is complete once these bytes are out
+        Transmission transmission;
+    };
+
+    qint64 nowUs() const;
+    bool openDevice(QString* error);
+    void closeDevice();
+    void serve();
+    void readRequests();
+    void schedule(const QList<Transmission>& transmissions, qint64 requestEndUs, int baudRate);
+    void sendDue();
+    void dropOutgoing();
+    void wake();
+    void log(const char* direction, const QByteArray& bytes) const;
+
+    const Options m_options;
+    const QString m_linkPath;
+    QElapsedTimer m_clock;
+    mutable QMutex m_mutex;
+    std::unique_ptr<ServoBus> m_bus;
+    std::unique_ptr<Thread> m_thread;
+    bool m_stopping = false;
+    int m_wakeFd = -1;
+    int m_masterFd = -1;
+    int m_slaveFd = -1;   // kept open so the device survives the client closing it, and to read its rate
+    int m_generation = 0; // counts devices, so a poll on a replaced device is ignored
+    QString m_devicePath;
+    QList<Outgoing> m_outgoing; // by due time
+    qint64 m_lineFreeUs = 0;
+};
+
+} // namespace servosim
