@@ -29,8 +29,8 @@ KestrabusImpl::KestrabusImpl(QObject* target, uint8_t protocol)
 
 KestrabusImpl::~KestrabusImpl()
 {
-    // Destroying the port closes it, and closing a failed port can report one more error when the
-    // members declared after the port are already gone.
+    // The port is destroyed after the members declared behind it; nothing it emits while closing
+    // may reach them.
     QObject::disconnect(_serial.get(), nullptr, this, nullptr);
 }
 

@@ -20,8 +20,6 @@ constexpr std::array<uint16_t, 256> makeCrcTable()
 
 constexpr std::array<uint16_t, 256> crcTable = makeCrcTable();
 
-} // namespace
-
 uint8_t protocol1Checksum(uint8_t id, uint8_t length, uint8_t instruction, const QByteArray& parameters)
 {
     uint8_t sum = uint8_t(id + length + instruction);
@@ -29,6 +27,8 @@ uint8_t protocol1Checksum(uint8_t id, uint8_t length, uint8_t instruction, const
         sum = uint8_t(sum + uint8_t(byte));
     return uint8_t(protocol1StartByte - sum);
 }
+
+} // namespace
 
 QByteArray protocol1Packet(uint8_t id, uint8_t length, uint8_t instruction, const QByteArray& parameters)
 {

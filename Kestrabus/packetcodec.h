@@ -9,7 +9,8 @@
 // depend on a port.
 namespace PacketCodec {
 
-enum Instruction : uint8_t {
+enum Instruction : uint8_t
+{
     Ping = 0x01,
     Read = 0x02,
     Write = 0x03,
@@ -33,9 +34,8 @@ constexpr uint8_t protocol2StartByte3 = 0xFD;
 constexpr int protocol1MaxWriteData = 0xFF - 3;
 constexpr int protocol2MaxWriteData = 0xFF - 5;
 
-// Complement of the low byte of the sum of id, length, instruction and parameters.
-uint8_t protocol1Checksum(uint8_t id, uint8_t length, uint8_t instruction, const QByteArray& parameters);
-// FF FF id length instruction parameters checksum.
+// FF FF id length instruction parameters checksum; the checksum is the complement of the low byte of
+// the sum of id, length, instruction and parameters.
 QByteArray protocol1Packet(uint8_t id, uint8_t length, uint8_t instruction, const QByteArray& parameters);
 
 // CRC-16 with polynomial 0x8005, no reflection, no final XOR; continues from the given accumulator.

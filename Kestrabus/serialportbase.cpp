@@ -76,6 +76,6 @@ QStringList SerialPortBase::portRecord(const SerialPortItem& port)
     static const QString notAvailable = QStringLiteral("N/A");
     const auto text = [](const QString& value) { return value.isEmpty() ? notAvailable : value; };
     const auto hex = [](quint16 id) { return id == 0 ? notAvailable : QString::number(id, 16); };
-    return {port.getPortName(),       text(port.getDescription()),    text(port.getManufacturer()),
+    return {port.getPortName(),       text(port.getDescription()),     text(port.getManufacturer()),
             port.getSystemLocation(), hex(port.getVendorIdentifier()), hex(port.getProductIdentifier())};
 }

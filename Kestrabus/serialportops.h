@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <utility>
 
 // The requests every bus protocol can send. A protocol object only builds and sends instruction
 // packets; it never waits for or reads the answer.

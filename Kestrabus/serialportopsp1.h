@@ -27,6 +27,7 @@ protected:
 
 private:
     void setPacket(QByteArray& packet, uint8_t id, uint8_t length, uint8_t instruction);
-    void setPacket(QByteArray& packet, uint8_t id, uint8_t length, uint8_t instruction, QByteArray parameters);
+    void setPacket(QByteArray& packet, uint8_t id, uint8_t length, uint8_t instruction,
+                   QByteArray parameters);
     bool writePacket(QByteArray& packet);
 };

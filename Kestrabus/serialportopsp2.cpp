@@ -15,7 +15,8 @@ bool SerialPortOpsP2::readData(uint8_t id, uint8_t address, uint8_t length)
 {
     QByteArray packet;
     // 16-bit address and length, little-endian.
-    const QByteArray parameters = QByteArray().append(char(address)).append('\0').append(char(length)).append('\0');
+    const QByteArray parameters =
+        QByteArray().append(char(address)).append('\0').append(char(length)).append('\0');
     setPacket(packet, id, 7, PacketCodec::Read, parameters);
     return writePacket(packet);
 }

@@ -30,6 +30,7 @@ protected:
 private:
     bool sendWrite(uint8_t instruction, uint8_t id, uint8_t address, const QByteArray& data);
     void setPacket(QByteArray& packet, uint8_t id, uint8_t length, uint8_t instruction);
-    void setPacket(QByteArray& packet, uint8_t id, uint8_t length, uint8_t instruction, QByteArray parameters);
+    void setPacket(QByteArray& packet, uint8_t id, uint8_t length, uint8_t instruction,
+                   QByteArray parameters);
     bool writePacket(QByteArray& packet);
 };

@@ -17,6 +17,7 @@
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QTimer>
 
 #include <sys/resource.h>
 
@@ -41,12 +42,12 @@ double percentile(std::vector<qint64> values, double fraction)
     return values[index] / 1000.0; // µs
 }
 
+// Runs the event loop like the program does, without spinning.
 void runEvents(int ms)
 {
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
 }
 
 } // namespace
@@ -85,10 +86,8 @@ int main(int argc, char* argv[])
     MainWindow window;
     window.show();
     window.getConnectAction()->trigger();
-    QElapsedTimer waitConnected;
-    waitConnected.start();
-    while (!(window.scheduler() && window.scheduler()->isRunning()) && waitConnected.elapsed() < 3000)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+    for (int i = 0; i < 30 && !(window.scheduler() && window.scheduler()->isRunning()); ++i)
+        runEvents(100);
     if (!window.scheduler() || !window.scheduler()->isRunning()) {
         std::fprintf(stderr, "could not connect to the simulator\n");
         return 1;

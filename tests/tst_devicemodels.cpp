@@ -43,8 +43,6 @@ private slots:
     void multiByteRegistersAreAdjacentRows();
     void linearMap_data();
     void linearMap();
-    void fieldsWithoutRange_data();
-    void fieldsWithoutRange();
     void unknownFieldNameThrows_data();
     void unknownFieldNameThrows();
     void copiesAreIndependent();
@@ -85,8 +83,8 @@ void TestDeviceModels::bankRowsAreContiguous()
 
 void TestDeviceModels::addressesWithoutEntry()
 {
-    const std::set<int> gaps = {41, 42, 43, 44,  45,  46,  47,  50,  51,  52,  53,  64,  65,  66,  67,
-                                72, 73, 74, 75,  76,  77,  98,  100, 103, 104, 105, 106, 108, 109, 110, 111};
+    const std::set<int> gaps = {41, 42, 43, 44, 45, 46, 47,  50,  51,  52,  53,  64,  65,  66,  67, 72,
+                                73, 74, 75, 76, 77, 98, 100, 103, 104, 105, 106, 108, 109, 110, 111};
     VelkoraV1 model;
     int listed = 0;
     for (int address = 0; address <= 0xFFFF; ++address) {
@@ -109,14 +107,15 @@ void TestDeviceModels::registerRecords_data()
     QTest::addColumn<QString>("description");
     QTest::newRow("first") << 0 << RegisterBank::NonVolatileBank1 << 0 << 0 << "Model number (lower)";
     QTest::newRow("first writable") << 3 << RegisterBank::NonVolatileBank1 << 3 << 1 << "ID";
-    QTest::newRow("last non-volatile") << 40 << RegisterBank::NonVolatileBank2 << 13 << 1
-                                       << "Default acceleration profile (upper)";
+    QTest::newRow("last non-volatile")
+        << 40 << RegisterBank::NonVolatileBank2 << 13 << 1 << "Default acceleration profile (upper)";
     QTest::newRow("first volatile") << 48 << RegisterBank::VolatileBank1 << 0 << 1 << "Control enable";
-    QTest::newRow("profile, writable") << 68 << RegisterBank::VolatileBank1 << 12 << 1
-                                       << "Angular velocity profile (lower)";
-    QTest::newRow("profile, read-only") << 101 << RegisterBank::VolatileBank2 << 13 << 0
-                                        << "Angular velocity profile (lower)";
-    QTest::newRow("hardware error") << 107 << RegisterBank::VolatileBank2 << 15 << 0 << "Hardware error status";
+    QTest::newRow("profile, writable")
+        << 68 << RegisterBank::VolatileBank1 << 12 << 1 << "Angular velocity profile (lower)";
+    QTest::newRow("profile, read-only")
+        << 101 << RegisterBank::VolatileBank2 << 13 << 0 << "Angular velocity profile (lower)";
+    QTest::newRow("hardware error") << 107 << RegisterBank::VolatileBank2 << 15 << 0
+                                    << "Hardware error status";
     QTest::newRow("last") << 117 << RegisterBank::VolatileBank2 << 21 << 0 << "Debug 4 (upper)";
 }
 
@@ -190,22 +189,32 @@ void TestDeviceModels::linearMap_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<int>("raw");
     QTest::addColumn<double>("value");
-    QTest::newRow("voltage full scale") << "V1" << "actualVoltageLineEdit" << 255 << 25.5;
-    QTest::newRow("voltage half scale") << "V1" << "minVoltageLimitDoubleSpinBox" << 120 << 12.0;
-    QTest::newRow("most negative position")
-        << "V1" << "actualPositionLineEdit" << -1044479 << -1602.2107193500067;
-    QTest::newRow("position is 4096 counts per turn")
-        << "V1" << "targetPositionDoubleSpinBox" << 4096 << 2 * pi;
-    QTest::newRow("home offset zero") << "V1" << "hornPositionOffsetDoubleSpinBox" << 0 << 0.0;
-    QTest::newRow("clockwise limit") << "V1" << "clockwiseLimitDoubleSpinBox" << -2047 << -pi;
-    QTest::newRow("dead zone") << "V1" << "deadZoneDoubleSpinBox" << 1024 << pi / 2;
-    QTest::newRow("return delay in 2 us") << "V1" << "ackResponseTimeSpinBox" << 127 << 254.0;
-    QTest::newRow("velocity feedforward") << "V1" << "velocityFeedforwardTermDoubleSpinBox" << 16383 << 16.383;
-    QTest::newRow("AX-12 mid limit") << "AX-12" << "clockwiseLimitDoubleSpinBox" << 1023
-                                     << -pi + 1023 * 2 * pi / 2047;
-    QTest::newRow("AX-12 position low") << "AX-12" << "positionLineEdit" << 0 << -pi;
-    QTest::newRow("AX-12 position high") << "AX-12" << "positionLineEdit" << 2047 << pi;
-    QTest::newRow("AX-12 speed") << "AX-12" << "speedLineEdit" << 5000 << 5.0;
+    QTest::newRow("voltage full scale") << "V1"
+                                        << "actualVoltageLineEdit" << 255 << 25.5;
+    QTest::newRow("voltage half scale") << "V1"
+                                        << "minVoltageLimitDoubleSpinBox" << 120 << 12.0;
+    QTest::newRow("most negative position") << "V1"
+                                            << "actualPositionLineEdit" << -1044479 << -1602.2107193500067;
+    QTest::newRow("position is 4096 counts per turn") << "V1"
+                                                      << "targetPositionDoubleSpinBox" << 4096 << 2 * pi;
+    QTest::newRow("home offset zero") << "V1"
+                                      << "hornPositionOffsetDoubleSpinBox" << 0 << 0.0;
+    QTest::newRow("clockwise limit") << "V1"
+                                     << "clockwiseLimitDoubleSpinBox" << -2047 << -pi;
+    QTest::newRow("dead zone") << "V1"
+                               << "deadZoneDoubleSpinBox" << 1024 << pi / 2;
+    QTest::newRow("return delay in 2 us") << "V1"
+                                          << "ackResponseTimeSpinBox" << 127 << 254.0;
+    QTest::newRow("velocity feedforward") << "V1"
+                                          << "velocityFeedforwardTermDoubleSpinBox" << 16383 << 16.383;
+    QTest::newRow("AX-12 mid limit") << "AX-12"
+                                     << "clockwiseLimitDoubleSpinBox" << 1023 << -pi + 1023 * 2 * pi / 2047;
+    QTest::newRow("AX-12 position low") << "AX-12"
+                                        << "positionLineEdit" << 0 << -pi;
+    QTest::newRow("AX-12 position high") << "AX-12"
+                                         << "positionLineEdit" << 2047 << pi;
+    QTest::newRow("AX-12 speed") << "AX-12"
+                                 << "speedLineEdit" << 5000 << 5.0;
 }
 
 void TestDeviceModels::linearMap()
@@ -221,35 +230,22 @@ void TestDeviceModels::linearMap()
              qPrintable(QString::number(mapped, 'g', 17)));
 }
 
-void TestDeviceModels::fieldsWithoutRange_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::newRow("operating mode") << "operatingModeComboBox";
-    QTest::newRow("input mode") << "inputModeComboBox";
-    QTest::newRow("velocity direction") << "targetAngularVelocityDirectionComboBox";
-    QTest::newRow("torque direction") << "targetTorqueDirectionComboBox";
-}
-
-void TestDeviceModels::fieldsWithoutRange()
-{
-    QFETCH(QString, name);
-    const auto record = VelkoraV1().getFieldDeviceMetadata(name);
-    QCOMPARE(record->rawMin, 0);
-    QCOMPARE(record->rawMax, 0);
-    QCOMPARE(record->min, 0.0);
-    QCOMPARE(record->max, 0.0);
-}
-
 void TestDeviceModels::unknownFieldNameThrows_data()
 {
     QTest::addColumn<QString>("model");
     QTest::addColumn<QString>("name");
-    QTest::newRow("V1: AX-12 only name") << "V1" << "positionLineEdit";
-    QTest::newRow("V1: baud rate has no range") << "V1" << "baudRateComboBox";
-    QTest::newRow("V1: case matters") << "V1" << "ActualPositionLineEdit";
-    QTest::newRow("V1: empty") << "V1" << "";
-    QTest::newRow("AX-12: V1 only name") << "AX-12" << "actualPositionLineEdit";
-    QTest::newRow("AX-12: id") << "AX-12" << "idSpinBox";
+    QTest::newRow("V1: AX-12 only name") << "V1"
+                                         << "positionLineEdit";
+    QTest::newRow("V1: baud rate has no range") << "V1"
+                                                << "baudRateComboBox";
+    QTest::newRow("V1: case matters") << "V1"
+                                      << "ActualPositionLineEdit";
+    QTest::newRow("V1: empty") << "V1"
+                               << "";
+    QTest::newRow("AX-12: V1 only name") << "AX-12"
+                                         << "actualPositionLineEdit";
+    QTest::newRow("AX-12: id") << "AX-12"
+                               << "idSpinBox";
 }
 
 void TestDeviceModels::unknownFieldNameThrows()

@@ -338,8 +338,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(statistics.polls() >= 20, 5000);
         QCOMPARE(statistics.failures(), 0);
         QVERIFY(statistics.skippedTicks() > 0); // the line is slower than the interval
-        // Never a second request while one is on the line: requests and answers alternate.
-        QCOMPARE(_sim->packetsAnswered(), _sim->packetsReceived());
+        // Never a second request while one is on the line: at most the last one awaits its answer.
+        QVERIFY(_sim->packetsReceived() - _sim->packetsAnswered() <= 1);
         QCOMPARE(valueText(RegisterBank::NonVolatileBank1, 4), QStringLiteral("0x22")); // baud code 34
     }
 

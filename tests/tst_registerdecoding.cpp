@@ -54,18 +54,31 @@ private:
     QStringList* _log;
 };
 
-const QStringList fieldNames = {
-    "modelNumberLineEdit", "firmwareVersionLineEdit", "idSpinBox", "baudRateComboBox",
-    "clockwiseLimitDoubleSpinBox", "quadratureCurrentLimitDoubleSpinBox", "hornPositionOffsetDoubleSpinBox",
-    "enableMotorCheckBox", "targetPositionDoubleSpinBox", "targetAngularVelocityDoubleSpinBox",
-    "targetAngularVelocityDirectionComboBox", "targetTorqueDoubleSpinBox", "targetTorqueDirectionComboBox",
-    "actualPositionLineEdit", "actualVoltageLineEdit", "actualTemperatureLineEdit",
-    "inputVoltageStatusCheckBox", "hallStatusCheckBox", "overheatingStatusCheckBox", "encoderStatusCheckBox",
-    "angleLimitStatusCheckBox"};
+const QStringList fieldNames = {"modelNumberLineEdit",
+                                "firmwareVersionLineEdit",
+                                "idSpinBox",
+                                "baudRateComboBox",
+                                "clockwiseLimitDoubleSpinBox",
+                                "quadratureCurrentLimitDoubleSpinBox",
+                                "hornPositionOffsetDoubleSpinBox",
+                                "enableMotorCheckBox",
+                                "targetPositionDoubleSpinBox",
+                                "targetAngularVelocityDoubleSpinBox",
+                                "targetAngularVelocityDirectionComboBox",
+                                "targetTorqueDoubleSpinBox",
+                                "targetTorqueDirectionComboBox",
+                                "actualPositionLineEdit",
+                                "actualVoltageLineEdit",
+                                "actualTemperatureLineEdit",
+                                "inputVoltageStatusCheckBox",
+                                "hallStatusCheckBox",
+                                "overheatingStatusCheckBox",
+                                "encoderStatusCheckBox",
+                                "angleLimitStatusCheckBox"};
 
-const QStringList statusBoxes = {"processStatusCheckBox",   "instructionStatusCheckBox", "checksumStatusCheckBox",
-                                 "rangeStatusCheckBox",     "dataLengthStatusCheckBox",  "dataLimitStatusCheckBox",
-                                 "accessStatusCheckBox",    "alertStatusCheckBox"};
+const QStringList statusBoxes = {
+    "processStatusCheckBox",    "instructionStatusCheckBox", "checksumStatusCheckBox", "rangeStatusCheckBox",
+    "dataLengthStatusCheckBox", "dataLimitStatusCheckBox",   "accessStatusCheckBox",   "alertStatusCheckBox"};
 
 } // namespace
 
@@ -141,20 +154,20 @@ void TestRegisterDecoding::itemValues_data()
     QTest::addColumn<int>("address");
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<int>("expected");
-    QTest::newRow("model number little-endian") << "modelNumberLineEdit" << 0 << QByteArray::fromHex("3412")
-                                                << 0x1234;
+    QTest::newRow("model number little-endian")
+        << "modelNumberLineEdit" << 0 << QByteArray::fromHex("3412") << 0x1234;
     QTest::newRow("one byte does not take its neighbour")
         << "firmwareVersionLineEdit" << 2 << QByteArray::fromHex("2aff") << 42;
     QTest::newRow("id") << "idSpinBox" << 3 << QByteArray::fromHex("fd") << 253;
     QTest::newRow("baud rate code") << "baudRateComboBox" << 4 << QByteArray::fromHex("03") << 3;
-    QTest::newRow("signed 16-bit limit") << "clockwiseLimitDoubleSpinBox" << 7 << QByteArray::fromHex("ffff")
-                                         << -1;
+    QTest::newRow("signed 16-bit limit")
+        << "clockwiseLimitDoubleSpinBox" << 7 << QByteArray::fromHex("ffff") << -1;
     QTest::newRow("signed 16-bit most negative")
         << "clockwiseLimitDoubleSpinBox" << 7 << QByteArray::fromHex("0080") << -32768;
     QTest::newRow("unsigned 16-bit limit")
         << "quadratureCurrentLimitDoubleSpinBox" << 14 << QByteArray::fromHex("ffff") << 65535;
-    QTest::newRow("signed 32-bit offset") << "hornPositionOffsetDoubleSpinBox" << 20
-                                          << QByteArray::fromHex("feffffff") << -2;
+    QTest::newRow("signed 32-bit offset")
+        << "hornPositionOffsetDoubleSpinBox" << 20 << QByteArray::fromHex("feffffff") << -2;
     QTest::newRow("32-bit target") << "targetPositionDoubleSpinBox" << 78 << QByteArray::fromHex("ffef0f00")
                                    << 1044479;
     QTest::newRow("32-bit top bit") << "actualPositionLineEdit" << 86 << QByteArray::fromHex("00000080")
@@ -191,13 +204,14 @@ void TestRegisterDecoding::directionBitSplit_data()
     const QString torque = "targetTorqueDoubleSpinBox", torqueDirection = "targetTorqueDirectionComboBox";
     const QString velocity = "targetAngularVelocityDoubleSpinBox",
                   velocityDirection = "targetAngularVelocityDirectionComboBox";
-    QTest::newRow("torque clockwise") << torque << torqueDirection << 84 << QByteArray::fromHex("1080") << 16 << 1;
+    QTest::newRow("torque clockwise")
+        << torque << torqueDirection << 84 << QByteArray::fromHex("1080") << 16 << 1;
     QTest::newRow("torque counter-clockwise")
         << torque << torqueDirection << 84 << QByteArray::fromHex("ff7f") << 32767 << 0;
     QTest::newRow("velocity clockwise zero")
         << velocity << velocityDirection << 82 << QByteArray::fromHex("0080") << 0 << 1;
-    QTest::newRow("velocity full") << velocity << velocityDirection << 82 << QByteArray::fromHex("ffff") << 32767
-                                   << 1;
+    QTest::newRow("velocity full") << velocity << velocityDirection << 82 << QByteArray::fromHex("ffff")
+                                   << 32767 << 1;
 }
 
 void TestRegisterDecoding::directionBitSplit()
@@ -232,8 +246,9 @@ void TestRegisterDecoding::hardwareErrorBits()
     QByteArray data(118, '\0');
     data[107] = char(status);
     UiRegisterHelper::_instance->decodeResponse(readAnswer(data));
-    const QStringList boxes = {"inputVoltageStatusCheckBox", "hallStatusCheckBox", "overheatingStatusCheckBox",
-                               "encoderStatusCheckBox", "angleLimitStatusCheckBox"};
+    const QStringList boxes = {"inputVoltageStatusCheckBox", "hallStatusCheckBox",
+                               "overheatingStatusCheckBox", "encoderStatusCheckBox",
+                               "angleLimitStatusCheckBox"};
     for (int i = 0; i < boxes.size(); ++i)
         QCOMPARE(field(boxes[i])->values, QList<int>{expected[i]});
 }
@@ -322,9 +337,11 @@ void TestRegisterDecoding::statusIndicators_data()
     QTest::newRow("no error") << readAnswer(QByteArray(118, '\0'), 0) << QStringList{};
     QTest::newRow("process failure") << readAnswer(QByteArray(118, '\0'), 1)
                                      << QStringList{"processStatusCheckBox"};
-    QTest::newRow("checksum") << readAnswer(QByteArray(118, '\0'), 3) << QStringList{"checksumStatusCheckBox"};
+    QTest::newRow("checksum") << readAnswer(QByteArray(118, '\0'), 3)
+                              << QStringList{"checksumStatusCheckBox"};
     QTest::newRow("access") << readAnswer(QByteArray(118, '\0'), 7) << QStringList{"accessStatusCheckBox"};
-    QTest::newRow("alert alone") << readAnswer(QByteArray(118, '\0'), 0x80) << QStringList{"alertStatusCheckBox"};
+    QTest::newRow("alert alone") << readAnswer(QByteArray(118, '\0'), 0x80)
+                                 << QStringList{"alertStatusCheckBox"};
     // The alert flag rides on top of the error number; both show.
     QTest::newRow("alert with checksum") << readAnswer(QByteArray(118, '\0'), 0x83)
                                          << QStringList{"checksumStatusCheckBox", "alertStatusCheckBox"};

@@ -28,6 +28,9 @@ public:
     static std::shared_ptr<UiRegisterHelper> _instance;
 
     UiRegisterHelper();
+    // The handlers are bound to this object.
+    UiRegisterHelper(const UiRegisterHelper&) = delete;
+    UiRegisterHelper& operator=(const UiRegisterHelper&) = delete;
 
     // Decodes a Protocol 2 status packet of a read that started at address 0: error byte at
     // position 8, data from position 9. All entries are visited whatever the length; those

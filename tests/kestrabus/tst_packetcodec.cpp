@@ -25,10 +25,8 @@ private slots:
     void crc16_data();
     void crc16();
     void crc16Continues();
-    void protocol1Packet_data();
-    void protocol1Packet();
-    void protocol2Packet_data();
-    void protocol2Packet();
+    void packets_data();
+    void packets();
 };
 
 void TestPacketCodec::crc16_data()
@@ -57,62 +55,34 @@ void TestPacketCodec::crc16Continues()
     QCOMPARE(int(crcOf(text.mid(4), crcOf(text.left(4)))), 0xFEE8);
 }
 
-void TestPacketCodec::protocol1Packet_data()
+void TestPacketCodec::packets_data()
 {
+    QTest::addColumn<int>("protocol");
     QTest::addColumn<int>("id");
     QTest::addColumn<int>("length");
     QTest::addColumn<int>("instruction");
     QTest::addColumn<QByteArray>("parameters");
     QTest::addColumn<QByteArray>("packet");
 
-    QTest::newRow("ping of id 1") << 1 << 2 << 0x01 << QByteArray() << bytes("ffff010201fb");
-    QTest::newRow("ping of id 254") << 254 << 2 << 0x01 << QByteArray() << bytes("fffffe0201fe");
-    QTest::newRow("read 2 bytes at 0") << 1 << 4 << 0x02 << bytes("0002") << bytes("ffff0104020002f6");
-    QTest::newRow("parameters from 0x80") << 1 << 5 << 0x03 << bytes("1e80ff") << bytes("ffff010503" "1e80ff" "59");
-    QTest::newRow("checksum 0") << 252 << 2 << 0x01 << QByteArray() << bytes("fffffc020100");
-    QTest::newRow("sum above 255") << 1 << 6 << 0x03 << bytes("1efffffd") << bytes("ffff010603" "1efffffd" "dc");
+    QTest::newRow("1 ping of id 1") << 1 << 1 << 2 << 0x01 << QByteArray() << bytes("ffff010201fb");
+    QTest::newRow("1 read 2 bytes at 0") << 1 << 1 << 4 << 0x02 << bytes("0002") << bytes("ffff0104020002f6");
+    QTest::newRow("1 parameters from 0x80")
+        << 1 << 1 << 5 << 0x03 << bytes("1e80ff") << bytes("ffff0105031e80ff59");
+    QTest::newRow("1 checksum 0") << 1 << 252 << 2 << 0x01 << QByteArray() << bytes("fffffc020100");
+    QTest::newRow("2 ping of id 1") << 2 << 1 << 3 << 0x01 << QByteArray() << bytes("fffffd0001030001194e");
 }
 
-void TestPacketCodec::protocol1Packet()
+void TestPacketCodec::packets()
 {
+    QFETCH(int, protocol);
     QFETCH(int, id);
     QFETCH(int, length);
     QFETCH(int, instruction);
     QFETCH(QByteArray, parameters);
     QFETCH(QByteArray, packet);
 
-    QCOMPARE(PacketCodec::protocol1Packet(uint8_t(id), uint8_t(length), uint8_t(instruction), parameters).toHex(' '),
-             packet.toHex(' '));
-    QCOMPARE(int(PacketCodec::protocol1Checksum(uint8_t(id), uint8_t(length), uint8_t(instruction), parameters)),
-             int(uint8_t(packet.back())));
-}
-
-void TestPacketCodec::protocol2Packet_data()
-{
-    QTest::addColumn<int>("id");
-    QTest::addColumn<int>("length");
-    QTest::addColumn<int>("instruction");
-    QTest::addColumn<QByteArray>("parameters");
-    QTest::addColumn<QByteArray>("packet");
-
-    QTest::newRow("ping of id 1") << 1 << 3 << 0x01 << QByteArray() << bytes("fffffd0001030001194e");
-    QTest::newRow("ping of id 254") << 254 << 3 << 0x01 << QByteArray() << bytes("fffffd00fe0300013142");
-    QTest::newRow("read 4 bytes at 0") << 1 << 7 << 0x02 << bytes("00000400")
-                                       << bytes("fffffd0001070002" "00000400" "2145");
-    // The header sequence inside the data is not escaped.
-    QTest::newRow("header inside the data") << 1 << 8 << 0x03 << bytes("1e00fffffd")
-                                            << bytes("fffffd0001080003" "1e00fffffd" "b121");
-}
-
-void TestPacketCodec::protocol2Packet()
-{
-    QFETCH(int, id);
-    QFETCH(int, length);
-    QFETCH(int, instruction);
-    QFETCH(QByteArray, parameters);
-    QFETCH(QByteArray, packet);
-
-    QCOMPARE(PacketCodec::protocol2Packet(uint8_t(id), uint8_t(length), uint8_t(instruction), parameters).toHex(' '),
+    const auto build = protocol == 1 ? PacketCodec::protocol1Packet : PacketCodec::protocol2Packet;
+    QCOMPARE(build(uint8_t(id), uint8_t(length), uint8_t(instruction), parameters).toHex(' '),
              packet.toHex(' '));
 }
 

@@ -367,63 +367,6 @@ private slots:
             QVERIFY(voltage >= 115 && voltage <= 125);
     }
 
-    void faults_data()
-    {
-        QTest::addColumn<Fault>("fault");
-        for (Fault fault : allFaults())
-            QTest::newRow(qPrintable(faultName(fault))) << fault;
-    }
-    void faults()
-    {
-        QFETCH(Fault, fault);
-        Rig rig;
-        const QByteArray normal = statusPacket(1, 0, QByteArray::fromHex("010403"));
-        rig.bus.injectFault(fault, 1, 0x06);
-        const QList<Transmission> sent = rig.bus.receive(instructionPacket(1, instruction::Ping), 1000000);
-        QCOMPARE(sent.size(), 1);
-        const Transmission& answer = sent.first();
-        const QByteArray bytes = answer.chunks.join();
-        QCOMPARE(rig.bus.faultsInjected(), 1);
-        switch (fault) {
-        case Fault::NoAnswer:
-            QVERIFY(answer.chunks.isEmpty());
-            break;
-        case Fault::BadCrc:
-            QCOMPARE(bytes.left(12), normal.left(12));
-            QVERIFY(!parse(bytes).crcValid);
-            break;
-        case Fault::Truncated:
-            QVERIFY(!bytes.isEmpty() && normal.startsWith(bytes) && bytes != normal);
-            break;
-        case Fault::GarbageBefore:
-            QVERIFY(bytes.size() > normal.size() && bytes.endsWith(normal));
-            QCOMPARE(bytes.indexOf("\xFF\xFF\xFD"), bytes.size() - normal.size());
-            break;
-        case Fault::Split:
-            QVERIFY(answer.chunks.size() > 1 && answer.chunkGapUs >= 1000);
-            QCOMPARE(bytes, normal);
-            break;
-        case Fault::Delayed:
-            QVERIFY(answer.delayUs >= 200000);
-            QCOMPARE(bytes, normal);
-            break;
-        case Fault::WrongId:
-            QVERIFY(parse(bytes).crcValid);
-            QCOMPARE(parse(bytes).id, quint8(2));
-            break;
-        case Fault::ErrorByte:
-            QVERIFY(parse(bytes).crcValid);
-            QCOMPARE(parse(bytes).error, quint8(0x06));
-            QCOMPARE(parse(bytes).params, QByteArray::fromHex("010403"));
-            break;
-        case Fault::None:
-            QFAIL("not a fault");
-            break;
-        }
-        rig.bus.transmissionDone(answer);
-        QCOMPARE(rig.send(1, instruction::Ping).value(0), normal); // one answer only
-    }
-
     void faultRate()
     {
         Rig rig;

@@ -222,15 +222,16 @@ private slots:
             break;
         case Fault::GarbageBefore:
             QVERIFY(bytes.size() > normal.size() && bytes.endsWith(normal));
+            QCOMPARE(bytes.indexOf("\xFF\xFF\xFD"), bytes.size() - normal.size());
             break;
         case Fault::BadCrc:
-            QVERIFY(bytes.size() == normal.size() && !crcValid(bytes));
+            QVERIFY(bytes.size() == normal.size() && bytes.left(12) == normal.left(12) && !crcValid(bytes));
             break;
         case Fault::WrongId:
             QVERIFY(crcValid(bytes) && bytes.at(4) == 2);
             break;
         case Fault::ErrorByte:
-            QVERIFY(crcValid(bytes) && bytes.at(8) == 5);
+            QVERIFY(crcValid(bytes) && bytes.at(8) == 5 && bytes.mid(9, 3) == normal.mid(9, 3));
             break;
         case Fault::None:
             QFAIL("not a fault");

@@ -23,20 +23,15 @@ Servo::Servo(Model model, quint8 id, int baudCode, qint64 nowUs)
     m_table[ServoModel::BaudAddress] = char(baudCode);
 }
 
-bool Servo::baudSwitchPending() const
-{
-    return baudRateForCode(quint8(m_table.at(ServoModel::BaudAddress))) != m_lineBaudRate;
-}
-
 void Servo::completeBaudSwitch()
 {
     m_lineBaudRate = baudRateForCode(quint8(m_table.at(ServoModel::BaudAddress)));
 }
 
-Servo::Reply Servo::execute(quint8 instruction, const QByteArray& params, qint64 nowUs)
+Servo::Reply Servo::execute(quint8 code, const QByteArray& params, qint64 nowUs)
 {
     advance(nowUs);
-    switch (instruction) {
+    switch (code) {
     case instruction::Ping:
         return ping();
     case instruction::Read:

@@ -24,13 +24,12 @@ public:
     quint8 id() const { return quint8(m_table.at(ServoModel::IdAddress)); }
     // The rate the servo listens and answers at; a new baud code takes over in completeBaudSwitch().
     int lineBaudRate() const { return m_lineBaudRate; }
-    bool baudSwitchPending() const;
     void completeBaudSwitch();
     // Return delay register, in microseconds.
     qint64 returnDelayUs() const { return 2 * quint8(m_table.at(ServoModel::ReturnDelayAddress)); }
 
     // Runs one instruction addressed to this servo (directly or by broadcast).
-    Reply execute(quint8 instruction, const QByteArray& params, qint64 nowUs);
+    Reply execute(quint8 code, const QByteArray& params, qint64 nowUs);
 
     QByteArray table(qint64 nowUs);
     // Direct change of the table, past every access rule (test fixture).

@@ -204,15 +204,6 @@ Servo* ServoBus::servo(int id) const
     return nullptr;
 }
 
-QList<int> ServoBus::ids() const
-{
-    QList<int> ids;
-    for (const auto& servo : m_servos)
-        ids.append(servo->id());
-    std::sort(ids.begin(), ids.end());
-    return ids;
-}
-
 QByteArray ServoBus::registers(int id)
 {
     Servo* target = servo(id);

@@ -54,7 +54,6 @@ public:
     // The answer left the line (or was lost): a servo given a new baud code switches to it now.
     void transmissionDone(const Transmission& transmission);
 
-    QList<int> ids() const;
     // Empty for an id not on the bus.
     QByteArray registers(int id);
     void setRegisters(int id, int address, const QByteArray& bytes);

@@ -240,7 +240,7 @@ void ServoSimulator::serve()
             wait = &timeout;
         }
         lock.unlock();
-        const int ready = ::ppoll(fds, m_masterFd >= 0 ? 2 : 1, wait, nullptr);
+        const int ready = ::ppoll(fds, fds[1].fd >= 0 ? 2 : 1, wait, nullptr);
         lock.relock();
         if (ready > 0 && (fds[0].revents & POLLIN)) {
             quint64 count;
@@ -262,8 +262,10 @@ void ServoSimulator::readRequests()
     if (bytes.isEmpty())
         return;
     log("rx", bytes);
+    // A line at 0 baud (hung up) or one whose rate cannot be read reaches no servo.
     const int baudRate = lineBaudRate(m_slaveFd);
-    const qint64 requestEnd = nowUs() + (m_options.wireTime ? lineTimeUs(bytes.size(), baudRate) : 0);
+    const bool timed = m_options.wireTime && baudRate > 0;
+    const qint64 requestEnd = nowUs() + (timed ? lineTimeUs(bytes.size(), baudRate) : 0);
     schedule(m_bus->receive(bytes, baudRate), requestEnd, baudRate);
 }
 
