@@ -11,6 +11,7 @@ BusStatistics::BusStatistics()
 void BusStatistics::recordPoll(qint64 decodeNs)
 {
     ++_polls;
+    _lastPollMs = _clock.elapsed();
     if (_decodeNs.size() < decodeSampleLimit) {
         _decodeNs.push_back(decodeNs);
     } else {
@@ -45,12 +46,14 @@ void BusStatistics::recordWriteProblem(int address, const QString& reason)
 
 double BusStatistics::takePollRate()
 {
-    const qint64 now = _clock.elapsed();
-    const qint64 span = now - _rateSinceMs;
-    const double rate = span > 0 ? (_polls - _rateSincePolls) * 1000.0 / span : 0.0;
-    _rateSinceMs = now;
+    // Measured from poll to poll, so the moment of asking does not make the figure jump.
+    const int polls = _polls - _rateSincePolls;
+    const qint64 span = _lastPollMs - _rateSinceMs;
+    if (polls == 0)
+        return 0.0;
+    _rateSinceMs = _lastPollMs;
     _rateSincePolls = _polls;
-    return rate;
+    return span > 0 ? polls * 1000.0 / span : 0.0;
 }
 
 std::vector<qint64> BusStatistics::decodeSamples() const

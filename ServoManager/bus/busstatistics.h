@@ -28,7 +28,7 @@ public:
     int failures() const { return _timeouts + _corrupt + _refused; }
     QString lastWriteProblem() const { return _lastWriteProblem; }
 
-    // Polls per second since the previous call (or since the start).
+    // Polls per second between the last poll before the previous call and the last poll now.
     double takePollRate();
 
     // Most recent decode times, oldest first, at most decodeSampleLimit of them.
@@ -46,6 +46,7 @@ private:
     QString _lastWriteProblem;
     QElapsedTimer _clock;
     qint64 _rateSinceMs = 0;
+    qint64 _lastPollMs = 0;
     int _rateSincePolls = 0;
     std::vector<qint64> _decodeNs;
     size_t _decodeNext = 0;
