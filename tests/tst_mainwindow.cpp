@@ -1,3 +1,4 @@
+#include "bus/portdiagnostics.h"
 #include "bus/serialhelper.h"
 #include "bus/uischeduler.h"
 #include "mainwindow.h"
@@ -141,6 +142,13 @@ private slots:
         QVERIFY(_window->getConnectAction()->isEnabled());
         QVERIFY(!_window->getDisconnectAction()->isEnabled());
         QCOMPARE(_window->windowTitle(), QStringLiteral("Velkora Servo Manager"));
+
+        _window->getAboutAction()->trigger();
+        QTRY_VERIFY(visibleMessageBox());
+        const QString about = takeMessageBox();
+        QVERIFY2(about.startsWith("About Velkora Servo Manager|Velkora Servo Manager ") &&
+                     about.contains(QString::fromLatin1(qVersion())),
+                 qPrintable(about));
     }
 
     void missingPortShowsItsError()
@@ -160,6 +168,17 @@ private slots:
         QVERIFY(_window->getConnectAction()->isEnabled());
         QCOMPARE(statusText(), QStringLiteral("Disconnected"));
         QVERIFY(!_window->scheduler());
+    }
+
+    void openErrorsSayWhatToDo()
+    {
+        QCOMPARE(portOpenErrorText(QString(), "No such file or directory"),
+                 QStringLiteral("No serial port is selected. Choose one in Settings."));
+        // A device this user may use, or one that is gone: the port's own words only.
+        QCOMPARE(portOpenErrorText(_settingsHome->path() + "/gone", "No such file or directory"),
+                 QStringLiteral("No such file or directory"));
+        QCOMPARE(portOpenErrorText(_settingsHome->path(), "Device or resource busy"),
+                 QStringLiteral("Device or resource busy"));
     }
 
     void connectShowsTheServoLive_data()

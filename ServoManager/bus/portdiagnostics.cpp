@@ -1,21 +1,16 @@
 #include "bus/portdiagnostics.h"
 
+#include "settings/settingshelper.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 
 #include <unistd.h>
 
-QString portDevicePath(const QString& portName)
-{
-    if (portName.startsWith(QLatin1Char('/')))
-        return portName;
-    return QStringLiteral("/dev/") + portName;
-}
-
 QString portOpenErrorText(const QString& portName, const QString& error)
 {
-    const QString path = portDevicePath(portName);
+    const QString path = portSystemLocation(portName);
     QString text = portName.isEmpty()
                        ? QCoreApplication::translate("MainWindow", "No serial port is selected. Choose one in Settings.")
                        : error;

@@ -2,9 +2,6 @@
 
 #include <QString>
 
-// The device file a port name stands for: a path as given, a short name under /dev.
-QString portDevicePath(const QString& portName);
-
 // The message for a port that did not open: the port's own error text, plus how to fix it
 // when the device exists but this user may not use it.
 QString portOpenErrorText(const QString& portName, const QString& error);
