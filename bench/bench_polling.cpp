@@ -15,6 +15,7 @@
 #include <QProcess>
 #include <QSettings>
 #include <QSpinBox>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
@@ -85,6 +86,8 @@ int main(int argc, char* argv[])
 
     MainWindow window;
     window.show();
+    // Watch the registers live, as a user would: the view repaints on every poll.
+    window.findChild<QTabWidget*>(QStringLiteral("tabWidget"))->setCurrentIndex(1);
     window.getConnectAction()->trigger();
     for (int i = 0; i < 30 && !(window.scheduler() && window.scheduler()->isRunning()); ++i)
         runEvents(100);
