@@ -27,13 +27,15 @@ constexpr int trafficRefreshMs = 1000;
 MainWindow::MainWindow(QWidget* parent)
     : QMainWindow(parent), ui(new Ui::MainWindow),
       _settings(std::make_shared<Settings>(QStringLiteral("main window settings"))),
-      _settingsDialog(std::make_shared<SettingsDialog>(nullptr)), _serialHelper(std::make_shared<SerialHelper>())
+      _settingsDialog(std::make_shared<SettingsDialog>(nullptr)),
+      _serialHelper(std::make_shared<SerialHelper>())
 {
     Q_INIT_RESOURCE(images);
     ui->setupUi(this);
 
     auto deviceHelper = DeviceHelper::getInstance(_serialHelper, [this] { on_DeviceInitialised(); });
-    connect(deviceHelper.get(), &DeviceHelper::identificationFailed, this, &MainWindow::onIdentificationFailed);
+    connect(deviceHelper.get(), &DeviceHelper::identificationFailed, this,
+            &MainWindow::onIdentificationFailed);
     _serialHelper->setPortErrorCallback([this](QString error) { onPortFailed(error); });
 
     if (!UiRegisterHelper::_instance)
@@ -312,7 +314,8 @@ void MainWindow::rebootAcknowledgeCallback(QByteArray response)
 {
     const int id = acknowledgedId(response);
     if (acknowledgedWithError(response))
-        showMessage(QMessageBox::Critical, tr("Error"), tr("Error during reboot of Velkora servo id:%1").arg(id));
+        showMessage(QMessageBox::Critical, tr("Error"),
+                    tr("Error during reboot of Velkora servo id:%1").arg(id));
     else
         showMessage(QMessageBox::Information, tr("Success"),
                     tr("Velkora servo id:%1 was rebooted successfully").arg(id));
@@ -334,7 +337,8 @@ void MainWindow::on_actionAbout_triggered()
     showMessage(QMessageBox::Information, tr("About Velkora Servo Manager"),
                 tr("Velkora Servo Manager %1\nBuilt with Qt %2, running on Qt %3.\n\n"
                    "Configure and watch smart servo motors on a half-duplex serial bus.")
-                    .arg(QStringLiteral(VSM_VERSION), QStringLiteral(QT_VERSION_STR), QString::fromLatin1(qVersion())));
+                    .arg(QStringLiteral(VSM_VERSION), QStringLiteral(QT_VERSION_STR),
+                         QString::fromLatin1(qVersion())));
 }
 
 void MainWindow::on_idSpinBoxValueChanged(int value)

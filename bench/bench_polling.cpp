@@ -31,7 +31,8 @@ double cpuSeconds()
 {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 double percentile(std::vector<qint64> values, double fraction)
@@ -39,7 +40,8 @@ double percentile(std::vector<qint64> values, double fraction)
     if (values.empty())
         return 0;
     std::sort(values.begin(), values.end());
-    const size_t index = std::min(values.size() - 1, static_cast<size_t>(fraction * (values.size() - 1) + 0.5));
+    const size_t index =
+        std::min(values.size() - 1, static_cast<size_t>(fraction * (values.size() - 1) + 0.5));
     return values[index] / 1000.0; // µs
 }
 
@@ -109,7 +111,8 @@ int main(int argc, char* argv[])
     const std::vector<qint64> samples = statistics.decodeSamples();
 
     std::printf("polling at %d ms for %.1f s over a simulated line at 1000000 baud\n", interval, elapsed);
-    std::printf("  polls per second           %8.1f   (target >= 95)\n", (statistics.polls() - pollsBefore) / elapsed);
+    std::printf("  polls per second           %8.1f   (target >= 95)\n",
+                (statistics.polls() - pollsBefore) / elapsed);
     std::printf("  failed transactions        %8d   (target 0)\n", statistics.failures() - failuresBefore);
     std::printf("  skipped ticks (bus busy)   %8d\n", statistics.skippedTicks());
     std::printf("  GUI time per poll, median  %8.1f us (target <= 1000)\n", percentile(samples, 0.5));

@@ -186,8 +186,10 @@ private slots:
         QTest::addColumn<int>("servoData");
         QTest::addColumn<QString>("idAddress");
         QTest::addColumn<QString>("idValue");
-        QTest::addRow("hexadecimal") << 0 << "0x03" << "0x01";
-        QTest::addRow("decimal") << 1 << "3" << "1";
+        QTest::addRow("hexadecimal") << 0 << "0x03"
+                                     << "0x01";
+        QTest::addRow("decimal") << 1 << "3"
+                                 << "1";
     }
 
     void connectShowsTheServoLive()
@@ -218,10 +220,11 @@ private slots:
         // set a far target to make the position change too.
         _sim->setRegisters(servoId, 48, QByteArray(1, '\x01'));
         _sim->setRegisters(servoId, 78, QByteArray("\x00\x40\x00\x00", 4));
-        const QString before = valueText(RegisterBank::VolatileBank2, 0) + valueText(RegisterBank::VolatileBank2, 1);
-        QTRY_VERIFY_WITH_TIMEOUT(valueText(RegisterBank::VolatileBank2, 0) + valueText(RegisterBank::VolatileBank2, 1) !=
-                                     before,
-                                 2000);
+        const QString before =
+            valueText(RegisterBank::VolatileBank2, 0) + valueText(RegisterBank::VolatileBank2, 1);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            valueText(RegisterBank::VolatileBank2, 0) + valueText(RegisterBank::VolatileBank2, 1) != before,
+            2000);
         QTRY_VERIFY(_window->trafficLabel()->text().contains("polls/s"));
         QCOMPARE(_window->scheduler()->statistics().failures(), 0);
     }
@@ -272,15 +275,18 @@ private slots:
         QTest::addColumn<bool>("reset");
         QTest::addColumn<Fault>("fault");
         QTest::addColumn<QString>("message");
-        QTest::addRow("reboot ok") << false << Fault::None << "Success|Velkora servo id:1 was rebooted successfully";
-        QTest::addRow("reboot error") << false << Fault::ErrorByte << "Error|Error during reboot of Velkora servo id:1";
-        QTest::addRow("reboot silent") << false << Fault::NoAnswer
-                                       << "Error|No answer from servo id 1 to the reboot request.";
-        QTest::addRow("reset ok") << true << Fault::None << "Success|Factory reset of Velkora servo id:1 was successful";
+        QTest::addRow("reboot ok") << false << Fault::None
+                                   << "Success|Velkora servo id:1 was rebooted successfully";
+        QTest::addRow("reboot error")
+            << false << Fault::ErrorByte << "Error|Error during reboot of Velkora servo id:1";
+        QTest::addRow("reboot silent")
+            << false << Fault::NoAnswer << "Error|No answer from servo id 1 to the reboot request.";
+        QTest::addRow("reset ok") << true << Fault::None
+                                  << "Success|Factory reset of Velkora servo id:1 was successful";
         QTest::addRow("reset error") << true << Fault::ErrorByte
                                      << "Error|Error during factory reset of Velkora servo id:1";
-        QTest::addRow("reset silent") << true << Fault::NoAnswer
-                                      << "Error|No answer from servo id 1 to the factory reset request.";
+        QTest::addRow("reset silent")
+            << true << Fault::NoAnswer << "Error|No answer from servo id 1 to the factory reset request.";
     }
 
     void rebootAndResetAcknowledgements()
@@ -330,13 +336,14 @@ private slots:
         _window->scheduler()->addQueueRequest(20, QByteArray("\x01\x02\x03\x04", 4));
         _window->scheduler()->addQueueRequest(24, QByteArray("\x05\x00", 2));
         _window->scheduler()->addQueueRequest(11, QByteArray("\x50", 1));
-        QTRY_VERIFY_WITH_TIMEOUT(packetsOf(*_sim, 0x03).size() == 3 && packetsOf(*_sim, 0x02).size() >= 2, 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(packetsOf(*_sim, 0x03).size() == 3 && packetsOf(*_sim, 0x02).size() >= 2,
+                                 2000);
 
         QList<servosim::ReceivedPacket> packets = _sim->receivedPackets();
         if (packets.first().instruction == 0x02) // a poll already on its way
             packets.removeFirst();
-        const QList<QByteArray> expected = {QByteArray("\x14\x00\x01\x02\x03\x04", 6), QByteArray("\x18\x00\x05\x00", 4),
-                                            QByteArray("\x0B\x00\x50", 3)};
+        const QList<QByteArray> expected = {QByteArray("\x14\x00\x01\x02\x03\x04", 6),
+                                            QByteArray("\x18\x00\x05\x00", 4), QByteArray("\x0B\x00\x50", 3)};
         for (int i = 0; i < 3; ++i) {
             QCOMPARE(int(packets.at(i).instruction), 0x03);
             QCOMPARE(packets.at(i).params, expected.at(i));

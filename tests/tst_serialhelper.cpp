@@ -168,7 +168,8 @@ private slots:
         auto answerCallback = [&](QByteArray) { answerCallbackCalled = true; };
 
         // Moving threshold (address 24) is writable.
-        QVERIFY(_serial->writeData(servoId, 24, QByteArray("\x20\x00", 2), answerCallback, failureInto(outcome)));
+        QVERIFY(
+            _serial->writeData(servoId, 24, QByteArray("\x20\x00", 2), answerCallback, failureInto(outcome)));
         QVERIFY(acknowledged.wait(500));
         QCOMPARE(acknowledged.last().at(1).value<uint8_t>(), uint8_t(0));
         QCOMPARE(_sim->registers(servoId).mid(24, 2), QByteArray("\x20\x00", 2));
@@ -183,7 +184,8 @@ private slots:
         // A write nobody answers is a failure, not a success.
         QSignalSpy failed(_serial.get(), &SerialHelper::transactionFailed);
         _sim->injectFault(Fault::NoAnswer);
-        QVERIFY(_serial->writeData(servoId, 24, QByteArray("\x21\x00", 2), answerCallback, failureInto(outcome)));
+        QVERIFY(
+            _serial->writeData(servoId, 24, QByteArray("\x21\x00", 2), answerCallback, failureInto(outcome)));
         QVERIFY(failed.wait(500));
         QCOMPARE(failed.first().at(1).value<RequestInfo>().address, uint8_t(24));
         QCOMPARE(acknowledged.size(), 2);
@@ -273,7 +275,8 @@ private slots:
         auto first = std::make_shared<SerialHelper>();
         int firstCalls = 0;
         auto helper = DeviceHelper::getInstance(first, [&] { ++firstCalls; });
-        auto again = DeviceHelper::getInstance(std::make_shared<SerialHelper>(), [] { QFAIL("second callback"); });
+        auto again =
+            DeviceHelper::getInstance(std::make_shared<SerialHelper>(), [] { QFAIL("second callback"); });
         QCOMPARE(again.get(), helper.get());
         again->readDeviceInfoCallback(QByteArray());
         QCOMPARE(firstCalls, 1);

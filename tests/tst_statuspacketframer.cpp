@@ -3,7 +3,6 @@
 #include <QRandomGenerator>
 #include <QtTest>
 
-
 namespace {
 
 QByteArray statusPacket(uint8_t id, uint8_t error, const QByteArray& params)
@@ -16,8 +15,8 @@ QByteArray statusPacket(uint8_t id, uint8_t error, const QByteArray& params)
     packet.append(char(0x55));
     packet.append(char(error));
     packet.append(params);
-    const uint16_t crc = StatusPacketFramer::crc16(reinterpret_cast<const uint8_t*>(packet.constData()),
-                                                   packet.size());
+    const uint16_t crc =
+        StatusPacketFramer::crc16(reinterpret_cast<const uint8_t*>(packet.constData()), packet.size());
     packet.append(char(crc & 0xFF));
     packet.append(char(crc >> 8));
     return packet;
@@ -120,8 +119,8 @@ private slots:
         QTest::addRow("noise") << QByteArray("\x12\x34\x56", 3) << FailureKind::Corrupt;
         QTest::addRow("other servo") << statusPacket(2, 0, fourDataBytes) << FailureKind::WrongId;
         QTest::addRow("longer than asked") << statusPacket(1, 0, fourDataBytes + "x") << FailureKind::Corrupt;
-        QTest::addRow("impossible length") << QByteArray("\xFF\xFF\xFD\x00\x01\x02\x00\x55", 8)
-                                           << FailureKind::Corrupt;
+        QTest::addRow("impossible length")
+            << QByteArray("\xFF\xFF\xFD\x00\x01\x02\x00\x55", 8) << FailureKind::Corrupt;
     }
 
     void reportsWhyNoPacketCame()

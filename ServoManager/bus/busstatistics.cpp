@@ -58,8 +58,10 @@ double BusStatistics::takePollRate()
 
 std::vector<qint64> BusStatistics::decodeSamples() const
 {
-    std::vector<qint64> ordered(_decodeNs.begin() + static_cast<std::ptrdiff_t>(_decodeNext), _decodeNs.end());
-    ordered.insert(ordered.end(), _decodeNs.begin(), _decodeNs.begin() + static_cast<std::ptrdiff_t>(_decodeNext));
+    std::vector<qint64> ordered(_decodeNs.begin() + static_cast<std::ptrdiff_t>(_decodeNext),
+                                _decodeNs.end());
+    ordered.insert(ordered.end(), _decodeNs.begin(),
+                   _decodeNs.begin() + static_cast<std::ptrdiff_t>(_decodeNext));
     return ordered;
 }
 

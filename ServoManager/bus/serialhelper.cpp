@@ -97,25 +97,26 @@ bool SerialHelper::readData(uint8_t id, uint8_t address, uint8_t length, Respons
 bool SerialHelper::writeData(uint8_t id, uint8_t address, const QByteArray& data, ResponseCallback callback,
                              FailureCallback onFailure)
 {
-    return startTransaction({id, instructionWrite, address, static_cast<int>(data.size())},
-                            instructionOverhead + 2 + data.size(), statusOverhead, std::move(callback),
-                            std::move(onFailure), Collector::Write, [&](std::function<void()> collector) {
-                                return _kestrabus->writeData(id, address, data, collector);
-                            });
+    return startTransaction(
+        {id, instructionWrite, address, static_cast<int>(data.size())}, instructionOverhead + 2 + data.size(),
+        statusOverhead, std::move(callback), std::move(onFailure), Collector::Write,
+        [&](std::function<void()> collector) { return _kestrabus->writeData(id, address, data, collector); });
 }
 
 bool SerialHelper::reboot(uint8_t id, ResponseCallback callback, FailureCallback onFailure)
 {
-    return startTransaction({id, instructionReboot, 0, 0}, instructionOverhead, statusOverhead,
-                            std::move(callback), std::move(onFailure), Collector::Answer,
-                            [&](std::function<void()> collector) { return _kestrabus->reboot(id, collector); });
+    return startTransaction(
+        {id, instructionReboot, 0, 0}, instructionOverhead, statusOverhead, std::move(callback),
+        std::move(onFailure), Collector::Answer,
+        [&](std::function<void()> collector) { return _kestrabus->reboot(id, collector); });
 }
 
 bool SerialHelper::reset(uint8_t id, ResponseCallback callback, FailureCallback onFailure)
 {
-    return startTransaction({id, instructionReset, 0, 0}, instructionOverhead + 1, statusOverhead,
-                            std::move(callback), std::move(onFailure), Collector::Answer,
-                            [&](std::function<void()> collector) { return _kestrabus->reset(id, collector); });
+    return startTransaction(
+        {id, instructionReset, 0, 0}, instructionOverhead + 1, statusOverhead, std::move(callback),
+        std::move(onFailure), Collector::Answer,
+        [&](std::function<void()> collector) { return _kestrabus->reset(id, collector); });
 }
 
 bool SerialHelper::startTransaction(const RequestInfo& info, int requestBytes, int expectedAnswerBytes,
@@ -137,8 +138,9 @@ bool SerialHelper::startTransaction(const RequestInfo& info, int requestBytes, i
     _pending = true;
     _deadline.start(transactionDeadlineMs(_baudRate, requestBytes, expectedAnswerBytes));
 
-    const bool sent = send(collector == Collector::Write ? std::function<void()>([this] { writeDataCallback(); })
-                                                         : std::function<void()>([this] { readDataCallback(); }));
+    const bool sent =
+        send(collector == Collector::Write ? std::function<void()>([this] { writeDataCallback(); })
+                                           : std::function<void()>([this] { readDataCallback(); }));
     if (!sent && _pending)
         endTransaction();
     return sent;

@@ -17,7 +17,8 @@ std::array<uint16_t, 256> makeCrcTable()
     for (int i = 0; i < 256; ++i) {
         uint16_t crc = static_cast<uint16_t>(i << 8);
         for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 0x8000) ? static_cast<uint16_t>((crc << 1) ^ 0x8005) : static_cast<uint16_t>(crc << 1);
+            crc =
+                (crc & 0x8000) ? static_cast<uint16_t>((crc << 1) ^ 0x8005) : static_cast<uint16_t>(crc << 1);
         table[i] = crc;
     }
     return table;

@@ -107,7 +107,7 @@ void UiScheduler::onTransactionFailed(FailureKind kind, const RequestInfo& reque
         return;
     }
     _statistics.recordWriteProblem(request.address, kind == FailureKind::Refused ? servoErrorText(errorByte)
-                                                                                  : failureKindText(kind));
+                                                                                 : failureKindText(kind));
 }
 
 void UiScheduler::onWriteAcknowledged(const RequestInfo& request, uint8_t errorByte)
