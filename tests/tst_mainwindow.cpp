@@ -151,6 +151,19 @@ private slots:
                  qPrintable(about));
     }
 
+    void idIntervalAndGeometryPersist()
+    {
+        createWindow();
+        _window->findChild<QSpinBox*>("servoIdSpinBox")->setValue(17);
+        _window->findChild<QSpinBox*>("pollingIntervalSpinBox")->setValue(120);
+        _window->resize(900, 700);
+        _window->close();
+        createWindow();
+        QCOMPARE(_window->findChild<QSpinBox*>("servoIdSpinBox")->value(), 17);
+        QCOMPARE(_window->findChild<QSpinBox*>("pollingIntervalSpinBox")->value(), 120);
+        QCOMPARE(_window->size(), QSize(900, 700));
+    }
+
     void missingPortShowsItsError()
     {
         // A device that was there when the program started and is gone when the user connects.
