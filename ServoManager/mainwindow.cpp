@@ -222,6 +222,7 @@ void MainWindow::on_actionDisconnect_triggered()
     _serialHelper->cancelTransaction();
     _state = ConnectionState::Disconnected;
     _trafficRefresh.stop();
+    _trafficLabel->clear(); // the figures describe the connection that just ended
     RegisterView::_instance->disconnected();
     setIdleActions(true);
     if (_closeDelayTimerId == 0)
@@ -246,7 +247,8 @@ void MainWindow::onIdentificationFailed(int id, FailureKind kind)
         return;
     ui->actionDisconnect->trigger();
     showMessage(QMessageBox::Critical, tr("Error"),
-                tr("No answer from servo id %1 at %2 baud on %3 (%4).")
+                (kind == FailureKind::Timeout ? tr("No answer from servo id %1 at %2 baud on %3 (%4).")
+                                              : tr("No valid answer from servo id %1 at %2 baud on %3 (%4)."))
                     .arg(id)
                     .arg(_connectedBaudRate)
                     .arg(_connectedPort, failureKindText(kind)));
@@ -306,7 +308,7 @@ int acknowledgedId(const QByteArray& response)
 
 bool acknowledgedWithError(const QByteArray& response)
 {
-    return response.size() > 8 && response.at(8) != 0;
+    return response.size() > 8 && SerialHelper::isRefusal(static_cast<uint8_t>(response.at(8)));
 }
 } // namespace
 

@@ -44,7 +44,6 @@ public:
     // For the status bar's traffic summary and for tests and benchmarks.
     std::shared_ptr<UiScheduler> scheduler() const { return _scheduler; }
     std::shared_ptr<SerialHelper> serialHelper() const { return _serialHelper; }
-    SettingsDialog* settingsDialog() const { return _settingsDialog.get(); }
     QLabel* trafficLabel() const { return _trafficLabel; }
 
 public slots:

@@ -192,6 +192,40 @@ private slots:
                  QStringLiteral("No such file or directory"));
         QCOMPARE(portOpenErrorText(_settingsHome->path(), "Device or resource busy"),
                  QStringLiteral("Device or resource busy"));
+        // A device of a group the user is not in: name the group and the command.
+        QCOMPARE(
+            portPermissionHint("/dev/ttyUSB0", "dialout"),
+            QStringLiteral("You may not use /dev/ttyUSB0. Add your user to the group \"dialout\" that owns "
+                           "it (sudo usermod -aG dialout $USER), then log out and in again."));
+        QVERIFY(portPermissionHint("/dev/ttyS4", "root").startsWith("Only root may use /dev/ttyS4."));
+    }
+
+    void statusBarCountsFailuresAndRefusedWrites()
+    {
+        startSimulator();
+        openWindow(0, 20);
+        connectAndWait();
+        _sim->injectFault(Fault::NoAnswer);
+        QTRY_COMPARE_WITH_TIMEOUT(_window->scheduler()->statistics().timeouts(), 1, 2000);
+        _sim->injectFault(Fault::BadCrc);
+        QTRY_COMPARE_WITH_TIMEOUT(_window->scheduler()->statistics().corrupt(), 1, 2000);
+        _window->scheduler()->addQueueRequest(0, QByteArray("\x05", 1)); // the model number is read-only
+        QTRY_VERIFY_WITH_TIMEOUT(
+            _window->trafficLabel()->text().contains("1 timeouts, 1 corrupt") &&
+                _window->trafficLabel()->text().contains("Write to address 0 failed: access error"),
+            3000);
+
+        // The hardware alert bit alone is no refusal: the write is done and nothing is reported.
+        _sim->setHardwareError(servoId, 0x04);
+        _window->scheduler()->addQueueRequest(24, QByteArray("\x07\x00", 2));
+        QTRY_COMPARE_WITH_TIMEOUT(_sim->registers(servoId).mid(24, 2), QByteArray("\x07\x00", 2), 2000);
+        const int polls = _window->scheduler()->statistics().polls();
+        QTRY_VERIFY(_window->scheduler()->statistics().polls() > polls);
+        QVERIFY(_window->scheduler()->takeStatisticsSummary().endsWith(
+            "Write to address 0 failed: access error"));
+
+        _window->getDisconnectAction()->trigger();
+        QVERIFY(_window->trafficLabel()->text().isEmpty());
     }
 
     void connectShowsTheServoLive_data()
@@ -290,6 +324,8 @@ private slots:
         QTest::addColumn<QString>("message");
         QTest::addRow("reboot ok") << false << Fault::None
                                    << "Success|Velkora servo id:1 was rebooted successfully";
+        QTest::addRow("reboot ok, hardware alert")
+            << false << Fault::ErrorByte << "Success|Velkora servo id:1 was rebooted successfully";
         QTest::addRow("reboot error")
             << false << Fault::ErrorByte << "Error|Error during reboot of Velkora servo id:1";
         QTest::addRow("reboot silent")
@@ -310,7 +346,7 @@ private slots:
         startSimulator();
         openWindow();
         if (fault != Fault::None)
-            _sim->injectFault(fault, 1, 0x01);
+            _sim->injectFault(fault, 1, QByteArray(QTest::currentDataTag()).contains("alert") ? 0x80 : 0x01);
         (reset ? _window->getResetAction() : _window->getRebootAction())->trigger();
         QTRY_VERIFY(visibleMessageBox());
         QCOMPARE(takeMessageBox(), message);

@@ -120,7 +120,7 @@ private slots:
         clock.start();
         QVERIFY(_serial->readData(servoId, 0, 4, answerInto(outcome), failureInto(outcome)));
         QVERIFY(failed.wait(readDeadline() + 200));
-        QVERIFY2(clock.elapsed() <= readDeadline() + 100, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(clock.elapsed() <= readDeadline() + 250, qPrintable(QString::number(clock.elapsed())));
         QCOMPARE(failed.first().at(0).value<FailureKind>(), kind);
         QCOMPARE(outcome.failures, QList<FailureKind>{kind});
         QVERIFY(outcome.answers.isEmpty());
@@ -189,6 +189,24 @@ private slots:
         QVERIFY(failed.wait(500));
         QCOMPARE(failed.first().at(1).value<RequestInfo>().address, uint8_t(24));
         QCOMPARE(acknowledged.size(), 2);
+
+        // A write that cannot go out at all is reported too.
+        outcome.failures.clear();
+        QVERIFY(
+            !_serial->writeData(servoId, 54, QByteArray(251, '\0'), answerCallback, failureInto(outcome)));
+        QCOMPARE(outcome.failures, QList<FailureKind>{FailureKind::NotSent});
+        QCOMPARE(failed.size(), 2);
+        QVERIFY(!_serial->isBusy());
+
+        // The hardware alert bit alone does not make an acknowledged write a refusal.
+        _sim->setHardwareError(servoId, 0x04);
+        QVERIFY(
+            _serial->writeData(servoId, 24, QByteArray("\x22\x00", 2), answerCallback, failureInto(outcome)));
+        QVERIFY(acknowledged.wait(500));
+        QCOMPARE(acknowledged.last().at(1).value<uint8_t>(), uint8_t(0x80));
+        QCOMPARE(outcome.failures.size(), 1);
+        QCOMPARE(_sim->registers(servoId).mid(24, 2), QByteArray("\x22\x00", 2));
+        QVERIFY(!answerCallbackCalled);
     }
 
     void baudRateTable_data()

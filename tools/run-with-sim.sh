@@ -17,10 +17,31 @@ home=$(cd "$build" && pwd)/sim-home
 link="$home/velkora-sim"
 config="$home/config/Tessaphor/Velkora Servo Manager.conf"
 mkdir -p "$(dirname "$config")"
-if [ ! -f "$config" ]; then
-    printf '[port%%20settings]\nserialPortName=%s\nbaudRate=1000000\n\n[main%%20window%%20settings]\nservoId=1\n' \
-        "$link" >"$config"
+
+# Whatever was chosen in this settings folder before, connect to this simulator: its link, its
+# baud rate and its first servo id (the unit choices and the window stay as they were).
+baud=1000000
+id=1
+args=("$@")
+for ((i = 0; i < ${#args[@]}; i++)); do
+    case "${args[i]}" in
+        --baud) baud=${args[i + 1]:-$baud} ;;
+        --baud=*) baud=${args[i]#--baud=} ;;
+        --id) id=${args[i + 1]:-$id} ;;
+        --id=*) id=${args[i]#--id=} ;;
+    esac
+done
+id=${id%%,*}
+if [ -f "$config" ]; then
+    # Drop those three keys, and sections left empty by that.
+    awk '/^\[/ { header = $0; next }
+         /^[[:space:]]*$/ || /^(serialPortName|baudRate|servoId)=/ { next }
+         { if (header != "") { print ""; print header; header = "" } print }' "$config" >"$config.tmp"
+    mv "$config.tmp" "$config"
 fi
+# Qt reads a section that appears twice as one.
+printf '\n[port%%20settings]\nserialPortName=%s\nbaudRate=%s\n\n[main%%20window%%20settings]\nservoId=%s\n' \
+    "$link" "$baud" "$id" >>"$config"
 
 "$sim" --link "$link" --quiet "$@" &
 sim_pid=$!

@@ -34,12 +34,11 @@ std::shared_ptr<IDevice> DeviceHelper::createDevice(int modelNumber)
 
 void DeviceHelper::triggerDeviceInfoRead(int id)
 {
-    const bool sent = _serialHelper->readData(
+    // Every way the read can fail, including not being sent at all, comes back as a failure.
+    _serialHelper->readData(
         static_cast<uint8_t>(id), modelNumberAddress, modelNumberBytes,
         [this](QByteArray response) { readDeviceInfoCallback(response); },
         [this, id](FailureKind kind, const RequestInfo&, uint8_t) { emit identificationFailed(id, kind); });
-    if (!sent)
-        emit identificationFailed(id, FailureKind::NotSent);
 }
 
 void DeviceHelper::readDeviceInfoCallback(QByteArray response)

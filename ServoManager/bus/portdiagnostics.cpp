@@ -10,21 +10,25 @@
 
 QString portOpenErrorText(const QString& portName, const QString& error)
 {
+    if (portName.isEmpty())
+        return QCoreApplication::translate("MainWindow",
+                                           "No serial port is selected. Choose one in Settings.");
     const QString path = portSystemLocation(portName);
-    QString text =
-        portName.isEmpty()
-            ? QCoreApplication::translate("MainWindow", "No serial port is selected. Choose one in Settings.")
-            : error;
     const QByteArray nativePath = QFile::encodeName(path);
-    if (!portName.isEmpty() && QFileInfo::exists(path) &&
-        ::access(nativePath.constData(), R_OK | W_OK) != 0) {
-        QString group = QFileInfo(path).group();
-        if (group.isEmpty() || group == QLatin1String("root"))
-            group = QStringLiteral("dialout");
-        text += QCoreApplication::translate(
-                    "MainWindow", "\n\nYou may not use %1. Add your user to the group \"%2\" that owns it "
-                                  "(sudo usermod -aG %2 $USER), then log out and in again.")
-                    .arg(path, group);
-    }
-    return text;
+    if (QFileInfo::exists(path) && ::access(nativePath.constData(), R_OK | W_OK) != 0)
+        return error + QStringLiteral("\n\n") + portPermissionHint(path, QFileInfo(path).group());
+    return error;
+}
+
+QString portPermissionHint(const QString& path, const QString& group)
+{
+    if (group.isEmpty() || group == QLatin1String("root"))
+        return QCoreApplication::translate("MainWindow",
+                                           "Only root may use %1. A udev rule that gives it to the group "
+                                           "\"dialout\" lets members of that group use it.")
+            .arg(path);
+    return QCoreApplication::translate("MainWindow",
+                                       "You may not use %1. Add your user to the group \"%2\" that owns it "
+                                       "(sudo usermod -aG %2 $USER), then log out and in again.")
+        .arg(path, group);
 }

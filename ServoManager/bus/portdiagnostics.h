@@ -5,3 +5,6 @@
 // The message for a port that did not open: the port's own error text, plus how to fix it
 // when the device exists but this user may not use it.
 QString portOpenErrorText(const QString& portName, const QString& error);
+
+// How to get access to a device file owned by the given group.
+QString portPermissionHint(const QString& path, const QString& group);

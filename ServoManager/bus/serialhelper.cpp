@@ -27,6 +27,10 @@ constexpr std::array<int, 11> baudRateCodes = {207, 103, 51, 34, 16, 9, 7, 4, 3,
 constexpr int defaultBaudRateIndex = 9; // 1 000 000 baud
 constexpr int defaultBaudRateCode = 1;
 
+// Bits 0-6 of a status packet's error byte hold the error number; bit 7 only flags a hardware
+// alert, the instruction itself was carried out.
+constexpr uint8_t errorNumberMask = 0x7F;
+
 } // namespace
 
 SerialHelper::SerialHelper() : _kestrabus(std::make_shared<Kestrabus>(this, 2))
@@ -123,9 +127,13 @@ bool SerialHelper::startTransaction(const RequestInfo& info, int requestBytes, i
                                     ResponseCallback callback, FailureCallback onFailure, Collector collector,
                                     const std::function<bool(std::function<void()>)>& send)
 {
-    // A caller that starts a new request before the last one ended gives that one up.
-    if (_pending)
-        finishWithFailure(_framer.failureKind(), 0);
+    // A caller that starts a new request before the last one ended gives that one up; it is
+    // reported once the new one is under way, so a handler that starts yet another request
+    // cannot overwrite this one unreported.
+    const bool supersedes = _pending;
+    const FailureKind supersededKind = _framer.failureKind();
+    const RequestInfo supersededRequest = _request;
+    const FailureCallback supersededCallback = _failureCallback;
 
     // One library connection per transaction, and nothing carried over from the last one.
     _kestrabus->cleanUp();
@@ -142,7 +150,9 @@ bool SerialHelper::startTransaction(const RequestInfo& info, int requestBytes, i
         send(collector == Collector::Write ? std::function<void()>([this] { writeDataCallback(); })
                                            : std::function<void()>([this] { readDataCallback(); }));
     if (!sent && _pending)
-        endTransaction();
+        finishWithFailure(FailureKind::NotSent, 0);
+    if (supersedes)
+        report(supersededKind, supersededRequest, 0, supersededCallback);
     return sent;
 }
 
@@ -177,15 +187,13 @@ void SerialHelper::finishWithPacket(const QByteArray& packet)
 
     if (collector == Collector::Write) {
         emit writeAcknowledged(request, errorByte);
-        if (errorByte != 0 && onFailure)
+        if (isRefusal(errorByte) && onFailure)
             onFailure(FailureKind::Refused, request, errorByte);
         return;
     }
     if (!whole) {
         // An error status without the data asked for: nothing to decode.
-        emit transactionFailed(FailureKind::Refused, request, errorByte);
-        if (onFailure)
-            onFailure(FailureKind::Refused, request, errorByte);
+        report(FailureKind::Refused, request, errorByte, onFailure);
         return;
     }
     if (callback)
@@ -197,6 +205,12 @@ void SerialHelper::finishWithFailure(FailureKind kind, uint8_t errorByte)
     const RequestInfo request = _request;
     const FailureCallback onFailure = _failureCallback;
     endTransaction();
+    report(kind, request, errorByte, onFailure);
+}
+
+void SerialHelper::report(FailureKind kind, const RequestInfo& request, uint8_t errorByte,
+                          const FailureCallback& onFailure)
+{
     emit transactionFailed(kind, request, errorByte);
     if (onFailure)
         onFailure(kind, request, errorByte);
@@ -215,6 +229,11 @@ void SerialHelper::endTransaction()
     _responseCallback = nullptr;
     _failureCallback = nullptr;
     _kestrabus->cleanUp();
+}
+
+bool SerialHelper::isRefusal(uint8_t errorByte)
+{
+    return (errorByte & errorNumberMask) != 0;
 }
 
 int SerialHelper::baudRateToIndex(int code)

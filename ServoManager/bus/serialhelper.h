@@ -49,7 +49,8 @@ public:
     bool readData(uint8_t id, uint8_t address, uint8_t length, ResponseCallback callback,
                   FailureCallback onFailure = {});
     // The answer callback of a write is never called; the write's outcome goes to
-    // writeAcknowledged or transactionFailed (and onFailure).
+    // writeAcknowledged or transactionFailed (and onFailure). A request that could not be sent
+    // returns false and is reported as NotSent.
     bool writeData(uint8_t id, uint8_t address, const QByteArray& data, ResponseCallback callback,
                    FailureCallback onFailure = {});
     bool reboot(uint8_t id, ResponseCallback callback, FailureCallback onFailure = {});
@@ -62,6 +63,10 @@ public:
 
     // Port failure while open (adapter unplugged, read error), called in this object's thread.
     void setPortErrorCallback(std::function<void(QString)> callback);
+
+    // True when a status packet's error byte says the instruction was not carried out (the
+    // hardware alert bit alone does not).
+    static bool isRefusal(uint8_t errorByte);
 
     int baudRateToIndex(int code);
     int indexToBaudRate(int index);
@@ -93,6 +98,8 @@ private:
     void collect();
     void finishWithPacket(const QByteArray& packet);
     void finishWithFailure(FailureKind kind, uint8_t errorByte);
+    void report(FailureKind kind, const RequestInfo& request, uint8_t errorByte,
+                const FailureCallback& onFailure);
     void endTransaction();
 
     std::shared_ptr<Kestrabus> _kestrabus;

@@ -112,6 +112,6 @@ void UiScheduler::onTransactionFailed(FailureKind kind, const RequestInfo& reque
 
 void UiScheduler::onWriteAcknowledged(const RequestInfo& request, uint8_t errorByte)
 {
-    if (errorByte != 0)
+    if (SerialHelper::isRefusal(errorByte))
         _statistics.recordWriteProblem(request.address, servoErrorText(errorByte));
 }

@@ -42,7 +42,6 @@ public:
     const BusStatistics& statistics() const { return _statistics; }
     // One line for the status bar; the poll rate is measured since the previous call.
     QString takeStatisticsSummary() { return _statistics.summary(_statistics.takePollRate()); }
-    size_t queuedRequests() const { return _queue.size(); }
     bool isRunning() const { return _timerId != 0; }
 
 public slots:
