@@ -124,7 +124,9 @@ void KestrabusImpl::connectCallback(std::function<void()> callback)
 void KestrabusImpl::waitForFirstAnswer()
 {
     // The caller may close the port as soon as this returns, so the answer is awaited here;
-    // readyRead is emitted from inside the wait.
+    // readyRead is emitted from inside the wait. A closed port sent nothing to wait for.
+    if (!_serial->isOpen())
+        return;
     _serial->flush();
     _serial->waitForReadyRead(answerWaitMs);
 }

@@ -70,6 +70,7 @@ private slots:
     void oversizedWriteConnectsNothing();
     void rebootAndResetWaitForAnswer_data();
     void rebootAndResetWaitForAnswer();
+    void rebootOnClosedPortDoesNotWait();
 
     void portErrorReportedOncePerEpisode_data();
     void portErrorReportedOncePerEpisode();
@@ -368,6 +369,18 @@ void TestKestrabus::rebootAndResetWaitForAnswer()
         QCOMPARE(arrivalsAtReturn, 0);
         QVERIFY2(elapsedMs >= 900 && elapsedMs <= 2000, qPrintable(QString::number(elapsedMs)));
     }
+}
+
+void TestKestrabus::rebootOnClosedPortDoesNotWait()
+{
+    // Nothing went out, so there is no answer to wait a second for.
+    QObject target;
+    Kestrabus bus(&target, 2);
+    QElapsedTimer timer;
+    timer.start();
+    bus.reboot(1, [] {});
+    bus.reset(1, [] {});
+    QVERIFY2(timer.elapsed() < 500, qPrintable(QString::number(timer.elapsed())));
 }
 
 void TestKestrabus::portErrorReportedOncePerEpisode_data()

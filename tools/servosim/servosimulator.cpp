@@ -280,7 +280,7 @@ void ServoSimulator::schedule(const QList<Transmission>& transmissions, qint64 r
             const QByteArray& chunk = transmission.chunks.at(i);
             if (i > 0)
                 at += transmission.chunkGapUs;
-            at += m_options.wireTime ? lineTimeUs(chunk.size(), baudRate) : 0;
+            at += m_options.wireTime && baudRate > 0 ? lineTimeUs(chunk.size(), baudRate) : 0;
             parts.append({at, chunk, i == transmission.chunks.size() - 1, transmission});
         }
         // A late answer is the servo's own trouble; the line stays free for the next exchange.
