@@ -27,6 +27,10 @@ public:
     virtual int maxWriteDataSize() const = 0;
 
 protected:
+    // Sends one packet if `lock` can be taken within `waitMs`; false (nothing sent) otherwise.
+    // The lock is held only while the packet is written.
+    bool writeUnderLock(QMutex& lock, int waitMs, const QByteArray& packet);
+
     std::shared_ptr<QSerialPort> _serial;
     const int mutex_duration_ms = 4;
     QMutex _serial_mutex;

@@ -59,11 +59,5 @@ void SerialPortOpsP1::setPacket(QByteArray& packet, uint8_t id, uint8_t length, 
 
 bool SerialPortOpsP1::writePacket(QByteArray& packet)
 {
-    if (!_serial_mutex.tryLock(_mutex_duration_ms))
-        return false;
-    SerialPortBase base;
-    base.setBaudRate(_serial->baudRate(QSerialPort::AllDirections));
-    base.writeSerialData(_serial, packet);
-    _serial_mutex.unlock();
-    return true;
+    return writeUnderLock(_serial_mutex, _mutex_duration_ms, packet);
 }

@@ -81,11 +81,5 @@ void SerialPortOpsP2::setPacket(QByteArray& packet, uint8_t id, uint8_t length, 
 
 bool SerialPortOpsP2::writePacket(QByteArray& packet)
 {
-    if (!_serial_mutex.tryLock(_mutex_duration_ms))
-        return false;
-    SerialPortBase base;
-    base.setBaudRate(_serial->baudRate(QSerialPort::AllDirections));
-    base.writeSerialData(_serial, packet);
-    _serial_mutex.unlock();
-    return true;
+    return writeUnderLock(_serial_mutex, _mutex_duration_ms, packet);
 }
