@@ -39,7 +39,8 @@ public:
     bool ping(uint8_t id, std::function<void()> callback);
     bool readData(uint8_t id, uint8_t address, uint8_t length, std::function<void()> callback);
     bool writeData(uint8_t id, uint8_t address, const QByteArray& data, std::function<void()> callback);
-    // Return after the first answer bytes reached the callback, or after 1000 ms without answer.
+    // Return once the callback has taken the whole answer (an answer may arrive in several pieces,
+    // each calling the callback) and ended the transaction with cleanUp(), or after 1000 ms.
     bool reboot(uint8_t id, std::function<void()> callback);
     bool reset(uint8_t id, std::function<void()> callback);
 

@@ -4,11 +4,14 @@
 #include "serialportopsp1.h"
 #include "serialportopsp2.h"
 
+#include <QDeadlineTimer>
 #include <QPointer>
+
+#include <algorithm>
 
 namespace {
 
-// How long reboot and reset wait for the servo's first answer bytes.
+// How long reboot and reset wait for the servo's answer.
 constexpr int answerWaitMs = 1000;
 
 std::shared_ptr<SerialPortOps> makeProtocol(uint8_t protocol, std::shared_ptr<QSerialPort> serial)
@@ -64,6 +67,8 @@ void KestrabusImpl::cleanUp()
     QObject::disconnect(_serial.get(), nullptr, nullptr, nullptr);
     // That also removed the port error watch, which must outlive every transaction.
     watchPortErrors();
+    // The caller has what it wanted from the transaction: a reboot or reset need wait no longer.
+    _answerTaken = true;
 }
 
 QByteArray KestrabusImpl::readPendingSerialData()
@@ -98,7 +103,7 @@ bool KestrabusImpl::reboot(uint8_t id, std::function<void()> callback)
     connectCallback(std::move(callback));
     const bool sent = _spo->reboot(id);
     if (sent)
-        waitForFirstAnswer();
+        waitForAnswer();
     return sent;
 }
 
@@ -107,7 +112,7 @@ bool KestrabusImpl::reset(uint8_t id, std::function<void()> callback)
     connectCallback(std::move(callback));
     const bool sent = _spo->reset(id);
     if (sent)
-        waitForFirstAnswer();
+        waitForAnswer();
     return sent;
 }
 
@@ -121,14 +126,22 @@ void KestrabusImpl::connectCallback(std::function<void()> callback)
     QObject::connect(_serial.get(), &QSerialPort::readyRead, _target, std::move(callback));
 }
 
-void KestrabusImpl::waitForFirstAnswer()
+void KestrabusImpl::waitForAnswer()
 {
     // The caller may close the port as soon as this returns, so the answer is awaited here;
-    // readyRead is emitted from inside the wait. A closed port sent nothing to wait for.
+    // readyRead is emitted from inside the wait. An answer often reaches the port in several
+    // reads (USB adapters pass on what they hold every millisecond or so), so one arrival is
+    // not enough: the wait ends when the callback has taken the whole answer and said so with
+    // cleanUp(), at the limit, or when the port fails. A closed port sent nothing to wait for.
     if (!_serial->isOpen())
         return;
     _serial->flush();
-    _serial->waitForReadyRead(answerWaitMs);
+    _answerTaken = false;
+    const QDeadlineTimer limit(answerWaitMs);
+    while (!_answerTaken && _serial->isOpen() && !limit.hasExpired()) {
+        if (!_serial->waitForReadyRead(static_cast<int>(std::max<qint64>(1, limit.remainingTime()))))
+            break;
+    }
 }
 
 void KestrabusImpl::watchPortErrors()

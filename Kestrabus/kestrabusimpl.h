@@ -38,7 +38,8 @@ public:
     bool ping(uint8_t id, std::function<void()> callback);
     bool readData(uint8_t id, uint8_t address, uint8_t length, std::function<void()> callback);
     bool writeData(uint8_t id, uint8_t address, const QByteArray& data, std::function<void()> callback);
-    // These two return once the first answer bytes were handed to the callback, or after a second.
+    // These two return once the callback has taken the whole answer and ended the transaction
+    // with cleanUp(), or after a second.
     bool reboot(uint8_t id, std::function<void()> callback);
     bool reset(uint8_t id, std::function<void()> callback);
 
@@ -48,7 +49,7 @@ public:
 
 private:
     void connectCallback(std::function<void()> callback);
-    void waitForFirstAnswer();
+    void waitForAnswer();
     void watchPortErrors();
     void onPortError(QSerialPort::SerialPortError error);
 
@@ -57,4 +58,5 @@ private:
     QObject* _target;
     std::function<void(QString)> _portErrorCallback;
     bool _portErrorReported = false;
+    bool _answerTaken = false;
 };

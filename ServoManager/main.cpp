@@ -1,11 +1,55 @@
+#include "launchoptions.h"
 #include "mainwindow.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
+#include <QTextStream>
+
+namespace {
+// --help and --version only print, so they must work without a display.
+bool onlyPrints(int argc, char* argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray argument(argv[i]);
+        if (argument == "-h" || argument == "-?" || argument == "--help" || argument == "--help-all" ||
+            argument == "-v" || argument == "--version")
+            return true;
+    }
+    return false;
+}
+
+// Exit code 2 for a bad command line, 1 when the run cannot start.
+int fail(const QString& message, int exitCode)
+{
+    QTextStream(stderr) << "VelkoraServoManager: " << message << '\n';
+    return exitCode;
+}
+} // namespace
 
 int main(int argc, char* argv[])
 {
+    QCoreApplication::setApplicationVersion(QStringLiteral(VSM_VERSION));
+    if (onlyPrints(argc, argv)) {
+        QCoreApplication application(argc, argv);
+        QCommandLineParser parser;
+        addLaunchOptions(parser);
+        parser.process(application); // prints and exits, unless the word was an option's value
+    }
+
     QApplication application(argc, argv);
+    QCommandLineParser parser;
+    addLaunchOptions(parser);
+    parser.process(application);
+    LaunchOptions options;
+    QString error = readLaunchOptions(parser, &options);
+    if (!error.isEmpty())
+        return fail(error, 2);
+    LaunchSession session(options);
+    if (!session.start(&error))
+        return fail(error, 1);
+
     MainWindow window;
+    window.setWindowTitle(session.windowTitle(window.windowTitle()));
     window.show();
     return QApplication::exec();
 }

@@ -3,11 +3,14 @@
 
 #include "bus/devicehelper.h"
 #include "bus/portdiagnostics.h"
+#include "bus/searchdialog.h"
 #include "bus/serialhelper.h"
 #include "bus/uischeduler.h"
 #include "device/uiregisterhelper.h"
+#include "fields/uigrouphelper.h"
 #include "settings/settingsdialog.h"
 #include "settings/settingshelper.h"
+#include "views/confirmation.h"
 #include "views/registerview.h"
 
 #include <QCloseEvent>
@@ -22,13 +25,14 @@ const QString keyPollingInterval = QStringLiteral("pollingInterval");
 const QString keyServoId = QStringLiteral("servoId");
 constexpr int closeDelayMs = 100;
 constexpr int trafficRefreshMs = 1000;
+constexpr int transientMessageMs = 5000;
 } // namespace
 
 MainWindow::MainWindow(QWidget* parent)
     : QMainWindow(parent), ui(new Ui::MainWindow),
       _settings(std::make_shared<Settings>(QStringLiteral("main window settings"))),
       _settingsDialog(std::make_shared<SettingsDialog>(nullptr)),
-      _serialHelper(std::make_shared<SerialHelper>())
+      _searchDialog(std::make_shared<SearchDialog>(nullptr)), _serialHelper(std::make_shared<SerialHelper>())
 {
     Q_INIT_RESOURCE(images);
     ui->setupUi(this);
@@ -37,6 +41,7 @@ MainWindow::MainWindow(QWidget* parent)
     connect(deviceHelper.get(), &DeviceHelper::identificationFailed, this,
             &MainWindow::onIdentificationFailed);
     _serialHelper->setPortErrorCallback([this](QString error) { onPortFailed(error); });
+    initEditingConnections();
 
     if (!UiRegisterHelper::_instance)
         UiRegisterHelper::_instance = std::make_shared<UiRegisterHelper>();
@@ -164,6 +169,12 @@ void MainWindow::initToolBarConnections()
             &MainWindow::on_idSpinBoxValueChanged);
     connect(ui->actionQuit, &QAction::triggered, this, &MainWindow::close);
     connect(ui->actionSettings, &QAction::triggered, _settingsDialog.get(), &SettingsDialog::show);
+    connect(ui->actionSearch, &QAction::triggered, _searchDialog.get(), &SearchDialog::show);
+    connect(_searchDialog.get(), &SearchDialog::updatePortName, _settingsDialog.get(),
+            &SettingsDialog::on_updatePortName);
+    connect(_searchDialog.get(), &SearchDialog::updateBaudRate, _settingsDialog.get(),
+            &SettingsDialog::on_updateBaudRate);
+    connect(_searchDialog.get(), &SearchDialog::updateId, this, &MainWindow::on_updateId);
 }
 
 void MainWindow::setScreenRect()
@@ -215,8 +226,58 @@ void MainWindow::on_DeviceInitialised()
     _trafficRefresh.start();
 }
 
+void MainWindow::initEditingConnections()
+{
+    if (UiGroupHelper* groups = UiGroupHelper::_instance.get()) {
+        connect(groups, &UiGroupHelper::servoIdChanged, this, &MainWindow::followServoId);
+        connect(groups, &UiGroupHelper::baudRateChanged, this, &MainWindow::followServoBaudRate);
+        connect(groups, &UiGroupHelper::writeOutcome, this,
+                [this](const QString& text) { statusBar()->showMessage(text, transientMessageMs); });
+    }
+    // A passing message gives the status bar back to the connection state.
+    connect(statusBar(), &QStatusBar::messageChanged, this, [this](const QString& message) {
+        if (message.isEmpty() && _state == ConnectionState::Connected)
+            statusBar()->showMessage(tr("Connected"));
+    });
+}
+
+void MainWindow::followServoId(int id)
+{
+    if (!_scheduler)
+        return;
+    _scheduler->setServoId(id);
+    _servoIdSpinBox->setValue(id); // stored as the servo id, too
+    statusBar()->showMessage(tr("Servo id changed to %1").arg(id), transientMessageMs);
+}
+
+// The servo answered at the old rate and listens at the new one from now: no request may go
+// out before the port follows, and the port is reopened once the request layer is done.
+void MainWindow::followServoBaudRate(int baudRate)
+{
+    if (!_scheduler)
+        return;
+    _scheduler->stopScheduler();
+    QTimer::singleShot(0, this, [this, baudRate] {
+        if (_state != ConnectionState::Connected || !_scheduler)
+            return;
+        _settingsDialog->on_updateBaudRate(baudRate);
+        _serialHelper->closeSerialPort();
+        const QString error = _serialHelper->openSerialPort(_connectedPort, baudRate);
+        if (!error.isEmpty()) {
+            ui->actionDisconnect->trigger();
+            showMessage(QMessageBox::Critical, tr("Error"), portOpenErrorText(_connectedPort, error));
+            return;
+        }
+        _connectedBaudRate = baudRate;
+        _scheduler->startScheduler(_pollingIntervalSpinBox->value());
+        statusBar()->showMessage(tr("Baud rate changed to %1").arg(baudRate), transientMessageMs);
+    });
+}
+
 void MainWindow::on_actionDisconnect_triggered()
 {
+    // A write the servo has not acknowledged must not vanish without a word.
+    const QString lostWrites = _scheduler ? _scheduler->abandonWrites() : QString();
     if (_scheduler)
         _scheduler->stopScheduler();
     _serialHelper->cancelTransaction();
@@ -228,6 +289,8 @@ void MainWindow::on_actionDisconnect_triggered()
     if (_closeDelayTimerId == 0)
         _closeDelayTimerId = startTimer(closeDelayMs);
     statusBar()->showMessage(tr("Disconnected"));
+    if (!lostWrites.isEmpty())
+        showMessage(QMessageBox::Critical, tr("Error"), lostWrites);
 }
 
 void MainWindow::timerEvent(QTimerEvent* event)
@@ -265,8 +328,8 @@ void MainWindow::onPortFailed(const QString& error)
         _closeDelayTimerId = 0;
     }
     _serialHelper->closeSerialPort();
-    showMessage(QMessageBox::Critical, tr("Error"),
-                tr("The serial port %1 failed: %2\nThe connection was closed.").arg(_connectedPort, error));
+    Q_UNUSED(error) // stale after an unplug; the message names the cause instead
+    showMessage(QMessageBox::Critical, tr("Error"), portLostText(_connectedPort));
 }
 
 void MainWindow::on_actionReboot_triggered()
@@ -286,9 +349,17 @@ void MainWindow::on_actionReboot_triggered()
 
 void MainWindow::on_actionReset_triggered()
 {
+    // One key press must not erase a servo's configuration.
+    const int servoId = _servoIdSpinBox->value();
+    askToConfirm(this, tr("Factory reset"),
+                 tr("Factory reset servo id %1? Its settings return to the factory defaults.").arg(servoId),
+                 tr("Reset"), [this, servoId] { resetServo(servoId); });
+}
+
+void MainWindow::resetServo(int servoId)
+{
     if (!openPort())
         return;
-    const int servoId = _servoIdSpinBox->value();
     const bool sent = DeviceHelper::getInstance()->triggerDeviceReset(
         servoId, [this](QByteArray response) { resetAcknowledgeCallback(response); },
         [this, servoId] {
@@ -360,6 +431,16 @@ void MainWindow::on_updateId(int id)
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
+    // Closing while parameters are on their way: say so once; a second close quits.
+    if (_scheduler && _scheduler->hasWritesPending() && !_closeDespiteWrites) {
+        _closeDespiteWrites = true;
+        event->ignore();
+        showMessage(QMessageBox::Critical, tr("Error"),
+                    tr("Parameters are still being written to the servo. Close again to quit without them."));
+        return;
+    }
+    // A search still running ends with its probe and lets the port go.
+    _searchDialog->hide();
     _settings->setValue(keyGeometry, saveGeometry());
     _settings->setValue(keyWindowState, saveState(0));
     QMainWindow::closeEvent(event);

@@ -10,6 +10,7 @@
 class QAction;
 class QLabel;
 class QSpinBox;
+class SearchDialog;
 class SerialHelper;
 class SettingsDialog;
 class Settings;
@@ -44,6 +45,7 @@ public:
     // For the status bar's traffic summary and for tests and benchmarks.
     std::shared_ptr<UiScheduler> scheduler() const { return _scheduler; }
     std::shared_ptr<SerialHelper> serialHelper() const { return _serialHelper; }
+    SearchDialog* searchDialog() const { return _searchDialog.get(); }
     QLabel* trafficLabel() const { return _trafficLabel; }
 
 public slots:
@@ -69,12 +71,17 @@ private:
     };
 
     void initActions();
+    void initEditingConnections();
+    void followServoId(int id);
+    void followServoBaudRate(int baudRate);
     void addToolBarComponents();
     void initToolBarConnections();
     void setScreenRect();
     void on_DeviceInitialised();
     void rebootAcknowledgeCallback(QByteArray response);
     void resetAcknowledgeCallback(QByteArray response);
+    // The factory reset itself, once the user confirmed it.
+    void resetServo(int servoId);
 
     bool openPort();
     void setIdleActions(bool idle);
@@ -86,6 +93,7 @@ private:
     Ui::MainWindow* ui;
     std::shared_ptr<Settings> _settings;
     std::shared_ptr<SettingsDialog> _settingsDialog;
+    std::shared_ptr<SearchDialog> _searchDialog;
     std::shared_ptr<QLabel> _servoAddressLabel;
     std::shared_ptr<QSpinBox> _servoIdSpinBox;
     std::shared_ptr<QLabel> _pollingIntervalLabel;
@@ -94,6 +102,7 @@ private:
     std::shared_ptr<SerialHelper> _serialHelper;
     std::shared_ptr<UiScheduler> _scheduler;
     int _closeDelayTimerId = 0;
+    bool _closeDespiteWrites = false;
 
     ConnectionState _state = ConnectionState::Disconnected;
     QString _connectedPort;

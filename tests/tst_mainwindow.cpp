@@ -4,13 +4,17 @@
 #include "mainwindow.h"
 #include "views/registerview.h"
 
+#include <answerdelivery.h>
 #include <isolatedsettings.h>
+#include <processresources.h>
 #include <servosimulator.h>
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QSettings>
 #include <QSpinBox>
 #include <QStatusBar>
@@ -22,6 +26,7 @@ using servosim::Fault;
 namespace {
 
 constexpr int servoId = 1;
+constexpr int readAllAnswerBytes = 129; // the polls of a Velkora V1
 
 // Address and value columns of a register view row.
 QString valueText(RegisterBank bank, int row)
@@ -55,6 +60,22 @@ QString takeMessageBox()
     box->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return seen;
+}
+
+// Answers the question on screen with the button of that text; returns "title|text" of the question.
+QString answerQuestion(const QString& buttonText)
+{
+    QMessageBox* box = visibleMessageBox();
+    if (!box)
+        return {};
+    const QString seen = box->windowTitle() + "|" + box->text();
+    for (QAbstractButton* button : box->buttons()) {
+        if (button->text() == buttonText) {
+            button->click();
+            return seen;
+        }
+    }
+    return {};
 }
 
 QList<servosim::ReceivedPacket> packetsOf(const servosim::ServoSimulator& sim, int instruction)
@@ -115,6 +136,40 @@ private:
     {
         _window->getConnectAction()->trigger();
         QTRY_COMPARE_WITH_TIMEOUT(statusText(), QStringLiteral("Connected"), 2000);
+    }
+
+    void unplugAndExpectOneReport()
+    {
+        _sim->unplug();
+        QTRY_VERIFY_WITH_TIMEOUT(visibleMessageBox(), 10000);
+        const QString message = takeMessageBox();
+        QCOMPARE(message, "Error|" + portLostText(_sim->portName()));
+        QVERIFY2(message.contains(_sim->portName() + " was unplugged"), qPrintable(message));
+        QCOMPARE(statusText(), QStringLiteral("Disconnected"));
+        QVERIFY(_window->getConnectAction()->isEnabled());
+        QVERIFY(!_window->scheduler()->isRunning());
+        QVERIFY(!_window->serialHelper()->isOpen());
+    }
+
+    // Connect works once the device is back, and the lost port is not reported a second time.
+    void replugAndPoll()
+    {
+        QVERIFY(_sim->plug());
+        // A machine loaded far beyond its cores can miss identification's short deadline; that is
+        // reported as "No answer" and the user presses Connect again. Anything else fails here.
+        for (int attempt = 0; attempt < 3 && statusText() != QStringLiteral("Connected"); ++attempt) {
+            _window->getConnectAction()->trigger();
+            QTRY_VERIFY_WITH_TIMEOUT(statusText() == QStringLiteral("Connected") || visibleMessageBox(), 10000);
+            if (visibleMessageBox()) {
+                const QString message = takeMessageBox();
+                QVERIFY2(message.startsWith("Error|No answer from servo id 1"), qPrintable(message));
+            }
+        }
+        QCOMPARE(statusText(), QStringLiteral("Connected"));
+        const int polls = _window->scheduler()->statistics().polls();
+        QTRY_VERIFY_WITH_TIMEOUT(_window->scheduler()->statistics().polls() > polls + 3, 10000);
+        QVERIFY(!visibleMessageBox());
+        QVERIFY(runningTimerCount() > 0); // the polling timer, at least: the count sees the program's timers
     }
 
 private slots:
@@ -233,10 +288,13 @@ private slots:
         QTest::addColumn<int>("servoData");
         QTest::addColumn<QString>("idAddress");
         QTest::addColumn<QString>("idValue");
-        QTest::addRow("hexadecimal") << 0 << "0x03"
-                                     << "0x01";
-        QTest::addRow("decimal") << 1 << "3"
-                                 << "1";
+        QTest::addColumn<AnswerDelivery>("delivery");
+        for (const AnswerDelivery& delivery : answerDeliveries(readAllAnswerBytes)) {
+            QTest::newRow(deliveryTag("hexadecimal", delivery)) << 0 << "0x03"
+                                                                << "0x01" << delivery;
+            QTest::newRow(deliveryTag("decimal", delivery)) << 1 << "3"
+                                                            << "1" << delivery;
+        }
     }
 
     void connectShowsTheServoLive()
@@ -244,7 +302,8 @@ private slots:
         QFETCH(int, servoData);
         QFETCH(QString, idAddress);
         QFETCH(QString, idValue);
-        startSimulator();
+        QFETCH(AnswerDelivery, delivery);
+        startSimulator(deliveredAs(delivery));
         openWindow(servoData, 50);
         connectAndWait();
 
@@ -322,20 +381,36 @@ private slots:
         QTest::addColumn<bool>("reset");
         QTest::addColumn<Fault>("fault");
         QTest::addColumn<QString>("message");
-        QTest::addRow("reboot ok") << false << Fault::None
-                                   << "Success|Velkora servo id:1 was rebooted successfully";
-        QTest::addRow("reboot ok, hardware alert")
-            << false << Fault::ErrorByte << "Success|Velkora servo id:1 was rebooted successfully";
-        QTest::addRow("reboot error")
-            << false << Fault::ErrorByte << "Error|Error during reboot of Velkora servo id:1";
-        QTest::addRow("reboot silent")
-            << false << Fault::NoAnswer << "Error|No answer from servo id 1 to the reboot request.";
-        QTest::addRow("reset ok") << true << Fault::None
-                                  << "Success|Factory reset of Velkora servo id:1 was successful";
-        QTest::addRow("reset error") << true << Fault::ErrorByte
-                                     << "Error|Error during factory reset of Velkora servo id:1";
-        QTest::addRow("reset silent")
-            << true << Fault::NoAnswer << "Error|No answer from servo id 1 to the factory reset request.";
+        QTest::addColumn<AnswerDelivery>("delivery");
+        const struct
+        {
+            const char* tag;
+            bool reset;
+            Fault fault;
+            const char* message;
+        } rows[] = {
+            {"reboot ok", false, Fault::None, "Success|Velkora servo id:1 was rebooted successfully"},
+            {"reboot ok, hardware alert", false, Fault::ErrorByte,
+             "Success|Velkora servo id:1 was rebooted successfully"},
+            {"reboot error", false, Fault::ErrorByte, "Error|Error during reboot of Velkora servo id:1"},
+            {"reboot in chunks", false, Fault::Split, "Success|Velkora servo id:1 was rebooted successfully"},
+            {"reboot silent", false, Fault::NoAnswer,
+             "Error|No answer from servo id 1 to the reboot request."},
+            {"reset ok", true, Fault::None, "Success|Factory reset of Velkora servo id:1 was successful"},
+            {"reset error", true, Fault::ErrorByte, "Error|Error during factory reset of Velkora servo id:1"},
+            {"reset in chunks", true, Fault::Split,
+             "Success|Factory reset of Velkora servo id:1 was successful"},
+            {"reset silent", true, Fault::NoAnswer,
+             "Error|No answer from servo id 1 to the factory reset request."},
+        };
+        for (const AnswerDelivery& delivery : answerDeliveries()) {
+            for (const auto& row : rows) {
+                // Nothing arrives to be cut into pieces.
+                if (row.fault != Fault::NoAnswer || delivery.pieceBytes == 0)
+                    QTest::newRow(deliveryTag(row.tag, delivery))
+                        << row.reset << row.fault << QString::fromUtf8(row.message) << delivery;
+            }
+        }
     }
 
     void rebootAndResetAcknowledgements()
@@ -343,41 +418,89 @@ private slots:
         QFETCH(bool, reset);
         QFETCH(Fault, fault);
         QFETCH(QString, message);
-        startSimulator();
+        QFETCH(AnswerDelivery, delivery);
+        startSimulator(deliveredAs(delivery));
         openWindow();
         if (fault != Fault::None)
             _sim->injectFault(fault, 1, QByteArray(QTest::currentDataTag()).contains("alert") ? 0x80 : 0x01);
-        (reset ? _window->getResetAction() : _window->getRebootAction())->trigger();
+        if (reset) {
+            _window->getResetAction()->trigger();
+            QTRY_VERIFY(visibleMessageBox());
+            QCOMPARE(answerQuestion("Reset"),
+                     QStringLiteral("Factory reset|Factory reset servo id 1? Its settings return to the "
+                                    "factory defaults."));
+        } else {
+            _window->getRebootAction()->trigger();
+        }
         QTRY_VERIFY(visibleMessageBox());
         QCOMPARE(takeMessageBox(), message);
         QVERIFY(!_window->serialHelper()->isOpen());
         QCOMPARE(packetsOf(*_sim, reset ? 0x06 : 0x08).size(), 1);
     }
 
+    void factoryResetOnlyWhenConfirmed_data()
+    {
+        QTest::addColumn<QString>("answer");
+        QTest::newRow("Cancel") << "Cancel";
+        QTest::newRow("Escape") << "Escape";
+        QTest::newRow("Return, the default") << "Return";
+    }
+
+    void factoryResetOnlyWhenConfirmed()
+    {
+        QFETCH(QString, answer);
+        startSimulator();
+        openWindow();
+        _window->getResetAction()->trigger();
+        QTRY_VERIFY(visibleMessageBox());
+        QMessageBox* question = visibleMessageBox();
+        QCOMPARE(question->icon(), QMessageBox::Question);
+        QStringList buttons;
+        for (QAbstractButton* button : question->buttons())
+            buttons << button->text();
+        buttons.sort();
+        QCOMPARE(buttons, (QStringList{"Cancel", "Reset"}));
+        QCOMPARE(question->defaultButton()->text(), QStringLiteral("Cancel"));
+        QVERIFY(!_window->serialHelper()->isOpen()); // nothing happens before the answer
+
+        if (answer == "Cancel")
+            QVERIFY(!answerQuestion("Cancel").isEmpty());
+        else
+            QTest::keyClick(question, answer == "Escape" ? Qt::Key_Escape : Qt::Key_Return);
+        QTRY_VERIFY(!visibleMessageBox());
+        QVERIFY(!_window->serialHelper()->isOpen());
+        QCOMPARE(_sim->packetsReceived(), 0);
+        QVERIFY(_window->getResetAction()->isEnabled());
+    }
+
     void unpluggedAdapterDisconnects()
     {
+        trackObjects();
         startSimulator();
         openWindow(0, 20);
         connectAndWait();
-        _sim->unplug();
-        QTRY_VERIFY_WITH_TIMEOUT(visibleMessageBox(), 2000);
-        const QString message = takeMessageBox();
-        QVERIFY2(message.startsWith("Error|The serial port " + _sim->portName()), qPrintable(message));
-        QCOMPARE(statusText(), QStringLiteral("Disconnected"));
-        QVERIFY(_window->getConnectAction()->isEnabled());
-        QVERIFY(!_window->scheduler()->isRunning());
-        QVERIFY(!_window->serialHelper()->isOpen());
-
-        // Back again: Connect works once the device is there.
-        QVERIFY(_sim->plug());
-        connectAndWait();
-        const int polls = _window->scheduler()->statistics().polls();
-        QTRY_VERIFY_WITH_TIMEOUT(_window->scheduler()->statistics().polls() > polls + 3, 2000);
+        // Counted after the first cycle, when whatever Qt sets up once for good is there.
+        unplugAndExpectOneReport();
+        const int descriptors = openFileDescriptorCount();
+        const int timers = runningTimerCount();
+        for (int cycle = 0; cycle < 20 && !QTest::currentTestFailed(); ++cycle) {
+            replugAndPoll();
+            if (!QTest::currentTestFailed())
+                unplugAndExpectOneReport();
+        }
+        if (QTest::currentTestFailed())
+            return;
+        QCOMPARE(openFileDescriptorCount(), descriptors);
+        QVERIFY2(runningTimerCount() == timers, qPrintable(runningTimerOwners().join(", ")));
+        replugAndPoll();
     }
+
+    void queuedWritesGoOutBeforeTheNextPoll_data() { addDeliveryRows(readAllAnswerBytes); }
 
     void queuedWritesGoOutBeforeTheNextPoll()
     {
-        startSimulator();
+        QFETCH(AnswerDelivery, delivery);
+        startSimulator(deliveredAs(delivery));
         openWindow(0, 50);
         connectAndWait();
         QTRY_VERIFY(_window->scheduler()->statistics().polls() > 0);

@@ -2,6 +2,7 @@
 #include "bus/serialhelper.h"
 #include "device/idevice.h"
 
+#include <answerdelivery.h>
 #include <servosimulator.h>
 
 #include <QElapsedTimer>
@@ -31,9 +32,9 @@ SerialHelper::FailureCallback failureInto(Outcome& outcome)
     return [&outcome](FailureKind kind, const RequestInfo&, uint8_t) { outcome.failures.append(kind); };
 }
 
-servosim::Options simOptions(servosim::Model model = servosim::Model::V1)
+servosim::Options simOptions(servosim::Model model = servosim::Model::V1, const AnswerDelivery& delivery = {})
 {
-    servosim::Options options;
+    servosim::Options options = deliveredAs(delivery);
     options.model = model;
     return options;
 }
@@ -72,15 +73,20 @@ private slots:
     void deliversWholeAnswerOnce_data()
     {
         QTest::addColumn<Fault>("fault");
-        QTest::addRow("in one piece") << Fault::None;
-        QTest::addRow("in chunks with gaps") << Fault::Split;
-        QTest::addRow("after garbage") << Fault::GarbageBefore;
+        QTest::addColumn<AnswerDelivery>("delivery");
+        for (const AnswerDelivery& delivery : answerDeliveries()) {
+            QTest::newRow(deliveryTag("as sent", delivery)) << Fault::None << delivery;
+            QTest::newRow(deliveryTag("after garbage", delivery)) << Fault::GarbageBefore << delivery;
+        }
+        // Pieces of its own; cut further, its pauses would outlast the deadline of a pseudo-terminal.
+        QTest::newRow("in chunks with gaps") << Fault::Split << AnswerDelivery{};
     }
 
     void deliversWholeAnswerOnce()
     {
         QFETCH(Fault, fault);
-        startSimulator();
+        QFETCH(AnswerDelivery, delivery);
+        startSimulator(simOptions(servosim::Model::V1, delivery));
         if (fault != Fault::None)
             _sim->injectFault(fault);
         Outcome outcome;
@@ -127,9 +133,13 @@ private slots:
         QVERIFY(!_serial->isBusy());
     }
 
+    // A read of the whole table: 129 bytes.
+    void backToBackTransactionsDeliverExactlyTheValidAnswers_data() { addDeliveryRows(129); }
+
     void backToBackTransactionsDeliverExactlyTheValidAnswers()
     {
-        startSimulator();
+        QFETCH(AnswerDelivery, delivery);
+        startSimulator(simOptions(servosim::Model::V1, delivery));
         // Only faults that break an answer, so every injected fault is one failed transaction.
         _sim->setFaultRate(0.05, {Fault::NoAnswer, Fault::BadCrc, Fault::Truncated, Fault::WrongId});
         const QByteArray identity = _sim->registers(servoId).left(5);
@@ -159,9 +169,12 @@ private slots:
         }
     }
 
+    void writesReportTheirOutcome_data() { addDeliveryRows(); }
+
     void writesReportTheirOutcome()
     {
-        startSimulator();
+        QFETCH(AnswerDelivery, delivery);
+        startSimulator(simOptions(servosim::Model::V1, delivery));
         QSignalSpy acknowledged(_serial.get(), &SerialHelper::writeAcknowledged);
         Outcome outcome;
         bool answerCallbackCalled = false;
@@ -209,6 +222,46 @@ private slots:
         QVERIFY(!answerCallbackCalled);
     }
 
+    void lateAnswerIsNoWriteAcknowledgement_data()
+    {
+        QTest::addColumn<bool>("readFirst");
+        QTest::addRow("late read answer") << true;
+        QTest::addRow("late ping answer") << false;
+    }
+
+    void lateAnswerIsNoWriteAcknowledgement()
+    {
+        QFETCH(bool, readFirst);
+        // At 9600 baud a long write waits longer than the simulator's late answers take (250 ms);
+        // without line time they arrive in the order of their requests.
+        servosim::Options options = simOptions();
+        options.baudRate = 9600;
+        options.wireTime = false;
+        startSimulator(options);
+        _sim->injectFault(Fault::Delayed, 2);
+        QSignalSpy failed(_serial.get(), &SerialHelper::transactionFailed);
+        QSignalSpy acknowledged(_serial.get(), &SerialHelper::writeAcknowledged);
+        Outcome first;
+        QVERIFY(readFirst ? _serial->readData(servoId, 0, 118, answerInto(first), failureInto(first))
+                          : _serial->ping(servoId, answerInto(first), failureInto(first)));
+        QVERIFY(failed.wait(1000));
+        QCOMPARE(first.failures, QList<FailureKind>{FailureKind::Timeout});
+
+        // The servo refuses the write (past the end of the table); its refusal comes after the late
+        // answer, which must not count as the write's acknowledgement.
+        Outcome write;
+        QVERIFY(_serial->writeData(servoId, 0, QByteArray(240, '\x01'), answerInto(write), failureInto(write)));
+        QTRY_VERIFY_WITH_TIMEOUT(!_serial->isBusy(), 2000);
+        QCOMPARE(write.failures, QList<FailureKind>{FailureKind::Refused});
+        QCOMPARE(acknowledged.size(), 1);
+        QCOMPARE(acknowledged.first().at(1).value<uint8_t>(), uint8_t(4)); // data range error
+        QVERIFY(first.answers.isEmpty() && write.answers.isEmpty());
+        const QList<servosim::SentAnswer> sent = _sim->sentAnswers();
+        QCOMPARE(sent.size(), 2);
+        QCOMPARE(int(sent.first().request.instruction), readFirst ? 0x02 : 0x01);
+        QVERIFY(sent.first().whole && sent.last().whole);
+    }
+
     void baudRateTable_data()
     {
         QTest::addColumn<int>("index");
@@ -247,15 +300,19 @@ private slots:
     {
         QTest::addColumn<servosim::Model>("model");
         QTest::addColumn<int>("memoryLimit");
-        QTest::addRow("V1") << servosim::Model::V1 << 118;
-        QTest::addRow("AX-12") << servosim::Model::Ax12 << 50;
+        QTest::addColumn<AnswerDelivery>("delivery");
+        for (const AnswerDelivery& delivery : answerDeliveries()) {
+            QTest::newRow(deliveryTag("V1", delivery)) << servosim::Model::V1 << 118 << delivery;
+            QTest::newRow(deliveryTag("AX-12", delivery)) << servosim::Model::Ax12 << 50 << delivery;
+        }
     }
 
     void identifiesTheModel()
     {
         QFETCH(servosim::Model, model);
         QFETCH(int, memoryLimit);
-        startSimulator(simOptions(model));
+        QFETCH(AnswerDelivery, delivery);
+        startSimulator(simOptions(model, delivery));
         QStringList events;
         auto helper = DeviceHelper::getInstance(_serial, [&events] { events << "initialised"; });
         connect(helper.get(), &DeviceHelper::loadDeviceMetadata, this, [&events] { events << "loaded"; });
@@ -313,27 +370,42 @@ private slots:
         QVERIFY(!helper->getDevice());
     }
 
+    void rebootAndResetAreAcknowledged_data() { addDeliveryRows(); }
+
     void rebootAndResetAreAcknowledged()
     {
-        startSimulator();
+        QFETCH(AnswerDelivery, delivery);
+        startSimulator(simOptions(servosim::Model::V1, delivery));
         auto helper = DeviceHelper::getInstance(_serial, [] {});
         QByteArray acknowledgement;
         bool silent = false;
-        QVERIFY(helper->triggerDeviceReboot(
-            servoId, [&](QByteArray answer) { acknowledgement = answer; }, [&] { silent = true; }));
+        auto acknowledge = [&](QByteArray answer) { acknowledgement = answer; };
+        auto noAnswer = [&] { silent = true; };
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(helper->triggerDeviceReboot(servoId, acknowledge, noAnswer));
         QCOMPARE(acknowledgement.size(), 11);
         QCOMPARE(uint8_t(acknowledgement.at(4)), servoId);
         QCOMPARE(uint8_t(acknowledgement.at(8)), uint8_t(0));
         QVERIFY(!silent);
         QVERIFY(!_serial->isOpen()); // the helper closes the port right after
+        // Answered: no wait for the limit.
+        QVERIFY2(clock.elapsed() < 500, qPrintable(QString::number(clock.elapsed())));
+
+        // Chunks a few milliseconds apart, as a slow adapter delivers them.
+        QCOMPARE(_serial->openSerialPort(_sim->portName(), 1000000), QString());
+        _sim->injectFault(Fault::Split);
+        acknowledgement.clear();
+        QVERIFY(helper->triggerDeviceReset(servoId, acknowledge, noAnswer));
+        QCOMPARE(acknowledgement.size(), 11);
+        QVERIFY(!silent);
+        QTRY_COMPARE(_sim->packetsAnswered(), 2);
 
         QCOMPARE(_serial->openSerialPort(_sim->portName(), 1000000), QString());
         _sim->injectFault(Fault::NoAnswer);
         acknowledgement.clear();
-        QElapsedTimer clock;
-        clock.start();
-        QVERIFY(helper->triggerDeviceReset(
-            servoId, [&](QByteArray answer) { acknowledgement = answer; }, [&] { silent = true; }));
+        clock.restart();
+        QVERIFY(helper->triggerDeviceReset(servoId, acknowledge, noAnswer));
         QVERIFY(silent);
         QVERIFY(acknowledgement.isEmpty());
         QVERIFY(clock.elapsed() >= 900);

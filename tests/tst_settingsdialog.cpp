@@ -205,11 +205,21 @@ void TestSettingsDialog::cancelDropsRadioChanges()
 {
     IsolatedSettings isolated;
     QVERIFY(isolated.isValid());
+    PtyPair inEffect;
+    PtyPair other;
+    QVERIFY2(inEffect.isOpen() && other.isOpen(), qPrintable(inEffect.errorString() + other.errorString()));
+    preset(QStringLiteral("port settings/serialPortName"), inEffect.slavePath());
+    preset(QStringLiteral("port settings/baudRate"), 57600);
     SettingsDialog dialog;
     auto* rpm = child<QRadioButton>(dialog, "revsPerMinuteRadioButton");
     auto* tabs = child<QTabWidget>(dialog, "settingsTabWidget");
+    auto* ports = child<QComboBox>(dialog, "serialPortInfoListBox");
+    auto* baudRates = child<QComboBox>(dialog, "baudRateBox");
 
     dialog.show();
+    ports->clearEditText();
+    QTest::keyClicks(ports->lineEdit(), other.slavePath());
+    baudRates->setCurrentIndex(baudRates->findText(QStringLiteral("115200")));
     tabs->setCurrentWidget(child<QWidget>(dialog, "unitsTab"));
     rpm->click();
     QVERIFY(rpm->isChecked());
@@ -217,12 +227,20 @@ void TestSettingsDialog::cancelDropsRadioChanges()
     QVERIFY(!dialog.isVisible());
     QCOMPARE(dialog.unitsSettings()->angularVelocity, 0);
     QVERIFY(!store()->contains(QStringLiteral("units settings/angularVelocity")));
+    QCOMPARE(dialog.portSettings().name, inEffect.slavePath());
+    QCOMPARE(dialog.portSettings().baudRate, 57600);
 
+    // Opened again, the dialog shows what Connect will use, and OK keeps it.
     dialog.show();
+    QCOMPARE(ports->currentText(), inEffect.slavePath());
+    QCOMPARE(baudRates->currentText(), QStringLiteral("57600"));
     QVERIFY(!rpm->isChecked());
     QVERIFY(child<QRadioButton>(dialog, "radsPerSecondRadioButton")->isChecked());
     QCOMPARE(tabs->currentWidget(), child<QWidget>(dialog, "connectionTab"));
     QCOMPARE(dialog.focusWidget(), child<QPushButton>(dialog, "okButton"));
+    child<QPushButton>(dialog, "okButton")->click();
+    QCOMPARE(dialog.portSettings().name, inEffect.slavePath());
+    QCOMPARE(store()->value(QStringLiteral("port settings/baudRate")).toInt(), 57600);
 }
 
 void TestSettingsDialog::searchResultSetsBaudRateWhileHidden()

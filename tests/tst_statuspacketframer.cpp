@@ -143,6 +143,36 @@ private slots:
         QCOMPARE(framer.packet(), refusal);
     }
 
+    void takesOnlyAnAnswerOfTheExpectedSize_data()
+    {
+        QTest::addColumn<int>("expectedSize");
+        QTest::addColumn<QByteArray>("earlier"); // a whole packet of the servo that arrives first
+        QTest::addColumn<bool>("taken");
+        const QByteArray table(118, '\x11');
+        const QByteArray pingAnswer("\x01\x04\x03", 3);
+        QTest::addRow("write, late read answer") << 11 << statusPacket(1, 0, table) << false;
+        QTest::addRow("write, late ping answer") << 11 << statusPacket(1, 0, pingAnswer) << false;
+        QTest::addRow("write, refusal") << 11 << statusPacket(1, 0x07, {}) << true;
+        QTest::addRow("read, late acknowledgement") << 129 << statusPacket(1, 0, {}) << false;
+        QTest::addRow("read, late alert acknowledgement") << 129 << statusPacket(1, 0x80, {}) << false;
+        QTest::addRow("read, late ping answer") << 129 << statusPacket(1, 0, pingAnswer) << false;
+        QTest::addRow("read, shorter read's answer") << 129 << statusPacket(1, 0, table.left(4)) << false;
+        QTest::addRow("read, error status") << 129 << statusPacket(1, 0x04, {}) << true;
+        QTest::addRow("ping, late acknowledgement") << 14 << statusPacket(1, 0, {}) << false;
+    }
+
+    void takesOnlyAnAnswerOfTheExpectedSize()
+    {
+        QFETCH(int, expectedSize);
+        QFETCH(QByteArray, earlier);
+        QFETCH(bool, taken);
+        const QByteArray answer = statusPacket(1, 0x80, QByteArray(expectedSize - 11, '\x22'));
+        StatusPacketFramer framer;
+        framer.reset(1, expectedSize);
+        QCOMPARE(framer.feed(earlier + answer), StatusPacketFramer::State::Complete);
+        QCOMPARE(framer.packet(), taken ? earlier : answer);
+    }
+
     void resetForgetsEarlierBytes()
     {
         const QByteArray packet = statusPacket(1, 0, fourDataBytes);
@@ -162,7 +192,7 @@ private slots:
         StatusPacketFramer framer;
         int completions = 0;
         for (int round = 0; round < 2000; ++round) {
-            framer.reset(1, 40);
+            framer.reset(1, 13);
             QByteArray bytes(int(random.bounded(60)), '\0');
             for (auto& byte : bytes)
                 byte = char(random.bounded(4) == 0 ? 0xFF : random.bounded(256));

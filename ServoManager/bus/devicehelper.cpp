@@ -69,8 +69,8 @@ bool DeviceHelper::triggerDeviceReset(int id, std::function<void(QByteArray)> ca
 bool DeviceHelper::triggerMaintenance(Request request, int id, std::function<void(QByteArray)> callback,
                                       std::function<void()> noAnswer)
 {
-    // The request returns once the first answer bytes were handled or after its own wait;
-    // whatever has not completed by then is lost with the closed port.
+    // The request returns once the request layer has the whole answer (however many reads it
+    // took to arrive) or after the library's limit; only then is the port closed.
     auto answered = std::make_shared<bool>(false);
     auto handler = [answered, callback](QByteArray response) {
         *answered = true;

@@ -26,8 +26,8 @@ public:
     void triggerDeviceInfoRead(int id);
     void readDeviceInfoCallback(QByteArray response);
 
-    // noAnswer runs when the request went out but no valid answer arrived before the port
-    // was closed again.
+    // noAnswer runs when the request went out but no valid answer arrived within the library's
+    // limit (about a second); the port is closed again in either case.
     bool triggerDeviceReboot(int id, std::function<void(QByteArray)> callback,
                              std::function<void()> noAnswer = {});
     bool triggerDeviceReset(int id, std::function<void(QByteArray)> callback,

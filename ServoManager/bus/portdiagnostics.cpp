@@ -32,3 +32,17 @@ QString portPermissionHint(const QString& path, const QString& group)
                                        "(sudo usermod -aG %2 $USER), then log out and in again.")
         .arg(path, group);
 }
+
+QString portLostText(const QString& portName)
+{
+    // exists() follows links: a /dev/serial/by-id link left dangling counts as gone.
+    if (!QFileInfo::exists(portSystemLocation(portName)))
+        return QCoreApplication::translate(
+                   "MainWindow", "The serial port %1 was unplugged.\nThe connection was closed. Plug "
+                                 "the adapter in again, then press Connect.")
+            .arg(portName);
+    return QCoreApplication::translate("MainWindow",
+                                       "The serial port %1 stopped responding.\nThe connection was closed. "
+                                       "Check the adapter and its cable, then press Connect.")
+        .arg(portName);
+}

@@ -1,5 +1,7 @@
 #include "bus/serialhelper.h"
 
+#include "bus/portlatency.h"
+
 #include <array>
 #include <cmath>
 
@@ -17,10 +19,13 @@ constexpr uint8_t instructionWrite = 0x03;
 constexpr uint8_t instructionReset = 0x06;
 constexpr uint8_t instructionReboot = 0x08;
 
-// Longest return delay a servo may add (254 × 2 µs), and what USB–serial adapters add: their
-// latency timer (16 ms by default) on the way out and back, plus scheduling slack.
+// Longest return delay a servo may add (254 × 2 µs). What the adapter adds comes from the port.
 constexpr int longestReturnDelayUs = 508;
-constexpr int adapterLatencyUs = 2 * 16000 + 2000;
+// In a broadcast ping's answer train each servo gets its answer's line time plus this.
+constexpr int broadcastGapUs = 3000;
+constexpr uint8_t broadcastId = 0xFE;
+// A deadline timer this late means the thread was busy.
+constexpr int lateDeadlineMs = 1;
 
 // Register codes of the baud rates, by their position in the program's baud-rate lists.
 constexpr std::array<int, 11> baudRateCodes = {207, 103, 51, 34, 16, 9, 7, 4, 3, 1, 0};
@@ -41,7 +46,20 @@ SerialHelper::SerialHelper() : _kestrabus(std::make_shared<Kestrabus>(this, 2))
     _deadline.setSingleShot(true);
     _deadline.setTimerType(Qt::PreciseTimer);
     connect(&_deadline, &QTimer::timeout, this, [this] {
-        if (_pending)
+        if (!_pending)
+            return;
+        // The deadline can come due while this thread was busy elsewhere (a repaint, say): the
+        // request may have left only now, or the answer may be waiting unread. That lateness is
+        // ours, not the servo's, so it gets the whole wait once more, counted from now. A
+        // broadcast's window only needs a last look at what arrived meanwhile.
+        if (!_lookedAgain && _sinceSend.elapsed() > _deadlineMs + lateDeadlineMs) {
+            _lookedAgain = true;
+            _deadline.start(_collector == Collector::Several ? lateDeadlineMs : _deadlineMs);
+            return;
+        }
+        if (_collector == Collector::Several)
+            finishCollecting();
+        else
             finishWithFailure(_framer.failureKind(), 0);
     });
 }
@@ -58,8 +76,10 @@ QString SerialHelper::openSerialPort(QString portName, int baudRate)
     cancelTransaction();
     const QString error = _kestrabus->openSerialPort(portName, baudRate);
     _open = error.isEmpty();
-    if (_open)
+    if (_open) {
         _baudRate = baudRate;
+        _adapterAllowanceUs = probePortLatency(portName).allowanceUs();
+    }
     return error;
 }
 
@@ -75,10 +95,38 @@ void SerialHelper::setPortErrorCallback(std::function<void(QString)> callback)
     _kestrabus->setPortErrorCallback(std::move(callback));
 }
 
-int SerialHelper::transactionDeadlineMs(int baudRate, int requestBytes, int answerBytes)
+int SerialHelper::transactionDeadlineMs(int baudRate, int requestBytes, int answerBytes,
+                                        int adapterAllowanceUs)
 {
     const double lineUs = (requestBytes + answerBytes) * 10.0 * 1e6 / std::max(baudRate, 1);
-    return static_cast<int>(std::ceil((lineUs + longestReturnDelayUs + adapterLatencyUs) / 1000.0));
+    return static_cast<int>(std::ceil((lineUs + longestReturnDelayUs + adapterAllowanceUs) / 1000.0));
+}
+
+int SerialHelper::transactionDeadlineMs(int requestBytes, int answerBytes) const
+{
+    return transactionDeadlineMs(_baudRate, requestBytes, answerBytes, _adapterAllowanceUs);
+}
+
+int SerialHelper::broadcastPingWindowMs(int baudRate, int highestId, int adapterAllowanceUs)
+{
+    const double byteUs = 10.0 * 1e6 / std::max(baudRate, 1);
+    const double answerUs = (statusOverhead + pingParameters) * byteUs + broadcastGapUs;
+    const double windowUs = instructionOverhead * byteUs + (std::max(highestId, 0) + 1) * answerUs +
+                            longestReturnDelayUs + adapterAllowanceUs;
+    return static_cast<int>(std::ceil(windowUs / 1000.0));
+}
+
+bool SerialHelper::pingAll(int windowMs, std::function<void(QList<QByteArray>)> callback,
+                           FailureCallback onFailure)
+{
+    _windowMs = windowMs;
+    const bool sent = startTransaction(
+        {broadcastId, instructionPing, 0, 0}, instructionOverhead, statusOverhead + pingParameters, {},
+        std::move(onFailure), Collector::Several,
+        [&](std::function<void()> collector) { return _kestrabus->ping(broadcastId, collector); });
+    if (_pending && _collector == Collector::Several)
+        _severalCallback = std::move(callback);
+    return sent;
 }
 
 bool SerialHelper::ping(uint8_t id, ResponseCallback callback, FailureCallback onFailure)
@@ -144,7 +192,12 @@ bool SerialHelper::startTransaction(const RequestInfo& info, int requestBytes, i
     _failureCallback = std::move(onFailure);
     _collector = collector;
     _pending = true;
-    _deadline.start(transactionDeadlineMs(_baudRate, requestBytes, expectedAnswerBytes));
+    _collected.clear();
+    _sinceSend.start();
+    _lookedAgain = false;
+    _deadlineMs = collector == Collector::Several ? _windowMs
+                                                  : transactionDeadlineMs(requestBytes, expectedAnswerBytes);
+    _deadline.start(_deadlineMs);
 
     const bool sent =
         send(collector == Collector::Write ? std::function<void()>([this] { writeDataCallback(); })
@@ -171,6 +224,13 @@ void SerialHelper::collect()
     const QByteArray bytes = _kestrabus->readPendingSerialData();
     if (!_pending || bytes.isEmpty())
         return;
+    if (_collector == Collector::Several) {
+        // Every answer of the train, until the window ends.
+        for (auto state = _framer.feed(bytes); state == StatusPacketFramer::State::Complete;
+             state = _framer.feed({}))
+            _collected.append(_framer.packet());
+        return;
+    }
     if (_framer.feed(bytes) == StatusPacketFramer::State::Complete)
         finishWithPacket(_framer.packet());
 }
@@ -198,6 +258,15 @@ void SerialHelper::finishWithPacket(const QByteArray& packet)
     }
     if (callback)
         callback(packet);
+}
+
+void SerialHelper::finishCollecting()
+{
+    const auto callback = _severalCallback;
+    const QList<QByteArray> packets = _collected;
+    endTransaction();
+    if (callback)
+        callback(packets);
 }
 
 void SerialHelper::finishWithFailure(FailureKind kind, uint8_t errorByte)
@@ -228,6 +297,8 @@ void SerialHelper::endTransaction()
     _deadline.stop();
     _responseCallback = nullptr;
     _failureCallback = nullptr;
+    _severalCallback = nullptr;
+    _collected.clear();
     _kestrabus->cleanUp();
 }
 

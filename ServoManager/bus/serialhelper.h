@@ -5,6 +5,8 @@
 #include <kestrabus.h>
 
 #include <QByteArray>
+#include <QElapsedTimer>
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -68,11 +70,26 @@ public:
     // hardware alert bit alone does not).
     static bool isRefusal(uint8_t errorByte);
 
-    int baudRateToIndex(int code);
-    int indexToBaudRate(int index);
+    static int baudRateToIndex(int code);
+    static int indexToBaudRate(int index);
 
-    // Milliseconds a transaction may take at this baud rate before it counts as failed.
-    static int transactionDeadlineMs(int baudRate, int requestBytes, int answerBytes);
+    // What a transaction allows for a USB adapter whose latency timer is unknown (2 × 16 ms + 2 ms).
+    static constexpr int defaultAdapterAllowanceUs = 34000;
+    // Milliseconds a transaction may take at this baud rate before it counts as failed;
+    // adapterAllowanceUs is what the port's device adds (see PortLatency).
+    static int transactionDeadlineMs(int baudRate, int requestBytes, int answerBytes,
+                                     int adapterAllowanceUs = defaultAdapterAllowanceUs);
+    // The same for the port that is open now.
+    int transactionDeadlineMs(int requestBytes, int answerBytes) const;
+    int adapterAllowanceUs() const { return _adapterAllowanceUs; }
+
+    // Broadcast ping: every servo answers in turn, in id order. Collects every valid status packet
+    // that arrives within windowMs and hands them over, in arrival order, when the window ends
+    // (an empty list when none came; a request that was not sent reports NotSent instead).
+    bool pingAll(int windowMs, std::function<void(QList<QByteArray>)> callback,
+                 FailureCallback onFailure = {});
+    // A window long enough for every id up to highestId to answer a broadcast ping in its turn.
+    static int broadcastPingWindowMs(int baudRate, int highestId, int adapterAllowanceUs);
 
     void readDataCallback();
     void writeDataCallback();
@@ -90,7 +107,8 @@ private:
     enum class Collector
     {
         Answer,
-        Write
+        Write,
+        Several
     };
     bool startTransaction(const RequestInfo& info, int requestBytes, int expectedAnswerBytes,
                           ResponseCallback callback, FailureCallback onFailure, Collector collector,
@@ -98,6 +116,7 @@ private:
     void collect();
     void finishWithPacket(const QByteArray& packet);
     void finishWithFailure(FailureKind kind, uint8_t errorByte);
+    void finishCollecting();
     void report(FailureKind kind, const RequestInfo& request, uint8_t errorByte,
                 const FailureCallback& onFailure);
     void endTransaction();
@@ -113,5 +132,12 @@ private:
     bool _pending = false;
     bool _open = false;
     int _baudRate = 1000000;
+    int _adapterAllowanceUs = defaultAdapterAllowanceUs;
+    std::function<void(QList<QByteArray>)> _severalCallback;
+    int _windowMs = 0;
+    QList<QByteArray> _collected;
     QTimer _deadline;
+    QElapsedTimer _sinceSend;
+    int _deadlineMs = 0;
+    bool _lookedAgain = false;
 };

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <array>
 
 namespace {
@@ -10,6 +11,8 @@ constexpr uint8_t statusInstruction = 0x55;
 const char header[] = {'\xFF', '\xFF', '\xFD', '\x00'};
 constexpr int headerBytes = 4;
 constexpr int instructionMinimumLength = 3; // an instruction packet without parameters
+// Bits 0-6 of the error byte hold the error number; bit 7 alone is only a hardware alert.
+constexpr uint8_t errorNumberMask = 0x7F;
 
 std::array<uint16_t, 256> makeCrcTable()
 {
@@ -59,12 +62,12 @@ uint16_t StatusPacketFramer::crc16(const uint8_t* data, int size)
     return crc;
 }
 
-void StatusPacketFramer::reset(uint8_t expectedId, int maxPacketSize)
+void StatusPacketFramer::reset(uint8_t expectedId, int expectedPacketSize)
 {
     _buffer.clear();
     _packet.clear();
     _expectedId = expectedId;
-    _maxPacketSize = maxPacketSize;
+    _expectedPacketSize = expectedPacketSize;
     _sawStrayBytes = false;
     _sawBadFrame = false;
     _sawWrongId = false;
@@ -101,7 +104,7 @@ StatusPacketFramer::State StatusPacketFramer::scan()
 
         const int length = byteAt(_buffer, 5) | (byteAt(_buffer, 6) << 8);
         const int frameSize = headerSize + length;
-        if (length < instructionMinimumLength || frameSize > _maxPacketSize) {
+        if (length < instructionMinimumLength || frameSize > std::max(_expectedPacketSize, errorStatusSize)) {
             // Not a header we can believe; look for the next one.
             _sawBadFrame = true;
             _buffer.remove(0, 1);
@@ -127,8 +130,15 @@ StatusPacketFramer::State StatusPacketFramer::scan()
             _buffer.remove(0, 1);
             continue;
         }
-        if (frame[4] != _expectedId) {
+        if (_expectedId != anyId && frame[4] != _expectedId) {
             _sawWrongId = true;
+            _buffer.remove(0, frameSize);
+            continue;
+        }
+        const bool errorStatus = frameSize == errorStatusSize && (frame[8] & errorNumberMask) != 0;
+        if (frameSize != _expectedPacketSize && !errorStatus) {
+            // A whole packet of this servo, but not this transaction's answer: most likely the late
+            // answer of an earlier request.
             _buffer.remove(0, frameSize);
             continue;
         }

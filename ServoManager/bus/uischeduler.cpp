@@ -4,6 +4,7 @@
 #include "device/idevice.h"
 #include "device/statushelper.h"
 #include "device/uiregisterhelper.h"
+#include "fields/uigrouphelper.h"
 
 #include <QElapsedTimer>
 
@@ -15,6 +16,11 @@ UiScheduler::UiScheduler(int id, std::shared_ptr<SerialHelper> serial) : _id(id)
 {
     if (!UiRegisterHelper::_instance)
         UiRegisterHelper::_instance = std::make_shared<UiRegisterHelper>();
+    if (UiGroupHelper* groups = UiGroupHelper::_instance.get()) {
+        connect(groups, &UiGroupHelper::addQueueRequest, this, &UiScheduler::addQueueRequest);
+        connect(this, &UiScheduler::writeFinished, groups, &UiGroupHelper::onWriteFinished);
+        connect(this, &UiScheduler::tableDecoded, groups, &UiGroupHelper::onTableDecoded);
+    }
 }
 
 UiScheduler::~UiScheduler()
@@ -38,6 +44,8 @@ void UiScheduler::startScheduler(int pollingInterval)
         return;
     connect(_serial.get(), &SerialHelper::transactionFailed, this, &UiScheduler::onTransactionFailed);
     connect(_serial.get(), &SerialHelper::writeAcknowledged, this, &UiScheduler::onWriteAcknowledged);
+    _interval = pollingInterval;
+    _tickDeferred = false;
     _timerId = startTimer(pollingInterval, Qt::CoarseTimer);
 }
 
@@ -54,12 +62,31 @@ void UiScheduler::timerEvent(QTimerEvent*)
 {
     if (_serial->isBusy()) {
         _statistics.recordSkippedTick();
+        _tickDeferred = true;
         return;
     }
+    sendNext();
+}
+
+void UiScheduler::sendNext()
+{
+    _tickDeferred = false;
     if (_queue.empty())
         readAllData();
     else
         writeData();
+}
+
+// The request layer ends a transaction before it reports the outcome, so the request of a
+// deferred tick can start from here.
+void UiScheduler::onTransactionEnded()
+{
+    if (!_tickDeferred || _timerId == 0 || _serial->isBusy())
+        return;
+    // The ticks start over from this request, so the next one is a whole interval away.
+    killTimer(_timerId);
+    _timerId = startTimer(_interval, Qt::CoarseTimer);
+    sendNext();
 }
 
 void UiScheduler::readAllData()
@@ -67,12 +94,18 @@ void UiScheduler::readAllData()
     const std::shared_ptr<IDevice> device = DeviceHelper::getInstance()->getDevice();
     if (!device)
         return;
+    const int writesFinished = _writesFinished;
     _serial->readData(static_cast<uint8_t>(_id), 0, static_cast<uint8_t>(device->getMemoryUpperLimit()),
-                      [this](QByteArray response) { readAllDataCallback(response); });
+                      [this, writesFinished](QByteArray response) {
+                          readAllDataCallback(response);
+                          emit tableDecoded(writesFinished);
+                      });
 }
 
 void UiScheduler::readAllDataCallback(QByteArray response)
 {
+    // The next request first: it is on the line while this answer is decoded.
+    onTransactionEnded();
     QElapsedTimer decodeTime;
     decodeTime.start();
     UiRegisterHelper::_instance->decodeResponse(response);
@@ -82,8 +115,12 @@ void UiScheduler::readAllDataCallback(QByteArray response)
 void UiScheduler::writeData()
 {
     const std::shared_ptr<QueueRequest> request = _queue.front();
-    _serial->writeData(request->id, request->address, request->data, request->callback);
     _queue.erase(_queue.begin());
+    request->id = static_cast<uint8_t>(_id);
+    _writeInFlight = request;
+    if (!_serial->writeData(request->id, request->address, request->data, request->callback) &&
+        _writeInFlight == request)
+        finishWrite(false, tr("the request could not be sent"));
 }
 
 void UiScheduler::writeDataCallback(QByteArray) {}
@@ -100,18 +137,45 @@ void UiScheduler::ping()
 void UiScheduler::onTransactionFailed(FailureKind kind, const RequestInfo& request, uint8_t errorByte)
 {
     _statistics.recordFailure(kind);
-    if (request.instruction != instructionWrite) {
+    if (request.instruction == instructionWrite) {
+        // Before the next request goes out: it may be the next write.
+        const QString problem = kind == FailureKind::Refused ? servoErrorText(errorByte) : failureKindText(kind);
+        _statistics.recordWriteProblem(request.address, problem);
+        finishWrite(false, problem);
+    } else if (kind == FailureKind::Refused && StatusHelper::_instance) {
         // A poll the servo refused still tells what went wrong.
-        if (kind == FailureKind::Refused && StatusHelper::_instance)
-            StatusHelper::_instance->displayStatusPacket(errorByte);
-        return;
+        StatusHelper::_instance->displayStatusPacket(errorByte);
     }
-    _statistics.recordWriteProblem(request.address, kind == FailureKind::Refused ? servoErrorText(errorByte)
-                                                                                 : failureKindText(kind));
+    onTransactionEnded();
 }
 
 void UiScheduler::onWriteAcknowledged(const RequestInfo& request, uint8_t errorByte)
 {
-    if (SerialHelper::isRefusal(errorByte))
+    const bool refused = SerialHelper::isRefusal(errorByte);
+    if (refused)
         _statistics.recordWriteProblem(request.address, servoErrorText(errorByte));
+    finishWrite(!refused, refused ? servoErrorText(errorByte) : QString());
+    onTransactionEnded();
+}
+
+void UiScheduler::finishWrite(bool acknowledged, const QString& problem)
+{
+    const std::shared_ptr<QueueRequest> request = std::move(_writeInFlight);
+    _writeInFlight.reset();
+    if (!request)
+        return;
+    ++_writesFinished;
+    emit writeFinished(request->address, request->data, acknowledged, problem, _writesFinished);
+}
+
+QString UiScheduler::abandonWrites()
+{
+    QString text;
+    if (_writeInFlight)
+        text = tr("Parameters may not have been written: disconnected before the servo acknowledged them");
+    else if (!_queue.empty())
+        text = tr("Parameters not written: disconnected before they were sent");
+    _writeInFlight.reset();
+    _queue.clear();
+    return text;
 }

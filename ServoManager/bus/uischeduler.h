@@ -22,7 +22,9 @@ struct QueueRequest
 
 // Owns the bus while connected: on every tick either the oldest queued write or one read of
 // the whole control table, but never while the previous transaction still waits for its
-// answer, so a short interval lowers the poll rate instead of mixing answers.
+// answer. A tick that finds the bus busy is served as soon as that transaction ends, so a
+// line slower than the interval is used to its limit; the interval stays the shortest time
+// between two requests.
 class UiScheduler : public QObject
 {
     Q_OBJECT
@@ -44,6 +46,22 @@ public:
     QString takeStatisticsSummary() { return _statistics.summary(_statistics.takePollRate()); }
     bool isRunning() const { return _timerId != 0; }
 
+    // Queued writes are addressed when they are sent, to the servo polled then.
+    void setServoId(int id) { _id = id; }
+    int servoId() const { return _id; }
+    bool hasWritesPending() const { return !_queue.empty() || _writeInFlight != nullptr; }
+    // Drops every write that has not been acknowledged (the connection ends) and says what
+    // became of them; empty when there were none.
+    QString abandonWrites();
+
+signals:
+    // A write ended: acknowledged or not (with the reason). `writesFinished` counts the
+    // writes ended so far on this connection.
+    void writeFinished(uint8_t address, const QByteArray& data, bool acknowledged, const QString& problem,
+                       int writesFinished);
+    // A read-all answer was shown; the read went out after `writesFinishedBeforeRead` writes had ended.
+    void tableDecoded(int writesFinishedBeforeRead);
+
 public slots:
     void addQueueRequest(uint8_t address, const QByteArray& data);
     void startScheduler(int pollingInterval);
@@ -55,10 +73,17 @@ protected:
 private:
     void onTransactionFailed(FailureKind kind, const RequestInfo& request, uint8_t errorByte);
     void onWriteAcknowledged(const RequestInfo& request, uint8_t errorByte);
+    void sendNext();
+    void onTransactionEnded();
+    void finishWrite(bool acknowledged, const QString& problem);
 
     int _id;
     std::shared_ptr<SerialHelper> _serial;
     std::vector<std::shared_ptr<QueueRequest>> _queue;
     int _timerId = 0;
+    int _interval = 0;
+    bool _tickDeferred = false;
+    std::shared_ptr<QueueRequest> _writeInFlight;
+    int _writesFinished = 0;
     BusStatistics _statistics;
 };

@@ -47,3 +47,20 @@ bool DynamixelAx12::isCurrentReadingEnabled() const
 {
     return false;
 }
+
+bool DynamixelAx12::hasVelkoraControlTable() const
+{
+    return false;
+}
+
+// Only the values this table shares with the edit view; the gains it names have no AX-12 register.
+std::vector<FieldRegister> DynamixelAx12::getFieldRegisters() const
+{
+    return {
+        {QStringLiteral("modelNumberLineEdit"), 0, 2},
+        {QStringLiteral("firmwareVersionLineEdit"), 2, 1},
+        {QStringLiteral("clockwiseLimitDoubleSpinBox"), 6, 2},
+        {QStringLiteral("counterClockwiseLimitDoubleSpinBox"), 8, 2},
+        {QStringLiteral("targetAngularVelocityDoubleSpinBox"), 32, 2},
+    };
+}

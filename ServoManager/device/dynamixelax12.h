@@ -16,6 +16,8 @@ public:
     std::unique_ptr<RegisterDeviceMetadata> getRegisterDeviceMetadata(unsigned short address) const override;
     int getRegisterBankRowCount(RegisterBank bank) const override;
     bool isCurrentReadingEnabled() const override;
+    bool hasVelkoraControlTable() const override;
+    std::vector<FieldRegister> getFieldRegisters() const override;
 
 private:
     const std::map<QString, FieldDeviceMetadata> _fieldMap;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 class IFieldDependency;
 
@@ -38,6 +39,15 @@ struct RegisterDeviceMetadata
     QString description;
 };
 
+// Where a model keeps the value of one edit-view field, for models whose control table is
+// not laid out as the V1's.
+struct FieldRegister
+{
+    QString name;
+    uint8_t address;
+    uint8_t byteCount;
+};
+
 // A servo model. Models are immutable once built and are owned only through
 // std::shared_ptr<IDevice> made from the concrete class, so the destructor is protected
 // rather than virtual.
@@ -53,6 +63,10 @@ public:
     getRegisterDeviceMetadata(unsigned short address) const = 0;
     virtual int getRegisterBankRowCount(RegisterBank bank) const = 0;
     virtual bool isCurrentReadingEnabled() const = 0;
+    // True when the control table is laid out as the V1's, so the V1 decoding and the V1
+    // parameter blocks apply; otherwise only getFieldRegisters() says where values are.
+    virtual bool hasVelkoraControlTable() const = 0;
+    virtual std::vector<FieldRegister> getFieldRegisters() const = 0;
 
 protected:
     ~IDevice() = default;

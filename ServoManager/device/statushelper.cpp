@@ -18,3 +18,8 @@ void StatusHelper::displayStatusPacket(unsigned char status)
     _form->accessStatusCheckBox->setChecked(error == 7);
     _form->alertStatusCheckBox->setChecked((status & 0x80) != 0);
 }
+
+void StatusHelper::displayOverload(bool on)
+{
+    _form->overloadStatusCheckBox->setChecked(on);
+}

@@ -17,6 +17,8 @@ public:
 
     // Bits 0-6 of the error byte are one error number (1 to 7); bit 7 is the alert flag.
     void displayStatusPacket(unsigned char status);
+    // The overload bit of the hardware error status register.
+    void displayOverload(bool on);
 
     Ui::EditView* form() const { return _form; }
 

@@ -1,11 +1,17 @@
 #include "device/uiregisterhelper.h"
 
+#include "bus/devicehelper.h"
+#include "device/idevice.h"
 #include "device/statushelper.h"
 #include "fields/fieldinterfaces.h"
 #include "fields/velkoraparametersgroupbox.h"
 #include "views/registerview.h"
 
 #include <QWidget>
+
+#include <algorithm>
+#include <exception>
+#include <iterator>
 
 namespace {
 // Status packet layout: error byte, then the data of the read.
@@ -106,20 +112,33 @@ void UiRegisterHelper::buildRegisterMetadata()
 
 void UiRegisterHelper::decodeResponse(const QByteArray& response)
 {
-    RegisterView* view = RegisterView::_instance;
-    if (view)
-        view->updateNumberBase();
-
     const auto* bytes = reinterpret_cast<const uint8_t*>(response.constData());
     const int size = response.size();
-    for (const auto& [address, item] : _registerMetadata) {
+    // Data between the error byte and the two checksum bytes.
+    _lastTable = response.mid(firstDataPosition, std::max(0, size - firstDataPosition - 2));
+    auto valueAt = [bytes, size](int address, int byteCount) {
         const int start = firstDataPosition + address;
         uint32_t value = 0;
-        for (int i = 0; i < item->byteCount && start + i < size; ++i)
+        for (int i = 0; i < byteCount && start + i < size; ++i)
             value |= uint32_t(bytes[start + i]) << (8 * i);
-        item->handler(static_cast<int>(value));
+        return value;
+    };
+
+    const auto device = DeviceHelper::_instance ? DeviceHelper::_instance->getDevice() : nullptr;
+    if (device && !device->hasVelkoraControlTable()) {
+        // Another layout: V1 addresses would mix registers; only the values it describes.
+        for (const FieldRegister& location : device->getFieldRegisters())
+            showRegisteredField(QString(location.name), static_cast<int>(valueAt(location.address, location.byteCount)));
+    } else {
+        RegisterView* view = RegisterView::_instance;
         if (view)
-            view->setRegisterField(address, item->byteCount, value);
+            view->updateNumberBase();
+        for (const auto& [address, item] : _registerMetadata) {
+            const uint32_t value = valueAt(address, item->byteCount);
+            item->handler(static_cast<int>(value));
+            if (view)
+                view->setRegisterField(address, item->byteCount, value);
+        }
     }
 
     if (StatusHelper::_instance)
@@ -129,6 +148,17 @@ void UiRegisterHelper::decodeResponse(const QByteArray& response)
 void UiRegisterHelper::registerUnitDataField(IUnitDataField* field)
 {
     _fields.emplace(field->objectName(), field);
+}
+
+void UiRegisterHelper::unregisterFieldsBelow(const QObject* root)
+{
+    for (auto it = _fields.begin(); it != _fields.end();) {
+        const auto* object = dynamic_cast<const QObject*>(it->second);
+        bool below = false;
+        for (const QObject* o = object; o && !below; o = o->parent())
+            below = o == root;
+        it = below ? _fields.erase(it) : std::next(it);
+    }
 }
 
 IUnitDataField* UiRegisterHelper::getRegisteredField(QString&& name) const
@@ -143,10 +173,15 @@ void UiRegisterHelper::showRegisteredField(QString&& name, int value)
     if (it == _fields.end())
         return;
     IUnitDataField* field = it->second;
-    field->processDependencies();
-    if (isGroupUpdating(field))
-        return;
-    field->setServoValue(value);
+    // Runs inside the scheduler's answer handling: a failing field must not end the program.
+    try {
+        field->processDependencies();
+        if (isGroupUpdating(field))
+            return;
+        field->setServoValue(value);
+    } catch (const std::exception&) {
+        // The field keeps its previous value; the next poll tries again.
+    }
 }
 
 bool UiRegisterHelper::isGroupUpdating(IUnitDataField* field) const
@@ -381,9 +416,12 @@ void UiRegisterHelper::showTargetTorque(unsigned short value)
     showRegisteredField(QStringLiteral("targetTorqueDirectionComboBox"), value >> 15);
 }
 
-// Each indicator gets its bit as masked (0 or the mask), not as 0 or 1; bits 5-7 show nowhere.
+// Each indicator gets its bit as masked (0 or the mask), not as 0 or 1. Bit 5 is the overload
+// bit of servos of this protocol family; bits 6 and 7 show nowhere.
 void UiRegisterHelper::showHardwareErrorStatus(unsigned char value)
 {
+    if (StatusHelper::_instance)
+        StatusHelper::_instance->displayOverload((value & 0x20) != 0);
     showRegisteredField(QStringLiteral("inputVoltageStatusCheckBox"), value & 1);
     showRegisteredField(QStringLiteral("hallStatusCheckBox"), value & 2);
     showRegisteredField(QStringLiteral("overheatingStatusCheckBox"), value & 4);

@@ -5,10 +5,12 @@
 
 #include <cstdint>
 #include <functional>
+#include <cstddef>
 #include <map>
 #include <memory>
 
 class IUnitDataField;
+class QObject;
 
 // One entry of the decoding map: the item's width and the handler that shows its value.
 struct RegisterItemHelper
@@ -37,11 +39,17 @@ public:
     // past the end of the answer get the bytes that are there (0 when none).
     void decodeResponse(const QByteArray& response);
 
+    // The control table of the latest read-all answer (data bytes only).
+    const QByteArray& lastTable() const { return _lastTable; }
+
     // A copy of the decoding map; the items are shared.
     RegisterMetadata getRegisterMetadata() const { return _registerMetadata; }
 
     // A name that is already registered keeps its first widget.
     void registerUnitDataField(IUnitDataField* field);
+    // Forgets the fields that lie below `root` (an edit view that goes away).
+    void unregisterFieldsBelow(const QObject* root);
+    std::size_t registeredFieldCount() const { return _fields.size(); }
     IUnitDataField* getRegisteredField(QString&& name) const;
     // Runs the field's dependency, then shows the value unless the user edits its group.
     void showRegisteredField(QString&& name, int value);
@@ -102,5 +110,6 @@ private:
     void insertRegisterMetadataItem(uint8_t address, uint8_t byteCount, void (UiRegisterHelper::*handler)(U));
 
     RegisterMetadata _registerMetadata;
+    QByteArray _lastTable;
     std::map<QString, IUnitDataField*> _fields;
 };

@@ -1,5 +1,7 @@
 #include "device/velkorav1.h"
 
+#include "fields/modecontrollers.h"
+
 #include <algorithm>
 
 // Positions count 4096 per revolution: 1044479 counts (255 turns and 4095 counts) is
@@ -14,10 +16,10 @@ VelkoraV1::VelkoraV1()
           {QStringLiteral("actualQuadratureCurrentLineEdit"), {0, 255, 0, 255, {}}},
           {QStringLiteral("firmwareVersionLineEdit"), {0, 255, 0, 255, {}}},
           {QStringLiteral("modelNumberLineEdit"), {0, 255, 0, 255, {}}},
-          {QStringLiteral("idSpinBox"), {0, 253, 0, 253, {}}},
+          {QStringLiteral("idSpinBox"), {0, 252, 0, 252, {}}},
           {QStringLiteral("ackResponseTimeSpinBox"), {0, 254, 0, 508, {}}},
-          {QStringLiteral("operatingModeComboBox"), {0, 0, 0, 0, {}}},
-          {QStringLiteral("inputModeComboBox"), {0, 0, 0, 0, {}}},
+          {QStringLiteral("operatingModeComboBox"), {0, 0, 0, 0, std::make_shared<OperationModeController>()}},
+          {QStringLiteral("inputModeComboBox"), {0, 0, 0, 0, std::make_shared<InputModeController>()}},
           {QStringLiteral("clockwiseLimitDoubleSpinBox"), {-2047, 2047, -3.141592653589793, 3.141592653589793, {}}},
           {QStringLiteral("counterClockwiseLimitDoubleSpinBox"), {-2047, 2047, -3.141592653589793, 3.141592653589793, {}}},
           {QStringLiteral("temperatureLimitDoubleSpinBox"), {0, 255, 0, 255, {}}},
@@ -176,4 +178,14 @@ int VelkoraV1::getRegisterBankRowCount(RegisterBank bank) const
 bool VelkoraV1::isCurrentReadingEnabled() const
 {
     return true;
+}
+
+bool VelkoraV1::hasVelkoraControlTable() const
+{
+    return true;
+}
+
+std::vector<FieldRegister> VelkoraV1::getFieldRegisters() const
+{
+    return {};
 }

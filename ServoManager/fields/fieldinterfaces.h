@@ -45,6 +45,8 @@ public:
     virtual void setEnabled(bool enable) = 0;
     virtual void cancelUpdate() = 0;
     virtual void setIsDirty(bool dirty) = 0;
+    // The user changed the value since it was loaded (what a group write puts in).
+    virtual bool hasUserChange() const { return false; }
 };
 
 // Run whenever the owning field's value is refreshed (mode controllers).

@@ -1,5 +1,10 @@
 #include "fields/velkoraparametersgroupbox.h"
 
+#include "fields/velkoragrouptoolbutton.h"
+
+#include <QIcon>
+#include <QSignalBlocker>
+
 VelkoraParametersGroupBox::VelkoraParametersGroupBox(QWidget* parent) : QGroupBox(parent) {}
 
 void VelkoraParametersGroupBox::connected()
@@ -10,6 +15,8 @@ void VelkoraParametersGroupBox::connected()
 void VelkoraParametersGroupBox::disconnected()
 {
     showData(false);
+    if (isEditableGroupBox() && isEditing)
+        cancelGroupEdits();
 }
 
 void VelkoraParametersGroupBox::showData(bool on)
@@ -24,4 +31,31 @@ void VelkoraParametersGroupBox::showData(bool on)
             connectInfo->disconnected();
     }
     update();
+}
+
+bool VelkoraParametersGroupBox::isEditableGroupBox() const
+{
+    return findChild<VelkoraGroupToolButton*>(QString(), Qt::FindDirectChildrenOnly) != nullptr;
+}
+
+void VelkoraParametersGroupBox::cancelGroupEdits()
+{
+    isEditing = false;
+    for (QObject* child : children()) {
+        if (auto* input = dynamic_cast<IGroupInputComponent*>(child))
+            input->cancelUpdate();
+    }
+    for (auto* button : findChildren<VelkoraGroupToolButton*>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (button->buttonType() == GroupButtonType::Cancel) {
+            button->setEnabled(false);
+            continue;
+        }
+        // Leaving the edit without the toggle handler: nothing is applied.
+        const QSignalBlocker blocker(button);
+        button->setChecked(false);
+        button->setIcon(QIcon(QStringLiteral(":/images/edit.png")));
+        button->setText(tr("Edit"));
+        button->clearReferenceCount();
+    }
+    emit editsCancelled();
 }

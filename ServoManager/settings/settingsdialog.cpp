@@ -1,5 +1,6 @@
 #include "settings/settingsdialog.h"
 
+#include "bus/portlatency.h"
 #include "bus/serialhelper.h"
 #include "ui_settingsdialog.h"
 
@@ -79,7 +80,9 @@ std::shared_ptr<PhysicalQuantities> SettingsDialog::unitsSettings() const
 
 void SettingsDialog::show()
 {
-    // Radio buttons changed and then cancelled go back to the applied choice.
+    // Choices changed and then cancelled go back to what is in effect: the port and baud rate
+    // that Connect will use, and the applied units.
+    showPort(_currentPortSettings);
     showUnits(_currentUnitsSettings);
     QDialog::show();
     ui->settingsTabWidget->setCurrentWidget(ui->connectionTab);
@@ -113,6 +116,20 @@ void SettingsDialog::on_updateBaudRate(int baudRate)
     ui->baudRateBox->setCurrentIndex(index);
 }
 
+void SettingsDialog::on_updatePortName(const QString& portName)
+{
+    if (portName.isEmpty() || portName == _currentPortSettings.name) {
+        return;
+    }
+    int index = ui->serialPortInfoListBox->findText(portName);
+    if (index < 0) {
+        index = addUnlistedPort(portName);
+    }
+    ui->serialPortInfoListBox->setCurrentIndex(index);
+    _currentPortSettings.name = portName;
+    _portSettings->setValue(serialPortNameKey, portName);
+}
+
 void SettingsDialog::showPortInfo(int index)
 {
     if (index == -1) {
@@ -124,6 +141,7 @@ void SettingsDialog::showPortInfo(int index)
     ui->locationLabel->setText(tr("Location: %1").arg(list.value(3)));
     ui->vidLabel->setText(tr("Vendor Identifier: %1").arg(list.value(4)));
     ui->pidLabel->setText(tr("Product Identifier: %1").arg(list.value(5)));
+    ui->latencyLabel->setText(portLatencyText(probePortLatency(list.value(0))));
 }
 
 void SettingsDialog::checkCustomBaudRatePolicy(int index)
@@ -138,7 +156,7 @@ void SettingsDialog::checkCustomBaudRatePolicy(int index)
 
 void SettingsDialog::fillPortsParameters()
 {
-    for (int rate : {9600, 19200, 38400, 57600, 115200, 200000, 250000, 400000, 500000, 1000000, 2000000}) {
+    for (int rate : offeredBaudRates()) {
         ui->baudRateBox->addItem(QString::number(rate), rate);
     }
 
@@ -277,6 +295,20 @@ int SettingsDialog::readUnit(const QString& key, int unitCount) const
 {
     const int unit = _unitsSettings->getValue(key, 0).toInt();
     return unit >= 0 && unit < unitCount ? unit : 0;
+}
+
+void SettingsDialog::showPort(const PortSettings& port)
+{
+    const int portIndex = ui->serialPortInfoListBox->findText(port.name);
+    if (portIndex >= 0) {
+        ui->serialPortInfoListBox->setCurrentIndex(portIndex);
+    } else if (ui->serialPortInfoListBox->isEditable()) {
+        ui->serialPortInfoListBox->setEditText(port.name);
+    }
+    const int baudIndex = ui->baudRateBox->findText(QString::number(port.baudRate));
+    if (baudIndex >= 0) {
+        ui->baudRateBox->setCurrentIndex(baudIndex);
+    }
 }
 
 void SettingsDialog::showUnits(const PhysicalQuantities& units)

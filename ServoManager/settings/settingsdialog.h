@@ -36,6 +36,8 @@ public slots:
     void apply();
     void cancel();
     void on_updateBaudRate(int baudRate);
+    // A servo chosen in the search answers only on the port it was found on.
+    void on_updatePortName(const QString& portName);
     void showPortInfo(int index);
     void checkCustomBaudRatePolicy(int index);
 
@@ -52,6 +54,7 @@ private:
     int addUnlistedPort(const QString& portName);
     void adoptTypedPort();
     int readUnit(const QString& key, int unitCount) const;
+    void showPort(const PortSettings& port);
     void showUnits(const PhysicalQuantities& units);
 
     Ui::SettingsDialog* ui;

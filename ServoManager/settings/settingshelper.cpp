@@ -3,6 +3,7 @@
 #include <serialportitem.h>
 
 #include <QCoreApplication>
+#include <QHash>
 
 namespace {
 const QString& notAvailable()
@@ -20,6 +21,24 @@ QString identifierOrNotAvailable(quint16 identifier)
 {
     return identifier == 0 ? notAvailable() : QString::number(identifier, 16);
 }
+
+// Values of this run that the store must not see, by "group/key".
+struct RunOverrides
+{
+    QHash<QString, QVariant> values;
+    bool keepAllWrites = false;
+};
+
+RunOverrides& runOverrides()
+{
+    static RunOverrides overrides;
+    return overrides;
+}
+
+QString overrideKey(const QString& group, const QString& key)
+{
+    return group + QLatin1Char('/') + key;
+}
 } // namespace
 
 Settings::Settings(QString group)
@@ -31,6 +50,9 @@ Settings::Settings(QString group)
 
 QVariant Settings::getValue(const QString& key, const QVariant& defaultValue) const
 {
+    const auto overridden = runOverrides().values.constFind(overrideKey(_group, key));
+    if (overridden != runOverrides().values.constEnd())
+        return *overridden;
     _settings->beginGroup(_group);
     QVariant value = _settings->value(key, defaultValue);
     _settings->endGroup();
@@ -39,9 +61,30 @@ QVariant Settings::getValue(const QString& key, const QVariant& defaultValue) co
 
 void Settings::setValue(const QString& key, const QVariant& value)
 {
+    RunOverrides& overrides = runOverrides();
+    const QString runKey = overrideKey(_group, key);
+    if (overrides.keepAllWrites || overrides.values.contains(runKey)) {
+        overrides.values.insert(runKey, value);
+        return;
+    }
     _settings->beginGroup(_group);
     _settings->setValue(key, value);
     _settings->endGroup();
+}
+
+void Settings::overrideForRun(const QString& group, const QString& key, const QVariant& value)
+{
+    runOverrides().values.insert(overrideKey(group, key), value);
+}
+
+void Settings::keepWritesInMemory(bool keep)
+{
+    runOverrides().keepAllWrites = keep;
+}
+
+void Settings::clearRunOverrides()
+{
+    runOverrides() = RunOverrides();
 }
 
 QStringList serialPortRecord(const SerialPortItem& port)
@@ -52,6 +95,13 @@ QStringList serialPortRecord(const SerialPortItem& port)
             port.getSystemLocation(),
             identifierOrNotAvailable(port.getVendorIdentifier()),
             identifierOrNotAvailable(port.getProductIdentifier())};
+}
+
+const QList<int>& offeredBaudRates()
+{
+    static const QList<int> rates = {9600,   19200,  38400,  57600,   115200, 200000,
+                                     250000, 400000, 500000, 1000000, 2000000};
+    return rates;
 }
 
 QString portSystemLocation(const QString& portName)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QSettings>
 #include <QString>
 #include <QStringList>
@@ -18,6 +19,14 @@ public:
 
     QVariant getValue(const QString& key, const QVariant& defaultValue) const;
     void setValue(const QString& key, const QVariant& value);
+
+    // For this run of the program only: `key` of `group` reads `value`, and writes to that key
+    // stay in memory, so the stored choice is there again next time.
+    static void overrideForRun(const QString& group, const QString& key, const QVariant& value);
+    // For this run only: no write reaches the store; written values are read back from memory.
+    static void keepWritesInMemory(bool keep);
+    // Back to reading and writing the store itself.
+    static void clearRunOverrides();
 
 private:
     std::shared_ptr<QSettings> _settings;
@@ -42,6 +51,9 @@ struct PortSettings
 // location, vendor id and product id (lower-case hexadecimal). Missing texts and zero ids
 // read "N/A".
 QStringList serialPortRecord(const SerialPortItem& port);
+
+// The baud rates the settings offer, slowest first.
+const QList<int>& offeredBaudRates();
 
 // The device file behind a port name, resolved the way QSerialPort resolves it: a path stays
 // as it is, any other name is taken under /dev/.

@@ -1,10 +1,14 @@
 #pragma once
 
+#include <QList>
 #include <QWidget>
+
+#include <memory>
 
 namespace Ui {
 class EditView;
 }
+class UiGroupHelper;
 
 // The "Unit fields" tab: the servo's values in physical units and its status indicators.
 class EditView : public QWidget
@@ -16,5 +20,9 @@ public:
     ~EditView() override;
 
 private:
+    void initWidgetParams();
+    void registerDataFields(const QList<QObject*>& objects) const;
+
     Ui::EditView* ui;
+    std::shared_ptr<UiGroupHelper> uiGroupHelper;
 };

@@ -3,10 +3,14 @@
 #include "ptypair.h"
 #include "serialportbase.h"
 
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QtTest>
 
 #include <termios.h>
+
+#include <atomic>
+#include <chrono>
 #include <thread>
 
 namespace {
@@ -321,22 +325,29 @@ void TestKestrabus::oversizedWriteConnectsNothing()
 void TestKestrabus::rebootAndResetWaitForAnswer_data()
 {
     QTest::addColumn<bool>("reboot");
-    QTest::addColumn<bool>("answered");
-    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QList<QByteArray>>("pieces");
+    QTest::addColumn<bool>("complete");
 
-    const QByteArray rebootPacket = bytes("fffffd00010300082f4e");
-    const QByteArray resetPacket = bytes("fffffd000104000601a1e6");
-    QTest::newRow("reboot, silent") << true << false << rebootPacket;
-    QTest::newRow("reboot, answered") << true << true << rebootPacket;
-    QTest::newRow("reset, silent") << false << false << resetPacket;
-    QTest::newRow("reset, answered") << false << true << resetPacket;
+    const QList<QByteArray> none;
+    const QList<QByteArray> whole{acknowledgement};
+    // As a USB adapter hands them on: the first piece ends inside the header.
+    const QList<QByteArray> two{acknowledgement.left(5), acknowledgement.mid(5)};
+    const QList<QByteArray> three{acknowledgement.left(2), acknowledgement.mid(2, 6), acknowledgement.mid(8)};
+    QTest::newRow("reboot, silent") << true << none << false;
+    QTest::newRow("reboot, whole answer") << true << whole << true;
+    QTest::newRow("reboot, answer in two pieces") << true << two << true;
+    QTest::newRow("reboot, answer cut short") << true << two.mid(0, 1) << false;
+    QTest::newRow("reset, silent") << false << none << false;
+    QTest::newRow("reset, whole answer") << false << whole << true;
+    QTest::newRow("reset, answer in three pieces") << false << three << true;
 }
 
 void TestKestrabus::rebootAndResetWaitForAnswer()
 {
     QFETCH(bool, reboot);
-    QFETCH(bool, answered);
-    QFETCH(QByteArray, request);
+    QFETCH(QList<QByteArray>, pieces);
+    QFETCH(bool, complete);
+    const QByteArray request = reboot ? bytes("fffffd00010300082f4e") : bytes("fffffd000104000601a1e6");
 
     PtyPair pty;
     QVERIFY2(pty.isOpen(), qPrintable(pty.errorString()));
@@ -344,31 +355,42 @@ void TestKestrabus::rebootAndResetWaitForAnswer()
     Kestrabus bus(&target, 2);
     QCOMPARE(bus.openSerialPort(pty.slavePath(), 115200), QString());
 
-    // The request blocks this thread, so the servo answers from another one.
+    // The request blocks this thread, so the servo answers from another one, each piece only
+    // after the previous one reached the callback, so that every piece is an arrival of its own.
+    std::atomic<int> arrivals{0};
     QByteArray received;
     std::thread servo([&] {
         received = pty.read(request.size(), lineTimeoutMs);
-        if (answered)
-            pty.write(acknowledgement);
+        for (int i = 0; i < pieces.size(); ++i) {
+            pty.write(pieces.at(i));
+            QDeadlineTimer limit(lineTimeoutMs);
+            while (arrivals.load() <= i && !limit.hasExpired())
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
     });
-    int arrivals = 0;
-    const auto callback = [&arrivals] { ++arrivals; };
+    // Collects like the request layer: the transaction ends when the whole answer is in.
+    QByteArray answer;
+    const auto callback = [&] {
+        answer += bus.readPendingSerialData();
+        ++arrivals;
+        if (answer == acknowledgement)
+            bus.cleanUp();
+    };
     QElapsedTimer timer;
     timer.start();
     const bool sent = reboot ? bus.reboot(1, callback) : bus.reset(1, callback);
     const qint64 elapsedMs = timer.elapsed();
-    const int arrivalsAtReturn = arrivals;
+    const QByteArray answerAtReturn = answer;
     servo.join();
 
     QVERIFY(sent);
     QCOMPARE(received.toHex(' '), request.toHex(' '));
-    if (answered) {
-        QCOMPARE(arrivalsAtReturn, 1);
+    QCOMPARE(arrivals.load(), pieces.size());
+    QCOMPARE(answerAtReturn.toHex(' '), pieces.join().toHex(' '));
+    if (complete)
         QVERIFY2(elapsedMs < 900, qPrintable(QString::number(elapsedMs)));
-    } else {
-        QCOMPARE(arrivalsAtReturn, 0);
+    else
         QVERIFY2(elapsedMs >= 900 && elapsedMs <= 2000, qPrintable(QString::number(elapsedMs)));
-    }
 }
 
 void TestKestrabus::rebootOnClosedPortDoesNotWait()

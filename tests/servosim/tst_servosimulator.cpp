@@ -241,6 +241,38 @@ private slots:
         QCOMPARE(client.exchange(1, instruction::Ping), normal);
     }
 
+    void answersInPieces_data()
+    {
+        QTest::addColumn<int>("pieceBytes");
+        QTest::addColumn<int>("gapUs");
+        QTest::newRow("whole") << 0 << 0;
+        QTest::newRow("8 bytes every 1 ms") << 8 << 1000;
+        QTest::newRow("5 bytes every 2 ms") << 5 << 2000;
+    }
+    void answersInPieces()
+    {
+        QFETCH(int, pieceBytes);
+        QFETCH(int, gapUs);
+        Options options = busOptions({1}, 1000000, false);
+        options.pieceBytes = pieceBytes;
+        options.pieceGapUs = gapUs;
+        ServoSimulator simulator(options);
+        QVERIFY(simulator.start());
+        Client client;
+        QVERIFY(client.open(simulator.devicePath(), 1000000));
+        QElapsedTimer timer;
+        timer.start();
+        const QByteArray answer = client.exchange(1, instruction::Read, readParams(0, 118));
+        // Only the pauses count: without line time the pieces would otherwise come at once.
+        const int pieces = pieceBytes > 0 ? (129 + pieceBytes - 1) / pieceBytes : 1;
+        QVERIFY2(timer.nsecsElapsed() / 1000 >= qint64(pieces - 1) * gapUs,
+                 qPrintable(QString::number(timer.nsecsElapsed() / 1000)));
+        QCOMPARE(answer.size(), 129);
+        QVERIFY(crcValid(answer));
+        QCOMPARE(answer.mid(9, 30), simulator.registers(1).left(30)); // the fixed settings
+        QCOMPARE(client.exchange(1, instruction::Ping).size(), 14);   // nothing left over
+    }
+
     void unplugAndPlug()
     {
         QTemporaryDir directory;
@@ -276,7 +308,8 @@ private slots:
         QTemporaryDir directory;
         const QString link = directory.filePath(QStringLiteral("velkora-sim"));
         QProcess process;
-        process.start(path, {"--link", link, "--id", "1,5", "--baud", "57600", "--quiet"});
+        process.start(path, {"--link", link, "--id", "1,5", "--baud", "57600", "--quiet", "--pieces", "4",
+                             "--piece-gap", "0.5"});
         QVERIFY(process.waitForStarted());
         QTRY_VERIFY(process.canReadLine());
         const QString device = QString::fromLocal8Bit(process.readLine()).trimmed();

@@ -80,7 +80,17 @@ int main(int argc, char* argv[])
                                            QStringLiteral("Hardware error bits of every servo (e.g. 0x04)."),
                                            QStringLiteral("BITS"), QStringLiteral("0"));
     const QCommandLineOption quiet(QStringLiteral("quiet"), QStringLiteral("Do not print the traffic."));
-    parser.addOptions({link, ids, model, baud, noWireTime, faultRate, faults, hardwareError, quiet});
+    const QCommandLineOption pieces(
+        QStringLiteral("pieces"),
+        QStringLiteral("Deliver answers in pieces of this many bytes, as USB adapters do\n"
+                       "(default 0: whole answers)."),
+        QStringLiteral("BYTES"), QStringLiteral("0"));
+    const QCommandLineOption pieceGap(
+        QStringLiteral("piece-gap"),
+        QStringLiteral("Pause between answer pieces in milliseconds (default 1)."), QStringLiteral("MS"),
+        QStringLiteral("1"));
+    parser.addOptions(
+        {link, ids, model, baud, noWireTime, faultRate, faults, hardwareError, quiet, pieces, pieceGap});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         return fail(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()));
@@ -114,6 +124,13 @@ int main(int argc, char* argv[])
     if (!ok || bits > 0xFF)
         return fail(QStringLiteral("--hw-error wants a number from 0 to 255"));
     options.quiet = parser.isSet(quiet);
+    options.pieceBytes = parser.value(pieces).toInt(&ok);
+    if (!ok || options.pieceBytes < 0)
+        return fail(QStringLiteral("--pieces wants a number of bytes, 0 or more"));
+    const double gapMs = parser.value(pieceGap).toDouble(&ok);
+    if (!ok || gapMs < 0)
+        return fail(QStringLiteral("--piece-gap wants milliseconds, 0 or more"));
+    options.pieceGapUs = qRound64(gapMs * 1000);
 
     if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return fail(QStringLiteral("cannot create the signal pipe"), 1);

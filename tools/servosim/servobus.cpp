@@ -79,6 +79,7 @@ void ServoBus::handlePacket(const QByteArray& packet, int lineBaudRate, QList<Tr
     if (m_received.size() == MaxRecordedPackets)
         m_received.removeFirst();
     m_received.append({id, code, params, packet});
+    const int answersBefore = out.size();
 
     if (code == instruction::Status) // another device's answer
         return;
@@ -107,6 +108,8 @@ void ServoBus::handlePacket(const QByteArray& packet, int lineBaudRate, QList<Tr
         else
             servo->completeBaudSwitch();
     }
+    for (int i = answersBefore; i < out.size(); ++i)
+        out[i].request = m_received.last();
 }
 
 void ServoBus::answer(int index, quint8 id, quint8 error, const QByteArray& params, QList<Transmission>& out)
@@ -119,6 +122,7 @@ void ServoBus::answer(int index, quint8 id, quint8 error, const QByteArray& para
     transmission.servoId = id;
     transmission.delayUs = servo->returnDelayUs();
     transmission.chunks = {statusPacket(id, error, params)};
+    transmission.packet = transmission.chunks.first();
     const QPair<Fault, quint8> fault = nextFault();
     if (fault.first != Fault::None) {
         ++m_faultsInjected;
@@ -185,6 +189,8 @@ void ServoBus::applyFault(Transmission& transmission, Fault fault, quint8 faultE
         bytes = statusPacket(transmission.servoId, faultErrorByte, params);
         break;
     }
+    if (fault == Fault::WrongId || fault == Fault::ErrorByte)
+        transmission.packet = bytes;
     transmission.chunks = {bytes};
 }
 
@@ -192,6 +198,11 @@ void ServoBus::transmissionDone(const Transmission& transmission)
 {
     if (!transmission.chunks.isEmpty())
         ++m_packetsAnswered;
+    if (m_sent.size() == MaxRecordedPackets)
+        m_sent.removeFirst();
+    const bool spoiled = transmission.fault == Fault::BadCrc || transmission.fault == Fault::Truncated;
+    m_sent.append({transmission.request, transmission.packet, transmission.fault,
+                   !transmission.chunks.isEmpty() && !spoiled});
     if (transmission.servo >= 0 && transmission.servo < int(m_servos.size()))
         m_servos[transmission.servo]->completeBaudSwitch();
 }

@@ -34,6 +34,18 @@ struct Transmission
     QList<QByteArray> chunks; // written one after another; none when the answer is lost
     qint64 chunkGapUs = 0;    // pause between chunks
     Fault fault = Fault::None;
+    ReceivedPacket request; // what it answers
+    QByteArray packet;      // the status packet as built, before the line spoiled it
+};
+
+// An answer as it left the line, for checking what a client made of it.
+struct SentAnswer
+{
+    ReceivedPacket request;
+    QByteArray packet; // the status packet (a wrong-id or error-byte fault already in it)
+    Fault fault = Fault::None;
+    // The packet reached the line complete and with its CRC: late, split or after garbage, maybe.
+    bool whole = false;
 };
 
 // The servos of one bus and the protocol they speak, without any I/O: request bytes in, answers out.
@@ -73,6 +85,9 @@ public:
     int faultsInjected() const { return m_faultsInjected; }
     QList<ReceivedPacket> receivedPackets() const { return m_received; }
     void clearReceived() { m_received.clear(); }
+    // Answers in the order they left the line (or were lost), lost ones included.
+    QList<SentAnswer> sentAnswers() const { return m_sent; }
+    void clearSentAnswers() { m_sent.clear(); }
 
 private:
     Servo* servo(int id) const;
@@ -91,6 +106,7 @@ private:
     QList<Fault> m_faultKinds;
     QRandomGenerator m_random;
     QList<ReceivedPacket> m_received;
+    QList<SentAnswer> m_sent;
     int m_packetsReceived = 0;
     int m_packetsAnswered = 0;
     int m_faultsInjected = 0;

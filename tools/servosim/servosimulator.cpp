@@ -48,6 +48,8 @@ QString validate(const Options& options)
         return QStringLiteral("%1 baud has no baud-rate code").arg(options.baudRate);
     if (options.faultRate < 0 || options.faultRate > 1)
         return QStringLiteral("fault rate %1 is outside 0 to 1").arg(options.faultRate);
+    if (options.pieceBytes < 0 || options.pieceGapUs < 0)
+        return QStringLiteral("answer pieces need a size and a pause of 0 or more");
     return {};
 }
 
@@ -273,15 +275,15 @@ void ServoSimulator::schedule(const QList<Transmission>& transmissions, qint64 r
 {
     for (const Transmission& transmission : transmissions) {
         qint64 at = std::max(requestEndUs, m_lineFreeUs) + transmission.delayUs;
+        const QList<QPair<QByteArray, qint64>> pieces = answerPieces(transmission);
         QList<Outgoing> parts;
-        if (transmission.chunks.isEmpty())
+        if (pieces.isEmpty())
             parts.append({at, {}, true, transmission});
-        for (int i = 0; i < transmission.chunks.size(); ++i) {
-            const QByteArray& chunk = transmission.chunks.at(i);
-            if (i > 0)
-                at += transmission.chunkGapUs;
-            at += m_options.wireTime && baudRate > 0 ? lineTimeUs(chunk.size(), baudRate) : 0;
-            parts.append({at, chunk, i == transmission.chunks.size() - 1, transmission});
+        for (int i = 0; i < pieces.size(); ++i) {
+            const QByteArray& piece = pieces.at(i).first;
+            at += pieces.at(i).second;
+            at += m_options.wireTime && baudRate > 0 ? lineTimeUs(piece.size(), baudRate) : 0;
+            parts.append({at, piece, i == pieces.size() - 1, transmission});
         }
         // A late answer is the servo's own trouble; the line stays free for the next exchange.
         if (transmission.fault != Fault::Delayed)
@@ -292,6 +294,21 @@ void ServoSimulator::schedule(const QList<Transmission>& transmissions, qint64 r
             m_outgoing.insert(position, part);
         }
     }
+}
+
+QList<QPair<QByteArray, qint64>> ServoSimulator::answerPieces(const Transmission& transmission) const
+{
+    QList<QPair<QByteArray, qint64>> pieces;
+    for (int i = 0; i < transmission.chunks.size(); ++i) {
+        const QByteArray& chunk = transmission.chunks.at(i);
+        const int size = m_options.pieceBytes > 0 ? m_options.pieceBytes : std::max(1, int(chunk.size()));
+        qint64 pause = i > 0 ? transmission.chunkGapUs : 0;
+        for (int at = 0; at < chunk.size(); at += size) {
+            pieces.append({chunk.mid(at, size), pause});
+            pause = m_options.pieceGapUs;
+        }
+    }
+    return pieces;
 }
 
 void ServoSimulator::sendDue()
@@ -392,6 +409,18 @@ void ServoSimulator::clearReceived()
 {
     QMutexLocker lock(&m_mutex);
     m_bus->clearReceived();
+}
+
+QList<SentAnswer> ServoSimulator::sentAnswers() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_bus->sentAnswers();
+}
+
+void ServoSimulator::clearSentAnswers()
+{
+    QMutexLocker lock(&m_mutex);
+    m_bus->clearSentAnswers();
 }
 
 } // namespace servosim

@@ -23,6 +23,10 @@ struct Options
     QList<Fault> faultKinds; // the faults drawn from (all kinds when empty)
     QString linkPath;        // symbolic link to the device, if wanted
     bool quiet = true;       // otherwise the traffic is printed to stderr
+    // Answers reach the client in pieces of this many bytes (0: whole), the way USB–serial adapters
+    // hand them on, with a pause between pieces.
+    int pieceBytes = 0;
+    qint64 pieceGapUs = 1000;
 };
 
 // Servos on a pseudo-terminal. The simulator keeps the master side and serves it from its own thread, so
@@ -58,6 +62,9 @@ public:
     int faultsInjected() const;
     QList<ReceivedPacket> receivedPackets() const;
     void clearReceived();
+    // The answers as they left the line, with the faults they got (the last 50,000).
+    QList<SentAnswer> sentAnswers() const;
+    void clearSentAnswers();
 
     // Closes the device as a pulled USB adapter would (the client's reads fail); the link goes too.
     void unplug();
@@ -80,6 +87,8 @@ private:
     void serve();
     void readRequests();
     void schedule(const QList<Transmission>& transmissions, qint64 requestEndUs, int baudRate);
+    // The pieces of an answer as they reach the client, each with the pause before it.
+    QList<QPair<QByteArray, qint64>> answerPieces(const Transmission& transmission) const;
     void sendDue();
     void dropOutgoing();
     void wake();

@@ -1,0 +1,114 @@
+#include "fields/fieldcore.h"
+
+#include "bus/devicehelper.h"
+#include "device/fieldmetadefs.h"
+#include "fields/objecthelper.h"
+#include "mainwindow.h"
+
+#include <QCoreApplication>
+
+#include <cmath>
+#include <stdexcept>
+
+namespace {
+// Below this distance (in raw steps) a converted value is taken to be the step itself.
+constexpr double rawNoise = 1e-6;
+} // namespace
+
+PhysicalQuantitiesEnum FieldCore::lookUpQuantity(const QString& name)
+{
+    return FieldStaticMetadataHelper().getFieldStaticMetadata(name)->physicalQuantity;
+}
+
+std::shared_ptr<UnitsHelper> FieldCore::currentUnits()
+{
+    MainWindow* window = ObjectHelper::getMainWindowHandle();
+    auto units = window ? window->getPhysicalQuantityUnits() : nullptr;
+    return std::make_shared<UnitsHelper>(units ? units : std::make_shared<PhysicalQuantities>());
+}
+
+void FieldCore::listen(QObject* receiver, std::function<void()> onLoaded)
+{
+    disconnect();
+    auto deviceHelper = DeviceHelper::getInstance();
+    _deviceConnection = QObject::connect(deviceHelper.get(), &DeviceHelper::loadDeviceMetadata, receiver,
+                                         std::move(onLoaded));
+}
+
+void FieldCore::disconnect()
+{
+    if (_deviceConnection)
+        QObject::disconnect(_deviceConnection);
+    _deviceConnection = {};
+    isConnected = false;
+    isValueLoaded = false;
+    isForceDisabled = false;
+    isDirty = false;
+}
+
+bool FieldCore::loadMetadata(const QString& name)
+{
+    metadata.reset();
+    const auto device = DeviceHelper::getInstance()->getDevice();
+    if (!device)
+        return false;
+    try {
+        auto record = device->getFieldDeviceMetadata(name);
+        // A record without a raw span cannot map values; treat it as not described.
+        if (record && (record->rawMax != record->rawMin || record->max == record->min))
+            metadata = std::move(record);
+    } catch (const std::out_of_range&) {
+        // This model has no such value: the field stays empty.
+    }
+    return metadata != nullptr;
+}
+
+double FieldCore::toPhysical(int raw, bool offsetByRawMin) const
+{
+    if (!metadata)
+        return raw;
+    const auto span = static_cast<double>(int64_t(metadata->rawMax) - metadata->rawMin);
+    if (span == 0)
+        return raw;
+    const double offset = static_cast<double>(offsetByRawMin ? int64_t(raw) - metadata->rawMin : raw);
+    return (metadata->max - metadata->min) * offset / span + metadata->min;
+}
+
+int FieldCore::toRaw(double physical, bool offsetByRawMin) const
+{
+    if (!metadata || metadata->max == metadata->min)
+        return static_cast<int>(physical);
+    const auto span = static_cast<double>(int64_t(metadata->rawMax) - metadata->rawMin);
+    double raw = span * (physical - metadata->min) / (metadata->max - metadata->min);
+    if (offsetByRawMin)
+        raw += metadata->rawMin;
+    const double nearest = std::round(raw);
+    if (std::fabs(raw - nearest) < rawNoise)
+        raw = nearest;
+    raw = std::trunc(raw);
+    // Out-of-range input is the widget's to prevent; never let it overflow.
+    if (raw > INT32_MAX)
+        return INT32_MAX;
+    if (raw < INT32_MIN)
+        return INT32_MIN;
+    return static_cast<int>(raw);
+}
+
+namespace fieldstyle {
+const char* const warningColour = "#C62828";
+
+QString outOfRangeToolTip(const QString& shown, int raw)
+{
+    return QCoreApplication::translate(
+               "FieldCore", "The servo holds %1 (raw value %2), outside the range this field can show.")
+        .arg(shown)
+        .arg(raw);
+}
+
+QString unknownValueToolTip(int raw)
+{
+    return QCoreApplication::translate("FieldCore",
+                                       "The servo holds the value %1, which is not in this list.")
+        .arg(raw);
+}
+} // namespace fieldstyle

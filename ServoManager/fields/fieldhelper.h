@@ -1,0 +1,31 @@
+#pragma once
+
+#include "fields/fieldinterfaces.h"
+
+#include <QList>
+#include <QString>
+
+#include <memory>
+#include <vector>
+
+class QObject;
+
+// Every field of the edit view by object name, for code outside the form (the mode
+// controllers). Built once from the first edit view.
+class FieldHelper
+{
+public:
+    static std::shared_ptr<FieldHelper> _instance;
+    // The first call builds the registry from `objects`; later calls return it unchanged.
+    static std::shared_ptr<FieldHelper> getInstance(const QList<QObject*>* objects);
+
+    explicit FieldHelper(const QList<QObject*>* objects);
+
+    void buildVelkoraFieldList(const QList<QObject*>* objects);
+    // Null for a name that is not registered.
+    IVelkoraField* getEditViewField(QString name) const;
+    const std::vector<IVelkoraField*>& fields() const { return _fields; }
+
+private:
+    std::vector<IVelkoraField*> _fields;
+};

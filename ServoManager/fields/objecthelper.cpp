@@ -1,0 +1,14 @@
+#include "fields/objecthelper.h"
+
+#include "mainwindow.h"
+
+#include <QApplication>
+
+MainWindow* ObjectHelper::getMainWindowHandle()
+{
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* window = qobject_cast<MainWindow*>(widget))
+            return window;
+    }
+    return nullptr;
+}

@@ -1,0 +1,160 @@
+#include "fields/velkoradoublespinbox.h"
+
+#include "fields/velkoraparametersgroupbox.h"
+
+#include <QLineEdit>
+#include <QSignalBlocker>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+const char* const normalSheet = "QDoubleSpinBox:enabled { background-color: white; }"
+                                "QDoubleSpinBox:disabled { background-color: #ECEAE9; color: #5C5C61; }";
+} // namespace
+
+VelkoraDoubleSpinBox::VelkoraDoubleSpinBox(QWidget* parent)
+    : QDoubleSpinBox(parent), parentGroupBox(qobject_cast<VelkoraParametersGroupBox*>(parent))
+{
+    connect(this, QOverload<double>::of(&QDoubleSpinBox::valueChanged), this,
+            &VelkoraDoubleSpinBox::on_valueChanged);
+    setStyleSheet(normalSheet);
+}
+
+void VelkoraDoubleSpinBox::setObjectName(const QString& name)
+{
+    core.physicalQuantity = FieldCore::lookUpQuantity(name);
+    QDoubleSpinBox::setObjectName(name);
+}
+
+QString VelkoraDoubleSpinBox::objectName() const
+{
+    return QDoubleSpinBox::objectName();
+}
+
+PhysicalQuantitiesEnum VelkoraDoubleSpinBox::getPhysicalQuantity()
+{
+    return core.physicalQuantity;
+}
+
+void VelkoraDoubleSpinBox::connected()
+{
+    core.connect(this, &VelkoraDoubleSpinBox::on_deviceLoaded);
+}
+
+void VelkoraDoubleSpinBox::on_deviceLoaded()
+{
+    if (!core.loadMetadata(objectName())) {
+        QWidget::setEnabled(false);
+        clearTextIfEmpty();
+        return;
+    }
+    const auto q = core.physicalQuantity;
+    // Decimals first: changing them afterwards would round the range ends once more.
+    setDecimals(static_cast<int>(core.units->getTargetUnitDecimalPlaces(q)));
+    const double low = core.units->convertToTargetUnit(core.metadata->min, q);
+    const double high = core.units->convertToTargetUnit(core.metadata->max, q);
+    setRange(std::min(low, high), std::max(low, high));
+    setSingleStep(core.units->getTargetUnitIncrement(q));
+    clearTextIfEmpty();
+}
+
+void VelkoraDoubleSpinBox::setServoValue(int raw)
+{
+    if (!core.isConnected || !core.isDescribed())
+        return;
+    core.lastRaw = raw;
+    const double shown = core.units->convertToTargetUnit(core.toPhysical(raw), core.physicalQuantity);
+    setValue(shown);
+    lastValue = value();
+    // Half a displayed step of tolerance: the range ends are rounded to the decimals too.
+    const double tolerance = 0.5 * std::pow(10.0, -decimals());
+    markOutOfRange(shown < minimum() - tolerance || shown > maximum() + tolerance, shown);
+    core.isValueLoaded = true;
+    update();
+}
+
+int VelkoraDoubleSpinBox::getServoValue()
+{
+    // Unchanged since loaded: exactly what the servo holds, whatever the display rounded.
+    if (!core.isDescribed() || (core.isValueLoaded && value() == lastValue))
+        return core.lastRaw;
+    return core.toRaw(core.units->convertToDefaultUnit(value(), core.physicalQuantity));
+}
+
+void VelkoraDoubleSpinBox::on_valueChanged(double value)
+{
+    fieldcontract::updateDirty(this, core, value != lastValue);
+}
+
+void VelkoraDoubleSpinBox::setEnabled(bool enable)
+{
+    fieldcontract::setEnabled(this, core, enable);
+}
+
+void VelkoraDoubleSpinBox::forceDisable(bool disable)
+{
+    if (!fieldcontract::forceDisable(this, core, disable, parentGroupBox && parentGroupBox->isEditing,
+                                     [this] {
+                                         const QSignalBlocker blocker(this);
+                                         setValue(lastValue);
+                                     }))
+        return;
+    clearTextIfEmpty();
+    update();
+}
+
+void VelkoraDoubleSpinBox::cancelUpdate()
+{
+    setValue(lastValue);
+    setEnabled(false);
+}
+
+void VelkoraDoubleSpinBox::disconnected()
+{
+    core.disconnect();
+    markOutOfRange(false);
+    QDoubleSpinBox::setEnabled(false);
+    clearTextIfEmpty();
+    update();
+}
+
+void VelkoraDoubleSpinBox::processDependencies() {}
+
+bool VelkoraDoubleSpinBox::showsNothing() const
+{
+    return !core.isConnected || !core.isValueLoaded || core.isForceDisabled || !core.isDescribed();
+}
+
+void VelkoraDoubleSpinBox::clearTextIfEmpty()
+{
+    if (showsNothing() && !lineEdit()->text().isEmpty()) {
+        QSignalBlocker blocker(lineEdit());
+        lineEdit()->clear();
+    }
+}
+
+void VelkoraDoubleSpinBox::paintEvent(QPaintEvent* event)
+{
+    clearTextIfEmpty();
+    QDoubleSpinBox::paintEvent(event);
+}
+
+void VelkoraDoubleSpinBox::markOutOfRange(bool on, double shown)
+{
+    // The decoder calls this on every poll: restyle only on a change.
+    if (on) {
+        if (!outOfRange)
+            setStyleSheet(QString::fromLatin1(normalSheet) +
+                          QStringLiteral("QDoubleSpinBox:enabled, QDoubleSpinBox:disabled { color: %1; }")
+                              .arg(fieldstyle::warningColour));
+        const QString tip =
+            fieldstyle::outOfRangeToolTip(QString::number(shown, 'f', decimals()), core.lastRaw);
+        if (tip != toolTip())
+            setToolTip(tip);
+    } else if (outOfRange) {
+        setStyleSheet(normalSheet);
+        setToolTip({});
+    }
+    outOfRange = on;
+}

@@ -1,0 +1,113 @@
+#include "fields/velkoralineedit.h"
+
+#include <QLocale>
+
+VelkoraLineEdit::VelkoraLineEdit(QWidget* parent) : QLineEdit(parent)
+{
+    setStyleSheet(QStringLiteral("QLineEdit:enabled { background-color: white; }"
+                                 "QLineEdit:disabled { background-color: #ECEAE9; color: #5C5C61; }"));
+}
+
+void VelkoraLineEdit::setObjectName(const QString& name)
+{
+    core.physicalQuantity = FieldCore::lookUpQuantity(name);
+    QLineEdit::setObjectName(name);
+}
+
+QString VelkoraLineEdit::objectName() const
+{
+    return QLineEdit::objectName();
+}
+
+PhysicalQuantitiesEnum VelkoraLineEdit::getPhysicalQuantity()
+{
+    return core.physicalQuantity;
+}
+
+void VelkoraLineEdit::connected()
+{
+    core.connect(this, &VelkoraLineEdit::on_deviceLoaded);
+}
+
+void VelkoraLineEdit::on_deviceLoaded()
+{
+    if (!core.loadMetadata(objectName()))
+        clear();
+}
+
+QString VelkoraLineEdit::formatValue(int raw, PhysicalQuantitiesEnum quantity,
+                                     const FieldDeviceMetadata* metadata, const UnitsHelper& units)
+{
+    const int q = static_cast<int>(quantity);
+    if (q >= 0 && q <= static_cast<int>(PhysicalQuantitiesEnum::AccelerationProfile)) {
+        FieldCore map;
+        if (metadata)
+            map.metadata = std::make_unique<FieldDeviceMetadata>(*metadata);
+        const double value = units.convertToTargetUnit(map.toPhysical(raw), quantity);
+        return QStringLiteral("%L1").arg(value, 1, 'f',
+                                         static_cast<int>(units.getTargetUnitDecimalPlaces(quantity)));
+    }
+    if (quantity == PhysicalQuantitiesEnum::ModelNumber)
+        return QStringLiteral("%1%2%3").arg(raw / 256).arg(QLocale().decimalPoint()).arg(raw % 256);
+    return QString::number(raw);
+}
+
+void VelkoraLineEdit::setServoValue(int raw)
+{
+    if (!core.isConnected || !core.isDescribed())
+        return;
+    core.lastRaw = raw;
+    core.isValueLoaded = true;
+    const QString text = formatValue(raw, core.physicalQuantity, core.metadata.get(), *core.units);
+    // Every poll: setting the same text again would still repaint.
+    if (text != this->text())
+        setText(text);
+}
+
+int VelkoraLineEdit::getServoValue()
+{
+    if (core.isValueLoaded)
+        return core.lastRaw;
+    bool ok = false;
+    const int value = text().toInt(&ok, 10);
+    return ok ? value : 0;
+}
+
+// Shown values are never edited, so nothing connects the text signals here.
+void VelkoraLineEdit::on_valueChanged(const QString& text)
+{
+    if (!isEnabled())
+        return;
+    const bool dirty = text != lastValue;
+    if (dirty == core.isDirty)
+        return;
+    core.isDirty = dirty;
+    emit setIsDirty(dirty);
+}
+
+void VelkoraLineEdit::setEnabled(bool enable)
+{
+    if (enable)
+        lastValue = text();
+    QLineEdit::setEnabled(enable);
+    core.isDirty = false;
+}
+
+void VelkoraLineEdit::forceDisable(bool disable)
+{
+    QLineEdit::setEnabled(!disable);
+}
+
+void VelkoraLineEdit::cancelUpdate()
+{
+    setText(lastValue);
+    setEnabled(false);
+}
+
+void VelkoraLineEdit::disconnected()
+{
+    core.disconnect();
+    clear();
+}
+
+void VelkoraLineEdit::processDependencies() {}

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "fields/fieldcore.h"
+#include "fields/fieldinterfaces.h"
+
+#include <QLineEdit>
+
+// A read-only servo value (model number, firmware, real-time readings) as text in the
+// unit of its quantity.
+class VelkoraLineEdit : public QLineEdit,
+                        public IGroupInputComponent,
+                        public IConnectInfo,
+                        public IUnitDataField
+{
+    Q_OBJECT
+
+public:
+    explicit VelkoraLineEdit(QWidget* parent = nullptr);
+
+    void connected() override;
+    void disconnected() override;
+    void setObjectName(const QString& name) override;
+    QString objectName() const override;
+    void forceDisable(bool disable) override;
+    void processDependencies() override;
+    void setEnabled(bool enable) override;
+    void setServoValue(int value) override;
+    int getServoValue() override;
+    void cancelUpdate() override;
+    PhysicalQuantitiesEnum getPhysicalQuantity() override;
+
+    // The text for a raw value in the given units: shared with everything that shows
+    // servo values outside the form, so there is one formula.
+    static QString formatValue(int raw, PhysicalQuantitiesEnum quantity, const FieldDeviceMetadata* metadata,
+                               const UnitsHelper& units);
+
+signals:
+    void setIsDirty(bool dirty) override;
+
+public slots:
+    void on_valueChanged(const QString& text);
+    void on_deviceLoaded();
+
+private:
+    FieldCore core;
+    QString lastValue;
+};

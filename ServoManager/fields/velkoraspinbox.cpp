@@ -1,0 +1,157 @@
+#include "fields/velkoraspinbox.h"
+
+#include "fields/velkoraparametersgroupbox.h"
+
+#include <QLineEdit>
+#include <QSignalBlocker>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+const char* const normalSheet = "QSpinBox:enabled { background-color: white; }"
+                                "QSpinBox:disabled { background-color: #ECEAE9; color: #5C5C61; }";
+// The integer map scales raw values from zero, not from the model's raw minimum.
+constexpr bool offsetByRawMin = false;
+} // namespace
+
+VelkoraSpinBox::VelkoraSpinBox(QWidget* parent)
+    : QSpinBox(parent), parentGroupBox(qobject_cast<VelkoraParametersGroupBox*>(parent))
+{
+    connect(this, QOverload<int>::of(&QSpinBox::valueChanged), this, &VelkoraSpinBox::on_valueChanged);
+    setStyleSheet(normalSheet);
+}
+
+void VelkoraSpinBox::setObjectName(const QString& name)
+{
+    core.physicalQuantity = FieldCore::lookUpQuantity(name);
+    QSpinBox::setObjectName(name);
+}
+
+QString VelkoraSpinBox::objectName() const
+{
+    return QSpinBox::objectName();
+}
+
+PhysicalQuantitiesEnum VelkoraSpinBox::getPhysicalQuantity()
+{
+    return core.physicalQuantity;
+}
+
+void VelkoraSpinBox::connected()
+{
+    core.connect(this, &VelkoraSpinBox::on_deviceLoaded);
+}
+
+void VelkoraSpinBox::on_deviceLoaded()
+{
+    if (!core.loadMetadata(objectName())) {
+        QWidget::setEnabled(false);
+        clearTextIfEmpty();
+        return;
+    }
+    const auto q = core.physicalQuantity;
+    const int low = static_cast<int>(core.units->convertToTargetUnit(core.metadata->min, q));
+    const int high = static_cast<int>(core.units->convertToTargetUnit(core.metadata->max, q));
+    setRange(std::min(low, high), std::max(low, high));
+    setSingleStep(std::max(1, static_cast<int>(core.units->getTargetUnitIncrement(q))));
+    clearTextIfEmpty();
+}
+
+void VelkoraSpinBox::setServoValue(int raw)
+{
+    if (!core.isConnected || !core.isDescribed())
+        return;
+    core.lastRaw = raw;
+    const double shown = std::trunc(
+        core.units->convertToTargetUnit(core.toPhysical(raw, offsetByRawMin), core.physicalQuantity));
+    setValue(static_cast<int>(std::clamp(shown, double(INT32_MIN), double(INT32_MAX))));
+    lastValue = value();
+    markOutOfRange(shown < minimum() || shown > maximum(), shown);
+    core.isValueLoaded = true;
+    update();
+}
+
+int VelkoraSpinBox::getServoValue()
+{
+    // Unchanged since loaded: exactly what the servo holds.
+    if (!core.isDescribed() || (core.isValueLoaded && value() == lastValue))
+        return core.lastRaw;
+    return core.toRaw(core.units->convertToDefaultUnit(value(), core.physicalQuantity), offsetByRawMin);
+}
+
+void VelkoraSpinBox::on_valueChanged(int value)
+{
+    fieldcontract::updateDirty(this, core, value != lastValue);
+}
+
+void VelkoraSpinBox::setEnabled(bool enable)
+{
+    fieldcontract::setEnabled(this, core, enable);
+}
+
+void VelkoraSpinBox::forceDisable(bool disable)
+{
+    if (!fieldcontract::forceDisable(this, core, disable, parentGroupBox && parentGroupBox->isEditing,
+                                     [this] {
+                                         const QSignalBlocker blocker(this);
+                                         setValue(lastValue);
+                                     }))
+        return;
+    clearTextIfEmpty();
+    update();
+}
+
+void VelkoraSpinBox::cancelUpdate()
+{
+    setValue(lastValue);
+    setEnabled(false);
+}
+
+void VelkoraSpinBox::disconnected()
+{
+    core.disconnect();
+    markOutOfRange(false);
+    QSpinBox::setEnabled(false);
+    clearTextIfEmpty();
+    update();
+}
+
+void VelkoraSpinBox::processDependencies() {}
+
+bool VelkoraSpinBox::showsNothing() const
+{
+    return !core.isConnected || !core.isValueLoaded || core.isForceDisabled || !core.isDescribed();
+}
+
+void VelkoraSpinBox::clearTextIfEmpty()
+{
+    if (showsNothing() && !lineEdit()->text().isEmpty()) {
+        QSignalBlocker blocker(lineEdit());
+        lineEdit()->clear();
+    }
+}
+
+void VelkoraSpinBox::paintEvent(QPaintEvent* event)
+{
+    clearTextIfEmpty();
+    QSpinBox::paintEvent(event);
+}
+
+void VelkoraSpinBox::markOutOfRange(bool on, double shown)
+{
+    // The decoder calls this on every poll: restyle only on a change.
+    if (on) {
+        if (!outOfRange)
+            setStyleSheet(QString::fromLatin1(normalSheet) +
+                          QStringLiteral("QSpinBox:enabled, QSpinBox:disabled { color: %1; }")
+                              .arg(fieldstyle::warningColour));
+        const QString tip = fieldstyle::outOfRangeToolTip(QString::number(shown, 'f', 0), core.lastRaw);
+        if (tip != toolTip())
+            setToolTip(tip);
+    } else if (outOfRange) {
+        setStyleSheet(normalSheet);
+        setToolTip({});
+    }
+    outOfRange = on;
+}

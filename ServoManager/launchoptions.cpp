@@ -1,0 +1,175 @@
+#include "launchoptions.h"
+
+#include "settings/settingshelper.h"
+
+#include <servosimulator.h>
+
+#include <QCommandLineParser>
+#include <QStringList>
+
+namespace {
+const QString simulateName = QStringLiteral("simulate");
+const QString idName = QStringLiteral("id");
+const QString modelName = QStringLiteral("model");
+const QString baudName = QStringLiteral("baud");
+const QString portName = QStringLiteral("port");
+constexpr int defaultSimulatedBaudRate = 1000000;
+constexpr int highestServoId = 253;
+constexpr int highestSimulatedId = 252; // 253 and up are reserved on the bus
+
+QString offeredRatesText()
+{
+    QStringList rates;
+    for (int rate : offeredBaudRates())
+        rates.append(QString::number(rate));
+    return rates.join(QStringLiteral(", "));
+}
+
+bool readId(const QString& text, int highest, int* id)
+{
+    bool ok = false;
+    *id = text.trimmed().toInt(&ok);
+    return ok && *id >= 0 && *id <= highest;
+}
+
+QString readSimulatedIds(const QString& text, QList<int>* ids)
+{
+    ids->clear();
+    for (const QString& part : text.split(QLatin1Char(','))) {
+        int id = 0;
+        if (!readId(part, highestSimulatedId, &id))
+            return QStringLiteral("--id with --simulate wants servo ids from 0 to %1, comma-separated")
+                .arg(highestSimulatedId);
+        if (ids->contains(id))
+            return QStringLiteral("servo id %1 is given twice").arg(id);
+        ids->append(id);
+    }
+    return {};
+}
+} // namespace
+
+void addLaunchOptions(QCommandLineParser& parser)
+{
+    parser.setApplicationDescription(
+        QStringLiteral("Configure and watch smart servo motors on a half-duplex serial bus.\n"
+                       "--port, --baud and --id choose for this run only; the stored choices stay."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addOptions({
+        {simulateName, QStringLiteral("Start simulated servos inside the program and point the window at "
+                                      "them. Nothing is stored during such a run.")},
+        {idName,
+         QStringLiteral("Servo id (0 to %1). With --simulate: the simulated servos' ids, comma-separated "
+                        "(default 1); the first is chosen.")
+             .arg(highestServoId),
+         QStringLiteral("ID")},
+        {modelName, QStringLiteral("With --simulate: the simulated servos' model, v1 or ax12 (default v1)."),
+         QStringLiteral("MODEL")},
+        {baudName,
+         QStringLiteral("Baud rate. With --simulate: the simulated servos' rate (default %1).")
+             .arg(defaultSimulatedBaudRate),
+         QStringLiteral("RATE")},
+        {portName, QStringLiteral("Serial port, a name such as ttyUSB0 or a device path."),
+         QStringLiteral("PATH")},
+    });
+}
+
+QString readLaunchOptions(const QCommandLineParser& parser, LaunchOptions* options)
+{
+    *options = LaunchOptions();
+    if (!parser.positionalArguments().isEmpty())
+        return QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first());
+    options->simulate = parser.isSet(simulateName);
+
+    if (parser.isSet(portName)) {
+        if (options->simulate)
+            return QStringLiteral("--port does not go with --simulate: the simulated servos bring their own");
+        options->portName = parser.value(portName).trimmed();
+        if (options->portName.isEmpty())
+            return QStringLiteral("--port wants a port name");
+    }
+
+    if (parser.isSet(modelName)) {
+        if (!options->simulate)
+            return QStringLiteral("--model goes with --simulate only");
+        const QString model = parser.value(modelName).toLower();
+        if (model == QLatin1String("ax12"))
+            options->model = servosim::Model::Ax12;
+        else if (model != QLatin1String("v1"))
+            return QStringLiteral("--model is v1 or ax12");
+    }
+
+    if (parser.isSet(baudName)) {
+        bool ok = false;
+        options->baudRate = parser.value(baudName).toInt(&ok);
+        if (!ok || !offeredBaudRates().contains(options->baudRate))
+            return QStringLiteral("--baud wants one of %1").arg(offeredRatesText());
+    } else if (options->simulate) {
+        options->baudRate = defaultSimulatedBaudRate;
+    }
+
+    if (parser.isSet(idName)) {
+        if (options->simulate) {
+            const QString problem = readSimulatedIds(parser.value(idName), &options->simulatedIds);
+            if (!problem.isEmpty())
+                return problem;
+        } else if (!readId(parser.value(idName), highestServoId, &options->servoId)) {
+            return QStringLiteral("--id wants a servo id from 0 to %1").arg(highestServoId);
+        }
+    }
+    if (options->simulate)
+        options->servoId = options->simulatedIds.first();
+    return {};
+}
+
+LaunchSession::LaunchSession(LaunchOptions options) : _options(std::move(options)) {}
+
+LaunchSession::~LaunchSession()
+{
+    if (_simulator)
+        _simulator->stop();
+    Settings::clearRunOverrides();
+}
+
+bool LaunchSession::start(QString* error)
+{
+    const QString portGroup = QStringLiteral("port settings");
+    QString port = _options.portName;
+    if (_options.simulate) {
+        servosim::Options simulated;
+        simulated.ids = _options.simulatedIds;
+        simulated.model = _options.model;
+        simulated.baudRate = _options.baudRate;
+        _simulator = std::make_unique<servosim::ServoSimulator>(simulated);
+        QString problem;
+        if (!_simulator->start(&problem)) {
+            if (error)
+                *error = QStringLiteral("the simulated servos cannot start: %1").arg(problem);
+            _simulator.reset();
+            return false;
+        }
+        port = _simulator->devicePath();
+        Settings::keepWritesInMemory(true);
+    }
+    if (!port.isEmpty())
+        Settings::overrideForRun(portGroup, QStringLiteral("serialPortName"), port);
+    if (_options.baudRate > 0)
+        Settings::overrideForRun(portGroup, QStringLiteral("baudRate"), _options.baudRate);
+    if (_options.servoId >= 0)
+        Settings::overrideForRun(QStringLiteral("main window settings"), QStringLiteral("servoId"),
+                                 _options.servoId);
+    return true;
+}
+
+QString LaunchSession::windowTitle(const QString& title) const
+{
+    if (!_simulator)
+        return title;
+    QStringList ids;
+    for (int id : _options.simulatedIds)
+        ids.append(QString::number(id));
+    const QString model =
+        _options.model == servosim::Model::Ax12 ? QStringLiteral("AX-12") : QStringLiteral("Velkora V1");
+    return QStringLiteral("%1 \u2014 simulated %2, id %3 at %4 baud")
+        .arg(title, model, ids.join(QStringLiteral(", ")), QString::number(_options.baudRate));
+}

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <servomodel.h>
+
+#include <QList>
+#include <QString>
+
+#include <memory>
+
+class QCommandLineParser;
+
+namespace servosim {
+class ServoSimulator;
+}
+
+// What the command line asks of one run of the program.
+struct LaunchOptions
+{
+    bool simulate = false;
+    QList<int> simulatedIds{1};
+    servosim::Model model = servosim::Model::V1;
+    QString portName; // empty: the stored port
+    int baudRate = 0; // 0: the stored rate (simulated servos: 1000000)
+    int servoId = -1; // -1: the stored id
+};
+
+// Adds the program's options, --help and --version among them.
+void addLaunchOptions(QCommandLineParser& parser);
+// The options of a parsed command line, or the text that says what is wrong with it.
+QString readLaunchOptions(const QCommandLineParser& parser, LaunchOptions* options);
+
+// Carries the options out for one run: starts the simulated servos when asked to and points the
+// port, baud rate and servo id at them, or at the values given, without storing any of it. A
+// simulated run stores nothing at all. Create it before the main window and keep it longer.
+class LaunchSession
+{
+public:
+    explicit LaunchSession(LaunchOptions options);
+    ~LaunchSession();
+    LaunchSession(const LaunchSession&) = delete;
+    LaunchSession& operator=(const LaunchSession&) = delete;
+
+    bool start(QString* error);
+    // The main window's title for this run; it says when the servos are simulated.
+    QString windowTitle(const QString& title) const;
+    servosim::ServoSimulator* simulator() const { return _simulator.get(); }
+
+private:
+    LaunchOptions _options;
+    std::unique_ptr<servosim::ServoSimulator> _simulator;
+};

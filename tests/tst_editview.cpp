@@ -1,0 +1,519 @@
+#include "bus/devicehelper.h"
+#include "bus/serialhelper.h"
+#include "bus/uischeduler.h"
+#include "device/uiregisterhelper.h"
+#include "device/velkorav1.h"
+#include "fields/fieldhelper.h"
+#include "fields/velkorabaudratecombobox.h"
+#include "fields/velkoracheckbox.h"
+#include "fields/velkoracombobox.h"
+#include "fields/velkoradoublespinbox.h"
+#include "fields/velkoralineedit.h"
+#include "fields/velkoraparametersgroupbox.h"
+#include "fields/velkoraspinbox.h"
+#include "fields/velkorastatuscheckbox.h"
+#include "fields/velkoraunitlabel.h"
+#include "mainwindow.h"
+#include "units/unitshelper.h"
+
+#include <isolatedsettings.h>
+#include <servosimulator.h>
+
+#include <QAction>
+#include <QToolButton>
+#include <QFrame>
+#include <QRandomGenerator>
+#include <QSettings>
+#include <QStatusBar>
+#include <QtTest>
+
+#include <algorithm>
+#include <cmath>
+
+using QMapStringInt = QMap<QString, int>;
+Q_DECLARE_METATYPE(QMapStringInt)
+
+namespace {
+
+constexpr int servoId = 1;
+
+// Where the V1 keeps each field's value: address, width, signedness and the part of the
+// register the field shows (the direction boxes and hardware error bits share a register).
+struct Location
+{
+    const char* name;
+    int address;
+    int bytes;
+    bool isSigned = false;
+    uint32_t mask = 0xFFFFFFFF;
+    int shift = 0;
+};
+
+const Location v1Locations[] = {
+    {"modelNumberLineEdit", 0, 2},
+    {"firmwareVersionLineEdit", 2, 1},
+    {"idSpinBox", 3, 1},
+    {"baudRateComboBox", 4, 1},
+    {"ackResponseTimeSpinBox", 5, 1},
+    {"operatingModeComboBox", 6, 1},
+    {"clockwiseLimitDoubleSpinBox", 7, 2, true},
+    {"counterClockwiseLimitDoubleSpinBox", 9, 2, true},
+    {"temperatureLimitDoubleSpinBox", 11, 1},
+    {"minVoltageLimitDoubleSpinBox", 12, 1},
+    {"maxVoltageLimitDoubleSpinBox", 13, 1},
+    {"quadratureCurrentLimitDoubleSpinBox", 14, 2},
+    {"angularVelocityLimitDoubleSpinBox", 16, 2},
+    {"accelerationLimitDoubleSpinBox", 18, 2},
+    {"hornPositionOffsetDoubleSpinBox", 20, 4, true},
+    {"movingThresholdDoubleSpinBox", 24, 2},
+    {"inputModeComboBox", 26, 1},
+    {"defPositionProportionalTermDoubleSpinBox", 27, 2},
+    {"defVelocityFeedforwardTermDoubleSpinBox", 29, 2},
+    {"defCurrentFeedforwardTermDoubleSpinBox", 31, 2},
+    {"defVelocityIntegralTermDoubleSpinBox", 33, 2},
+    {"defVelocityProportionalTermDoubleSpinBox", 35, 2},
+    {"defAngularVelocityProfileDoubleSpinBox", 37, 2},
+    {"defAccelerationProfileDoubleSpinBox", 39, 2},
+    {"enableMotorCheckBox", 48, 1},
+    {"pendingShadowInstructionCheckBox", 49, 1},
+    {"positionProportionalTermDoubleSpinBox", 54, 2},
+    {"velocityFeedforwardTermDoubleSpinBox", 56, 2},
+    {"currentFeedforwardTermDoubleSpinBox", 58, 2},
+    {"velocityIntegralTermDoubleSpinBox", 60, 2},
+    {"velocityProportionalTermDoubleSpinBox", 62, 2},
+    {"angularVelocityProfileDoubleSpinBox", 68, 2},
+    {"accelerationProfileDoubleSpinBox", 70, 2},
+    {"targetPositionDoubleSpinBox", 78, 4, true},
+    {"targetAngularVelocityDoubleSpinBox", 82, 2, false, 0x7FFF},
+    {"targetAngularVelocityDirectionComboBox", 82, 2, false, 0x8000, 15},
+    {"targetTorqueDoubleSpinBox", 84, 2, false, 0x7FFF},
+    {"targetTorqueDirectionComboBox", 84, 2, false, 0x8000, 15},
+    {"actualPositionLineEdit", 86, 4, true},
+    {"actualAngularVelocityLineEdit", 90, 2},
+    {"actualTorqueLineEdit", 92, 2},
+    {"actualVoltageLineEdit", 94, 1},
+    {"actualQuadratureCurrentLineEdit", 95, 2},
+    {"actualTemperatureLineEdit", 97, 1},
+    {"isMovingCheckBox", 99, 1},
+    {"inputVoltageStatusCheckBox", 107, 1, false, 1},
+    {"hallStatusCheckBox", 107, 1, false, 2},
+    {"overheatingStatusCheckBox", 107, 1, false, 4},
+    {"encoderStatusCheckBox", 107, 1, false, 8},
+    {"angleLimitStatusCheckBox", 107, 1, false, 16},
+};
+
+int rawAt(const QByteArray& table, const Location& at)
+{
+    uint32_t value = 0;
+    for (int i = 0; i < at.bytes; ++i)
+        value |= uint32_t(uint8_t(table.at(at.address + i))) << (8 * i);
+    if (at.isSigned && at.bytes == 2)
+        return int16_t(value);
+    if (at.isSigned)
+        return int32_t(value);
+    return int((value & at.mask) >> at.shift);
+}
+
+// A read-all answer carrying `table` as it is (the checksum is not looked at by the decoder).
+QByteArray statusPacket(const QByteArray& table)
+{
+    QByteArray packet = QByteArray::fromHex("fffffd0001");
+    const int length = table.size() + 4;
+    packet.append(char(length & 0xFF)).append(char(length >> 8)).append(char(0x55)).append(char(0));
+    return packet + table + QByteArray(2, 0);
+}
+
+QWidget* widgetNamed(const QString& name)
+{
+    auto* field = dynamic_cast<QWidget*>(UiRegisterHelper::_instance->getRegisteredField(QString(name)));
+    if (!field)
+        qFatal("no field %s", qPrintable(name));
+    return field;
+}
+
+IUnitDataField* dataField(const QString& name)
+{
+    return UiRegisterHelper::_instance->getRegisteredField(QString(name));
+}
+
+// The value a field must show for `raw`, computed from the model's table and the unit choice.
+double expectedShown(const QString& name, int raw, const UnitsHelper& units, PhysicalQuantitiesEnum quantity,
+                     bool offset = true)
+{
+    const auto m = VelkoraV1().getFieldDeviceMetadata(name);
+    const double physical =
+        (m->max - m->min) * double(offset ? raw - m->rawMin : raw) / double(m->rawMax - m->rawMin) + m->min;
+    return units.convertToTargetUnit(physical, quantity);
+}
+
+// Whether the widget shows nothing (empty text, or "-" for the lists).
+bool showsNothing(QWidget* widget)
+{
+    widget->repaint();
+    if (auto* spin = qobject_cast<QAbstractSpinBox*>(widget))
+        return spin->text().isEmpty();
+    if (auto* edit = qobject_cast<QLineEdit*>(widget))
+        return edit->text().isEmpty();
+    return true; // lists paint "-" themselves; checked through their state elsewhere
+}
+
+} // namespace
+
+class TestEditView : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<IsolatedSettings> _settingsHome;
+    std::unique_ptr<servosim::ServoSimulator> _sim;
+    std::unique_ptr<MainWindow> _window;
+
+    void openConnected(servosim::Model model, const QMap<QString, int>& units = {})
+    {
+        servosim::Options options;
+        options.model = model;
+        options.linkPath = _settingsHome->path() + "/velkora-sim";
+        _sim = std::make_unique<servosim::ServoSimulator>(options);
+        QString error;
+        QVERIFY2(_sim->start(&error), qPrintable(error));
+        QSettings settings(QStringLiteral("Tessaphor"), QStringLiteral("Velkora Servo Manager"));
+        settings.setValue("port settings/serialPortName", _sim->portName());
+        settings.setValue("port settings/baudRate", 1000000);
+        settings.setValue("main window settings/servoId", servoId);
+        settings.setValue("main window settings/pollingInterval", 20);
+        for (auto it = units.begin(); it != units.end(); ++it)
+            settings.setValue("units settings/" + it.key(), it.value());
+        settings.sync();
+        _window = std::make_unique<MainWindow>();
+        _window->show();
+        _window->getConnectAction()->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(_window->statusBar()->currentMessage(), QStringLiteral("Connected"), 3000);
+    }
+
+    // Stops polling and shows `table` as one read-all answer, so the comparison is exact.
+    void showTable(const QByteArray& table)
+    {
+        _window->scheduler()->stopScheduler();
+        // A read still on the line would overwrite the table when its answer comes.
+        QTRY_VERIFY(!_window->serialHelper()->isBusy());
+        UiRegisterHelper::_instance->decodeResponse(statusPacket(table));
+    }
+
+private slots:
+    void init()
+    {
+        _settingsHome = std::make_unique<IsolatedSettings>();
+        QVERIFY(_settingsHome->isValid());
+    }
+
+    void cleanup()
+    {
+        _window.reset();
+        _sim.reset();
+        _settingsHome.reset();
+    }
+
+    // Every data field shows its register of the servo's table, in the chosen units, and
+    // gives back exactly that raw value; Disconnect empties them again.
+    void fieldsShowTheServoInChosenUnits_data()
+    {
+        QTest::addColumn<QMapStringInt>("units");
+        QTest::newRow("defaults") << QMapStringInt{};
+        QTest::newRow("degrees, rpm, kg-cm, mA, Fahrenheit") << QMapStringInt{
+            {"angle", 1}, {"angularVelocity", 1}, {"torque", 1}, {"current", 1}, {"temperature", 1}};
+    }
+
+    void fieldsShowTheServoInChosenUnits()
+    {
+        QFETCH(QMapStringInt, units);
+        openConnected(servosim::Model::V1, units);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !qobject_cast<QLineEdit*>(widgetNamed("actualVoltageLineEdit"))->text().isEmpty(), 2000);
+
+        // Odd values in every register, a hardware error bit set and one gain out of range.
+        QByteArray table = _sim->registers(servoId);
+        QRandomGenerator random(7);
+        for (int address : {9, 11, 16, 20, 27, 54, 78, 82, 84, 86, 90})
+            table[address] = char(random.bounded(256));
+        table[107] = char(0x2A);
+        table[62] = char(0xFF); // velocity P 0x..FF beyond its 0..4000 range with the next byte
+        table[63] = char(0xFF);
+        showTable(table);
+
+        PhysicalQuantities chosen;
+        chosen.angle = units.value("angle");
+        chosen.angularVelocity = units.value("angularVelocity");
+        chosen.torque = units.value("torque");
+        chosen.current = units.value("current");
+        chosen.temperature = units.value("temperature");
+        const UnitsHelper helper(std::make_shared<PhysicalQuantities>(chosen));
+
+        for (const Location& at : v1Locations) {
+            const QString name = at.name;
+            const int raw = rawAt(table, at);
+            QWidget* widget = widgetNamed(name);
+            const auto quantity = dataField(name)->getPhysicalQuantity();
+            QCOMPARE(dataField(name)->getServoValue(), raw);
+            if (auto* box = qobject_cast<VelkoraDoubleSpinBox*>(widget)) {
+                const double shown = expectedShown(name, raw, helper, quantity);
+                const double clamped = std::clamp(shown, box->minimum(), box->maximum());
+                QVERIFY2(std::abs(box->value() - clamped) <= 0.5 * std::pow(10, -box->decimals()) + 1e-9,
+                         qPrintable(QStringLiteral("%1: %2 for %3").arg(name).arg(box->value()).arg(shown)));
+                QCOMPARE(box->isOutOfRange(), name == "velocityProportionalTermDoubleSpinBox");
+            } else if (auto* spin = qobject_cast<VelkoraSpinBox*>(widget)) {
+                QCOMPARE(spin->value(), int(std::trunc(expectedShown(name, raw, helper, quantity, false))));
+            } else if (auto* edit = qobject_cast<VelkoraLineEdit*>(widget)) {
+                if (quantity == PhysicalQuantitiesEnum::ModelNumber) {
+                    QCOMPARE(
+                        edit->text(),
+                        QStringLiteral("%1%2%3").arg(raw / 256).arg(QLocale().decimalPoint()).arg(raw % 256));
+                } else if (quantity == PhysicalQuantitiesEnum::Unitless) {
+                    QCOMPARE(edit->text(), QString::number(raw));
+                } else {
+                    const double decimals = helper.getTargetUnitDecimalPlaces(quantity);
+                    QVERIFY2(std::abs(QLocale().toDouble(edit->text()) -
+                                      expectedShown(name, raw, helper, quantity)) <=
+                                 0.5 * std::pow(10, -decimals) + 1e-9,
+                             qPrintable(name + ": " + edit->text()));
+                }
+            } else if (auto* baud = qobject_cast<VelkoraBaudRateComboBox*>(widget)) {
+                QCOMPARE(SerialHelper::indexToBaudRate(baud->currentIndex()), raw);
+            } else if (auto* list = qobject_cast<VelkoraComboBox*>(widget)) {
+                QCOMPARE(list->currentIndex(), raw);
+            } else if (auto* flag = qobject_cast<VelkoraCheckBox*>(widget)) {
+                QCOMPARE(flag->isChecked(), raw != 0);
+            } else {
+                QFAIL(qPrintable("unexpected widget " + name));
+            }
+        }
+        auto* overload = _window->findChild<VelkoraStatusCheckBox*>("overloadStatusCheckBox");
+        QVERIFY(overload->isChecked()); // bit 5 of 0x2A
+
+        // Captions carry the unit their field converts to.
+        const QString angle = helper.getUnitString(PhysicalQuantitiesEnum::Angle);
+        QCOMPARE(_window->findChild<VelkoraUnitLabel*>("positionLabel")->text(), "Position (" + angle + "):");
+        QCOMPARE(_window->findChild<VelkoraUnitLabel*>("voltageLabel")->text(),
+                 QStringLiteral("Voltage (V):"));
+        QCOMPARE(_window->findChild<VelkoraUnitLabel*>("idLabel")->text(), QStringLiteral("ID:"));
+        QCOMPARE(_window->findChild<VelkoraUnitLabel*>("quadratureCurrentLimitLabel")->text(),
+                 "Phase current (Iq) limit (" + helper.getUnitString(PhysicalQuantitiesEnum::Torque) + "):");
+        QCOMPARE(_window->findChild<VelkoraUnitLabel*>("accelerationProfileLabel")->text(),
+                 QString::fromUtf8(u8"Acceleration profile (rad/s²):"));
+
+        _window->getDisconnectAction()->trigger();
+        for (const Location& at : v1Locations)
+            QVERIFY2(showsNothing(widgetNamed(at.name)), at.name);
+        for (auto* list : _window->findChildren<QComboBox*>())
+            QCOMPARE(list->currentIndex(), list->count() - 1);
+        QVERIFY(!overload->isChecked());
+        for (auto* indicator : _window->findChildren<VelkoraCheckBox*>())
+            QVERIFY(!indicator->isChecked());
+    }
+
+    // Whatever the unit and the display rounding, an untouched field gives back the raw
+    // value it was given, bit for bit; a value typed as the display of raw r gives r.
+    void rawValuesSurviveTheDisplay_data()
+    {
+        QTest::addColumn<QMapStringInt>("units");
+        QTest::newRow("defaults") << QMapStringInt{};
+        QTest::newRow("second units") << QMapStringInt{
+            {"angle", 1}, {"angularVelocity", 1}, {"torque", 1}, {"current", 1}, {"temperature", 1}};
+    }
+
+    void rawValuesSurviveTheDisplay()
+    {
+        QFETCH(QMapStringInt, units);
+        openConnected(servosim::Model::V1, units);
+        _window->scheduler()->stopScheduler();
+        QTRY_VERIFY(!_window->serialHelper()->isBusy());
+        QRandomGenerator random(11);
+        const VelkoraV1 model;
+        for (const Location& at : v1Locations) {
+            IUnitDataField* field = dataField(at.name);
+            // The baud rate has no range of the model: any code.
+            const auto m = QString(at.name) == "baudRateComboBox" ? std::make_unique<FieldDeviceMetadata>(
+                                                                        FieldDeviceMetadata{0, 255, 0, 255, {}})
+                                                                  : model.getFieldDeviceMetadata(at.name);
+            for (int i = 0; i < 200; ++i) {
+                // Mostly inside the model's range, sometimes anywhere in the register.
+                const qint64 low = i % 10 ? m->rawMin : (at.isSigned ? -(1LL << (8 * at.bytes - 1)) : 0);
+                const qint64 high = i % 10 ? m->rawMax : (1LL << (8 * at.bytes - (at.isSigned ? 1 : 0))) - 1;
+                const int raw = int(low + qint64(random.generate64() % quint64(high - low + 1)));
+                field->setServoValue(raw);
+                QCOMPARE(field->getServoValue(), raw);
+            }
+        }
+
+        // Typed values that stand exactly for a raw step come back as that step.
+        auto* group = _window->findChild<VelkoraParametersGroupBox*>("nonVolatileParamsGroupBox");
+        group->isEditing = true;
+        for (auto* box : group->findChildren<VelkoraDoubleSpinBox*>()) {
+            box->setEnabled(true);
+            const auto m = model.getFieldDeviceMetadata(box->objectName());
+            const UnitsHelper helper(_window->getPhysicalQuantityUnits());
+            for (int i = 0; i < 200; ++i) {
+                const int raw = m->rawMin + int(random.bounded(quint32(qint64(m->rawMax) - m->rawMin + 1)));
+                const double shown =
+                    expectedShown(box->objectName(), raw, helper, box->getPhysicalQuantity());
+                const double typed =
+                    std::round(shown * std::pow(10, box->decimals())) / std::pow(10, box->decimals());
+                // Loaded with another value first: typing the loaded display back gives the loaded raw.
+                box->setServoValue(raw == m->rawMin ? m->rawMax : m->rawMin);
+                if (std::abs(typed - shown) > 1e-9 || typed > box->maximum() || typed < box->minimum() ||
+                    typed == box->value())
+                    continue; // the display cannot show this raw value exactly
+                box->setValue(typed);
+                QCOMPARE(box->getServoValue(), raw);
+            }
+        }
+    }
+
+    // The behaviour a user meets while editing, for each kind of editable field.
+    void editingRules_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("double spin box") << "temperatureLimitDoubleSpinBox";
+        QTest::newRow("spin box") << "ackResponseTimeSpinBox";
+        QTest::newRow("combo box") << "operatingModeComboBox";
+        QTest::newRow("baud rate") << "baudRateComboBox";
+        QTest::newRow("check box") << "enableMotorCheckBox";
+    }
+
+    void editingRules()
+    {
+        QFETCH(QString, name);
+        openConnected(servosim::Model::V1);
+        QWidget* widget = widgetNamed(name);
+        IUnitDataField* field = dataField(name);
+        auto* input = dynamic_cast<IGroupInputComponent*>(widget);
+        QTRY_VERIFY_WITH_TIMEOUT(!qobject_cast<QLineEdit*>(widgetNamed("actualVoltageLineEdit"))->text().isEmpty(),
+                                 2000);
+        _window->scheduler()->stopScheduler();
+        QTRY_VERIFY(!_window->serialHelper()->isBusy());
+        const int loaded = field->getServoValue();
+
+        QSignalSpy dirty(widget, SIGNAL(setIsDirty(bool)));
+        auto change = [widget](int steps) {
+            if (auto* spin = qobject_cast<QDoubleSpinBox*>(widget))
+                spin->setValue(spin->value() + steps * spin->singleStep());
+            else if (auto* whole = qobject_cast<QSpinBox*>(widget))
+                whole->setValue(whole->value() + steps * std::max(2, whole->singleStep()));
+            else if (auto* list = qobject_cast<QComboBox*>(widget))
+                list->setCurrentIndex((list->currentIndex() + steps + list->count() - 1) %
+                                      (list->count() - 1));
+            else if (auto* flag = qobject_cast<QCheckBox*>(widget); flag && steps % 2)
+                flag->toggle();
+        };
+
+        // A value arriving while the field is not edited never marks it dirty.
+        field->setServoValue(loaded);
+        change(1);
+        QCOMPARE(dirty.count(), 0);
+        field->setServoValue(loaded);
+
+        auto* group = qobject_cast<VelkoraParametersGroupBox*>(widget->parentWidget());
+        group->isEditing = true;
+        input->setEnabled(true);
+        QVERIFY(widget->isEnabled());
+        change(1);
+        if (!qobject_cast<QCheckBox*>(widget))
+            change(1); // a second change while dirty says nothing
+        QCOMPARE(dirty.count(), 1);
+        QCOMPARE(dirty.takeFirst().at(0).toBool(), true);
+        change(qobject_cast<QCheckBox*>(widget) ? 1 : -2);
+        QCOMPARE(dirty.count(), 1);
+        QCOMPARE(dirty.takeFirst().at(0).toBool(), false);
+        QCOMPARE(field->getServoValue(), loaded);
+
+        // Forced off while dirty: clean again, and the servo's value is back.
+        change(1);
+        dirty.clear();
+        field->forceDisable(true);
+        if (!qobject_cast<VelkoraBaudRateComboBox*>(widget)) {
+            QCOMPARE(dirty.count(), 1);
+            QCOMPARE(dirty.at(0).at(0).toBool(), false);
+            QCOMPARE(field->getServoValue(), loaded);
+            input->setEnabled(true); // no effect while forced off
+            QVERIFY(!widget->isEnabled());
+        }
+        field->forceDisable(false);
+        QVERIFY(widget->isEnabled()); // its group is still being edited
+
+        // Keys and the wheel never reach the placeholder of a list.
+        if (auto* list = qobject_cast<QComboBox*>(widget)) {
+            widget->setFocus();
+            for (auto key : {Qt::Key_End, Qt::Key_Down, Qt::Key_PageDown})
+                QTest::keyClick(widget, key);
+            QVERIFY(list->currentIndex() < list->count() - 1);
+        }
+
+        group->isEditing = false;
+        input->cancelUpdate();
+        _window->getDisconnectAction()->trigger();
+        QVERIFY(!widget->isEnabled());
+        QVERIFY(showsNothing(widget));
+        if (auto* list = qobject_cast<QComboBox*>(widget))
+            QCOMPARE(list->currentIndex(), list->count() - 1);
+    }
+
+    // An AX-12 keeps its own layout: the values it describes come from its addresses, every
+    // other field stays empty and disabled, and nothing crashes.
+    void ax12ShowsOnlyWhatItDescribes()
+    {
+        openConnected(servosim::Model::Ax12);
+        // Its table is no V1 layout: writing V1 blocks to it would overwrite its settings.
+        QTRY_VERIFY_WITH_TIMEOUT(_window->scheduler()->statistics().polls() > 2, 2000);
+        for (const char* button : {"nvParamsEditSaveToolButton", "vParamsEditSaveToolButton"})
+            QVERIFY(!_window->findChild<QToolButton*>(button)->isEnabled());
+        QByteArray table = _sim->registers(servoId);
+        QCOMPARE(table.size(), 50);
+        table[6] = char(0x10); // clockwise limit 0x0210
+        table[7] = char(0x02);
+        table[32] = char(0x34); // moving speed
+        table[33] = char(0x01);
+        showTable(table);
+
+        QCOMPARE(dataField("clockwiseLimitDoubleSpinBox")->getServoValue(), 0x0210);
+        QCOMPARE(dataField("targetAngularVelocityDoubleSpinBox")->getServoValue(), 0x0134);
+        QCOMPARE(dataField("modelNumberLineEdit")->getServoValue(), 12);
+        for (const char* name :
+             {"targetPositionDoubleSpinBox", "temperatureLimitDoubleSpinBox", "actualVoltageLineEdit",
+              "positionProportionalTermDoubleSpinBox", "idSpinBox"}) {
+            QVERIFY2(showsNothing(widgetNamed(name)), name);
+            QVERIFY2(!widgetNamed(name)->isEnabled(), name);
+        }
+        auto* group = _window->findChild<VelkoraParametersGroupBox*>("nonVolatileParamsGroupBox");
+        group->isEditing = true;
+        dynamic_cast<IGroupInputComponent*>(widgetNamed("temperatureLimitDoubleSpinBox"))->setEnabled(true);
+        QVERIFY(!widgetNamed("temperatureLimitDoubleSpinBox")->isEnabled());
+        group->isEditing = false;
+    }
+
+    // Every data field is registered once; the registry finds fields deep in containers
+    // and is built only once.
+    void registration()
+    {
+        MainWindow window;
+        QCOMPARE(UiRegisterHelper::_instance->registeredFieldCount(), std::size(v1Locations));
+        for (const Location& at : v1Locations)
+            QVERIFY2(UiRegisterHelper::_instance->getRegisteredField(QString(at.name)), at.name);
+
+        auto registry = FieldHelper::_instance;
+        QVERIFY(registry);
+        QVERIFY(registry->getEditViewField("positionLabel"));
+        QVERIFY(registry->getEditViewField("overloadStatusCheckBox"));
+
+        QWidget outer;
+        auto* frame = new QFrame(new VelkoraParametersGroupBox(&outer));
+        auto* deep = new VelkoraDoubleSpinBox(frame);
+        deep->setObjectName("deadZoneDoubleSpinBox");
+        QList<QObject*> objects{&outer};
+        QVERIFY(FieldHelper(&objects).getEditViewField("deadZoneDoubleSpinBox") ==
+                static_cast<IVelkoraField*>(deep));
+        QCOMPARE(FieldHelper::getInstance(&objects), registry);
+        QVERIFY(!registry->getEditViewField("deadZoneDoubleSpinBox"));
+    }
+};
+
+QTEST_MAIN(TestEditView)
+#include "tst_editview.moc"

@@ -1,0 +1,535 @@
+#include "bus/serialhelper.h"
+#include "bus/uischeduler.h"
+#include "device/uiregisterhelper.h"
+#include "fields/uigrouphelper.h"
+#include "fields/velkoracheckbox.h"
+#include "fields/velkoracombobox.h"
+#include "fields/velkoradoublespinbox.h"
+#include "fields/velkoragrouptoolbutton.h"
+#include "fields/velkoraparametersgroupbox.h"
+#include "fields/velkoraspinbox.h"
+#include "mainwindow.h"
+
+#include <isolatedsettings.h>
+#include <servosimulator.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QMessageBox>
+#include <QRandomGenerator>
+#include <QSettings>
+#include <QStatusBar>
+#include <QtTest>
+
+namespace {
+
+constexpr int servoId = 1;
+constexpr int writeInstruction = 0x03;
+
+template <typename T> T* child(QWidget* window, const char* name)
+{
+    auto* found = window->findChild<T*>(QString::fromLatin1(name));
+    if (!found)
+        qFatal("no %s", name);
+    return found;
+}
+
+// Moves a field one step away from what it shows (a list to its next item, a box toggled).
+void changeField(QWidget* widget, int steps = 1)
+{
+    if (auto* spin = qobject_cast<QDoubleSpinBox*>(widget)) {
+        const double target = spin->value() + steps * spin->singleStep();
+        spin->setValue(target <= spin->maximum() ? target : spin->value() - steps * spin->singleStep());
+    } else if (auto* whole = qobject_cast<QSpinBox*>(widget)) {
+        const int target = whole->value() + steps * std::max(2, whole->singleStep());
+        whole->setValue(target <= whole->maximum() ? target : whole->value() - steps * 2);
+    } else if (auto* list = qobject_cast<QComboBox*>(widget)) {
+        const int items = list->count() - 1; // without the placeholder
+        list->setCurrentIndex((list->currentIndex() + steps) % items);
+    } else if (auto* flag = qobject_cast<QCheckBox*>(widget)) {
+        flag->toggle();
+    }
+}
+
+QList<servosim::ReceivedPacket> writesOf(const servosim::ServoSimulator& sim)
+{
+    QList<servosim::ReceivedPacket> found;
+    for (const auto& packet : sim.receivedPackets()) {
+        if (packet.instruction == writeInstruction)
+            found.append(packet);
+    }
+    return found;
+}
+
+QString takeMessageBox()
+{
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible()) {
+            const QString text = box->text();
+            box->close();
+            return text;
+        }
+    }
+    return {};
+}
+
+} // namespace
+
+class TestGroupEditing : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<IsolatedSettings> _settingsHome;
+    std::unique_ptr<servosim::ServoSimulator> _sim;
+    std::unique_ptr<MainWindow> _window;
+
+    VelkoraGroupToolButton* editButton(bool nonVolatile)
+    {
+        return child<VelkoraGroupToolButton>(_window.get(), nonVolatile ? "nvParamsEditSaveToolButton"
+                                                                        : "vParamsEditSaveToolButton");
+    }
+
+    void open(servosim::Model model = servosim::Model::V1)
+    {
+        servosim::Options options;
+        options.model = model;
+        options.linkPath = _settingsHome->path() + "/velkora-sim";
+        _sim = std::make_unique<servosim::ServoSimulator>(options);
+        QString error;
+        QVERIFY2(_sim->start(&error), qPrintable(error));
+        QSettings settings(QStringLiteral("Tessaphor"), QStringLiteral("Velkora Servo Manager"));
+        settings.setValue("port settings/serialPortName", _sim->portName());
+        settings.setValue("port settings/baudRate", 1000000);
+        settings.setValue("main window settings/servoId", servoId);
+        settings.setValue("main window settings/pollingInterval", 20);
+        settings.sync();
+        _window = std::make_unique<MainWindow>();
+        _window->show();
+    }
+
+    void connectAndWait()
+    {
+        _window->getConnectAction()->trigger();
+        // Not before the first table is shown: the fields would still be empty.
+        QVERIFY(!editButton(true)->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(editButton(true)->isEnabled() && editButton(false)->isEnabled(), 3000);
+    }
+
+    // Waits until a poll has shown `value` at `address`.
+    void waitForTable(int address, char value)
+    {
+        QTRY_VERIFY_WITH_TIMEOUT(UiRegisterHelper::_instance->lastTable().size() > address &&
+                                     UiRegisterHelper::_instance->lastTable().at(address) == value,
+                                 2000);
+    }
+
+private slots:
+    void init()
+    {
+        _settingsHome = std::make_unique<IsolatedSettings>();
+        QVERIFY(_settingsHome->isValid());
+    }
+
+    void cleanup()
+    {
+        while (!takeMessageBox().isEmpty()) {
+        }
+        _window.reset();
+        _sim.reset();
+        _settingsHome.reset();
+    }
+
+    // One random field changed over many servo tables: the block keeps every other byte of
+    // the table, and the changed slot holds the field's raw value.
+    void blocksCarryOnlyTheChange_data()
+    {
+        QTest::addColumn<bool>("nonVolatile");
+        QTest::newRow("non-volatile") << true;
+        QTest::newRow("volatile") << false;
+    }
+
+    void blocksCarryOnlyTheChange()
+    {
+        QFETCH(bool, nonVolatile);
+        open();
+        if (!nonVolatile)
+            _sim->setRegisters(servoId, 6, QByteArray(1, 1)); // wheel: target velocity and direction editable
+        connectAndWait();
+        // The mode shown at the first poll takes effect at the second.
+        QTRY_VERIFY_WITH_TIMEOUT(_window->scheduler()->statistics().polls() > 2, 2000);
+        _window->scheduler()->stopScheduler();
+        QTRY_VERIFY(!_window->serialHelper()->isBusy());
+        editButton(nonVolatile)->click();
+        auto* group = child<VelkoraParametersGroupBox>(
+            _window.get(), nonVolatile ? "nonVolatileParamsGroupBox" : "volatileParamsGroupBox");
+        QList<QWidget*> fields;
+        for (QObject* object : group->children()) {
+            if (dynamic_cast<IUnitDataField*>(object) && static_cast<QWidget*>(object)->isEnabled())
+                fields.append(static_cast<QWidget*>(object));
+        }
+        QVERIFY(fields.size() >= 6);
+
+        const int start = nonVolatile ? UiGroupHelper::nonVolatileAddress : UiGroupHelper::volatileAddress;
+        const int length = nonVolatile ? UiGroupHelper::nonVolatileLength : UiGroupHelper::volatileLength;
+        QRandomGenerator random(5);
+        for (int round = 0; round < 200; ++round) {
+            QByteArray table(118, '\0');
+            for (char& byte : table)
+                byte = char(random.bounded(256));
+            QWidget* widget = fields.at(int(random.bounded(fields.size())));
+            auto* field = dynamic_cast<IUnitDataField*>(widget);
+            changeField(widget);
+            QVERIFY2(dynamic_cast<IGroupInputComponent*>(widget)->hasUserChange(),
+                     qPrintable(widget->objectName()));
+
+            const QByteArray block = nonVolatile ? UiGroupHelper::_instance->nonVolatileBlock(table)
+                                                 : UiGroupHelper::_instance->volatileBlock(table);
+            QCOMPARE(block.size(), length);
+            QByteArray expected = table.mid(start, length);
+            const int raw = field->getServoValue();
+            const QString name = widget->objectName();
+            auto put = [&](int address, int bytes, uint32_t value) {
+                for (int i = 0; i < bytes; ++i)
+                    expected[address - start + i] = char((value >> (8 * i)) & 0xFF);
+            };
+            auto tableWord = [&](int address) {
+                return uint32_t(uint8_t(table.at(address))) | uint32_t(uint8_t(table.at(address + 1))) << 8;
+            };
+            const QMap<QString, QPair<int, int>> registerOf{
+                {"idSpinBox", {3, 1}},
+                {"baudRateComboBox", {4, 1}},
+                {"ackResponseTimeSpinBox", {5, 1}},
+                {"operatingModeComboBox", {6, 1}},
+                {"clockwiseLimitDoubleSpinBox", {7, 2}},
+                {"counterClockwiseLimitDoubleSpinBox", {9, 2}},
+                {"temperatureLimitDoubleSpinBox", {11, 1}},
+                {"minVoltageLimitDoubleSpinBox", {12, 1}},
+                {"maxVoltageLimitDoubleSpinBox", {13, 1}},
+                {"quadratureCurrentLimitDoubleSpinBox", {14, 2}},
+                {"angularVelocityLimitDoubleSpinBox", {16, 2}},
+                {"accelerationLimitDoubleSpinBox", {18, 2}},
+                {"hornPositionOffsetDoubleSpinBox", {20, 4}},
+                {"movingThresholdDoubleSpinBox", {24, 2}},
+                {"inputModeComboBox", {26, 1}},
+                {"defPositionProportionalTermDoubleSpinBox", {27, 2}},
+                {"defVelocityFeedforwardTermDoubleSpinBox", {29, 2}},
+                {"defCurrentFeedforwardTermDoubleSpinBox", {31, 2}},
+                {"defVelocityIntegralTermDoubleSpinBox", {33, 2}},
+                {"defVelocityProportionalTermDoubleSpinBox", {35, 2}},
+                {"defAngularVelocityProfileDoubleSpinBox", {37, 2}},
+                {"defAccelerationProfileDoubleSpinBox", {39, 2}},
+                {"enableMotorCheckBox", {48, 1}},
+                {"pendingShadowInstructionCheckBox", {49, 1}},
+                {"positionProportionalTermDoubleSpinBox", {54, 2}},
+                {"velocityFeedforwardTermDoubleSpinBox", {56, 2}},
+                {"currentFeedforwardTermDoubleSpinBox", {58, 2}},
+                {"velocityIntegralTermDoubleSpinBox", {60, 2}},
+                {"velocityProportionalTermDoubleSpinBox", {62, 2}},
+                {"angularVelocityProfileDoubleSpinBox", {68, 2}},
+                {"accelerationProfileDoubleSpinBox", {70, 2}},
+                {"targetPositionDoubleSpinBox", {78, 4}}};
+            if (name == "targetAngularVelocityDoubleSpinBox" || name == "targetTorqueDoubleSpinBox") {
+                const int address = name.startsWith("targetTorque") ? 84 : 82;
+                put(address, 2, (tableWord(address) & 0x8000) | uint32_t(std::min(raw, 0x7FFF)));
+            } else if (name.endsWith("DirectionComboBox")) {
+                const int address = name.startsWith("targetTorque") ? 84 : 82;
+                put(address, 2, (tableWord(address) & 0x7FFF) | (raw ? 0x8000 : 0));
+            } else {
+                QVERIFY2(registerOf.contains(name), qPrintable(name));
+                put(registerOf[name].first, registerOf[name].second, uint32_t(raw));
+            }
+            QCOMPARE(block.toHex(), expected.toHex());
+            auto* input = dynamic_cast<IGroupInputComponent*>(widget);
+            input->cancelUpdate();
+            input->setEnabled(true);
+            QVERIFY2(!dynamic_cast<IGroupInputComponent*>(widget)->hasUserChange(), qPrintable(name));
+        }
+
+        // Magnitudes beyond 15 bits never flip the direction; "1000000" is baud code 1.
+        if (!nonVolatile) {
+            auto* velocity = child<VelkoraDoubleSpinBox>(_window.get(), "targetAngularVelocityDoubleSpinBox");
+            auto* direction = child<VelkoraComboBox>(_window.get(), "targetAngularVelocityDirectionComboBox");
+            velocity->setServoValue(50);
+            direction->setServoValue(0);
+            direction->setCurrentIndex(1);
+            velocity->setValue(velocity->maximum());
+            velocity->setValue(0.1);
+            QCOMPARE(UiGroupHelper::_instance->volatileBlock(QByteArray(118, '\0')).mid(82 - 48, 2).toHex(),
+                     QByteArray("6480"));
+        } else {
+            auto* baud = child<QComboBox>(_window.get(), "baudRateComboBox");
+            dynamic_cast<IUnitDataField*>(baud)->setServoValue(34); // 57600
+            baud->setCurrentIndex(baud->findText("1000000"));
+            QByteArray table(118, '\0');
+            table[4] = char(34);
+            QCOMPARE(int(UiGroupHelper::_instance->nonVolatileBlock(table).at(1)), 1);
+        }
+    }
+
+    // Edit, change one value, Apply: one write of the whole block, and the servo holds what
+    // it held before everywhere else, even a register another host changed meanwhile.
+    void applyWritesTheBlockAsTheServoHoldsIt_data()
+    {
+        QTest::addColumn<bool>("nonVolatile");
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<int>("fieldAddress");
+        QTest::addColumn<int>("otherAddress");
+        QTest::newRow("non-volatile") << true << "temperatureLimitDoubleSpinBox" << 11 << 12;
+        QTest::newRow("volatile") << false << "targetPositionDoubleSpinBox" << 78 << 70;
+    }
+
+    void applyWritesTheBlockAsTheServoHoldsIt()
+    {
+        QFETCH(bool, nonVolatile);
+        QFETCH(QString, field);
+        QFETCH(int, fieldAddress);
+        QFETCH(int, otherAddress);
+        open();
+        connectAndWait();
+        VelkoraGroupToolButton* edit = editButton(nonVolatile);
+        edit->click();
+        QVERIFY(edit->isChecked());
+        QVERIFY(!edit->isEnabled()); // nothing changed yet
+        QVERIFY(!editButton(!nonVolatile)->isEnabled());
+        QWidget* widget = child<QWidget>(_window.get(), qPrintable(field));
+        changeField(widget, 3);
+        QVERIFY(edit->isEnabled());
+        const int raw = dynamic_cast<IUnitDataField*>(widget)->getServoValue();
+
+        const char otherValue = char(_sim->registers(servoId).at(otherAddress) ^ 0x05);
+        _sim->setRegisters(servoId, otherAddress, QByteArray(1, otherValue));
+        waitForTable(otherAddress, otherValue);
+        const QByteArray before = _sim->registers(servoId);
+        _sim->clearReceived();
+        edit->click();
+        QVERIFY(!edit->isChecked());
+        QVERIFY(!edit->isEnabled()); // until the write is acknowledged and read back
+        QTRY_COMPARE_WITH_TIMEOUT(_window->statusBar()->currentMessage(),
+                                  QStringLiteral("Parameters written"), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(edit->isEnabled(), 2000);
+
+        const auto writes = writesOf(*_sim);
+        QCOMPARE(writes.size(), 1);
+        QCOMPARE(writes.at(0).params.size(), 2 + (nonVolatile ? 38 : 60));
+        QByteArray expected = before;
+        const QByteArray after = _sim->registers(servoId);
+        for (int i = 0; i < (fieldAddress == 78 ? 4 : 1); ++i)
+            expected[fieldAddress + i] = char((uint32_t(raw) >> (8 * i)) & 0xFF);
+        // The simulated servo moves on its own: compare the parameters, not the live state.
+        const int end = nonVolatile ? 41 : 86;
+        QCOMPARE(after.mid(0, end).toHex(), expected.mid(0, end).toHex());
+        QCOMPARE(after.at(otherAddress), otherValue);
+    }
+
+    // What the buttons allow, step by step as a user goes.
+    void buttonsFollowTheServoAndTheUser()
+    {
+        open();
+        connectAndWait();
+        VelkoraGroupToolButton* nv = editButton(true);
+        VelkoraGroupToolButton* v = editButton(false);
+        auto* motor = child<VelkoraCheckBox>(_window.get(), "enableMotorCheckBox");
+
+        // The motor running closes the non-volatile group, stopping opens it.
+        _sim->setRegisters(servoId, 48, QByteArray(1, 1));
+        QTRY_VERIFY_WITH_TIMEOUT(motor->isChecked() && !nv->isEnabled(), 2000);
+        QVERIFY(v->isEnabled());
+        _sim->setRegisters(servoId, 48, QByteArray(1, 0));
+        QTRY_VERIFY_WITH_TIMEOUT(nv->isEnabled(), 2000);
+
+        // Volatile editing keeps the other group closed whatever the motor does.
+        v->click();
+        QVERIFY(!nv->isEnabled());
+        motor->toggle(); // the user's own change while editing
+        QVERIFY(!nv->isEnabled());
+        QVERIFY(v->isEnabled());
+        motor->toggle();
+        QVERIFY(!v->isEnabled()); // changed back: nothing to apply
+
+        // Cancel restores every field and both buttons.
+        auto* position = child<VelkoraDoubleSpinBox>(_window.get(), "targetPositionDoubleSpinBox");
+        const double shown = position->value();
+        changeField(position, 5);
+        child<VelkoraGroupToolButton>(_window.get(), "vParamsCancelToolButton")->click();
+        QCOMPARE(position->value(), shown);
+        QVERIFY(!position->isEnabled());
+        QCOMPARE(v->text(), QStringLiteral("Edit"));
+        QVERIFY(!v->isChecked());
+        QVERIFY(v->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(nv->isEnabled(), 2000);
+
+        // Disconnect while editing (and with the motor on): both groups offline.
+        nv->click();
+        changeField(child<QWidget>(_window.get(), "temperatureLimitDoubleSpinBox"));
+        _sim->setRegisters(servoId, 48, QByteArray(1, 1));
+        _window->getDisconnectAction()->trigger();
+        for (VelkoraGroupToolButton* button : {nv, v}) {
+            QVERIFY(!button->isEnabled());
+            QVERIFY(!button->isChecked());
+        }
+        QVERIFY(!child<VelkoraParametersGroupBox>(_window.get(), "nonVolatileParamsGroupBox")->isEditing);
+        _sim->setRegisters(servoId, 48, QByteArray(1, 0));
+        connectAndWait();
+    }
+
+    // An id and a baud rate changed from the edit view: the program stays with the servo.
+    void theProgramFollowsTheServo()
+    {
+        open();
+        connectAndWait();
+        VelkoraGroupToolButton* nv = editButton(true);
+        nv->click();
+        child<QSpinBox>(_window.get(), "idSpinBox")->setValue(7);
+        auto* baud = child<QComboBox>(_window.get(), "baudRateComboBox");
+        baud->setCurrentIndex(baud->findText("57600"));
+        nv->click();
+        QTRY_VERIFY_WITH_TIMEOUT(_window->serialHelper()->baudRate() == 57600, 3000);
+        QCOMPARE(_window->scheduler()->servoId(), 7);
+        const int failures = _window->scheduler()->statistics().failures();
+        const int polls = _window->scheduler()->statistics().polls();
+        QTRY_VERIFY_WITH_TIMEOUT(_window->scheduler()->statistics().polls() > polls + 5, 3000);
+        QCOMPARE(_window->scheduler()->statistics().failures(), failures);
+        QCOMPARE(child<QSpinBox>(_window.get(), "idSpinBox")->value(), 7);
+        QSettings settings(QStringLiteral("Tessaphor"), QStringLiteral("Velkora Servo Manager"));
+        QCOMPARE(settings.value("main window settings/servoId").toInt(), 7);
+        QCOMPARE(settings.value("port settings/baudRate").toInt(), 57600);
+        QTRY_VERIFY_WITH_TIMEOUT(nv->isEnabled(), 2000);
+
+        // A write the servo refuses is reported, and the fields show its values again.
+        nv->click();
+        auto* limit = child<QDoubleSpinBox>(_window.get(), "temperatureLimitDoubleSpinBox");
+        const double shown = limit->value();
+        changeField(limit, 4);
+        _sim->setRegisters(7, 48, QByteArray(1, 1)); // another host starts the motor
+        nv->click();
+        QTRY_VERIFY_WITH_TIMEOUT(_window->statusBar()->currentMessage().startsWith("Parameters not written"),
+                                 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(limit->value(), shown, 2000);
+    }
+
+    // Apply writes only when the click completes; a write cut off by Disconnect is reported.
+    void applyOnlyOnACompleteClick()
+    {
+        open();
+        connectAndWait();
+        VelkoraGroupToolButton* v = editButton(false);
+        v->click();
+        changeField(child<QWidget>(_window.get(), "targetPositionDoubleSpinBox"));
+        _sim->clearReceived();
+        QTest::mousePress(v, Qt::LeftButton);
+        QTest::mouseMove(_window.get(), QPoint(5, 5));
+        QTest::mouseRelease(_window.get(), Qt::LeftButton, {}, QPoint(5, 5));
+        QVERIFY(v->isChecked());
+        const int polls = _window->scheduler()->statistics().polls();
+        QTRY_VERIFY_WITH_TIMEOUT(_window->scheduler()->statistics().polls() > polls + 3, 2000);
+        QCOMPARE(writesOf(*_sim).size(), 0);
+
+        _window->scheduler()->stopScheduler(); // the write stays queued
+        v->click();
+        _window->getDisconnectAction()->trigger();
+        QCOMPARE(takeMessageBox(),
+                 QStringLiteral("Parameters not written: disconnected before they were sent"));
+    }
+
+    // Which fields each operating mode leaves to the user (captions show it while idle).
+    void modesForceFieldsOff_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<int>("input");
+        QTest::addColumn<QString>("released"); // captions released, the rest of the list forced off
+        QTest::newRow("torque") << 0 << 0 << "targetTorqueLabel quadratureCurrentLimitLabel";
+        QTest::newRow("wheel")
+            << 1 << 0
+            << "currentFeedforwardTermLabel targetAngularVelocityLabel velocityProportionalTermLabel "
+               "accelerationProfileLabel defVelocityProportionalTermLabel quadratureCurrentLimitLabel";
+        QTest::newRow("joint, trajectory")
+            << 2 << 0
+            << "inputModeLabel clockwiseAngleLimitLabel positionProportionalTermLabel "
+               "currentFeedforwardTermLabel "
+               "velocityProportionalTermLabel accelerationProfileLabel targetPositionLabel "
+               "defPositionProportionalTermLabel defVelocityProportionalTermLabel "
+               "quadratureCurrentLimitLabel";
+        QTest::newRow("joint, position")
+            << 2 << 1
+            << "inputModeLabel clockwiseAngleLimitLabel positionProportionalTermLabel "
+               "currentFeedforwardTermLabel "
+               "velocityProportionalTermLabel targetPositionLabel defPositionProportionalTermLabel "
+               "defVelocityProportionalTermLabel quadratureCurrentLimitLabel";
+        QTest::newRow("multi-turn, trajectory")
+            << 3 << 0
+            << "inputModeLabel positionProportionalTermLabel currentFeedforwardTermLabel "
+               "velocityProportionalTermLabel "
+               "accelerationProfileLabel targetPositionLabel defPositionProportionalTermLabel "
+               "defVelocityProportionalTermLabel quadratureCurrentLimitLabel";
+        QTest::newRow("multi-turn, position")
+            << 3 << 1
+            << "inputModeLabel positionProportionalTermLabel currentFeedforwardTermLabel "
+               "velocityProportionalTermLabel "
+               "targetPositionLabel defPositionProportionalTermLabel defVelocityProportionalTermLabel "
+               "quadratureCurrentLimitLabel";
+        QTest::newRow("stepper") << 4 << 0
+                                 << "defPositionProportionalTermLabel defVelocityProportionalTermLabel "
+                                    "quadratureCurrentLimitLabel";
+        QTest::newRow("unknown mode 9 runs the joint pass")
+            << 9 << 0
+            << "inputModeLabel clockwiseAngleLimitLabel positionProportionalTermLabel "
+               "currentFeedforwardTermLabel "
+               "velocityProportionalTermLabel accelerationProfileLabel targetPositionLabel "
+               "defPositionProportionalTermLabel defVelocityProportionalTermLabel "
+               "quadratureCurrentLimitLabel";
+    }
+
+    void modesForceFieldsOff()
+    {
+        QFETCH(int, mode);
+        QFETCH(int, input);
+        QFETCH(QString, released);
+        open();
+        _sim->setRegisters(servoId, 6, QByteArray(1, char(mode)));
+        _sim->setRegisters(servoId, 26, QByteArray(1, char(input)));
+        connectAndWait();
+        const QStringList checked{"inputModeLabel",
+                                  "clockwiseAngleLimitLabel",
+                                  "positionProportionalTermLabel",
+                                  "currentFeedforwardTermLabel",
+                                  "targetAngularVelocityLabel",
+                                  "velocityProportionalTermLabel",
+                                  "accelerationProfileLabel",
+                                  "targetPositionLabel",
+                                  "targetTorqueLabel",
+                                  "defPositionProportionalTermLabel",
+                                  "defVelocityProportionalTermLabel",
+                                  "quadratureCurrentLimitLabel"};
+        const QStringList on = released.split(' ');
+        // The pass runs before the value is shown: the second poll reflects the servo's mode.
+        QTRY_VERIFY_WITH_TIMEOUT(_window->scheduler()->statistics().polls() > 2, 2000);
+        for (const QString& name : checked)
+            QVERIFY2(child<QLabel>(_window.get(), qPrintable(name))->isEnabled() == on.contains(name),
+                     qPrintable(name));
+        auto* pending = child<VelkoraCheckBox>(_window.get(), "pendingShadowInstructionCheckBox");
+        QCOMPARE(pending->isForceDisabled(), mode == 4);
+        auto* list = child<VelkoraComboBox>(_window.get(), "operatingModeComboBox");
+        QCOMPARE(list->isValueUnknown(), mode > 4);
+
+        // A dirty field the new mode forces off stops counting and keeps the servo's value.
+        if (mode == 2 && input == 0) {
+            VelkoraGroupToolButton* nv = editButton(true);
+            nv->click();
+            auto* limit = child<VelkoraDoubleSpinBox>(_window.get(), "clockwiseLimitDoubleSpinBox");
+            const int loaded = limit->getServoValue();
+            changeField(limit, 3);
+            QVERIFY(nv->isEnabled());
+            list->setCurrentIndex(1); // wheel: no angle limits
+            QCOMPARE(nv->referenceCount(), 2);
+            QTRY_VERIFY_WITH_TIMEOUT(limit->isForceDisabled(), 2000);
+            QCOMPARE(nv->referenceCount(), 1); // the mode itself is the change now
+            QCOMPARE(limit->getServoValue(), loaded);
+            QVERIFY(!limit->hasUserChange());
+        }
+    }
+};
+
+QTEST_MAIN(TestGroupEditing)
+#include "tst_groupediting.moc"

@@ -1,0 +1,407 @@
+#include "bus/portlatency.h"
+#include "bus/searchdialog.h"
+#include "bus/searchhelper.h"
+#include "bus/serialhelper.h"
+#include "mainwindow.h"
+#include "settings/settingsdialog.h"
+
+#include <isolatedsettings.h>
+#include <servosimulator.h>
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QtTest>
+
+#include <unistd.h>
+
+namespace {
+
+template <typename T> T* child(QObject* parent, const char* name)
+{
+    T* found = parent->findChild<T*>(QString::fromLatin1(name));
+    if (!found)
+        qFatal("no %s", name);
+    return found;
+}
+
+QCheckBox* rateBox(SearchDialog& dialog, int rate)
+{
+    return child<QCheckBox>(&dialog, qPrintable(QStringLiteral("baudRate%1CheckBox").arg(rate)));
+}
+
+// Every servo row of the result tree as "rate/id/model", in tree order.
+QStringList servoRows(SearchDialog& dialog)
+{
+    QStringList rows;
+    auto* tree = child<QTreeWidget>(&dialog, "servoTreeWidget");
+    for (int i = 0; i < tree->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* root = tree->topLevelItem(i);
+        for (int j = 0; j < root->childCount(); ++j)
+            rows << root->text(0) + "/" + root->child(j)->text(1) + "/" + root->child(j)->text(2);
+    }
+    return rows;
+}
+
+QMessageBox* visibleMessageBox()
+{
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible())
+            return box;
+    }
+    return nullptr;
+}
+
+bool portIsFree(const QString& port)
+{
+    SerialHelper serial;
+    return serial.openSerialPort(port, 57600).isEmpty();
+}
+
+void writeFile(const QString& path, const QByteArray& content)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(content);
+}
+
+const QList<int> allRates = {9600, 19200, 38400, 57600, 115200, 200000, 250000, 400000, 500000, 1000000};
+
+} // namespace
+
+class TestSearch : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<IsolatedSettings> _settingsHome;
+    std::unique_ptr<servosim::ServoSimulator> _sim;
+
+    void startSimulator(const QList<int>& ids, servosim::Model model = servosim::Model::V1)
+    {
+        servosim::Options options;
+        options.ids = ids;
+        options.model = model;
+        _sim = std::make_unique<servosim::ServoSimulator>(options);
+        QString error;
+        QVERIFY2(_sim->start(&error), qPrintable(error));
+    }
+
+    // A dialog on the simulator's port, shown, with the given rates ticked.
+    std::unique_ptr<SearchDialog> openDialog(const QString& port, const QList<int>& rates)
+    {
+        QSettings(QStringLiteral("Tessaphor"), QStringLiteral("Velkora Servo Manager"))
+            .setValue("port settings/serialPortName", port);
+        auto dialog = std::make_unique<SearchDialog>();
+        dialog->show();
+        for (int rate : rates)
+            rateBox(*dialog, rate)->setChecked(true);
+        return dialog;
+    }
+
+private slots:
+    void init()
+    {
+        _settingsHome = std::make_unique<IsolatedSettings>();
+        QVERIFY(_settingsHome->isValid());
+    }
+
+    void cleanup()
+    {
+        while (QMessageBox* box = visibleMessageBox())
+            box->close();
+        _sim.reset();
+        _settingsHome.reset();
+    }
+
+    void findsEveryServoOnceAtItsRate_data()
+    {
+        QTest::addColumn<servosim::Model>("model");
+        QTest::addColumn<bool>("quick");
+        QTest::addColumn<int>("probes");
+        QTest::addColumn<QString>("modelText");
+        // 10 ids × 10 rates, less the later rates of id 3 (9) and of id 5 (6).
+        QTest::addRow("each id") << servosim::Model::V1 << false << 85 << "Velkora M4";
+        QTest::addRow("broadcast ping") << servosim::Model::V1 << true << 10 << "Velkora M4";
+        QTest::addRow("each id, AX-12") << servosim::Model::Ax12 << false << 85 << "Dynamixel AX-12";
+    }
+
+    void findsEveryServoOnceAtItsRate()
+    {
+        QFETCH(servosim::Model, model);
+        QFETCH(bool, quick);
+        QFETCH(int, probes);
+        QFETCH(QString, modelText);
+        startSimulator({3, 5, 7, 8}, model);
+        QVERIFY(_sim->setServoBaudRate(3, 9600));
+        QVERIFY(_sim->setServoBaudRate(5, 57600));
+        _sim->setRegisters(8, 3, QByteArray(1, '\x05')); // a second id 5, at 1 Mbaud
+        auto dialog = openDialog(_sim->portName(), {});
+        auto* select = child<QCheckBox>(dialog.get(), "selectCheckBox");
+        select->click(); // an empty "Select/Unselect" ticks every rate
+        QCOMPARE(select->checkState(), Qt::Checked);
+        child<QCheckBox>(dialog.get(), "quickScanCheckBox")->setChecked(quick);
+
+        child<QPushButton>(dialog.get(), "scanPushButton")->click();
+
+        QCOMPARE(servoRows(*dialog),
+                 QStringList({"9600/3/" + modelText, "57600/5/" + modelText, "1000000/7/" + modelText}));
+        QCOMPARE(dialog->probesMade(), probes);
+        auto* progress = child<QProgressBar>(dialog.get(), "scanProgressBar");
+        QCOMPARE(progress->value(), progress->maximum());
+        QCOMPARE(progress->text(), QStringLiteral("3 servo(s) found"));
+        QVERIFY(child<QPushButton>(dialog.get(), "scanPushButton")->isEnabled());
+        QVERIFY(!child<QPushButton>(dialog.get(), "abortScanPushButton")->isEnabled());
+        QVERIFY(portIsFree(_sim->portName()));
+    }
+
+    void formRulesHold()
+    {
+        auto dialog = openDialog(QStringLiteral("/dev/ttyUSB9"), {});
+        auto* lower = child<QSpinBox>(dialog.get(), "lowerSearchRangeSpinBox");
+        auto* upper = child<QSpinBox>(dialog.get(), "upperSearchRangeSpinBox");
+        auto* scan = child<QPushButton>(dialog.get(), "scanPushButton");
+        auto* select = child<QCheckBox>(dialog.get(), "selectCheckBox");
+        QCOMPARE(child<QComboBox>(dialog.get(), "serialPortInfoListBox")->currentText(), "/dev/ttyUSB9");
+        lower->setValue(11); // above the upper end: back to where it was
+        QCOMPARE(lower->value(), 1);
+        upper->setValue(0);
+        QCOMPARE(upper->value(), 10);
+        lower->setValue(4);
+        upper->setValue(4);
+        QCOMPARE(lower->value(), 4);
+        QCOMPARE(upper->value(), 4);
+
+        QVERIFY(!scan->isEnabled()); // no rate ticked
+        rateBox(*dialog, 57600)->setChecked(true);
+        QCOMPARE(select->checkState(), Qt::PartiallyChecked);
+        QVERIFY(scan->isEnabled());
+        child<QComboBox>(dialog.get(), "serialPortInfoListBox")->setCurrentText(QString());
+        QVERIFY(!scan->isEnabled()); // no port
+        select->click();             // a partial box unticks all
+        QCOMPARE(select->checkState(), Qt::Unchecked);
+        QVERIFY(!rateBox(*dialog, 57600)->isChecked());
+        select->click();
+        for (int rate : allRates)
+            QVERIFY(rateBox(*dialog, rate)->isChecked());
+        select->click(); // a full box unticks all
+        for (int rate : allRates)
+            QVERIFY(!rateBox(*dialog, rate)->isChecked());
+
+        // Showing again starts afresh.
+        dialog->hide();
+        dialog->show();
+        QCOMPARE(lower->value(), 1);
+        QCOMPARE(upper->value(), 10);
+    }
+
+    void scanStopsWithinOneProbe_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addRow("Abort") << "abortScanPushButton";
+        QTest::addRow("Cancel") << "cancelPushButton";
+        QTest::addRow("hidden") << "";
+    }
+
+    void scanStopsWithinOneProbe()
+    {
+        QFETCH(QString, how);
+        startSimulator({1});
+        auto dialog = openDialog(_sim->portName(), allRates);
+        child<QSpinBox>(dialog.get(), "lowerSearchRangeSpinBox")->setValue(0);
+        child<QSpinBox>(dialog.get(), "upperSearchRangeSpinBox")->setValue(253);
+        auto* scan = child<QPushButton>(dialog.get(), "scanPushButton");
+        auto* progress = child<QProgressBar>(dialog.get(), "scanProgressBar");
+        int probesAtStop = -1;
+        bool lockedWhileRunning = false;
+        QString progressText;
+        QTimer::singleShot(300, dialog.get(), [&] {
+            lockedWhileRunning = dialog->isScanning() && !scan->isEnabled() &&
+                                 !child<QComboBox>(dialog.get(), "serialPortInfoListBox")->isEnabled() &&
+                                 !rateBox(*dialog, 9600)->isEnabled();
+            progressText = progress->text();
+            probesAtStop = dialog->probesMade();
+            if (how.isEmpty())
+                dialog->hide();
+            else
+                child<QPushButton>(dialog.get(), qPrintable(how))->click();
+        });
+        scan->click();
+        QVERIFY(lockedWhileRunning);
+        QVERIFY2(
+            QRegularExpression(R"(^\d+ of \d+ probes, about \d+ s left$)").match(progressText).hasMatch(),
+            qPrintable(progressText));
+        QVERIFY(probesAtStop > 0);
+        QVERIFY2(dialog->probesMade() <= probesAtStop + 1, qPrintable(QString::number(dialog->probesMade())));
+        QVERIFY(!dialog->isScanning());
+        QVERIFY(!child<QPushButton>(dialog.get(), "abortScanPushButton")->isEnabled());
+        QVERIFY(portIsFree(_sim->portName()));
+        dialog->show();
+        QVERIFY(scan->isEnabled() == false); // a fresh showing has no rate ticked
+        QVERIFY(servoRows(*dialog).isEmpty());
+    }
+
+    void unopenablePortStopsTheScanAtOnce()
+    {
+        const QString port = _settingsHome->path() + "/no-such-tty";
+        auto dialog = openDialog(port, allRates);
+        QElapsedTimer clock;
+        clock.start();
+        child<QPushButton>(dialog.get(), "scanPushButton")->click();
+        QVERIFY(clock.elapsed() < 1000);
+        QCOMPARE(dialog->probesMade(), 1);
+        QMessageBox* box = visibleMessageBox();
+        QVERIFY(box);
+        QVERIFY2(box->text().contains(port), qPrintable(box->text()));
+        QVERIFY(servoRows(*dialog).isEmpty());
+    }
+
+    void choosingAServoConnectsToIt()
+    {
+        startSimulator({3});
+        QVERIFY(_sim->setServoBaudRate(3, 57600));
+        {
+            QSettings settings(QStringLiteral("Tessaphor"), QStringLiteral("Velkora Servo Manager"));
+            settings.setValue("port settings/serialPortName", _settingsHome->path() + "/elsewhere");
+            settings.setValue("port settings/baudRate", 1000000);
+        }
+        MainWindow window;
+        window.show();
+        window.getSearchAction()->trigger();
+        SearchDialog& dialog = *window.searchDialog();
+        QVERIFY(dialog.isVisible());
+        child<QComboBox>(&dialog, "serialPortInfoListBox")->setCurrentText(_sim->portName());
+        rateBox(dialog, 57600)->setChecked(true);
+        child<QPushButton>(&dialog, "scanPushButton")->click();
+        QCOMPARE(servoRows(dialog), QStringList{"57600/3/Velkora M4"});
+
+        auto* tree = child<QTreeWidget>(&dialog, "servoTreeWidget");
+        auto* select = child<QPushButton>(&dialog, "selectPushButton");
+        QSignalSpy ids(&dialog, &SearchDialog::updateId);
+        tree->setCurrentItem(tree->topLevelItem(0)); // the baud-rate row has no id
+        QVERIFY(!select->isEnabled());
+        dialog.select();
+        QCOMPARE(ids.count(), 0);
+        QVERIFY(dialog.isVisible());
+
+        tree->setCurrentItem(tree->topLevelItem(0)->child(0));
+        QVERIFY(select->isEnabled());
+        select->click();
+        QCOMPARE(ids.count(), 1);
+        QVERIFY(!dialog.isVisible());
+        QCOMPARE(window.findChild<QSpinBox*>("servoIdSpinBox")->value(), 3);
+        QCOMPARE(SettingsDialog::_instance->portSettings().baudRate, 57600);
+        QCOMPARE(SettingsDialog::_instance->portSettings().name, _sim->portName());
+
+        window.getConnectAction()->trigger();
+        QTRY_VERIFY2_WITH_TIMEOUT(window.statusBar()->currentMessage() == QStringLiteral("Connected"),
+                                  qPrintable(visibleMessageBox() ? visibleMessageBox()->text() : QString()),
+                                  2000);
+        QVERIFY(!window.getSearchAction()->isEnabled());
+    }
+
+    void finishedProbeIsNotMissedByALateWaiter()
+    {
+        startSimulator({4});
+        QThread worker;
+        SearchHelper helper(_sim->portName());
+        helper.moveToThread(&worker);
+        worker.start();
+        const int probe = helper.expectProbe();
+        QMetaObject::invokeMethod(
+            &helper, [&helper] { helper.scanServo(4, 1000000); }, Qt::QueuedConnection);
+        // A waiter that only comes along after the answer still sees it, without waiting.
+        QTRY_VERIFY_WITH_TIMEOUT(helper.waitForProbe(probe, 0), 1000);
+        QCOMPARE(helper.getData().size(), 15);
+        QCOMPARE(uint8_t(helper.getData().at(4)), uint8_t(4));
+        QMetaObject::invokeMethod(
+            &helper, [&helper, &worker] { helper.release(worker.thread()); }, Qt::BlockingQueuedConnection);
+        worker.quit();
+        QVERIFY(worker.wait(5000));
+    }
+
+    void probeWaitFitsTheLine_data()
+    {
+        QTest::addColumn<int>("allowanceUs");
+        QTest::addRow("pseudo-terminal")
+            << probePortLatency(QStringLiteral("/dev/pts/0"), "/nonexistent").allowanceUs();
+        QTest::addRow("adapter at 1 ms") << 4000;
+        QTest::addRow("adapter unknown") << SerialHelper::defaultAdapterAllowanceUs;
+    }
+
+    void probeWaitFitsTheLine()
+    {
+        QFETCH(int, allowanceUs);
+        for (int rate : allRates) {
+            // 29 bytes of 10 bits, the longest return delay and the adapter, with at most 1 ms spare.
+            const double needMs = (29 * 10 * 1e6 / rate + 508 + allowanceUs) / 1000.0;
+            const int wait = SearchDialog::probeWaitMs(rate, allowanceUs);
+            QVERIFY2(wait >= needMs && wait < needMs + 1,
+                     qPrintable(QStringLiteral("%1: %2").arg(rate).arg(wait)));
+        }
+        QVERIFY(SearchDialog::probeWaitMs(9600, allowanceUs) > 31); // the fixed 20 ms saw nothing here
+        // A broadcast window gives every id its answer's line time plus 3 ms.
+        QVERIFY(SerialHelper::broadcastPingWindowMs(9600, 252, allowanceUs) >= 253 * (14.6 + 3));
+    }
+
+    void latencyComesFromSysfs_data()
+    {
+        QTest::addColumn<QString>("tty");
+        QTest::addColumn<QByteArray>("timer");  // latency_timer content; null: no such file
+        QTest::addColumn<QString>("busDevice"); // where /sys/class/tty/<tty>/device points
+        QTest::addColumn<int>("allowanceUs");
+        QTest::addColumn<QString>("text");
+        QTest::addRow("adapter at 16 ms") << "ttyUSB0" << QByteArray("16\n") << "" << 34000 << "sudo tee";
+        QTest::addRow("adapter at 1 ms") << "ttyUSB1" << QByteArray("1\n") << "" << 4000 << "1 ms";
+        QTest::addRow("unreadable timer") << "ttyUSB2" << QByteArray("x") << "" << 34000 << "unknown";
+        QTest::addRow("CDC ACM") << "ttyACM0" << QByteArray() << "pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0"
+                                 << 34000 << "unknown";
+        QTest::addRow("built-in UART") << "ttyS0" << QByteArray() << "platform/serial8250" << 20000 << "none";
+        QTest::addRow("pseudo-terminal") << "7" << QByteArray() << "" << 20000 << "none";
+    }
+
+    void latencyComesFromSysfs()
+    {
+        QFETCH(QString, tty);
+        QFETCH(QByteArray, timer);
+        QFETCH(QString, busDevice);
+        QFETCH(int, allowanceUs);
+        QFETCH(QString, text);
+        QTemporaryDir root;
+        const QString sys = root.filePath("sys");
+        writeFile(root.filePath("dev/") + tty, {});
+        // The port is named through a link, as /dev/serial/by-id/... names it.
+        QDir().mkpath(root.filePath("dev/serial/by-id"));
+        const QString link = root.filePath("dev/serial/by-id/usb-Maker_Adapter-port0");
+        QVERIFY(QFile::link(root.filePath("dev/") + tty, link));
+        const QString timerPath = sys + "/bus/usb-serial/devices/" + tty + "/latency_timer";
+        if (!timer.isNull())
+            writeFile(timerPath, timer);
+        if (!busDevice.isEmpty()) {
+            QDir().mkpath(sys + "/devices/" + busDevice);
+            QDir().mkpath(sys + "/class/tty/" + tty);
+            QVERIFY(QFile::link(sys + "/devices/" + busDevice, sys + "/class/tty/" + tty + "/device"));
+        }
+        const PortLatency latency = probePortLatency(link, sys);
+        QCOMPARE(latency.device, tty);
+        QCOMPARE(latency.allowanceUs(), allowanceUs);
+        const QString shown = portLatencyText(latency);
+        QVERIFY2(shown.contains(text), qPrintable(shown));
+        // The command to lower the timer is offered exactly when the timer is above 2 ms.
+        QCOMPARE(shown.contains("echo 1 | sudo tee " + timerPath), latency.latencyTimerMs > 2);
+    }
+};
+
+QTEST_MAIN(TestSearch)
+#include "tst_search.moc"
