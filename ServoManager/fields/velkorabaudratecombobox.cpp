@@ -43,6 +43,8 @@ void VelkoraBaudRateComboBox::setServoValue(int raw)
 {
     if (!core.isConnected)
         return;
+    // Only a change repaints: the decoder comes by at every poll.
+    const bool changed = !core.isValueLoaded || raw != core.lastRaw;
     core.lastRaw = raw;
     const int index = SerialHelper::baudRateToIndex(raw);
     // The lookup falls back to a default item for codes it does not know.
@@ -54,7 +56,8 @@ void VelkoraBaudRateComboBox::setServoValue(int raw)
     if (tip != toolTip())
         setToolTip(tip);
     core.isValueLoaded = true;
-    update();
+    if (changed)
+        update();
 }
 
 int VelkoraBaudRateComboBox::getServoValue()

@@ -55,6 +55,8 @@ void VelkoraComboBox::setServoValue(int raw)
 {
     if (!core.isConnected || !core.isDescribed())
         return;
+    // Only a change repaints: the decoder comes by at every poll.
+    const bool changed = !core.isValueLoaded || raw != core.lastRaw;
     core.lastRaw = raw;
     const int placeholder = comboplaceholder::index(this);
     const bool known = raw >= 0 && raw < placeholder;
@@ -62,7 +64,8 @@ void VelkoraComboBox::setServoValue(int raw)
     lastValue = currentIndex();
     markUnknown(!known);
     core.isValueLoaded = true;
-    update();
+    if (changed)
+        update();
 }
 
 int VelkoraComboBox::getServoValue()

@@ -65,13 +65,20 @@ void VelkoraDoubleSpinBox::setServoValue(int raw)
         return;
     core.lastRaw = raw;
     const double shown = core.units->convertToTargetUnit(core.toPhysical(raw), core.physicalQuantity);
-    setValue(shown);
+    // Setting a value repaints the box even when it does not change; the decoder comes by
+    // at every poll, and most values stand still.
+    const double rounded = QString::number(shown, 'f', decimals()).toDouble();
+    if (rounded != value() || lineEdit()->text().isEmpty())
+        setValue(shown);
     lastValue = value();
     // Half a displayed step of tolerance: the range ends are rounded to the decimals too.
     const double tolerance = 0.5 * std::pow(10.0, -decimals());
     markOutOfRange(shown < minimum() - tolerance || shown > maximum() + tolerance, shown);
-    core.isValueLoaded = true;
-    update();
+    // The first value after connecting ends the empty look; later ones repaint when they change.
+    if (!core.isValueLoaded) {
+        core.isValueLoaded = true;
+        update();
+    }
 }
 
 int VelkoraDoubleSpinBox::getServoValue()

@@ -65,11 +65,17 @@ void VelkoraSpinBox::setServoValue(int raw)
     core.lastRaw = raw;
     const double shown = std::trunc(
         core.units->convertToTargetUnit(core.toPhysical(raw, offsetByRawMin), core.physicalQuantity));
-    setValue(static_cast<int>(std::clamp(shown, double(INT32_MIN), double(INT32_MAX))));
+    // Setting a value repaints the box even when it does not change.
+    const int whole = static_cast<int>(std::clamp(shown, double(INT32_MIN), double(INT32_MAX)));
+    if (whole != value() || lineEdit()->text().isEmpty())
+        setValue(whole);
     lastValue = value();
     markOutOfRange(shown < minimum() || shown > maximum(), shown);
-    core.isValueLoaded = true;
-    update();
+    // The first value after connecting ends the empty look; later ones repaint when they change.
+    if (!core.isValueLoaded) {
+        core.isValueLoaded = true;
+        update();
+    }
 }
 
 int VelkoraSpinBox::getServoValue()
