@@ -4,7 +4,9 @@
 #include "units/physicalquantitiesenum.h"
 #include "units/unitshelper.h"
 
+#include <QLineEdit>
 #include <QMetaObject>
+#include <QSignalBlocker>
 #include <QString>
 
 #include <functional>
@@ -36,6 +38,8 @@ public:
     // when the model does not describe the field: it then shows nothing until the next load.
     bool loadMetadata(const QString& name);
     bool isDescribed() const { return metadata != nullptr; }
+    // Nothing of the servo to show: offline, no value yet, forced off or not in this model.
+    bool showsNothing() const { return !isConnected || !isValueLoaded || isForceDisabled || !isDescribed(); }
 
     // raw -> physical value in the default unit, as the model's linear map gives it. Without
     // `offsetByRawMin` the raw value is scaled from zero (the integer spin box's map).
@@ -102,6 +106,15 @@ bool forceDisable(Widget* widget, FieldCore& core, bool disable, bool groupEditi
     widget->QWidget::setEnabled(enable);
     core.isForceDisabled = disable;
     return true;
+}
+
+// A spin box with nothing to show is an empty box, not a stale or default number.
+inline void clearTextIfEmpty(QLineEdit* edit, const FieldCore& core)
+{
+    if (core.showsNothing() && !edit->text().isEmpty()) {
+        const QSignalBlocker blocker(edit);
+        edit->clear();
+    }
 }
 
 } // namespace fieldcontract

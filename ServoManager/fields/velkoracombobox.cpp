@@ -133,7 +133,7 @@ void VelkoraComboBox::paintEvent(QPaintEvent* event)
         comboplaceholder::paintWithText(this, tr("Unknown (%1)").arg(core.lastRaw));
         return;
     }
-    if (!core.isConnected || !core.isValueLoaded || core.isForceDisabled || !core.isDescribed()) {
+    if (core.showsNothing()) {
         comboplaceholder::paintWithText(this, tr("-"));
         return;
     }

@@ -46,7 +46,7 @@ void VelkoraDoubleSpinBox::on_deviceLoaded()
 {
     if (!core.loadMetadata(objectName())) {
         QWidget::setEnabled(false);
-        clearTextIfEmpty();
+        fieldcontract::clearTextIfEmpty(lineEdit(), core);
         return;
     }
     const auto q = core.physicalQuantity;
@@ -56,7 +56,7 @@ void VelkoraDoubleSpinBox::on_deviceLoaded()
     const double high = core.units->convertToTargetUnit(core.metadata->max, q);
     setRange(std::min(low, high), std::max(low, high));
     setSingleStep(core.units->getTargetUnitIncrement(q));
-    clearTextIfEmpty();
+    fieldcontract::clearTextIfEmpty(lineEdit(), core);
 }
 
 void VelkoraDoubleSpinBox::setServoValue(int raw)
@@ -107,7 +107,7 @@ void VelkoraDoubleSpinBox::forceDisable(bool disable)
                                          setValue(lastValue);
                                      }))
         return;
-    clearTextIfEmpty();
+    fieldcontract::clearTextIfEmpty(lineEdit(), core);
     update();
 }
 
@@ -122,28 +122,15 @@ void VelkoraDoubleSpinBox::disconnected()
     core.disconnect();
     markOutOfRange(false);
     QDoubleSpinBox::setEnabled(false);
-    clearTextIfEmpty();
+    fieldcontract::clearTextIfEmpty(lineEdit(), core);
     update();
 }
 
 void VelkoraDoubleSpinBox::processDependencies() {}
 
-bool VelkoraDoubleSpinBox::showsNothing() const
-{
-    return !core.isConnected || !core.isValueLoaded || core.isForceDisabled || !core.isDescribed();
-}
-
-void VelkoraDoubleSpinBox::clearTextIfEmpty()
-{
-    if (showsNothing() && !lineEdit()->text().isEmpty()) {
-        QSignalBlocker blocker(lineEdit());
-        lineEdit()->clear();
-    }
-}
-
 void VelkoraDoubleSpinBox::paintEvent(QPaintEvent* event)
 {
-    clearTextIfEmpty();
+    fieldcontract::clearTextIfEmpty(lineEdit(), core);
     QDoubleSpinBox::paintEvent(event);
 }
 

@@ -47,7 +47,7 @@ void VelkoraSpinBox::on_deviceLoaded()
 {
     if (!core.loadMetadata(objectName())) {
         QWidget::setEnabled(false);
-        clearTextIfEmpty();
+        fieldcontract::clearTextIfEmpty(lineEdit(), core);
         return;
     }
     const auto q = core.physicalQuantity;
@@ -55,7 +55,7 @@ void VelkoraSpinBox::on_deviceLoaded()
     const int high = static_cast<int>(core.units->convertToTargetUnit(core.metadata->max, q));
     setRange(std::min(low, high), std::max(low, high));
     setSingleStep(std::max(1, static_cast<int>(core.units->getTargetUnitIncrement(q))));
-    clearTextIfEmpty();
+    fieldcontract::clearTextIfEmpty(lineEdit(), core);
 }
 
 void VelkoraSpinBox::setServoValue(int raw)
@@ -104,7 +104,7 @@ void VelkoraSpinBox::forceDisable(bool disable)
                                          setValue(lastValue);
                                      }))
         return;
-    clearTextIfEmpty();
+    fieldcontract::clearTextIfEmpty(lineEdit(), core);
     update();
 }
 
@@ -119,28 +119,15 @@ void VelkoraSpinBox::disconnected()
     core.disconnect();
     markOutOfRange(false);
     QSpinBox::setEnabled(false);
-    clearTextIfEmpty();
+    fieldcontract::clearTextIfEmpty(lineEdit(), core);
     update();
 }
 
 void VelkoraSpinBox::processDependencies() {}
 
-bool VelkoraSpinBox::showsNothing() const
-{
-    return !core.isConnected || !core.isValueLoaded || core.isForceDisabled || !core.isDescribed();
-}
-
-void VelkoraSpinBox::clearTextIfEmpty()
-{
-    if (showsNothing() && !lineEdit()->text().isEmpty()) {
-        QSignalBlocker blocker(lineEdit());
-        lineEdit()->clear();
-    }
-}
-
 void VelkoraSpinBox::paintEvent(QPaintEvent* event)
 {
-    clearTextIfEmpty();
+    fieldcontract::clearTextIfEmpty(lineEdit(), core);
     QSpinBox::paintEvent(event);
 }
 

@@ -46,8 +46,6 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    bool showsNothing() const;
-    void clearTextIfEmpty();
     void markOutOfRange(bool on, double shown = 0);
 
     VelkoraParametersGroupBox* parentGroupBox;
