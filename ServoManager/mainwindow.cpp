@@ -8,12 +8,17 @@
 #include "bus/uischeduler.h"
 #include "device/uiregisterhelper.h"
 #include "fields/uigrouphelper.h"
+#include "plot/csvrecorder.h"
+#include "plot/plotdock.h"
 #include "settings/settingsdialog.h"
 #include "settings/settingshelper.h"
 #include "views/confirmation.h"
 #include "views/registerview.h"
 
 #include <QCloseEvent>
+#include <QDateTime>
+#include <QDir>
+#include <QFileDialog>
 #include <QLabel>
 #include <QSpinBox>
 #include <QStatusBar>
@@ -23,6 +28,7 @@ const QString keyGeometry = QStringLiteral("geometry");
 const QString keyWindowState = QStringLiteral("windowState");
 const QString keyPollingInterval = QStringLiteral("pollingInterval");
 const QString keyServoId = QStringLiteral("servoId");
+const QString keyRecordingFolder = QStringLiteral("recordingFolder");
 constexpr int closeDelayMs = 100;
 constexpr int trafficRefreshMs = 1000;
 constexpr int transientMessageMs = 5000;
@@ -50,6 +56,7 @@ MainWindow::MainWindow(QWidget* parent)
     initActions();
     addToolBarComponents();
     initToolBarConnections();
+    initPlotAndRecording(); // before the saved window state, which places the dock
     setScreenRect();
 
     _trafficLabel = new QLabel(this);
@@ -115,6 +122,11 @@ QAction* MainWindow::getResetAction()
     return ui->actionReset;
 }
 
+QAction* MainWindow::getRecordAction()
+{
+    return ui->actionRecord;
+}
+
 std::shared_ptr<PhysicalQuantities> MainWindow::getPhysicalQuantityUnits()
 {
     return _settingsDialog->unitsSettings();
@@ -133,6 +145,9 @@ void MainWindow::setIdleActions(bool idle)
     ui->actionSearch->setEnabled(idle);
     ui->actionReboot->setEnabled(idle);
     ui->actionReset->setEnabled(idle);
+    // Recording needs values: it is offered once the servo answers.
+    if (idle)
+        ui->actionRecord->setEnabled(false);
     if (_servoIdSpinBox) {
         _servoIdSpinBox->setEnabled(idle);
         _pollingIntervalSpinBox->setEnabled(idle);
@@ -209,6 +224,8 @@ void MainWindow::on_actionConnect_triggered()
     const int servoId = _servoIdSpinBox->value();
     _state = ConnectionState::Connecting;
     _scheduler = std::make_shared<UiScheduler>(servoId, _serialHelper);
+    connect(_scheduler.get(), &UiScheduler::liveSample, _plotDock, &PlotDock::addSample);
+    connect(_scheduler.get(), &UiScheduler::liveSample, _recorder, &CsvRecorder::addSample);
     setIdleActions(false);
     RegisterView::_instance->connected();
     DeviceHelper::getInstance()->triggerDeviceInfoRead(servoId);
@@ -224,6 +241,7 @@ void MainWindow::on_DeviceInitialised()
     _scheduler->startScheduler(_pollingIntervalSpinBox->value());
     refreshTrafficLabel();
     _trafficRefresh.start();
+    ui->actionRecord->setEnabled(true);
 }
 
 void MainWindow::initEditingConnections()
@@ -281,6 +299,7 @@ void MainWindow::on_actionDisconnect_triggered()
     if (_scheduler)
         _scheduler->stopScheduler();
     _serialHelper->cancelTransaction();
+    stopRecording(); // every row read so far reaches the file
     _state = ConnectionState::Disconnected;
     _trafficRefresh.stop();
     _trafficLabel->clear(); // the figures describe the connection that just ended
@@ -459,4 +478,76 @@ void MainWindow::showMessage(QMessageBox::Icon icon, const QString& title, const
     auto* box = new QMessageBox(icon, title, text, QMessageBox::Ok, this);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->open();
+}
+
+void MainWindow::initPlotAndRecording()
+{
+    _plotDock = new PlotDock(this);
+    addDockWidget(Qt::BottomDockWidgetArea, _plotDock);
+    _plotDock->hide();
+    ui->menuView->addAction(_plotDock->toggleViewAction());
+
+    _recorder = new CsvRecorder(this);
+    _recordingLabel = new QLabel(this);
+    _recordingLabel->setObjectName(QStringLiteral("recordingLabel"));
+    statusBar()->addPermanentWidget(_recordingLabel);
+    connect(_recorder, &CsvRecorder::progress, this, [this](int rows) {
+        _recordingLabel->setText(tr("Recording: %n row(s)", nullptr, rows));
+    });
+    connect(_recorder, &CsvRecorder::failed, this, [this](const QString& message) {
+        ui->actionRecord->setChecked(false);
+        _recordingLabel->setText(tr("Recording failed"));
+        showMessage(QMessageBox::Critical, tr("Error"), message);
+    });
+}
+
+void MainWindow::on_actionRecord_triggered()
+{
+    // The action shows whether a recording runs, not the last click.
+    ui->actionRecord->setChecked(_recorder->isRecording());
+    if (_recorder->isRecording()) {
+        stopRecording();
+        return;
+    }
+    const QString folder = _settings->getValue(keyRecordingFolder, QDir::homePath()).toString();
+    const QString name = QStringLiteral("servo-%1-%2.csv")
+                             .arg(_servoIdSpinBox->value())
+                             .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")));
+    // Not exec(): polling goes on while the user picks a file.
+    auto* dialog = new QFileDialog(this, tr("Record to CSV file"), QDir(folder).filePath(name),
+                                   tr("CSV files (*.csv);;All files (*)"));
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setDefaultSuffix(QStringLiteral("csv"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QFileDialog::fileSelected, this, &MainWindow::startRecording);
+    dialog->open();
+}
+
+void MainWindow::startRecording(const QString& path)
+{
+    if (_state != ConnectionState::Connected || !_scheduler)
+        return;
+    const QByteArray& table = _uiRegisterHelper->lastTable();
+    RecordingInfo info;
+    info.servoId = _scheduler->servoId();
+    info.modelNumber = table.size() >= 2 ? quint8(table.at(0)) | quint8(table.at(1)) << 8 : 0;
+    info.baudRate = _connectedBaudRate;
+    info.started = QDateTime::currentDateTime();
+    const QString error = _recorder->start(path, info, _scheduler->liveLayout());
+    if (!error.isEmpty()) {
+        showMessage(QMessageBox::Critical, tr("Error"), error);
+        return;
+    }
+    _settings->setValue(keyRecordingFolder, QFileInfo(path).absolutePath());
+    ui->actionRecord->setChecked(true);
+}
+
+void MainWindow::stopRecording()
+{
+    if (!_recorder->isRecording())
+        return;
+    _recorder->stop();
+    ui->actionRecord->setChecked(false);
+    _recordingLabel->setText(tr("Recorded %n row(s) to %1", nullptr, _recorder->rowsWritten())
+                                 .arg(QFileInfo(_recorder->fileName()).fileName()));
 }

@@ -7,6 +7,8 @@
 
 #include <memory>
 
+class CsvRecorder;
+class PlotDock;
 class QAction;
 class QLabel;
 class QSpinBox;
@@ -47,6 +49,11 @@ public:
     std::shared_ptr<SerialHelper> serialHelper() const { return _serialHelper; }
     SearchDialog* searchDialog() const { return _searchDialog.get(); }
     QLabel* trafficLabel() const { return _trafficLabel; }
+    PlotDock* plotDock() const { return _plotDock; }
+    CsvRecorder* recorder() const { return _recorder; }
+    QAction* getRecordAction();
+    // Starts recording the live values to `path`; a file that cannot be written is reported.
+    void startRecording(const QString& path);
 
 public slots:
     void on_actionConnect_triggered();
@@ -54,6 +61,7 @@ public slots:
     void on_actionReboot_triggered();
     void on_actionReset_triggered();
     void on_actionAbout_triggered();
+    void on_actionRecord_triggered();
     void on_idSpinBoxValueChanged(int value);
     void on_pollingIntervalSpinBoxValueChanged(int value);
     void on_updateId(int id);
@@ -89,6 +97,8 @@ private:
     void onPortFailed(const QString& error);
     void refreshTrafficLabel();
     void showMessage(QMessageBox::Icon icon, const QString& title, const QString& text);
+    void initPlotAndRecording();
+    void stopRecording();
 
     Ui::MainWindow* ui;
     std::shared_ptr<Settings> _settings;
@@ -108,5 +118,8 @@ private:
     QString _connectedPort;
     int _connectedBaudRate = 0;
     QLabel* _trafficLabel = nullptr;
+    QLabel* _recordingLabel = nullptr;
+    PlotDock* _plotDock = nullptr;
+    CsvRecorder* _recorder = nullptr;
     QTimer _trafficRefresh;
 };

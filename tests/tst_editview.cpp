@@ -15,6 +15,7 @@
 #include "fields/velkoraunitlabel.h"
 #include "mainwindow.h"
 #include "units/unitshelper.h"
+#include "views/editview.h"
 
 #include <isolatedsettings.h>
 #include <servosimulator.h>
@@ -303,7 +304,7 @@ private slots:
         _window->getDisconnectAction()->trigger();
         for (const Location& at : v1Locations)
             QVERIFY2(showsNothing(widgetNamed(at.name)), at.name);
-        for (auto* list : _window->findChildren<QComboBox*>())
+        for (auto* list : _window->findChild<EditView*>()->findChildren<QComboBox*>())
             QCOMPARE(list->currentIndex(), list->count() - 1);
         QVERIFY(!overload->isChecked());
         for (auto* indicator : _window->findChildren<VelkoraCheckBox*>())

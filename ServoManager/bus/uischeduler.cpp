@@ -104,11 +104,18 @@ void UiScheduler::readAllData()
 
 void UiScheduler::readAllDataCallback(QByteArray response)
 {
+    const qint64 arrivalNs = LiveValueDecoder::monotonicNs();
     // The next request first: it is on the line while this answer is decoded.
     onTransactionEnded();
     QElapsedTimer decodeTime;
     decodeTime.start();
     UiRegisterHelper::_instance->decodeResponse(response);
+    // The model and the unit choice stand for a connection; a new model gets a new decoder.
+    const std::shared_ptr<IDevice> device = DeviceHelper::getInstance()->getDevice();
+    if (!_liveDecoder || _liveDecoder->device() != device.get())
+        _liveDecoder = std::make_unique<LiveValueDecoder>(device, FieldCore::currentUnits());
+    emit liveSample(_liveDecoder->decode(response, arrivalNs));
+    // Includes what plotting and recording do with the values.
     _statistics.recordPoll(decodeTime.nsecsElapsed());
 }
 

@@ -2,6 +2,7 @@
 
 #include "bus/busstatistics.h"
 #include "bus/serialhelper.h"
+#include "plot/livevalues.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -49,6 +50,11 @@ public:
     // Queued writes are addressed when they are sent, to the servo polled then.
     void setServoId(int id) { _id = id; }
     int servoId() const { return _id; }
+    // What the values of liveSample mean on this connection; empty before the first answer.
+    std::shared_ptr<const LiveLayout> liveLayout() const
+    {
+        return _liveDecoder ? _liveDecoder->layout() : nullptr;
+    }
     bool hasWritesPending() const { return !_queue.empty() || _writeInFlight != nullptr; }
     // Drops every write that has not been acknowledged (the connection ends) and says what
     // became of them; empty when there were none.
@@ -61,6 +67,8 @@ signals:
                        int writesFinished);
     // A read-all answer was shown; the read went out after `writesFinishedBeforeRead` writes had ended.
     void tableDecoded(int writesFinishedBeforeRead);
+    // Once per valid read-all answer: its plotted and recorded values.
+    void liveSample(const LiveSample& sample);
 
 public slots:
     void addQueueRequest(uint8_t address, const QByteArray& data);
@@ -86,4 +94,5 @@ private:
     std::shared_ptr<QueueRequest> _writeInFlight;
     int _writesFinished = 0;
     BusStatistics _statistics;
+    std::unique_ptr<LiveValueDecoder> _liveDecoder;
 };

@@ -50,10 +50,14 @@ bool FieldCore::loadMetadata(const QString& name)
 {
     metadata.reset();
     const auto device = DeviceHelper::getInstance()->getDevice();
-    if (!device)
-        return false;
+    return device && loadMetadata(name, *device);
+}
+
+bool FieldCore::loadMetadata(const QString& name, const IDevice& device)
+{
+    metadata.reset();
     try {
-        auto record = device->getFieldDeviceMetadata(name);
+        auto record = device.getFieldDeviceMetadata(name);
         // A record without a raw span cannot map values; treat it as not described.
         if (record && (record->rawMax != record->rawMin || record->max == record->min))
             metadata = std::move(record);

@@ -37,6 +37,7 @@ public:
     // Replaces the range with the current model's record for `name`. False (and no range)
     // when the model does not describe the field: it then shows nothing until the next load.
     bool loadMetadata(const QString& name);
+    bool loadMetadata(const QString& name, const IDevice& device);
     bool isDescribed() const { return metadata != nullptr; }
     // Nothing of the servo to show: offline, no value yet, forced off or not in this model.
     bool showsNothing() const { return !isConnected || !isValueLoaded || isForceDisabled || !isDescribed(); }
@@ -47,6 +48,12 @@ public:
     // physical value in the default unit -> raw, truncated toward zero; a value that is a raw
     // step up to floating-point noise gives that step, not the one below it.
     int toRaw(double physical, bool offsetByRawMin = true) const;
+    // raw -> the value in the unit chosen in Settings: what the field shows, before rounding
+    // to its decimals. Plots and recordings use it too, so all agree.
+    double toShown(int raw, bool offsetByRawMin = true) const
+    {
+        return units->convertToTargetUnit(toPhysical(raw, offsetByRawMin), physicalQuantity);
+    }
 
     static std::shared_ptr<UnitsHelper> currentUnits();
 

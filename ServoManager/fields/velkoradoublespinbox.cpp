@@ -64,7 +64,7 @@ void VelkoraDoubleSpinBox::setServoValue(int raw)
     if (!core.isConnected || !core.isDescribed())
         return;
     core.lastRaw = raw;
-    const double shown = core.units->convertToTargetUnit(core.toPhysical(raw), core.physicalQuantity);
+    const double shown = core.toShown(raw);
     // Setting a value repaints the box even when it does not change; the decoder comes by
     // at every poll, and most values stand still.
     const double rounded = QString::number(shown, 'f', decimals()).toDouble();

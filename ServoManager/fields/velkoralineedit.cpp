@@ -35,18 +35,13 @@ void VelkoraLineEdit::on_deviceLoaded()
         clear();
 }
 
-QString VelkoraLineEdit::formatValue(int raw, PhysicalQuantitiesEnum quantity,
-                                     const FieldDeviceMetadata* metadata, const UnitsHelper& units)
+QString VelkoraLineEdit::formatValue(int raw, const FieldCore& core)
 {
+    const PhysicalQuantitiesEnum quantity = core.physicalQuantity;
     const int q = static_cast<int>(quantity);
-    if (q >= 0 && q <= static_cast<int>(PhysicalQuantitiesEnum::AccelerationProfile)) {
-        FieldCore map;
-        if (metadata)
-            map.metadata = std::make_unique<FieldDeviceMetadata>(*metadata);
-        const double value = units.convertToTargetUnit(map.toPhysical(raw), quantity);
-        return QStringLiteral("%L1").arg(value, 1, 'f',
-                                         static_cast<int>(units.getTargetUnitDecimalPlaces(quantity)));
-    }
+    if (q >= 0 && q <= static_cast<int>(PhysicalQuantitiesEnum::AccelerationProfile))
+        return QStringLiteral("%L1").arg(core.toShown(raw), 1, 'f',
+                                         static_cast<int>(core.units->getTargetUnitDecimalPlaces(quantity)));
     if (quantity == PhysicalQuantitiesEnum::ModelNumber)
         return QStringLiteral("%1%2%3").arg(raw / 256).arg(QLocale().decimalPoint()).arg(raw % 256);
     return QString::number(raw);
@@ -58,7 +53,7 @@ void VelkoraLineEdit::setServoValue(int raw)
         return;
     core.lastRaw = raw;
     core.isValueLoaded = true;
-    const QString text = formatValue(raw, core.physicalQuantity, core.metadata.get(), *core.units);
+    const QString text = formatValue(raw, core);
     // Every poll: setting the same text again would still repaint.
     if (text != this->text())
         setText(text);

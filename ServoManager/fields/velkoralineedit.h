@@ -29,10 +29,9 @@ public:
     void cancelUpdate() override;
     PhysicalQuantitiesEnum getPhysicalQuantity() override;
 
-    // The text for a raw value in the given units: shared with everything that shows
-    // servo values outside the form, so there is one formula.
-    static QString formatValue(int raw, PhysicalQuantitiesEnum quantity, const FieldDeviceMetadata* metadata,
-                               const UnitsHelper& units);
+    // The text for a raw value with the field's range and units (FieldCore::toShown rounded
+    // to the unit's decimals).
+    static QString formatValue(int raw, const FieldCore& core);
 
 signals:
     void setIsDirty(bool dirty) override;

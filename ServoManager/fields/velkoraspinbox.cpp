@@ -63,8 +63,7 @@ void VelkoraSpinBox::setServoValue(int raw)
     if (!core.isConnected || !core.isDescribed())
         return;
     core.lastRaw = raw;
-    const double shown = std::trunc(
-        core.units->convertToTargetUnit(core.toPhysical(raw, offsetByRawMin), core.physicalQuantity));
+    const double shown = std::trunc(core.toShown(raw, offsetByRawMin));
     // Setting a value repaints the box even when it does not change.
     const int whole = static_cast<int>(std::clamp(shown, double(INT32_MIN), double(INT32_MAX)));
     if (whole != value() || lineEdit()->text().isEmpty())

@@ -186,7 +186,15 @@ def settings():
     c.save("settings")
 
 
+def record():
+    # A recording light: red disc in a grey ring.
+    c = Canvas(48)
+    c.ring(24, 24, 18, GREY, 3)
+    c.disc(24, 24, 11, RED)
+    c.save("record")
+
+
 if __name__ == "__main__":
     for draw in (velkora_caption, reboot, apply, checkbox_checked, search, cancel, reset, disconnect,
-                 edit, connect, settings):
+                 edit, connect, settings, record):
         draw()

@@ -1,0 +1,88 @@
+#pragma once
+
+#include "fields/fieldcore.h"
+
+#include <QByteArray>
+#include <QMetaType>
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+
+class IDevice;
+class UnitsHelper;
+
+// The values that are plotted and recorded, in the order of their curves and CSV columns.
+enum class LiveChannel
+{
+    ActualPosition,
+    ActualAngularVelocity,
+    ActualTorque,
+    ActualVoltage,
+    ActualCurrent,
+    ActualTemperature,
+    TargetPosition,
+    TargetAngularVelocity,
+    TargetTorque,
+};
+constexpr int liveChannelCount = 9;
+
+// What the values of one connection mean: names, units and which of them the model has.
+// One object per connection, shared by every sample decoded with it.
+struct LiveLayout
+{
+    std::array<QString, liveChannelCount> names;
+    std::array<QString, liveChannelCount> units;
+    std::array<bool, liveChannelCount> described{};
+    // The edit-view field whose formula gives the channel's value.
+    static QString fieldName(int channel);
+    // "Actual position (rad)"; a value without a unit is its name alone.
+    QString caption(int channel) const;
+};
+
+// One valid read-all answer, decoded once for everyone who plots or records it.
+struct LiveSample
+{
+    // When the answer arrived, on a monotonic clock (ns).
+    qint64 arrivalNs = 0;
+    // The hardware error status register; for a model without one, the answer's error byte.
+    uint8_t hardwareError = 0;
+    // In the units chosen in Settings; NaN for a value the model does not describe.
+    std::array<double, liveChannelCount> values{};
+    std::shared_ptr<const LiveLayout> layout;
+};
+
+Q_DECLARE_METATYPE(LiveSample)
+
+// Decodes read-all answers of one model into samples, with the unit choice it was built
+// with. Each value goes through the same conversion as its edit-view field.
+class LiveValueDecoder
+{
+public:
+    LiveValueDecoder(std::shared_ptr<const IDevice> device, std::shared_ptr<UnitsHelper> units);
+
+    // `response` is the whole status packet of a read that started at address 0.
+    LiveSample decode(const QByteArray& response, qint64 arrivalNs) const;
+
+    const IDevice* device() const { return _device.get(); }
+    std::shared_ptr<const LiveLayout> layout() const { return _layout; }
+
+    static qint64 monotonicNs();
+
+private:
+    struct Location
+    {
+        int address = -1; // -1: not in this model's table
+        int byteCount = 0;
+        bool isSigned = false;
+        // The V1 targets keep their direction in bit 15; the value is the magnitude, as the
+        // edit view shows it next to its direction box.
+        uint32_t mask = 0xFFFFFFFF;
+    };
+
+    std::shared_ptr<const IDevice> _device;
+    std::array<FieldCore, liveChannelCount> _maps;
+    std::array<Location, liveChannelCount> _locations;
+    std::shared_ptr<LiveLayout> _layout;
+};

@@ -1,0 +1,244 @@
+#include "plot/plotdock.h"
+#include "ui_plotdock.h"
+
+#include <qwt_legend.h>
+#include <qwt_plot.h>
+#include <qwt_plot_curve.h>
+#include <qwt_plot_grid.h>
+#include <qwt_series_data.h>
+
+#include <QElapsedTimer>
+
+#include <algorithm>
+#include <cmath>
+
+// One channel of the history, from the first point inside the time window to the newest.
+class HistorySeries : public QwtSeriesData<QPointF>
+{
+public:
+    HistorySeries(const SampleHistory& history, size_t channel) : _history(history), _channel(channel) {}
+
+    // Called before every frame: the window's first point, and the bounds for the y axis.
+    void showFrom(size_t first)
+    {
+        _first = std::min(first, _history.points().size());
+        double low = INFINITY;
+        double high = -INFINITY;
+        for (size_t i = _first; i < _history.points().size(); ++i) {
+            const double value = _history.points()[i].values[_channel];
+            low = std::min(low, value);
+            high = std::max(high, value);
+        }
+        const auto& points = _history.points();
+        d_boundingRect = low > high ? QRectF(1.0, 1.0, -2.0, -2.0) // Qwt's "invalid"
+                                    : QRectF(QPointF(points[_first].time, low), QPointF(points.back().time, high));
+    }
+
+    size_t size() const override { return _history.points().size() - std::min(_first, _history.points().size()); }
+    QPointF sample(size_t i) const override
+    {
+        const SampleHistory::Point& point = _history.points()[_first + i];
+        return {point.time, point.values[_channel]};
+    }
+    QRectF boundingRect() const override { return d_boundingRect; }
+
+private:
+    const SampleHistory& _history;
+    size_t _channel;
+    size_t _first = 0;
+};
+
+void SampleHistory::add(const LiveSample& sample)
+{
+    if (_points.empty())
+        _originNs = sample.arrivalNs;
+    _points.push_back({(sample.arrivalNs - _originNs) / 1e9, sample.values});
+}
+
+void SampleHistory::clear()
+{
+    _points.clear();
+}
+
+void SampleHistory::keepLast(double seconds)
+{
+    if (_points.empty())
+        return;
+    _points.erase(_points.begin(), _points.begin() + static_cast<std::ptrdiff_t>(
+                                                         firstAtOrAfter(_points.back().time - seconds)));
+}
+
+size_t SampleHistory::firstAtOrAfter(double time) const
+{
+    const auto it = std::lower_bound(_points.begin(), _points.end(), time,
+                                     [](const Point& point, double t) { return point.time < t; });
+    return static_cast<size_t>(it - _points.begin());
+}
+
+namespace {
+// An actual value and its target share a colour; the target is dashed.
+const QColor channelColours[liveChannelCount] = {
+    QColor(31, 119, 180), QColor(230, 120, 20), QColor(44, 160, 44), QColor(214, 39, 40), QColor(148, 103, 189),
+    QColor(140, 86, 75),  QColor(31, 119, 180), QColor(230, 120, 20), QColor(44, 160, 44),
+};
+constexpr int firstTargetChannel = static_cast<int>(LiveChannel::TargetPosition);
+const double timeWindows[] = {10, 30, 60};
+} // namespace
+
+PlotDock::PlotDock(QWidget* parent) : QDockWidget(parent), ui(new Ui::PlotDock)
+{
+    ui->setupUi(this);
+    _checkBoxes = {ui->actualPositionCheckBox,        ui->actualAngularVelocityCheckBox,
+                   ui->actualTorqueCheckBox,          ui->actualVoltageCheckBox,
+                   ui->actualCurrentCheckBox,         ui->actualTemperatureCheckBox,
+                   ui->targetPositionCheckBox,        ui->targetAngularVelocityCheckBox,
+                   ui->targetTorqueCheckBox};
+
+    QwtPlot* plot = ui->plot;
+    plot->setCanvasBackground(Qt::white);
+    plot->setAxisTitle(QwtPlot::xBottom, tr("time (s)"));
+    plot->insertLegend(new QwtLegend(), QwtPlot::TopLegend);
+    auto* grid = new QwtPlotGrid();
+    grid->setMajorPen(QColor(220, 220, 220), 0, Qt::DotLine);
+    grid->attach(plot);
+
+    for (size_t channel = 0; channel < _curves.size(); ++channel) {
+        auto* curve = new QwtPlotCurve(_checkBoxes[channel]->text());
+        curve->setPen(channelColours[channel], 1.5,
+                      int(channel) >= firstTargetChannel ? Qt::DashLine : Qt::SolidLine);
+        _series[channel] = new HistorySeries(_history, channel);
+        curve->setData(_series[channel]); // the curve owns the series
+        _curves[channel] = curve;
+        connect(_checkBoxes[channel], &QCheckBox::toggled, this, &PlotDock::updateCurveVisibility);
+    }
+    connect(ui->clearButton, &QPushButton::clicked, this, &PlotDock::clear);
+    connect(ui->pauseButton, &QPushButton::toggled, this, &PlotDock::setPaused);
+    connect(ui->timeWindowComboBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this, [this] {
+        _newData = true;
+        drawFrame();
+    });
+    updateCurveVisibility();
+
+    _frameTimer.setInterval(frameIntervalMs);
+    connect(&_frameTimer, &QTimer::timeout, this, &PlotDock::drawFrame);
+}
+
+// Nothing is drawn while hidden; a shown dock catches up at its first frame.
+void PlotDock::showEvent(QShowEvent* event)
+{
+    _newData = true;
+    _frameTimer.start();
+    QDockWidget::showEvent(event);
+}
+
+void PlotDock::hideEvent(QHideEvent* event)
+{
+    _frameTimer.stop();
+    QDockWidget::hideEvent(event);
+}
+
+PlotDock::~PlotDock()
+{
+    // The curves own their series and the plot owns the attached curves.
+    for (QwtPlotCurve* curve : _curves)
+        if (!curve->plot())
+            delete curve;
+    delete ui;
+}
+
+double PlotDock::timeWindow() const
+{
+    return timeWindows[std::clamp(ui->timeWindowComboBox->currentIndex(), 0, 2)];
+}
+
+bool PlotDock::isPaused() const
+{
+    return ui->pauseButton->isChecked();
+}
+
+void PlotDock::addSample(const LiveSample& sample)
+{
+    if (sample.layout != _layout)
+        applyLayout(sample.layout);
+    if (isPaused()) {
+        _heldBack.push_back(sample);
+        const qint64 oldest = sample.arrivalNs - static_cast<qint64>(longestWindowSeconds * 1e9);
+        while (_heldBack.front().arrivalNs < oldest)
+            _heldBack.pop_front();
+        return;
+    }
+    _history.add(sample);
+    _newData = true;
+}
+
+void PlotDock::clear()
+{
+    _history.clear();
+    _heldBack.clear();
+    for (HistorySeries* series : _series)
+        series->showFrom(0);
+    _newData = true;
+    ui->plot->replot();
+}
+
+// A new connection: other units or another model, so the old curves would mislead.
+void PlotDock::applyLayout(const std::shared_ptr<const LiveLayout>& layout)
+{
+    _layout = layout;
+    clear();
+    for (size_t channel = 0; channel < _curves.size(); ++channel) {
+        const bool described = layout && layout->described[channel];
+        const QString caption = layout ? layout->caption(int(channel)) : _checkBoxes[channel]->text();
+        _checkBoxes[channel]->setText(caption);
+        _checkBoxes[channel]->setEnabled(described);
+        _checkBoxes[channel]->setToolTip(described ? QString() : tr("This servo model has no such value."));
+        _curves[channel]->setTitle(caption);
+    }
+    updateCurveVisibility();
+}
+
+void PlotDock::updateCurveVisibility()
+{
+    for (size_t channel = 0; channel < _curves.size(); ++channel) {
+        const bool show = _checkBoxes[channel]->isChecked() && (!_layout || _layout->described[channel]);
+        if (show && !_curves[channel]->plot())
+            _curves[channel]->attach(ui->plot);
+        else if (!show && _curves[channel]->plot())
+            _curves[channel]->detach();
+    }
+    _newData = true;
+    ui->plot->replot();
+}
+
+void PlotDock::setPaused(bool paused)
+{
+    ui->pauseButton->setText(paused ? tr("Resume") : tr("Pause"));
+    if (paused)
+        return;
+    for (const LiveSample& sample : _heldBack)
+        _history.add(sample);
+    _heldBack.clear();
+    _newData = true;
+    drawFrame();
+}
+
+void PlotDock::drawFrame()
+{
+    if (!_newData || isPaused() || !isVisible())
+        return;
+    QElapsedTimer clock;
+    clock.start();
+    _newData = false;
+    _history.keepLast(longestWindowSeconds);
+    const double window = timeWindow();
+    const double newest = _history.points().empty() ? 0 : _history.points().back().time;
+    const size_t first = _history.firstAtOrAfter(newest - window);
+    for (HistorySeries* series : _series)
+        series->showFrom(first);
+    // The window scrolls with the newest value; until it fills, it starts at 0.
+    const double start = std::max(0.0, newest - window);
+    ui->plot->setAxisScale(QwtPlot::xBottom, start, start + window);
+    ui->plot->replot();
+    ++_framesDrawn;
+    _drawingNs += clock.nsecsElapsed();
+}
