@@ -9,54 +9,22 @@
 #include "device/uiregisterhelper.h"
 #include "mainwindow.h"
 
+#include "benchsupport.h"
+
 #include <servomodel.h>
 
 #include <QAction>
 #include <QApplication>
-#include <QDir>
 #include <QElapsedTimer>
-#include <QProcess>
-#include <QSettings>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTemporaryDir>
-#include <QThread>
-#include <QTimer>
 
-#include <sys/resource.h>
-
-#include <algorithm>
 #include <cstdio>
 
-namespace {
-
-double cpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-double percentile(std::vector<qint64> values, double fraction)
-{
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    const size_t index =
-        std::min(values.size() - 1, static_cast<size_t>(fraction * (values.size() - 1) + 0.5));
-    return values[index] / 1000.0; // µs
-}
-
-// Runs the event loop like the program does, without spinning.
-void runEvents(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-} // namespace
+using bench::cpuSeconds;
+using bench::percentile;
+using bench::runEvents;
 
 int main(int argc, char* argv[])
 {
@@ -70,37 +38,16 @@ int main(int argc, char* argv[])
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, home.path());
     const QString link = home.filePath("velkora-sim");
 
-    // The simulator runs as its own process so that the CPU figure is the program's alone.
     QProcess simulator;
-    simulator.setProgram(QStringLiteral(VSM_SIMULATOR_PATH));
-    simulator.setArguments({"--link", link, "--quiet", "--baud", QString::number(baudRate)});
-    simulator.start();
-    if (!simulator.waitForStarted(5000)) {
-        std::fprintf(stderr, "cannot start %s\n", VSM_SIMULATOR_PATH);
+    if (!bench::startSimulator(simulator, link, baudRate, interval))
         return 1;
-    }
-    for (int i = 0; i < 200 && !QFileInfo::exists(link); ++i)
-        QThread::msleep(10);
-
-    {
-        QSettings settings(QStringLiteral("Tessaphor"), QStringLiteral("Velkora Servo Manager"));
-        settings.setValue(QStringLiteral("port settings/serialPortName"), link);
-        settings.setValue(QStringLiteral("port settings/baudRate"), baudRate);
-        settings.setValue(QStringLiteral("main window settings/servoId"), 1);
-        settings.setValue(QStringLiteral("main window settings/pollingInterval"), interval);
-    }
 
     MainWindow window;
     window.show();
     // Watch the registers live, as a user would: the view repaints on every poll.
     window.findChild<QTabWidget*>(QStringLiteral("tabWidget"))->setCurrentIndex(1);
-    window.getConnectAction()->trigger();
-    for (int i = 0; i < 30 && !(window.scheduler() && window.scheduler()->isRunning()); ++i)
-        runEvents(100);
-    if (!window.scheduler() || !window.scheduler()->isRunning()) {
-        std::fprintf(stderr, "could not connect to the simulator\n");
+    if (!bench::connectAndWait(window))
         return 1;
-    }
 
     runEvents(500); // settle
     const int pollsBefore = window.scheduler()->statistics().polls();

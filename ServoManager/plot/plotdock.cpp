@@ -3,6 +3,7 @@
 
 #include <qwt_legend.h>
 #include <qwt_plot.h>
+#include <qwt_plot_canvas.h>
 #include <qwt_plot_curve.h>
 #include <qwt_plot_grid.h>
 #include <qwt_series_data.h>
@@ -12,40 +13,62 @@
 #include <algorithm>
 #include <cmath>
 
-// One channel of the history, from the first point inside the time window to the newest.
+// One channel of the history inside the time window, thinned to what the canvas can show:
+// per pixel column only the lowest and the highest value, in the order they came. A minute
+// at 100 polls a second would otherwise draw several points into every pixel.
 class HistorySeries : public QwtSeriesData<QPointF>
 {
 public:
     HistorySeries(const SampleHistory& history, size_t channel) : _history(history), _channel(channel) {}
 
-    // Called before every frame: the window's first point, and the bounds for the y axis.
-    void showFrom(size_t first)
+    // Called before every frame with the window's first point and its span in time and pixels.
+    void show(size_t first, double start, double window, int pixels)
     {
-        _first = std::min(first, _history.points().size());
+        _shown.clear();
+        const auto& points = _history.points();
+        const double columnWidth = window / std::max(1, pixels);
         double low = INFINITY;
         double high = -INFINITY;
-        for (size_t i = _first; i < _history.points().size(); ++i) {
-            const double value = _history.points()[i].values[_channel];
-            low = std::min(low, value);
-            high = std::max(high, value);
+        long column = -1;
+        QPointF columnMin;
+        QPointF columnMax;
+        auto flush = [this, &columnMin, &columnMax] {
+            _shown.append(columnMin.x() <= columnMax.x() ? columnMin : columnMax);
+            if (columnMin != columnMax)
+                _shown.append(columnMin.x() <= columnMax.x() ? columnMax : columnMin);
+        };
+        for (size_t i = first; i < points.size(); ++i) {
+            const QPointF point(points[i].time, points[i].values[_channel]);
+            if (std::isnan(point.y()))
+                continue;
+            low = std::min(low, point.y());
+            high = std::max(high, point.y());
+            const auto pointColumn = static_cast<long>((point.x() - start) / columnWidth);
+            if (pointColumn != column) {
+                if (column >= 0)
+                    flush();
+                column = pointColumn;
+                columnMin = columnMax = point;
+            } else if (point.y() < columnMin.y()) {
+                columnMin = point;
+            } else if (point.y() > columnMax.y()) {
+                columnMax = point;
+            }
         }
-        const auto& points = _history.points();
-        d_boundingRect = low > high ? QRectF(1.0, 1.0, -2.0, -2.0) // Qwt's "invalid"
-                                    : QRectF(QPointF(points[_first].time, low), QPointF(points.back().time, high));
+        if (column >= 0)
+            flush();
+        d_boundingRect = _shown.isEmpty() ? QRectF(1.0, 1.0, -2.0, -2.0) // Qwt's "invalid"
+                                          : QRectF(QPointF(_shown.first().x(), low), QPointF(_shown.last().x(), high));
     }
 
-    size_t size() const override { return _history.points().size() - std::min(_first, _history.points().size()); }
-    QPointF sample(size_t i) const override
-    {
-        const SampleHistory::Point& point = _history.points()[_first + i];
-        return {point.time, point.values[_channel]};
-    }
+    size_t size() const override { return static_cast<size_t>(_shown.size()); }
+    QPointF sample(size_t i) const override { return _shown[static_cast<int>(i)]; }
     QRectF boundingRect() const override { return d_boundingRect; }
 
 private:
     const SampleHistory& _history;
     size_t _channel;
-    size_t _first = 0;
+    QVector<QPointF> _shown;
 };
 
 void SampleHistory::add(const LiveSample& sample)
@@ -96,6 +119,10 @@ PlotDock::PlotDock(QWidget* parent) : QDockWidget(parent), ui(new Ui::PlotDock)
 
     QwtPlot* plot = ui->plot;
     plot->setCanvasBackground(Qt::white);
+    // Paint within the frame timer rather than at some later paint event, so a frame's cost
+    // is where it can be measured and frames never pile up.
+    if (auto* canvas = qobject_cast<QwtPlotCanvas*>(plot->canvas()))
+        canvas->setPaintAttribute(QwtPlotCanvas::ImmediatePaint, true);
     plot->setAxisTitle(QwtPlot::xBottom, tr("time (s)"));
     plot->insertLegend(new QwtLegend(), QwtPlot::TopLegend);
     auto* grid = new QwtPlotGrid();
@@ -104,8 +131,10 @@ PlotDock::PlotDock(QWidget* parent) : QDockWidget(parent), ui(new Ui::PlotDock)
 
     for (size_t channel = 0; channel < _curves.size(); ++channel) {
         auto* curve = new QwtPlotCurve(_checkBoxes[channel]->text());
-        curve->setPen(channelColours[channel], 1.5,
-                      int(channel) >= firstTargetChannel ? Qt::DashLine : Qt::SolidLine);
+        // Cosmetic (one pixel) pens: wider ones are stroked as polygons, many times slower.
+        QPen pen(channelColours[channel], 0, int(channel) >= firstTargetChannel ? Qt::DashLine : Qt::SolidLine);
+        pen.setCosmetic(true);
+        curve->setPen(pen);
         _series[channel] = new HistorySeries(_history, channel);
         curve->setData(_series[channel]); // the curve owns the series
         _curves[channel] = curve;
@@ -176,7 +205,7 @@ void PlotDock::clear()
     _history.clear();
     _heldBack.clear();
     for (HistorySeries* series : _series)
-        series->showFrom(0);
+        series->show(0, 0, timeWindow(), 1);
     _newData = true;
     ui->plot->replot();
 }
@@ -233,10 +262,11 @@ void PlotDock::drawFrame()
     const double window = timeWindow();
     const double newest = _history.points().empty() ? 0 : _history.points().back().time;
     const size_t first = _history.firstAtOrAfter(newest - window);
-    for (HistorySeries* series : _series)
-        series->showFrom(first);
     // The window scrolls with the newest value; until it fills, it starts at 0.
     const double start = std::max(0.0, newest - window);
+    for (size_t channel = 0; channel < _series.size(); ++channel)
+        if (_curves[channel]->plot())
+            _series[channel]->show(first, start, window, ui->plot->canvas()->width());
     ui->plot->setAxisScale(QwtPlot::xBottom, start, start + window);
     ui->plot->replot();
     ++_framesDrawn;

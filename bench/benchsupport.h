@@ -1,0 +1,84 @@
+#pragma once
+// What the benchmarks that run the whole program share: CPU time, percentiles, an event
+// loop that runs without spinning, and a simulated servo in a process of its own.
+
+#include "bus/uischeduler.h"
+#include "mainwindow.h"
+
+#include <QAction>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSettings>
+#include <QThread>
+#include <QTimer>
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace bench {
+
+inline double cpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// In µs, from values in ns.
+inline double percentile(std::vector<qint64> values, double fraction)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const size_t index =
+        std::min(values.size() - 1, static_cast<size_t>(fraction * (values.size() - 1) + 0.5));
+    return values[index] / 1000.0;
+}
+
+// Runs the event loop like the program does, without spinning.
+inline void runEvents(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// Starts the simulator as its own process (so the CPU figure is the program's alone) on
+// `link` and points the program's settings at it, polling servo 1 every `interval` ms.
+inline bool startSimulator(QProcess& simulator, const QString& link, int baudRate, int interval)
+{
+    simulator.setProgram(QStringLiteral(VSM_SIMULATOR_PATH));
+    simulator.setArguments({"--link", link, "--quiet", "--baud", QString::number(baudRate)});
+    simulator.start();
+    if (!simulator.waitForStarted(5000)) {
+        std::fprintf(stderr, "cannot start %s\n", VSM_SIMULATOR_PATH);
+        return false;
+    }
+    for (int i = 0; i < 200 && !QFileInfo::exists(link); ++i)
+        QThread::msleep(10);
+    QSettings settings(QStringLiteral("Tessaphor"), QStringLiteral("Velkora Servo Manager"));
+    settings.setValue(QStringLiteral("port settings/serialPortName"), link);
+    settings.setValue(QStringLiteral("port settings/baudRate"), baudRate);
+    settings.setValue(QStringLiteral("main window settings/servoId"), 1);
+    settings.setValue(QStringLiteral("main window settings/pollingInterval"), interval);
+    return QFileInfo::exists(link);
+}
+
+// Connects as the user would and waits until polling runs.
+inline bool connectAndWait(MainWindow& window)
+{
+    window.getConnectAction()->trigger();
+    for (int i = 0; i < 30 && !(window.scheduler() && window.scheduler()->isRunning()); ++i)
+        runEvents(100);
+    if (window.scheduler() && window.scheduler()->isRunning())
+        return true;
+    std::fprintf(stderr, "could not connect to the simulator\n");
+    return false;
+}
+
+} // namespace bench
