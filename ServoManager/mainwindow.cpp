@@ -492,7 +492,7 @@ void MainWindow::initPlotAndRecording()
     _recordingLabel->setObjectName(QStringLiteral("recordingLabel"));
     statusBar()->addPermanentWidget(_recordingLabel);
     connect(_recorder, &CsvRecorder::progress, this, [this](int rows) {
-        _recordingLabel->setText(tr("Recording: %n row(s)", nullptr, rows));
+        _recordingLabel->setText(rows == 1 ? tr("Recording: 1 row  ") : tr("Recording: %1 rows  ").arg(rows));
     });
     connect(_recorder, &CsvRecorder::failed, this, [this](const QString& message) {
         ui->actionRecord->setChecked(false);
@@ -548,6 +548,7 @@ void MainWindow::stopRecording()
         return;
     _recorder->stop();
     ui->actionRecord->setChecked(false);
-    _recordingLabel->setText(tr("Recorded %n row(s) to %1", nullptr, _recorder->rowsWritten())
+    _recordingLabel->setText(tr("Recorded %1 rows to %2  ")
+                                 .arg(_recorder->rowsWritten())
                                  .arg(QFileInfo(_recorder->fileName()).fileName()));
 }

@@ -62,12 +62,12 @@ int main(int argc, char* argv[])
     // Motor on and a target, through the program's own write path.
     UiScheduler* scheduler = window.scheduler().get();
     scheduler->addQueueRequest(48, QByteArray(1, 1));
-    scheduler->addQueueRequest(78, targetPosition(6000));
+    scheduler->addQueueRequest(78, targetPosition(1500));
     QTimer swing;
     bool out = true;
     QObject::connect(&swing, &QTimer::timeout, [&] {
         out = !out;
-        scheduler->addQueueRequest(78, targetPosition(out ? 6000 : -3000));
+        scheduler->addQueueRequest(78, targetPosition(out ? 1500 : -1500));
     });
     swing.start(4000);
     runEvents(500);

@@ -24,6 +24,7 @@ void FieldHelper::buildVelkoraFieldList(const QList<QObject*>* objects)
     for (QObject* object : *objects) {
         if (auto* field = dynamic_cast<IVelkoraField*>(object)) {
             _fields.push_back(field);
+            _byName.emplace(field->objectName(), field);
             continue;
         }
         const QList<QObject*> children = object->children();
@@ -33,9 +34,6 @@ void FieldHelper::buildVelkoraFieldList(const QList<QObject*>* objects)
 
 IVelkoraField* FieldHelper::getEditViewField(QString name) const
 {
-    for (IVelkoraField* field : _fields) {
-        if (field->objectName() == name)
-            return field;
-    }
-    return nullptr;
+    const auto it = _byName.find(name);
+    return it == _byName.end() ? nullptr : it->second;
 }

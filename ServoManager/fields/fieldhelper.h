@@ -5,6 +5,7 @@
 #include <QList>
 #include <QString>
 
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -28,4 +29,6 @@ public:
 
 private:
     std::vector<IVelkoraField*> _fields;
+    // The mode controllers look fields up at every poll; the first field of a name wins.
+    std::map<QString, IVelkoraField*> _byName;
 };

@@ -22,8 +22,14 @@ void VelkoraCheckBox::restyle()
     if (!parentGroupBox)
         return;
     const QRect box = parentGroupBox->geometry();
-    const int spacing = (box.right() - box.left()) - fontMetrics().horizontalAdvance(text()) - 39;
     const bool red = isChecked() && core.isConnected;
+    // The decoder sets every flag on every poll; measuring the text each time costs more than
+    // the rest of the poll's fields together.
+    const StyleInputs inputs{box.width(), red, core.isForceDisabled, text()};
+    if (inputs == _styledFor)
+        return;
+    _styledFor = inputs;
+    const int spacing = (box.right() - box.left()) - fontMetrics().horizontalAdvance(text()) - 39;
     const QString textColour = core.isForceDisabled ? QStringLiteral("#9F9E9E") : QStringLiteral("#4d4c4c");
     QString sheet = QStringLiteral("QCheckBox{spacing:%1px;}"
                                    "QAbstractButton{color:%2;padding-right:2px;}"
@@ -35,7 +41,7 @@ void VelkoraCheckBox::restyle()
         sheet += QStringLiteral("QCheckBox::indicator:checked{image:url(:/images/checkbox_checked.png);}");
     sheet +=
         QStringLiteral("QCheckBox::indicator:enabled{border:1px solid rgb(122,122,122);background:white;}");
-    // The decoder sets every flag on every poll; a new sheet re-polishes the widget.
+    // A new sheet re-polishes the widget.
     if (sheet != styleSheet())
         setStyleSheet(sheet);
 }

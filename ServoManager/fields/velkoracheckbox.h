@@ -47,6 +47,20 @@ public slots:
 private:
     void restyle();
 
+    // What the style sheet was last built from.
+    struct StyleInputs
+    {
+        int boxWidth = -1;
+        bool red = false;
+        bool forceDisabled = false;
+        QString text;
+        bool operator==(const StyleInputs& o) const
+        {
+            return boxWidth == o.boxWidth && red == o.red && forceDisabled == o.forceDisabled && text == o.text;
+        }
+    };
+    StyleInputs _styledFor;
+
     VelkoraParametersGroupBox* parentGroupBox;
     FieldCore core;
     bool lastValue = false;

@@ -68,7 +68,8 @@ void VelkoraDoubleSpinBox::setServoValue(int raw)
     // Setting a value repaints the box even when it does not change; the decoder comes by
     // at every poll, and most values stand still.
     const double rounded = QString::number(shown, 'f', decimals()).toDouble();
-    if (rounded != value() || lineEdit()->text().isEmpty())
+    // A forced-off box is kept empty by its paint: filling it again would repaint it every poll.
+    if (rounded != value() || (lineEdit()->text().isEmpty() && !core.isForceDisabled))
         setValue(shown);
     lastValue = value();
     // Half a displayed step of tolerance: the range ends are rounded to the decimals too.

@@ -66,7 +66,7 @@ void VelkoraSpinBox::setServoValue(int raw)
     const double shown = std::trunc(core.toShown(raw, offsetByRawMin));
     // Setting a value repaints the box even when it does not change.
     const int whole = static_cast<int>(std::clamp(shown, double(INT32_MIN), double(INT32_MAX)));
-    if (whole != value() || lineEdit()->text().isEmpty())
+    if (whole != value() || (lineEdit()->text().isEmpty() && !core.isForceDisabled))
         setValue(whole);
     lastValue = value();
     markOutOfRange(shown < minimum() || shown > maximum(), shown);
