@@ -71,6 +71,9 @@ MainWindow::MainWindow(QWidget* parent)
 
 MainWindow::~MainWindow()
 {
+    // Rows still held reach the file before the window's parts go away.
+    disconnect(_recorder, nullptr, this, nullptr);
+    _recorder->stop();
     delete ui;
     ui = nullptr;
     if (_scheduler)

@@ -325,6 +325,12 @@ private slots:
         dock->findChild<QPushButton*>("pauseButton")->click();
         QVERIFY(dock->history().points().size() >= held + 20);
         QTRY_VERIFY(dock->framesDrawn() > frames);
+
+        // The saved window state brings the dock back.
+        _window->getDisconnectAction()->trigger();
+        _window->close();
+        _window = std::make_unique<MainWindow>();
+        QVERIFY(!_window->plotDock()->isHidden());
     }
 };
 

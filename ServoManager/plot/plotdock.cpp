@@ -149,7 +149,7 @@ PlotDock::PlotDock(QWidget* parent) : QDockWidget(parent), ui(new Ui::PlotDock)
     connect(ui->clearButton, &QPushButton::clicked, this, &PlotDock::clear);
     connect(ui->pauseButton, &QPushButton::toggled, this, &PlotDock::setPaused);
     connect(ui->timeWindowComboBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this, [this] {
-        _newData = true;
+        _viewChanged = true;
         drawFrame();
     });
     updateCurveVisibility();
@@ -161,7 +161,7 @@ PlotDock::PlotDock(QWidget* parent) : QDockWidget(parent), ui(new Ui::PlotDock)
 // Nothing is drawn while hidden; a shown dock catches up at its first frame.
 void PlotDock::showEvent(QShowEvent* event)
 {
-    _newData = true;
+    _viewChanged = true;
     _frameTimer.start();
     QDockWidget::showEvent(event);
 }
@@ -210,10 +210,8 @@ void PlotDock::clear()
 {
     _history.clear();
     _heldBack.clear();
-    for (HistorySeries* series : _series)
-        series->show(0, 0, timeWindow(), 1);
-    _newData = true;
-    ui->plot->replot();
+    _viewChanged = true;
+    drawFrame();
 }
 
 // A new connection: other units or another model, so the old curves would mislead.
@@ -241,8 +239,8 @@ void PlotDock::updateCurveVisibility()
         else if (!show && _curves[channel]->plot())
             _curves[channel]->detach();
     }
-    _newData = true;
-    ui->plot->replot();
+    _viewChanged = true;
+    drawFrame();
 }
 
 void PlotDock::setPaused(bool paused)
@@ -253,26 +251,34 @@ void PlotDock::setPaused(bool paused)
     for (const LiveSample& sample : _heldBack)
         _history.add(sample);
     _heldBack.clear();
-    _newData = true;
+    _viewChanged = true;
     drawFrame();
 }
 
+// New values alone redraw only once the curves have moved by a pixel column: a minute on
+// a canvas some 900 pixels wide scrolls a pixel in about 67 ms, and frames in between would
+// draw the same picture. Changes of the view itself redraw at once, also while paused.
 void PlotDock::drawFrame()
 {
-    if (!_newData || isPaused() || !isVisible())
+    if (!isVisible())
+        return;
+    const double window = timeWindow();
+    const int pixels = std::max(1, ui->plot->canvas()->width());
+    const double newest = _history.points().empty() ? 0 : _history.points().back().time;
+    if (!_viewChanged && (!_newData || isPaused() || newest - _drawnNewest < window / pixels))
         return;
     QElapsedTimer clock;
     clock.start();
     _newData = false;
+    _viewChanged = false;
+    _drawnNewest = newest;
     _history.keepLast(longestWindowSeconds);
-    const double window = timeWindow();
-    const double newest = _history.points().empty() ? 0 : _history.points().back().time;
     const size_t first = _history.firstAtOrAfter(newest - window);
     // The window scrolls with the newest value; until it fills, it starts at 0.
     const double start = std::max(0.0, newest - window);
     for (size_t channel = 0; channel < _series.size(); ++channel)
         if (_curves[channel]->plot())
-            _series[channel]->show(first, start, window, ui->plot->canvas()->width());
+            _series[channel]->show(first, start, window, pixels);
     ui->plot->setAxisScale(QwtPlot::xBottom, start, start + window);
     ui->plot->replot();
     ++_framesDrawn;

@@ -42,7 +42,8 @@ private:
 };
 
 // Curves of the live values over a scrolling time window. New samples are only stored;
-// a frame timer redraws at most about 30 times a second while the dock is shown.
+// a frame timer redraws at most about 30 times a second while the dock is shown, and only
+// when there is something new to see.
 class PlotDock : public QDockWidget
 {
     Q_OBJECT
@@ -88,6 +89,8 @@ private:
     std::deque<LiveSample> _heldBack;
     QTimer _frameTimer;
     bool _newData = false;
+    bool _viewChanged = true;
+    double _drawnNewest = 0; // s: the newest time of the last frame
     int _framesDrawn = 0;
     qint64 _drawingNs = 0;
 };
