@@ -25,6 +25,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <qwt_plot.h>
 #include <qwt_plot_curve.h>
 
 #include <cmath>
@@ -159,6 +160,34 @@ private slots:
             const auto sample = signal.at(0).value<LiveSample>();
             QVERIFY(sample.arrivalNs > previous);
             previous = sample.arrivalNs;
+        }
+
+        // Thinned to the canvas, each curve keeps every pixel column's lowest and highest value.
+        PlotDock* dock = _window->plotDock();
+        for (QCheckBox* box : dock->findChildren<QCheckBox*>())
+            box->setChecked(true);
+        const auto& points = dock->history().points();
+        const double window = dock->timeWindow();
+        const double start = std::max(0.0, points.back().time - window);
+        const double columnWidth = window / dock->curve(LiveChannel::ActualPosition)->plot()->canvas()->width();
+        for (int channel = 0; channel < liveChannelCount; ++channel) {
+            const QwtSeriesData<QPointF>* shown = dock->curve(LiveChannel(channel))->data();
+            QMap<long, QPair<double, double>> expected; // column -> lowest, highest
+            QMap<long, QPair<double, double>> drawn;
+            auto widen = [start, columnWidth](QMap<long, QPair<double, double>>& columns, QPointF p) {
+                const long column = long((p.x() - start) / columnWidth);
+                const auto it = columns.find(column);
+                if (it == columns.end())
+                    columns.insert(column, {p.y(), p.y()});
+                else
+                    *it = {std::min(it->first, p.y()), std::max(it->second, p.y())};
+            };
+            for (const SampleHistory::Point& point : points)
+                if (point.time >= start)
+                    widen(expected, {point.time, point.values[size_t(channel)]});
+            for (size_t i = 0; i < shown->size(); ++i)
+                widen(drawn, shown->sample(i));
+            QCOMPARE(drawn, expected);
         }
     }
 
