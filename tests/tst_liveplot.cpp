@@ -326,6 +326,22 @@ private slots:
         QVERIFY(!_window->getRecordAction()->isChecked());
     }
 
+    // Closed or open, the dock keeps only the longest window's values.
+    void historyIsBounded()
+    {
+        PlotDock dock;
+        LiveSample sample;
+        sample.layout = std::make_shared<LiveLayout>();
+        for (int i = 0; i < 3000; ++i) {
+            sample.arrivalNs = i * 50'000'000LL; // 150 s in all
+            dock.addSample(sample);
+        }
+        const auto& points = dock.history().points();
+        QCOMPARE(points.back().time, 149.95);
+        QVERIFY(points.front().time >= points.back().time - PlotDock::longestWindowSeconds);
+        QVERIFY(points.front().time <= points.back().time - PlotDock::longestWindowSeconds + 0.05);
+    }
+
     // The dock draws only what the model has, and Pause holds the view while values come.
     void plotFollowsModelAndPause()
     {

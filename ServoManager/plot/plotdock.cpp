@@ -203,6 +203,8 @@ void PlotDock::addSample(const LiveSample& sample)
         return;
     }
     _history.add(sample);
+    // Also while hidden: a dock left closed for hours must not keep hours of values.
+    _history.keepLast(longestWindowSeconds);
     _newData = true;
 }
 
@@ -272,7 +274,6 @@ void PlotDock::drawFrame()
     _newData = false;
     _viewChanged = false;
     _drawnNewest = newest;
-    _history.keepLast(longestWindowSeconds);
     const size_t first = _history.firstAtOrAfter(newest - window);
     // The window scrolls with the newest value; until it fills, it starts at 0.
     const double start = std::max(0.0, newest - window);
