@@ -174,7 +174,14 @@ void RegisterView::setRegisterField(unsigned short address, unsigned char value)
     const auto device = DeviceHelper::_instance->getDevice();
     if (!device)
         return;
-    const auto record = device->getRegisterDeviceMetadata(address);
+    // Every poll shows over a hundred registers: look each model's records up once.
+    if (device != _recordsOf) {
+        _recordsOf = device;
+        _records.clear();
+        for (unsigned short a = 0; a < 256; ++a)
+            _records.push_back(device->getRegisterDeviceMetadata(a));
+    }
+    const RegisterDeviceMetadata* record = address < _records.size() ? _records[address].get() : nullptr;
     if (!record)
         return;
     QTableWidget* table = getRegisterBank(record->bank);

@@ -4,6 +4,9 @@
 
 #include <QWidget>
 
+#include <memory>
+#include <vector>
+
 class QTableWidget;
 
 namespace Ui {
@@ -46,4 +49,8 @@ private:
 
     Ui::RegisterView* ui;
     bool _decimal = false;
+    // The register records of the model last shown, by address (held, so that a new model
+    // can never take the old one's address).
+    std::shared_ptr<const IDevice> _recordsOf;
+    std::vector<std::unique_ptr<RegisterDeviceMetadata>> _records;
 };
