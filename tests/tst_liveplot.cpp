@@ -1,6 +1,5 @@
 #include "bus/serialhelper.h"
 #include "bus/uischeduler.h"
-#include "device/dynamixelax12.h"
 #include "device/uiregisterhelper.h"
 #include "device/velkorav1.h"
 #include "fields/velkoradoublespinbox.h"
