@@ -17,6 +17,7 @@
 #include "units/unitshelper.h"
 #include "views/editview.h"
 
+#include <connectedwindow.h>
 #include <isolatedsettings.h>
 #include <servosimulator.h>
 
@@ -115,14 +116,6 @@ int rawAt(const QByteArray& table, const Location& at)
     return int((value & at.mask) >> at.shift);
 }
 
-// A read-all answer carrying `table` as it is (the checksum is not looked at by the decoder).
-QByteArray statusPacket(const QByteArray& table)
-{
-    QByteArray packet = QByteArray::fromHex("fffffd0001");
-    const int length = table.size() + 4;
-    packet.append(char(length & 0xFF)).append(char(length >> 8)).append(char(0x55)).append(char(0));
-    return packet + table + QByteArray(2, 0);
-}
 
 QWidget* widgetNamed(const QString& name)
 {
@@ -171,24 +164,7 @@ private:
 
     void openConnected(servosim::Model model, const QMap<QString, int>& units = {})
     {
-        servosim::Options options;
-        options.model = model;
-        options.linkPath = _settingsHome->path() + "/velkora-sim";
-        _sim = std::make_unique<servosim::ServoSimulator>(options);
-        QString error;
-        QVERIFY2(_sim->start(&error), qPrintable(error));
-        QSettings settings(QStringLiteral("Tessaphor"), QStringLiteral("Velkora Servo Manager"));
-        settings.setValue("port settings/serialPortName", _sim->portName());
-        settings.setValue("port settings/baudRate", 1000000);
-        settings.setValue("main window settings/servoId", servoId);
-        settings.setValue("main window settings/pollingInterval", 20);
-        for (auto it = units.begin(); it != units.end(); ++it)
-            settings.setValue("units settings/" + it.key(), it.value());
-        settings.sync();
-        _window = std::make_unique<MainWindow>();
-        _window->show();
-        _window->getConnectAction()->trigger();
-        QTRY_COMPARE_WITH_TIMEOUT(_window->statusBar()->currentMessage(), QStringLiteral("Connected"), 3000);
+        testfixture::openConnected(*_settingsHome, model, units, servoId, 20, _sim, _window);
     }
 
     // Stops polling and shows `table` as one read-all answer, so the comparison is exact.
@@ -197,7 +173,7 @@ private:
         _window->scheduler()->stopScheduler();
         // A read still on the line would overwrite the table when its answer comes.
         QTRY_VERIFY(!_window->serialHelper()->isBusy());
-        UiRegisterHelper::_instance->decodeResponse(statusPacket(table));
+        UiRegisterHelper::_instance->decodeResponse(testfixture::statusPacket(table));
     }
 
 private slots:

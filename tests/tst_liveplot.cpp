@@ -9,6 +9,7 @@
 #include "plot/plotdock.h"
 #include "units/unitshelper.h"
 
+#include <connectedwindow.h>
 #include <isolatedsettings.h>
 #include <servosimulator.h>
 
@@ -64,13 +65,6 @@ double expectedValue(int channel, const QByteArray& table, const UnitsHelper& un
     return units.convertToTargetUnit(physical, FieldCore::lookUpQuantity(LiveLayout::fieldName(channel)));
 }
 
-QByteArray statusPacket(const QByteArray& table)
-{
-    QByteArray packet = QByteArray::fromHex("fffffd0001");
-    const int length = table.size() + 4;
-    packet.append(char(length & 0xFF)).append(char(length >> 8)).append(char(0x55)).append(char(0));
-    return packet + table + QByteArray(2, 0);
-}
 
 QStringList readLines(const QString& path)
 {
@@ -99,24 +93,9 @@ private:
 
     void openConnected(servosim::Model model, const QMap<QString, int>& units = {})
     {
-        servosim::Options options;
-        options.model = model;
-        options.linkPath = _settingsHome->path() + "/velkora-sim";
-        _sim = std::make_unique<servosim::ServoSimulator>(options);
-        QString error;
-        QVERIFY2(_sim->start(&error), qPrintable(error));
-        QSettings settings(QStringLiteral("Tessaphor"), QStringLiteral("Velkora Servo Manager"));
-        settings.setValue("port settings/serialPortName", _sim->portName());
-        settings.setValue("port settings/baudRate", 1000000);
-        settings.setValue("main window settings/servoId", servoId);
-        settings.setValue("main window settings/pollingInterval", 10);
-        for (auto it = units.begin(); it != units.end(); ++it)
-            settings.setValue("units settings/" + it.key(), it.value());
-        settings.sync();
-        _window = std::make_unique<MainWindow>();
-        _window->show();
-        _window->getConnectAction()->trigger();
-        QTRY_COMPARE_WITH_TIMEOUT(_window->statusBar()->currentMessage(), QStringLiteral("Connected"), 3000);
+        testfixture::openConnected(*_settingsHome, model, units, servoId, 10, _sim, _window);
+        if (QTest::currentTestFailed())
+            return;
         QTRY_VERIFY_WITH_TIMEOUT(_window->scheduler()->liveLayout(), 2000);
     }
 
@@ -222,7 +201,7 @@ private slots:
                 for (int i = 0; i < at.bytes; ++i)
                     table[at.address + i] = char(((uint32_t(raw) | direction) >> (8 * i)) & 0xFF);
             }
-            scheduler->readAllDataCallback(statusPacket(table));
+            scheduler->readAllDataCallback(testfixture::statusPacket(table));
             QCOMPARE(samples.count(), round + 1);
             const auto sample = samples.last().at(0).value<LiveSample>();
             for (int channel = 0; channel < liveChannelCount; ++channel) {

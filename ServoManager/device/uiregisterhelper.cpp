@@ -110,31 +110,39 @@ void UiRegisterHelper::buildRegisterMetadata()
     insertRegisterMetadataItem(119, 1, &UiRegisterHelper::noOp);
 }
 
-void UiRegisterHelper::decodeResponse(const QByteArray& response)
+uint32_t UiRegisterHelper::valueAt(const QByteArray& response, int address, int byteCount)
 {
     const auto* bytes = reinterpret_cast<const uint8_t*>(response.constData());
+    const int start = firstDataPosition + address;
+    uint32_t value = 0;
+    for (int i = 0; i < byteCount && start + i < response.size(); ++i)
+        value |= uint32_t(bytes[start + i]) << (8 * i);
+    return value;
+}
+
+uint8_t UiRegisterHelper::errorByte(const QByteArray& response)
+{
+    return response.size() > errorBytePosition ? static_cast<uint8_t>(response.at(errorBytePosition)) : 0;
+}
+
+void UiRegisterHelper::decodeResponse(const QByteArray& response)
+{
     const int size = response.size();
     // Data between the error byte and the two checksum bytes.
     _lastTable = response.mid(firstDataPosition, std::max(0, size - firstDataPosition - 2));
-    auto valueAt = [bytes, size](int address, int byteCount) {
-        const int start = firstDataPosition + address;
-        uint32_t value = 0;
-        for (int i = 0; i < byteCount && start + i < size; ++i)
-            value |= uint32_t(bytes[start + i]) << (8 * i);
-        return value;
-    };
 
     const auto device = DeviceHelper::_instance ? DeviceHelper::_instance->getDevice() : nullptr;
     if (device && !device->hasVelkoraControlTable()) {
         // Another layout: V1 addresses would mix registers; only the values it describes.
         for (const FieldRegister& location : device->getFieldRegisters())
-            showRegisteredField(QString(location.name), static_cast<int>(valueAt(location.address, location.byteCount)));
+            showRegisteredField(QString(location.name),
+                                static_cast<int>(valueAt(response, location.address, location.byteCount)));
     } else {
         RegisterView* view = RegisterView::_instance;
         if (view)
             view->updateNumberBase();
         for (const auto& [address, item] : _registerMetadata) {
-            const uint32_t value = valueAt(address, item->byteCount);
+            const uint32_t value = valueAt(response, address, item->byteCount);
             item->handler(static_cast<int>(value));
             if (view)
                 view->setRegisterField(address, item->byteCount, value);
@@ -142,7 +150,7 @@ void UiRegisterHelper::decodeResponse(const QByteArray& response)
     }
 
     if (StatusHelper::_instance)
-        StatusHelper::_instance->displayStatusPacket(size > errorBytePosition ? bytes[errorBytePosition] : 0);
+        StatusHelper::_instance->displayStatusPacket(errorByte(response));
 }
 
 void UiRegisterHelper::registerUnitDataField(IUnitDataField* field)

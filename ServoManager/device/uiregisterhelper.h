@@ -39,6 +39,11 @@ public:
     // past the end of the answer get the bytes that are there (0 when none).
     void decodeResponse(const QByteArray& response);
 
+    // Of a read-all answer: the little-endian item of `byteCount` bytes at `address`; bytes
+    // past the end of a short answer count as 0. And the answer's error byte (0 if none).
+    static uint32_t valueAt(const QByteArray& response, int address, int byteCount);
+    static uint8_t errorByte(const QByteArray& response);
+
     // The control table of the latest read-all answer (data bytes only).
     const QByteArray& lastTable() const { return _lastTable; }
 

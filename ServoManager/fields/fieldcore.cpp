@@ -109,6 +109,24 @@ QString outOfRangeToolTip(const QString& shown, int raw)
         .arg(raw);
 }
 
+void markOutOfRange(QWidget* box, bool& marked, bool on, const char* normalSheet, const char* widgetClass,
+                    double shown, int decimals, int raw)
+{
+    if (on) {
+        if (!marked)
+            box->setStyleSheet(QString::fromLatin1(normalSheet) +
+                               QStringLiteral("%1:enabled, %1:disabled { color: %2; }")
+                                   .arg(QLatin1String(widgetClass), QLatin1String(warningColour)));
+        const QString tip = outOfRangeToolTip(QString::number(shown, 'f', decimals), raw);
+        if (tip != box->toolTip())
+            box->setToolTip(tip);
+    } else if (marked) {
+        box->setStyleSheet(QString::fromLatin1(normalSheet));
+        box->setToolTip({});
+    }
+    marked = on;
+}
+
 QString unknownValueToolTip(int raw)
 {
     return QCoreApplication::translate("FieldCore",

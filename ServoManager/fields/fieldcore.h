@@ -130,6 +130,11 @@ inline void clearTextIfEmpty(QLineEdit* edit, const FieldCore& core)
 // warning colour with the servo's own value in the tool tip.
 namespace fieldstyle {
 QString outOfRangeToolTip(const QString& shown, int raw);
+// Paints `box` (of class `widgetClass`, normally styled by `normalSheet`) in the warning
+// colour with the servo's own value in the tool tip while `on`. `marked` remembers the
+// state: the decoder calls this at every poll, and a box is restyled only on a change.
+void markOutOfRange(QWidget* box, bool& marked, bool on, const char* normalSheet, const char* widgetClass,
+                    double shown, int decimals, int raw);
 QString unknownValueToolTip(int raw);
 extern const char* const warningColour;
 } // namespace fieldstyle

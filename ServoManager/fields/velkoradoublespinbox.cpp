@@ -137,19 +137,5 @@ void VelkoraDoubleSpinBox::paintEvent(QPaintEvent* event)
 
 void VelkoraDoubleSpinBox::markOutOfRange(bool on, double shown)
 {
-    // The decoder calls this on every poll: restyle only on a change.
-    if (on) {
-        if (!outOfRange)
-            setStyleSheet(QString::fromLatin1(normalSheet) +
-                          QStringLiteral("QDoubleSpinBox:enabled, QDoubleSpinBox:disabled { color: %1; }")
-                              .arg(fieldstyle::warningColour));
-        const QString tip =
-            fieldstyle::outOfRangeToolTip(QString::number(shown, 'f', decimals()), core.lastRaw);
-        if (tip != toolTip())
-            setToolTip(tip);
-    } else if (outOfRange) {
-        setStyleSheet(normalSheet);
-        setToolTip({});
-    }
-    outOfRange = on;
+    fieldstyle::markOutOfRange(this, outOfRange, on, normalSheet, "QDoubleSpinBox", shown, decimals(), core.lastRaw);
 }

@@ -132,18 +132,5 @@ void VelkoraSpinBox::paintEvent(QPaintEvent* event)
 
 void VelkoraSpinBox::markOutOfRange(bool on, double shown)
 {
-    // The decoder calls this on every poll: restyle only on a change.
-    if (on) {
-        if (!outOfRange)
-            setStyleSheet(QString::fromLatin1(normalSheet) +
-                          QStringLiteral("QSpinBox:enabled, QSpinBox:disabled { color: %1; }")
-                              .arg(fieldstyle::warningColour));
-        const QString tip = fieldstyle::outOfRangeToolTip(QString::number(shown, 'f', 0), core.lastRaw);
-        if (tip != toolTip())
-            setToolTip(tip);
-    } else if (outOfRange) {
-        setStyleSheet(normalSheet);
-        setToolTip({});
-    }
-    outOfRange = on;
+    fieldstyle::markOutOfRange(this, outOfRange, on, normalSheet, "QSpinBox", shown, 0, core.lastRaw);
 }

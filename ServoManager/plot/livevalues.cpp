@@ -1,6 +1,7 @@
 #include "plot/livevalues.h"
 
 #include "device/idevice.h"
+#include "device/uiregisterhelper.h"
 #include "units/unitshelper.h"
 
 #include <QCoreApplication>
@@ -10,9 +11,6 @@
 #include <limits>
 
 namespace {
-// Status packet layout: error byte, then the data of the read.
-constexpr int errorBytePosition = 8;
-constexpr int firstDataPosition = 9;
 constexpr int hardwareErrorAddress = 107;
 
 struct ChannelRecord
@@ -83,24 +81,17 @@ LiveValueDecoder::LiveValueDecoder(std::shared_ptr<const IDevice> device, std::s
 
 LiveSample LiveValueDecoder::decode(const QByteArray& response, qint64 arrivalNs) const
 {
-    const auto* bytes = reinterpret_cast<const uint8_t*>(response.constData());
-    const int size = response.size();
     // Bytes past the end of a short answer count as 0, as the edit view shows them.
-    auto valueAt = [bytes, size](int address, int byteCount) {
-        const int start = firstDataPosition + address;
-        uint32_t value = 0;
-        for (int i = 0; i < byteCount && start + i < size; ++i)
-            value |= uint32_t(bytes[start + i]) << (8 * i);
-        return value;
+    auto valueAt = [&response](int address, int byteCount) {
+        return UiRegisterHelper::valueAt(response, address, byteCount);
     };
 
     LiveSample sample;
     sample.arrivalNs = arrivalNs;
     sample.layout = _layout;
-    const uint8_t errorByte = size > errorBytePosition ? bytes[errorBytePosition] : 0;
     sample.hardwareError = _device && _device->hasVelkoraControlTable()
                                ? static_cast<uint8_t>(valueAt(hardwareErrorAddress, 1))
-                               : errorByte;
+                               : UiRegisterHelper::errorByte(response);
     for (size_t index = 0; index < _locations.size(); ++index) {
         const Location& location = _locations[index];
         if (!_layout->described[index]) {

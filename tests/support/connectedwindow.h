@@ -1,0 +1,54 @@
+#pragma once
+// The program connected to a simulated servo, for the tests of what a user sees while it polls.
+// Header only: just the program's tests include it, and they link the program's code.
+
+#include "mainwindow.h"
+
+#include <isolatedsettings.h>
+#include <servosimulator.h>
+
+#include <QAction>
+#include <QSettings>
+#include <QStatusBar>
+#include <QtTest>
+
+#include <memory>
+
+namespace testfixture {
+
+// A read-all answer carrying `table` as it is (the decoder does not look at the checksum).
+inline QByteArray statusPacket(const QByteArray& table)
+{
+    QByteArray packet = QByteArray::fromHex("fffffd0001");
+    const int length = table.size() + 4;
+    packet.append(char(length & 0xFF)).append(char(length >> 8)).append(char(0x55)).append(char(0));
+    return packet + table + QByteArray(2, 0);
+}
+
+// Starts a simulated servo `servoId` of `model` at 1,000,000 baud and a main window that polls
+// it every `interval` ms in the given units (settings key -> unit), and connects.
+inline void openConnected(const IsolatedSettings& home, servosim::Model model, const QMap<QString, int>& units,
+                          int servoId, int interval, std::unique_ptr<servosim::ServoSimulator>& sim,
+                          std::unique_ptr<MainWindow>& window)
+{
+    servosim::Options options;
+    options.model = model;
+    options.linkPath = home.path() + "/velkora-sim";
+    sim = std::make_unique<servosim::ServoSimulator>(options);
+    QString error;
+    QVERIFY2(sim->start(&error), qPrintable(error));
+    QSettings settings(QStringLiteral("Tessaphor"), QStringLiteral("Velkora Servo Manager"));
+    settings.setValue("port settings/serialPortName", sim->portName());
+    settings.setValue("port settings/baudRate", 1000000);
+    settings.setValue("main window settings/servoId", servoId);
+    settings.setValue("main window settings/pollingInterval", interval);
+    for (auto it = units.begin(); it != units.end(); ++it)
+        settings.setValue("units settings/" + it.key(), it.value());
+    settings.sync();
+    window = std::make_unique<MainWindow>();
+    window->show();
+    window->getConnectAction()->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(window->statusBar()->currentMessage(), QStringLiteral("Connected"), 3000);
+}
+
+} // namespace testfixture
