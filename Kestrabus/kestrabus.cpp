@@ -29,6 +29,11 @@ void Kestrabus::cleanUp()
     _kestrabusImpl->cleanUp();
 }
 
+void Kestrabus::collectArrivedData()
+{
+    _kestrabusImpl->collectArrivedData();
+}
+
 QByteArray Kestrabus::readPendingSerialData()
 {
     return _kestrabusImpl->readPendingSerialData();

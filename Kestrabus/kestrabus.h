@@ -33,6 +33,9 @@ public:
     // Disconnects every callback of earlier requests.
     void cleanUp();
     QByteArray readPendingSerialData();
+    // Hands on bytes that reached the port but were not announced yet: the current request's
+    // callback runs for them now, as for any arrival. For a caller whose deadline came due first.
+    void collectArrivedData();
 
     // True when the packet was sent; false when the bus was busy for 4 ms or the data does not fit one
     // packet. Each callback is called once per arrival of bytes until cleanUp().

@@ -9,6 +9,8 @@
 
 #include <algorithm>
 
+#include <poll.h>
+
 namespace {
 
 // How long reboot and reset wait for the servo's answer.
@@ -69,6 +71,16 @@ void KestrabusImpl::cleanUp()
     watchPortErrors();
     // The caller has what it wanted from the transaction: a reboot or reset need wait no longer.
     _answerTaken = true;
+}
+
+void KestrabusImpl::collectArrivedData()
+{
+    if (!_serial->isOpen())
+        return;
+    // Only when something is there: a wait that finds nothing reports a time-out error on the port.
+    pollfd descriptor{static_cast<int>(_serial->handle()), POLLIN, 0};
+    if (::poll(&descriptor, 1, 0) > 0 && (descriptor.revents & POLLIN))
+        _serial->waitForReadyRead(0);
 }
 
 QByteArray KestrabusImpl::readPendingSerialData()

@@ -32,6 +32,7 @@ public:
     // Removes every connection of the port's signals, so no earlier callback is called again.
     void cleanUp();
     QByteArray readPendingSerialData();
+    void collectArrivedData();
 
     // Each request connects its callback to every later arrival of bytes (until cleanUp) and
     // returns true when the packet was sent.

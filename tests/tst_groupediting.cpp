@@ -171,8 +171,6 @@ private slots:
         }
         QVERIFY(fields.size() >= 6);
 
-        const int start = nonVolatile ? UiGroupHelper::nonVolatileAddress : UiGroupHelper::volatileAddress;
-        const int length = nonVolatile ? UiGroupHelper::nonVolatileLength : UiGroupHelper::volatileLength;
         QRandomGenerator random(5);
         for (int round = 0; round < 200; ++round) {
             QByteArray table(118, '\0');
@@ -184,16 +182,11 @@ private slots:
             QVERIFY2(dynamic_cast<IGroupInputComponent*>(widget)->hasUserChange(),
                      qPrintable(widget->objectName()));
 
-            const QByteArray block = nonVolatile ? UiGroupHelper::_instance->nonVolatileBlock(table)
-                                                 : UiGroupHelper::_instance->volatileBlock(table);
-            QCOMPARE(block.size(), length);
-            QByteArray expected = table.mid(start, length);
+            const GroupWrite write = nonVolatile ? UiGroupHelper::_instance->nonVolatileWrite()
+                                                 : UiGroupHelper::_instance->volatileWrite();
+            const QByteArray block = write.block(table);
             const int raw = field->getServoValue();
             const QString name = widget->objectName();
-            auto put = [&](int address, int bytes, uint32_t value) {
-                for (int i = 0; i < bytes; ++i)
-                    expected[address - start + i] = char((value >> (8 * i)) & 0xFF);
-            };
             auto tableWord = [&](int address) {
                 return uint32_t(uint8_t(table.at(address))) | uint32_t(uint8_t(table.at(address + 1))) << 8;
             };
@@ -229,17 +222,24 @@ private slots:
                 {"velocityProportionalTermDoubleSpinBox", {62, 2}},
                 {"angularVelocityProfileDoubleSpinBox", {68, 2}},
                 {"accelerationProfileDoubleSpinBox", {70, 2}},
-                {"targetPositionDoubleSpinBox", {78, 4}}};
-            if (name == "targetAngularVelocityDoubleSpinBox" || name == "targetTorqueDoubleSpinBox") {
-                const int address = name.startsWith("targetTorque") ? 84 : 82;
-                put(address, 2, (tableWord(address) & 0x8000) | uint32_t(std::min(raw, 0x7FFF)));
-            } else if (name.endsWith("DirectionComboBox")) {
-                const int address = name.startsWith("targetTorque") ? 84 : 82;
-                put(address, 2, (tableWord(address) & 0x7FFF) | (raw ? 0x8000 : 0));
-            } else {
-                QVERIFY2(registerOf.contains(name), qPrintable(name));
-                put(registerOf[name].first, registerOf[name].second, uint32_t(raw));
-            }
+                {"targetPositionDoubleSpinBox", {78, 4}},
+                {"targetAngularVelocityDoubleSpinBox", {82, 2}},
+                {"targetAngularVelocityDirectionComboBox", {82, 2}},
+                {"targetTorqueDoubleSpinBox", {84, 2}},
+                {"targetTorqueDirectionComboBox", {84, 2}}};
+            QVERIFY2(registerOf.contains(name), qPrintable(name));
+            // Only the changed register goes out; nothing else of the group.
+            const auto [address, bytes] = registerOf[name];
+            QCOMPARE(int(write.address()), address);
+            QCOMPARE(write.length(), bytes);
+            uint32_t value = uint32_t(raw);
+            if (name == "targetAngularVelocityDoubleSpinBox" || name == "targetTorqueDoubleSpinBox")
+                value = (tableWord(address) & 0x8000) | uint32_t(std::min(raw, 0x7FFF));
+            else if (name.endsWith("DirectionComboBox"))
+                value = (tableWord(address) & 0x7FFF) | (raw ? 0x8000 : 0);
+            QByteArray expected(bytes, '\0');
+            for (int i = 0; i < bytes; ++i)
+                expected[i] = char((value >> (8 * i)) & 0xFF);
             QCOMPARE(block.toHex(), expected.toHex());
             auto* input = dynamic_cast<IGroupInputComponent*>(widget);
             input->cancelUpdate();
@@ -256,7 +256,7 @@ private slots:
             direction->setCurrentIndex(1);
             velocity->setValue(velocity->maximum());
             velocity->setValue(0.1);
-            QCOMPARE(UiGroupHelper::_instance->volatileBlock(QByteArray(118, '\0')).mid(82 - 48, 2).toHex(),
+            QCOMPARE(UiGroupHelper::_instance->volatileWrite().block(QByteArray(118, '\0')).toHex(),
                      QByteArray("6480"));
         } else {
             auto* baud = child<QComboBox>(_window.get(), "baudRateComboBox");
@@ -264,7 +264,7 @@ private slots:
             baud->setCurrentIndex(baud->findText("1000000"));
             QByteArray table(118, '\0');
             table[4] = char(34);
-            QCOMPARE(int(UiGroupHelper::_instance->nonVolatileBlock(table).at(1)), 1);
+            QCOMPARE(UiGroupHelper::_instance->nonVolatileWrite().block(table).toHex(), QByteArray("01"));
         }
     }
 
@@ -312,7 +312,7 @@ private slots:
 
         const auto writes = writesOf(*_sim);
         QCOMPARE(writes.size(), 1);
-        QCOMPARE(writes.at(0).params.size(), 2 + (nonVolatile ? 38 : 60));
+        QCOMPARE(writes.at(0).params.size(), 2 + (fieldAddress == 78 ? 4 : 1)); // the changed register alone
         QByteArray expected = before;
         const QByteArray after = _sim->registers(servoId);
         for (int i = 0; i < (fieldAddress == 78 ? 4 : 1); ++i)

@@ -29,6 +29,8 @@ constexpr int lateDeadlineMs = 1;
 
 // Register codes of the baud rates, by their position in the program's baud-rate lists.
 constexpr std::array<int, 11> baudRateCodes = {207, 103, 51, 34, 16, 9, 7, 4, 3, 1, 0};
+constexpr std::array<int, 11> baudRates = {9600,   19200,  38400,  57600,   115200, 200000,
+                                          250000, 400000, 500000, 1000000, 2000000};
 constexpr int defaultBaudRateIndex = 9; // 1 000 000 baud
 constexpr int defaultBaudRateCode = 1;
 
@@ -57,6 +59,11 @@ SerialHelper::SerialHelper() : _kestrabus(std::make_shared<Kestrabus>(this, 2))
             _deadline.start(_collector == Collector::Several ? lateDeadlineMs : _deadlineMs);
             return;
         }
+        // An answer may be waiting at the port, not yet announced: it is an answer all the same.
+        const quint64 transaction = _transaction;
+        _kestrabus->collectArrivedData();
+        if (!_pending || transaction != _transaction)
+            return;
         if (_collector == Collector::Several)
             finishCollecting();
         else
@@ -77,6 +84,7 @@ QString SerialHelper::openSerialPort(QString portName, int baudRate)
     const QString error = _kestrabus->openSerialPort(portName, baudRate);
     _open = error.isEmpty();
     if (_open) {
+        _portName = portName;
         _baudRate = baudRate;
         _adapterAllowanceUs = probePortLatency(portName).allowanceUs();
     }
@@ -185,6 +193,7 @@ bool SerialHelper::startTransaction(const RequestInfo& info, int requestBytes, i
 
     // One library connection per transaction, and nothing carried over from the last one.
     _kestrabus->cleanUp();
+    ++_transaction;
     _framer.reset(info.id, expectedAnswerBytes);
     _request = info;
     _expectedLength = expectedAnswerBytes;
@@ -321,4 +330,13 @@ int SerialHelper::indexToBaudRate(int index)
     if (index < 0 || index >= static_cast<int>(baudRateCodes.size()))
         return defaultBaudRateCode;
     return baudRateCodes[static_cast<size_t>(index)];
+}
+
+int SerialHelper::baudRateOfCode(int code)
+{
+    for (size_t i = 0; i < baudRateCodes.size(); ++i) {
+        if (baudRateCodes[i] == code)
+            return baudRates[i];
+    }
+    return 0;
 }

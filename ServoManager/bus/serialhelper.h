@@ -46,6 +46,8 @@ public:
     void closeSerialPort();
     bool isOpen() const { return _open; }
     int baudRate() const { return _baudRate; }
+    // The port last opened.
+    QString portName() const { return _portName; }
 
     bool ping(uint8_t id, ResponseCallback callback, FailureCallback onFailure = {});
     bool readData(uint8_t id, uint8_t address, uint8_t length, ResponseCallback callback,
@@ -72,6 +74,8 @@ public:
 
     static int baudRateToIndex(int code);
     static int indexToBaudRate(int index);
+    // The rate a register code stands for; 0 for a code that is not in the list.
+    static int baudRateOfCode(int code);
 
     // What a transaction allows for a USB adapter whose latency timer is unknown (2 × 16 ms + 2 ms).
     static constexpr int defaultAdapterAllowanceUs = 34000;
@@ -132,6 +136,8 @@ private:
     bool _pending = false;
     bool _open = false;
     int _baudRate = 1000000;
+    QString _portName;
+    quint64 _transaction = 0; // counts transactions, so a handler can tell that a new one began
     int _adapterAllowanceUs = defaultAdapterAllowanceUs;
     std::function<void(QList<QByteArray>)> _severalCallback;
     int _windowMs = 0;

@@ -6,20 +6,44 @@
 #include "device/uiregisterhelper.h"
 #include "fields/uigrouphelper.h"
 
-#include <QElapsedTimer>
+#include <QTimer>
 
 namespace {
+constexpr uint8_t instructionRead = 0x02;
 constexpr uint8_t instructionWrite = 0x03;
+// Data of a read-all answer: after the header, id, length, instruction and error byte; before the CRC.
+constexpr int firstDataPosition = 9;
+constexpr int crcBytes = 2;
+
+bool overlaps(const WriteField& a, const WriteField& b)
+{
+    return a.address < b.address + b.size && b.address < a.address + a.size && (a.mask & b.mask) != 0;
+}
+} // namespace
+
+QString servoMovedText(int id, int baudRate, WriteOutcome::Answer answer)
+{
+    QString text = id >= 0 && baudRate > 0
+                       ? UiScheduler::tr("Servo id changed to %1 and baud rate to %2").arg(id).arg(baudRate)
+                   : id >= 0 ? UiScheduler::tr("Servo id changed to %1").arg(id)
+                             : UiScheduler::tr("Baud rate changed to %1").arg(baudRate);
+    if (answer == WriteOutcome::Answer::Lost)
+        text += UiScheduler::tr(" (the acknowledgement was lost)");
+    else if (answer == WriteOutcome::Answer::Refused)
+        text += UiScheduler::tr(" (although the servo reported an error)");
+    return text;
 }
 
 UiScheduler::UiScheduler(int id, std::shared_ptr<SerialHelper> serial) : _id(id), _serial(std::move(serial))
 {
+    qRegisterMetaType<GroupWrite>();
     if (!UiRegisterHelper::_instance)
         UiRegisterHelper::_instance = std::make_shared<UiRegisterHelper>();
     if (UiGroupHelper* groups = UiGroupHelper::_instance.get()) {
-        connect(groups, &UiGroupHelper::addQueueRequest, this, &UiScheduler::addQueueRequest);
+        connect(groups, &UiGroupHelper::addQueueRequest, this, &UiScheduler::addWrite);
         connect(this, &UiScheduler::writeFinished, groups, &UiGroupHelper::onWriteFinished);
         connect(this, &UiScheduler::tableDecoded, groups, &UiGroupHelper::onTableDecoded);
+        connect(this, &UiScheduler::servoAnswering, groups, &UiGroupHelper::setServoAnswering);
     }
 }
 
@@ -30,10 +54,19 @@ UiScheduler::~UiScheduler()
 
 void UiScheduler::addQueueRequest(uint8_t address, const QByteArray& data)
 {
+    QList<WriteField> fields;
+    for (int i = 0; i < data.size(); ++i)
+        fields.append({QString(), address + i, 1, uint8_t(data.at(i)), 0xFF});
+    addWrite(GroupWrite(fields));
+}
+
+void UiScheduler::addWrite(const GroupWrite& write)
+{
+    if (write.isEmpty())
+        return;
     auto request = std::make_shared<QueueRequest>();
     request->id = static_cast<uint8_t>(_id);
-    request->address = address;
-    request->data = data;
+    request->write = write;
     request->callback = [this](QByteArray response) { writeDataCallback(response); };
     _queue.push_back(request);
 }
@@ -46,6 +79,7 @@ void UiScheduler::startScheduler(int pollingInterval)
     connect(_serial.get(), &SerialHelper::writeAcknowledged, this, &UiScheduler::onWriteAcknowledged);
     _interval = pollingInterval;
     _tickDeferred = false;
+    _sinceAnswer.start(); // identification has just been answered
     _timerId = startTimer(pollingInterval, Qt::CoarseTimer);
 }
 
@@ -60,6 +94,8 @@ void UiScheduler::stopScheduler()
 
 void UiScheduler::timerEvent(QTimerEvent*)
 {
+    if (_paused)
+        return;
     if (_serial->isBusy()) {
         _statistics.recordSkippedTick();
         _tickDeferred = true;
@@ -71,17 +107,28 @@ void UiScheduler::timerEvent(QTimerEvent*)
 void UiScheduler::sendNext()
 {
     _tickDeferred = false;
-    if (_queue.empty())
-        readAllData();
-    else
+    if (!_queue.empty() && writesHeld())
         writeData();
+    else
+        readAllData();
+}
+
+// A write whose answer was refused or lost leaves the servo's state unknown: nothing more is
+// written over it until a read has shown that state.
+bool UiScheduler::writesHeld() const
+{
+    for (const Unverified& entry : _unverified) {
+        if (entry.outcome.answer != WriteOutcome::Answer::Acknowledged)
+            return false;
+    }
+    return true;
 }
 
 // The request layer ends a transaction before it reports the outcome, so the request of a
 // deferred tick can start from here.
 void UiScheduler::onTransactionEnded()
 {
-    if (!_tickDeferred || _timerId == 0 || _serial->isBusy())
+    if (!_tickDeferred || _timerId == 0 || _paused || _serial->isBusy())
         return;
     // The ticks start over from this request, so the next one is a whole interval away.
     killTimer(_timerId);
@@ -94,17 +141,20 @@ void UiScheduler::readAllData()
     const std::shared_ptr<IDevice> device = DeviceHelper::getInstance()->getDevice();
     if (!device)
         return;
-    const int writesFinished = _writesFinished;
+    // Every write ended before this read goes out, so its answer shows what they left behind.
+    const size_t verifies = _unverified.size();
     _serial->readData(static_cast<uint8_t>(_id), 0, static_cast<uint8_t>(device->getMemoryUpperLimit()),
-                      [this, writesFinished](QByteArray response) {
+                      [this, verifies](QByteArray response) {
                           readAllDataCallback(response);
-                          emit tableDecoded(writesFinished);
+                          verify(verifies);
                       });
 }
 
 void UiScheduler::readAllDataCallback(QByteArray response)
 {
     const qint64 arrivalNs = LiveValueDecoder::monotonicNs();
+    pollAnswered();
+    _lastTable = response.mid(firstDataPosition, std::max(0, int(response.size()) - firstDataPosition - crcBytes));
     // The next request first: it is on the line while this answer is decoded.
     onTransactionEnded();
     QElapsedTimer decodeTime;
@@ -117,6 +167,59 @@ void UiScheduler::readAllDataCallback(QByteArray response)
     emit liveSample(_liveDecoder->decode(response, arrivalNs));
     // Includes what plotting and recording do with the values.
     _statistics.recordPoll(decodeTime.nsecsElapsed());
+    emit tableDecoded();
+}
+
+// The first `count` writes waiting for a read are judged by the table just read. A field that a
+// later write of the same batch wrote again is judged with that later write only.
+void UiScheduler::verify(size_t count)
+{
+    count = std::min(count, _unverified.size());
+    QList<QPair<GroupWrite, WriteOutcome>> finished;
+    for (size_t i = 0; i < count; ++i) {
+        Unverified entry = _unverified.front();
+        _unverified.pop_front();
+        const GroupWrite& write = entry.request->write;
+        QList<WriteField> judged;
+        for (const WriteField& field : write.fields()) {
+            bool superseded = false;
+            for (size_t later = 0; later + i + 1 < count && !superseded; ++later) {
+                for (const WriteField& other : _unverified.at(later).request->write.fields())
+                    superseded = superseded || overlaps(field, other);
+            }
+            if (!superseded)
+                judged.append(field);
+        }
+        const GroupWrite subset(judged);
+        entry.outcome.check = subset.check(_lastTable);
+        if (!entry.outcome.check.allHeld()) {
+            // Reported against the write as queued.
+            const WriteField& differing = subset.fields().at(entry.outcome.check.firstDiffering);
+            for (int f = 0; f < write.fields().size(); ++f) {
+                if (write.fields().at(f).address == differing.address && write.fields().at(f).name == differing.name)
+                    entry.outcome.check.firstDiffering = f;
+            }
+        }
+        entry.outcome.readBack = true;
+        finished.append({write, entry.outcome});
+    }
+    for (const auto& [write, outcome] : finished)
+        emit writeFinished(write, outcome);
+}
+
+QByteArray UiScheduler::expectedTable() const
+{
+    QByteArray table = _lastTable;
+    for (const Unverified& entry : _unverified) {
+        const GroupWrite& write = entry.request->write;
+        if (entry.outcome.answer != WriteOutcome::Answer::Acknowledged)
+            continue;
+        const QByteArray block = write.block(table);
+        if (table.size() < write.address() + write.length())
+            table.append(QByteArray(write.address() + write.length() - table.size(), '\0'));
+        table.replace(write.address(), write.length(), block);
+    }
+    return table;
 }
 
 void UiScheduler::writeData()
@@ -125,9 +228,14 @@ void UiScheduler::writeData()
     _queue.erase(_queue.begin());
     request->id = static_cast<uint8_t>(_id);
     _writeInFlight = request;
-    if (!_serial->writeData(request->id, request->address, request->data, request->callback) &&
-        _writeInFlight == request)
-        finishWrite(false, tr("the request could not be sent"));
+    const QByteArray data = request->write.block(expectedTable());
+    if (!_serial->writeData(request->id, request->write.address(), data, request->callback) &&
+        _writeInFlight == request) {
+        WriteOutcome outcome;
+        outcome.answer = WriteOutcome::Answer::NotSent;
+        outcome.problem = tr("the request could not be sent");
+        endWrite(outcome);
+    }
 }
 
 void UiScheduler::writeDataCallback(QByteArray) {}
@@ -146,43 +254,163 @@ void UiScheduler::onTransactionFailed(FailureKind kind, const RequestInfo& reque
     _statistics.recordFailure(kind);
     if (request.instruction == instructionWrite) {
         // Before the next request goes out: it may be the next write.
-        const QString problem = kind == FailureKind::Refused ? servoErrorText(errorByte) : failureKindText(kind);
-        _statistics.recordWriteProblem(request.address, problem);
-        finishWrite(false, problem);
-    } else if (kind == FailureKind::Refused && StatusHelper::_instance) {
-        // A poll the servo refused still tells what went wrong.
-        StatusHelper::_instance->displayStatusPacket(errorByte);
+        WriteOutcome outcome;
+        outcome.answer = kind == FailureKind::Refused   ? WriteOutcome::Answer::Refused
+                         : kind == FailureKind::NotSent ? WriteOutcome::Answer::NotSent
+                                                        : WriteOutcome::Answer::Lost;
+        outcome.errorByte = errorByte;
+        outcome.problem = kind == FailureKind::Refused ? servoErrorText(errorByte) : failureKindText(kind);
+        endWrite(outcome);
+    } else if (request.instruction == instructionRead) {
+        if (kind == FailureKind::Refused && StatusHelper::_instance) {
+            // A poll the servo refused still tells what went wrong.
+            StatusHelper::_instance->displayStatusPacket(errorByte);
+        }
+        pollFailed();
     }
     onTransactionEnded();
 }
 
-void UiScheduler::onWriteAcknowledged(const RequestInfo& request, uint8_t errorByte)
+void UiScheduler::onWriteAcknowledged(const RequestInfo&, uint8_t errorByte)
 {
-    const bool refused = SerialHelper::isRefusal(errorByte);
-    if (refused)
-        _statistics.recordWriteProblem(request.address, servoErrorText(errorByte));
-    finishWrite(!refused, refused ? servoErrorText(errorByte) : QString());
+    WriteOutcome outcome;
+    if (SerialHelper::isRefusal(errorByte)) {
+        outcome.answer = WriteOutcome::Answer::Refused;
+        outcome.problem = servoErrorText(errorByte);
+    }
+    outcome.errorByte = errorByte;
+    endWrite(outcome);
     onTransactionEnded();
 }
 
-void UiScheduler::finishWrite(bool acknowledged, const QString& problem)
+void UiScheduler::endWrite(WriteOutcome outcome)
 {
     const std::shared_ptr<QueueRequest> request = std::move(_writeInFlight);
     _writeInFlight.reset();
     if (!request)
         return;
-    ++_writesFinished;
-    emit writeFinished(request->address, request->data, acknowledged, problem, _writesFinished);
+    if (outcome.answer != WriteOutcome::Answer::Acknowledged)
+        _statistics.recordWriteProblem(request->write.address(), outcome.problem);
+    if (outcome.answer == WriteOutcome::Answer::NotSent) {
+        // Nothing reached the servo: nothing to read back.
+        emit writeFinished(request->write, outcome);
+        return;
+    }
+    _unverified.push_back({request, outcome});
+    if (request->write.movesServo())
+        follow(request->write, outcome);
+}
+
+// An acknowledged write moved the servo: it answers at its new address from now on. Otherwise
+// the program cannot know where it is and looks.
+void UiScheduler::follow(const GroupWrite& write, const WriteOutcome& outcome)
+{
+    const int newRate = write.newBaudCode >= 0 ? SerialHelper::baudRateOfCode(write.newBaudCode) : 0;
+    if (outcome.answer == WriteOutcome::Answer::Acknowledged) {
+        moveTo(write.newId >= 0 ? write.newId : _id, newRate > 0 ? newRate : _serial->baudRate(), outcome.answer);
+        return;
+    }
+    const BusAddress old{_id, _serial->baudRate()};
+    const BusAddress moved{write.newId >= 0 ? write.newId : _id, newRate > 0 ? newRate : old.baudRate};
+    _paused = true;
+    if (_locator)
+        _locator->deleteLater();
+    _locator = new ServoLocator(_serial, {old, moved, {moved.id, old.baudRate}, {old.id, moved.baudRate}});
+    _locator->setParent(this);
+    const WriteOutcome::Answer answer = outcome.answer;
+    connect(_locator, &ServoLocator::found, this, [this, old, answer](const BusAddress& where) {
+        _locator->deleteLater();
+        _locator = nullptr;
+        _id = where.id;
+        resume();
+        if (!(where == old))
+            emit servoMoved(where.id, where.baudRate, answer);
+    });
+    connect(_locator, &ServoLocator::notFound, this, [this] {
+        const QList<BusAddress> tried = _locator->candidates();
+        _locator->deleteLater();
+        _locator = nullptr;
+        resume();
+        // Nothing can show what became of the writes: say so instead of judging them.
+        std::deque<Unverified> abandoned;
+        abandoned.swap(_unverified);
+        emit servoNotFound(tried);
+        for (const Unverified& entry : abandoned)
+            emit writeFinished(entry.request->write, entry.outcome);
+    });
+    connect(_locator, &ServoLocator::portFailed, this, &UiScheduler::portFailed);
+    _locator->start();
+}
+
+void UiScheduler::moveTo(int id, int baudRate, WriteOutcome::Answer answer)
+{
+    _id = id;
+    if (baudRate == _serial->baudRate()) {
+        emit servoMoved(id, baudRate, answer);
+        return;
+    }
+    // The servo listens at the new rate once its answer is out; the port follows outside the
+    // request layer's own callback.
+    _paused = true;
+    QTimer::singleShot(0, this, [this, id, baudRate, answer] {
+        const QString port = _serial->portName();
+        _serial->closeSerialPort();
+        const QString error = _serial->openSerialPort(port, baudRate);
+        if (!error.isEmpty()) {
+            emit portFailed(error);
+            return;
+        }
+        resume();
+        emit servoMoved(id, baudRate, answer);
+    });
+}
+
+void UiScheduler::resume()
+{
+    _paused = false;
+    // Silence while the servo was looked for is not its silence.
+    _failedPolls = 0;
+    _sinceAnswer.restart();
+}
+
+void UiScheduler::pollFailed()
+{
+    ++_failedPolls;
+    if (_answering && _failedPolls >= silentAfterPolls && _sinceAnswer.elapsed() >= silentAfterMs) {
+        _answering = false;
+        emit servoAnswering(false, QDateTime::currentDateTime().addMSecs(-_sinceAnswer.elapsed()));
+    }
+}
+
+void UiScheduler::pollAnswered()
+{
+    _failedPolls = 0;
+    _sinceAnswer.restart();
+    if (!_answering) {
+        _answering = true;
+        emit servoAnswering(true, QDateTime::currentDateTime());
+    }
 }
 
 QString UiScheduler::abandonWrites()
 {
     QString text;
-    if (_writeInFlight)
+    bool unacknowledged = _writeInFlight != nullptr;
+    for (const Unverified& entry : _unverified)
+        unacknowledged = unacknowledged || entry.outcome.answer != WriteOutcome::Answer::Acknowledged;
+    if (unacknowledged)
         text = tr("Parameters may not have been written: disconnected before the servo acknowledged them");
+    else if (!_unverified.empty())
+        text = tr("Parameters may not have been written: disconnected before they were read back");
     else if (!_queue.empty())
         text = tr("Parameters not written: disconnected before they were sent");
     _writeInFlight.reset();
+    _unverified.clear();
     _queue.clear();
+    if (_locator) {
+        _locator->deleteLater();
+        _locator = nullptr;
+    }
+    _paused = false;
     return text;
 }

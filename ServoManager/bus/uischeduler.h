@@ -1,31 +1,61 @@
 #pragma once
 
 #include "bus/busstatistics.h"
+#include "bus/groupwrite.h"
 #include "bus/serialhelper.h"
+#include "bus/servolocator.h"
 #include "plot/livevalues.h"
 
 #include <QByteArray>
+#include <QDateTime>
+#include <QElapsedTimer>
 #include <QObject>
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <vector>
 
-// One pending write of the scheduler.
+// One pending write of the scheduler. Its bytes are built when it is sent.
 struct QueueRequest
 {
     uint8_t id = 0;
-    uint8_t address = 0;
-    QByteArray data;
+    GroupWrite write;
     std::function<void(QByteArray)> callback;
 };
+
+// What became of a write, judged by what the servo holds afterwards.
+struct WriteOutcome
+{
+    enum class Answer
+    {
+        Acknowledged,
+        Refused, // the servo answered with an error number
+        Lost,    // no valid answer by the deadline
+        NotSent
+    };
+    Answer answer = Answer::Acknowledged;
+    uint8_t errorByte = 0;
+    QString problem;       // why the answer was refused or lost
+    bool readBack = false; // a table read after the write was compared with it
+    WriteCheck check;
+};
+
+// "Servo id changed to 7", "Baud rate changed to 57600" or both, and how the servo answered the
+// write that moved it; id or baudRate below 1 when it did not change.
+QString servoMovedText(int id, int baudRate, WriteOutcome::Answer answer);
 
 // Owns the bus while connected: on every tick either the oldest queued write or one read of
 // the whole control table, but never while the previous transaction still waits for its
 // answer. A tick that finds the bus busy is served as soon as that transaction ends, so a
 // line slower than the interval is used to its limit; the interval stays the shortest time
 // between two requests.
+//
+// A write is reported only once a read sent after its answer shows what the servo holds. After a
+// write that was refused or whose answer was lost, no further write goes out until that read came.
+// A write that gives the servo a new id or rate is followed; when its answer was lost or refused the
+// servo is looked for at the old and the new address.
 class UiScheduler : public QObject
 {
     Q_OBJECT
@@ -55,23 +85,38 @@ public:
     {
         return _liveDecoder ? _liveDecoder->layout() : nullptr;
     }
-    bool hasWritesPending() const { return !_queue.empty() || _writeInFlight != nullptr; }
-    // Drops every write that has not been acknowledged (the connection ends) and says what
+    bool hasWritesPending() const { return !_queue.empty() || _writeInFlight || !_unverified.empty(); }
+    // Drops every write that has not been shown written (the connection ends) and says what
     // became of them; empty when there were none.
     QString abandonWrites();
+    // False once polls have failed for a second (and three in a row), until one is answered.
+    bool isServoAnswering() const { return _answering; }
+
+    // Polls that fail for this long, and at least this many in a row, mean the servo is silent.
+    static constexpr int silentAfterMs = 1000;
+    static constexpr int silentAfterPolls = 3;
 
 signals:
-    // A write ended: acknowledged or not (with the reason). `writesFinished` counts the
-    // writes ended so far on this connection.
-    void writeFinished(uint8_t address, const QByteArray& data, bool acknowledged, const QString& problem,
-                       int writesFinished);
-    // A read-all answer was shown; the read went out after `writesFinishedBeforeRead` writes had ended.
-    void tableDecoded(int writesFinishedBeforeRead);
+    // A write's outcome, once a read has shown what the servo holds (or when none can).
+    void writeFinished(const GroupWrite& write, const WriteOutcome& outcome);
+    // A read-all answer was shown.
+    void tableDecoded();
     // Once per valid read-all answer: its plotted and recorded values.
     void liveSample(const LiveSample& sample);
+    // The servo went silent (since: its last answer) or answers again.
+    void servoAnswering(bool answering, const QDateTime& since);
+    // A write moved the servo to a new id or rate and the program followed it (the port is open at
+    // `baudRate`); `answer` says how the write was answered.
+    void servoMoved(int id, int baudRate, WriteOutcome::Answer answer);
+    // After a write whose answer was lost or refused the servo answers at none of `tried`.
+    void servoNotFound(const QList<BusAddress>& tried);
+    // The port could not be reopened at a new rate.
+    void portFailed(const QString& error);
 
 public slots:
+    // A raw write of `data` from `address` on, each byte checked on its own.
     void addQueueRequest(uint8_t address, const QByteArray& data);
+    void addWrite(const GroupWrite& write);
     void startScheduler(int pollingInterval);
     void stopScheduler();
 
@@ -79,11 +124,26 @@ protected:
     void timerEvent(QTimerEvent* event) override;
 
 private:
+    struct Unverified
+    {
+        std::shared_ptr<QueueRequest> request;
+        WriteOutcome outcome;
+    };
+
     void onTransactionFailed(FailureKind kind, const RequestInfo& request, uint8_t errorByte);
     void onWriteAcknowledged(const RequestInfo& request, uint8_t errorByte);
     void sendNext();
     void onTransactionEnded();
-    void finishWrite(bool acknowledged, const QString& problem);
+    void endWrite(WriteOutcome outcome);
+    void verify(size_t count);
+    // The newest table with the writes sent since it was read put in.
+    QByteArray expectedTable() const;
+    bool writesHeld() const;
+    void pollFailed();
+    void pollAnswered();
+    void follow(const GroupWrite& write, const WriteOutcome& outcome);
+    void moveTo(int id, int baudRate, WriteOutcome::Answer answer);
+    void resume();
 
     int _id;
     std::shared_ptr<SerialHelper> _serial;
@@ -91,8 +151,14 @@ private:
     int _timerId = 0;
     int _interval = 0;
     bool _tickDeferred = false;
+    bool _paused = false; // following or looking for the servo: nothing else goes out
     std::shared_ptr<QueueRequest> _writeInFlight;
-    int _writesFinished = 0;
+    std::deque<Unverified> _unverified;
+    QByteArray _lastTable;
     BusStatistics _statistics;
     std::unique_ptr<LiveValueDecoder> _liveDecoder;
+    ServoLocator* _locator = nullptr; // a child: it may end inside its own signal
+    bool _answering = true;
+    int _failedPolls = 0;
+    QElapsedTimer _sinceAnswer;
 };

@@ -2,13 +2,20 @@
 #include "ui_editview.h"
 
 #include "bus/devicehelper.h"
+#include "bus/uischeduler.h"
 #include "device/idevice.h"
 #include "device/uiregisterhelper.h"
+#include "fields/fieldcore.h"
 #include "fields/objecthelper.h"
 #include "mainwindow.h"
 
 #include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
 #include <QIcon>
+#include <QLabel>
+#include <QSpinBox>
 
 #include <algorithm>
 #include <limits>
@@ -84,26 +91,23 @@ IUnitDataField* changedField(const char* name)
     return input && input->hasUserChange() ? field : nullptr;
 }
 
-void put(QByteArray& block, int offset, int bytes, uint32_t value)
+template <size_t N> QList<WriteField> changedFields(const Slot (&table)[N])
 {
-    for (int i = 0; i < bytes && offset + i < block.size(); ++i)
-        block[offset + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+    QList<WriteField> fields;
+    for (const Slot& slot : table) {
+        if (IUnitDataField* field = changedField(slot.field))
+            fields.append({QString::fromLatin1(slot.field), slot.address, slot.bytes,
+                           static_cast<uint32_t>(field->getServoValue()), 0xFFFFFFFF});
+    }
+    return fields;
 }
 
-uint32_t get(const QByteArray& block, int offset, int bytes)
+int32_t signExtended(uint32_t bits, int size)
 {
-    uint32_t value = 0;
-    for (int i = 0; i < bytes && offset + i < block.size(); ++i)
-        value |= uint32_t(uint8_t(block.at(offset + i))) << (8 * i);
-    return value;
-}
-
-// The servo's block, padded with zeros where the table is short (it never is for a V1).
-QByteArray servoBlock(const QByteArray& table, int address, int length)
-{
-    QByteArray block = table.mid(address, length);
-    block.append(QByteArray(length - block.size(), '\0'));
-    return block;
+    if (size >= 4)
+        return static_cast<int32_t>(bits);
+    const uint32_t sign = uint32_t(1) << (8 * size - 1);
+    return static_cast<int32_t>((bits ^ sign) - sign);
 }
 
 } // namespace
@@ -188,10 +192,10 @@ void UiGroupHelper::onConnected()
 {
     _connected = true;
     _tableSeen = false;
+    _answering = true;
     for (Group* group : {&_nonVolatile, &_volatile}) {
         group->awaitingWrite = false;
-        group->readAfterWrite = -1;
-        group->pending.clear();
+        group->pending = {};
     }
     refreshEditButtons();
 }
@@ -204,8 +208,7 @@ void UiGroupHelper::onDisconnected()
         if (group->box->isEditing)
             group->box->cancelGroupEdits();
         group->awaitingWrite = false;
-        group->readAfterWrite = -1;
-        group->pending.clear();
+        group->pending = {};
     }
     refreshEditButtons();
 }
@@ -214,7 +217,7 @@ bool UiGroupHelper::servoIsEditable() const
 {
     // Another model's table would be overwritten with V1 blocks.
     const auto device = DeviceHelper::_instance ? DeviceHelper::_instance->getDevice() : nullptr;
-    return _connected && _tableSeen && device && device->hasVelkoraControlTable();
+    return _connected && _tableSeen && _answering && device && device->hasVelkoraControlTable();
 }
 
 // The one place that decides whether a group may enter editing.
@@ -227,8 +230,7 @@ void UiGroupHelper::refreshEditButtons()
     auto settle = [](Group& group, bool allowed) {
         if (group.box->isEditing)
             return; // Apply follows the dirty fields, Cancel stays
-        const bool busy = group.awaitingWrite || group.readAfterWrite >= 0;
-        group.edit->setEnabled(allowed && !busy);
+        group.edit->setEnabled(allowed && !group.awaitingWrite);
         group.cancel->setEnabled(false);
     };
     settle(_nonVolatile, editable && !vEditing && !motorOn);
@@ -280,8 +282,8 @@ void UiGroupHelper::on_editSaveToolButton_pressed()
     Group* group = groupOf(sender());
     if (!group)
         return;
-    group->pending.clear();
-    if (group->edit->isChecked() && group->edit->requestHandler)
+    group->pending = {};
+    if (group->edit->isChecked() && group->edit->requestHandler && _answering)
         group->edit->requestHandler();
 }
 
@@ -292,9 +294,8 @@ void UiGroupHelper::on_editSaveToolButton_clicked()
     if (!group || group->pending.isEmpty() || !_connected)
         return;
     group->awaitingWrite = true;
-    group->readAfterWrite = -1;
-    emit addQueueRequest(group->address, group->pending);
-    group->pending.clear();
+    emit addQueueRequest(group->pending);
+    group->pending = {};
     refreshEditButtons();
 }
 
@@ -304,93 +305,141 @@ void UiGroupHelper::on_limitsCancelToolButton_pressed()
         group->box->cancelGroupEdits();
 }
 
-QByteArray UiGroupHelper::nonVolatileBlock(const QByteArray& table) const
+GroupWrite UiGroupHelper::nonVolatileWrite() const
 {
-    QByteArray block = servoBlock(table, nonVolatileAddress, nonVolatileLength);
-    for (const Slot& slot : nonVolatileSlots) {
-        if (IUnitDataField* field = changedField(slot.field))
-            put(block, slot.address - nonVolatileAddress, slot.bytes,
-                static_cast<uint32_t>(field->getServoValue()));
-    }
-    return block;
+    GroupWrite write(changedFields(nonVolatileSlots));
+    if (const WriteField* id = write.field(QStringLiteral("idSpinBox")))
+        write.newId = static_cast<int>(id->value & 0xFF);
+    if (const WriteField* baud = write.field(QStringLiteral("baudRateComboBox")))
+        write.newBaudCode = static_cast<int>(baud->value & 0xFF);
+    return write;
 }
 
-QByteArray UiGroupHelper::volatileBlock(const QByteArray& table) const
+GroupWrite UiGroupHelper::volatileWrite() const
 {
-    QByteArray block = servoBlock(table, volatileAddress, volatileLength);
-    for (const Slot& slot : volatileSlots) {
-        if (IUnitDataField* field = changedField(slot.field))
-            put(block, slot.address - volatileAddress, slot.bytes,
-                static_cast<uint32_t>(field->getServoValue()));
-    }
+    QList<WriteField> fields = changedFields(volatileSlots);
     for (const DirectedSlot& slot : directedSlots) {
-        const int offset = slot.address - volatileAddress;
-        uint32_t value = get(block, offset, 2);
         if (IUnitDataField* magnitude = changedField(slot.magnitude)) {
             // A magnitude too large for 15 bits must not flip the direction.
             const int raw = std::clamp(magnitude->getServoValue(), 0, 0x7FFF);
-            value = (value & 0x8000) | static_cast<uint32_t>(raw);
+            fields.append({QString::fromLatin1(slot.magnitude), slot.address, 2, uint32_t(raw), 0x7FFF});
         }
         if (IUnitDataField* direction = changedField(slot.direction))
-            value = (value & 0x7FFF) | (direction->getServoValue() != 0 ? 0x8000 : 0);
-        put(block, offset, 2, value);
+            fields.append({QString::fromLatin1(slot.direction), slot.address, 2,
+                           direction->getServoValue() != 0 ? 0x8000u : 0u, 0x8000});
     }
-    return block;
+    return GroupWrite(fields);
 }
 
 void UiGroupHelper::nonVolatileParamsGroupRequestHandler()
 {
-    const QByteArray table =
-        UiRegisterHelper::_instance ? UiRegisterHelper::_instance->lastTable() : QByteArray();
-    _nonVolatile.basis = servoBlock(table, nonVolatileAddress, nonVolatileLength);
-    _nonVolatile.pending = nonVolatileBlock(table);
+    _nonVolatile.pending = nonVolatileWrite();
 }
 
 void UiGroupHelper::volatileParamsGroupRequestHandler()
 {
-    const QByteArray table =
-        UiRegisterHelper::_instance ? UiRegisterHelper::_instance->lastTable() : QByteArray();
-    _volatile.basis = servoBlock(table, volatileAddress, volatileLength);
-    _volatile.pending = volatileBlock(table);
+    _volatile.pending = volatileWrite();
 }
 
-void UiGroupHelper::onTableDecoded(int writesFinishedBeforeRead)
+void UiGroupHelper::onTableDecoded()
 {
     _tableSeen = true;
-    for (Group* group : {&_nonVolatile, &_volatile}) {
-        // The fields now show what the servo holds after the write.
-        if (!group->awaitingWrite && group->readAfterWrite >= 0 &&
-            writesFinishedBeforeRead >= group->readAfterWrite)
-            group->readAfterWrite = -1;
-    }
     refreshEditButtons();
 }
 
-void UiGroupHelper::onWriteFinished(uint8_t address, const QByteArray& data, bool acknowledged,
-                                    const QString& problem, int writesFinished)
+void UiGroupHelper::setServoAnswering(bool answering)
 {
-    Group* group = address == nonVolatileAddress ? &_nonVolatile
-                   : address == volatileAddress  ? &_volatile
-                                                 : nullptr;
-    if (!group)
-        return;
-    group->awaitingWrite = false;
-    group->readAfterWrite = writesFinished;
-    if (!acknowledged) {
-        emit writeOutcome(tr("Parameters not written: %1").arg(problem), false);
-        refreshEditButtons();
-        return;
-    }
-    emit writeOutcome(tr("Parameters written"), true);
-    if (group == &_nonVolatile && data.size() >= 2 && group->basis.size() >= 2) {
-        // The servo answered with its old settings and uses the new ones from now on.
-        const int id = uint8_t(data.at(0));
-        if (id != uint8_t(group->basis.at(0)))
-            emit servoIdChanged(id);
-        const int code = uint8_t(data.at(1));
-        const int index = SerialHelper::baudRateToIndex(code);
-        if (code != uint8_t(group->basis.at(1)) && SerialHelper::indexToBaudRate(index) == code)
-            emit baudRateChanged(_form->baudRateComboBox->itemText(index).toInt());
-    }
+    _answering = answering;
     refreshEditButtons();
+}
+
+void UiGroupHelper::onWriteFinished(const GroupWrite& write, const WriteOutcome& outcome)
+{
+    // Only the groups' own writes are the user's to hear of.
+    if (write.isEmpty() || write.fields().first().name.isEmpty())
+        return;
+    Group* group = write.address() < volatileAddress ? &_nonVolatile : &_volatile;
+    group->awaitingWrite = false;
+    emit writeOutcome(outcomeText(write, outcome), outcome.readBack && outcome.check.allHeld());
+    refreshEditButtons();
+}
+
+QString UiGroupHelper::outcomeText(const GroupWrite& write, const WriteOutcome& outcome) const
+{
+    using Answer = WriteOutcome::Answer;
+    if (outcome.answer == Answer::NotSent)
+        return tr("Parameters not written: %1").arg(outcome.problem);
+    if (!outcome.readBack)
+        return tr("Parameters may not have been written: the servo did not answer afterwards");
+    const WriteCheck& check = outcome.check;
+    if (check.allHeld()) {
+        if (write.movesServo())
+            return servoMovedText(write.newId, SerialHelper::baudRateOfCode(write.newBaudCode), outcome.answer);
+        switch (outcome.answer) {
+        case Answer::Lost:
+            return tr("Parameters written (the acknowledgement was lost)");
+        case Answer::Refused:
+            return tr("Parameters written, although the servo reported: %1").arg(outcome.problem);
+        default:
+            return tr("Parameters written");
+        }
+    }
+    if (check.fieldsHeld == 0 && outcome.answer == Answer::Refused)
+        return tr("Parameters not written: %1").arg(outcome.problem);
+    if (check.fieldsHeld == 0 && outcome.answer == Answer::Lost)
+        return tr("Parameters not written: %1").arg(outcome.problem);
+    const WriteField& field = write.fields().at(check.firstDiffering);
+    const QString difference = tr("%1 is %2 on the servo, not %3")
+                                   .arg(fieldCaption(field.name), valueText(field, check.held),
+                                        valueText(field, field.value & field.mask));
+    if (outcome.answer == Answer::Refused)
+        return tr("Parameters written in part: %1; %2").arg(outcome.problem, difference);
+    return tr("Parameters not written as sent: %1").arg(difference);
+}
+
+// The label in front of the field in its group's grid.
+QString UiGroupHelper::fieldCaption(const QString& name) const
+{
+    auto* widget = _form->nonVolatileParamsGroupBox->window()->findChild<QWidget*>(name);
+    auto* grid = widget && widget->parentWidget() ? qobject_cast<QGridLayout*>(widget->parentWidget()->layout())
+                                                  : nullptr;
+    const int index = grid ? grid->indexOf(widget) : -1;
+    if (index >= 0) {
+        int row = 0, column = 0, rows = 0, columns = 0;
+        grid->getItemPosition(index, &row, &column, &rows, &columns);
+        for (int c = 0; c < column; ++c) {
+            QLayoutItem* item = grid->itemAtPosition(row, c);
+            if (auto* label = item ? qobject_cast<QLabel*>(item->widget()) : nullptr)
+                return label->text();
+        }
+    }
+    return name;
+}
+
+QString UiGroupHelper::valueText(const WriteField& field, uint32_t bits) const
+{
+    auto* widget = _form->nonVolatileParamsGroupBox->window()->findChild<QWidget*>(field.name);
+    if (field.mask == 0x8000)
+        bits = bits != 0 ? 1 : 0; // a direction: the item of the list
+    if (auto* list = qobject_cast<QComboBox*>(widget)) {
+        const int index = field.name == QLatin1String("baudRateComboBox")
+                              ? SerialHelper::baudRateToIndex(int(bits))
+                              : int(bits);
+        return index < list->count() - 1 ? list->itemText(index) : tr("Unknown (%1)").arg(bits);
+    }
+    if (qobject_cast<QCheckBox*>(widget))
+        return bits != 0 ? tr("on") : tr("off");
+    FieldCore core;
+    core.physicalQuantity = FieldCore::lookUpQuantity(field.name);
+    core.units = FieldCore::currentUnits();
+    if (!core.loadMetadata(field.name))
+        return QString::number(bits);
+    const int raw = core.metadata->rawMin < 0 ? signExtended(bits, field.size) : int(bits);
+    // The integer boxes scale from zero, as they show their values.
+    const bool whole = qobject_cast<QSpinBox*>(widget) != nullptr;
+    const double shown = core.toShown(raw, !whole);
+    const int decimals = whole ? 0 : int(core.units->getTargetUnitDecimalPlaces(core.physicalQuantity));
+    const QString unit = core.units->getUnitString(core.physicalQuantity);
+    const QString number = QStringLiteral("%L1").arg(shown, 0, 'f', decimals);
+    return unit.isEmpty() ? number : number + QLatin1Char(' ') + unit;
 }

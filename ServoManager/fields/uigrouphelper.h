@@ -1,5 +1,7 @@
 #pragma once
 
+#include "bus/groupwrite.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QString>
@@ -12,6 +14,7 @@ class EditView;
 }
 class VelkoraGroupToolButton;
 class VelkoraParametersGroupBox;
+struct WriteOutcome;
 
 // Group editing of the edit view: wires the groups to Connect and Disconnect, runs Edit /
 // Apply / Cancel with the two groups excluding each other, keeps the non-volatile group
@@ -27,10 +30,14 @@ public:
 
     Ui::EditView* form() const { return _form; }
 
-    // The group's block as the servo holds it in `table` (the control table from address 0),
-    // with only the values of the fields the user changed put in.
-    QByteArray nonVolatileBlock(const QByteArray& table) const;
-    QByteArray volatileBlock(const QByteArray& table) const;
+    // The write of the fields the user changed in the group (empty when none changed).
+    GroupWrite nonVolatileWrite() const;
+    GroupWrite volatileWrite() const;
+    // What the status bar says of a write's outcome.
+    QString outcomeText(const GroupWrite& write, const WriteOutcome& outcome) const;
+    // A field's caption and a raw value of it as the field presents it, for messages.
+    QString fieldCaption(const QString& name) const;
+    QString valueText(const WriteField& field, uint32_t bits) const;
 
     void nonVolatileParamsGroupRequestHandler();
     void volatileParamsGroupRequestHandler();
@@ -42,10 +49,7 @@ public:
     static constexpr int volatileLength = 60;
 
 signals:
-    void addQueueRequest(uint8_t address, const QByteArray& data);
-    // An acknowledged write moved the servo: the program follows it.
-    void servoIdChanged(int id);
-    void baudRateChanged(int baudRate);
+    void addQueueRequest(const GroupWrite& write);
     // What became of an Apply, for the status bar.
     void writeOutcome(const QString& text, bool written);
 
@@ -57,9 +61,10 @@ public slots:
     void on_enableMotorCheckBox_toggled(bool checked);
 
     // From the scheduler of the current connection.
-    void onTableDecoded(int writesFinishedBeforeRead);
-    void onWriteFinished(uint8_t address, const QByteArray& data, bool acknowledged, const QString& problem,
-                         int writesFinished);
+    void onTableDecoded();
+    void onWriteFinished(const GroupWrite& write, const WriteOutcome& outcome);
+    // A silent servo's table is stale: nothing may be edited or written from it.
+    void setServoAnswering(bool answering);
 
 private:
     struct Group
@@ -68,10 +73,8 @@ private:
         VelkoraGroupToolButton* edit = nullptr;
         VelkoraGroupToolButton* cancel = nullptr;
         uint8_t address = 0;
-        QByteArray basis;   // the servo's block the pending write was built from
-        QByteArray pending; // collected on press, queued when the click completes
-        bool awaitingWrite = false;
-        int readAfterWrite = -1; // writes finished that a decoded read must have seen
+        GroupWrite pending; // collected on press, queued when the click completes
+        bool awaitingWrite = false; // until a read has shown what the servo made of it
     };
 
     void initConnections();
@@ -88,4 +91,5 @@ private:
     Group _volatile;
     bool _connected = false;
     bool _tableSeen = false;
+    bool _answering = true;
 };

@@ -37,7 +37,16 @@ public:
             if (columnMin != columnMax)
                 _shown.append(columnMin.x() <= columnMax.x() ? columnMax : columnMin);
         };
+        _breaks.clear();
         for (size_t i = first; i < points.size(); ++i) {
+            if (points[i].gap) {
+                if (column >= 0)
+                    flush();
+                column = -1;
+                if (!_shown.isEmpty() && (_breaks.isEmpty() || _breaks.last() != _shown.size()))
+                    _breaks.append(_shown.size());
+                continue;
+            }
             const QPointF point(points[i].time, points[i].values[_channel]);
             if (std::isnan(point.y()))
                 continue;
@@ -64,11 +73,42 @@ public:
     size_t size() const override { return static_cast<size_t>(_shown.size()); }
     QPointF sample(size_t i) const override { return _shown[static_cast<int>(i)]; }
     QRectF boundingRect() const override { return d_boundingRect; }
+    // Indexes of the shown points that start a new stretch after a silence.
+    const QVector<int>& breaks() const { return _breaks; }
 
 private:
     const SampleHistory& _history;
     size_t _channel;
     QVector<QPointF> _shown;
+    QVector<int> _breaks;
+};
+
+// Draws each stretch between silences on its own, so no line bridges a gap.
+class GappedCurve : public QwtPlotCurve
+{
+public:
+    using QwtPlotCurve::QwtPlotCurve;
+
+    void drawSeries(QPainter* painter, const QwtScaleMap& xMap, const QwtScaleMap& yMap, const QRectF& canvasRect,
+                    int from, int to) const override
+    {
+        if (to < 0)
+            to = static_cast<int>(dataSize()) - 1;
+        const auto* series = dynamic_cast<const HistorySeries*>(data());
+        int start = from;
+        if (series) {
+            for (int next : series->breaks()) {
+                if (next <= start)
+                    continue;
+                if (next > to)
+                    break;
+                QwtPlotCurve::drawSeries(painter, xMap, yMap, canvasRect, start, next - 1);
+                start = next;
+            }
+        }
+        if (start <= to)
+            QwtPlotCurve::drawSeries(painter, xMap, yMap, canvasRect, start, to);
+    }
 };
 
 void SampleHistory::add(const LiveSample& sample)
@@ -76,6 +116,15 @@ void SampleHistory::add(const LiveSample& sample)
     if (_points.empty())
         _originNs = sample.arrivalNs;
     _points.push_back({(sample.arrivalNs - _originNs) / 1e9, sample.values});
+}
+
+void SampleHistory::addGap()
+{
+    if (_points.empty() || _points.back().gap)
+        return;
+    Point gap{_points.back().time, {}, true};
+    gap.values.fill(std::nan(""));
+    _points.push_back(gap);
 }
 
 void SampleHistory::clear()
@@ -136,7 +185,7 @@ PlotDock::PlotDock(QWidget* parent) : QDockWidget(parent), ui(new Ui::PlotDock)
     grid->attach(plot);
 
     for (size_t channel = 0; channel < _curves.size(); ++channel) {
-        auto* curve = new QwtPlotCurve(_checkBoxes[channel]->text());
+        auto* curve = new GappedCurve(_checkBoxes[channel]->text());
         // Cosmetic (one pixel) pens: wider ones are stroked as polygons, many times slower.
         QPen pen(channelColours[channel], 0, int(channel) >= firstTargetChannel ? Qt::DashLine : Qt::SolidLine);
         pen.setCosmetic(true);
@@ -208,6 +257,18 @@ void PlotDock::addSample(const LiveSample& sample)
     _newData = true;
 }
 
+void PlotDock::addGap()
+{
+    if (isPaused() && !_heldBack.empty()) {
+        LiveSample gap = _heldBack.back();
+        gap.layout = nullptr; // marks the silence among the held-back samples
+        _heldBack.push_back(gap);
+        return;
+    }
+    _history.addGap();
+    _newData = true;
+}
+
 void PlotDock::clear()
 {
     _history.clear();
@@ -250,8 +311,12 @@ void PlotDock::setPaused(bool paused)
     ui->pauseButton->setText(paused ? tr("Resume") : tr("Pause"));
     if (paused)
         return;
-    for (const LiveSample& sample : _heldBack)
-        _history.add(sample);
+    for (const LiveSample& sample : _heldBack) {
+        if (sample.layout)
+            _history.add(sample);
+        else
+            _history.addGap();
+    }
     _heldBack.clear();
     _viewChanged = true;
     drawFrame();

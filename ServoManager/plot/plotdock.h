@@ -26,9 +26,12 @@ public:
     {
         double time; // s since the first sample
         std::array<double, liveChannelCount> values;
+        bool gap = false; // no values from here to the next point: the curves break
     };
 
     void add(const LiveSample& sample);
+    // The servo went silent after the newest point.
+    void addGap();
     void clear();
     // Drops the points older than `seconds` before the newest.
     void keepLast(double seconds);
@@ -67,6 +70,8 @@ public:
 
 public slots:
     void addSample(const LiveSample& sample);
+    // The servo stopped answering: the curves do not join across the silence.
+    void addGap();
     void clear();
 
 protected:

@@ -150,6 +150,10 @@ Servo::Reply Servo::write(const QByteArray& params)
     const int address = paramU16(params, 0);
     const QByteArray data = params.mid(2);
     const quint8 result = checkWrite(address, data);
+    if (result == error::None && m_refusedAddress >= address && m_refusedAddress < address + data.size()) {
+        applyWrite(address, data.left(m_refusedAddress - address));
+        return {error::DataLimit, {}};
+    }
     if (result == error::None)
         applyWrite(address, data);
     return {result, {}};

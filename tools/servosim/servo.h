@@ -37,6 +37,8 @@ public:
     quint8 hardwareError() const;
     void setHardwareError(quint8 bits);
     bool setBaudRate(int baudRate);
+    // Writes covering `address` are refused after the bytes before it were taken; -1: none.
+    void refuseWritesAt(int address) { m_refusedAddress = address; }
 
 private:
     Reply ping() const;
@@ -56,6 +58,7 @@ private:
     int m_lineBaudRate;
     quint8 m_hardwareError = 0; // only for models without a hardware error register
     bool m_hasPending = false;
+    int m_refusedAddress = -1;
     int m_pendingAddress = 0;
     QByteArray m_pendingData;
     qint64 m_lastUpdateUs;

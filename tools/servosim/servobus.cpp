@@ -39,6 +39,8 @@ ServoBus::~ServoBus() = default;
 
 QList<Transmission> ServoBus::receive(const QByteArray& bytes, int lineBaudRate)
 {
+    if (m_silent)
+        return {};
     const qint64 now = m_clock();
     if (!m_input.isEmpty() && now - m_lastInputUs > StaleInputUs)
         m_input.clear();
@@ -231,6 +233,12 @@ void ServoBus::setHardwareError(int id, quint8 bits)
 {
     if (Servo* target = servo(id))
         target->setHardwareError(bits);
+}
+
+void ServoBus::refuseWritesAt(int id, int address)
+{
+    if (Servo* target = servo(id))
+        target->refuseWritesAt(address);
 }
 
 bool ServoBus::setServoBaudRate(int id, int baudRate)

@@ -71,6 +71,11 @@ public:
     void setRegisters(int id, int address, const QByteArray& bytes);
     void setHardwareError(int id, quint8 bits);
     bool setServoBaudRate(int id, int baudRate);
+    // While silent the bus hears nothing and answers nothing (a pulled cable, a servo without power).
+    void setSilent(bool silent) { m_silent = silent; }
+    // The servo refuses (data limit) every write that covers `address`, after taking the bytes in
+    // front of it, as some servo firmware does; -1 ends that.
+    void refuseWritesAt(int id, int address);
     // 0 for an id not on the bus.
     int servoBaudRate(int id) const;
 
@@ -110,6 +115,7 @@ private:
     int m_packetsReceived = 0;
     int m_packetsAnswered = 0;
     int m_faultsInjected = 0;
+    bool m_silent = false;
 };
 
 } // namespace servosim

@@ -375,6 +375,18 @@ void ServoSimulator::setHardwareError(int id, quint8 bits)
     m_bus->setHardwareError(id, bits);
 }
 
+void ServoSimulator::setSilent(bool silent)
+{
+    QMutexLocker lock(&m_mutex);
+    m_bus->setSilent(silent);
+}
+
+void ServoSimulator::refuseWritesAt(int id, int address)
+{
+    QMutexLocker lock(&m_mutex);
+    m_bus->refuseWritesAt(id, address);
+}
+
 bool ServoSimulator::setServoBaudRate(int id, int baudRate)
 {
     QMutexLocker lock(&m_mutex);

@@ -56,6 +56,9 @@ public:
     void setHardwareError(int id, quint8 bits);
     // Sets the servo's baud code and the rate it listens at; false for a rate without a code.
     bool setServoBaudRate(int id, int baudRate);
+    // See ServoBus.
+    void setSilent(bool silent);
+    void refuseWritesAt(int id, int address);
 
     int packetsReceived() const;
     int packetsAnswered() const;
