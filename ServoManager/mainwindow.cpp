@@ -20,6 +20,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QLabel>
+#include <QPushButton>
 #include <QSpinBox>
 #include <QStatusBar>
 
@@ -227,8 +228,7 @@ void MainWindow::on_actionConnect_triggered()
     const int servoId = _servoIdSpinBox->value();
     _state = ConnectionState::Connecting;
     _scheduler = std::make_shared<UiScheduler>(servoId, _serialHelper);
-    connect(_scheduler.get(), &UiScheduler::liveSample, _plotDock, &PlotDock::addSample);
-    connect(_scheduler.get(), &UiScheduler::liveSample, _recorder, &CsvRecorder::addSample);
+    connectScheduler();
     setIdleActions(false);
     RegisterView::_instance->connected();
     DeviceHelper::getInstance()->triggerDeviceInfoRead(servoId);
@@ -240,7 +240,8 @@ void MainWindow::on_DeviceInitialised()
     if (_state != ConnectionState::Connecting || !_scheduler)
         return;
     _state = ConnectionState::Connected;
-    statusBar()->showMessage(tr("Connected"));
+    _stateMessage = tr("Connected");
+    statusBar()->showMessage(_stateMessage);
     _scheduler->startScheduler(_pollingIntervalSpinBox->value());
     refreshTrafficLabel();
     _trafficRefresh.start();
@@ -250,49 +251,75 @@ void MainWindow::on_DeviceInitialised()
 void MainWindow::initEditingConnections()
 {
     if (UiGroupHelper* groups = UiGroupHelper::_instance.get()) {
-        connect(groups, &UiGroupHelper::servoIdChanged, this, &MainWindow::followServoId);
-        connect(groups, &UiGroupHelper::baudRateChanged, this, &MainWindow::followServoBaudRate);
         connect(groups, &UiGroupHelper::writeOutcome, this,
                 [this](const QString& text) { statusBar()->showMessage(text, transientMessageMs); });
     }
     // A passing message gives the status bar back to the connection state.
     connect(statusBar(), &QStatusBar::messageChanged, this, [this](const QString& message) {
         if (message.isEmpty() && _state == ConnectionState::Connected)
-            statusBar()->showMessage(tr("Connected"));
+            statusBar()->showMessage(_stateMessage);
     });
 }
 
-void MainWindow::followServoId(int id)
+void MainWindow::connectScheduler()
 {
-    if (!_scheduler)
-        return;
-    _scheduler->setServoId(id);
+    UiScheduler* scheduler = _scheduler.get();
+    connect(scheduler, &UiScheduler::liveSample, _plotDock, &PlotDock::addSample);
+    connect(scheduler, &UiScheduler::liveSample, _recorder, &CsvRecorder::addSample);
+    connect(scheduler, &UiScheduler::servoAnswering, this, &MainWindow::onServoAnswering);
+    connect(scheduler, &UiScheduler::servoMoved, this, &MainWindow::onServoMoved);
+    connect(scheduler, &UiScheduler::servoNotFound, this, &MainWindow::onServoNotFound);
+    connect(scheduler, &UiScheduler::portFailed, this, [this](const QString& error) {
+        ui->actionDisconnect->trigger();
+        showMessage(QMessageBox::Critical, tr("Error"), portOpenErrorText(_connectedPort, error));
+    });
+}
+
+// The scheduler already polls the servo where it is now; the window and the settings follow.
+void MainWindow::onServoMoved(int id, int baudRate, WriteOutcome::Answer answer)
+{
+    const int oldId = _servoIdSpinBox->value();
+    const int oldRate = _connectedBaudRate;
     _servoIdSpinBox->setValue(id); // stored as the servo id, too
-    statusBar()->showMessage(tr("Servo id changed to %1").arg(id), transientMessageMs);
+    if (baudRate != oldRate)
+        _settingsDialog->on_updateBaudRate(baudRate);
+    _connectedBaudRate = baudRate;
+    statusBar()->showMessage(servoMovedText(id != oldId ? id : -1, baudRate != oldRate ? baudRate : 0, answer),
+                             transientMessageMs);
 }
 
-// The servo answered at the old rate and listens at the new one from now: no request may go
-// out before the port follows, and the port is reopened once the request layer is done.
-void MainWindow::followServoBaudRate(int baudRate)
+void MainWindow::onServoNotFound(const QList<BusAddress>& tried)
 {
-    if (!_scheduler)
-        return;
-    _scheduler->stopScheduler();
-    QTimer::singleShot(0, this, [this, baudRate] {
-        if (_state != ConnectionState::Connected || !_scheduler)
-            return;
-        _settingsDialog->on_updateBaudRate(baudRate);
-        _serialHelper->closeSerialPort();
-        const QString error = _serialHelper->openSerialPort(_connectedPort, baudRate);
-        if (!error.isEmpty()) {
-            ui->actionDisconnect->trigger();
-            showMessage(QMessageBox::Critical, tr("Error"), portOpenErrorText(_connectedPort, error));
-            return;
-        }
-        _connectedBaudRate = baudRate;
-        _scheduler->startScheduler(_pollingIntervalSpinBox->value());
-        statusBar()->showMessage(tr("Baud rate changed to %1").arg(baudRate), transientMessageMs);
+    QStringList places;
+    for (const BusAddress& where : tried)
+        places << tr("id %1 at %2 baud").arg(where.id).arg(where.baudRate);
+    auto* box = new QMessageBox(
+        QMessageBox::Critical, tr("Error"),
+        tr("The servo did not answer after a write that changes its id or baud rate (tried %1). "
+           "It may have taken only part of the write. Search the port for it?")
+            .arg(places.join(tr(", "))),
+        QMessageBox::Close, this);
+    QPushButton* search = box->addButton(tr("Search…"), QMessageBox::AcceptRole);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    connect(search, &QPushButton::clicked, this, [this] {
+        ui->actionDisconnect->trigger();
+        _searchDialog->show();
     });
+    box->open();
+}
+
+// A silent servo's values are not live: they are greyed, cannot be edited, and the plot breaks.
+void MainWindow::onServoAnswering(bool answering, const QDateTime& since)
+{
+    ui->editView->setEnabled(answering);
+    ui->registerView->setEnabled(answering);
+    _stateMessage = answering ? tr("Connected")
+                              : tr("Servo %1 is not answering (since %2)")
+                                    .arg(_scheduler ? _scheduler->servoId() : 0)
+                                    .arg(since.toString(QStringLiteral("HH:mm:ss")));
+    statusBar()->showMessage(_stateMessage);
+    if (!answering)
+        _plotDock->addGap();
 }
 
 void MainWindow::on_actionDisconnect_triggered()
@@ -307,6 +334,8 @@ void MainWindow::on_actionDisconnect_triggered()
     _trafficRefresh.stop();
     _trafficLabel->clear(); // the figures describe the connection that just ended
     RegisterView::_instance->disconnected();
+    ui->editView->setEnabled(true);
+    ui->registerView->setEnabled(true);
     setIdleActions(true);
     if (_closeDelayTimerId == 0)
         _closeDelayTimerId = startTimer(closeDelayMs);

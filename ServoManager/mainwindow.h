@@ -5,6 +5,8 @@
 #include <QMessageBox>
 #include <QTimer>
 
+#include "bus/uischeduler.h"
+
 #include <memory>
 
 class CsvRecorder;
@@ -80,8 +82,10 @@ private:
 
     void initActions();
     void initEditingConnections();
-    void followServoId(int id);
-    void followServoBaudRate(int baudRate);
+    void connectScheduler();
+    void onServoMoved(int id, int baudRate, WriteOutcome::Answer answer);
+    void onServoNotFound(const QList<BusAddress>& tried);
+    void onServoAnswering(bool answering, const QDateTime& since);
     void addToolBarComponents();
     void initToolBarConnections();
     void setScreenRect();
@@ -116,6 +120,7 @@ private:
 
     ConnectionState _state = ConnectionState::Disconnected;
     QString _connectedPort;
+    QString _stateMessage; // what the status bar shows between passing messages
     int _connectedBaudRate = 0;
     QLabel* _trafficLabel = nullptr;
     QLabel* _recordingLabel = nullptr;
