@@ -1,3 +1,4 @@
+#include "bus/searchdialog.h"
 #include "bus/serialhelper.h"
 #include "bus/uischeduler.h"
 #include "device/uiregisterhelper.h"
@@ -13,6 +14,7 @@
 #include <isolatedsettings.h>
 #include <servosimulator.h>
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
@@ -26,6 +28,7 @@ namespace {
 
 constexpr int servoId = 1;
 constexpr int writeInstruction = 0x03;
+using servosim::Fault;
 
 template <typename T> T* child(QWidget* window, const char* name)
 {
@@ -60,6 +63,15 @@ QList<servosim::ReceivedPacket> writesOf(const servosim::ServoSimulator& sim)
             found.append(packet);
     }
     return found;
+}
+
+QMessageBox* visibleBox()
+{
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible())
+            return box;
+    }
+    return nullptr;
 }
 
 QString takeMessageBox()
@@ -374,18 +386,60 @@ private slots:
         connectAndWait();
     }
 
-    // An id and a baud rate changed from the edit view: the program stays with the servo.
+    // An id and a baud rate changed from the edit view: the program stays with the servo, also when
+    // the acknowledgement is lost, and says so when the servo cannot be found anywhere.
+    void theProgramFollowsTheServo_data()
+    {
+        QTest::addColumn<bool>("changeBaud");
+        QTest::addColumn<Fault>("fault");
+        QTest::addColumn<bool>("silent"); // the servo hears nothing from before the write on
+        QTest::addColumn<QString>("message");
+        QTest::newRow("acknowledged") << true << Fault::None << false
+                                      << "Servo id changed to 7 and baud rate to 57600";
+        QTest::newRow("acknowledgement lost")
+            << true << Fault::NoAnswer << false
+            << "Servo id changed to 7 and baud rate to 57600 (the acknowledgement was lost)";
+        QTest::newRow("id only, acknowledgement lost")
+            << false << Fault::NoAnswer << false << "Servo id changed to 7 (the acknowledgement was lost)";
+        QTest::newRow("refused") << false << Fault::ErrorByte << false
+                                 << "Servo id changed to 7 (although the servo reported an error)";
+        QTest::newRow("answers nowhere") << true << Fault::NoAnswer << true << QString();
+    }
+
     void theProgramFollowsTheServo()
     {
+        QFETCH(bool, changeBaud);
+        QFETCH(Fault, fault);
+        QFETCH(bool, silent);
+        QFETCH(QString, message);
         open();
         connectAndWait();
         VelkoraGroupToolButton* nv = editButton(true);
         nv->click();
         child<QSpinBox>(_window.get(), "idSpinBox")->setValue(7);
         auto* baud = child<QComboBox>(_window.get(), "baudRateComboBox");
-        baud->setCurrentIndex(baud->findText("57600"));
+        if (changeBaud)
+            baud->setCurrentIndex(baud->findText("57600"));
+        _sim->injectFault(fault, 1, 7);
+        _sim->setSilent(silent);
         nv->click();
-        QTRY_VERIFY_WITH_TIMEOUT(_window->serialHelper()->baudRate() == 57600, 3000);
+        if (silent) {
+            QTRY_VERIFY_WITH_TIMEOUT(visibleBox(), 5000);
+            QMessageBox* box = visibleBox();
+            QVERIFY2(box->text().contains("id 1 at 1000000 baud") && box->text().contains("id 7 at 57600 baud"),
+                     qPrintable(box->text()));
+            QAbstractButton* search = nullptr;
+            for (QAbstractButton* button : box->buttons())
+                search = button->text() == "Search…" ? button : search;
+            QVERIFY(search);
+            search->click();
+            QVERIFY(_window->getConnectAction()->isEnabled()); // disconnected
+            QTRY_VERIFY(_window->searchDialog()->isVisible());
+            return;
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(_window->statusBar()->currentMessage(), message, 5000);
+        const int rate = changeBaud ? 57600 : 1000000;
+        QCOMPARE(_window->serialHelper()->baudRate(), rate);
         QCOMPARE(_window->scheduler()->servoId(), 7);
         const int failures = _window->scheduler()->statistics().failures();
         const int polls = _window->scheduler()->statistics().polls();
@@ -394,8 +448,10 @@ private slots:
         QCOMPARE(child<QSpinBox>(_window.get(), "idSpinBox")->value(), 7);
         QSettings settings(QStringLiteral("Tessaphor"), QStringLiteral("Velkora Servo Manager"));
         QCOMPARE(settings.value("main window settings/servoId").toInt(), 7);
-        QCOMPARE(settings.value("port settings/baudRate").toInt(), 57600);
+        QCOMPARE(settings.value("port settings/baudRate").toInt(), rate);
         QTRY_VERIFY_WITH_TIMEOUT(nv->isEnabled(), 2000);
+        if (fault != Fault::None)
+            return;
 
         // A write the servo refuses is reported, and the fields show its values again.
         nv->click();
@@ -404,9 +460,68 @@ private slots:
         changeField(limit, 4);
         _sim->setRegisters(7, 48, QByteArray(1, 1)); // another host starts the motor
         nv->click();
-        QTRY_VERIFY_WITH_TIMEOUT(_window->statusBar()->currentMessage().startsWith("Parameters not written"),
-                                 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(_window->statusBar()->currentMessage(),
+                                  QStringLiteral("Parameters not written: access error"), 2000);
         QTRY_COMPARE_WITH_TIMEOUT(limit->value(), shown, 2000);
+    }
+
+    // Only the registers the user changed are written, with what the servo holds between them
+    // when the write goes out: a motor the servo switched off itself stays off.
+    void applyWritesOnlyTheChangedSpan_data()
+    {
+        QTest::addColumn<int>("refusedAt");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("taken") << -1 << "Parameters written";
+        // The servo takes the bytes in front of the velocity gain, then refuses the block.
+        QTest::newRow("taken in part") << 62
+                                       << "Parameters written in part: data limit error; Proportional term is ";
+    }
+
+    void applyWritesOnlyTheChangedSpan()
+    {
+        QFETCH(int, refusedAt);
+        QFETCH(QString, message);
+        open();
+        _sim->refuseWritesAt(servoId, refusedAt);
+        _sim->setRegisters(servoId, 48, QByteArray(1, 1));
+        _window->getConnectAction()->trigger();
+        VelkoraGroupToolButton* v = editButton(false);
+        QTRY_VERIFY_WITH_TIMEOUT(v->isEnabled(), 3000);
+        waitForTable(48, 1);
+        v->click();
+        auto* positionGain = child<QDoubleSpinBox>(_window.get(), "positionProportionalTermDoubleSpinBox");
+        auto* velocityGain = child<QDoubleSpinBox>(_window.get(), "velocityProportionalTermDoubleSpinBox");
+        changeField(positionGain, 2);
+        changeField(velocityGain, 3);
+        const int positionRaw = dynamic_cast<IUnitDataField*>(positionGain)->getServoValue();
+        const int velocityRaw = dynamic_cast<IUnitDataField*>(velocityGain)->getServoValue();
+        const QString typed = QStringLiteral("%L1").arg(velocityGain->value(), 0, 'f', velocityGain->decimals());
+        _sim->setRegisters(servoId, 48, QByteArray(1, 0)); // overload: the servo stops its motor
+        _window->scheduler()->stopScheduler();
+        QTRY_VERIFY(!_window->serialHelper()->isBusy());
+        _sim->clearReceived();
+        v->click(); // queued: it goes out with the next tick
+        // Another host changes a gain inside the span; a read shows it before the write goes out.
+        _sim->setRegisters(servoId, 58, QByteArray("\x2A\x01", 2));
+        _window->scheduler()->readAllData();
+        waitForTable(58, 0x2A);
+        _window->scheduler()->startScheduler(20);
+        QTRY_VERIFY_WITH_TIMEOUT(_window->statusBar()->currentMessage().startsWith(message), 2000);
+        if (refusedAt >= 0)
+            QVERIFY2(_window->statusBar()->currentMessage().endsWith(" on the servo, not " + typed),
+                     qPrintable(_window->statusBar()->currentMessage()));
+
+        const auto writes = writesOf(*_sim);
+        QCOMPARE(writes.size(), 1);
+        if (refusedAt < 0) {
+            const QByteArray expected = QByteArray::fromHex("3600") + _sim->registers(servoId).mid(54, 10);
+            QCOMPARE(writes.at(0).params.toHex(), expected.toHex());
+        }
+        QCOMPARE(int(uint8_t(writes.at(0).params.at(2))) | int(uint8_t(writes.at(0).params.at(3))) << 8, positionRaw);
+        QCOMPARE(int(uint8_t(writes.at(0).params.at(10))) | int(uint8_t(writes.at(0).params.at(11))) << 8,
+                 velocityRaw);
+        QCOMPARE(writes.at(0).params.mid(6, 2), QByteArray("\x2A\x01", 2));
+        QCOMPARE(int(_sim->registers(servoId).at(48)), 0);
     }
 
     // Apply writes only when the click completes; a write cut off by Disconnect is reported.

@@ -2,7 +2,10 @@
 #include "bus/serialhelper.h"
 #include "bus/uischeduler.h"
 #include "mainwindow.h"
+#include "plot/csvrecorder.h"
+#include "plot/plotdock.h"
 #include "views/registerview.h"
+#include "views/windowgeometry.h"
 
 #include <answerdelivery.h>
 #include <isolatedsettings.h>
@@ -15,6 +18,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QSettings>
 #include <QSpinBox>
 #include <QStatusBar>
@@ -188,9 +192,27 @@ private slots:
         _settingsHome.reset();
     }
 
+    void firstStart_data()
+    {
+        QTest::addColumn<QByteArray>("storedGeometry");
+        QTest::newRow("nothing stored") << QByteArray();
+        QTest::newRow("damaged geometry") << QByteArray("not a geometry");
+    }
+
     void firstStart()
     {
+        QFETCH(QByteArray, storedGeometry);
+        if (!storedGeometry.isNull())
+            QSettings(QStringLiteral("Tessaphor"), QStringLiteral("Velkora Servo Manager"))
+                .setValue("main window settings/geometry", storedGeometry);
         createWindow();
+        // The form is taller than most screens; the status bar, where every message appears, must
+        // not end up below the screen's edge.
+        const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
+        QVERIFY2(available.contains(_window->frameGeometry()),
+                 qPrintable(QStringLiteral("%1x%2").arg(_window->width()).arg(_window->height())));
+        QVERIFY(available.contains(
+            QRect(_window->statusBar()->mapToGlobal(QPoint()), _window->statusBar()->size())));
         QCOMPARE(_window->findChild<QSpinBox*>("pollingIntervalSpinBox")->value(), 500);
         QCOMPARE(_window->findChild<QSpinBox*>("servoIdSpinBox")->value(), 0);
         QCOMPARE(statusText(), QStringLiteral("Disconnected"));
@@ -204,6 +226,23 @@ private slots:
         QVERIFY2(about.startsWith("About Velkora Servo Manager|Velkora Servo Manager ") &&
                      about.contains(QString::fromLatin1(qVersion())),
                  qPrintable(about));
+    }
+
+    void unstoredGeometryFitsTheScreen_data()
+    {
+        QTest::addColumn<QRect>("available");
+        QTest::addColumn<QRect>("geometry");
+        // The form's 1192 × 1428 within a frame of 4 px and a 30 px title bar.
+        QTest::newRow("laptop with a top panel") << QRect(0, 27, 1366, 741) << QRect(87, 57, 1192, 707);
+        QTest::newRow("smaller both ways") << QRect(0, 0, 800, 600) << QRect(4, 30, 792, 566);
+        QTest::newRow("second screen, large") << QRect(1920, 0, 2560, 1600) << QRect(2604, 99, 1192, 1428);
+    }
+
+    void unstoredGeometryFitsTheScreen()
+    {
+        QFETCH(QRect, available);
+        QFETCH(QRect, geometry);
+        QCOMPARE(fittedWindowGeometry({1192, 1428}, available, QMargins(4, 30, 4, 4)), geometry);
     }
 
     void idIntervalAndGeometryPersist()
@@ -374,6 +413,41 @@ private slots:
         QCOMPARE(statusText(), QStringLiteral("Disconnected"));
         QVERIFY(_window->getConnectAction()->isEnabled());
         QTRY_VERIFY_WITH_TIMEOUT(!_window->serialHelper()->isOpen(), 1000);
+    }
+
+    // A servo that falls silent while polled is shown as such, nothing is edited or recorded from
+    // its stale table, and everything comes back by itself with its answers.
+    void servoFallingSilentIsMarkedAndRecovers()
+    {
+        startSimulator();
+        openWindow(0, 50);
+        connectAndWait();
+        auto* edit = _window->findChild<QWidget*>("vParamsEditSaveToolButton");
+        QTRY_VERIFY_WITH_TIMEOUT(edit->isEnabled(), 2000);
+        _window->startRecording(_settingsHome->path() + "/silence.csv");
+        QTRY_VERIFY_WITH_TIMEOUT(_window->recorder()->rowsRecorded() > 2, 2000);
+
+        QElapsedTimer silence;
+        silence.start();
+        _sim->setSilent(true);
+        QTRY_VERIFY_WITH_TIMEOUT(statusText().startsWith("Servo 1 is not answering (since "), 3000);
+        QVERIFY(silence.elapsed() >= UiScheduler::silentAfterMs);
+        QVERIFY(!_window->scheduler()->isServoAnswering());
+        QVERIFY(!edit->isEnabled());
+        QVERIFY(!_window->findChild<QWidget*>("editView")->isEnabled());
+        const int rows = _window->recorder()->rowsRecorded();
+        const int polls = _window->scheduler()->statistics().polls();
+        QTRY_VERIFY_WITH_TIMEOUT(_window->scheduler()->statistics().failures() > 6, 3000);
+        QCOMPARE(_window->recorder()->rowsRecorded(), rows);
+        QCOMPARE(_window->scheduler()->statistics().polls(), polls);
+        QVERIFY(_window->plotDock()->history().points().back().gap); // no line across the silence
+
+        _sim->setSilent(false);
+        QTRY_COMPARE_WITH_TIMEOUT(statusText(), QStringLiteral("Connected"), 2000);
+        QVERIFY(_window->findChild<QWidget*>("editView")->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(edit->isEnabled(), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(_window->recorder()->rowsRecorded() > rows,
+                                 2000);
     }
 
     void rebootAndResetAcknowledgements_data()

@@ -8,6 +8,8 @@
 #include <QElapsedTimer>
 #include <QtTest>
 
+using servosim::Fault;
+
 class TestUiScheduler : public QObject
 {
     Q_OBJECT
@@ -17,6 +19,73 @@ private slots:
     {
         DeviceHelper::_instance.reset();
         UiRegisterHelper::_instance.reset();
+    }
+
+    // Two writes queued back to back (a temperature limit at 11, two gain bytes at 54 and 55), each
+    // judged by what the servo holds afterwards, whatever its answer said. Answers come late, go
+    // missing or lie; the servo may take part of a block it refuses.
+    void writeOutcomesFollowWhatTheServoHolds_data()
+    {
+        using Answer = WriteOutcome::Answer;
+        QTest::addColumn<Fault>("fault"); // on the first write's answer
+        QTest::addColumn<quint8>("errorByte");
+        QTest::addColumn<int>("refusedAt"); // the servo refuses writes covering it (-1: none)
+        QTest::addColumn<int>("firstAnswer");
+        QTest::addColumn<bool>("firstHeld");
+        QTest::addColumn<int>("secondAnswer");
+        QTest::addColumn<int>("secondHeld"); // fields of the second write the servo holds
+        QTest::newRow("both taken") << Fault::None << quint8(0) << -1 << int(Answer::Acknowledged) << true
+                                    << int(Answer::Acknowledged) << 2;
+        QTest::newRow("first answer lost") << Fault::NoAnswer << quint8(0) << -1 << int(Answer::Lost) << true
+                                           << int(Answer::Acknowledged) << 2;
+        // The late answer of the first must not pass for the second's.
+        QTest::newRow("first answer late, second refused")
+            << Fault::Delayed << quint8(0) << 54 << int(Answer::Lost) << true << int(Answer::Refused) << 0;
+        QTest::newRow("second taken in part") << Fault::None << quint8(0) << 55 << int(Answer::Acknowledged) << true
+                                              << int(Answer::Refused) << 1;
+        QTest::newRow("taken, answered with an error")
+            << Fault::ErrorByte << quint8(7) << -1 << int(Answer::Refused) << true << int(Answer::Acknowledged) << 2;
+    }
+
+    void writeOutcomesFollowWhatTheServoHolds()
+    {
+        QFETCH(Fault, fault);
+        QFETCH(quint8, errorByte);
+        QFETCH(int, refusedAt);
+        QFETCH(int, firstAnswer);
+        QFETCH(bool, firstHeld);
+        QFETCH(int, secondAnswer);
+        QFETCH(int, secondHeld);
+        servosim::ServoSimulator sim;
+        QVERIFY(sim.start());
+        auto serial = std::make_shared<SerialHelper>();
+        QCOMPARE(serial->openSerialPort(sim.devicePath(), 1000000), QString());
+        bool identified = false;
+        DeviceHelper::getInstance(serial, [&identified] { identified = true; })->triggerDeviceInfoRead(1);
+        QTRY_VERIFY(identified);
+        UiScheduler scheduler(1, serial);
+        QSignalSpy finished(&scheduler, &UiScheduler::writeFinished);
+        scheduler.startScheduler(20);
+        QTRY_VERIFY(scheduler.statistics().polls() > 0);
+        sim.refuseWritesAt(1, refusedAt);
+        sim.injectFault(fault, 1, errorByte);
+        scheduler.addQueueRequest(11, QByteArray(1, char(70)));
+        scheduler.addQueueRequest(54, QByteArray("\x21\x03", 2));
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 2, 3000);
+
+        const auto first = finished.at(0).at(1).value<WriteOutcome>();
+        const auto second = finished.at(1).at(1).value<WriteOutcome>();
+        QCOMPARE(int(first.answer), firstAnswer);
+        QVERIFY(first.readBack && second.readBack);
+        QCOMPARE(first.check.allHeld(), firstHeld);
+        QCOMPARE(int(second.answer), secondAnswer);
+        QCOMPARE(second.check.fieldsHeld, secondHeld);
+        QCOMPARE(second.check.allHeld(), secondHeld == 2);
+        // What was reported is what the servo holds.
+        const QByteArray table = sim.registers(1);
+        QCOMPARE(table.at(11) == char(70), firstHeld);
+        QCOMPARE(int(table.at(54) == '\x21') + int(table.at(55) == '\x03'), secondHeld);
+        scheduler.stopScheduler();
     }
 
     // At 9600 baud a read of the whole table takes 150 ms. With a 100 ms interval every tick finds

@@ -37,6 +37,7 @@ QString servoMovedText(int id, int baudRate, WriteOutcome::Answer answer)
 UiScheduler::UiScheduler(int id, std::shared_ptr<SerialHelper> serial) : _id(id), _serial(std::move(serial))
 {
     qRegisterMetaType<GroupWrite>();
+    qRegisterMetaType<WriteOutcome>();
     if (!UiRegisterHelper::_instance)
         UiRegisterHelper::_instance = std::make_shared<UiRegisterHelper>();
     if (UiGroupHelper* groups = UiGroupHelper::_instance.get()) {

@@ -41,6 +41,7 @@ struct WriteOutcome
     bool readBack = false; // a table read after the write was compared with it
     WriteCheck check;
 };
+Q_DECLARE_METATYPE(WriteOutcome)
 
 // "Servo id changed to 7", "Baud rate changed to 57600" or both, and how the servo answered the
 // write that moved it; id or baudRate below 1 when it did not change.

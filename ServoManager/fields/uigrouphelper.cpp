@@ -409,8 +409,12 @@ QString UiGroupHelper::fieldCaption(const QString& name) const
         grid->getItemPosition(index, &row, &column, &rows, &columns);
         for (int c = 0; c < column; ++c) {
             QLayoutItem* item = grid->itemAtPosition(row, c);
-            if (auto* label = item ? qobject_cast<QLabel*>(item->widget()) : nullptr)
-                return label->text();
+            if (auto* label = item ? qobject_cast<QLabel*>(item->widget()) : nullptr) {
+                QString caption = label->text().trimmed();
+                if (caption.endsWith(QLatin1Char(':')))
+                    caption.chop(1);
+                return caption;
+            }
         }
     }
     return name;

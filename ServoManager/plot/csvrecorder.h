@@ -41,6 +41,8 @@ public:
     QString fileName() const { return _file.fileName(); }
     // Rows handed to the system so far (the status bar shows these).
     int rowsWritten() const { return _rowsWritten; }
+    // Rows taken so far, also those not yet handed on.
+    int rowsRecorded() const { return _rowsWritten + _pendingRows; }
 
     static constexpr int flushIntervalMs = 1000;
 
