@@ -3,11 +3,16 @@
 #include "device/idevice.h"
 
 #include <answerdelivery.h>
+#include <ptypair.h>
 #include <servosimulator.h>
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QtTest>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
 
 using servosim::Fault;
 
@@ -260,6 +265,43 @@ private slots:
         QCOMPARE(sent.size(), 2);
         QCOMPARE(int(sent.first().request.instruction), readFirst ? 0x02 : 0x01);
         QVERIFY(sent.first().whole && sent.last().whole);
+    }
+
+    // The deadline comes due in the same pass of the event loop in which the answer reaches the port
+    // (a busy thread, a timer ahead of it): the answer waiting there is the transaction's answer.
+    void answerWaitingAtTheDeadlineIsTaken()
+    {
+        PtyPair line;
+        QVERIFY2(line.isOpen(), qPrintable(line.errorString()));
+        SerialHelper serial;
+        QCOMPARE(serial.openSerialPort(line.slavePath(), 1000000), QString());
+        const int watch = ::open(line.slavePath().toLocal8Bit().constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+        QVERIFY(watch >= 0);
+        QByteArray answer = QByteArray::fromHex("fffffd0001080055000a0b0c0d");
+        const uint16_t crc =
+            StatusPacketFramer::crc16(reinterpret_cast<const uint8_t*>(answer.constData()), answer.size());
+        answer.append(char(crc & 0xFF)).append(char(crc >> 8));
+
+        for (int round = 0; round < 10; ++round) {
+            Outcome outcome;
+            QElapsedTimer sent;
+            sent.start();
+            QVERIFY(serial.readData(servoId, 0, 4, answerInto(outcome), failureInto(outcome)));
+            const int deadlineMs = serial.transactionDeadlineMs(14, answer.size());
+            // Due just before the deadline: it runs in the same pass and the answer arrives from it.
+            QTimer::singleShot(deadlineMs - 2, Qt::PreciseTimer, [&] {
+                QVERIFY(line.write(answer));
+                pollfd arrived{watch, POLLIN, 0};
+                QVERIFY(::poll(&arrived, 1, 1000) == 1);
+            });
+            // Busy past both, too little for the request layer to count the thread as late.
+            while (sent.nsecsElapsed() < qint64(deadlineMs) * 1000000 + 300000) {
+            }
+            QTRY_VERIFY(!serial.isBusy());
+            QCOMPARE(outcome.failures, QList<FailureKind>());
+            QCOMPARE(outcome.answers, QList<QByteArray>{answer});
+        }
+        ::close(watch);
     }
 
     void baudRateTable_data()
