@@ -14,6 +14,7 @@
 #include "settings/settingshelper.h"
 #include "views/confirmation.h"
 #include "views/registerview.h"
+#include "views/windowgeometry.h"
 
 #include <QCloseEvent>
 #include <QDateTime>
@@ -198,7 +199,10 @@ void MainWindow::initToolBarConnections()
 
 void MainWindow::setScreenRect()
 {
-    restoreGeometry(_settings->getValue(keyGeometry, QVariant()).toByteArray());
+    // With nothing stored (or nothing readable) the form's own size applies, and it is taller than
+    // many screens: the status bar, where every message appears, would be out of sight.
+    if (!restoreGeometry(_settings->getValue(keyGeometry, QVariant()).toByteArray()))
+        fitWindowToScreen(this);
     restoreState(_settings->getValue(keyWindowState, QVariant()).toByteArray(), 0);
 }
 

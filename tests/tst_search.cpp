@@ -252,6 +252,38 @@ private slots:
         QVERIFY(servoRows(*dialog).isEmpty());
     }
 
+    void closedScanLeavesTheNextShowingAlone()
+    {
+        startSimulator({1, 2});
+        QVERIFY(_sim->setServoBaudRate(1, 9600));
+        QVERIFY(_sim->setServoBaudRate(2, 9600));
+        _sim->injectFault(servosim::Fault::Delayed); // servo 1's answer comes long after the window
+        auto dialog = openDialog(_sim->portName(), {9600});
+        child<QSpinBox>(dialog.get(), "upperSearchRangeSpinBox")->setValue(2);
+        child<QCheckBox>(dialog.get(), "quickScanCheckBox")->setChecked(true);
+        // The ping's window (84 ms) outlasts one wait for it (50 ms): the dialog is closed and
+        // opened again while it runs, and the window ends meanwhile with servo 2's answer.
+        connect(dialog.get(), &SearchDialog::doQuickScan, dialog.get(), [&] {
+            QTimer::singleShot(0, dialog.get(), [&] {
+                dialog->hide();
+                dialog->show();
+                QTRY_COMPARE_WITH_TIMEOUT(_sim->packetsAnswered(), 2, 2000);
+            });
+        });
+        auto* scan = child<QPushButton>(dialog.get(), "scanPushButton");
+        scan->click();
+        QCOMPARE(_sim->packetsAnswered(), 2);
+        QCOMPARE(dialog->probesMade(), 1);
+        QVERIFY(dialog->isVisible());
+        QCOMPARE(servoRows(*dialog), QStringList());
+
+        // The new showing scans as any other.
+        disconnect(dialog.get(), &SearchDialog::doQuickScan, nullptr, nullptr);
+        rateBox(*dialog, 9600)->setChecked(true);
+        scan->click();
+        QCOMPARE(servoRows(*dialog), QStringList({"9600/1/Velkora M4", "9600/2/Velkora M4"}));
+    }
+
     void unopenablePortStopsTheScanAtOnce()
     {
         const QString port = _settingsHome->path() + "/no-such-tty";

@@ -434,10 +434,12 @@ void TestSettingsDialog::storedBaudRateOutsideTheListFallsBack_data()
     QTest::addColumn<QString>("stored");
     QTest::addColumn<int>("baudRate");
     QTest::newRow("listed") << "57600" << 57600;
-    QTest::newRow("unlisted") << "12345" << 9600;
-    QTest::newRow("negative") << "-1000000" << 9600;
-    QTest::newRow("text") << "fast" << 9600;
-    QTest::newRow("empty") << "" << 9600;
+    QTest::newRow("listed, slowest") << "9600" << 9600;
+    QTest::newRow("unlisted") << "12345" << 1000000;
+    QTest::newRow("negative") << "-1000000" << 1000000;
+    QTest::newRow("fraction") << "57600.5" << 1000000;
+    QTest::newRow("text") << "fast" << 1000000;
+    QTest::newRow("empty") << "" << 1000000;
 }
 
 void TestSettingsDialog::storedBaudRateOutsideTheListFallsBack()
@@ -452,6 +454,8 @@ void TestSettingsDialog::storedBaudRateOutsideTheListFallsBack()
     QCOMPARE(dialog.portSettings().baudRate, baudRate);
     QCOMPARE(child<QComboBox>(dialog, "baudRateBox")->currentText(), QString::number(baudRate));
     QVERIFY(!child<QComboBox>(dialog, "baudRateBox")->isEditable());
+    dialog.apply();
+    QCOMPARE(store()->value(QStringLiteral("port settings/baudRate")).toString(), QString::number(baudRate));
 }
 
 void TestSettingsDialog::storedUnitValuesAreReadSafely_data()

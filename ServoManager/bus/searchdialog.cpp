@@ -313,7 +313,7 @@ void SearchDialog::scan()
     ui->selectPushButton->setEnabled(false);
     lockInputs(true);
     repaint();
-    const int showing = _showings;
+    _scanShowing = _showings;
     startWorker(portName);
 
     for (int r = 0; r < plan.rates.size() && !_abort && _portError.isEmpty(); ++r) {
@@ -348,8 +348,8 @@ void SearchDialog::scan()
     stopWorker();
     _scanning = false;
     lockInputs(false);
-    if (showing != _showings)
-        return; // the dialog was closed and opened again meanwhile: this scan is not its business
+    if (!scanStillShown())
+        return;
 
     const bool stopped = _abort;
     ui->servoTreeWidget->expandAll();
@@ -414,6 +414,8 @@ bool SearchDialog::awaitProbe(int probe, int expectedMs)
 
 void SearchDialog::addServo(int baudRate, int id, const QByteArray& answer, const QString& portName)
 {
+    if (!scanStillShown())
+        return;
     QTreeWidgetItem* root = addTreeRoot(QString::number(baudRate));
     addTreeChild(root, QString::number(id), modelText(answer));
     root->child(0)->setData(IdColumn, Qt::UserRole, portName);
@@ -448,6 +450,13 @@ void SearchDialog::showProgress(const Plan& plan, int rateIndex, int nextId)
                                        .arg(_probesMade)
                                        .arg(total)
                                        .arg(std::ceil(leftMs / 1000.0), 0, 'f', 0));
+}
+
+// A scan belongs to the showing it started in. Closed, and perhaps opened again before the probe
+// under way ended, the dialog takes nothing more from it: not a servo, not its end.
+bool SearchDialog::scanStillShown() const
+{
+    return _scanShowing == _showings && isVisible();
 }
 
 void SearchDialog::startWorker(const QString& portName)

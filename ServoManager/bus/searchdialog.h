@@ -83,6 +83,7 @@ private:
     QList<QByteArray> quickScanRate(int baudRate, int highestId);
     void addServo(int baudRate, int id, const QByteArray& answer, const QString& portName);
     void showProgress(const Plan& plan, int rateIndex, int nextId);
+    bool scanStillShown() const;
 
     Ui::SearchDialog* ui;
     std::shared_ptr<SerialHelper> _serialHelper;
@@ -98,6 +99,7 @@ private:
     bool _scanning = false;
     int _probesMade = 0;
     int _showings = 0;
+    int _scanShowing = 0; // the showing the running scan belongs to
     int _adapterAllowanceUs = 0;
     QString _portError;
     QList<int> _found;

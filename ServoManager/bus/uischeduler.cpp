@@ -332,12 +332,20 @@ void UiScheduler::follow(const GroupWrite& write, const WriteOutcome& outcome)
         _locator->deleteLater();
         _locator = nullptr;
         resume();
-        // Nothing can show what became of the writes: say so instead of judging them.
+        // Nothing can show what became of the writes: say so instead of judging them, and send
+        // no more to a servo nobody knows the address of.
         std::deque<Unverified> abandoned;
         abandoned.swap(_unverified);
+        std::vector<std::shared_ptr<QueueRequest>> unsent;
+        unsent.swap(_queue);
         emit servoNotFound(tried);
         for (const Unverified& entry : abandoned)
             emit writeFinished(entry.request->write, entry.outcome);
+        WriteOutcome notSent;
+        notSent.answer = WriteOutcome::Answer::NotSent;
+        notSent.problem = tr("the servo was not found");
+        for (const auto& request : unsent)
+            emit writeFinished(request->write, notSent);
     });
     connect(_locator, &ServoLocator::portFailed, this, &UiScheduler::portFailed);
     _locator->start();
@@ -354,6 +362,8 @@ void UiScheduler::moveTo(int id, int baudRate, WriteOutcome::Answer answer)
     // request layer's own callback.
     _paused = true;
     QTimer::singleShot(0, this, [this, id, baudRate, answer] {
+        if (_timerId == 0)
+            return; // disconnected meanwhile
         const QString port = _serial->portName();
         _serial->closeSerialPort();
         const QString error = _serial->openSerialPort(port, baudRate);

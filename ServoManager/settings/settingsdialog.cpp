@@ -188,11 +188,14 @@ void SettingsDialog::fillPortsInfo()
 
 void SettingsDialog::initialisePortSettings()
 {
+    // A stored rate the list does not offer (a hand-edited or damaged file) gives way to the
+    // default, not to whichever rate the list happens to start with.
     const int baudRate = _portSettings->getValue(baudRateKey, defaultBaudRate).toInt();
-    const int baudIndex = ui->baudRateBox->findText(QString::number(baudRate));
-    if (baudIndex >= 0) {
-        ui->baudRateBox->setCurrentIndex(baudIndex);
+    int baudIndex = ui->baudRateBox->findText(QString::number(baudRate));
+    if (baudIndex < 0) {
+        baudIndex = ui->baudRateBox->findText(QString::number(defaultBaudRate));
     }
+    ui->baudRateBox->setCurrentIndex(baudIndex);
 
     // A port the machine does not enumerate (a by-id link, a pseudo-terminal) stays chosen
     // as long as its device exists; otherwise the first listed port takes its place.
