@@ -32,6 +32,7 @@ const QString keyPollingInterval = QStringLiteral("pollingInterval");
 const QString keyServoId = QStringLiteral("servoId");
 const QString keyRecordingFolder = QStringLiteral("recordingFolder");
 constexpr int closeDelayMs = 100;
+constexpr int defaultPollingIntervalMs = 500;
 constexpr int trafficRefreshMs = 1000;
 constexpr int transientMessageMs = 5000;
 } // namespace
@@ -168,7 +169,9 @@ void MainWindow::addToolBarComponents()
     _pollingIntervalSpinBox->setMinimum(10);
     _pollingIntervalSpinBox->setMaximum(5000);
     _pollingIntervalSpinBox->setSingleStep(10);
-    _pollingIntervalSpinBox->setValue(_settings->getValue(keyPollingInterval, 500).toInt());
+    bool readable = false;
+    const int interval = _settings->getValue(keyPollingInterval, defaultPollingIntervalMs).toInt(&readable);
+    _pollingIntervalSpinBox->setValue(readable ? interval : defaultPollingIntervalMs);
     ui->toolBar->addWidget(_pollingIntervalSpinBox.get());
     ui->toolBar->addSeparator();
     _servoAddressLabel = std::make_shared<QLabel>(tr("Servo address: "), ui->toolBar);

@@ -199,6 +199,18 @@ private slots:
         QTest::newRow("damaged geometry") << QByteArray("not a geometry");
     }
 
+    // Hand-edited values that do not read as numbers give the defaults, not the fastest polling.
+    void unreadableStoredValuesGiveTheDefaults()
+    {
+        QSettings settings(QStringLiteral("Tessaphor"), QStringLiteral("Velkora Servo Manager"));
+        settings.setValue("main window settings/pollingInterval", "fast");
+        settings.setValue("main window settings/servoId", "one");
+        settings.sync();
+        createWindow();
+        QCOMPARE(_window->findChild<QSpinBox*>("pollingIntervalSpinBox")->value(), 500);
+        QCOMPARE(_window->findChild<QSpinBox*>("servoIdSpinBox")->value(), 0);
+    }
+
     void firstStart()
     {
         QFETCH(QByteArray, storedGeometry);
