@@ -31,6 +31,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <stdexcept>
 
 using QMapStringInt = QMap<QString, int>;
 Q_DECLARE_METATYPE(QMapStringInt)
@@ -238,7 +239,7 @@ private slots:
                          qPrintable(QStringLiteral("%1: %2 for %3").arg(name).arg(box->value()).arg(shown)));
                 QCOMPARE(box->isOutOfRange(), name == "velocityProportionalTermDoubleSpinBox");
             } else if (auto* spin = qobject_cast<VelkoraSpinBox*>(widget)) {
-                QCOMPARE(spin->value(), int(std::trunc(expectedShown(name, raw, helper, quantity, false))));
+                QCOMPARE(spin->value(), int(std::round(expectedShown(name, raw, helper, quantity, false))));
             } else if (auto* edit = qobject_cast<VelkoraLineEdit*>(widget)) {
                 if (quantity == PhysicalQuantitiesEnum::ModelNumber) {
                     QCOMPARE(
@@ -288,21 +289,63 @@ private slots:
     }
 
     // Whatever the unit and the display rounding, an untouched field gives back the raw
-    // value it was given, bit for bit; a value typed as the display of raw r gives r.
+    // value it was given, bit for bit; a value typed as the display of raw r gives r, and
+    // typing what any field shows writes a value that shows the same.
     void rawValuesSurviveTheDisplay_data()
     {
+        QTest::addColumn<servosim::Model>("servoModel");
         QTest::addColumn<QMapStringInt>("units");
-        QTest::newRow("defaults") << QMapStringInt{};
-        QTest::newRow("second units") << QMapStringInt{
+        const QMapStringInt second{
             {"angle", 1}, {"angularVelocity", 1}, {"torque", 1}, {"current", 1}, {"temperature", 1}};
+        QTest::newRow("defaults") << servosim::Model::V1 << QMapStringInt{};
+        QTest::newRow("second units") << servosim::Model::V1 << second;
+        QTest::newRow("AX-12 defaults") << servosim::Model::Ax12 << QMapStringInt{};
+        QTest::newRow("AX-12 second units") << servosim::Model::Ax12 << second;
     }
 
     void rawValuesSurviveTheDisplay()
     {
+        QFETCH(servosim::Model, servoModel);
         QFETCH(QMapStringInt, units);
-        openConnected(servosim::Model::V1, units);
+        openConnected(servoModel, units);
         _window->scheduler()->stopScheduler();
         QTRY_VERIFY(!_window->serialHelper()->isBusy());
+
+        QRandomGenerator typed(5);
+        const auto device = DeviceHelper::getInstance()->getDevice();
+        for (auto* box : _window->findChild<EditView*>()->findChildren<QAbstractSpinBox*>()) {
+            auto* field = dynamic_cast<IUnitDataField*>(box);
+            std::unique_ptr<FieldDeviceMetadata> m;
+            try {
+                m = device->getFieldDeviceMetadata(box->objectName());
+            } catch (const std::out_of_range&) {
+                continue; // not in this model
+            }
+            field->forceDisable(false); // a forced-off box shows nothing
+            auto shownFor = [&](int raw) {
+                field->setServoValue(raw);
+                return box->text();
+            };
+            const qint64 span = qint64(m->rawMax) - m->rawMin;
+            for (int i = 0; i < 300; ++i) {
+                // The two range ends, then anywhere in the range.
+                const qint64 offset = i < 2 ? i * span : qint64(typed.bounded(quint32(span + 1)));
+                const int raw = int(m->rawMin + offset);
+                const QString text = shownFor(raw);
+                shownFor(raw - m->rawMin < span / 2 ? m->rawMax : m->rawMin); // so the typing is a change
+                box->findChild<QLineEdit*>()->setText(text);
+                box->interpretText();
+                const int written = field->getServoValue();
+                const QString again = shownFor(written);
+                QVERIFY2(again == text && written >= m->rawMin && written <= m->rawMax,
+                         qPrintable(QStringLiteral("%1: raw %2 shows %3, typed back writes %4 showing %5")
+                                        .arg(box->objectName())
+                                        .arg(raw)
+                                        .arg(text, QString::number(written), again)));
+            }
+        }
+        if (servoModel != servosim::Model::V1)
+            return; // the rest follows the V1's table
         QRandomGenerator random(11);
         const VelkoraV1 model;
         for (const Location& at : v1Locations) {

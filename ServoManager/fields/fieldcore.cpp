@@ -7,13 +7,9 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <cmath>
 #include <stdexcept>
-
-namespace {
-// Below this distance (in raw steps) a converted value is taken to be the step itself.
-constexpr double rawNoise = 1e-6;
-} // namespace
 
 PhysicalQuantitiesEnum FieldCore::lookUpQuantity(const QString& name)
 {
@@ -80,22 +76,20 @@ double FieldCore::toPhysical(int raw, bool offsetByRawMin) const
 
 int FieldCore::toRaw(double physical, bool offsetByRawMin) const
 {
+    // fmin/fmax also turn a NaN into a bound; the cast is then always defined.
+    const auto nearestIn = [](double raw, double low, double high) {
+        return static_cast<int>(std::fmin(std::fmax(std::round(raw), low), high));
+    };
     if (!metadata || metadata->max == metadata->min)
-        return static_cast<int>(physical);
+        return nearestIn(physical, INT32_MIN, INT32_MAX);
     const auto span = static_cast<double>(int64_t(metadata->rawMax) - metadata->rawMin);
     double raw = span * (physical - metadata->min) / (metadata->max - metadata->min);
     if (offsetByRawMin)
         raw += metadata->rawMin;
-    const double nearest = std::round(raw);
-    if (std::fabs(raw - nearest) < rawNoise)
-        raw = nearest;
-    raw = std::trunc(raw);
-    // Out-of-range input is the widget's to prevent; never let it overflow.
-    if (raw > INT32_MAX)
-        return INT32_MAX;
-    if (raw < INT32_MIN)
-        return INT32_MIN;
-    return static_cast<int>(raw);
+    // The nearest step, not the one below: the text shown for a raw value, typed back, must
+    // give a raw value that shows the same text.
+    return nearestIn(raw, std::min(metadata->rawMin, metadata->rawMax),
+                     std::max(metadata->rawMin, metadata->rawMax));
 }
 
 namespace fieldstyle {

@@ -45,8 +45,7 @@ public:
     // raw -> physical value in the default unit, as the model's linear map gives it. Without
     // `offsetByRawMin` the raw value is scaled from zero (the integer spin box's map).
     double toPhysical(int raw, bool offsetByRawMin = true) const;
-    // physical value in the default unit -> raw, truncated toward zero; a value that is a raw
-    // step up to floating-point noise gives that step, not the one below it.
+    // physical value in the default unit -> the nearest raw step within the model's raw range.
     int toRaw(double physical, bool offsetByRawMin = true) const;
     // raw -> the value in the unit chosen in Settings: what the field shows, before rounding
     // to its decimals. Plots and recordings use it too, so all agree.

@@ -13,6 +13,13 @@ const char* const normalSheet = "QSpinBox:enabled { background-color: white; }"
                                 "QSpinBox:disabled { background-color: #ECEAE9; color: #5C5C61; }";
 // The integer map scales raw values from zero, not from the model's raw minimum.
 constexpr bool offsetByRawMin = false;
+
+// The nearest whole number, as the double spin box rounds to its decimals: typing it back
+// gives the nearest raw step, which shows it again (truncating would show one less).
+int nearestWhole(double shown)
+{
+    return static_cast<int>(std::fmin(std::fmax(std::round(shown), INT32_MIN), INT32_MAX));
+}
 } // namespace
 
 VelkoraSpinBox::VelkoraSpinBox(QWidget* parent)
@@ -51,8 +58,8 @@ void VelkoraSpinBox::on_deviceLoaded()
         return;
     }
     const auto q = core.physicalQuantity;
-    const int low = static_cast<int>(core.units->convertToTargetUnit(core.metadata->min, q));
-    const int high = static_cast<int>(core.units->convertToTargetUnit(core.metadata->max, q));
+    const int low = nearestWhole(core.units->convertToTargetUnit(core.metadata->min, q));
+    const int high = nearestWhole(core.units->convertToTargetUnit(core.metadata->max, q));
     setRange(std::min(low, high), std::max(low, high));
     setSingleStep(std::max(1, static_cast<int>(core.units->getTargetUnitIncrement(q))));
     fieldcontract::clearTextIfEmpty(lineEdit(), core);
@@ -63,9 +70,9 @@ void VelkoraSpinBox::setServoValue(int raw)
     if (!core.isConnected || !core.isDescribed())
         return;
     core.lastRaw = raw;
-    const double shown = std::trunc(core.toShown(raw, offsetByRawMin));
+    const double shown = std::round(core.toShown(raw, offsetByRawMin));
     // Setting a value repaints the box even when it does not change.
-    const int whole = static_cast<int>(std::clamp(shown, double(INT32_MIN), double(INT32_MAX)));
+    const int whole = nearestWhole(shown);
     if (whole != value() || (lineEdit()->text().isEmpty() && !core.isForceDisabled))
         setValue(whole);
     lastValue = value();
