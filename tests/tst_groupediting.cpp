@@ -420,9 +420,13 @@ private slots:
         auto* baud = child<QComboBox>(_window.get(), "baudRateComboBox");
         if (changeBaud)
             baud->setCurrentIndex(baud->findText("57600"));
+        // The fault must hit the write's answer, not a poll's: the write is the next request.
+        _window->scheduler()->stopScheduler();
+        QTRY_VERIFY(!_window->serialHelper()->isBusy());
         _sim->injectFault(fault, 1, 7);
         _sim->setSilent(silent);
         nv->click();
+        _window->scheduler()->startScheduler(20);
         if (silent) {
             QTRY_VERIFY_WITH_TIMEOUT(visibleBox(), 5000);
             QMessageBox* box = visibleBox();

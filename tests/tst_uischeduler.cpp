@@ -65,12 +65,12 @@ private slots:
         QTRY_VERIFY(identified);
         UiScheduler scheduler(1, serial);
         QSignalSpy finished(&scheduler, &UiScheduler::writeFinished);
-        scheduler.startScheduler(20);
-        QTRY_VERIFY(scheduler.statistics().polls() > 0);
         sim.refuseWritesAt(1, refusedAt);
+        // Queued before the first tick: the fault hits the first write's answer.
         sim.injectFault(fault, 1, errorByte);
         scheduler.addQueueRequest(11, QByteArray(1, char(70)));
         scheduler.addQueueRequest(54, QByteArray("\x21\x03", 2));
+        scheduler.startScheduler(20);
         QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 2, 3000);
 
         const auto first = finished.at(0).at(1).value<WriteOutcome>();
