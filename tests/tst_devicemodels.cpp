@@ -1,4 +1,5 @@
 #include "device/dynamixelax12.h"
+#include "device/fieldcatalogue.h"
 #include "device/velkorav1.h"
 
 #include <QtTest>
@@ -49,6 +50,8 @@ private slots:
     void modelConstants_data();
     void modelConstants();
     void ax12HasNoRegisterMap();
+    void catalogueDescribesEachFieldOnce_data();
+    void catalogueDescribesEachFieldOnce();
 };
 
 void TestDeviceModels::bankRowsAreContiguous_data()
@@ -319,4 +322,56 @@ void TestDeviceModels::ax12HasNoRegisterMap()
 }
 
 QTEST_GUILESS_MAIN(TestDeviceModels)
+void TestDeviceModels::catalogueDescribesEachFieldOnce_data()
+{
+    QTest::addColumn<QString>("model");
+    QTest::addColumn<int>("fields");
+    QTest::addColumn<int>("writable");
+    QTest::newRow("V1") << "V1" << 45 << 36;
+    QTest::newRow("AX-12") << "AX-12" << 5 << 3;
+}
+
+// Every field once, inside the table the model reads, with a key the files and the command line
+// can use; fields that share a register share it bit by bit; a setting is never a command.
+void TestDeviceModels::catalogueDescribesEachFieldOnce()
+{
+    QFETCH(QString, model);
+    QFETCH(int, fields);
+    QFETCH(int, writable);
+    const std::shared_ptr<IDevice> device = makeModel(model);
+    const FieldCatalogue catalogue(*device);
+    QCOMPARE(int(catalogue.fields().size()), fields);
+    std::set<QString> keys;
+    int writableFields = 0;
+    for (const FieldRecord& field : catalogue.fields()) {
+        QVERIFY2(keys.insert(field.key).second, qPrintable(field.key));
+        QCOMPARE(catalogue.byKey(field.key), &field);
+        QVERIFY(field.objectName.startsWith(field.key) && field.objectName.size() > field.key.size());
+        QVERIFY(field.key.at(0).isLower() && field.caption.at(0).isUpper());
+        QVERIFY2(field.address + field.size <= device->getMemoryUpperLimit(), qPrintable(field.key));
+        for (const FieldRecord& other : catalogue.fields()) {
+            const bool overlap = &other != &field && field.address < other.address + other.size &&
+                                 other.address < field.address + field.size;
+            QVERIFY2(!overlap || (other.address == field.address && (other.mask & field.mask) == 0),
+                     qPrintable(field.key + " " + other.key));
+        }
+        writableFields += field.writable;
+        QVERIFY(!field.writable || field.group != FieldGroup::State);
+    }
+    QCOMPARE(writableFields, writable);
+    if (model == "V1") {
+        QCOMPARE(catalogue.byKey("temperatureLimit")->address, 11);
+        QCOMPARE(catalogue.byKey("id")->objectName, QStringLiteral("idSpinBox"));
+        QCOMPARE(catalogue.byKey("enableMotor")->group, FieldGroup::Command);
+        QCOMPARE(catalogue.byKey("positionProportionalTerm")->group, FieldGroup::Volatile);
+        QVERIFY(catalogue.byKey("targetPosition")->isSigned && !catalogue.byKey("actualTorque")->isSigned);
+        QCOMPARE(catalogue.byKey("baudRate")->caption, QStringLiteral("Baud rate"));
+        // The direction shares its register with the magnitude and reads as the list's item.
+        const QByteArray table = QByteArray(82, '\0') + QByteArray::fromHex("6480");
+        QCOMPARE(catalogue.byKey("targetAngularVelocity")->rawIn(table), 100);
+        QCOMPARE(catalogue.byKey("targetAngularVelocityDirection")->rawIn(table), 1);
+        QCOMPARE(catalogue.byKey("clockwiseLimit")->rawIn(QByteArray::fromHex("0000000000000001f8")), -2047);
+    }
+}
+
 #include "tst_devicemodels.moc"

@@ -57,10 +57,10 @@ bool DynamixelAx12::hasVelkoraControlTable() const
 std::vector<FieldRegister> DynamixelAx12::getFieldRegisters() const
 {
     return {
-        {QStringLiteral("modelNumberLineEdit"), 0, 2},
-        {QStringLiteral("firmwareVersionLineEdit"), 2, 1},
-        {QStringLiteral("clockwiseLimitDoubleSpinBox"), 6, 2},
-        {QStringLiteral("counterClockwiseLimitDoubleSpinBox"), 8, 2},
-        {QStringLiteral("targetAngularVelocityDoubleSpinBox"), 32, 2},
+        {QStringLiteral("modelNumberLineEdit"), 0, 2, FieldGroup::State},
+        {QStringLiteral("firmwareVersionLineEdit"), 2, 1, FieldGroup::State},
+        {QStringLiteral("clockwiseLimitDoubleSpinBox"), 6, 2, FieldGroup::NonVolatile},
+        {QStringLiteral("counterClockwiseLimitDoubleSpinBox"), 8, 2, FieldGroup::NonVolatile},
+        {QStringLiteral("targetAngularVelocityDoubleSpinBox"), 32, 2, FieldGroup::Command},
     };
 }

@@ -39,13 +39,25 @@ struct RegisterDeviceMetadata
     QString description;
 };
 
-// Where a model keeps the value of one edit-view field, for models whose control table is
-// not laid out as the V1's.
+// What a field is to the servo: a setting kept over power cycles, a setting of this power-on,
+// a command (it switches or moves something), or state the servo reports.
+enum class FieldGroup
+{
+    NonVolatile,
+    Volatile,
+    Command,
+    State
+};
+
+// Where a model keeps the value of one edit-view field: the bits `mask` of the little-endian
+// register of `byteCount` bytes at `address` (a direction bit and its magnitude share one).
 struct FieldRegister
 {
     QString name;
     uint8_t address;
     uint8_t byteCount;
+    FieldGroup group = FieldGroup::State;
+    uint32_t mask = 0xFFFFFFFF;
 };
 
 // A servo model. Models are immutable once built and are owned only through
@@ -64,8 +76,10 @@ public:
     virtual int getRegisterBankRowCount(RegisterBank bank) const = 0;
     virtual bool isCurrentReadingEnabled() const = 0;
     // True when the control table is laid out as the V1's, so the V1 decoding and the V1
-    // parameter blocks apply; otherwise only getFieldRegisters() says where values are.
+    // parameter groups apply.
     virtual bool hasVelkoraControlTable() const = 0;
+    // Where the model keeps each edit-view field it has: the one list of addresses the edit
+    // view's writes, the live values and the configuration files read (see FieldCatalogue).
     virtual std::vector<FieldRegister> getFieldRegisters() const = 0;
 
 protected:

@@ -3,6 +3,7 @@
 
 #include "bus/devicehelper.h"
 #include "bus/uischeduler.h"
+#include "device/fieldcatalogue.h"
 #include "device/idevice.h"
 #include "device/uiregisterhelper.h"
 #include "fields/fieldcore.h"
@@ -24,80 +25,35 @@ std::shared_ptr<UiGroupHelper> UiGroupHelper::_instance;
 
 namespace {
 
-struct Slot
-{
-    int address;
-    int bytes;
-    const char* field;
-};
-
-const Slot nonVolatileSlots[] = {
-    {3, 1, "idSpinBox"},
-    {4, 1, "baudRateComboBox"},
-    {5, 1, "ackResponseTimeSpinBox"},
-    {6, 1, "operatingModeComboBox"},
-    {7, 2, "clockwiseLimitDoubleSpinBox"},
-    {9, 2, "counterClockwiseLimitDoubleSpinBox"},
-    {11, 1, "temperatureLimitDoubleSpinBox"},
-    {12, 1, "minVoltageLimitDoubleSpinBox"},
-    {13, 1, "maxVoltageLimitDoubleSpinBox"},
-    {14, 2, "quadratureCurrentLimitDoubleSpinBox"},
-    {16, 2, "angularVelocityLimitDoubleSpinBox"},
-    {18, 2, "accelerationLimitDoubleSpinBox"},
-    {20, 4, "hornPositionOffsetDoubleSpinBox"},
-    {24, 2, "movingThresholdDoubleSpinBox"},
-    {26, 1, "inputModeComboBox"},
-    {27, 2, "defPositionProportionalTermDoubleSpinBox"},
-    {29, 2, "defVelocityFeedforwardTermDoubleSpinBox"},
-    {31, 2, "defCurrentFeedforwardTermDoubleSpinBox"},
-    {33, 2, "defVelocityIntegralTermDoubleSpinBox"},
-    {35, 2, "defVelocityProportionalTermDoubleSpinBox"},
-    {37, 2, "defAngularVelocityProfileDoubleSpinBox"},
-    {39, 2, "defAccelerationProfileDoubleSpinBox"},
-};
-
-const Slot volatileSlots[] = {
-    {48, 1, "enableMotorCheckBox"},
-    {49, 1, "pendingShadowInstructionCheckBox"},
-    {54, 2, "positionProportionalTermDoubleSpinBox"},
-    {56, 2, "velocityFeedforwardTermDoubleSpinBox"},
-    {58, 2, "currentFeedforwardTermDoubleSpinBox"},
-    {60, 2, "velocityIntegralTermDoubleSpinBox"},
-    {62, 2, "velocityProportionalTermDoubleSpinBox"},
-    {68, 2, "angularVelocityProfileDoubleSpinBox"},
-    {70, 2, "accelerationProfileDoubleSpinBox"},
-    {78, 4, "targetPositionDoubleSpinBox"},
-};
-
-// 15-bit magnitude and a direction bit (set: clockwise) share one register.
-struct DirectedSlot
-{
-    int address;
-    const char* magnitude;
-    const char* direction;
-};
-
-const DirectedSlot directedSlots[] = {
-    {82, "targetAngularVelocityDoubleSpinBox", "targetAngularVelocityDirectionComboBox"},
-    {84, "targetTorqueDoubleSpinBox", "targetTorqueDirectionComboBox"},
-};
-
 // The field the user changed, or null.
-IUnitDataField* changedField(const char* name)
+IUnitDataField* changedField(const QString& name)
 {
     IUnitDataField* field =
-        UiRegisterHelper::_instance ? UiRegisterHelper::_instance->getRegisteredField(name) : nullptr;
+        UiRegisterHelper::_instance ? UiRegisterHelper::_instance->getRegisteredField(QString(name)) : nullptr;
     const auto* input = dynamic_cast<IGroupInputComponent*>(field);
     return input && input->hasUserChange() ? field : nullptr;
 }
 
-template <size_t N> QList<WriteField> changedFields(const Slot (&table)[N])
+// The fields of `groups` the user changed, as the model describes them.
+QList<WriteField> changedFields(std::initializer_list<FieldGroup> groups)
 {
     QList<WriteField> fields;
-    for (const Slot& slot : table) {
-        if (IUnitDataField* field = changedField(slot.field))
-            fields.append({QString::fromLatin1(slot.field), slot.address, slot.bytes,
-                           static_cast<uint32_t>(field->getServoValue()), 0xFFFFFFFF});
+    const auto device = DeviceHelper::_instance ? DeviceHelper::_instance->getDevice() : nullptr;
+    if (!device)
+        return fields;
+    const FieldCatalogue catalogue(*device);
+    for (const FieldRecord& record : catalogue.fields()) {
+        if (!record.writable || std::find(groups.begin(), groups.end(), record.group) == groups.end())
+            continue;
+        IUnitDataField* field = changedField(record.objectName);
+        if (!field)
+            continue;
+        uint32_t value = static_cast<uint32_t>(field->getServoValue());
+        if (record.mask == 0x7FFF) // a magnitude too large for 15 bits must not flip the direction
+            value = static_cast<uint32_t>(std::clamp(field->getServoValue(), 0, 0x7FFF));
+        else if (record.mask == 0x8000) // a direction: any item but the first sets the bit
+            value = value != 0 ? 0x8000 : 0;
+        fields.append({record.objectName, record.address, record.size, value, record.mask});
     }
     return fields;
 }
@@ -307,7 +263,7 @@ void UiGroupHelper::on_limitsCancelToolButton_pressed()
 
 GroupWrite UiGroupHelper::nonVolatileWrite() const
 {
-    GroupWrite write(changedFields(nonVolatileSlots));
+    GroupWrite write(changedFields({FieldGroup::NonVolatile}));
     if (const WriteField* id = write.field(QStringLiteral("idSpinBox")))
         write.newId = static_cast<int>(id->value & 0xFF);
     if (const WriteField* baud = write.field(QStringLiteral("baudRateComboBox")))
@@ -317,18 +273,7 @@ GroupWrite UiGroupHelper::nonVolatileWrite() const
 
 GroupWrite UiGroupHelper::volatileWrite() const
 {
-    QList<WriteField> fields = changedFields(volatileSlots);
-    for (const DirectedSlot& slot : directedSlots) {
-        if (IUnitDataField* magnitude = changedField(slot.magnitude)) {
-            // A magnitude too large for 15 bits must not flip the direction.
-            const int raw = std::clamp(magnitude->getServoValue(), 0, 0x7FFF);
-            fields.append({QString::fromLatin1(slot.magnitude), slot.address, 2, uint32_t(raw), 0x7FFF});
-        }
-        if (IUnitDataField* direction = changedField(slot.direction))
-            fields.append({QString::fromLatin1(slot.direction), slot.address, 2,
-                           direction->getServoValue() != 0 ? 0x8000u : 0u, 0x8000});
-    }
-    return GroupWrite(fields);
+    return GroupWrite(changedFields({FieldGroup::Volatile, FieldGroup::Command}));
 }
 
 void UiGroupHelper::nonVolatileParamsGroupRequestHandler()

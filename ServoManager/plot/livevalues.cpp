@@ -1,5 +1,6 @@
 #include "plot/livevalues.h"
 
+#include "device/fieldcatalogue.h"
 #include "device/idevice.h"
 #include "device/uiregisterhelper.h"
 #include "units/unitshelper.h"
@@ -17,24 +18,18 @@ struct ChannelRecord
 {
     const char* name;
     const char* field;
-    int v1Address;
-    int v1ByteCount;
-    bool v1Signed;
-    uint32_t v1Mask;
 };
 
 const ChannelRecord channelRecords[liveChannelCount] = {
-    {QT_TRANSLATE_NOOP("LiveValues", "Actual position"), "actualPositionLineEdit", 86, 4, true, 0xFFFFFFFF},
-    {QT_TRANSLATE_NOOP("LiveValues", "Actual angular velocity"), "actualAngularVelocityLineEdit", 90, 2, false,
-     0xFFFF},
-    {QT_TRANSLATE_NOOP("LiveValues", "Actual torque"), "actualTorqueLineEdit", 92, 2, false, 0xFFFF},
-    {QT_TRANSLATE_NOOP("LiveValues", "Voltage"), "actualVoltageLineEdit", 94, 1, false, 0xFF},
-    {QT_TRANSLATE_NOOP("LiveValues", "Phase current"), "actualQuadratureCurrentLineEdit", 95, 2, false, 0xFFFF},
-    {QT_TRANSLATE_NOOP("LiveValues", "Temperature"), "actualTemperatureLineEdit", 97, 1, false, 0xFF},
-    {QT_TRANSLATE_NOOP("LiveValues", "Target position"), "targetPositionDoubleSpinBox", 78, 4, true, 0xFFFFFFFF},
-    {QT_TRANSLATE_NOOP("LiveValues", "Target angular velocity"), "targetAngularVelocityDoubleSpinBox", 82, 2, false,
-     0x7FFF},
-    {QT_TRANSLATE_NOOP("LiveValues", "Target torque"), "targetTorqueDoubleSpinBox", 84, 2, false, 0x7FFF},
+    {QT_TRANSLATE_NOOP("LiveValues", "Actual position"), "actualPositionLineEdit"},
+    {QT_TRANSLATE_NOOP("LiveValues", "Actual angular velocity"), "actualAngularVelocityLineEdit"},
+    {QT_TRANSLATE_NOOP("LiveValues", "Actual torque"), "actualTorqueLineEdit"},
+    {QT_TRANSLATE_NOOP("LiveValues", "Voltage"), "actualVoltageLineEdit"},
+    {QT_TRANSLATE_NOOP("LiveValues", "Phase current"), "actualQuadratureCurrentLineEdit"},
+    {QT_TRANSLATE_NOOP("LiveValues", "Temperature"), "actualTemperatureLineEdit"},
+    {QT_TRANSLATE_NOOP("LiveValues", "Target position"), "targetPositionDoubleSpinBox"},
+    {QT_TRANSLATE_NOOP("LiveValues", "Target angular velocity"), "targetAngularVelocityDoubleSpinBox"},
+    {QT_TRANSLATE_NOOP("LiveValues", "Target torque"), "targetTorqueDoubleSpinBox"},
 };
 } // namespace
 
@@ -52,11 +47,7 @@ QString LiveLayout::caption(int channel) const
 LiveValueDecoder::LiveValueDecoder(std::shared_ptr<const IDevice> device, std::shared_ptr<UnitsHelper> units)
     : _device(std::move(device)), _layout(std::make_shared<LiveLayout>())
 {
-    std::vector<FieldRegister> registers;
-    const bool v1 = _device && _device->hasVelkoraControlTable();
-    if (_device && !v1)
-        registers = _device->getFieldRegisters();
-
+    const std::unique_ptr<FieldCatalogue> catalogue = _device ? std::make_unique<FieldCatalogue>(*_device) : nullptr;
     for (int channel = 0; channel < liveChannelCount; ++channel) {
         const ChannelRecord& record = channelRecords[channel];
         const auto index = static_cast<size_t>(channel);
@@ -67,12 +58,9 @@ LiveValueDecoder::LiveValueDecoder(std::shared_ptr<const IDevice> device, std::s
         _layout->units[index] = units->getUnitString(map.physicalQuantity);
 
         Location& location = _locations[index];
-        if (v1) {
-            location = {record.v1Address, record.v1ByteCount, record.v1Signed, record.v1Mask};
-        } else {
-            for (const FieldRegister& r : registers)
-                if (r.name == LiveLayout::fieldName(channel))
-                    location = {r.address, r.byteCount, false, 0xFFFFFFFF};
+        if (const FieldRecord* field = catalogue ? catalogue->byObjectName(LiveLayout::fieldName(channel)) : nullptr) {
+            const uint32_t whole = field->size >= 4 ? 0xFFFFFFFF : (uint32_t(1) << (8 * field->size)) - 1;
+            location = {field->address, field->size, field->isSigned, field->mask & whole};
         }
         _layout->described[index] =
             location.address >= 0 && _device && map.loadMetadata(LiveLayout::fieldName(channel), *_device);

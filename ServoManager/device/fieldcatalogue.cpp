@@ -1,0 +1,108 @@
+#include "device/fieldcatalogue.h"
+
+#include "device/fieldmetadefs.h"
+
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace {
+// Widget classes as the form's object names end in them.
+const char* const widgetSuffixes[] = {"DoubleSpinBox", "SpinBox", "LineEdit", "ComboBox", "CheckBox"};
+
+uint32_t registerMask(int size)
+{
+    return size >= 4 ? 0xFFFFFFFF : (uint32_t(1) << (8 * size)) - 1;
+}
+} // namespace
+
+int FieldRecord::rawIn(const QByteArray& table) const
+{
+    uint32_t bits = 0;
+    for (int i = 0; i < size; ++i) {
+        if (address + i < table.size())
+            bits |= uint32_t(uint8_t(table.at(address + i))) << (8 * i);
+    }
+    bits &= mask & registerMask(size);
+    if (mask == 0x8000)
+        return bits != 0 ? 1 : 0; // a direction: the item of its list
+    if (isSigned && size < 4) {
+        const uint32_t sign = uint32_t(1) << (8 * size - 1);
+        return static_cast<int32_t>((bits ^ sign) - sign);
+    }
+    return static_cast<int32_t>(bits);
+}
+
+FieldCatalogue::FieldCatalogue(const IDevice& device)
+{
+    const FieldStaticMetadataHelper quantities;
+    for (const FieldRegister& location : device.getFieldRegisters()) {
+        FieldRecord record;
+        record.objectName = location.name;
+        record.key = keyOf(location.name);
+        record.caption = captionOf(record.key);
+        record.group = location.group;
+        record.address = location.address;
+        record.size = location.byteCount;
+        record.mask = location.mask;
+        record.quantity = quantities.getFieldStaticMetadata(location.name)->physicalQuantity;
+        try {
+            const auto range = device.getFieldDeviceMetadata(location.name);
+            record.rawMin = range->rawMin;
+            record.rawMax = range->rawMax;
+            record.min = range->min;
+            record.max = range->max;
+            record.hasRange = range->rawMin != range->rawMax;
+        } catch (const std::out_of_range&) {
+            // A value the model keeps but gives no range (a list or a flag).
+        }
+        record.isSigned = record.hasRange && record.rawMin < 0;
+        const auto registerRecord = device.getRegisterDeviceMetadata(location.address);
+        record.writable = location.group != FieldGroup::State && (!registerRecord || registerRecord->writable != 0);
+        _fields.push_back(record);
+    }
+    std::stable_sort(_fields.begin(), _fields.end(),
+                     [](const FieldRecord& a, const FieldRecord& b) { return a.address < b.address; });
+}
+
+const FieldRecord* FieldCatalogue::byKey(const QString& key) const
+{
+    for (const FieldRecord& record : _fields) {
+        if (record.key == key)
+            return &record;
+    }
+    return nullptr;
+}
+
+const FieldRecord* FieldCatalogue::byObjectName(const QString& name) const
+{
+    for (const FieldRecord& record : _fields) {
+        if (record.objectName == name)
+            return &record;
+    }
+    return nullptr;
+}
+
+QString FieldCatalogue::keyOf(const QString& objectName)
+{
+    for (const char* suffix : widgetSuffixes) {
+        if (objectName.endsWith(QLatin1String(suffix)))
+            return objectName.left(objectName.size() - int(qstrlen(suffix)));
+    }
+    return objectName;
+}
+
+QString FieldCatalogue::captionOf(const QString& key)
+{
+    QString caption;
+    for (int i = 0; i < key.size(); ++i) {
+        const QChar c = key.at(i);
+        if (i == 0)
+            caption += c.toUpper();
+        else if (c.isUpper())
+            caption += QLatin1Char(' ') + c.toLower();
+        else
+            caption += c;
+    }
+    return caption;
+}

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "device/idevice.h"
+#include "units/physicalquantitiesenum.h"
+
+#include <QString>
+
+#include <memory>
+#include <vector>
+
+// Everything the program knows of one field of a model, in one record: where the servo keeps it
+// (the model's register list), its raw and physical range (the model's field records), its
+// quantity (the field static metadata) and whether it may be written (the register records).
+struct FieldRecord
+{
+    QString key;        // the object name without its widget class: "temperatureLimit"
+    QString objectName; // the edit view's field: "temperatureLimitDoubleSpinBox"
+    QString caption;    // "Temperature limit"
+    FieldGroup group = FieldGroup::State;
+    int address = 0;
+    int size = 1;
+    uint32_t mask = 0xFFFFFFFF;
+    bool isSigned = false; // the register holds a two's-complement value
+    PhysicalQuantitiesEnum quantity = PhysicalQuantitiesEnum::Unitless;
+    bool hasRange = false; // rawMin..rawMax stand for min..max in the quantity's default unit
+    int32_t rawMin = 0;
+    int32_t rawMax = 0;
+    double min = 0;
+    double max = 0;
+    bool writable = false;
+
+    // The field's raw value out of a control table from address 0 (missing bytes are 0).
+    int rawIn(const QByteArray& table) const;
+};
+
+// The fields of one model, in address order.
+class FieldCatalogue
+{
+public:
+    explicit FieldCatalogue(const IDevice& device);
+
+    const std::vector<FieldRecord>& fields() const { return _fields; }
+    const FieldRecord* byKey(const QString& key) const;
+    const FieldRecord* byObjectName(const QString& name) const;
+
+    // "temperatureLimitDoubleSpinBox" -> "temperatureLimit"
+    static QString keyOf(const QString& objectName);
+    // "temperatureLimit" -> "Temperature limit"
+    static QString captionOf(const QString& key);
+
+private:
+    std::vector<FieldRecord> _fields;
+};
