@@ -3,7 +3,9 @@
 // with writes queued among the polls. Every table the register view shows is checked against the
 // answers the simulator actually sent, and every write's reported outcome against what the servo
 // answered. Prints the figures; exits non-zero when a table or a write outcome was wrong.
-//   bench_soak [polls] [fault-percent] [interval-ms]
+//   bench_soak [polls] [fault-percent] [interval-ms] [--no-wire-time]
+// --no-wire-time: the simulator answers at once instead of taking the line time, so long soaks
+// (110,000 polls and more, for the memory figure) finish in minutes; best with a short interval.
 
 #include "bus/devicehelper.h"
 #include "bus/serialhelper.h"
@@ -20,6 +22,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHash>
+#include <QSet>
 #include <QSettings>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -40,6 +43,22 @@ constexpr uint8_t writeInstruction = 0x03;
 constexpr int writeEveryPolls = 20;
 // Whole answers kept to check tables against: far more than arrive while an answer is late.
 constexpr size_t recentAnswers = 4000;
+// Read answers that did not count (spoiled, or from another id), to name a shown one.
+constexpr size_t spoiledAnswers = 200;
+// A reported write whose answer has not been seen this many polls later got none; judged then, so
+// the soak's own records stay bounded however long it runs.
+constexpr int writeSettlePolls = 2000;
+// Memory is compared from this many polls on, after caches and the tables' items have settled.
+constexpr int warmUpPolls = 10000;
+
+// 110000 as "110,000".
+QString grouped(qint64 value)
+{
+    QString digits = QString::number(value);
+    for (int at = digits.size() - 3; at > (value < 0 ? 1 : 0); at -= 3)
+        digits.insert(at, QLatin1Char(','));
+    return digits;
+}
 
 qint64 residentKiB()
 {
@@ -86,12 +105,14 @@ struct WriteRecord
     bool acknowledged = false;
     uint8_t errorByte = 0;
     FailureKind failure = FailureKind::Timeout;
+    int reportedAtPoll = 0;
 };
 
 class Soak : public QObject
 {
 public:
-    Soak(MainWindow& window, servosim::ServoSimulator& simulator) : _window(window), _simulator(simulator)
+    Soak(MainWindow& window, servosim::ServoSimulator& simulator, bool wireTime)
+        : _window(window), _simulator(simulator), _wireTime(wireTime)
     {
         const auto device = DeviceHelper::getInstance()->getDevice();
         for (int address = 0; address < tableSize; ++address) {
@@ -122,6 +143,7 @@ public:
     void check()
     {
         takeSentAnswers();
+        settleWrites(false);
         const int shown = _window.scheduler()->statistics().polls();
         if (shown != _tablesSeen) {
             _tablesUnchecked += shown - _tablesSeen - 1; // more than one decode in one pass
@@ -135,32 +157,13 @@ public:
         }
     }
 
-    void print(qint64 rssStart, qint64 rssMiddle, qint64 rssEnd, double seconds)
+    void print(qint64 rssStart, qint64 rssMiddle, qint64 rssEnd, int warmUp, qint64 rssWarm, double seconds)
     {
         takeSentAnswers();
-        int misreported = 0;
-        int failedThoughAnswered = 0;
-        int unreported = 0;
-        for (const WriteRecord& write : _writes) {
-            if (!write.reported) {
-                ++unreported;
-                continue;
-            }
-            const auto truth = _writeAnswers.find(write.params);
-            if (write.acknowledged) {
-                // Acknowledged: only with the very error byte the servo sent for this write.
-                if (truth == _writeAnswers.end() || !truth->second.whole ||
-                    truth->second.fault == Fault::WrongId ||
-                    uint8_t(truth->second.packet.at(8)) != write.errorByte)
-                    ++misreported;
-            } else if (truth != _writeAnswers.end() && truth->second.whole &&
-                       (truth->second.fault == Fault::None || truth->second.fault == Fault::GarbageBefore)) {
-                ++failedThoughAnswered;
-            }
-        }
+        settleWrites(true);
 
-        std::printf("fault soak: %d polls in %.1f s at 1000000 baud, %d writes queued among them\n", polls(),
-                    seconds, int(_writes.size()));
+        std::printf("fault soak: %d polls in %.1f s at 1000000 baud%s, %d writes queued among them\n", polls(),
+                    seconds, _wireTime ? "" : " (answers without line time)", _writesQueued);
         std::printf("  faults injected by kind:");
         for (Fault fault : servosim::allFaults())
             std::printf(" %s %d,", qPrintable(servosim::faultName(fault)), _faults[fault]);
@@ -171,14 +174,19 @@ public:
         std::printf("  tables shown and checked                %8d\n", _tablesSeen - _tablesUnchecked);
         std::printf("  tables shown but not checked            %8d\n", _tablesUnchecked);
         std::printf("  tables shown that were not sent whole   %8d   (target 0)\n", _tablesNotSent);
-        std::printf("  write outcomes misreported              %8d   (target 0)\n", misreported);
-        std::printf("  writes failed though answered in time   %8d\n", failedThoughAnswered);
-        std::printf("  writes still queued at the end          %8d\n", unreported);
+        std::printf("  write outcomes misreported              %8d   (target 0)\n", _misreported);
+        std::printf("  writes failed though answered in time   %8d\n", _failedThoughAnswered);
+        std::printf("  writes still queued at the end          %8d\n", _unreported);
         std::printf("  RSS at 10 %% / 50 %% / 100 %% of the polls %8lld / %lld / %lld KiB\n", rssStart,
                     rssMiddle, rssEnd);
         std::printf("  RSS growth from 10 %% to the end         %+8lld KiB   (target < 1024)\n",
                     rssEnd - rssStart);
-        _failed = _tablesNotSent != 0 || misreported != 0;
+        if (rssWarm > 0)
+            std::printf("  resident memory growth after warm-up (%s polls) over the next %s polls: %.2f MB"
+                        "   (target < 1 MB over 100,000)\n",
+                        qPrintable(grouped(warmUp)), qPrintable(grouped(polls() - warmUp)),
+                        (rssEnd - rssWarm) / 1024.0);
+        _failed = _tablesNotSent != 0 || _misreported != 0;
     }
 
     bool failed() const { return _failed; }
@@ -192,10 +200,15 @@ private:
         for (const servosim::SentAnswer& answer : sent) {
             if (answer.fault != Fault::None)
                 ++_faults[answer.fault];
-            if (answer.request.instruction == writeInstruction)
+            if (answer.request.instruction == writeInstruction && _pendingParams.contains(answer.request.params))
                 _writeAnswers[answer.request.params] = answer;
             const bool readAnswer =
                 answer.request.instruction == readInstruction && answer.packet.size() == 11 + tableSize;
+            if (readAnswer && (!answer.whole || answer.fault == Fault::WrongId)) {
+                _spoiledRecent.push_back({answer.packet.mid(9, tableSize), answer.fault});
+                if (_spoiledRecent.size() > spoiledAnswers)
+                    _spoiledRecent.pop_front();
+            }
             if (!readAnswer || !answer.whole || answer.fault == Fault::WrongId)
                 continue;
             const QByteArray table = answer.packet.mid(9, tableSize);
@@ -222,7 +235,35 @@ private:
         if (_recentTables.contains(shown))
             return;
         if (++_tablesNotSent <= 3)
-            std::fprintf(stderr, "table shown that was not sent whole: %s\n", shown.toHex(' ').constData());
+            std::fprintf(stderr, "table shown that was not sent whole: %s\n  %s\n", shown.toHex(' ').constData(),
+                         qPrintable(nearestSent(shown)));
+    }
+
+    // Which spoiled answer the shown table is, or where it differs from the closest one sent
+    // whole lately.
+    QString nearestSent(const QByteArray& shown) const
+    {
+        for (const auto& [table, fault] : _spoiledRecent)
+            if (table == shown)
+                return QStringLiteral("it is an answer sent with the fault %1").arg(servosim::faultName(fault));
+        const QByteArray* nearest = nullptr;
+        int fewest = tableSize + 1;
+        for (const QByteArray& sent : _recentOrder) {
+            int differing = 0;
+            for (int i = 0; i < tableSize; ++i)
+                differing += sent[i] != shown[i];
+            if (differing <= fewest) { // the latest of equally near ones
+                fewest = differing;
+                nearest = &sent;
+            }
+        }
+        if (!nearest)
+            return QStringLiteral("no table sent whole lately");
+        QString text = QStringLiteral("the nearest sent whole differs at");
+        for (int i = 0; i < tableSize; ++i)
+            if ((*nearest)[i] != shown[i])
+                text += QStringLiteral(" %1 (sent %2)").arg(i).arg(uint8_t((*nearest)[i]), 2, 16, QLatin1Char('0'));
+        return text;
     }
 
     void queueWrite()
@@ -237,6 +278,8 @@ private:
         QByteArray params(2, '\0');
         params[0] = char(address);
         _writes.push_back({params + data});
+        _pendingParams.insert(params + data);
+        ++_writesQueued;
         _window.scheduler()->addQueueRequest(address, data);
     }
 
@@ -249,16 +292,69 @@ private:
         write.acknowledged = acknowledged;
         write.errorByte = errorByte;
         write.failure = kind;
+        write.reportedAtPoll = polls();
+    }
+
+    // Judges the oldest reported writes whose answer has been seen (or is overdue), oldest first,
+    // and forgets them. At the end every reported write is judged; the others count as queued.
+    void settleWrites(bool end)
+    {
+        while (!_writes.empty()) {
+            const WriteRecord& write = _writes.front();
+            if (!write.reported) {
+                if (!end)
+                    return;
+                ++_unreported;
+            } else {
+                const auto truth = _writeAnswers.find(write.params);
+                if (truth == _writeAnswers.end() && !end && polls() - write.reportedAtPoll < writeSettlePolls)
+                    return;
+                judgeWrite(write, truth == _writeAnswers.end() ? nullptr : &truth->second);
+                if (truth != _writeAnswers.end())
+                    _writeAnswers.erase(truth);
+            }
+            _pendingParams.remove(write.params);
+            _writes.pop_front();
+            if (_nextReport > 0)
+                --_nextReport;
+        }
+    }
+
+    void judgeWrite(const WriteRecord& write, const servosim::SentAnswer* truth)
+    {
+        if (write.acknowledged) {
+            // Acknowledged: only with the very error byte the servo sent for this write.
+            if (!truth || !truth->whole || truth->fault == Fault::WrongId ||
+                uint8_t(truth->packet.at(8)) != write.errorByte) {
+                if (++_misreported <= 3)
+                    std::fprintf(stderr, "write %s acknowledged with error byte %02x; the servo's answer: %s\n",
+                                 write.params.toHex(' ').constData(), write.errorByte,
+                                 truth ? qPrintable(QStringLiteral("%1, %2, %3")
+                                                        .arg(servosim::faultName(truth->fault))
+                                                        .arg(truth->whole ? "whole" : "not whole")
+                                                        .arg(QString::fromLatin1(truth->packet.toHex(' '))))
+                                       : "none seen");
+            }
+        } else if (truth && truth->whole && (truth->fault == Fault::None || truth->fault == Fault::GarbageBefore)) {
+            ++_failedThoughAnswered;
+        }
     }
 
     MainWindow& _window;
     servosim::ServoSimulator& _simulator;
+    const bool _wireTime;
     std::vector<std::pair<QTableWidget*, int>> _cells;
     QHash<QByteArray, int> _recentTables;
     std::deque<QByteArray> _recentOrder;
+    std::deque<std::pair<QByteArray, Fault>> _spoiledRecent;
     std::map<QByteArray, servosim::SentAnswer> _writeAnswers;
-    std::deque<WriteRecord> _writes;
-    size_t _nextReport = 0;
+    std::deque<WriteRecord> _writes; // not judged yet, oldest first
+    QSet<QByteArray> _pendingParams; // theirs
+    size_t _nextReport = 0;          // in _writes: the next write to be reported
+    int _writesQueued = 0;
+    int _misreported = 0;
+    int _failedThoughAnswered = 0;
+    int _unreported = 0;
     std::map<Fault, int> _faults;
     std::map<FailureKind, int> _failures;
     int _readFailures = 0;
@@ -276,14 +372,24 @@ int main(int argc, char* argv[])
     qputenv("QT_QPA_PLATFORM", "offscreen");
     qputenv("QT_LOGGING_RULES", "qt.qpa.*=false"); // the offscreen platform's notes on every window
     QApplication application(argc, argv);
-    const int pollTarget = argc > 1 ? atoi(argv[1]) : 10000;
-    const double faultRate = (argc > 2 ? atof(argv[2]) : 10.0) / 100.0;
-    const int interval = argc > 3 ? atoi(argv[3]) : 5;
+    QStringList arguments = application.arguments().mid(1);
+    const bool wireTime = !arguments.removeAll(QStringLiteral("--no-wire-time"));
+    const int pollTarget = arguments.size() > 0 ? arguments[0].toInt() : 10000;
+    const double faultRate = (arguments.size() > 1 ? arguments[1].toDouble() : 10.0) / 100.0;
+    // Without line time an answer is there at once; the interval is all that paces the polls.
+    const int interval = arguments.size() > 2 ? arguments[2].toInt() : wireTime ? 5 : 2;
+    if (pollTarget <= 0 || interval <= 0 || faultRate < 0 || faultRate > 1) {
+        std::fprintf(stderr, "usage: bench_soak [polls] [fault-percent] [interval-ms] [--no-wire-time]\n");
+        return 1;
+    }
+    // Long soaks compare memory from a fixed warm-up on; short ones from a tenth of the polls.
+    const int warmUp = pollTarget > warmUpPolls ? warmUpPolls : pollTarget / 10;
 
     QTemporaryDir home;
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, home.path());
     servosim::Options options;
     options.linkPath = home.filePath(QStringLiteral("velkora-sim"));
+    options.wireTime = wireTime;
     servosim::ServoSimulator simulator(options);
     QString error;
     if (!simulator.start(&error)) {
@@ -299,6 +405,9 @@ int main(int argc, char* argv[])
 
     MainWindow window;
     window.show();
+    // The window fits the screen it opens on, and the offscreen one is small; at the size the
+    // window was designed for, as on a large screen, every field of the edit view is drawn.
+    window.resize(1192, 1428);
     window.getConnectAction()->trigger();
     for (int i = 0; i < 30 && !(window.scheduler() && window.scheduler()->isRunning()); ++i)
         runEvents(100);
@@ -312,22 +421,25 @@ int main(int argc, char* argv[])
     simulator.clearSentAnswers();
     simulator.setFaultRate(faultRate, servosim::allFaults());
 
-    Soak soak(window, simulator);
+    Soak soak(window, simulator, wireTime);
     QElapsedTimer clock;
     clock.start();
     qint64 rssStart = 0;
+    qint64 rssWarm = 0;
     qint64 rssMiddle = 0;
     while (soak.polls() < pollTarget) {
         runEvents(100);
         if (rssStart == 0 && soak.polls() >= pollTarget / 10)
             rssStart = residentKiB(); // after warm-up: caches, fonts, the tables' items
+        if (rssWarm == 0 && soak.polls() >= warmUp)
+            rssWarm = residentKiB();
         if (rssMiddle == 0 && soak.polls() >= pollTarget / 2)
             rssMiddle = residentKiB();
     }
     window.scheduler()->stopScheduler();
     runEvents(500); // late answers and the last writes' outcomes
     const double seconds = clock.elapsed() / 1000.0;
-    soak.print(rssStart, rssMiddle, residentKiB(), seconds);
+    soak.print(rssStart, rssMiddle, residentKiB(), warmUp, rssWarm, seconds);
 
     window.getDisconnectAction()->trigger();
     runEvents(200);

@@ -1,5 +1,6 @@
 #include "fields/velkoradoublespinbox.h"
 
+#include "fields/valueboxstyle.h"
 #include "fields/velkoraparametersgroupbox.h"
 
 #include <QLineEdit>
@@ -18,6 +19,8 @@ VelkoraDoubleSpinBox::VelkoraDoubleSpinBox(QWidget* parent)
 {
     connect(this, QOverload<double>::of(&QDoubleSpinBox::valueChanged), this,
             &VelkoraDoubleSpinBox::on_valueChanged);
+    // Before the sheet, which then draws through it.
+    setStyle(valueBoxStyle());
     setStyleSheet(normalSheet);
 }
 

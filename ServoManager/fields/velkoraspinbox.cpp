@@ -1,5 +1,6 @@
 #include "fields/velkoraspinbox.h"
 
+#include "fields/valueboxstyle.h"
 #include "fields/velkoraparametersgroupbox.h"
 
 #include <QLineEdit>
@@ -26,6 +27,8 @@ VelkoraSpinBox::VelkoraSpinBox(QWidget* parent)
     : QSpinBox(parent), parentGroupBox(qobject_cast<VelkoraParametersGroupBox*>(parent))
 {
     connect(this, QOverload<int>::of(&QSpinBox::valueChanged), this, &VelkoraSpinBox::on_valueChanged);
+    // Before the sheet, which then draws through it.
+    setStyle(valueBoxStyle());
     setStyleSheet(normalSheet);
 }
 
