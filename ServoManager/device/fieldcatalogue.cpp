@@ -1,6 +1,7 @@
 #include "device/fieldcatalogue.h"
 
 #include "device/fieldmetadefs.h"
+#include "device/rangemap.h"
 
 
 #include <algorithm>
@@ -31,6 +32,28 @@ int FieldRecord::rawIn(const QByteArray& table) const
         return static_cast<int32_t>((bits ^ sign) - sign);
     }
     return static_cast<int32_t>(bits);
+}
+
+double FieldRecord::toPhysical(int raw) const
+{
+    const FieldDeviceMetadata range{rawMin, rawMax, min, max, {}};
+    return rawToPhysical(hasRange ? &range : nullptr, raw);
+}
+
+int FieldRecord::toRaw(double physical) const
+{
+    const FieldDeviceMetadata range{rawMin, rawMax, min, max, {}};
+    return physicalToRaw(hasRange ? &range : nullptr, physical);
+}
+
+bool FieldRecord::holds(qint64 raw) const
+{
+    if (hasRange)
+        return raw >= std::min(rawMin, rawMax) && raw <= std::max(rawMin, rawMax);
+    if (mask == 0x8000)
+        return raw == 0 || raw == 1;
+    const qint64 bits = mask == 0xFFFFFFFF ? qint64(registerMask(size)) : qint64(mask & registerMask(size));
+    return raw >= 0 && raw <= bits;
 }
 
 FieldCatalogue::FieldCatalogue(const IDevice& device)

@@ -31,6 +31,11 @@ struct FieldRecord
 
     // The field's raw value out of a control table from address 0 (missing bytes are 0).
     int rawIn(const QByteArray& table) const;
+    // raw <-> the value in the quantity's default unit (the nearest raw step, inside the range).
+    double toPhysical(int raw) const;
+    int toRaw(double physical) const;
+    // The raw values the register can hold for this field.
+    bool holds(qint64 raw) const;
 };
 
 // The fields of one model, in address order.

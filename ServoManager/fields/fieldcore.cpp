@@ -2,6 +2,7 @@
 
 #include "bus/devicehelper.h"
 #include "device/fieldmetadefs.h"
+#include "device/rangemap.h"
 #include "fields/objecthelper.h"
 #include "mainwindow.h"
 
@@ -65,31 +66,12 @@ bool FieldCore::loadMetadata(const QString& name, const IDevice& device)
 
 double FieldCore::toPhysical(int raw, bool offsetByRawMin) const
 {
-    if (!metadata)
-        return raw;
-    const auto span = static_cast<double>(int64_t(metadata->rawMax) - metadata->rawMin);
-    if (span == 0)
-        return raw;
-    const double offset = static_cast<double>(offsetByRawMin ? int64_t(raw) - metadata->rawMin : raw);
-    return (metadata->max - metadata->min) * offset / span + metadata->min;
+    return rawToPhysical(metadata.get(), raw, offsetByRawMin);
 }
 
 int FieldCore::toRaw(double physical, bool offsetByRawMin) const
 {
-    // fmin/fmax also turn a NaN into a bound; the cast is then always defined.
-    const auto nearestIn = [](double raw, double low, double high) {
-        return static_cast<int>(std::fmin(std::fmax(std::round(raw), low), high));
-    };
-    if (!metadata || metadata->max == metadata->min)
-        return nearestIn(physical, INT32_MIN, INT32_MAX);
-    const auto span = static_cast<double>(int64_t(metadata->rawMax) - metadata->rawMin);
-    double raw = span * (physical - metadata->min) / (metadata->max - metadata->min);
-    if (offsetByRawMin)
-        raw += metadata->rawMin;
-    // The nearest step, not the one below: the text shown for a raw value, typed back, must
-    // give a raw value that shows the same text.
-    return nearestIn(raw, std::min(metadata->rawMin, metadata->rawMax),
-                     std::max(metadata->rawMin, metadata->rawMax));
+    return physicalToRaw(metadata.get(), physical, offsetByRawMin);
 }
 
 namespace fieldstyle {
