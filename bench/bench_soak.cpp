@@ -45,9 +45,8 @@ constexpr int writeEveryPolls = 20;
 constexpr size_t recentAnswers = 4000;
 // Read answers that did not count (spoiled, or from another id), to name a shown one.
 constexpr size_t spoiledAnswers = 200;
-// A reported write whose answer has not been seen this many polls later got none; judged then, so
-// the soak's own records stay bounded however long it runs.
-constexpr int writeSettlePolls = 2000;
+// Every this many write rounds two writes are queued back to back.
+constexpr int backToBackEveryRounds = 3;
 // Memory is compared from this many polls on, after caches and the tables' items have settled.
 constexpr int warmUpPolls = 10000;
 
@@ -97,15 +96,13 @@ const char* failureName(FailureKind kind)
     return "?";
 }
 
-// A write as queued, and what the program said of it.
+// A write as queued: the servo takes it exactly when it is for the moving threshold (24); the
+// model number (0) is read-only and refused.
 struct WriteRecord
 {
-    QByteArray params; // address (2 bytes) and data, as the instruction packet carries them
-    bool reported = false;
-    bool acknowledged = false;
-    uint8_t errorByte = 0;
-    FailureKind failure = FailureKind::Timeout;
-    int reportedAtPoll = 0;
+    uint8_t address = 0;
+    QByteArray data;
+    bool taken() const { return address == 24; }
 };
 
 class Soak : public QObject
@@ -122,17 +119,14 @@ public:
                                     : std::make_pair(static_cast<QTableWidget*>(nullptr), 0));
         }
         SerialHelper* serial = window.serialHelper().get();
-        connect(serial, &SerialHelper::writeAcknowledged, this,
-                [this](const RequestInfo&, uint8_t errorByte) { reportWrite(true, errorByte, {}); });
         connect(serial, &SerialHelper::transactionFailed, this,
-                [this](FailureKind kind, const RequestInfo& request, uint8_t errorByte) {
+                [this](FailureKind kind, const RequestInfo& request, uint8_t) {
                     ++_failures[kind];
                     if (request.instruction == readInstruction)
                         ++_readFailures;
-                    // A refusal is also acknowledged; that report carries the outcome.
-                    else if (request.instruction == writeInstruction && kind != FailureKind::Refused)
-                        reportWrite(false, errorByte, kind);
                 });
+        // What the program tells of each write, after reading back what the servo holds.
+        connect(window.scheduler().get(), &UiScheduler::writeFinished, this, &Soak::judgeWrite);
         connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, this,
                 &Soak::check);
     }
@@ -143,7 +137,6 @@ public:
     void check()
     {
         takeSentAnswers();
-        settleWrites(false);
         const int shown = _window.scheduler()->statistics().polls();
         if (shown != _tablesSeen) {
             _tablesUnchecked += shown - _tablesSeen - 1; // more than one decode in one pass
@@ -160,7 +153,6 @@ public:
     void print(qint64 rssStart, qint64 rssMiddle, qint64 rssEnd, int warmUp, qint64 rssWarm, double seconds)
     {
         takeSentAnswers();
-        settleWrites(true);
 
         std::printf("fault soak: %d polls in %.1f s at 1000000 baud%s, %d writes queued among them\n", polls(),
                     seconds, _wireTime ? "" : " (answers without line time)", _writesQueued);
@@ -174,9 +166,12 @@ public:
         std::printf("  tables shown and checked                %8d\n", _tablesSeen - _tablesUnchecked);
         std::printf("  tables shown but not checked            %8d\n", _tablesUnchecked);
         std::printf("  tables shown that were not sent whole   %8d   (target 0)\n", _tablesNotSent);
+        std::printf("  writes shown written / not written      %8d / %d (%d acknowledgements lost, "
+                    "%d back to back)\n",
+                    _shownWritten, _shownNotWritten, _acknowledgementsLost, _backToBack);
         std::printf("  write outcomes misreported              %8d   (target 0)\n", _misreported);
-        std::printf("  writes failed though answered in time   %8d\n", _failedThoughAnswered);
-        std::printf("  writes still queued at the end          %8d\n", _unreported);
+        std::printf("  writes not judged by a read             %8d\n", _notReadBack);
+        std::printf("  writes still unreported at the end      %8d\n", int(_writes.size()));
         std::printf("  RSS at 10 %% / 50 %% / 100 %% of the polls %8lld / %lld / %lld KiB\n", rssStart,
                     rssMiddle, rssEnd);
         std::printf("  RSS growth from 10 %% to the end         %+8lld KiB   (target < 1024)\n",
@@ -194,14 +189,11 @@ public:
 private:
     void takeSentAnswers()
     {
-        const QList<servosim::SentAnswer> sent = _simulator.sentAnswers();
-        _simulator.clearSentAnswers();
+        const QList<servosim::SentAnswer> sent = _simulator.takeSentAnswers();
         _simulator.clearReceived(); // bounds the simulator's memory; nothing here needs it
         for (const servosim::SentAnswer& answer : sent) {
             if (answer.fault != Fault::None)
                 ++_faults[answer.fault];
-            if (answer.request.instruction == writeInstruction && _pendingParams.contains(answer.request.params))
-                _writeAnswers[answer.request.params] = answer;
             const bool readAnswer =
                 answer.request.instruction == readInstruction && answer.packet.size() == 11 + tableSize;
             if (readAnswer && (!answer.whole || answer.fault == Fault::WrongId)) {
@@ -268,76 +260,49 @@ private:
 
     void queueWrite()
     {
-        // Mostly accepted writes of the moving threshold; every fourth one to the read-only model
-        // number, which the servo refuses. The value makes every write's parameters unique.
+        // Mostly writes of the moving threshold, which the servo takes; every fourth one to the
+        // read-only model number, which it refuses. Some rounds queue a second write right behind
+        // the first, so two answers can be late together.
         const int round = _writeRound;
-        const uint8_t address = round % 4 == 0 ? 0 : 24;
+        queueOne(round % 4 == 0 ? 0 : 24, round);
+        if (round % backToBackEveryRounds == 0) {
+            queueOne(round % 2 == 0 ? 24 : 0, round + 0x8000);
+            ++_backToBack;
+        }
+    }
+
+    void queueOne(uint8_t address, int value)
+    {
         QByteArray data(2, '\0');
-        data[0] = char(round & 0xFF);
-        data[1] = char((round >> 8) & 0xFF);
-        QByteArray params(2, '\0');
-        params[0] = char(address);
-        _writes.push_back({params + data});
-        _pendingParams.insert(params + data);
+        data[0] = char(value & 0xFF);
+        data[1] = char((value >> 8) & 0xFF);
+        _writes.push_back({address, data});
         ++_writesQueued;
         _window.scheduler()->addQueueRequest(address, data);
     }
 
-    void reportWrite(bool acknowledged, uint8_t errorByte, FailureKind kind)
+    // Writes end in the order they were queued. Shown written exactly when the servo took it.
+    void judgeWrite(const GroupWrite& write, const WriteOutcome& outcome)
     {
-        if (_nextReport >= _writes.size())
+        if (_writes.empty())
             return;
-        WriteRecord& write = _writes[_nextReport++];
-        write.reported = true;
-        write.acknowledged = acknowledged;
-        write.errorByte = errorByte;
-        write.failure = kind;
-        write.reportedAtPoll = polls();
-    }
-
-    // Judges the oldest reported writes whose answer has been seen (or is overdue), oldest first,
-    // and forgets them. At the end every reported write is judged; the others count as queued.
-    void settleWrites(bool end)
-    {
-        while (!_writes.empty()) {
-            const WriteRecord& write = _writes.front();
-            if (!write.reported) {
-                if (!end)
-                    return;
-                ++_unreported;
-            } else {
-                const auto truth = _writeAnswers.find(write.params);
-                if (truth == _writeAnswers.end() && !end && polls() - write.reportedAtPoll < writeSettlePolls)
-                    return;
-                judgeWrite(write, truth == _writeAnswers.end() ? nullptr : &truth->second);
-                if (truth != _writeAnswers.end())
-                    _writeAnswers.erase(truth);
-            }
-            _pendingParams.remove(write.params);
-            _writes.pop_front();
-            if (_nextReport > 0)
-                --_nextReport;
+        const WriteRecord record = _writes.front();
+        _writes.pop_front();
+        if (write.address() != record.address) {
+            ++_misreported; // out of order: the outcome belongs to another write
+            return;
         }
-    }
-
-    void judgeWrite(const WriteRecord& write, const servosim::SentAnswer* truth)
-    {
-        if (write.acknowledged) {
-            // Acknowledged: only with the very error byte the servo sent for this write.
-            if (!truth || !truth->whole || truth->fault == Fault::WrongId ||
-                uint8_t(truth->packet.at(8)) != write.errorByte) {
-                if (++_misreported <= 3)
-                    std::fprintf(stderr, "write %s acknowledged with error byte %02x; the servo's answer: %s\n",
-                                 write.params.toHex(' ').constData(), write.errorByte,
-                                 truth ? qPrintable(QStringLiteral("%1, %2, %3")
-                                                        .arg(servosim::faultName(truth->fault))
-                                                        .arg(truth->whole ? "whole" : "not whole")
-                                                        .arg(QString::fromLatin1(truth->packet.toHex(' '))))
-                                       : "none seen");
-            }
-        } else if (truth && truth->whole && (truth->fault == Fault::None || truth->fault == Fault::GarbageBefore)) {
-            ++_failedThoughAnswered;
+        if (!outcome.readBack) {
+            ++_notReadBack;
+            return;
         }
+        const bool shownWritten = outcome.check.allHeld();
+        ++(shownWritten ? _shownWritten : _shownNotWritten);
+        _acknowledgementsLost += outcome.answer == WriteOutcome::Answer::Lost;
+        if (shownWritten != record.taken() && ++_misreported <= 3)
+            std::fprintf(stderr, "write of %s at %d shown %s (answer %d, %s)\n", record.data.toHex(' ').constData(),
+                         record.address, shownWritten ? "written" : "not written", int(outcome.answer),
+                         qPrintable(outcome.problem));
     }
 
     MainWindow& _window;
@@ -347,14 +312,14 @@ private:
     QHash<QByteArray, int> _recentTables;
     std::deque<QByteArray> _recentOrder;
     std::deque<std::pair<QByteArray, Fault>> _spoiledRecent;
-    std::map<QByteArray, servosim::SentAnswer> _writeAnswers;
-    std::deque<WriteRecord> _writes; // not judged yet, oldest first
-    QSet<QByteArray> _pendingParams; // theirs
-    size_t _nextReport = 0;          // in _writes: the next write to be reported
+    std::deque<WriteRecord> _writes; // not reported yet, oldest first
     int _writesQueued = 0;
     int _misreported = 0;
-    int _failedThoughAnswered = 0;
-    int _unreported = 0;
+    int _shownWritten = 0;
+    int _shownNotWritten = 0;
+    int _acknowledgementsLost = 0;
+    int _notReadBack = 0;
+    int _backToBack = 0;
     std::map<Fault, int> _faults;
     std::map<FailureKind, int> _failures;
     int _readFailures = 0;

@@ -53,8 +53,9 @@ QString servoMovedText(int id, int baudRate, WriteOutcome::Answer answer);
 // line slower than the interval is used to its limit; the interval stays the shortest time
 // between two requests.
 //
-// A write is reported only once a read sent after its answer shows what the servo holds. After a
-// write that was refused or whose answer was lost, no further write goes out until that read came.
+// A write is reported only once a read sent after its answer shows what the servo holds (two reads
+// when the first shows it not held). After a write that was refused or whose answer was lost, no
+// further write goes out until that read came.
 // A write that gives the servo a new id or rate is followed; when its answer was lost or refused the
 // servo is looked for at the old and the new address.
 class UiScheduler : public QObject
@@ -129,6 +130,7 @@ private:
     {
         std::shared_ptr<QueueRequest> request;
         WriteOutcome outcome;
+        bool differedBefore = false; // one read showed it not held
     };
 
     void onTransactionFailed(FailureKind kind, const RequestInfo& request, uint8_t errorByte);

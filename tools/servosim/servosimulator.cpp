@@ -375,6 +375,14 @@ void ServoSimulator::setHardwareError(int id, quint8 bits)
     m_bus->setHardwareError(id, bits);
 }
 
+QList<SentAnswer> ServoSimulator::takeSentAnswers()
+{
+    QMutexLocker lock(&m_mutex);
+    const QList<SentAnswer> sent = m_bus->sentAnswers();
+    m_bus->clearSentAnswers();
+    return sent;
+}
+
 void ServoSimulator::setSilent(bool silent)
 {
     QMutexLocker lock(&m_mutex);

@@ -68,6 +68,8 @@ public:
     // The answers as they left the line, with the faults they got (the last 50,000).
     QList<SentAnswer> sentAnswers() const;
     void clearSentAnswers();
+    // Both at once, so no answer is recorded between them unseen.
+    QList<SentAnswer> takeSentAnswers();
 
     // Closes the device as a pulled USB adapter would (the client's reads fail); the link goes too.
     void unplug();
