@@ -1,0 +1,225 @@
+#include "bus/devicehelper.h"
+#include "bus/serialhelper.h"
+#include "bus/uischeduler.h"
+#include "config/servoconfiguration.h"
+#include "device/uiregisterhelper.h"
+#include "device/velkorav1.h"
+#include "units/unitshelper.h"
+
+#include <servosimulator.h>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRandomGenerator>
+#include <QtTest>
+
+namespace {
+
+const QString fileName = QStringLiteral("arm-joint-1.json");
+
+// A servo's table with every kept setting drawn at random inside what its field holds; the id
+// and the baud code stay as they are.
+QByteArray randomSettings(const FieldCatalogue& catalogue, QByteArray table, QRandomGenerator& random)
+{
+    for (const FieldRecord& field : catalogue.fields()) {
+        if (!ServoConfiguration::isKept(field) || field.key == "id" || field.key == "baudRate")
+            continue;
+        const qint64 low = field.hasRange ? std::min(field.rawMin, field.rawMax) : 0;
+        const qint64 high = field.hasRange ? std::max(field.rawMin, field.rawMax) : 4;
+        const auto raw = static_cast<uint32_t>(low + qint64(random.bounded(double(high - low + 1))));
+        for (int i = 0; i < field.size; ++i)
+            table[field.address + i] = char((raw >> (8 * i)) & 0xFF);
+    }
+    return table;
+}
+
+QJsonObject sampleFile()
+{
+    return QJsonDocument::fromJson(R"({"format": "velkora-servo-configuration", "version": 1,
+        "servo": {"id": 1, "baudRate": 1000000, "modelNumber": 1025, "firmware": 3},
+        "values": {"temperatureLimit": {"raw": 80, "value": 80, "unit": "°C"}}})")
+        .object();
+}
+
+UnitsHelper unitsOf(int choice)
+{
+    auto units = std::make_shared<PhysicalQuantities>();
+    units->angularVelocity = units->angle = units->torque = units->current = units->temperature = choice;
+    return UnitsHelper(units);
+}
+
+} // namespace
+
+class TestConfiguration : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup()
+    {
+        DeviceHelper::_instance.reset();
+        UiRegisterHelper::_instance.reset();
+    }
+
+    // Each kind of doubtful file is refused, naming the file and the field; nothing is taken.
+    void doubtfulFilesAreRefused_data()
+    {
+        QTest::addColumn<QByteArray>("json"); // empty: the sample file changed by `change`
+        QTest::addColumn<QString>("path");    // in the sample file, "values/<key>" or "<member>"
+        QTest::addColumn<QString>("entry");   // JSON of what goes there
+        QTest::addColumn<QString>("error");
+        QTest::newRow("not JSON") << QByteArray("{\"format\": ") << "" << "" << "not a configuration file";
+        QTest::newRow("another format") << QByteArray() << "format" << "\"photo\"" << "not a servo configuration";
+        QTest::newRow("newer version") << QByteArray() << "version" << "2" << "format version 2 by a newer";
+        QTest::newRow("unknown key") << QByteArray() << "values/tempLimit" << R"({"raw": 1})"
+                                     << "unknown field \"tempLimit\"";
+        QTest::newRow("a command") << QByteArray() << "values/enableMotor" << R"({"raw": 1})"
+                                   << "\"enableMotor\" is not a setting";
+        QTest::newRow("raw outside the range") << QByteArray() << "values/temperatureLimit" << R"({"raw": 300})"
+                                               << "\"temperatureLimit\": raw value 300 is outside";
+        QTest::newRow("value outside the range")
+            << QByteArray() << "values/minVoltageLimit" << R"({"value": 40, "unit": "V"})"
+            << "\"minVoltageLimit\": 40 V is outside";
+        QTest::newRow("unknown unit") << QByteArray() << "values/temperatureLimit"
+                                      << R"({"value": 80, "unit": "K"})" << "unknown unit \"K\"";
+        QTest::newRow("raw and value disagree")
+            << QByteArray() << "values/temperatureLimit" << R"({"raw": 80, "value": 90, "unit": "°C"})"
+            << "raw value 80 is 80 °C, not 90 °C";
+        QTest::newRow("raw not whole") << QByteArray() << "values/temperatureLimit" << R"({"raw": 80.5})"
+                                       << "must be a whole number";
+        QTest::newRow("no baud-rate code") << QByteArray() << "values/baudRate" << R"({"raw": 2})"
+                                           << "2 is no baud-rate code";
+        QTest::newRow("another model") << QByteArray() << "servo"
+                                       << R"({"id": 1, "baudRate": 1000000, "modelNumber": 12, "firmware": 3})"
+                                       << "model number 12; this servo is model number 1025";
+    }
+
+    void doubtfulFilesAreRefused()
+    {
+        QFETCH(QByteArray, json);
+        QFETCH(QString, path);
+        QFETCH(QString, entry);
+        QFETCH(QString, error);
+        if (json.isEmpty()) {
+            QJsonObject file = sampleFile();
+            const QJsonValue value = QJsonDocument::fromJson("[" + entry.toUtf8() + "]").array().at(0);
+            if (path.startsWith("values/")) {
+                QJsonObject values = file.value("values").toObject();
+                values.insert(path.mid(7), value);
+                file.insert("values", values);
+            } else {
+                file.insert(path, value);
+            }
+            json = QJsonDocument(file).toJson();
+        }
+        const FieldCatalogue catalogue{VelkoraV1()};
+        const auto result = ServoConfiguration::fromJson(json, fileName, catalogue, 1025, 3);
+        QVERIFY2(result.error.startsWith(fileName + ": ") && result.error.contains(error), qPrintable(result.error));
+        // The sample itself is fine.
+        QCOMPARE(ServoConfiguration::fromJson(QJsonDocument(sampleFile()).toJson(), fileName, catalogue, 1025, 3)
+                     .error,
+                 QString());
+    }
+
+    // Saved in any unit set and read back, by raw value or by value and unit alone: the same raw
+    // value for every setting, over random tables; commands never reach a file.
+    void filesKeepEveryRawValue()
+    {
+        const VelkoraV1 model;
+        const FieldCatalogue catalogue(model);
+        QRandomGenerator random(19);
+        for (int round = 0; round < 40; ++round) {
+            QByteArray table = randomSettings(catalogue, QByteArray(118, '\0'), random);
+            table[0] = char(0x01), table[1] = char(0x04), table[2] = 3, table[3] = 9, table[4] = 1;
+            const ServoConfiguration saved = ServoConfiguration::fromTable(catalogue, table, 1000000);
+            QCOMPARE(saved.id, 9);
+            QCOMPARE(saved.modelNumber, 1025);
+            QVERIFY(!saved.values.count("enableMotor") && !saved.values.count("targetPosition"));
+            QCOMPARE(int(saved.values.size()), 29); // 22 non-volatile settings, 7 volatile ones
+            const QJsonObject file = QJsonDocument::fromJson(saved.toJson(catalogue, unitsOf(round % 2))).object();
+            const auto read = ServoConfiguration::fromJson(QJsonDocument(file).toJson(), fileName, catalogue, 1025, 3);
+            QCOMPARE(read.error, QString());
+            QCOMPARE(read.configuration.values, saved.values);
+
+            // A person's file: values and units only.
+            QJsonObject values = file.value("values").toObject();
+            for (const QString& key : values.keys()) {
+                QJsonObject entry = values.value(key).toObject();
+                if (entry.contains("value"))
+                    entry.remove("raw");
+                values.insert(key, entry);
+            }
+            QJsonObject byValue = file;
+            byValue.insert("values", values);
+            const auto typed = ServoConfiguration::fromJson(QJsonDocument(byValue).toJson(), fileName, catalogue, 1025, 3);
+            QCOMPARE(typed.error, QString());
+            QCOMPARE(typed.configuration.values, saved.values);
+        }
+    }
+
+    // Saved from one servo, restored onto another (its id kept): every setting byte as the first
+    // servo's, commands untouched. With the motor on, nothing of the non-volatile group is written.
+    void restoreOntoAnotherServo_data()
+    {
+        QTest::addColumn<bool>("motorOn");
+        QTest::newRow("motor off") << false;
+        QTest::newRow("motor on") << true;
+    }
+
+    void restoreOntoAnotherServo()
+    {
+        QFETCH(bool, motorOn);
+        servosim::Options options;
+        options.ids = {1, 2};
+        servosim::ServoSimulator sim(options);
+        QVERIFY(sim.start());
+        const VelkoraV1 model;
+        const FieldCatalogue catalogue(model);
+        QRandomGenerator random(7);
+        sim.setRegisters(1, 0, randomSettings(catalogue, sim.registers(1), random).mid(0, 86));
+        const QByteArray source = sim.registers(1);
+        const QByteArray before = sim.registers(2);
+        if (motorOn)
+            sim.setRegisters(2, 48, QByteArray(1, 1));
+
+        auto serial = std::make_shared<SerialHelper>();
+        QCOMPARE(serial->openSerialPort(sim.devicePath(), 1000000), QString());
+        bool identified = false;
+        DeviceHelper::getInstance(serial, [&identified] { identified = true; })->triggerDeviceInfoRead(2);
+        QTRY_VERIFY(identified);
+        UiScheduler scheduler(2, serial);
+        QSignalSpy finished(&scheduler, &UiScheduler::writeFinished);
+        const ServoConfiguration saved = ServoConfiguration::fromTable(catalogue, source, 1000000);
+        QStringList keys;
+        for (const auto& [key, raw] : saved.values)
+            if (key != "id" && key != "baudRate")
+                keys << key;
+        const QList<GroupWrite> writes = restoreWrites(saved, catalogue, keys);
+        QCOMPARE(writes.size(), 2);
+        for (const GroupWrite& write : writes)
+            scheduler.addWrite(write);
+        scheduler.startScheduler(20);
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 2, 5000);
+        scheduler.stopScheduler();
+        QCOMPARE(finished.at(0).at(1).value<WriteOutcome>().check.allHeld(), !motorOn);
+        QVERIFY(finished.at(1).at(1).value<WriteOutcome>().check.allHeld());
+
+        const QByteArray after = sim.registers(2);
+        for (const FieldRecord& field : catalogue.fields()) {
+            const QByteArray now = after.mid(field.address, field.size);
+            if (field.key == "id" || field.key == "baudRate" || !ServoConfiguration::isKept(field) ||
+                (motorOn && field.group == FieldGroup::NonVolatile))
+                QVERIFY2(field.group == FieldGroup::State || field.key == "enableMotor" ||
+                             now == before.mid(field.address, field.size),
+                         qPrintable(field.key));
+            else
+                QVERIFY2(now == source.mid(field.address, field.size), qPrintable(field.key));
+        }
+        QCOMPARE(int(after.at(3)), 2);
+        QCOMPARE(int(after.at(48)), motorOn ? 1 : 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestConfiguration)
+#include "tst_configuration.moc"
