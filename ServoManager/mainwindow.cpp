@@ -12,6 +12,7 @@
 #include "plot/plotdock.h"
 #include "settings/settingsdialog.h"
 #include "settings/settingshelper.h"
+#include "views/configurationdialog.h"
 #include "views/confirmation.h"
 #include "views/registerview.h"
 #include "views/windowgeometry.h"
@@ -31,6 +32,7 @@ const QString keyWindowState = QStringLiteral("windowState");
 const QString keyPollingInterval = QStringLiteral("pollingInterval");
 const QString keyServoId = QStringLiteral("servoId");
 const QString keyRecordingFolder = QStringLiteral("recordingFolder");
+const QString keyConfigurationFolder = QStringLiteral("configurationFolder");
 constexpr int closeDelayMs = 100;
 constexpr int defaultPollingIntervalMs = 500;
 constexpr int trafficRefreshMs = 1000;
@@ -60,6 +62,7 @@ MainWindow::MainWindow(QWidget* parent)
     addToolBarComponents();
     initToolBarConnections();
     initPlotAndRecording(); // before the saved window state, which places the dock
+    initConfigurationFiles();
     setScreenRect();
 
     _trafficLabel = new QLabel(this);
@@ -154,6 +157,8 @@ void MainWindow::setIdleActions(bool idle)
     // Recording needs values: it is offered once the servo answers.
     if (idle)
         ui->actionRecord->setEnabled(false);
+    ui->actionSaveConfiguration->setEnabled(!idle && _state == ConnectionState::Connected);
+    ui->actionCompareConfiguration->setEnabled(!idle && _state == ConnectionState::Connected);
     if (_servoIdSpinBox) {
         _servoIdSpinBox->setEnabled(idle);
         _pollingIntervalSpinBox->setEnabled(idle);
@@ -253,6 +258,34 @@ void MainWindow::on_DeviceInitialised()
     refreshTrafficLabel();
     _trafficRefresh.start();
     ui->actionRecord->setEnabled(true);
+    setIdleActions(false); // the configuration actions need the model
+}
+
+void MainWindow::initConfigurationFiles()
+{
+    _configurationDialog = new ConfigurationDialog(this);
+    auto servo = [this] {
+        ConnectedServo connected;
+        const auto device = DeviceHelper::getInstance()->getDevice();
+        if (_state != ConnectionState::Connected || !device || !device->hasVelkoraControlTable())
+            return connected;
+        connected.scheduler = _scheduler;
+        connected.catalogue = std::make_shared<FieldCatalogue>(*device);
+        connected.table = [this] { return _uiRegisterHelper->lastTable(); };
+        connected.baudRate = _connectedBaudRate;
+        return connected;
+    };
+    auto folder = [this] { return _settings->getValue(keyConfigurationFolder, QDir::homePath()).toString(); };
+    connect(ui->actionSaveConfiguration, &QAction::triggered, this,
+            [this, servo, folder] { _configurationDialog->saveConfiguration(servo(), folder()); });
+    connect(ui->actionCompareConfiguration, &QAction::triggered, this,
+            [this, servo, folder] { _configurationDialog->compareWithFile(servo(), folder()); });
+    connect(_configurationDialog, &ConfigurationDialog::folderUsed, this,
+            [this](const QString& used) { _settings->setValue(keyConfigurationFolder, used); });
+    connect(_configurationDialog, &ConfigurationDialog::message, this,
+            [this](const QString& text) { statusBar()->showMessage(text, transientMessageMs); });
+    connect(_configurationDialog, &ConfigurationDialog::failed, this,
+            [this](const QString& text) { showMessage(QMessageBox::Critical, tr("Error"), text); });
 }
 
 void MainWindow::initEditingConnections()
@@ -338,6 +371,7 @@ void MainWindow::on_actionDisconnect_triggered()
     _serialHelper->cancelTransaction();
     stopRecording(); // every row read so far reaches the file
     _state = ConnectionState::Disconnected;
+    _configurationDialog->hide();
     _trafficRefresh.stop();
     _trafficLabel->clear(); // the figures describe the connection that just ended
     RegisterView::_instance->disconnected();

@@ -9,6 +9,7 @@
 
 #include <memory>
 
+class ConfigurationDialog;
 class CsvRecorder;
 class PlotDock;
 class QAction;
@@ -52,6 +53,7 @@ public:
     SearchDialog* searchDialog() const { return _searchDialog.get(); }
     QLabel* trafficLabel() const { return _trafficLabel; }
     PlotDock* plotDock() const { return _plotDock; }
+    ConfigurationDialog* configurationDialog() const { return _configurationDialog; }
     CsvRecorder* recorder() const { return _recorder; }
     QAction* getRecordAction();
     // Starts recording the live values to `path`; a file that cannot be written is reported.
@@ -102,6 +104,7 @@ private:
     void refreshTrafficLabel();
     void showMessage(QMessageBox::Icon icon, const QString& title, const QString& text);
     void initPlotAndRecording();
+    void initConfigurationFiles();
     void stopRecording();
 
     Ui::MainWindow* ui;
@@ -126,5 +129,6 @@ private:
     QLabel* _recordingLabel = nullptr;
     PlotDock* _plotDock = nullptr;
     CsvRecorder* _recorder = nullptr;
+    ConfigurationDialog* _configurationDialog = nullptr;
     QTimer _trafficRefresh;
 };

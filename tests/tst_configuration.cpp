@@ -5,10 +5,14 @@
 #include "device/uiregisterhelper.h"
 #include "device/velkorav1.h"
 #include "units/unitshelper.h"
+#include "views/configurationdialog.h"
 
+#include <connectedwindow.h>
 #include <servosimulator.h>
 
+#include <QFileDialog>
 #include <QJsonArray>
+#include <QTableWidget>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRandomGenerator>
@@ -55,11 +59,52 @@ class TestConfiguration : public QObject
 {
     Q_OBJECT
 
+    std::unique_ptr<servosim::ServoSimulator> _sim;
+    std::unique_ptr<MainWindow> _window;
+
 private slots:
     void cleanup()
     {
+        _window.reset();
+        _sim.reset();
         DeviceHelper::_instance.reset();
         UiRegisterHelper::_instance.reset();
+    }
+
+    // As a user goes: save, a few values change, Compare shows exactly those ticked, Apply
+    // selected puts them back and says so.
+    void saveChangeCompareRestore()
+    {
+        IsolatedSettings home;
+        testfixture::openConnected(home, servosim::Model::V1, {}, 1, 20, _sim, _window);
+        const QString path = home.path() + "/joint.json";
+        ConfigurationDialog* dialog = _window->configurationDialog();
+        _window->findChild<QAction*>("actionSaveConfiguration")->trigger();
+        auto* chooser = _window->findChild<QFileDialog*>();
+        QVERIFY(chooser);
+        chooser->selectFile(path);
+        QMetaObject::invokeMethod(chooser, "accept"); // as the user's Save
+        QTRY_VERIFY(QFile::exists(path));
+        QTRY_VERIFY(!_window->findChild<QFileDialog*>()); // closed and gone
+        const QByteArray saved = _sim->registers(1);
+
+        _sim->setRegisters(1, 11, QByteArray(1, char(70)));        // temperature limit
+        _sim->setRegisters(1, 54, QByteArray("\x10\x02", 2));      // position P gain
+        _sim->setRegisters(1, 3, QByteArray(1, char(1)));          // the id as it is
+        QTRY_COMPARE_WITH_TIMEOUT(int(UiRegisterHelper::_instance->lastTable().at(54)), 0x10, 2000);
+        _window->findChild<QAction*>("actionCompareConfiguration")->trigger();
+        QTRY_VERIFY(_window->findChild<QFileDialog*>() && _window->findChild<QFileDialog*>()->isVisible());
+        chooser = _window->findChild<QFileDialog*>();
+        chooser->selectFile(path);
+        QMetaObject::invokeMethod(chooser, "accept");
+        QTRY_VERIFY(dialog->isVisible());
+        QCOMPARE(dialog->tickedKeys(), QStringList({"temperatureLimit", "positionProportionalTerm"}));
+        QCOMPARE(dialog->findChild<QTableWidget*>("configurationTable")->rowCount(), 2);
+        dialog->applySelected();
+        QTRY_VERIFY_WITH_TIMEOUT(_window->statusBar()->currentMessage().startsWith(
+                                     "Configuration from joint.json: 2 values written and verified, 0 differ"),
+                                 3000);
+        QCOMPARE(_sim->registers(1).mid(0, 86).toHex(), saved.mid(0, 86).toHex());
     }
 
     // Each kind of doubtful file is refused, naming the file and the field; nothing is taken.
@@ -221,5 +266,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestConfiguration)
+QTEST_MAIN(TestConfiguration)
 #include "tst_configuration.moc"

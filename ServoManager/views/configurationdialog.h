@@ -1,0 +1,68 @@
+#pragma once
+
+#include "config/servoconfiguration.h"
+
+#include <QDialog>
+#include <QMap>
+
+#include <functional>
+#include <memory>
+
+class GroupWrite;
+class UiScheduler;
+struct WriteOutcome;
+
+namespace Ui {
+class ConfigurationDialog;
+}
+
+// The servo the window is connected to, as the configuration files need it.
+struct ConnectedServo
+{
+    std::shared_ptr<UiScheduler> scheduler; // null when not connected
+    std::shared_ptr<const FieldCatalogue> catalogue;
+    std::function<QByteArray()> table; // the newest control table read
+    int baudRate = 0;
+};
+
+// Save configuration… and Compare with file…: a table of the file's settings against the servo's,
+// the differing ones first and ticked, and Apply selected, which writes the ticked ones as the
+// edit view writes (one verified write per group) and then shows what the servo holds.
+class ConfigurationDialog : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit ConfigurationDialog(QWidget* parent);
+    ~ConfigurationDialog() override;
+
+    // Asks for a file (without blocking polling) and writes the servo's configuration there.
+    void saveConfiguration(const ConnectedServo& servo, const QString& folder);
+    // Asks for a file and compares it with the servo.
+    void compareWithFile(const ConnectedServo& servo, const QString& folder);
+    // Reads `path` and shows it against the servo chosen by compareWithFile; false (and a
+    // message) when the file is refused.
+    bool compare(const QString& path);
+    void applySelected();
+
+    QStringList tickedKeys() const;
+
+signals:
+    // For the status bar, and the folder to offer next time.
+    void message(const QString& text);
+    void failed(const QString& text);
+    void folderUsed(const QString& folder);
+
+private:
+    void fillTable();
+    void onWriteFinished(const GroupWrite& write, const WriteOutcome& outcome);
+
+    std::unique_ptr<Ui::ConfigurationDialog> _ui;
+    ConnectedServo _servo;
+    ServoConfiguration _file;
+    QString _fileName;
+    QMap<QString, QString> _results; // by key, after Apply selected
+    int _writesOutstanding = 0;
+    int _verified = 0;
+    int _differing = 0;
+};
