@@ -280,6 +280,8 @@ void MainWindow::initConfigurationFiles()
             [this, servo, folder] { _configurationDialog->saveConfiguration(servo(), folder()); });
     connect(ui->actionCompareConfiguration, &QAction::triggered, this,
             [this, servo, folder] { _configurationDialog->compareWithFile(servo(), folder()); });
+    connect(ui->actionCompareFiles, &QAction::triggered, this,
+            [this, folder] { _configurationDialog->compareFiles(folder()); });
     connect(_configurationDialog, &ConfigurationDialog::folderUsed, this,
             [this](const QString& used) { _settings->setValue(keyConfigurationFolder, used); });
     connect(_configurationDialog, &ConfigurationDialog::message, this,
@@ -371,7 +373,8 @@ void MainWindow::on_actionDisconnect_triggered()
     _serialHelper->cancelTransaction();
     stopRecording(); // every row read so far reaches the file
     _state = ConnectionState::Disconnected;
-    _configurationDialog->hide();
+    if (_configurationDialog->showsServo())
+        _configurationDialog->hide();
     _trafficRefresh.stop();
     _trafficLabel->clear(); // the figures describe the connection that just ended
     RegisterView::_instance->disconnected();

@@ -105,6 +105,23 @@ private slots:
                                      "Configuration from joint.json: 2 values written and verified, 0 differ"),
                                  3000);
         QCOMPARE(_sim->registers(1).mid(0, 86).toHex(), saved.mid(0, 86).toHex());
+
+        // Two files, no servo needed: only where they differ.
+        QFile original(path);
+        QVERIFY(original.open(QIODevice::ReadOnly));
+        QJsonObject file = QJsonDocument::fromJson(original.readAll()).object();
+        QJsonObject values = file.value("values").toObject();
+        values.insert("temperatureLimit", QJsonObject{{"value", 158}, {"unit", "°F"}});
+        file.insert("values", values);
+        QFile changed(home.path() + "/joint-hot.json");
+        QVERIFY(changed.open(QIODevice::WriteOnly));
+        changed.write(QJsonDocument(file).toJson());
+        changed.close();
+        QVERIFY(dialog->compareFiles(path, changed.fileName()));
+        auto* table = dialog->findChild<QTableWidget*>("configurationTable");
+        QCOMPARE(table->rowCount(), 1);
+        QCOMPARE(table->item(0, 0)->text(), QStringLiteral("Temperature limit"));
+        QCOMPARE(table->item(0, 2)->text(), QStringLiteral("70"));
     }
 
     // Each kind of doubtful file is refused, naming the file and the field; nothing is taken.

@@ -1,6 +1,7 @@
 #include "views/configurationdialog.h"
 #include "ui_configurationdialog.h"
 
+#include "bus/devicehelper.h"
 #include "bus/uischeduler.h"
 #include "fields/fieldcore.h"
 #include "units/unitshelper.h"
@@ -11,8 +12,12 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QMessageBox>
 #include <QSaveFile>
+
+#include <climits>
 
 namespace {
 enum Column
@@ -90,6 +95,7 @@ bool ConfigurationDialog::compare(const QString& path)
 {
     if (!_servo.scheduler || !_servo.catalogue)
         return false;
+    _leftFile.reset();
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         emit failed(tr("Could not read %1: %2").arg(path, file.errorString()));
@@ -109,6 +115,7 @@ bool ConfigurationDialog::compare(const QString& path)
     _file = read.configuration;
     _fileName = QFileInfo(path).fileName();
     _results.clear();
+    _ui->showEqualCheckBox->setChecked(false);
     _ui->configurationFileLabel->setText(
         read.warning.isEmpty() ? tr("%1, saved %2").arg(_fileName, _file.saved.toLocalTime().toString())
                                : read.warning);
@@ -129,12 +136,19 @@ void ConfigurationDialog::fillTable()
     view->setRowCount(0);
     if (!_servo.catalogue)
         return;
+    // Two files: the first stands where the servo would.
+    const auto left = [this, &table](const FieldRecord& field) {
+        if (!_leftFile)
+            return field.rawIn(table);
+        const auto it = _leftFile->values.find(field.key);
+        return it == _leftFile->values.end() ? INT_MIN : it->second;
+    };
     QList<const FieldRecord*> differing;
     QList<const FieldRecord*> equal;
     for (const FieldRecord& field : _servo.catalogue->fields()) {
         if (!_file.values.count(field.key))
             continue;
-        (field.rawIn(table) == _file.values.at(field.key) ? equal : differing).append(&field);
+        (left(field) == _file.values.at(field.key) ? equal : differing).append(&field);
     }
     const QList<const FieldRecord*> rows = differing + (_ui->showEqualCheckBox->isChecked() ? equal : QList<const FieldRecord*>());
     view->setRowCount(rows.size());
@@ -143,13 +157,18 @@ void ConfigurationDialog::fillTable()
         const bool differs = row < differing.size();
         auto* caption = new QTableWidgetItem(field.caption);
         caption->setData(Qt::UserRole, field.key);
-        caption->setFlags(differs ? Qt::ItemIsEnabled | Qt::ItemIsUserCheckable : Qt::NoItemFlags);
         const bool address = field.key == QLatin1String("id") || field.key == QLatin1String("baudRate");
-        caption->setCheckState(differs && !address ? Qt::Checked : Qt::Unchecked);
+        if (_leftFile) {
+            caption->setFlags(differs ? Qt::ItemIsEnabled : Qt::NoItemFlags);
+        } else {
+            caption->setFlags(differs ? Qt::ItemIsEnabled | Qt::ItemIsUserCheckable : Qt::NoItemFlags);
+            caption->setCheckState(differs && !address ? Qt::Checked : Qt::Unchecked);
+        }
         if (address)
             caption->setToolTip(tr("Restoring this gives the servo the file's address: it is not ticked by itself."));
         view->setItem(row, CaptionColumn, caption);
-        const QStringList texts{shownValue(field, field.rawIn(table), *units),
+        const int leftRaw = left(field);
+        const QStringList texts{leftRaw == INT_MIN ? QString() : shownValue(field, leftRaw, *units),
                                 shownValue(field, _file.values.at(field.key), *units),
                                 field.hasRange ? units->getUnitString(field.quantity) : QString(),
                                 _results.value(field.key)};
@@ -160,7 +179,10 @@ void ConfigurationDialog::fillTable()
         }
     }
     view->resizeColumnsToContents();
+    _ui->applyConfigurationButton->setVisible(!_leftFile);
     _ui->applyConfigurationButton->setEnabled(!differing.isEmpty() && _writesOutstanding == 0);
+    view->setHorizontalHeaderLabels({tr("Field"), _leftFile ? _leftName : tr("Servo"), _leftFile ? _fileName : tr("File"),
+                                     tr("Unit"), tr("Result")});
 }
 
 QStringList ConfigurationDialog::tickedKeys() const
@@ -234,4 +256,63 @@ void ConfigurationDialog::onWriteFinished(const GroupWrite& write, const WriteOu
                          .arg(_differing));
     }
     fillTable();
+}
+
+void ConfigurationDialog::compareFiles(const QString& folder)
+{
+    auto* dialog = new QFileDialog(parentWidget(), tr("Compare two files"), folder, nameFilter);
+    dialog->setFileMode(QFileDialog::ExistingFiles);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QFileDialog::filesSelected, this, [this](const QStringList& paths) {
+        if (paths.size() != 2) {
+            emit failed(tr("Choose two configuration files to compare."));
+            return;
+        }
+        compareFiles(paths.at(0), paths.at(1));
+    });
+    dialog->open();
+}
+
+bool ConfigurationDialog::compareFiles(const QString& first, const QString& second)
+{
+    QList<ServoConfiguration> files;
+    std::shared_ptr<const FieldCatalogue> catalogue;
+    int model = -1;
+    int firmware = -1;
+    for (const QString& path : {first, second}) {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly)) {
+            emit failed(tr("Could not read %1: %2").arg(path, file.errorString()));
+            return false;
+        }
+        const QByteArray json = file.read(1 << 20);
+        if (!catalogue) {
+            // The first file names the model both must be of.
+            const QJsonObject servo = QJsonDocument::fromJson(json).object().value(QStringLiteral("servo")).toObject();
+            model = servo.value(QStringLiteral("modelNumber")).toInt(-1);
+            firmware = servo.value(QStringLiteral("firmware")).toInt(-1);
+            const auto device = DeviceHelper::createDevice(model);
+            catalogue = std::make_shared<FieldCatalogue>(*device);
+        }
+        const auto read = ServoConfiguration::fromJson(json, QFileInfo(path).fileName(), *catalogue, model, firmware);
+        if (!read.error.isEmpty()) {
+            emit failed(read.error);
+            return false;
+        }
+        files.append(read.configuration);
+    }
+    _servo = {};
+    _servo.catalogue = catalogue;
+    _leftFile = files.at(0);
+    _leftName = QFileInfo(first).fileName();
+    _file = files.at(1);
+    _fileName = QFileInfo(second).fileName();
+    _results.clear();
+    _ui->showEqualCheckBox->setChecked(false);
+    _ui->configurationFileLabel->setText(tr("%1 against %2").arg(_leftName, _fileName));
+    _ui->configurationStatusLabel->clear();
+    fillTable();
+    show();
+    raise();
+    return true;
 }

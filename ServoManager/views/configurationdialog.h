@@ -6,6 +6,7 @@
 #include <QMap>
 
 #include <functional>
+#include <optional>
 #include <memory>
 
 class GroupWrite;
@@ -44,8 +45,13 @@ public:
     // message) when the file is refused.
     bool compare(const QString& path);
     void applySelected();
+    // Two files side by side, no servo needed: the table of their differences.
+    void compareFiles(const QString& folder);
+    bool compareFiles(const QString& first, const QString& second);
 
     QStringList tickedKeys() const;
+    // False while it compares two files.
+    bool showsServo() const { return !_leftFile; }
 
 signals:
     // For the status bar, and the folder to offer next time.
@@ -60,6 +66,8 @@ private:
     std::unique_ptr<Ui::ConfigurationDialog> _ui;
     ConnectedServo _servo;
     ServoConfiguration _file;
+    std::optional<ServoConfiguration> _leftFile; // comparing two files
+    QString _leftName;
     QString _fileName;
     QMap<QString, QString> _results; // by key, after Apply selected
     int _writesOutstanding = 0;
