@@ -322,6 +322,8 @@ void MainWindow::onServoMoved(int id, int baudRate, WriteOutcome::Answer answer)
 {
     const int oldId = _servoIdSpinBox->value();
     const int oldRate = _connectedBaudRate;
+    if (id == oldId && baudRate == oldRate)
+        return;
     _servoIdSpinBox->setValue(id); // stored as the servo id, too
     if (baudRate != oldRate)
         _settingsDialog->on_updateBaudRate(baudRate);
