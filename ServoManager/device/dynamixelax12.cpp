@@ -1,5 +1,7 @@
 #include "device/dynamixelax12.h"
 
+#include "device/fieldregisters.h"
+
 // Positions and angle limits map raw 0..2047 onto -pi..pi.
 DynamixelAx12::DynamixelAx12()
     : _fieldMap{
@@ -53,14 +55,7 @@ bool DynamixelAx12::hasVelkoraControlTable() const
     return false;
 }
 
-// Only the values this table shares with the edit view; the gains it names have no AX-12 register.
 std::vector<FieldRegister> DynamixelAx12::getFieldRegisters() const
 {
-    return {
-        {QStringLiteral("modelNumberLineEdit"), 0, 2, FieldGroup::State},
-        {QStringLiteral("firmwareVersionLineEdit"), 2, 1, FieldGroup::State},
-        {QStringLiteral("clockwiseLimitDoubleSpinBox"), 6, 2, FieldGroup::NonVolatile},
-        {QStringLiteral("counterClockwiseLimitDoubleSpinBox"), 8, 2, FieldGroup::NonVolatile},
-        {QStringLiteral("targetAngularVelocityDoubleSpinBox"), 32, 2, FieldGroup::Command},
-    };
+    return ax12FieldRegisters();
 }

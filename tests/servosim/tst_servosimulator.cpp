@@ -330,6 +330,56 @@ private slots:
         QCOMPARE(process.exitCode(), 0);
         QVERIFY(!QFileInfo(link).isSymLink());
     }
+
+    // --config: every servo starts with the file's settings, its id and rate from the command
+    // line; a file the simulator cannot take stops it with the reason.
+    void programStartsFromAConfiguration_data()
+    {
+        QTest::addColumn<QByteArray>("values");
+        QTest::addColumn<QString>("problem");
+        QTest::newRow("settings") << QByteArray(R"({"temperatureLimit": {"raw": 70, "value": 70, "unit": "°C"},
+            "positionProportionalTerm": {"raw": 528}, "id": {"raw": 9}})") << QString();
+        QTest::newRow("a command") << QByteArray(R"({"enableMotor": {"raw": 1}})") << "\"enableMotor\" is no setting";
+        QTest::newRow("no raw value") << QByteArray(R"({"temperatureLimit": {"value": 70, "unit": "°C"}})")
+                                      << "\"temperatureLimit\" needs its raw value";
+    }
+
+    void programStartsFromAConfiguration()
+    {
+        QFETCH(QByteArray, values);
+        QFETCH(QString, problem);
+        QTemporaryDir directory;
+        QFile file(directory.filePath(QStringLiteral("joint.json")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(R"({"format": "velkora-servo-configuration", "version": 1,
+            "servo": {"id": 9, "baudRate": 1000000, "modelNumber": 1025, "firmware": 3}, "values": )" + values + "}");
+        file.close();
+        const QString link = directory.filePath(QStringLiteral("velkora-sim"));
+        QProcess process;
+        process.start(QStringLiteral(VSM_SIMULATOR_PATH),
+                      {"--link", link, "--id", "3", "--quiet", "--config", file.fileName()});
+        QVERIFY(process.waitForStarted());
+        if (!problem.isEmpty()) {
+            QVERIFY(process.waitForFinished(5000));
+            QCOMPARE(process.exitCode(), 1);
+            const QString error = QString::fromUtf8(process.readAllStandardError());
+            QVERIFY2(error.contains("joint.json: " + problem), qPrintable(error));
+            return;
+        }
+        QTRY_VERIFY(process.canReadLine());
+        process.readLine();
+        QTRY_VERIFY(process.canReadLine());
+        Client client;
+        QVERIFY(client.open(link, 1000000));
+        const QList<QByteArray> answers = packets(client.exchange(3, instruction::Read, readParams(0, 60)));
+        QCOMPARE(answers.size(), 1);
+        const QByteArray table = answers.first().mid(9, 60);
+        QCOMPARE(int(quint8(table.at(11))), 70);
+        QCOMPARE(tableU16(table, 54), 528);
+        QCOMPARE(int(table.at(3)), 3); // the command line's id, not the file's
+        process.terminate();
+        QVERIFY(process.waitForFinished(5000));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestServoSimulator)

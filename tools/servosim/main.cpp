@@ -2,8 +2,12 @@
 // hardware.
 #include "servosimulator.h"
 
+#include "device/configurationregisters.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
 #include <QSocketNotifier>
 #include <QTextStream>
 
@@ -89,8 +93,13 @@ int main(int argc, char* argv[])
         QStringLiteral("piece-gap"),
         QStringLiteral("Pause between answer pieces in milliseconds (default 1)."), QStringLiteral("MS"),
         QStringLiteral("1"));
+    const QCommandLineOption config(
+        QStringLiteral("config"),
+        QStringLiteral("Start every servo with the settings of this configuration file (saved by the\n"
+                       "program; the servos keep the ids and the rate given here)."),
+        QStringLiteral("FILE"));
     parser.addOptions(
-        {link, ids, model, baud, noWireTime, faultRate, faults, hardwareError, quiet, pieces, pieceGap});
+        {link, ids, model, baud, noWireTime, faultRate, faults, hardwareError, quiet, pieces, pieceGap, config});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         return fail(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()));
@@ -131,6 +140,17 @@ int main(int argc, char* argv[])
     if (!ok || gapMs < 0)
         return fail(QStringLiteral("--piece-gap wants milliseconds, 0 or more"));
     options.pieceGapUs = qRound64(gapMs * 1000);
+    QList<RegisterBytes> settings;
+    if (parser.isSet(config)) {
+        QFile file(parser.value(config));
+        if (!file.open(QIODevice::ReadOnly))
+            return fail(QStringLiteral("cannot read %1: %2").arg(file.fileName(), file.errorString()), 1);
+        const int modelNumber = options.model == servosim::Model::Ax12 ? 12 : 0x0401;
+        const QString problem =
+            configurationRegisters(file.read(1 << 20), QFileInfo(file).fileName(), modelNumber, &settings);
+        if (!problem.isEmpty())
+            return fail(problem, 1);
+    }
 
     if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return fail(QStringLiteral("cannot create the signal pipe"), 1);
@@ -147,8 +167,11 @@ int main(int argc, char* argv[])
     QString error;
     if (!simulator.start(&error))
         return fail(error, 1);
-    for (int id : options.ids)
+    for (int id : options.ids) {
         simulator.setHardwareError(id, quint8(bits));
+        for (const RegisterBytes& setting : settings)
+            simulator.setRegisters(id, setting.address, setting.bytes);
+    }
 
     QTextStream out(stdout);
     out << simulator.devicePath() << '\n';
