@@ -327,7 +327,7 @@ void TestDeviceModels::catalogueDescribesEachFieldOnce_data()
     QTest::addColumn<QString>("model");
     QTest::addColumn<int>("fields");
     QTest::addColumn<int>("writable");
-    QTest::newRow("V1") << "V1" << 45 << 36;
+    QTest::newRow("V1") << "V1" << 50 << 36;
     QTest::newRow("AX-12") << "AX-12" << 5 << 3;
 }
 

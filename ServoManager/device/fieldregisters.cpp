@@ -53,6 +53,12 @@ std::vector<FieldRegister> velkoraV1FieldRegisters()
         f("actualQuadratureCurrentLineEdit", 95, 2, G::State),
         f("actualTemperatureLineEdit", 97, 1, G::State),
         f("isMovingCheckBox", 99, 1, G::State),
+        // Hardware error status: each indicator shows its bit as masked.
+        f("inputVoltageStatusCheckBox", 107, 1, G::State, 0x01),
+        f("hallStatusCheckBox", 107, 1, G::State, 0x02),
+        f("overheatingStatusCheckBox", 107, 1, G::State, 0x04),
+        f("encoderStatusCheckBox", 107, 1, G::State, 0x08),
+        f("angleLimitStatusCheckBox", 107, 1, G::State, 0x10),
     };
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "device/fieldcatalogue.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -9,6 +11,8 @@
 #include <map>
 #include <memory>
 
+
+class IDevice;
 class IUnitDataField;
 class QObject;
 
@@ -60,61 +64,23 @@ public:
     void showRegisteredField(QString&& name, int value);
     bool isGroupUpdating(IUnitDataField* field) const;
 
-    // Show handlers, one per decoding entry.
-    void showModelNumber(unsigned short value);
-    void showFirmwareVersion(unsigned short value);
-    void showID(unsigned char value);
-    void showBaudRate(unsigned char value);
-    void showAckResponseTime(unsigned char value);
-    void showOperatingMode(unsigned char value);
-    void showClockwiseLimit(short value);
-    void showCounterClockwiseLimit(short value);
-    void showTemperatureLimit(unsigned char value);
-    void showLowerVoltageLimit(unsigned char value);
-    void showUpperVoltageLimit(unsigned char value);
-    void showTorqueLimit(unsigned short value);
-    void showAngularVelocityLimit(unsigned short value);
-    void showAccelerationLimit(unsigned short value);
-    void showHomePositionOffset(int value);
-    void showMovingThreshold(unsigned short value);
-    void showInputMode(unsigned char value);
-    void showDefPositionProportionalTerm(unsigned short value);
-    void showDefVelocityFeedforwardTerm(unsigned short value);
-    void showDefCurrentFeedforwardTerm(unsigned short value);
-    void showDefVelocityIntegralTerm(unsigned short value);
-    void showDefVelocityProportionalTerm(unsigned short value);
-    void showDefAngularVelocityProfile(unsigned short value);
-    void showDefAccelerationProfile(unsigned short value);
-    void showControlEnable(unsigned char value);
-    void showPendingShadowInstruction(unsigned char value);
-    void showPositionProportionalTerm(unsigned short value);
-    void showVelocityFeedforwardTerm(unsigned short value);
-    void showCurrentFeedforwardTerm(unsigned short value);
-    void showVelocityIntegralTerm(unsigned short value);
-    void showVelocityProportionalTerm(unsigned short value);
-    void showAngularVelocityProfile(unsigned short value);
-    void showAccelerationProfile(unsigned short value);
-    void showTargetPosition(int value);
-    void showTargetAngularVelocity(unsigned short value);
-    void showTargetTorque(unsigned short value);
-    void showActualPosition(int value);
-    void showActualAngularvelocity(unsigned short value);
-    void showActualTorque(unsigned short value);
-    void showActualVoltage(unsigned char value);
-    void showActualCurrent(unsigned short value);
-    void showActualTemperature(unsigned char value);
-    void showIsMoving(unsigned char value);
+    // The handlers of the registers that are no field (the fields come from the catalogue).
     void showHardwareErrorStatus(unsigned char value);
     void noOp(unsigned char);
     void noOp16(unsigned short);
     void noOp32(unsigned int);
 
 private:
+    // The current model's catalogue, made once per model.
+    const FieldCatalogue& catalogueOf(const IDevice* device);
     void buildRegisterMetadata();
     template <typename U>
     void insertRegisterMetadataItem(uint8_t address, uint8_t byteCount, void (UiRegisterHelper::*handler)(U));
 
     RegisterMetadata _registerMetadata;
     QByteArray _lastTable;
+    std::shared_ptr<IDevice> _defaultModel;
+    std::unique_ptr<FieldCatalogue> _catalogue;
+    const IDevice* _catalogueDevice = nullptr;
     std::map<QString, IUnitDataField*> _fields;
 };
