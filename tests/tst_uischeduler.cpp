@@ -27,28 +27,36 @@ private slots:
     void writeOutcomesFollowWhatTheServoHolds_data()
     {
         using Answer = WriteOutcome::Answer;
-        QTest::addColumn<Fault>("fault"); // on the first write's answer
+        QTest::addColumn<int>("firstAddress"); // 11: the temperature limit; 40: a register and an unused byte
+        QTest::addColumn<Fault>("fault");      // on the first write's answer
         QTest::addColumn<quint8>("errorByte");
         QTest::addColumn<int>("refusedAt"); // the servo refuses writes covering it (-1: none)
         QTest::addColumn<int>("firstAnswer");
         QTest::addColumn<bool>("firstHeld");
         QTest::addColumn<int>("secondAnswer");
         QTest::addColumn<int>("secondHeld"); // fields of the second write the servo holds
-        QTest::newRow("both taken") << Fault::None << quint8(0) << -1 << int(Answer::Acknowledged) << true
+        QTest::newRow("both taken") << 11 << Fault::None << quint8(0) << -1 << int(Answer::Acknowledged) << true
                                     << int(Answer::Acknowledged) << 2;
-        QTest::newRow("first answer lost") << Fault::NoAnswer << quint8(0) << -1 << int(Answer::Lost) << true
+        QTest::newRow("first answer lost") << 11 << Fault::NoAnswer << quint8(0) << -1 << int(Answer::Lost) << true
                                            << int(Answer::Acknowledged) << 2;
         // The late answer of the first must not pass for the second's.
         QTest::newRow("first answer late, second refused")
-            << Fault::Delayed << quint8(0) << 54 << int(Answer::Lost) << true << int(Answer::Refused) << 0;
-        QTest::newRow("second taken in part") << Fault::None << quint8(0) << 55 << int(Answer::Acknowledged) << true
+            << 11 << Fault::Delayed << quint8(0) << 54 << int(Answer::Lost) << true << int(Answer::Refused) << 0;
+        QTest::newRow("second taken in part") << 11 << Fault::None << quint8(0) << 55 << int(Answer::Acknowledged) << true
                                               << int(Answer::Refused) << 1;
         QTest::newRow("taken, answered with an error")
-            << Fault::ErrorByte << quint8(7) << -1 << int(Answer::Refused) << true << int(Answer::Acknowledged) << 2;
+            << 11 << Fault::ErrorByte << quint8(7) << -1 << int(Answer::Refused) << true << int(Answer::Acknowledged)
+            << 2;
+        // Acknowledged, but the unused byte 41 keeps its 0: the first of two acknowledged writes,
+        // judged together by the read after both.
+        QTest::newRow("acknowledged, not all taken") << 40 << Fault::None << quint8(0) << -1
+                                                     << int(Answer::Acknowledged) << false
+                                                     << int(Answer::Acknowledged) << 2;
     }
 
     void writeOutcomesFollowWhatTheServoHolds()
     {
+        QFETCH(int, firstAddress);
         QFETCH(Fault, fault);
         QFETCH(quint8, errorByte);
         QFETCH(int, refusedAt);
@@ -68,7 +76,8 @@ private slots:
         sim.refuseWritesAt(1, refusedAt);
         // Queued before the first tick: the fault hits the first write's answer.
         sim.injectFault(fault, 1, errorByte);
-        scheduler.addQueueRequest(11, QByteArray(1, char(70)));
+        const QByteArray firstData = firstAddress == 11 ? QByteArray(1, char(70)) : QByteArray("\x05\x07", 2);
+        scheduler.addQueueRequest(uint8_t(firstAddress), firstData);
         scheduler.addQueueRequest(54, QByteArray("\x21\x03", 2));
         scheduler.startScheduler(20);
         QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 2, 3000);
@@ -83,7 +92,7 @@ private slots:
         QCOMPARE(second.check.allHeld(), secondHeld == 2);
         // What was reported is what the servo holds.
         const QByteArray table = sim.registers(1);
-        QCOMPARE(table.at(11) == char(70), firstHeld);
+        QCOMPARE(table.mid(firstAddress, firstData.size()) == firstData, firstHeld);
         QCOMPARE(int(table.at(54) == '\x21') + int(table.at(55) == '\x03'), secondHeld);
         scheduler.stopScheduler();
     }

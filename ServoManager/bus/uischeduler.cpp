@@ -183,7 +183,8 @@ void UiScheduler::verify(size_t count)
         QList<WriteField> judged;
         for (const WriteField& field : write.fields()) {
             bool superseded = false;
-            for (size_t later = 0; later + i + 1 < count && !superseded; ++later) {
+            // The entry judged is at the front; the later ones of the batch follow it.
+            for (size_t later = 1; later + i < count && !superseded; ++later) {
                 for (const WriteField& other : _unverified.at(later).request->write.fields())
                     superseded = superseded || overlaps(field, other);
             }
