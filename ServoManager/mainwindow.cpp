@@ -13,7 +13,7 @@
 #include "settings/settingsdialog.h"
 #include "settings/settingshelper.h"
 #include "views/configurationdialog.h"
-#include "views/confirmation.h"
+#include "views/maintenancerequests.h"
 #include "views/registerview.h"
 #include "views/windowgeometry.h"
 
@@ -32,7 +32,6 @@ const QString keyWindowState = QStringLiteral("windowState");
 const QString keyPollingInterval = QStringLiteral("pollingInterval");
 const QString keyServoId = QStringLiteral("servoId");
 const QString keyRecordingFolder = QStringLiteral("recordingFolder");
-const QString keyConfigurationFolder = QStringLiteral("configurationFolder");
 constexpr int closeDelayMs = 100;
 constexpr int defaultPollingIntervalMs = 500;
 constexpr int trafficRefreshMs = 1000;
@@ -263,27 +262,22 @@ void MainWindow::on_DeviceInitialised()
 
 void MainWindow::initConfigurationFiles()
 {
+    _maintenance = new MaintenanceRequests(
+        this, [this] { return openPort(); },
+        [this](QMessageBox::Icon icon, const QString& title, const QString& text) { showMessage(icon, title, text); });
     _configurationDialog = new ConfigurationDialog(this);
-    auto servo = [this] {
-        ConnectedServo connected;
-        const auto device = DeviceHelper::getInstance()->getDevice();
-        if (_state != ConnectionState::Connected || !device || !device->hasVelkoraControlTable())
+    _configurationDialog->attach(
+        {ui->actionSaveConfiguration, ui->actionCompareConfiguration, ui->actionCompareFiles},
+        [this] {
+            ConnectedServo connected;
+            const auto device = DeviceHelper::getInstance()->getDevice();
+            if (_state != ConnectionState::Connected || !device || !device->hasVelkoraControlTable())
+                return connected;
+            connected = {_scheduler, std::make_shared<FieldCatalogue>(*device),
+                         [this] { return _uiRegisterHelper->lastTable(); }, _connectedBaudRate};
             return connected;
-        connected.scheduler = _scheduler;
-        connected.catalogue = std::make_shared<FieldCatalogue>(*device);
-        connected.table = [this] { return _uiRegisterHelper->lastTable(); };
-        connected.baudRate = _connectedBaudRate;
-        return connected;
-    };
-    auto folder = [this] { return _settings->getValue(keyConfigurationFolder, QDir::homePath()).toString(); };
-    connect(ui->actionSaveConfiguration, &QAction::triggered, this,
-            [this, servo, folder] { _configurationDialog->saveConfiguration(servo(), folder()); });
-    connect(ui->actionCompareConfiguration, &QAction::triggered, this,
-            [this, servo, folder] { _configurationDialog->compareWithFile(servo(), folder()); });
-    connect(ui->actionCompareFiles, &QAction::triggered, this,
-            [this, folder] { _configurationDialog->compareFiles(folder()); });
-    connect(_configurationDialog, &ConfigurationDialog::folderUsed, this,
-            [this](const QString& used) { _settings->setValue(keyConfigurationFolder, used); });
+        },
+        _settings);
     connect(_configurationDialog, &ConfigurationDialog::message, this,
             [this](const QString& text) { statusBar()->showMessage(text, transientMessageMs); });
     connect(_configurationDialog, &ConfigurationDialog::failed, this,
@@ -431,75 +425,12 @@ void MainWindow::onPortFailed(const QString& error)
 
 void MainWindow::on_actionReboot_triggered()
 {
-    if (!openPort())
-        return;
-    const int servoId = _servoIdSpinBox->value();
-    const bool sent = DeviceHelper::getInstance()->triggerDeviceReboot(
-        servoId, [this](QByteArray response) { rebootAcknowledgeCallback(response); },
-        [this, servoId] {
-            showMessage(QMessageBox::Critical, tr("Error"),
-                        tr("No answer from servo id %1 to the reboot request.").arg(servoId));
-        });
-    if (!sent)
-        showMessage(QMessageBox::Critical, tr("Error"), tr("Error occurred during reboot operation"));
+    _maintenance->reboot(_servoIdSpinBox->value());
 }
 
 void MainWindow::on_actionReset_triggered()
 {
-    // One key press must not erase a servo's configuration.
-    const int servoId = _servoIdSpinBox->value();
-    askToConfirm(this, tr("Factory reset"),
-                 tr("Factory reset servo id %1? Its settings return to the factory defaults.").arg(servoId),
-                 tr("Reset"), [this, servoId] { resetServo(servoId); });
-}
-
-void MainWindow::resetServo(int servoId)
-{
-    if (!openPort())
-        return;
-    const bool sent = DeviceHelper::getInstance()->triggerDeviceReset(
-        servoId, [this](QByteArray response) { resetAcknowledgeCallback(response); },
-        [this, servoId] {
-            showMessage(QMessageBox::Critical, tr("Error"),
-                        tr("No answer from servo id %1 to the factory reset request.").arg(servoId));
-        });
-    if (!sent)
-        showMessage(QMessageBox::Critical, tr("Error"), tr("Error occurred during factory reset operation"));
-}
-
-namespace {
-// Status packet positions: id at 4, error byte at 8.
-int acknowledgedId(const QByteArray& response)
-{
-    return response.size() > 4 ? static_cast<uint8_t>(response.at(4)) : 0;
-}
-
-bool acknowledgedWithError(const QByteArray& response)
-{
-    return response.size() > 8 && SerialHelper::isRefusal(static_cast<uint8_t>(response.at(8)));
-}
-} // namespace
-
-void MainWindow::rebootAcknowledgeCallback(QByteArray response)
-{
-    const int id = acknowledgedId(response);
-    if (acknowledgedWithError(response))
-        showMessage(QMessageBox::Critical, tr("Error"),
-                    tr("Error during reboot of Velkora servo id:%1").arg(id));
-    else
-        showMessage(QMessageBox::Information, tr("Success"),
-                    tr("Velkora servo id:%1 was rebooted successfully").arg(id));
-}
-
-void MainWindow::resetAcknowledgeCallback(QByteArray response)
-{
-    const int id = acknowledgedId(response);
-    if (acknowledgedWithError(response))
-        showMessage(QMessageBox::Critical, tr("Error"),
-                    tr("Error during factory reset of Velkora servo id:%1").arg(id));
-    else
-        showMessage(QMessageBox::Information, tr("Success"),
-                    tr("Factory reset of Velkora servo id:%1 was successful").arg(id));
+    _maintenance->askToReset(_servoIdSpinBox->value());
 }
 
 void MainWindow::on_actionAbout_triggered()

@@ -10,6 +10,7 @@
 #include <memory>
 
 class ConfigurationDialog;
+class MaintenanceRequests;
 class CsvRecorder;
 class PlotDock;
 class QAction;
@@ -92,10 +93,6 @@ private:
     void initToolBarConnections();
     void setScreenRect();
     void on_DeviceInitialised();
-    void rebootAcknowledgeCallback(QByteArray response);
-    void resetAcknowledgeCallback(QByteArray response);
-    // The factory reset itself, once the user confirmed it.
-    void resetServo(int servoId);
 
     bool openPort();
     void setIdleActions(bool idle);
@@ -130,5 +127,6 @@ private:
     PlotDock* _plotDock = nullptr;
     CsvRecorder* _recorder = nullptr;
     ConfigurationDialog* _configurationDialog = nullptr;
+    MaintenanceRequests* _maintenance = nullptr;
     QTimer _trafficRefresh;
 };

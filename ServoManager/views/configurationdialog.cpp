@@ -4,8 +4,10 @@
 #include "bus/devicehelper.h"
 #include "bus/uischeduler.h"
 #include "fields/fieldcore.h"
+#include "settings/settingshelper.h"
 #include "units/unitshelper.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QDateTime>
 #include <QDir>
@@ -50,6 +52,18 @@ ConfigurationDialog::ConfigurationDialog(QWidget* parent)
 }
 
 ConfigurationDialog::~ConfigurationDialog() = default;
+
+void ConfigurationDialog::attach(const Actions& actions, std::function<ConnectedServo()> servo,
+                                 std::shared_ptr<Settings> settings)
+{
+    static const QString keyFolder = QStringLiteral("configurationFolder");
+    auto folder = [settings] { return settings->getValue(keyFolder, QDir::homePath()).toString(); };
+    connect(actions.save, &QAction::triggered, this, [this, servo, folder] { saveConfiguration(servo(), folder()); });
+    connect(actions.compare, &QAction::triggered, this, [this, servo, folder] { compareWithFile(servo(), folder()); });
+    connect(actions.compareFiles, &QAction::triggered, this, [this, folder] { compareFiles(folder()); });
+    connect(this, &ConfigurationDialog::folderUsed, this,
+            [settings](const QString& used) { settings->setValue(keyFolder, used); });
+}
 
 void ConfigurationDialog::saveConfiguration(const ConnectedServo& servo, const QString& folder)
 {

@@ -10,6 +10,8 @@
 #include <memory>
 
 class GroupWrite;
+class QAction;
+class Settings;
 class UiScheduler;
 struct WriteOutcome;
 
@@ -36,6 +38,16 @@ class ConfigurationDialog : public QDialog
 public:
     explicit ConfigurationDialog(QWidget* parent);
     ~ConfigurationDialog() override;
+
+    struct Actions
+    {
+        QAction* save;
+        QAction* compare;
+        QAction* compareFiles;
+    };
+    // Runs the three actions: `servo` says what the window is connected to when one is
+    // triggered; the folder last used is kept in `settings`.
+    void attach(const Actions& actions, std::function<ConnectedServo()> servo, std::shared_ptr<Settings> settings);
 
     // Asks for a file (without blocking polling) and writes the servo's configuration there.
     void saveConfiguration(const ConnectedServo& servo, const QString& folder);
