@@ -1,5 +1,7 @@
 #include "bus/groupwrite.h"
 
+#include "device/fieldregisters.h"
+
 #include <algorithm>
 
 namespace {
@@ -13,11 +15,6 @@ uint32_t littleEndian(const QByteArray& bytes, int offset, int size)
             value |= uint32_t(uint8_t(bytes.at(at))) << (8 * i);
     }
     return value;
-}
-
-uint32_t registerMask(int size)
-{
-    return size >= 4 ? 0xFFFFFFFF : (uint32_t(1) << (8 * size)) - 1;
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "device/fieldcatalogue.h"
 
 #include "device/fieldmetadefs.h"
+#include "device/fieldregisters.h"
 #include "device/rangemap.h"
 
 
@@ -10,11 +11,6 @@
 namespace {
 // Widget classes as the form's object names end in them.
 const char* const widgetSuffixes[] = {"DoubleSpinBox", "SpinBox", "LineEdit", "ComboBox", "CheckBox"};
-
-uint32_t registerMask(int size)
-{
-    return size >= 4 ? 0xFFFFFFFF : (uint32_t(1) << (8 * size)) - 1;
-}
 } // namespace
 
 int FieldRecord::rawIn(const QByteArray& table) const

@@ -1,6 +1,7 @@
 #include "plot/livevalues.h"
 
 #include "device/fieldcatalogue.h"
+#include "device/fieldregisters.h"
 #include "device/idevice.h"
 #include "device/uiregisterhelper.h"
 #include "units/unitshelper.h"
@@ -59,8 +60,7 @@ LiveValueDecoder::LiveValueDecoder(std::shared_ptr<const IDevice> device, std::s
 
         Location& location = _locations[index];
         if (const FieldRecord* field = catalogue ? catalogue->byObjectName(LiveLayout::fieldName(channel)) : nullptr) {
-            const uint32_t whole = field->size >= 4 ? 0xFFFFFFFF : (uint32_t(1) << (8 * field->size)) - 1;
-            location = {field->address, field->size, field->isSigned, field->mask & whole};
+            location = {field->address, field->size, field->isSigned, field->mask & registerMask(field->size)};
         }
         _layout->described[index] =
             location.address >= 0 && _device && map.loadMetadata(LiveLayout::fieldName(channel), *_device);
