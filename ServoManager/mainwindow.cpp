@@ -7,6 +7,8 @@
 #include "bus/serialhelper.h"
 #include "bus/uischeduler.h"
 #include "device/uiregisterhelper.h"
+#include "fields/fieldcore.h"
+#include "fields/objecthelper.h"
 #include "fields/uigrouphelper.h"
 #include "plot/csvrecorder.h"
 #include "plot/plotdock.h"
@@ -53,6 +55,11 @@ MainWindow::MainWindow(QWidget* parent)
     _serialHelper->setPortErrorCallback([this](QString error) { onPortFailed(error); });
     initEditingConnections();
 
+    // The edit view's values show in the unit chosen in Settings.
+    FieldCore::setUnitsSource([] {
+        MainWindow* window = ObjectHelper::getMainWindowHandle();
+        return window ? window->getPhysicalQuantityUnits() : nullptr;
+    });
     if (!UiRegisterHelper::_instance)
         UiRegisterHelper::_instance = std::make_shared<UiRegisterHelper>();
     _uiRegisterHelper = UiRegisterHelper::_instance;

@@ -1,11 +1,17 @@
 #include "device/uiregisterhelper.h"
 
 #include "bus/devicehelper.h"
+#include "bus/readanswer.h"
 #include "device/fieldcatalogue.h"
 #include "device/idevice.h"
 #include "device/velkorav1.h"
+#include "bus/servoviews.h"
+#include "bus/uischeduler.h"
 #include "device/statushelper.h"
+#include "fields/uigrouphelper.h"
+#include "device/fielddependencies.h"
 #include "fields/fieldinterfaces.h"
+#include "fields/modecontrollers.h"
 #include "fields/velkoraparametersgroupbox.h"
 #include "views/registerview.h"
 
@@ -17,14 +23,44 @@
 
 namespace {
 // Status packet layout: error byte, then the data of the read.
-constexpr int errorBytePosition = 8;
 constexpr int firstDataPosition = 9;
+
+// The window's side of the scheduler: the edit view's groups send their writes to it and follow
+// its answers; the answers are decoded into the fields and the register view.
+class WindowViews final : public ServoViews
+{
+public:
+    void attach(UiScheduler& scheduler) override
+    {
+        if (!UiRegisterHelper::_instance)
+            UiRegisterHelper::_instance = std::make_shared<UiRegisterHelper>();
+        if (UiGroupHelper* groups = UiGroupHelper::_instance.get()) {
+            QObject::connect(groups, &UiGroupHelper::addQueueRequest, &scheduler, &UiScheduler::addWrite);
+            QObject::connect(&scheduler, &UiScheduler::writeFinished, groups, &UiGroupHelper::onWriteFinished);
+            QObject::connect(&scheduler, &UiScheduler::tableDecoded, groups, &UiGroupHelper::onTableDecoded);
+            QObject::connect(&scheduler, &UiScheduler::servoAnswering, groups, &UiGroupHelper::setServoAnswering);
+        }
+    }
+    void showAnswer(const QByteArray& response) override
+    {
+        if (UiRegisterHelper::_instance)
+            UiRegisterHelper::_instance->decodeResponse(response);
+    }
+    void showRefusal(uint8_t errorByte) override
+    {
+        if (StatusHelper::_instance)
+            StatusHelper::_instance->displayStatusPacket(errorByte);
+    }
+};
 } // namespace
 
 std::shared_ptr<UiRegisterHelper> UiRegisterHelper::_instance;
 
 UiRegisterHelper::UiRegisterHelper()
 {
+    static WindowViews views;
+    ServoViews::install(&views);
+    fielddependencies::install(makeModeController);
     buildRegisterMetadata();
 }
 
@@ -112,26 +148,9 @@ void UiRegisterHelper::buildRegisterMetadata()
     insertRegisterMetadataItem(119, 1, &UiRegisterHelper::noOp);
 }
 
-uint32_t UiRegisterHelper::valueAt(const QByteArray& response, int address, int byteCount)
-{
-    const auto* bytes = reinterpret_cast<const uint8_t*>(response.constData());
-    const int start = firstDataPosition + address;
-    uint32_t value = 0;
-    for (int i = 0; i < byteCount && start + i < response.size(); ++i)
-        value |= uint32_t(bytes[start + i]) << (8 * i);
-    return value;
-}
-
-uint8_t UiRegisterHelper::errorByte(const QByteArray& response)
-{
-    return response.size() > errorBytePosition ? static_cast<uint8_t>(response.at(errorBytePosition)) : 0;
-}
-
 void UiRegisterHelper::decodeResponse(const QByteArray& response)
 {
-    const int size = response.size();
-    // Data between the error byte and the two checksum bytes.
-    _lastTable = response.mid(firstDataPosition, std::max(0, size - firstDataPosition - 2));
+    _lastTable = readanswer::table(response);
 
     const auto device = DeviceHelper::_instance ? DeviceHelper::_instance->getDevice() : nullptr;
     const FieldCatalogue& catalogue = catalogueOf(device.get());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "bus/readanswer.h"
 #include "device/fieldcatalogue.h"
 
 #include <QByteArray>
@@ -26,6 +27,7 @@ struct RegisterItemHelper
 
 // Turns the control table of a read-all answer into the values of the edit view's fields,
 // hands every item's bytes to the register view and the error byte to the status indicators.
+// Its first instance installs the window's views for the scheduler (they use `_instance`).
 class UiRegisterHelper
 {
 public:
@@ -45,8 +47,11 @@ public:
 
     // Of a read-all answer: the little-endian item of `byteCount` bytes at `address`; bytes
     // past the end of a short answer count as 0. And the answer's error byte (0 if none).
-    static uint32_t valueAt(const QByteArray& response, int address, int byteCount);
-    static uint8_t errorByte(const QByteArray& response);
+    static uint32_t valueAt(const QByteArray& response, int address, int byteCount)
+    {
+        return readanswer::valueAt(response, address, byteCount);
+    }
+    static uint8_t errorByte(const QByteArray& response) { return readanswer::errorByte(response); }
 
     // The control table of the latest read-all answer (data bytes only).
     const QByteArray& lastTable() const { return _lastTable; }

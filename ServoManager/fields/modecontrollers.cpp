@@ -151,3 +151,12 @@ void OperationModeController::process()
 }
 
 void InputModeController::process() {}
+
+std::shared_ptr<IFieldDependency> makeModeController(const QString& objectName)
+{
+    if (objectName == QLatin1String("operatingModeComboBox"))
+        return std::make_shared<OperationModeController>();
+    if (objectName == QLatin1String("inputModeComboBox"))
+        return std::make_shared<InputModeController>();
+    return nullptr;
+}

@@ -2,7 +2,10 @@
 
 #include "fields/fieldinterfaces.h"
 
+#include <QString>
+
 #include <array>
+#include <memory>
 #include <vector>
 
 // The operating mode as the item index of the operating-mode list.
@@ -88,3 +91,6 @@ public:
     virtual ~InputModeController() = default;
     void process() override;
 };
+
+// The controllers of the named mode field (operating or input mode); empty for other fields.
+std::shared_ptr<IFieldDependency> makeModeController(const QString& objectName);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "fields/fieldcore.h"
+#include "fields/fieldstyle.h"
 #include "fields/fieldinterfaces.h"
 
 #include <QComboBox>

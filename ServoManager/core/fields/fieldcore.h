@@ -4,9 +4,7 @@
 #include "units/physicalquantitiesenum.h"
 #include "units/unitshelper.h"
 
-#include <QLineEdit>
 #include <QMetaObject>
-#include <QSignalBlocker>
 #include <QString>
 
 #include <functional>
@@ -54,7 +52,10 @@ public:
         return units->convertToTargetUnit(toPhysical(raw, offsetByRawMin), physicalQuantity);
     }
 
+    // The unit choice of this run (the window's Settings); the defaults until one is given.
     static std::shared_ptr<UnitsHelper> currentUnits();
+    using UnitsSource = std::function<std::shared_ptr<PhysicalQuantities>()>;
+    static void setUnitsSource(UnitsSource source);
 
     PhysicalQuantitiesEnum physicalQuantity = PhysicalQuantitiesEnum::Unitless;
     std::shared_ptr<UnitsHelper> units;
@@ -70,70 +71,3 @@ private:
 
     QMetaObject::Connection _deviceConnection;
 };
-
-// The parts of the field contract that every editable value widget shares. `Widget` is the
-// concrete widget (its signal setIsDirty is public); `restore` shows the last value loaded
-// from the servo again without emitting the widget's own change signals.
-namespace fieldcontract {
-
-// Dirty state changes are reported once each, so a group's count of dirty fields cannot drift.
-template <typename Widget> void updateDirty(Widget* widget, FieldCore& core, bool dirty)
-{
-    // Values set from the servo while the field is not edited never count.
-    if (!widget->isEnabled() || dirty == core.isDirty)
-        return;
-    core.isDirty = dirty;
-    emit widget->setIsDirty(dirty);
-}
-
-template <typename Widget> void setEnabled(Widget* widget, FieldCore& core, bool enable)
-{
-    if (core.isForceDisabled || (enable && !core.isDescribed()))
-        return;
-    widget->QWidget::setEnabled(enable);
-    core.isDirty = false;
-}
-
-// False when nothing changed (the mode controllers repeat their verdict at every poll).
-template <typename Widget, typename Restore>
-bool forceDisable(Widget* widget, FieldCore& core, bool disable, bool groupEditing, Restore restore)
-{
-    const bool enable = !disable && groupEditing && core.isDescribed();
-    if (disable == core.isForceDisabled && enable == widget->isEnabled())
-        return false;
-    if (core.isForceDisabled && !disable)
-        restore();
-    if (!core.isForceDisabled && disable && core.isDirty) {
-        // A value the user can no longer see must not be written: back to the servo's.
-        restore();
-        core.isDirty = false;
-        emit widget->setIsDirty(false);
-    }
-    widget->QWidget::setEnabled(enable);
-    core.isForceDisabled = disable;
-    return true;
-}
-
-// A spin box with nothing to show is an empty box, not a stale or default number.
-inline void clearTextIfEmpty(QLineEdit* edit, const FieldCore& core)
-{
-    if (core.showsNothing() && !edit->text().isEmpty()) {
-        const QSignalBlocker blocker(edit);
-        edit->clear();
-    }
-}
-
-} // namespace fieldcontract
-
-// Shared by the widgets that can show a value outside their range: the range end in a
-// warning colour with the servo's own value in the tool tip.
-namespace fieldstyle {
-QString outOfRangeToolTip(const QString& shown, int raw);
-// Paints `box` (of class `widgetClass`, normally styled by `normalSheet`) in the warning
-// colour with the servo's own value in the tool tip while `on`. `marked` remembers the
-// state: the decoder calls this at every poll, and a box is restyled only on a change.
-void markOutOfRange(QWidget* box, bool& marked, bool on, const char* normalSheet, const char* widgetClass,
-                    double shown, int decimals, int raw);
-QString unknownValueToolTip(int raw);
-extern const char* const warningColour;
-} // namespace fieldstyle

@@ -1,9 +1,10 @@
 #include "plot/livevalues.h"
 
+#include "bus/readanswer.h"
+
 #include "device/fieldcatalogue.h"
 #include "device/fieldregisters.h"
 #include "device/idevice.h"
-#include "device/uiregisterhelper.h"
 #include "units/unitshelper.h"
 
 #include <QCoreApplication>
@@ -71,7 +72,7 @@ LiveSample LiveValueDecoder::decode(const QByteArray& response, qint64 arrivalNs
 {
     // Bytes past the end of a short answer count as 0, as the edit view shows them.
     auto valueAt = [&response](int address, int byteCount) {
-        return UiRegisterHelper::valueAt(response, address, byteCount);
+        return readanswer::valueAt(response, address, byteCount);
     };
 
     LiveSample sample;
@@ -79,7 +80,7 @@ LiveSample LiveValueDecoder::decode(const QByteArray& response, qint64 arrivalNs
     sample.layout = _layout;
     sample.hardwareError = _device && _device->hasVelkoraControlTable()
                                ? static_cast<uint8_t>(valueAt(hardwareErrorAddress, 1))
-                               : UiRegisterHelper::errorByte(response);
+                               : readanswer::errorByte(response);
     for (size_t index = 0; index < _locations.size(); ++index) {
         const Location& location = _locations[index];
         if (!_layout->described[index]) {

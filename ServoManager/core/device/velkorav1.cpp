@@ -2,7 +2,7 @@
 
 #include "device/fieldregisters.h"
 
-#include "fields/modecontrollers.h"
+#include "device/fielddependencies.h"
 
 #include <algorithm>
 
@@ -20,8 +20,8 @@ VelkoraV1::VelkoraV1()
           {QStringLiteral("modelNumberLineEdit"), {0, 255, 0, 255, {}}},
           {QStringLiteral("idSpinBox"), {0, 252, 0, 252, {}}},
           {QStringLiteral("ackResponseTimeSpinBox"), {0, 254, 0, 508, {}}},
-          {QStringLiteral("operatingModeComboBox"), {0, 0, 0, 0, std::make_shared<OperationModeController>()}},
-          {QStringLiteral("inputModeComboBox"), {0, 0, 0, 0, std::make_shared<InputModeController>()}},
+          {QStringLiteral("operatingModeComboBox"), {0, 0, 0, 0, {}}},
+          {QStringLiteral("inputModeComboBox"), {0, 0, 0, 0, {}}},
           {QStringLiteral("clockwiseLimitDoubleSpinBox"), {-2047, 2047, -3.141592653589793, 3.141592653589793, {}}},
           {QStringLiteral("counterClockwiseLimitDoubleSpinBox"), {-2047, 2047, -3.141592653589793, 3.141592653589793, {}}},
           {QStringLiteral("temperatureLimitDoubleSpinBox"), {0, 255, 0, 255, {}}},
@@ -160,7 +160,15 @@ int VelkoraV1::getMemoryUpperLimit() const
 
 std::unique_ptr<FieldDeviceMetadata> VelkoraV1::getFieldDeviceMetadata(const QString& name) const
 {
-    return std::make_unique<FieldDeviceMetadata>(_fieldMap.at(name));
+    auto record = std::make_unique<FieldDeviceMetadata>(_fieldMap.at(name));
+    // The modes switch other fields on and off; one controller per model, made when first asked for.
+    if (name == QLatin1String("operatingModeComboBox") || name == QLatin1String("inputModeComboBox")) {
+        std::shared_ptr<IFieldDependency>& dependency = _dependencies[name];
+        if (!dependency)
+            dependency = fielddependencies::make(name);
+        record->dependency = dependency;
+    }
+    return record;
 }
 
 std::unique_ptr<RegisterDeviceMetadata> VelkoraV1::getRegisterDeviceMetadata(unsigned short address) const

@@ -21,4 +21,5 @@ public:
 private:
     const std::map<QString, FieldDeviceMetadata> _fieldMap;
     const std::map<uint16_t, RegisterDeviceMetadata> _registerMap;
+    mutable std::map<QString, std::shared_ptr<IFieldDependency>> _dependencies;
 };

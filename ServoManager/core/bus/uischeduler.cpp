@@ -2,18 +2,14 @@
 
 #include "bus/devicehelper.h"
 #include "device/idevice.h"
-#include "device/statushelper.h"
-#include "device/uiregisterhelper.h"
-#include "fields/uigrouphelper.h"
+#include "bus/readanswer.h"
+#include "bus/servoviews.h"
 
 #include <QTimer>
 
 namespace {
 constexpr uint8_t instructionRead = 0x02;
 constexpr uint8_t instructionWrite = 0x03;
-// Data of a read-all answer: after the header, id, length, instruction and error byte; before the CRC.
-constexpr int firstDataPosition = 9;
-constexpr int crcBytes = 2;
 
 bool overlaps(const WriteField& a, const WriteField& b)
 {
@@ -38,14 +34,8 @@ UiScheduler::UiScheduler(int id, std::shared_ptr<SerialHelper> serial) : _id(id)
 {
     qRegisterMetaType<GroupWrite>();
     qRegisterMetaType<WriteOutcome>();
-    if (!UiRegisterHelper::_instance)
-        UiRegisterHelper::_instance = std::make_shared<UiRegisterHelper>();
-    if (UiGroupHelper* groups = UiGroupHelper::_instance.get()) {
-        connect(groups, &UiGroupHelper::addQueueRequest, this, &UiScheduler::addWrite);
-        connect(this, &UiScheduler::writeFinished, groups, &UiGroupHelper::onWriteFinished);
-        connect(this, &UiScheduler::tableDecoded, groups, &UiGroupHelper::onTableDecoded);
-        connect(this, &UiScheduler::servoAnswering, groups, &UiGroupHelper::setServoAnswering);
-    }
+    if (ServoViews* views = ServoViews::installed())
+        views->attach(*this);
 }
 
 UiScheduler::~UiScheduler()
@@ -155,12 +145,13 @@ void UiScheduler::readAllDataCallback(QByteArray response)
 {
     const qint64 arrivalNs = LiveValueDecoder::monotonicNs();
     pollAnswered();
-    _lastTable = response.mid(firstDataPosition, std::max(0, int(response.size()) - firstDataPosition - crcBytes));
+    _lastTable = readanswer::table(response);
     // The next request first: it is on the line while this answer is decoded.
     onTransactionEnded();
     QElapsedTimer decodeTime;
     decodeTime.start();
-    UiRegisterHelper::_instance->decodeResponse(response);
+    if (ServoViews* views = ServoViews::installed())
+        views->showAnswer(response);
     // The model and the unit choice stand for a connection; a new model gets a new decoder.
     const std::shared_ptr<IDevice> device = DeviceHelper::getInstance()->getDevice();
     if (!_liveDecoder || _liveDecoder->device() != device.get())
@@ -271,10 +262,9 @@ void UiScheduler::onTransactionFailed(FailureKind kind, const RequestInfo& reque
         outcome.problem = kind == FailureKind::Refused ? servoErrorText(errorByte) : failureKindText(kind);
         endWrite(outcome);
     } else if (request.instruction == instructionRead) {
-        if (kind == FailureKind::Refused && StatusHelper::_instance) {
-            // A poll the servo refused still tells what went wrong.
-            StatusHelper::_instance->displayStatusPacket(errorByte);
-        }
+        if (kind == FailureKind::Refused)
+            if (ServoViews* views = ServoViews::installed())
+                views->showRefusal(errorByte);
         pollFailed();
     }
     onTransactionEnded();
