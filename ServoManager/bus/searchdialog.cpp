@@ -1,9 +1,8 @@
 #include "bus/searchdialog.h"
 
 #include "bus/portdiagnostics.h"
-#include "bus/portlatency.h"
-#include "bus/searchhelper.h"
 #include "bus/serialhelper.h"
+#include "bus/servosearch.h"
 #include "settings/settingshelper.h"
 #include "ui_searchdialog.h"
 
@@ -12,10 +11,7 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCompleter>
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QMessageBox>
-#include <QThread>
 
 #include <algorithm>
 #include <cmath>
@@ -23,16 +19,8 @@
 namespace {
 
 const QString serialPortNameKey = QStringLiteral("serialPortName");
-constexpr int probeRequestBytes = 14; // read instruction with address and length
-constexpr int probeAnswerBytes = 15;  // status packet with 4 data bytes
 constexpr int defaultLower = 1;
 constexpr int defaultUpper = 10;
-constexpr int ax12ModelNumber = 12;
-// Events are let in at least this often while a long probe runs.
-constexpr int eventSliceMs = 50;
-// The worker's own deadline ends every probe; this only bounds a stalled worker.
-constexpr int stalledWorkerMs = 1000;
-constexpr int progressRefreshMs = 100;
 
 enum Column
 {
@@ -43,21 +31,10 @@ enum Column
 
 } // namespace
 
-// What a scan will do, for the progress bar's count and time estimate.
-struct SearchDialog::Plan
-{
-    QList<int> rates;
-    QList<int> waitsMs; // per probe, by rate
-    bool quick = false;
-    int lower = 0;
-    int upper = 0;
-};
-
 SearchDialog::SearchDialog(QWidget* parent) : QDialog(parent), ui(new Ui::SearchDialog)
 {
     ui->setupUi(this);
     _settings = std::make_shared<Settings>(QStringLiteral("port settings"));
-    _thread = std::make_unique<QThread>();
     setModal(true);
     // Device names are case-sensitive.
     ui->serialPortInfoListBox->completer()->setCaseSensitivity(Qt::CaseSensitive);
@@ -95,27 +72,24 @@ SearchDialog::SearchDialog(QWidget* parent) : QDialog(parent), ui(new Ui::Search
 
 SearchDialog::~SearchDialog()
 {
-    _abort = true;
-    if (_searchHelper)
-        stopWorker();
+    // A search still running lets its worker and the port go here.
+    _search.reset();
     delete ui;
 }
 
 int SearchDialog::probeWaitMs(int baudRate, int adapterAllowanceUs)
 {
-    return SerialHelper::transactionDeadlineMs(baudRate, probeRequestBytes, probeAnswerBytes,
-                                               adapterAllowanceUs);
+    return ServoSearch::probeWaitMs(baudRate, adapterAllowanceUs);
 }
 
 QString SearchDialog::modelText(const QByteArray& answer)
 {
-    // Model number: data bytes 0 and 1 of the status packet, little-endian.
-    if (answer.size() < 11)
-        return {};
-    const int model = static_cast<uint8_t>(answer.at(9)) | (static_cast<uint8_t>(answer.at(10)) << 8);
-    if (model == ax12ModelNumber)
-        return QStringLiteral("Dynamixel AX-12");
-    return QStringLiteral("Velkora M") + QString::number(static_cast<int8_t>(answer.at(10)));
+    return ServoSearch::modelText(ServoSearch::modelNumberOf(answer));
+}
+
+int SearchDialog::probesMade() const
+{
+    return _search ? _search->probesMade() : 0;
 }
 
 QTreeWidgetItem* SearchDialog::addTreeRoot(QString baudRate)
@@ -161,7 +135,8 @@ void SearchDialog::setVisible(bool visible)
     if (!visible) {
         // Hidden, closed, cancelled or chosen: a scan still running stops after its probe and
         // lets the port go.
-        _abort = true;
+        if (_search)
+            _search->abort();
         return;
     }
     ++_showings;
@@ -278,176 +253,82 @@ void SearchDialog::cancel()
 
 void SearchDialog::abortScan()
 {
-    _abort = true;
+    if (_search)
+        _search->abort();
 }
 
 void SearchDialog::scan()
 {
     if (_scanning)
         return;
-    const QString portName = ui->serialPortInfoListBox->currentText().trimmed();
-    Plan plan;
+    SearchPlan plan;
+    plan.portName = ui->serialPortInfoListBox->currentText().trimmed();
     plan.quick = ui->quickScanCheckBox->isChecked();
     plan.lower = ui->lowerSearchRangeSpinBox->value();
     plan.upper = ui->upperSearchRangeSpinBox->value();
-    _adapterAllowanceUs = probePortLatency(portName).allowanceUs();
     for (QAbstractButton* box : _buttonGroup->buttons()) { // slowest rate first
-        if (!box->isChecked())
-            continue;
-        const int rate = box->text().toInt();
-        plan.rates.append(rate);
-        plan.waitsMs.append(plan.quick
-                                ? SerialHelper::broadcastPingWindowMs(rate, plan.upper, _adapterAllowanceUs)
-                                : probeWaitMs(rate, _adapterAllowanceUs));
+        if (box->isChecked())
+            plan.rates.append(box->text().toInt());
     }
-    if (portName.isEmpty() || plan.rates.isEmpty())
+    if (plan.portName.isEmpty() || plan.rates.isEmpty())
         return;
+    const QString portName = plan.portName;
+
+    _search = std::make_unique<ServoSearch>(std::move(plan));
+    ServoSearch& search = *_search;
+    search.onFound = [this, portName](const FoundServo& servo) { addServo(servo, portName); };
+    search.onProgress = [this](int made, int total, qint64 leftMs) { showProgress(made, total, leftMs); };
+    search.onReadSent = [this](int id, int baudRate) { emit doScanServo(id, baudRate); };
+    search.onPingSent = [this](int baudRate, int highestId) { emit doQuickScan(baudRate, highestId); };
 
     _scanning = true;
-    _abort = false;
-    _probesMade = 0;
-    _portError.clear();
-    _found.clear();
-    _progressShown.invalidate();
     ui->servoTreeWidget->clear();
     ui->selectPushButton->setEnabled(false);
     lockInputs(true);
     repaint();
     _scanShowing = _showings;
-    startWorker(portName);
 
-    for (int r = 0; r < plan.rates.size() && !_abort && _portError.isEmpty(); ++r) {
-        const int rate = plan.rates[r];
-        if (plan.quick) {
-            showProgress(plan, r, plan.lower);
-            QCoreApplication::processEvents();
-            if (_abort)
-                break;
-            const QList<QByteArray> answers = quickScanRate(rate, plan.upper);
-            for (const QByteArray& answer : answers) {
-                const int id = static_cast<uint8_t>(answer.at(4));
-                if (id >= plan.lower && id <= plan.upper && !_found.contains(id))
-                    addServo(rate, id, answer, portName);
-            }
-            continue;
-        }
-        // An id found at a slower rate is not asked again.
-        for (int id = plan.lower; id <= plan.upper && !_abort && _portError.isEmpty(); ++id) {
-            if (_found.contains(id))
-                continue;
-            showProgress(plan, r, id);
-            QCoreApplication::processEvents(); // clicks, repaints and Abort, between probes
-            if (_abort)
-                break;
-            const QByteArray answer = scanServo(id, rate);
-            if (!answer.isEmpty())
-                addServo(rate, id, answer, portName);
-        }
-    }
+    search.run();
 
-    stopWorker();
     _scanning = false;
     lockInputs(false);
     if (!scanStillShown())
         return;
 
-    const bool stopped = _abort;
+    const bool stopped = search.aborted();
+    const QString portError = search.portError();
     ui->servoTreeWidget->expandAll();
     ui->scanProgressBar->setRange(0, 1);
-    ui->scanProgressBar->setValue(stopped || !_portError.isEmpty() ? 0 : 1);
-    ui->scanProgressBar->setFormat(stopped ? tr("Aborted after %1 probes").arg(_probesMade)
-                                           : tr("%n servo(s) found", nullptr, _found.size()));
-    if (!_portError.isEmpty()) {
+    ui->scanProgressBar->setValue(stopped || !portError.isEmpty() ? 0 : 1);
+    ui->scanProgressBar->setFormat(stopped ? tr("Aborted after %1 probes").arg(search.probesMade())
+                                           : tr("%n servo(s) found", nullptr, search.found().size()));
+    if (!portError.isEmpty()) {
         auto* box = new QMessageBox(QMessageBox::Critical, tr("Error"),
                                     tr("The serial port %1 cannot be searched: %2")
-                                        .arg(portName, portOpenErrorText(portName, _portError)),
+                                        .arg(portName, portOpenErrorText(portName, portError)),
                                     QMessageBox::Ok, this);
         box->setAttribute(Qt::WA_DeleteOnClose);
         box->open();
     }
 }
 
-QByteArray SearchDialog::scanServo(int id, int baudRate)
-{
-    const int probe = _searchHelper->expectProbe();
-    emit doScanServo(id, baudRate);
-    ++_probesMade;
-    if (!awaitProbe(probe, probeWaitMs(baudRate, _adapterAllowanceUs)))
-        return {};
-    _portError = _searchHelper->openError();
-    return _searchHelper->getData();
-}
-
-QList<QByteArray> SearchDialog::quickScanRate(int baudRate, int highestId)
-{
-    const int probe = _searchHelper->expectProbe();
-    emit doQuickScan(baudRate, highestId);
-    ++_probesMade;
-    if (!awaitProbe(probe, SerialHelper::broadcastPingWindowMs(baudRate, highestId, _adapterAllowanceUs)))
-        return {};
-    _portError = _searchHelper->openError();
-    return _searchHelper->answers();
-}
-
-bool SearchDialog::awaitProbe(int probe, int expectedMs)
-{
-    const int limitMs = 2 * expectedMs + stalledWorkerMs;
-    QElapsedTimer clock;
-    clock.start();
-    bool cancelled = false;
-    for (;;) {
-        const int leftMs = static_cast<int>(std::max<qint64>(0, limitMs - clock.elapsed()));
-        if (_searchHelper->waitForProbe(probe, std::min(eventSliceMs, leftMs)))
-            return true;
-        if (leftMs == 0)
-            return false;
-        // A slow line or a broadcast window can take seconds: keep the window alive meanwhile.
-        QCoreApplication::processEvents();
-        if (_abort && !cancelled) {
-            SearchHelper* helper = _searchHelper.get();
-            QMetaObject::invokeMethod(
-                helper, [helper] { helper->cancel(); }, Qt::QueuedConnection);
-            cancelled = true;
-        }
-    }
-}
-
-void SearchDialog::addServo(int baudRate, int id, const QByteArray& answer, const QString& portName)
+void SearchDialog::addServo(const FoundServo& servo, const QString& portName)
 {
     if (!scanStillShown())
         return;
-    QTreeWidgetItem* root = addTreeRoot(QString::number(baudRate));
-    addTreeChild(root, QString::number(id), modelText(answer));
+    QTreeWidgetItem* root = addTreeRoot(QString::number(servo.baudRate));
+    addTreeChild(root, QString::number(servo.id), ServoSearch::modelText(servo.modelNumber));
     root->child(0)->setData(IdColumn, Qt::UserRole, portName);
     root->setExpanded(true);
-    _found.append(id);
     ui->servoTreeWidget->repaint();
 }
 
-void SearchDialog::showProgress(const Plan& plan, int rateIndex, int nextId)
+void SearchDialog::showProgress(int made, int total, qint64 leftMs)
 {
-    // Repainting the bar for every 10 ms probe would cost more than the probes.
-    if (_progressShown.isValid() && !_progressShown.hasExpired(progressRefreshMs))
-        return;
-    _progressShown.start();
-    // Every probe still to come is assumed to wait its whole deadline.
-    int remaining = 0;
-    qint64 leftMs = 0;
-    for (int r = rateIndex; r < plan.rates.size(); ++r) {
-        int probes = 1;
-        if (!plan.quick) {
-            probes = 0;
-            for (int id = r == rateIndex ? nextId : plan.lower; id <= plan.upper; ++id)
-                probes += _found.contains(id) ? 0 : 1;
-        }
-        remaining += probes;
-        leftMs += static_cast<qint64>(probes) * plan.waitsMs[r];
-    }
-    const int total = _probesMade + remaining;
     ui->scanProgressBar->setRange(0, std::max(total, 1));
-    ui->scanProgressBar->setValue(_probesMade);
+    ui->scanProgressBar->setValue(made);
     ui->scanProgressBar->setFormat(tr("%1 of %2 probes, about %3 s left")
-                                       .arg(_probesMade)
+                                       .arg(made)
                                        .arg(total)
                                        .arg(std::ceil(leftMs / 1000.0), 0, 'f', 0));
 }
@@ -457,25 +338,4 @@ void SearchDialog::showProgress(const Plan& plan, int rateIndex, int nextId)
 bool SearchDialog::scanStillShown() const
 {
     return _scanShowing == _showings && isVisible();
-}
-
-void SearchDialog::startWorker(const QString& portName)
-{
-    _searchHelper = std::make_shared<SearchHelper>(portName);
-    _searchHelper->moveToThread(_thread.get());
-    connect(this, &SearchDialog::doScanServo, _searchHelper.get(), &SearchHelper::scanServo);
-    connect(this, &SearchDialog::doQuickScan, _searchHelper.get(), &SearchHelper::quickScan);
-    _thread->start();
-}
-
-void SearchDialog::stopWorker()
-{
-    // The port and its notifiers belong to the worker thread: they are closed there.
-    SearchHelper* helper = _searchHelper.get();
-    QThread* guiThread = thread();
-    QMetaObject::invokeMethod(
-        helper, [helper, guiThread] { helper->release(guiThread); }, Qt::BlockingQueuedConnection);
-    _thread->quit();
-    _thread->wait();
-    _searchHelper.reset();
 }

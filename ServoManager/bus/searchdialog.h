@@ -2,26 +2,24 @@
 
 #include <QByteArray>
 #include <QDialog>
-#include <QElapsedTimer>
-#include <QList>
 #include <QString>
 
 #include <memory>
 
 class QButtonGroup;
-class QThread;
 class QTreeWidgetItem;
-class SearchHelper;
 class SerialHelper;
+class ServoSearch;
 class Settings;
+struct FoundServo;
 
 namespace Ui {
 class SearchDialog;
 }
 
 // Finds the servos on a port: every id of a range at every ticked baud rate, or one broadcast
-// ping per rate (quick scan). The scan runs in the Scan handler on the GUI thread and lets
-// events in between probes and during long ones; each probe runs on the dialog's worker thread.
+// ping per rate (quick scan). The scan (a ServoSearch) runs in the Scan handler on the GUI thread
+// and lets events in between probes and during long ones; each probe runs on its worker thread.
 // There is only ever one scan: while it runs its inputs are locked, and hiding the dialog ends it.
 class SearchDialog : public QDialog
 {
@@ -31,21 +29,17 @@ public:
     explicit SearchDialog(QWidget* parent = nullptr);
     ~SearchDialog() override;
 
-    // How long one probe of one id may take at this baud rate: the request layer's deadline for
-    // the 14-byte read and its 15-byte answer.
+    // See ServoSearch::probeWaitMs().
     static int probeWaitMs(int baudRate, int adapterAllowanceUs);
     // The model column's text for a status packet that starts with the model number.
     static QString modelText(const QByteArray& answer);
 
     bool isScanning() const { return _scanning; }
     // Probes the last scan sent.
-    int probesMade() const { return _probesMade; }
+    int probesMade() const;
 
     Q_INVOKABLE QTreeWidgetItem* addTreeRoot(QString baudRate);
     Q_INVOKABLE void addTreeChild(QTreeWidgetItem* parent, QString id, QString model);
-
-    // One probe of one id; the servo's status packet, or empty when none came.
-    QByteArray scanServo(int id, int baudRate);
 
     void setVisible(bool visible) override;
 
@@ -57,6 +51,7 @@ public:
     void on_itemClicked();
 
 signals:
+    // A probe of the running scan went to the worker: a read of one id, or a broadcast ping.
     void doScanServo(int id, int baudRate);
     void doQuickScan(int baudRate, int highestId);
     void updateBaudRate(int baudRate);
@@ -72,17 +67,11 @@ public slots:
     void show();
 
 private:
-    struct Plan;
-
     void fillPortsInfo();
     void updateScanEnabled();
     void lockInputs(bool locked);
-    void startWorker(const QString& portName);
-    void stopWorker();
-    bool awaitProbe(int probe, int expectedMs);
-    QList<QByteArray> quickScanRate(int baudRate, int highestId);
-    void addServo(int baudRate, int id, const QByteArray& answer, const QString& portName);
-    void showProgress(const Plan& plan, int rateIndex, int nextId);
+    void addServo(const FoundServo& servo, const QString& portName);
+    void showProgress(int made, int total, qint64 leftMs);
     bool scanStillShown() const;
 
     Ui::SearchDialog* ui;
@@ -90,18 +79,12 @@ private:
     std::shared_ptr<Settings> _settings;
     int _previousLower = 1;
     int _previousUpper = 10;
-    bool _abort = false;
     QButtonGroup* _buttonGroup = nullptr;
     bool _selectActive = true;
-    std::shared_ptr<SearchHelper> _searchHelper;
-    std::unique_ptr<QThread> _thread;
+    // The running or last scan; kept after it ends for probesMade().
+    std::unique_ptr<ServoSearch> _search;
 
     bool _scanning = false;
-    int _probesMade = 0;
     int _showings = 0;
     int _scanShowing = 0; // the showing the running scan belongs to
-    int _adapterAllowanceUs = 0;
-    QString _portError;
-    QList<int> _found;
-    QElapsedTimer _progressShown;
 };

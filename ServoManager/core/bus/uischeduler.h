@@ -93,6 +93,8 @@ public:
     QString abandonWrites();
     // False once polls have failed for a second (and three in a row), until one is answered.
     bool isServoAnswering() const { return _answering; }
+    // The control table of the newest read-all answer (data bytes only).
+    const QByteArray& lastTable() const { return _lastTable; }
 
     // Polls that fail for this long, and at least this many in a row, mean the servo is silent.
     static constexpr int silentAfterMs = 1000;

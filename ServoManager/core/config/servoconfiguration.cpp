@@ -218,27 +218,40 @@ ServoConfiguration::ReadResult ServoConfiguration::fromJson(const QByteArray& js
     return result;
 }
 
-QList<GroupWrite> restoreWrites(const ServoConfiguration& configuration, const FieldCatalogue& catalogue,
-                                const QStringList& keys)
+QList<GroupWrite> groupWrites(const FieldCatalogue& catalogue, const std::map<QString, int>& values)
 {
     QList<GroupWrite> writes;
-    for (FieldGroup group : {FieldGroup::NonVolatile, FieldGroup::Volatile}) {
+    for (bool nonVolatile : {true, false}) {
         QList<WriteField> fields;
         for (const FieldRecord& field : catalogue.fields()) {
-            const auto it = configuration.values.find(field.key);
-            if (field.group != group || !keys.contains(field.key) || it == configuration.values.end())
-                continue;
-            fields.append({field.objectName, field.address, field.size, static_cast<uint32_t>(it->second), field.mask});
+            const auto it = values.find(field.key);
+            const bool inGroup = nonVolatile ? field.group == FieldGroup::NonVolatile
+                                             : field.group == FieldGroup::Volatile || field.group == FieldGroup::Command;
+            if (inGroup && it != values.end())
+                fields.append({field.objectName, field.address, field.size, static_cast<uint32_t>(it->second), field.mask});
         }
         GroupWrite write(fields);
         if (write.isEmpty())
             continue;
-        if (keys.contains(QStringLiteral("id")) && configuration.values.count(QStringLiteral("id")))
-            write.newId = group == FieldGroup::NonVolatile ? configuration.values.at(QStringLiteral("id")) : -1;
-        if (keys.contains(QStringLiteral("baudRate")) && configuration.values.count(QStringLiteral("baudRate")))
-            write.newBaudCode =
-                group == FieldGroup::NonVolatile ? configuration.values.at(QStringLiteral("baudRate")) : -1;
+        if (nonVolatile && values.count(QStringLiteral("id")))
+            write.newId = values.at(QStringLiteral("id"));
+        if (nonVolatile && values.count(QStringLiteral("baudRate")))
+            write.newBaudCode = values.at(QStringLiteral("baudRate"));
         writes.append(write);
     }
     return writes;
+}
+
+QList<GroupWrite> restoreWrites(const ServoConfiguration& configuration, const FieldCatalogue& catalogue,
+                                const QStringList& keys)
+{
+    // A file holds no commands: only its settings are written.
+    std::map<QString, int> chosen;
+    for (const auto& [key, raw] : configuration.values) {
+        const FieldRecord* field = catalogue.byKey(key);
+        if (keys.contains(key) && field &&
+            (field->group == FieldGroup::NonVolatile || field->group == FieldGroup::Volatile))
+            chosen[key] = raw;
+    }
+    return groupWrites(catalogue, chosen);
 }

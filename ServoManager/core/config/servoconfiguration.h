@@ -50,6 +50,11 @@ struct ServoConfiguration::ReadResult
     QString warning; // another firmware version, say
 };
 
+// One write per group of `values` (raw, by catalogue key) as the edit view's groups write them:
+// the non-volatile settings, then the volatile settings with the commands; a new id or baud code
+// is marked on the write that gives it.
+QList<GroupWrite> groupWrites(const FieldCatalogue& catalogue, const std::map<QString, int>& values);
+
 // One write per group of the chosen keys of `configuration` (empty writes left out).
 QList<GroupWrite> restoreWrites(const ServoConfiguration& configuration, const FieldCatalogue& catalogue,
                                 const QStringList& keys);

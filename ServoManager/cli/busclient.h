@@ -1,0 +1,70 @@
+#pragma once
+
+#include "bus/groupwrite.h"
+#include "bus/uischeduler.h"
+#include "device/fieldcatalogue.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <memory>
+
+class IDevice;
+class SerialHelper;
+
+// What the command line's exit status says.
+enum ExitStatus
+{
+    ExitDone = 0,
+    ExitDiffers = 1, // diff found differences, or a write was not taken as asked
+    ExitUsage = 2,
+    ExitNoAnswer = 3,
+    ExitPortFailed = 4,
+};
+
+// One servo on one port, for a command that runs to its end: each call waits (running the event
+// loop) until the request layer has the answer or gave up. Errors are kept as text for the user.
+class BusClient
+{
+public:
+    BusClient(QString portName, int baudRate, int id);
+    ~BusClient();
+    BusClient(const BusClient&) = delete;
+    BusClient& operator=(const BusClient&) = delete;
+
+    // Opens the port, identifies the servo and reads its control table; ExitDone or the status to
+    // leave with.
+    ExitStatus connect();
+    // Reads the whole control table from address 0 again.
+    ExitStatus readTable();
+    // The newest table read (data bytes from address 0).
+    const QByteArray& table() const { return _table; }
+    // The writes as the window sends them: one after another through the scheduler, each verified
+    // by a later read; an id or rate change is followed. Fills `outcomes` in the order of `writes`.
+    ExitStatus write(const QList<GroupWrite>& writes, QList<WriteOutcome>* outcomes);
+    // Polls the whole table every `intervalMs` and hands over each table read until `onTable`
+    // returns false or the servo goes silent (ExitNoAnswer).
+    ExitStatus poll(int intervalMs, const std::function<bool(const QByteArray& table, qint64 arrivalNs)>& onTable);
+    // Reboot or factory reset; ExitNoAnswer when the servo does not confirm it.
+    ExitStatus maintenance(bool reset);
+
+    const QString& error() const { return _error; }
+    std::shared_ptr<IDevice> device() const { return _device; }
+    const FieldCatalogue& catalogue() const { return *_catalogue; }
+    int id() const { return _id; }
+    int baudRate() const { return _baudRate; }
+    const QString& portName() const { return _portName; }
+
+private:
+    QString noAnswerText(const QString& what) const;
+
+    QString _portName;
+    int _baudRate;
+    int _id;
+    QByteArray _table;
+    std::shared_ptr<SerialHelper> _serial;
+    std::shared_ptr<IDevice> _device;
+    std::unique_ptr<FieldCatalogue> _catalogue;
+    QString _error;
+};
