@@ -124,9 +124,18 @@ ExitStatus BusClient::write(const QList<GroupWrite>& writes, QList<WriteOutcome>
         lost = QStringLiteral("the servo answers neither at its old nor at its new id and rate");
     });
     QObject::connect(&scheduler, &UiScheduler::portFailed, [&](const QString& error) { lost = error; });
+    // A write's bytes between its fields come from the newest table read: one read first, or they
+    // would be written as zeros.
+    bool tableRead = false;
+    QObject::connect(&scheduler, &UiScheduler::tableDecoded, [&] { tableRead = true; });
+    scheduler.startScheduler(writePollMs);
+    if (!waitFor(tableRead) || scheduler.lastTable().isEmpty()) {
+        scheduler.stopScheduler();
+        _error = noAnswerText(QStringLiteral("nothing was written"));
+        return ExitNoAnswer;
+    }
     for (const GroupWrite& write : writes)
         scheduler.addWrite(write);
-    scheduler.startScheduler(writePollMs);
     bool done = false;
     QTimer check;
     QObject::connect(&check, &QTimer::timeout, [&] {

@@ -88,6 +88,9 @@ void TestCommandLine::commands_data()
                              << "temperatureLimit: written and verified" << -1 << false;
     QTest::newRow("watch") << none << QStringList{"watch", "actualVoltage", "--count", "3", "--interval", "10"} << 0
                            << "time (s),actualVoltage (V)" << 0 << false;
+    // The bytes between two written settings keep what the servo holds.
+    QTest::newRow("span keeps the bytes between") << QStringList{"set", "ackResponseTime=100", "temperatureLimit=75"}
+                                                  << QStringList{"get", "operatingMode"} << 0 << "operatingMode 2" << 0 << false;
     QTest::newRow("silent servo") << none << QStringList{"info"} << 3 << "" << 0 << true;
     QTest::newRow("unknown key") << none << QStringList{"get", "noSuchKey"} << 2 << "" << 0 << false;
     QTest::newRow("out of range") << none << QStringList{"set", "temperatureLimit=900"} << 2 << "" << 0 << false;
