@@ -143,7 +143,7 @@ public:
             if (word.startsWith(QLatin1String("--")))
                 throw UsageError{QStringLiteral("unknown option %1").arg(word)};
         if (_words.size() < least || (most >= 0 && _words.size() > most))
-            throw UsageError{QStringLiteral("%1").arg(what)};
+            throw UsageError{what};
         return _words;
     }
 
