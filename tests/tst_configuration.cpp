@@ -11,6 +11,7 @@
 #include <servosimulator.h>
 
 #include <QFileDialog>
+#include <QProcess>
 #include <QJsonArray>
 #include <QTableWidget>
 #include <QJsonDocument>
@@ -122,6 +123,46 @@ private slots:
         QCOMPARE(table->rowCount(), 1);
         QCOMPARE(table->item(0, 0)->text(), QStringLiteral("Temperature limit"));
         QCOMPARE(table->item(0, 2)->text(), QStringLiteral("70"));
+    }
+
+    // The window and velkora-servo save the same file for the same servo, in the units chosen
+    // in Settings, but for the time of saving.
+    void commandLineSavesTheWindowsFile()
+    {
+        IsolatedSettings home;
+        testfixture::openConnected(home, servosim::Model::V1, {{"angle", 1}, {"temperature", 1}}, 1, 20, _sim,
+                                   _window);
+        const QString windowPath = home.path() + "/window.json";
+        _window->findChild<QAction*>("actionSaveConfiguration")->trigger();
+        auto* chooser = _window->findChild<QFileDialog*>();
+        QVERIFY(chooser);
+        chooser->selectFile(windowPath);
+        QMetaObject::invokeMethod(chooser, "accept");
+        QTRY_VERIFY(QFile::exists(windowPath));
+        _window.reset(); // lets go of the port
+        DeviceHelper::_instance.reset();
+
+        QProcess cli;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("XDG_CONFIG_HOME", home.path() + "/user"); // the window's stored port, id, units
+        cli.setProcessEnvironment(environment);
+        const QString cliPath = home.path() + "/cli.json";
+        cli.start(QStringLiteral(VSM_CLI_PATH), {"save", cliPath});
+        QVERIFY(cli.waitForFinished(20000));
+        QVERIFY2(cli.exitCode() == 0, cli.readAllStandardError().constData());
+
+        auto withoutTime = [](const QString& path) {
+            QFile file(path);
+            if (!file.open(QIODevice::ReadOnly))
+                return QJsonObject();
+            QJsonObject document = QJsonDocument::fromJson(file.readAll()).object();
+            document.remove("saved");
+            return document;
+        };
+        const QJsonObject fromWindow = withoutTime(windowPath);
+        QCOMPARE(fromWindow.value("values").toObject().value("temperatureLimit").toObject().value("unit").toString(),
+                 QStringLiteral("°F"));
+        QCOMPARE(withoutTime(cliPath), fromWindow);
     }
 
     // Each kind of doubtful file is refused, naming the file and the field; nothing is taken.

@@ -226,7 +226,10 @@ int rawOfText(const FieldRecord& field, const QString& text, bool asRaw)
     };
     if (asRaw || !field.hasRange) {
         bool ok = false;
-        const qint64 raw = text.trimmed().toLongLong(&ok, 0);
+        // Decimal, or hexadecimal with 0x: a leading zero does not make it octal.
+        const QString digits = text.trimmed();
+        const bool hex = digits.startsWith(QLatin1String("0x"), Qt::CaseInsensitive);
+        const qint64 raw = hex ? digits.mid(2).toLongLong(&ok, 16) : digits.toLongLong(&ok, 10);
         if (!ok)
             throw UsageError{QStringLiteral("%1=%2: a whole number is wanted").arg(field.key, text)};
         if (isBaudRate(field) && !asRaw) {
@@ -641,14 +644,21 @@ private:
     }
 
     // Non-volatile settings are refused by the servo while its motor runs: nothing is sent then.
-    bool refuseWhileMotorOn(const std::map<QString, int>& values)
+    // The keys of `values` the servo takes only while its motor is off, when it is on.
+    QStringList motorRefuses(const std::map<QString, int>& values) const
     {
-        if (rawOf(*_bus, QStringLiteral("enableMotor")) == 0)
-            return false;
         QStringList nonVolatile;
+        if (rawOf(*_bus, QStringLiteral("enableMotor")) == 0)
+            return nonVolatile;
         for (const auto& [key, raw] : values)
             if (fieldOf(_bus->catalogue(), key).group == FieldGroup::NonVolatile)
                 nonVolatile << key;
+        return nonVolatile;
+    }
+
+    bool refuseWhileMotorOn(const std::map<QString, int>& values)
+    {
+        const QStringList nonVolatile = motorRefuses(values);
         if (nonVolatile.isEmpty())
             return false;
         err() << "velkora-servo: nothing written: " << nonVolatile.join(QStringLiteral(", "))
@@ -720,7 +730,9 @@ private:
             ServoConfiguration::fromTable(_bus->catalogue(), _bus->table(), _bus->baudRate());
         configuration.savedBy = QStringLiteral("Velkora Servo Manager %1").arg(QStringLiteral(VSM_VERSION));
         configuration.saved = QDateTime::currentDateTimeUtc();
-        return configuration.toJson(_bus->catalogue(), defaultUnits());
+        // In the units the window shows, so both save the same file for the same servo.
+        return configuration.toJson(_bus->catalogue(),
+                                    UnitsHelper(std::make_shared<PhysicalQuantities>(storedUnits())));
     }
 
     int save(Arguments& arguments)
@@ -784,9 +796,13 @@ private:
             keys << key;
         if (!only.isNull()) {
             const QStringList chosen = only.split(QLatin1Char(','), Qt::SkipEmptyParts);
-            for (const QString& key : chosen)
+            for (const QString& key : chosen) {
                 if (!keys.contains(key))
                     throw UsageError{QStringLiteral("--only: %1 is not a setting of %2").arg(key, path)};
+                // Asked for by name, it must not be dropped without a word.
+                if (!withAddress && (key == QLatin1String("id") || key == QLatin1String("baudRate")))
+                    throw UsageError{QStringLiteral("--only: %1 is written only with --with-id-baud").arg(key)};
+            }
             keys = chosen;
         }
         // A servo keeps its place on the bus unless asked otherwise.
@@ -814,6 +830,10 @@ private:
             return ExitDone;
         }
         if (dryRun) {
+            // Say so now, rather than let the real run be the first to tell.
+            if (motorRefuses(changes).size() > 0)
+                err() << "velkora-servo: the motor is on, so the servo would refuse "
+                      << motorRefuses(changes).join(QStringLiteral(", ")) << " (set enableMotor=0 first)\n";
             if (_globals.json) {
                 QJsonObject planned;
                 for (const auto& [key, raw] : changes)
@@ -860,7 +880,12 @@ private:
             right = readFile(files.last(), *catalogue, model, firmware);
             leftName = QFileInfo(files.first()).fileName();
         }
-        const QString rightName = QFileInfo(files.last()).fileName();
+        QString rightName = QFileInfo(files.last()).fileName();
+        // Two files of one name in different folders are told apart by their paths.
+        if (rightName == leftName) {
+            leftName = files.first();
+            rightName = files.last();
+        }
         QJsonObject differing;
         for (const FieldRecord& field : catalogue->fields()) {
             const auto a = left.values.find(field.key);
@@ -1028,6 +1053,9 @@ int runCommandLine(const QStringList& arguments)
         LaunchOptions launch;
         Globals globals;
         QStringList rest = readGlobals(arguments, &launch, &globals);
+        // The window offers 253, but no servo answers to it (it would mimic a packet's header).
+        if (!launch.simulate && launch.servoId > highestId)
+            throw UsageError{QStringLiteral("--id wants a servo id from 0 to %1").arg(highestId)};
         if (rest.isEmpty())
             throw UsageError{QStringLiteral("a command is wanted (velkora-servo --help lists them)")};
         const QString command = rest.takeFirst();

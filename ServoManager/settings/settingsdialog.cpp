@@ -211,15 +211,7 @@ void SettingsDialog::initialisePortSettings()
 
 void SettingsDialog::initialiseUnitsSettings()
 {
-    _currentUnitsSettings.angularVelocity = readUnit(QStringLiteral("angularVelocity"), 2);
-    _currentUnitsSettings.angle = readUnit(QStringLiteral("angle"), 2);
-    _currentUnitsSettings.angularAcceleration = readUnit(QStringLiteral("angularAcceleration"), 1);
-    _currentUnitsSettings.torque = readUnit(QStringLiteral("torque"), 2);
-    _currentUnitsSettings.voltage = readUnit(QStringLiteral("voltage"), 1);
-    _currentUnitsSettings.current = readUnit(QStringLiteral("current"), 2);
-    _currentUnitsSettings.temperature = readUnit(QStringLiteral("temperature"), 2);
-    _currentUnitsSettings.returnDelay = readUnit(QStringLiteral("returnDelay"), 1);
-    _currentUnitsSettings.servoData = readUnit(QStringLiteral("servoData"), 2);
+    _currentUnitsSettings = storedUnits();
     showUnits(_currentUnitsSettings);
 }
 
@@ -294,12 +286,6 @@ void SettingsDialog::adoptTypedPort()
 }
 
 // A stored value that is not a number, or not one of the quantity's units, reads as unit 0.
-int SettingsDialog::readUnit(const QString& key, int unitCount) const
-{
-    const int unit = _unitsSettings->getValue(key, 0).toInt();
-    return unit >= 0 && unit < unitCount ? unit : 0;
-}
-
 void SettingsDialog::showPort(const PortSettings& port)
 {
     const int portIndex = ui->serialPortInfoListBox->findText(port.name);

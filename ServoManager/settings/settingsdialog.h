@@ -53,7 +53,6 @@ private:
 
     int addUnlistedPort(const QString& portName);
     void adoptTypedPort();
-    int readUnit(const QString& key, int unitCount) const;
     void showPort(const PortSettings& port);
     void showUnits(const PhysicalQuantities& units);
 

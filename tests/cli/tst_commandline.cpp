@@ -63,40 +63,60 @@ void TestCommandLine::commands_data()
     QTest::addColumn<QStringList>("setUp");  // run first, must exit 0
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("status");
-    QTest::addColumn<QString>("output");     // a line standard output must contain
+    QTest::addColumn<QString>("output");     // text standard output must contain
+    QTest::addColumn<QString>("message");    // text standard error must contain
     QTest::addColumn<int>("writes");         // write requests the servo must have received; -1: any
     QTest::addColumn<bool>("silent");
 
     // Each row saves the servo as the rows before left it; setUp values differ from row to row.
     const QStringList none;
-    QTest::newRow("info") << none << QStringList{"info"} << 0 << "model number 1025" << 0 << false;
-    QTest::newRow("get in units") << none << QStringList{"get", "actualVoltage"} << 0 << " V\n" << 0 << false;
-    QTest::newRow("get raw") << none << QStringList{"--raw", "get", "actualVoltage"} << 0 << "actualVoltage 1" << 0 << false;
-    QTest::newRow("set with unit") << none << QStringList{"set", "targetPosition=90deg", "enableMotor=1"} << 0
-                                   << "targetPosition: written and verified" << -1 << false;
-    QTest::newRow("read back in radians") << QStringList{"set", "targetPosition=90deg"}
-                                          << QStringList{"get", "targetPosition"} << 0 << "targetPosition 1.57" << -1 << false;
-    QTest::newRow("temperature in degF") << none << QStringList{"set", "temperatureLimit=158degF"} << 0
-                                         << "temperatureLimit: written and verified" << -1 << false;
-    QTest::newRow("non-volatile while the motor is on") << QStringList{"set", "enableMotor=1"}
-                                                        << QStringList{"set", "temperatureLimit=70"} << 1 << "" << 0 << false;
-    QTest::newRow("dry run writes nothing") << QStringList{"set", "temperatureLimit=60"}
-                                            << QStringList{"restore", "saved.json", "--dry-run"} << 0 << "temperatureLimit:" << 0 << false;
-    QTest::newRow("diff differs") << QStringList{"set", "temperatureLimit=65"} << QStringList{"diff", "saved.json"} << 1
-                                  << "temperatureLimit: servo" << 0 << false;
-    QTest::newRow("restore") << QStringList{"set", "temperatureLimit=55"} << QStringList{"restore", "saved.json"} << 0
-                             << "temperatureLimit: written and verified" << -1 << false;
-    QTest::newRow("watch") << none << QStringList{"watch", "actualVoltage", "--count", "3", "--interval", "10"} << 0
-                           << "time (s),actualVoltage (V)" << 0 << false;
+    auto row = [](const char* name, const QStringList& setUp, const QStringList& arguments, int status,
+                  const QString& output, const QString& message, int writes, bool silent = false) {
+        QTest::newRow(name) << setUp << arguments << status << output << message << writes << silent;
+    };
+    row("info", none, {"info"}, 0, "model number 1025", "", 0);
+    row("info as JSON", none, {"--json", "info"}, 0, "\"modelNumber\": 1025", "", 0);
+    row("fields", none, {"fields"}, 0, "temperatureLimit\tTemperature limit\tnon-volatile", "", 0);
+    row("get in units", none, {"get", "actualVoltage"}, 0, " V\n", "", 0);
+    row("get raw", none, {"--raw", "get", "actualVoltage"}, 0, "actualVoltage 1", "", 0);
+    row("set with unit", none, {"set", "targetPosition=90deg", "enableMotor=1"}, 0,
+        "targetPosition: written and verified", "", -1);
+    row("read back in radians", {"set", "targetPosition=90deg"}, {"get", "targetPosition"}, 0,
+        "targetPosition 1.57", "", -1);
+    row("temperature in degF", none, {"set", "temperatureLimit=158degF"}, 0,
+        "temperatureLimit: written and verified", "", -1);
+    // A leading zero is decimal, as a script's padded number means it; 0x is hexadecimal.
+    row("leading zero", {"--raw", "set", "temperatureLimit=070"}, {"--raw", "get", "temperatureLimit"}, 0,
+        "temperatureLimit 70\n", "", 0);
+    row("hexadecimal", {"--raw", "set", "temperatureLimit=0x47"}, {"--raw", "get", "temperatureLimit"}, 0,
+        "temperatureLimit 71\n", "", 0);
+    row("non-volatile while the motor is on", {"set", "enableMotor=1"}, {"set", "temperatureLimit=70"}, 1, "",
+        "nothing written: temperatureLimit", 0);
+    row("dry run writes nothing", {"set", "temperatureLimit=60"}, {"restore", "saved.json", "--dry-run"}, 0,
+        "temperatureLimit: 60", "", 0);
+    row("dry run warns of the motor", {"set", "temperatureLimit=61", "enableMotor=1"},
+        {"restore", "saved.json", "--dry-run"}, 0, "temperatureLimit: 61", "would refuse temperatureLimit", 0);
+    row("diff differs", {"set", "temperatureLimit=65"}, {"diff", "saved.json"}, 1, "temperatureLimit: servo", "", 0);
+    row("restore", {"set", "temperatureLimit=55"}, {"restore", "saved.json"}, 0,
+        "temperatureLimit: written and verified", "", -1);
+    row("restore of the id asked for without --with-id-baud", none, {"restore", "saved.json", "--only", "id"}, 2, "",
+        "--with-id-baud", 0);
+    row("watch", none, {"watch", "actualVoltage", "--count", "3", "--interval", "10"}, 0,
+        "time (s),actualVoltage (V)", "", 0);
     // The bytes between two written settings keep what the servo holds.
-    QTest::newRow("span keeps the bytes between") << QStringList{"set", "ackResponseTime=100", "temperatureLimit=75"}
-                                                  << QStringList{"get", "operatingMode"} << 0 << "operatingMode 2" << 0 << false;
-    QTest::newRow("silent servo") << none << QStringList{"info"} << 3 << "" << 0 << true;
-    QTest::newRow("unknown key") << none << QStringList{"get", "noSuchKey"} << 2 << "" << 0 << false;
-    QTest::newRow("out of range") << none << QStringList{"set", "temperatureLimit=900"} << 2 << "" << 0 << false;
-    QTest::newRow("read-only") << none << QStringList{"set", "actualVoltage=3"} << 2 << "" << 0 << false;
-    QTest::newRow("reset wants --yes") << none << QStringList{"reset"} << 2 << "" << 0 << false;
-    QTest::newRow("unknown command") << none << QStringList{"frobnicate"} << 2 << "" << 0 << false;
+    row("span keeps the bytes between", {"set", "ackResponseTime=100", "temperatureLimit=75"},
+        {"get", "operatingMode"}, 0, "operatingMode 2", "", 0);
+    row("quick scan", none, {"scan", "--quick", "--ids", "0-3"}, 0, "servo 1 at 1000000 baud", "", 0);
+    row("reboot", none, {"reboot"}, 0, "", "servo 1 was rebooted", 0);
+    row("silent servo", none, {"info"}, 3, "", "", 0, true);
+    row("scan finds none", none, {"scan", "--ids", "0-2"}, 3, "", "no servo answered", 0, true);
+    row("missing port", none, {"--port", "/dev/ttyNoSuchAdapter", "info"}, 4, "", "/dev/ttyNoSuchAdapter", 0);
+    row("unknown key", none, {"get", "noSuchKey"}, 2, "", "unknown key noSuchKey", 0);
+    row("out of range", none, {"set", "temperatureLimit=900"}, 2, "", "outside", 0);
+    row("read-only", none, {"set", "actualVoltage=3"}, 2, "", "read-only", 0);
+    row("no servo answers to 253", none, {"--id", "253", "info"}, 2, "", "0 to 252", 0);
+    row("reset wants --yes", none, {"reset"}, 2, "", "--yes", 0);
+    row("unknown command", none, {"frobnicate"}, 2, "", "unknown command", 0);
 }
 
 void TestCommandLine::commands()
@@ -105,6 +125,7 @@ void TestCommandLine::commands()
     QFETCH(QStringList, arguments);
     QFETCH(int, status);
     QFETCH(QString, output);
+    QFETCH(QString, message);
     QFETCH(int, writes);
     QFETCH(bool, silent);
     const QStringList port{"--port", _simulator.devicePath(), "--baud", "1000000", "--id", "1"};
@@ -121,6 +142,7 @@ void TestCommandLine::commands()
     _simulator.setSilent(false);
     QVERIFY2(result.status == status, qPrintable(QStringLiteral("exit %1: %2%3").arg(result.status).arg(result.out, result.err)));
     QVERIFY2(result.out.contains(output), qPrintable(result.out));
+    QVERIFY2(result.err.contains(message), qPrintable(result.err));
     if (status > 1) // differences are a result, not a failure
         QVERIFY2(!result.err.isEmpty(), "a failure says why on standard error");
     if (writes >= 0)

@@ -1,4 +1,5 @@
 #include "settings/settingshelper.h"
+#include "units/physicalquantities.h"
 
 #include <serialportitem.h>
 
@@ -109,4 +110,24 @@ QString portSystemLocation(const QString& portName)
     const bool isPath = portName.startsWith(QLatin1Char('/')) || portName.startsWith(QLatin1String("./")) ||
                         portName.startsWith(QLatin1String("../"));
     return isPath ? portName : QStringLiteral("/dev/") + portName;
+}
+
+PhysicalQuantities storedUnits()
+{
+    const Settings units(QStringLiteral("units settings"));
+    auto read = [&units](const char* key, int unitCount) {
+        const int unit = units.getValue(QLatin1String(key), 0).toInt();
+        return unit >= 0 && unit < unitCount ? unit : 0;
+    };
+    PhysicalQuantities chosen;
+    chosen.angularVelocity = read("angularVelocity", 2);
+    chosen.angle = read("angle", 2);
+    chosen.angularAcceleration = read("angularAcceleration", 1);
+    chosen.torque = read("torque", 2);
+    chosen.voltage = read("voltage", 1);
+    chosen.current = read("current", 2);
+    chosen.temperature = read("temperature", 2);
+    chosen.returnDelay = read("returnDelay", 1);
+    chosen.servoData = read("servoData", 2);
+    return chosen;
 }

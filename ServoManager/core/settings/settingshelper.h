@@ -9,6 +9,7 @@
 #include <memory>
 
 class SerialPortItem;
+struct PhysicalQuantities;
 
 // One group of the program's persistent settings. Every object opens its own QSettings on
 // the same store; Qt writes changes back on its own.
@@ -51,6 +52,9 @@ struct PortSettings
 // location, vendor id and product id (lower-case hexadecimal). Missing texts and zero ids
 // read "N/A".
 QStringList serialPortRecord(const SerialPortItem& port);
+
+// The units chosen in Settings ("units settings"); a missing or unknown choice is the first unit.
+PhysicalQuantities storedUnits();
 
 // The baud rates the settings offer, slowest first.
 const QList<int>& offeredBaudRates();
