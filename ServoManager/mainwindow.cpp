@@ -16,15 +16,13 @@
 #include "settings/settingshelper.h"
 #include "views/configurationdialog.h"
 #include "views/maintenancerequests.h"
+#include "views/recordingcontrol.h"
 #include "views/registerview.h"
+#include "views/servofollower.h"
 #include "views/windowgeometry.h"
 
 #include <QCloseEvent>
-#include <QDateTime>
-#include <QDir>
-#include <QFileDialog>
 #include <QLabel>
-#include <QPushButton>
 #include <QSpinBox>
 #include <QStatusBar>
 
@@ -33,7 +31,6 @@ const QString keyGeometry = QStringLiteral("geometry");
 const QString keyWindowState = QStringLiteral("windowState");
 const QString keyPollingInterval = QStringLiteral("pollingInterval");
 const QString keyServoId = QStringLiteral("servoId");
-const QString keyRecordingFolder = QStringLiteral("recordingFolder");
 constexpr int closeDelayMs = 100;
 constexpr int defaultPollingIntervalMs = 500;
 constexpr int trafficRefreshMs = 1000;
@@ -68,6 +65,7 @@ MainWindow::MainWindow(QWidget* parent)
     addToolBarComponents();
     initToolBarConnections();
     initPlotAndRecording(); // before the saved window state, which places the dock
+    initServoFollower();
     initConfigurationFiles();
     setScreenRect();
 
@@ -84,8 +82,7 @@ MainWindow::MainWindow(QWidget* parent)
 MainWindow::~MainWindow()
 {
     // Rows still held reach the file before the window's parts go away.
-    disconnect(_recorder, nullptr, this, nullptr);
-    _recorder->stop();
+    delete _recording;
     delete ui;
     ui = nullptr;
     if (_scheduler)
@@ -258,8 +255,7 @@ void MainWindow::on_DeviceInitialised()
     if (_state != ConnectionState::Connecting || !_scheduler)
         return;
     _state = ConnectionState::Connected;
-    _stateMessage = tr("Connected");
-    statusBar()->showMessage(_stateMessage);
+    showState(tr("Connected"));
     _scheduler->startScheduler(_pollingIntervalSpinBox->value());
     refreshTrafficLabel();
     _trafficRefresh.start();
@@ -270,8 +266,7 @@ void MainWindow::on_DeviceInitialised()
 void MainWindow::initConfigurationFiles()
 {
     _maintenance = new MaintenanceRequests(
-        this, [this] { return openPort(); },
-        [this](QMessageBox::Icon icon, const QString& title, const QString& text) { showMessage(icon, title, text); });
+        this, [this] { return openPort(); }, messageBoxes());
     _configurationDialog = new ConfigurationDialog(this);
     _configurationDialog->attach(
         {ui->actionSaveConfiguration, ui->actionCompareConfiguration, ui->actionCompareFiles},
@@ -285,8 +280,7 @@ void MainWindow::initConfigurationFiles()
             return connected;
         },
         _settings);
-    connect(_configurationDialog, &ConfigurationDialog::message, this,
-            [this](const QString& text) { statusBar()->showMessage(text, transientMessageMs); });
+    connect(_configurationDialog, &ConfigurationDialog::message, this, &MainWindow::showPassing);
     connect(_configurationDialog, &ConfigurationDialog::failed, this,
             [this](const QString& text) { showMessage(QMessageBox::Critical, tr("Error"), text); });
 }
@@ -294,8 +288,7 @@ void MainWindow::initConfigurationFiles()
 void MainWindow::initEditingConnections()
 {
     if (UiGroupHelper* groups = UiGroupHelper::_instance.get()) {
-        connect(groups, &UiGroupHelper::writeOutcome, this,
-                [this](const QString& text) { statusBar()->showMessage(text, transientMessageMs); });
+        connect(groups, &UiGroupHelper::writeOutcome, this, &MainWindow::showPassing);
     }
     // A passing message gives the status bar back to the connection state.
     connect(statusBar(), &QStatusBar::messageChanged, this, [this](const QString& message) {
@@ -308,63 +301,29 @@ void MainWindow::connectScheduler()
 {
     UiScheduler* scheduler = _scheduler.get();
     connect(scheduler, &UiScheduler::liveSample, _plotDock, &PlotDock::addSample);
-    connect(scheduler, &UiScheduler::liveSample, _recorder, &CsvRecorder::addSample);
-    connect(scheduler, &UiScheduler::servoAnswering, this, &MainWindow::onServoAnswering);
-    connect(scheduler, &UiScheduler::servoMoved, this, &MainWindow::onServoMoved);
-    connect(scheduler, &UiScheduler::servoNotFound, this, &MainWindow::onServoNotFound);
+    connect(scheduler, &UiScheduler::liveSample, _recording->recorder(), &CsvRecorder::addSample);
+    _follower->follow(scheduler);
     connect(scheduler, &UiScheduler::portFailed, this, [this](const QString& error) {
         ui->actionDisconnect->trigger();
         showMessage(QMessageBox::Critical, tr("Error"), portOpenErrorText(_connectedPort, error));
     });
 }
 
-// The scheduler already polls the servo where it is now; the window and the settings follow.
-void MainWindow::onServoMoved(int id, int baudRate, WriteOutcome::Answer answer)
+void MainWindow::initServoFollower()
 {
-    const int oldId = _servoIdSpinBox->value();
-    const int oldRate = _connectedBaudRate;
-    if (id == oldId && baudRate == oldRate)
-        return;
-    _servoIdSpinBox->setValue(id); // stored as the servo id, too
-    if (baudRate != oldRate)
-        _settingsDialog->on_updateBaudRate(baudRate);
-    _connectedBaudRate = baudRate;
-    statusBar()->showMessage(servoMovedText(id != oldId ? id : -1, baudRate != oldRate ? baudRate : 0, answer),
-                             transientMessageMs);
-}
-
-void MainWindow::onServoNotFound(const QList<BusAddress>& tried)
-{
-    QStringList places;
-    for (const BusAddress& where : tried)
-        places << tr("id %1 at %2 baud").arg(where.id).arg(where.baudRate);
-    auto* box = new QMessageBox(
-        QMessageBox::Critical, tr("Error"),
-        tr("The servo did not answer after a write that changes its id or baud rate (tried %1). "
-           "It may have taken only part of the write. Search the port for it?")
-            .arg(places.join(tr(", "))),
-        QMessageBox::Close, this);
-    QPushButton* search = box->addButton(tr("Search…"), QMessageBox::AcceptRole);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    connect(search, &QPushButton::clicked, this, [this] {
-        ui->actionDisconnect->trigger();
-        _searchDialog->show();
-    });
-    box->open();
-}
-
-// A silent servo's values are not live: they are greyed, cannot be edited, and the plot breaks.
-void MainWindow::onServoAnswering(bool answering, const QDateTime& since)
-{
-    ui->editView->setEnabled(answering);
-    ui->registerView->setEnabled(answering);
-    _stateMessage = answering ? tr("Connected")
-                              : tr("Servo %1 is not answering (since %2)")
-                                    .arg(_scheduler ? _scheduler->servoId() : 0)
-                                    .arg(since.toString(QStringLiteral("HH:mm:ss")));
-    statusBar()->showMessage(_stateMessage);
-    if (!answering)
-        _plotDock->addGap();
+    _follower = new ServoFollower({this,
+                                   _servoIdSpinBox.get(),
+                                   ui->actionDisconnect,
+                                   _searchDialog.get(),
+                                   _plotDock,
+                                   {ui->editView, ui->registerView},
+                                   [this] { return _connectedBaudRate; },
+                                   [this](int baudRate) {
+                                       _settingsDialog->on_updateBaudRate(baudRate);
+                                       _connectedBaudRate = baudRate;
+                                   },
+                                   [this](const QString& text) { showState(text); },
+                                   [this](const QString& text) { showPassing(text); }});
 }
 
 void MainWindow::on_actionDisconnect_triggered()
@@ -374,7 +333,7 @@ void MainWindow::on_actionDisconnect_triggered()
     if (_scheduler)
         _scheduler->stopScheduler();
     _serialHelper->cancelTransaction();
-    stopRecording(); // every row read so far reaches the file
+    _recording->stop(); // every row read so far reaches the file
     _state = ConnectionState::Disconnected;
     if (_configurationDialog->showsServo())
         _configurationDialog->hide();
@@ -496,6 +455,24 @@ void MainWindow::showMessage(QMessageBox::Icon icon, const QString& title, const
     box->open();
 }
 
+RecordingControl::ShowMessage MainWindow::messageBoxes()
+{
+    return [this](QMessageBox::Icon icon, const QString& title, const QString& text) {
+        showMessage(icon, title, text);
+    };
+}
+
+void MainWindow::showState(const QString& message)
+{
+    _stateMessage = message;
+    statusBar()->showMessage(_stateMessage);
+}
+
+void MainWindow::showPassing(const QString& message)
+{
+    statusBar()->showMessage(message, transientMessageMs);
+}
+
 void MainWindow::initPlotAndRecording()
 {
     _plotDock = new PlotDock(this);
@@ -503,68 +480,17 @@ void MainWindow::initPlotAndRecording()
     _plotDock->hide();
     ui->menuView->addAction(_plotDock->toggleViewAction());
 
-    _recorder = new CsvRecorder(this);
-    _recordingLabel = new QLabel(this);
-    _recordingLabel->setObjectName(QStringLiteral("recordingLabel"));
-    statusBar()->addPermanentWidget(_recordingLabel);
-    connect(_recorder, &CsvRecorder::progress, this, [this](int rows) {
-        _recordingLabel->setText(rows == 1 ? tr("Recording: 1 row  ") : tr("Recording: %1 rows  ").arg(rows));
-    });
-    connect(_recorder, &CsvRecorder::failed, this, [this](const QString& message) {
-        ui->actionRecord->setChecked(false);
-        _recordingLabel->setText(tr("Recording failed"));
-        showMessage(QMessageBox::Critical, tr("Error"), message);
-    });
-}
-
-void MainWindow::on_actionRecord_triggered()
-{
-    // The action shows whether a recording runs, not the last click.
-    ui->actionRecord->setChecked(_recorder->isRecording());
-    if (_recorder->isRecording()) {
-        stopRecording();
-        return;
-    }
-    const QString folder = _settings->getValue(keyRecordingFolder, QDir::homePath()).toString();
-    const QString name = QStringLiteral("servo-%1-%2.csv")
-                             .arg(_servoIdSpinBox->value())
-                             .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")));
-    // Not exec(): polling goes on while the user picks a file.
-    auto* dialog = new QFileDialog(this, tr("Record to CSV file"), QDir(folder).filePath(name),
-                                   tr("CSV files (*.csv);;All files (*)"));
-    dialog->setAcceptMode(QFileDialog::AcceptSave);
-    dialog->setDefaultSuffix(QStringLiteral("csv"));
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
-    connect(dialog, &QFileDialog::fileSelected, this, &MainWindow::startRecording);
-    dialog->open();
-}
-
-void MainWindow::startRecording(const QString& path)
-{
-    if (_state != ConnectionState::Connected || !_scheduler)
-        return;
-    const QByteArray& table = _uiRegisterHelper->lastTable();
-    RecordingInfo info;
-    info.servoId = _scheduler->servoId();
-    info.modelNumber = table.size() >= 2 ? quint8(table.at(0)) | quint8(table.at(1)) << 8 : 0;
-    info.baudRate = _connectedBaudRate;
-    info.started = QDateTime::currentDateTime();
-    const QString error = _recorder->start(path, info, _scheduler->liveLayout());
-    if (!error.isEmpty()) {
-        showMessage(QMessageBox::Critical, tr("Error"), error);
-        return;
-    }
-    _settings->setValue(keyRecordingFolder, QFileInfo(path).absolutePath());
-    ui->actionRecord->setChecked(true);
-}
-
-void MainWindow::stopRecording()
-{
-    if (!_recorder->isRecording())
-        return;
-    _recorder->stop();
-    ui->actionRecord->setChecked(false);
-    _recordingLabel->setText(tr("Recorded %1 rows to %2  ")
-                                 .arg(_recorder->rowsWritten())
-                                 .arg(QFileInfo(_recorder->fileName()).fileName()));
+    _recording = new RecordingControl(
+        this, ui->actionRecord, statusBar(), _settings,
+        [this] {
+            if (_state != ConnectionState::Connected || !_scheduler)
+                return RecordingSource();
+            const QByteArray& table = _uiRegisterHelper->lastTable(); // it opens with the model number
+            const int model = table.size() >= 2 ? quint8(table.at(0)) | quint8(table.at(1)) << 8 : 0;
+            return RecordingSource{true, _scheduler->servoId(), model, _connectedBaudRate,
+                                   _scheduler->liveLayout()};
+        },
+        messageBoxes());
+    connect(ui->actionRecord, &QAction::triggered, _recording,
+            [this] { _recording->toggle(_servoIdSpinBox->value()); });
 }

@@ -6,6 +6,7 @@
 #include <QTimer>
 
 #include "bus/uischeduler.h"
+#include "views/recordingcontrol.h"
 
 #include <memory>
 
@@ -18,6 +19,7 @@ class QLabel;
 class QSpinBox;
 class SearchDialog;
 class SerialHelper;
+class ServoFollower;
 class SettingsDialog;
 class Settings;
 class UiRegisterHelper;
@@ -55,10 +57,10 @@ public:
     QLabel* trafficLabel() const { return _trafficLabel; }
     PlotDock* plotDock() const { return _plotDock; }
     ConfigurationDialog* configurationDialog() const { return _configurationDialog; }
-    CsvRecorder* recorder() const { return _recorder; }
+    CsvRecorder* recorder() const { return _recording->recorder(); }
     QAction* getRecordAction();
     // Starts recording the live values to `path`; a file that cannot be written is reported.
-    void startRecording(const QString& path);
+    void startRecording(const QString& path) { _recording->start(path); }
 
 public slots:
     void on_actionConnect_triggered();
@@ -66,7 +68,6 @@ public slots:
     void on_actionReboot_triggered();
     void on_actionReset_triggered();
     void on_actionAbout_triggered();
-    void on_actionRecord_triggered();
     void on_idSpinBoxValueChanged(int value);
     void on_pollingIntervalSpinBoxValueChanged(int value);
     void on_updateId(int id);
@@ -86,9 +87,6 @@ private:
     void initActions();
     void initEditingConnections();
     void connectScheduler();
-    void onServoMoved(int id, int baudRate, WriteOutcome::Answer answer);
-    void onServoNotFound(const QList<BusAddress>& tried);
-    void onServoAnswering(bool answering, const QDateTime& since);
     void addToolBarComponents();
     void initToolBarConnections();
     void setScreenRect();
@@ -100,9 +98,14 @@ private:
     void onPortFailed(const QString& error);
     void refreshTrafficLabel();
     void showMessage(QMessageBox::Icon icon, const QString& title, const QString& text);
+    // The same boxes, for the helpers that report on their own.
+    RecordingControl::ShowMessage messageBoxes();
+    // The connection state stays in the status bar; a passing message gives way to it again.
+    void showState(const QString& message);
+    void showPassing(const QString& message);
     void initPlotAndRecording();
     void initConfigurationFiles();
-    void stopRecording();
+    void initServoFollower();
 
     Ui::MainWindow* ui;
     std::shared_ptr<Settings> _settings;
@@ -123,9 +126,9 @@ private:
     QString _stateMessage; // what the status bar shows between passing messages
     int _connectedBaudRate = 0;
     QLabel* _trafficLabel = nullptr;
-    QLabel* _recordingLabel = nullptr;
     PlotDock* _plotDock = nullptr;
-    CsvRecorder* _recorder = nullptr;
+    RecordingControl* _recording = nullptr;
+    ServoFollower* _follower = nullptr;
     ConfigurationDialog* _configurationDialog = nullptr;
     MaintenanceRequests* _maintenance = nullptr;
     QTimer _trafficRefresh;
