@@ -8,6 +8,7 @@
 #include "bus/serialhelper.h"
 #include "bus/servosearch.h"
 #include "config/servoconfiguration.h"
+#include "device/hardwarestatus.h"
 #include "device/idevice.h"
 #include "device/dynamixelax12.h"
 #include "device/velkorav1.h"
@@ -277,27 +278,9 @@ int rawOf(const BusClient& bus, const QString& key)
     return field ? field->rawIn(bus.table()) : 0;
 }
 
-// The status bits the servo reports as set, by caption; the overload bit has no field of its own.
 QStringList hardwareErrors(const BusClient& bus, int* bits)
 {
-    QStringList set;
-    *bits = 0;
-    for (const FieldRecord& field : bus.catalogue().fields()) {
-        if (field.group != FieldGroup::State || !field.key.endsWith(QLatin1String("Status")))
-            continue;
-        *bits |= int(field.mask) & (field.rawIn(bus.table()) != 0 ? 0xFF : 0);
-        if (field.rawIn(bus.table()) != 0)
-            set.append(field.caption);
-    }
-    if (bus.device()->hasVelkoraControlTable()) {
-        constexpr int hardwareErrorAddress = 107;
-        constexpr int overloadBit = 0x20;
-        const int byte = bus.table().size() > hardwareErrorAddress ? uint8_t(bus.table().at(hardwareErrorAddress)) : 0;
-        *bits = byte;
-        if (byte & overloadBit)
-            set.append(QStringLiteral("Overload"));
-    }
-    return set;
+    return hardwareErrorsOf(bus.catalogue(), bus.table(), bits);
 }
 
 // Ctrl+C ends a watch with its rows complete: the signal only wakes the event loop.

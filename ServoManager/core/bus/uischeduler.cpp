@@ -95,9 +95,17 @@ void UiScheduler::timerEvent(QTimerEvent*)
     sendNext();
 }
 
+void UiScheduler::setBusRoster(BusRoster* roster)
+{
+    _roster = roster;
+    if (_roster)
+        _roster->setConnected(_id, _serial->baudRate());
+}
+
 void UiScheduler::sendNext()
 {
     _tickDeferred = false;
+    _sinceTick.start();
     if (!_queue.empty() && writesHeld())
         writeData();
     else
@@ -119,8 +127,12 @@ bool UiScheduler::writesHeld() const
 // deferred tick can start from here.
 void UiScheduler::onTransactionEnded()
 {
-    if (!_tickDeferred || _timerId == 0 || _paused || _serial->isBusy())
+    if (_timerId == 0 || _paused || _serial->isBusy())
         return;
+    if (!_tickDeferred) {
+        sendSideRead();
+        return;
+    }
     // The ticks start over from this request, so the next one is a whole interval away.
     killTimer(_timerId);
     _timerId = startTimer(_interval, Qt::CoarseTimer);
@@ -146,6 +158,8 @@ void UiScheduler::readAllDataCallback(QByteArray response)
     const qint64 arrivalNs = LiveValueDecoder::monotonicNs();
     pollAnswered();
     _lastTable = readanswer::table(response);
+    if (_roster)
+        _roster->tableRead(_id, _lastTable);
     // The next request first: it is on the line while this answer is decoded.
     onTransactionEnded();
     QElapsedTimer decodeTime;
@@ -249,8 +263,45 @@ void UiScheduler::ping()
     _serial->ping(static_cast<uint8_t>(_id), [this](QByteArray response) { pingCallback(response); });
 }
 
+// A side read goes out only when it ends, by the time the last one took, well before the next
+// tick: the connected servo's polls keep their interval.
+void UiScheduler::sendSideRead()
+{
+    if (!_roster || !_queue.empty() || !_sinceTick.isValid())
+        return;
+    const qint64 elapsedUs = _sinceTick.nsecsElapsed() / 1000;
+    const qint64 expectedUs = std::max<qint64>(_sideReadUs, 500);
+    if (elapsedUs + 2 * expectedUs > qint64(_interval) * 1000)
+        return;
+    _sideRead = _roster->nextSideRead(_serial->baudRate());
+    if (!_sideRead)
+        return;
+    const SideRead read = *_sideRead;
+    auto answered = [this, read, sent = LiveValueDecoder::monotonicNs()](QByteArray response) {
+        _sideRead.reset();
+        _sideReadUs = (LiveValueDecoder::monotonicNs() - sent) / 1000;
+        if (_roster)
+            _roster->sideReadAnswered(read, response);
+        onTransactionEnded();
+    };
+    const bool sent = read.ping ? _serial->ping(uint8_t(read.id), answered)
+                                : _serial->readData(uint8_t(read.id), uint8_t(read.address), uint8_t(read.length),
+                                                    answered);
+    if (!sent)
+        _sideRead.reset();
+}
+
 void UiScheduler::onTransactionFailed(FailureKind kind, const RequestInfo& request, uint8_t errorByte)
 {
+    if (_sideRead && request.id == _sideRead->id) {
+        // Another servo's silence is not the connected servo's.
+        const SideRead read = *_sideRead;
+        _sideRead.reset();
+        if (_roster)
+            _roster->sideReadFailed(read, kind);
+        onTransactionEnded();
+        return;
+    }
     _statistics.recordFailure(kind);
     if (request.instruction == instructionWrite) {
         // Before the next request goes out: it may be the next write.
@@ -321,6 +372,8 @@ void UiScheduler::follow(const GroupWrite& write, const WriteOutcome& outcome)
         _locator->deleteLater();
         _locator = nullptr;
         _id = where.id;
+        if (_roster)
+            _roster->setConnected(where.id, where.baudRate);
         resume();
         if (!(where == old))
             emit servoMoved(where.id, where.baudRate, answer);
@@ -352,6 +405,8 @@ void UiScheduler::follow(const GroupWrite& write, const WriteOutcome& outcome)
 void UiScheduler::moveTo(int id, int baudRate, WriteOutcome::Answer answer)
 {
     _id = id;
+    if (_roster)
+        _roster->setConnected(id, baudRate);
     if (baudRate == _serial->baudRate()) {
         emit servoMoved(id, baudRate, answer);
         return;
@@ -387,6 +442,8 @@ void UiScheduler::pollFailed()
     ++_failedPolls;
     if (_answering && _failedPolls >= silentAfterPolls && _sinceAnswer.elapsed() >= silentAfterMs) {
         _answering = false;
+        if (_roster)
+            _roster->connectedSilent(_id, true);
         emit servoAnswering(false, QDateTime::currentDateTime().addMSecs(-_sinceAnswer.elapsed()));
     }
 }
@@ -397,6 +454,8 @@ void UiScheduler::pollAnswered()
     _sinceAnswer.restart();
     if (!_answering) {
         _answering = true;
+        if (_roster)
+            _roster->connectedSilent(_id, false);
         emit servoAnswering(true, QDateTime::currentDateTime());
     }
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "bus/busroster.h"
 #include "bus/busstatistics.h"
 #include "bus/groupwrite.h"
 #include "bus/serialhelper.h"
@@ -10,11 +11,13 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QObject>
+#include <QPointer>
 
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 // One pending write of the scheduler. Its bytes are built when it is sent.
@@ -95,6 +98,9 @@ public:
     bool isServoAnswering() const { return _answering; }
     // The control table of the newest read-all answer (data bytes only).
     const QByteArray& lastTable() const { return _lastTable; }
+    // The other servos of the bus: read in turn in the time the polls leave free (at the
+    // connected rate only), never before a queued write.
+    void setBusRoster(BusRoster* roster);
 
     // Polls that fail for this long, and at least this many in a row, mean the servo is silent.
     static constexpr int silentAfterMs = 1000;
@@ -149,6 +155,7 @@ private:
     void follow(const GroupWrite& write, const WriteOutcome& outcome);
     void moveTo(int id, int baudRate, WriteOutcome::Answer answer);
     void resume();
+    void sendSideRead();
 
     int _id;
     std::shared_ptr<SerialHelper> _serial;
@@ -166,4 +173,8 @@ private:
     bool _answering = true;
     int _failedPolls = 0;
     QElapsedTimer _sinceAnswer;
+    QPointer<BusRoster> _roster;
+    std::optional<SideRead> _sideRead; // in flight
+    QElapsedTimer _sinceTick;          // since the poll or write of this interval went out
+    qint64 _sideReadUs = 0;            // how long the last answered side read took
 };

@@ -1,0 +1,125 @@
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QByteArray>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QList>
+#include <QTimer>
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class FieldCatalogue;
+struct FieldRecord;
+enum class FailureKind;
+
+// A short read of a servo of the bus that is not the connected one: a ping while its model is not
+// known, otherwise the span of the values the bus table shows.
+struct SideRead
+{
+    int id = 0;
+    bool ping = false;
+    int address = 0;
+    int length = 0;
+};
+
+// The servos the program knows on one port, for the bus table: those a search found, those listed
+// on the command line or typed in. While connected, the scheduler reads them in turn between its
+// own polls (at the connected rate only) and hands the answers back here.
+class BusRoster : public QAbstractTableModel
+{
+    Q_OBJECT
+
+public:
+    enum Column
+    {
+        IdColumn,
+        BaudRateColumn,
+        ModelColumn,
+        FirmwareColumn,
+        VoltageColumn,
+        TemperatureColumn,
+        PositionColumn,
+        HardwareErrorColumn,
+        LastAnswerColumn,
+        ColumnCount
+    };
+
+    explicit BusRoster(QObject* parent = nullptr);
+    ~BusRoster() override;
+
+    // Adds a servo (model and firmware -1 while unknown); one already listed at `id` is updated.
+    // Returns its row.
+    int add(int id, int baudRate, int modelNumber = -1, int firmware = -1);
+    void remove(int row);
+    void clear();
+    int servoCount() const { return int(_servos.size()); }
+    int idAt(int row) const;
+    int baudRateAt(int row) const;
+    int modelNumberAt(int row) const;
+    bool isAnswering(int row) const;
+    int rowOf(int id) const; // -1 when not listed
+    // The servo's newest values (data bytes from the span's start address), empty before any.
+    QByteArray valuesAt(int row) const;
+
+    // The connected servo is polled by the scheduler itself; its row takes the poll's table.
+    void setConnected(int id, int baudRate);
+    void tableRead(int id, const QByteArray& table);
+    void connectedSilent(int id, bool silent);
+
+    // For the scheduler: the next servo to read at `baudRate`, in turn; none when there is none.
+    std::optional<SideRead> nextSideRead(int baudRate);
+    void sideReadAnswered(const SideRead& read, const QByteArray& response);
+    void sideReadFailed(const SideRead& read, FailureKind kind);
+    // How many side reads were answered, for the benchmark.
+    int sideReadsAnswered() const { return _sideReadsAnswered; }
+
+    // The span of the values the table shows, for the model; {0, 0} for a model without them.
+    static std::pair<int, int> valueSpan(const FieldCatalogue& catalogue);
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+    // A servo silent for this long, and at least this many reads in a row, is not answering.
+    static constexpr int silentAfterMs = 1000;
+    static constexpr int silentAfterReads = 3;
+    // A servo that does not answer is tried this seldom, so it does not use up the line.
+    static constexpr int silentRetryMs = 1000;
+
+signals:
+    // A servo stopped answering or answers again.
+    void answeringChanged(int id, bool answering);
+
+private:
+    struct Servo
+    {
+        int id = 0;
+        int baudRate = 0;
+        int modelNumber = -1;
+        int firmware = -1;
+        QByteArray table; // from address 0; only the shown span is up to date
+        QElapsedTimer sinceAnswer; // invalid: never answered
+        QElapsedTimer sinceTry;
+        QDateTime lastAnswer;
+        int failedReads = 0;
+        bool answering = true;
+    };
+
+    const FieldCatalogue* catalogueOf(int modelNumber);
+    QString valueText(const Servo& servo, const char* key) const;
+    void answered(Servo& servo);
+    void failed(Servo& servo);
+    void rowChanged(int row);
+
+    std::vector<Servo> _servos;
+    std::map<int, std::unique_ptr<FieldCatalogue>> _catalogues;
+    size_t _next = 0;
+    int _connectedId = -1;
+    int _sideReadsAnswered = 0;
+    QTimer _ageRefresh; // the last-answer column counts on
+};

@@ -1,0 +1,31 @@
+#include "device/hardwarestatus.h"
+
+#include "device/fieldcatalogue.h"
+
+#include <QCoreApplication>
+
+namespace {
+constexpr int overloadBit = 0x20; // the V1 reports it but shows no field for it
+}
+
+QStringList hardwareErrorsOf(const FieldCatalogue& catalogue, const QByteArray& table, int* bits)
+{
+    QStringList set;
+    *bits = 0;
+    int address = -1;
+    int named = 0;
+    for (const FieldRecord& field : catalogue.fields()) {
+        if (field.group != FieldGroup::State || !field.key.endsWith(QLatin1String("Status")))
+            continue;
+        address = field.address;
+        named |= int(field.mask);
+        if (field.rawIn(table) != 0)
+            set.append(field.caption);
+    }
+    if (address < 0 || address >= table.size())
+        return set;
+    *bits = uint8_t(table.at(address));
+    if ((*bits & overloadBit) && !(named & overloadBit))
+        set.append(QCoreApplication::translate("HardwareStatus", "Overload"));
+    return set;
+}
