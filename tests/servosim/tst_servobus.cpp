@@ -301,6 +301,73 @@ private slots:
         QCOMPARE(order, QList<int>({1, 5}));
     }
 
+    // A servo plugged into a running bus at 57600 baud where servo 3 already is.
+    void hotPlug_data()
+    {
+        QTest::addColumn<int>("id");
+        QTest::addColumn<int>("rate");     // as asked; 0 for the bus's rate
+        QTest::addColumn<int>("lineRate"); // where it answers
+        QTest::addColumn<bool>("plugged");
+        QTest::newRow("factory id, bus rate") << 1 << 0 << 57600 << true;
+        QTest::newRow("own rate") << 7 << 1000000 << 1000000 << true;
+        QTest::newRow("id of another servo") << 3 << 0 << 57600 << true;
+        QTest::newRow("rate without a code") << 1 << 12345 << 57600 << false;
+        QTest::newRow("id 253") << 253 << 0 << 57600 << false;
+    }
+    void hotPlug()
+    {
+        QFETCH(int, id);
+        QFETCH(int, rate);
+        QFETCH(int, lineRate);
+        QFETCH(bool, plugged);
+        Rig rig({3}, Model::V1, 57600);
+        rig.bus.setRegisters(3, 5, QByteArray(1, 10)); // tells the first servo 3 from a new one
+        const int others = id == 3 ? 1 : 0;
+        QCOMPARE(rig.bus.plugServo(id, rate), plugged);
+        QList<int> ids{3};
+        if (plugged)
+            ids = id < 3 ? QList<int>{id, 3} : QList<int>{3, id};
+        QCOMPARE(rig.bus.servoIds(), ids);
+        QCOMPARE(rig.send(quint8(id), instruction::Ping, {}, lineRate).size(), others + (plugged ? 1 : 0));
+        if (plugged && !others) // as it left the factory, but for id and rate
+            QCOMPARE(rig.bus.registers(id).left(48),
+                     Rig({id}, Model::V1, lineRate).bus.registers(id).left(48));
+
+        // The latest servo at the id goes, and is deaf from then on.
+        QCOMPARE(rig.bus.unplugServo(id), plugged);
+        QCOMPARE(rig.bus.servoIds(), QList<int>{3});
+        QCOMPARE(rig.bus.registers(3).at(5), char(10));
+        QCOMPARE(rig.send(quint8(id), instruction::Ping, {}, lineRate).size(), others);
+        QCOMPARE(rig.send(BroadcastId, instruction::Ping, {}, lineRate).size(), lineRate == 57600 ? 1 : 0);
+    }
+
+    // Answers refer to servos by their place on the bus: a pulled servo's pending acknowledgement of
+    // a new baud code must not switch a servo plugged or moved since.
+    void unplugWhileAcknowledgementPending()
+    {
+        Rig rig({1, 2});
+        const auto setBaudCode = [&rig](quint8 id, quint8 code) {
+            const QList<Transmission> ack = rig.bus.receive(
+                instructionPacket(id, instruction::Write, u16(4) + QByteArray(1, code)), 1000000);
+            return ack.value(0);
+        };
+        const Transmission pulled = setBaudCode(1, 34);
+        QVERIFY(rig.bus.unplugServo(1));
+        QVERIFY(rig.bus.plugServo(1));
+        const Transmission second = setBaudCode(2, 16);
+        const Transmission replacement = setBaudCode(1, 16);
+        rig.bus.transmissionDone(pulled);
+        QCOMPARE(rig.bus.servoBaudRate(1), 1000000);
+        QCOMPARE(rig.bus.servoBaudRate(2), 1000000);
+        QCOMPARE(rig.bus.packetsAnswered(), 0);
+        QVERIFY(!rig.bus.sentAnswers().last().whole);
+        rig.bus.transmissionDone(second);
+        rig.bus.transmissionDone(replacement);
+        QCOMPARE(rig.bus.servoBaudRate(1), 115200);
+        QCOMPARE(rig.bus.servoBaudRate(2), 115200);
+        QCOMPARE(rig.bus.packetsAnswered(), 2);
+    }
+
     void hardwareErrorAlerts()
     {
         Rig rig;

@@ -301,6 +301,41 @@ private slots:
         QVERIFY(!QFileInfo(options.linkPath).isSymLink());
     }
 
+    // Servo 2's answer waits on the 9600-baud line behind servo 1's whole table when 2 is pulled: it
+    // never comes, 1's does, and a new servo 2 starts at the bus's rate.
+    void unplugServoWhileAnswering_data()
+    {
+        QTest::addColumn<quint8>("code");
+        QTest::addColumn<QByteArray>("params");
+        QTest::newRow("read") << instruction::Read << readParams(0, 118);
+        QTest::newRow("baud switch") << instruction::Write << QByteArray::fromHex("040010"); // 115200
+    }
+    void unplugServoWhileAnswering()
+    {
+        QFETCH(quint8, code);
+        QFETCH(QByteArray, params);
+        ServoSimulator simulator(busOptions({1, 2}, 9600));
+        QVERIFY(simulator.start());
+        Client client;
+        QVERIFY(client.open(simulator.devicePath(), 9600));
+        client.port.write(instructionPacket(1, instruction::Read, readParams(0, 118)) +
+                          instructionPacket(2, code, params));
+        QVERIFY(client.port.waitForBytesWritten(100));
+        QVERIFY(QTest::qWaitFor([&simulator] { return simulator.packetsReceived() == 2; }, 1000));
+        QVERIFY(simulator.unplugServo(2));
+        QVERIFY(!simulator.unplugServo(2));
+        QCOMPARE(simulator.servoIds(), QList<int>{1});
+
+        const QList<QByteArray> answers = packets(client.collect(2, 600));
+        QCOMPARE(answers.size(), 1);
+        QCOMPARE(answers.first().size(), 129);
+        QTRY_COMPARE(simulator.sentAnswers().size(), 2);
+        QCOMPARE(simulator.packetsAnswered(), 1);
+        QCOMPARE(client.pingIds(BroadcastId, 2, 300), QList<int>{1});
+        QVERIFY(simulator.plugServo(2));
+        QCOMPARE(client.pingIds(BroadcastId, 2), QList<int>({1, 2}));
+    }
+
     void program()
     {
         const QString path = QStringLiteral(VSM_SIMULATOR_PATH);
@@ -317,6 +352,8 @@ private slots:
         QTRY_VERIFY(process.canReadLine());
         QCOMPARE(QString::fromLocal8Bit(process.readLine()).trimmed(), link);
 
+        process.write("unplug 1\n"); // not read without --control
+
         Client client;
         QVERIFY(client.open(link, 57600));
         QCOMPARE(client.pingIds(BroadcastId, 2, 1000), QList<int>({1, 5}));
@@ -329,6 +366,42 @@ private slots:
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(process.exitCode(), 0);
         QVERIFY(!QFileInfo(link).isSymLink());
+    }
+
+    // --control: commands on standard input, one answer line each; the end of input leaves the
+    // simulator running.
+    void programControl()
+    {
+        QProcess process;
+        process.start(QStringLiteral(VSM_SIMULATOR_PATH), {"--id", "3", "--quiet", "--control"});
+        QVERIFY(process.waitForStarted());
+        QTRY_VERIFY(process.canReadLine());
+        const QString device = QString::fromLocal8Bit(process.readLine()).trimmed();
+        const auto command = [&process](const QByteArray& line) {
+            process.write(line + '\n');
+            return QTest::qWaitFor([&process] { return process.canReadLine(); }, 5000)
+                       ? QString::fromLocal8Bit(process.readLine()).trimmed()
+                       : QStringLiteral("(no answer)");
+        };
+        QCOMPARE(command("plug 1"), QStringLiteral("plugged 1 at 1000000 baud"));
+        QCOMPARE(command("  plug 7   57600 "), QStringLiteral("plugged 7 at 57600 baud"));
+        QCOMPARE(command("list"), QStringLiteral("servos 1,3,7"));
+        Client client;
+        QVERIFY(client.open(device, 1000000));
+        QCOMPARE(client.pingIds(BroadcastId, 2), QList<int>({1, 3}));
+        QCOMPARE(command("unplug 3"), QStringLiteral("unplugged 3"));
+        QVERIFY(client.pingIds(3, 1, 150).isEmpty());
+        for (const char* bad : {"unplug 3", "plug 253", "plug 1 12345", "plug x", "list 1", "jump"})
+            QVERIFY2(command(bad).startsWith(QLatin1String("error: ")), bad);
+        process.write("\n");
+        QCOMPARE(command("list"), QStringLiteral("servos 1,7"));
+
+        process.closeWriteChannel();
+        QVERIFY(!process.waitForFinished(300));
+        QCOMPARE(client.pingIds(1), QList<int>{1});
+        process.terminate();
+        QVERIFY(process.waitForFinished(5000));
+        QCOMPARE(process.exitCode(), 0);
     }
 
     // --config: every servo starts with the file's settings, its id and rate from the command

@@ -1,5 +1,6 @@
 // velkora-servo-sim: simulated servos on a pseudo-terminal, for trying and testing the program without
 // hardware.
+#include "protocol.h"
 #include "servosimulator.h"
 
 #include "device/configurationregisters.h"
@@ -11,9 +12,11 @@
 #include <QSocketNotifier>
 #include <QTextStream>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <memory>
 #include <unistd.h>
 
 namespace {
@@ -47,10 +50,122 @@ int fail(const QString& message, int exitCode = 2)
     return exitCode;
 }
 
+// One line of --control input carried out; the answer line, or nothing for a blank line.
+QString runCommand(servosim::ServoSimulator& simulator, int busBaudRate, const QString& line)
+{
+    const QStringList words = line.simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    if (words.isEmpty())
+        return {};
+    const QString& command = words.first();
+    int id = 0;
+    bool idOk = words.size() > 1;
+    if (idOk)
+        id = words.at(1).toInt(&idOk);
+    if (command == QLatin1String("plug") && (words.size() == 2 || words.size() == 3)) {
+        int rate = busBaudRate;
+        bool rateOk = true;
+        if (words.size() == 3)
+            rate = words.at(2).toInt(&rateOk);
+        if (!idOk || !rateOk)
+            return QStringLiteral("error: plug wants an id and maybe a baud rate, as numbers");
+        if (id < 0 || id > 252)
+            return QStringLiteral("error: servo id %1 is outside 0 to 252").arg(id);
+        if (servosim::codeForBaudRate(rate) < 0 || !simulator.plugServo(id, rate))
+            return QStringLiteral("error: %1 baud has no baud-rate code").arg(rate);
+        return QStringLiteral("plugged %1 at %2 baud").arg(id).arg(rate);
+    }
+    if (command == QLatin1String("unplug") && words.size() == 2) {
+        if (!idOk)
+            return QStringLiteral("error: unplug wants an id as a number");
+        return simulator.unplugServo(id) ? QStringLiteral("unplugged %1").arg(id)
+                                         : QStringLiteral("error: no servo answers to id %1").arg(id);
+    }
+    if (command == QLatin1String("list") && words.size() == 1) {
+        QStringList ids;
+        for (int present : simulator.servoIds())
+            ids.append(QString::number(present));
+        return ids.isEmpty() ? QStringLiteral("servos")
+                             : QStringLiteral("servos ") + ids.join(QLatin1Char(','));
+    }
+    return QStringLiteral("error: \"%1\" is not plug ID [RATE], unplug ID or list")
+        .arg(words.join(QLatin1Char(' ')));
+}
+
+// Commands from standard input, answered on standard output, for as long as the input lasts.
+class ControlInput
+{
+public:
+    ControlInput(servosim::ServoSimulator& simulator, int busBaudRate)
+        : m_simulator(simulator), m_busBaudRate(busBaudRate), m_notifier(STDIN_FILENO, QSocketNotifier::Read)
+    {
+        QObject::connect(&m_notifier, &QSocketNotifier::activated, [this] { readInput(); });
+    }
+
+private:
+    // Bounds what an endless line without a newline can take.
+    static constexpr int MaxLineBytes = 4096;
+
+    void readInput()
+    {
+        char buffer[4096];
+        // Read once per notification: the descriptor stays blocking, as it may be shared with a terminal.
+        const ssize_t size = ::read(STDIN_FILENO, buffer, sizeof(buffer));
+        if (size < 0 && (errno == EINTR || errno == EAGAIN))
+            return;
+        if (size > 0)
+            m_pending.append(buffer, int(size));
+        int end;
+        while ((end = m_pending.indexOf('\n')) >= 0) {
+            const QByteArray line = m_pending.left(end);
+            m_pending.remove(0, end + 1);
+            if (m_skipping)
+                m_skipping = false;
+            else
+                answer(line);
+        }
+        if (size <= 0) {
+            // End of input (or an unreadable one) ends the commands, not the simulator.
+            if (!m_pending.isEmpty() && !m_skipping)
+                answer(m_pending);
+            m_pending.clear();
+            m_notifier.setEnabled(false);
+        } else if (m_pending.size() > MaxLineBytes) {
+            if (!m_skipping)
+                reply(QStringLiteral("error: line longer than %1 bytes").arg(MaxLineBytes));
+            m_pending.clear();
+            m_skipping = true;
+        }
+    }
+
+    void answer(const QByteArray& line)
+    {
+        const QString text = runCommand(m_simulator, m_busBaudRate, QString::fromLocal8Bit(line));
+        if (!text.isEmpty())
+            reply(text);
+    }
+
+    static void reply(const QString& text)
+    {
+        QTextStream(stdout) << text << '\n';
+        std::fflush(stdout);
+    }
+
+    servosim::ServoSimulator& m_simulator;
+    const int m_busBaudRate;
+    QSocketNotifier m_notifier;
+    QByteArray m_pending;
+    bool m_skipping = false; // the rest of an overlong line
+};
+
 } // namespace
 
 int main(int argc, char* argv[])
 {
+    // A closed standard descriptor would be reused by the next one opened, the device's say: answers
+    // and --control would then go to and come from the servo line.
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd)
+        if (::fcntl(fd, F_GETFD) < 0)
+            (void)::open("/dev/null", O_RDWR);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("velkora-servo-sim"));
 
@@ -98,8 +213,17 @@ int main(int argc, char* argv[])
         QStringLiteral("Start every servo with the settings of this configuration file (saved by the\n"
                        "program; the servos keep the ids and the rate given here)."),
         QStringLiteral("FILE"));
-    parser.addOptions(
-        {link, ids, model, baud, noWireTime, faultRate, faults, hardwareError, quiet, pieces, pieceGap, config});
+    const QCommandLineOption control(
+        QStringLiteral("control"),
+        QStringLiteral("Read commands from standard input, one a line, and answer\n"
+                       "each on standard output:\n"
+                       "  plug ID [RATE]  plug in a factory-new servo (RATE:\n"
+                       "                  the --baud rate if not given)\n"
+                       "  unplug ID       pull the servo answering to ID (the\n"
+                       "                  latest plugged of several)\n"
+                       "  list            the ids of the servos plugged in"));
+    parser.addOptions({link, ids, model, baud, noWireTime, faultRate, faults, hardwareError, quiet, pieces,
+                       pieceGap, config, control});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         return fail(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()));
@@ -180,7 +304,18 @@ int main(int argc, char* argv[])
     out.flush();
     std::fflush(stdout);
 
+    std::unique_ptr<ControlInput> controlInput;
+    if (parser.isSet(control)) {
+        // A controller that goes away must not take the simulator with it at the next answer.
+        struct sigaction ignore = {};
+        ignore.sa_handler = SIG_IGN;
+        sigemptyset(&ignore.sa_mask);
+        sigaction(SIGPIPE, &ignore, nullptr);
+        controlInput = std::make_unique<ControlInput>(simulator, options.baudRate);
+    }
+
     app.exec();
+    controlInput.reset();
     simulator.stop();
     return 0;
 }

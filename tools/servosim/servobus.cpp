@@ -23,7 +23,7 @@ constexpr int MaxGarbageBytes = 5;
 } // namespace
 
 ServoBus::ServoBus(const QList<int>& ids, Model model, int baudRate, Clock clock)
-    : m_clock(std::move(clock)), m_random(0x5e4f0d)
+    : m_model(model), m_baudRate(baudRate), m_clock(std::move(clock)), m_random(0x5e4f0d)
 {
     const qint64 now = m_clock();
     QList<int> unique;
@@ -36,6 +36,41 @@ ServoBus::ServoBus(const QList<int>& ids, Model model, int baudRate, Clock clock
 }
 
 ServoBus::~ServoBus() = default;
+
+bool ServoBus::plugServo(int id, int baudRate)
+{
+    const int code = codeForBaudRate(baudRate == 0 ? m_baudRate : baudRate);
+    if (id < 0 || id > 252 || code < 0)
+        return false;
+    m_servos.push_back(std::make_unique<Servo>(m_model, quint8(id), code, m_clock()));
+    return true;
+}
+
+bool ServoBus::unplugServo(int id)
+{
+    for (auto slot = m_servos.rbegin(); slot != m_servos.rend(); ++slot) {
+        if (*slot && (*slot)->id() == id) {
+            slot->reset();
+            return true;
+        }
+    }
+    return false;
+}
+
+QList<int> ServoBus::servoIds() const
+{
+    QList<int> ids;
+    for (const auto& servo : m_servos)
+        if (servo)
+            ids.append(servo->id());
+    std::sort(ids.begin(), ids.end());
+    return ids;
+}
+
+bool ServoBus::servoPresent(int servo) const
+{
+    return servo >= 0 && servo < int(m_servos.size()) && m_servos[servo];
+}
 
 QList<Transmission> ServoBus::receive(const QByteArray& bytes, int lineBaudRate)
 {
@@ -88,10 +123,12 @@ void ServoBus::handlePacket(const QByteArray& packet, int lineBaudRate, QList<Tr
     const bool broadcast = id == BroadcastId;
     const bool crcValid = crc16(packet.left(packet.size() - 2)) == tableU16(packet, packet.size() - 2);
     const qint64 now = m_clock();
-    // m_servos is kept in ascending id order at construction; ids may change since, so sort here.
+    // m_servos is kept in ascending id order at construction; ids may change and servos come later, so
+    // sort here.
     std::vector<int> listeners;
     for (int i = 0; i < int(m_servos.size()); ++i)
-        if (m_servos[i]->lineBaudRate() == lineBaudRate && (broadcast || m_servos[i]->id() == id))
+        if (m_servos[i] && m_servos[i]->lineBaudRate() == lineBaudRate &&
+            (broadcast || m_servos[i]->id() == id))
             listeners.push_back(i);
     std::stable_sort(listeners.begin(), listeners.end(),
                      [this](int a, int b) { return m_servos[a]->id() < m_servos[b]->id(); });
@@ -198,21 +235,23 @@ void ServoBus::applyFault(Transmission& transmission, Fault fault, quint8 faultE
 
 void ServoBus::transmissionDone(const Transmission& transmission)
 {
-    if (!transmission.chunks.isEmpty())
+    // A servo pulled before its answer was out did not finish it.
+    const bool present = servoPresent(transmission.servo);
+    const bool sent = present && !transmission.chunks.isEmpty();
+    if (sent)
         ++m_packetsAnswered;
     if (m_sent.size() == MaxRecordedPackets)
         m_sent.removeFirst();
     const bool spoiled = transmission.fault == Fault::BadCrc || transmission.fault == Fault::Truncated;
-    m_sent.append({transmission.request, transmission.packet, transmission.fault,
-                   !transmission.chunks.isEmpty() && !spoiled});
-    if (transmission.servo >= 0 && transmission.servo < int(m_servos.size()))
+    m_sent.append({transmission.request, transmission.packet, transmission.fault, sent && !spoiled});
+    if (present)
         m_servos[transmission.servo]->completeBaudSwitch();
 }
 
 Servo* ServoBus::servo(int id) const
 {
     for (const auto& servo : m_servos)
-        if (servo->id() == id)
+        if (servo && servo->id() == id)
             return servo.get();
     return nullptr;
 }

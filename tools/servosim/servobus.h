@@ -60,6 +60,18 @@ public:
     ServoBus(const QList<int>& ids, Model model, int baudRate, Clock clock);
     ~ServoBus();
 
+    // A servo of the bus's model, as it leaves the factory but for `id` (0 to 252) and `baudRate` (0: the
+    // rate the bus was made with), is plugged in. Another servo may already answer to that id: both then
+    // answer, as on a real bus. False for an id or a rate without a baud code.
+    bool plugServo(int id, int baudRate = 0);
+    // Pulls the servo that answers to `id` (the latest plugged of several); false when none does. It never
+    // hears or answers again; an answer of it still on its way counts as lost.
+    bool unplugServo(int id);
+    // The ids of the servos plugged in, ascending; an id shows once per servo answering to it.
+    QList<int> servoIds() const;
+    // Whether the servo at this position of the bus (Transmission::servo) is still plugged in.
+    bool servoPresent(int servo) const;
+
     // Bytes that arrived while the line ran at `lineBaudRate`. Returns the answers in the order they
     // go on the line; only servos listening at that rate hear the request.
     QList<Transmission> receive(const QByteArray& bytes, int lineBaudRate);
@@ -102,7 +114,11 @@ private:
     void applyFault(Transmission& transmission, Fault fault, quint8 faultErrorByte, quint8 error,
                     const QByteArray& params);
 
+    // A pulled servo leaves an empty slot that is never reused, so a pending Transmission::servo cannot
+    // come to mean another servo.
     std::vector<std::unique_ptr<Servo>> m_servos;
+    const Model m_model;
+    const int m_baudRate;
     Clock m_clock;
     QByteArray m_input;
     qint64 m_lastInputUs = 0;

@@ -395,6 +395,37 @@ void ServoSimulator::refuseWritesAt(int id, int address)
     m_bus->refuseWritesAt(id, address);
 }
 
+bool ServoSimulator::plugServo(int id, int baudRate)
+{
+    QMutexLocker lock(&m_mutex);
+    return m_bus->plugServo(id, baudRate);
+}
+
+bool ServoSimulator::unplugServo(int id)
+{
+    QMutexLocker lock(&m_mutex);
+    if (!m_bus->unplugServo(id))
+        return false;
+    // What the servo has not sent yet stays unsent: the rest of its answer is lost; the line keeps the
+    // time it took, as other answers are scheduled behind it already.
+    for (auto part = m_outgoing.begin(); part != m_outgoing.end();) {
+        if (m_bus->servoPresent(part->transmission.servo)) {
+            ++part;
+            continue;
+        }
+        if (part->last)
+            m_bus->transmissionDone(part->transmission);
+        part = m_outgoing.erase(part);
+    }
+    return true;
+}
+
+QList<int> ServoSimulator::servoIds() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_bus->servoIds();
+}
+
 bool ServoSimulator::setServoBaudRate(int id, int baudRate)
 {
     QMutexLocker lock(&m_mutex);

@@ -59,6 +59,11 @@ public:
     // See ServoBus.
     void setSilent(bool silent);
     void refuseWritesAt(int id, int address);
+    // Servos plugged into and pulled from the running bus; see ServoBus. A pulled servo's answer that
+    // has not left yet never does.
+    bool plugServo(int id, int baudRate = 0);
+    bool unplugServo(int id);
+    QList<int> servoIds() const;
 
     int packetsReceived() const;
     int packetsAnswered() const;
