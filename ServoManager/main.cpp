@@ -1,5 +1,7 @@
 #include "launchoptions.h"
 #include "mainwindow.h"
+#include "settings/settingshelper.h"
+#include "views/buscontrol.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -50,6 +52,10 @@ int main(int argc, char* argv[])
 
     MainWindow window;
     window.setWindowTitle(session.windowTitle(window.windowTitle()));
+    if (!options.listedIds.isEmpty())
+        window.bus()->list(options.listedIds, Settings(QStringLiteral("port settings"))
+                                                  .getValue(QStringLiteral("baudRate"), 1000000)
+                                                  .toInt());
     window.show();
     return QApplication::exec();
 }

@@ -14,6 +14,7 @@
 #include "plot/plotdock.h"
 #include "settings/settingsdialog.h"
 #include "settings/settingshelper.h"
+#include "views/buscontrol.h"
 #include "views/configurationdialog.h"
 #include "views/maintenancerequests.h"
 #include "views/recordingcontrol.h"
@@ -67,6 +68,7 @@ MainWindow::MainWindow(QWidget* parent)
     initPlotAndRecording(); // before the saved window state, which places the dock
     initServoFollower();
     initConfigurationFiles();
+    initBus(); // before the saved window state, which places the dock
     setScreenRect();
 
     _trafficLabel = new QLabel(this);
@@ -155,6 +157,7 @@ void MainWindow::setIdleActions(bool idle)
     ui->actionDisconnect->setEnabled(!idle);
     ui->actionSettings->setEnabled(idle);
     ui->actionSearch->setEnabled(idle);
+    ui->numberServosAction->setEnabled(idle);
     ui->actionReboot->setEnabled(idle);
     ui->actionReset->setEnabled(idle);
     // Recording needs values: it is offered once the servo answers.
@@ -297,9 +300,27 @@ void MainWindow::initEditingConnections()
     });
 }
 
+void MainWindow::initBus()
+{
+    BusControl::Hooks hooks;
+    hooks.scheduler = [this] { return _state == ConnectionState::Connected ? _scheduler : nullptr; };
+    hooks.connectTo = [this](const BusAddress& servo) {
+        if (_state != ConnectionState::Disconnected)
+            ui->actionDisconnect->trigger();
+        _settingsDialog->on_updateBaudRate(servo.baudRate);
+        _servoIdSpinBox->setValue(servo.id);
+        ui->actionConnect->trigger();
+    };
+    hooks.pollingInterval = [this] { return _pollingIntervalSpinBox->value(); };
+    hooks.passingMessage = [this](const QString& text) { showPassing(text); };
+    hooks.settings = _settings;
+    _bus = new BusControl(this, ui->numberServosAction, _serialHelper, _searchDialog.get(), hooks);
+}
+
 void MainWindow::connectScheduler()
 {
     UiScheduler* scheduler = _scheduler.get();
+    _bus->connected(*scheduler, _connectedBaudRate);
     connect(scheduler, &UiScheduler::liveSample, _plotDock, &PlotDock::addSample);
     connect(scheduler, &UiScheduler::liveSample, _recording->recorder(), &CsvRecorder::addSample);
     _follower->follow(scheduler);

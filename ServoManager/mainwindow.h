@@ -10,6 +10,7 @@
 
 #include <memory>
 
+class BusControl;
 class ConfigurationDialog;
 class MaintenanceRequests;
 class CsvRecorder;
@@ -57,6 +58,7 @@ public:
     QLabel* trafficLabel() const { return _trafficLabel; }
     PlotDock* plotDock() const { return _plotDock; }
     ConfigurationDialog* configurationDialog() const { return _configurationDialog; }
+    BusControl* bus() const { return _bus; }
     CsvRecorder* recorder() const { return _recording->recorder(); }
     QAction* getRecordAction();
     // Starts recording the live values to `path`; a file that cannot be written is reported.
@@ -105,6 +107,7 @@ private:
     void showPassing(const QString& message);
     void initPlotAndRecording();
     void initConfigurationFiles();
+    void initBus();
     void initServoFollower();
 
     Ui::MainWindow* ui;
@@ -130,6 +133,7 @@ private:
     RecordingControl* _recording = nullptr;
     ServoFollower* _follower = nullptr;
     ConfigurationDialog* _configurationDialog = nullptr;
+    BusControl* _bus = nullptr;
     MaintenanceRequests* _maintenance = nullptr;
     QTimer _trafficRefresh;
 };

@@ -50,10 +50,11 @@ inline void runEvents(int ms)
 
 // Starts the simulator as its own process (so the CPU figure is the program's alone) on
 // `link` and points the program's settings at it, polling servo 1 every `interval` ms.
-inline bool startSimulator(QProcess& simulator, const QString& link, int baudRate, int interval)
+inline bool startSimulator(QProcess& simulator, const QString& link, int baudRate, int interval,
+                           const QStringList& more = {})
 {
     simulator.setProgram(QStringLiteral(VSM_SIMULATOR_PATH));
-    simulator.setArguments({"--link", link, "--quiet", "--baud", QString::number(baudRate)});
+    simulator.setArguments(QStringList{"--link", link, "--quiet", "--baud", QString::number(baudRate)} + more);
     simulator.start();
     if (!simulator.waitForStarted(5000)) {
         std::fprintf(stderr, "cannot start %s\n", VSM_SIMULATOR_PATH);

@@ -38,18 +38,20 @@ private slots:
         QTest::addColumn<QStringList>("arguments");
         // simulate|ids|model|port|baud|id, or "!" and a piece of the error text
         QTest::addColumn<QString>("expected");
-        QTest::newRow("nothing") << QStringList() << "0|1|0||0|-1";
+        QTest::newRow("nothing") << QStringList() << "0||0||0|-1";
         QTest::newRow("simulate") << QStringList{"--simulate"} << "1|1|0||1000000|1";
         QTest::newRow("simulate all")
             << QStringList{"--simulate", "--id", "5, 1", "--model", "AX12", "--baud", "57600"}
             << "1|5,1|1||57600|5";
         QTest::newRow("overrides") << QStringList{"--port", "/dev/ttyUSB1", "--baud=115200", "--id", "253"}
-                                   << "0|1|0|/dev/ttyUSB1|115200|253";
+                                   << "0|253|0|/dev/ttyUSB1|115200|253";
         QTest::newRow("port with simulate") << QStringList{"--simulate", "--port", "x"} << "!--port";
         QTest::newRow("model alone") << QStringList{"--model", "v1"} << "!--model";
         QTest::newRow("rate not offered") << QStringList{"--baud", "12345"} << "!--baud";
         QTest::newRow("id too high") << QStringList{"--id", "254"} << "!--id";
-        QTest::newRow("list without simulate") << QStringList{"--id", "1,2"} << "!--id";
+        // Several ids: the first is connected to, all go into the bus table.
+        QTest::newRow("list for the bus") << QStringList{"--id", "3, 2"} << "0|3,2|0||0|3";
+        QTest::newRow("listed id twice") << QStringList{"--id", "3,3"} << "!twice";
         QTest::newRow("reserved simulated id") << QStringList{"--simulate", "--id", "1,253"} << "!--id";
         QTest::newRow("simulated id twice") << QStringList{"--simulate", "--id", "4,4"} << "!twice";
         QTest::newRow("stray word") << QStringList{"demo"} << "!demo";
@@ -71,7 +73,8 @@ private slots:
         }
         QVERIFY2(problem.isEmpty(), qPrintable(problem));
         QStringList ids;
-        for (int id : options.simulatedIds)
+        // The ids the bus table lists (with --simulate, the simulated ones).
+        for (int id : options.listedIds)
             ids.append(QString::number(id));
         QCOMPARE(QStringLiteral("%1|%2|%3|%4|%5|%6")
                      .arg(int(options.simulate))

@@ -51,6 +51,7 @@ SearchDialog::SearchDialog(QWidget* parent) : QDialog(parent), ui(new Ui::Search
         _buttonGroup->addButton(boxes[i], i);
 
     connect(ui->selectPushButton, &QPushButton::clicked, this, &SearchDialog::select);
+    connect(ui->addAllButton, &QPushButton::clicked, this, &SearchDialog::addAll);
     connect(ui->cancelPushButton, &QPushButton::clicked, this, &SearchDialog::cancel);
     connect(ui->scanPushButton, &QPushButton::clicked, this, &SearchDialog::scan);
     connect(ui->abortScanPushButton, &QPushButton::clicked, this, &SearchDialog::abortScan);
@@ -146,6 +147,7 @@ void SearchDialog::setVisible(bool visible)
     ui->upperSearchRangeSpinBox->setValue(defaultUpper);
     ui->servoTreeWidget->clear();
     ui->selectPushButton->setEnabled(false);
+    ui->addAllButton->setEnabled(false);
     ui->scanProgressBar->setRange(0, 1);
     ui->scanProgressBar->setValue(0);
     ui->scanProgressBar->setFormat(QString());
@@ -243,7 +245,22 @@ void SearchDialog::select()
         emit updatePortName(portName);
     emit updateBaudRate(row->parent()->text(BaudRateColumn).toInt());
     emit updateId(row->text(IdColumn).toInt());
+    emit addToBus(row->text(IdColumn).toInt(), row->parent()->text(BaudRateColumn).toInt(),
+                  row->data(ModelColumn, Qt::UserRole).toInt(), row->data(ModelColumn, Qt::UserRole + 1).toInt());
     hide();
+}
+
+void SearchDialog::addAll()
+{
+    for (int r = 0; r < ui->servoTreeWidget->topLevelItemCount(); ++r) {
+        const QTreeWidgetItem* root = ui->servoTreeWidget->topLevelItem(r);
+        for (int c = 0; c < root->childCount(); ++c) {
+            const QTreeWidgetItem* row = root->child(c);
+            emit addToBus(row->text(IdColumn).toInt(), root->text(BaudRateColumn).toInt(),
+                          row->data(ModelColumn, Qt::UserRole).toInt(),
+                          row->data(ModelColumn, Qt::UserRole + 1).toInt());
+        }
+    }
 }
 
 void SearchDialog::cancel()
@@ -319,6 +336,10 @@ void SearchDialog::addServo(const FoundServo& servo, const QString& portName)
     QTreeWidgetItem* root = addTreeRoot(QString::number(servo.baudRate));
     addTreeChild(root, QString::number(servo.id), ServoSearch::modelText(servo.modelNumber));
     root->child(0)->setData(IdColumn, Qt::UserRole, portName);
+    // The probe's answer tells the model; a ping's also the firmware (-1: not known).
+    root->child(0)->setData(ModelColumn, Qt::UserRole, servo.modelNumber);
+    root->child(0)->setData(ModelColumn, Qt::UserRole + 1, servo.firmware);
+    ui->addAllButton->setEnabled(true);
     root->setExpanded(true);
     ui->servoTreeWidget->repaint();
 }

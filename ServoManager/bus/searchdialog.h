@@ -56,11 +56,14 @@ signals:
     void doQuickScan(int baudRate, int highestId);
     void updateBaudRate(int baudRate);
     void updateId(int id);
+    // A servo for the bus table: Select adds the chosen one, Add all every one found.
+    void addToBus(int id, int baudRate, int modelNumber, int firmware);
     // The port the chosen servo was found on.
     void updatePortName(const QString& portName);
 
 public slots:
     void select();
+    void addAll();
     void cancel();
     void scan();
     void abortScan();

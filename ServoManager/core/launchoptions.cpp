@@ -16,6 +16,7 @@ const QString portName = QStringLiteral("port");
 constexpr int defaultSimulatedBaudRate = 1000000;
 constexpr int highestServoId = 253;
 constexpr int highestSimulatedId = 252; // 253 and up are reserved on the bus
+servosim::ServoSimulator* running = nullptr;
 
 QString offeredRatesText()
 {
@@ -59,8 +60,8 @@ void addLaunchOptions(QCommandLineParser& parser)
         {simulateName, QStringLiteral("Start simulated servos inside the program and point the window at "
                                       "them. Nothing is stored during such a run.")},
         {idName,
-         QStringLiteral("Servo id (0 to %1). With --simulate: the simulated servos' ids, comma-separated "
-                        "(default 1); the first is chosen.")
+         QStringLiteral("Servo id (0 to %1), or several, comma-separated, for the bus table; the first is chosen. "
+                        "With --simulate: the simulated servos' ids (default 1).")
              .arg(highestServoId),
          QStringLiteral("ID")},
         {modelName, QStringLiteral("With --simulate: the simulated servos' model, v1 or ax12 (default v1)."),
@@ -113,12 +114,24 @@ QString readLaunchOptions(const QCommandLineParser& parser, LaunchOptions* optio
             const QString problem = readSimulatedIds(parser.value(idName), &options->simulatedIds);
             if (!problem.isEmpty())
                 return problem;
-        } else if (!readId(parser.value(idName), highestServoId, &options->servoId)) {
-            return QStringLiteral("--id wants a servo id from 0 to %1").arg(highestServoId);
+        } else {
+            // Several ids: the first is connected to, all are listed in the bus table.
+            for (const QString& part : parser.value(idName).split(QLatin1Char(','))) {
+                int id = 0;
+                if (!readId(part, highestServoId, &id))
+                    return QStringLiteral("--id wants a servo id from 0 to %1, or several, comma-separated")
+                        .arg(highestServoId);
+                if (options->listedIds.contains(id))
+                    return QStringLiteral("servo id %1 is given twice").arg(id);
+                options->listedIds.append(id);
+            }
+            options->servoId = options->listedIds.first();
         }
     }
-    if (options->simulate)
+    if (options->simulate) {
         options->servoId = options->simulatedIds.first();
+        options->listedIds = options->simulatedIds;
+    }
     return {};
 }
 
@@ -126,6 +139,8 @@ LaunchSession::LaunchSession(LaunchOptions options) : _options(std::move(options
 
 LaunchSession::~LaunchSession()
 {
+    if (running == _simulator.get())
+        running = nullptr;
     if (_simulator)
         _simulator->stop();
     Settings::clearRunOverrides();
@@ -149,6 +164,7 @@ bool LaunchSession::start(QString* error)
             return false;
         }
         port = _simulator->devicePath();
+        running = _simulator.get();
         Settings::keepWritesInMemory(true);
     }
     if (!port.isEmpty())
@@ -159,6 +175,11 @@ bool LaunchSession::start(QString* error)
         Settings::overrideForRun(QStringLiteral("main window settings"), QStringLiteral("servoId"),
                                  _options.servoId);
     return true;
+}
+
+servosim::ServoSimulator* LaunchSession::runningSimulator()
+{
+    return running;
 }
 
 QString LaunchSession::windowTitle(const QString& title) const

@@ -22,6 +22,7 @@ struct LaunchOptions
     QString portName; // empty: the stored port
     int baudRate = 0; // 0: the stored rate (simulated servos: 1000000)
     int servoId = -1; // -1: the stored id
+    QList<int> listedIds; // every id given, for the bus table (the simulated ones with --simulate)
 };
 
 // Adds the program's options, --help and --version among them.
@@ -44,6 +45,9 @@ public:
     // The main window's title for this run; it says when the servos are simulated.
     QString windowTitle(const QString& title) const;
     servosim::ServoSimulator* simulator() const { return _simulator.get(); }
+    // The simulated servos of the session that runs now, for views that plug servos in; null
+    // when none is simulated.
+    static servosim::ServoSimulator* runningSimulator();
 
 private:
     LaunchOptions _options;

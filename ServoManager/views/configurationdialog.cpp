@@ -30,8 +30,9 @@ enum Column
     UnitColumn,
     ResultColumn
 };
+} // namespace
 
-QString shownValue(const FieldRecord& field, int raw, const UnitsHelper& units)
+QString ConfigurationDialog::shownValue(const FieldRecord& field, int raw, const UnitsHelper& units)
 {
     if (!field.hasRange)
         return QString::number(raw);
@@ -39,6 +40,7 @@ QString shownValue(const FieldRecord& field, int raw, const UnitsHelper& units)
     return QStringLiteral("%L1").arg(shown, 0, 'f', int(units.getTargetUnitDecimalPlaces(field.quantity)));
 }
 
+namespace {
 const QString nameFilter = QStringLiteral("Servo configurations (*.json);;All files (*)");
 } // namespace
 

@@ -20,6 +20,8 @@ class ConfigurationDialog;
 }
 
 // The servo the window is connected to, as the configuration files need it.
+class UnitsHelper;
+
 struct ConnectedServo
 {
     std::shared_ptr<UiScheduler> scheduler; // null when not connected
@@ -38,6 +40,9 @@ class ConfigurationDialog : public QDialog
 public:
     explicit ConfigurationDialog(QWidget* parent);
     ~ConfigurationDialog() override;
+
+    // A raw value as the dialogs show it: in the unit chosen, with its decimals.
+    static QString shownValue(const FieldRecord& field, int raw, const UnitsHelper& units);
 
     struct Actions
     {

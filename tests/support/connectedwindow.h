@@ -29,10 +29,11 @@ inline QByteArray statusPacket(const QByteArray& table)
 // it every `interval` ms in the given units (settings key -> unit), and connects.
 inline void openConnected(const IsolatedSettings& home, servosim::Model model, const QMap<QString, int>& units,
                           int servoId, int interval, std::unique_ptr<servosim::ServoSimulator>& sim,
-                          std::unique_ptr<MainWindow>& window)
+                          std::unique_ptr<MainWindow>& window, const QList<int>& ids = {1})
 {
     servosim::Options options;
     options.model = model;
+    options.ids = ids;
     options.linkPath = home.path() + "/velkora-sim";
     sim = std::make_unique<servosim::ServoSimulator>(options);
     QString error;

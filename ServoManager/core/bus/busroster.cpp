@@ -159,12 +159,12 @@ std::optional<SideRead> BusRoster::nextSideRead(int baudRate)
         _next = (_next + 1) % _servos.size();
         if (servo.id == _connectedId || servo.baudRate != baudRate)
             continue;
-        if (!servo.answering && servo.sinceTry.isValid() && servo.sinceTry.elapsed() < silentRetryMs)
+        if (servo.sinceTry.isValid() && servo.sinceTry.elapsed() < (servo.answering ? refreshMs : silentRetryMs))
             continue;
         servo.sinceTry.start();
         const FieldCatalogue* catalogue = catalogueOf(servo.modelNumber);
         const auto [address, length] = catalogue ? valueSpan(*catalogue) : std::pair<int, int>{0, 0};
-        if (length == 0)
+        if (length == 0 || servo.firmware < 0)
             return SideRead{servo.id, true, 0, 0};
         return SideRead{servo.id, false, address, length};
     }

@@ -90,6 +90,9 @@ public:
     static constexpr int silentAfterReads = 3;
     // A servo that does not answer is tried this seldom, so it does not use up the line.
     static constexpr int silentRetryMs = 1000;
+    // A row is read at most this often, a little more than ten times a second: more would only
+    // take line time from the connected servo.
+    static constexpr int refreshMs = 80;
 
 signals:
     // A servo stopped answering or answers again.

@@ -181,6 +181,11 @@ void ServoSearch::addServo(int baudRate, int id, const QByteArray& answer)
     servo.baudRate = baudRate;
     servo.id = id;
     servo.modelNumber = modelNumberOf(answer);
+    // Data from byte 9: model number (2), then the firmware when the answer holds a third byte.
+    constexpr int firmwareByte = 11;
+    constexpr int checksumBytes = 2;
+    if (answer.size() >= firmwareByte + 1 + checksumBytes)
+        servo.firmware = static_cast<uint8_t>(answer.at(firmwareByte));
     servo.answer = answer;
     _found.append(servo);
     if (onFound)

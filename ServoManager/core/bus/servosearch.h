@@ -18,6 +18,7 @@ struct FoundServo
     int baudRate = 0;
     int id = 0;
     int modelNumber = 0;
+    int firmware = -1; // when the answer carries it (a ping's does)
     QByteArray answer;
 };
 

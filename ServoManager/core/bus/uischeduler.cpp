@@ -106,6 +106,7 @@ void UiScheduler::sendNext()
 {
     _tickDeferred = false;
     _sinceTick.start();
+    _sideReadsThisTick = 0;
     if (!_queue.empty() && writesHeld())
         writeData();
     else
@@ -263,23 +264,24 @@ void UiScheduler::ping()
     _serial->ping(static_cast<uint8_t>(_id), [this](QByteArray response) { pingCallback(response); });
 }
 
-// A side read goes out only when it ends, by the time the last one took, well before the next
-// tick: the connected servo's polls keep their interval.
+// Side reads go out while the line time they need, and two milliseconds for the way there and back,
+// fits before the next tick, so the connected servo's polls keep their interval.
 void UiScheduler::sendSideRead()
 {
     if (!_roster || !_queue.empty() || !_sinceTick.isValid())
         return;
-    const qint64 elapsedUs = _sinceTick.nsecsElapsed() / 1000;
-    const qint64 expectedUs = std::max<qint64>(_sideReadUs, 500);
-    if (elapsedUs + 2 * expectedUs > qint64(_interval) * 1000)
+    constexpr int overheadUs = 2000;
+    constexpr int shortReadBytes = 14 + 11 + 24; // a read request and an answer with a short span
+    const qint64 expectedUs = qint64(shortReadBytes) * 10 * 1000000 / std::max(1, _serial->baudRate()) + overheadUs;
+    if (_sinceTick.nsecsElapsed() / 1000 + expectedUs > qint64(_interval) * 1000)
         return;
     _sideRead = _roster->nextSideRead(_serial->baudRate());
     if (!_sideRead)
         return;
+    ++_sideReadsThisTick;
     const SideRead read = *_sideRead;
-    auto answered = [this, read, sent = LiveValueDecoder::monotonicNs()](QByteArray response) {
+    auto answered = [this, read](QByteArray response) {
         _sideRead.reset();
-        _sideReadUs = (LiveValueDecoder::monotonicNs() - sent) / 1000;
         if (_roster)
             _roster->sideReadAnswered(read, response);
         onTransactionEnded();

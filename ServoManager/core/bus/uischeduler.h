@@ -176,5 +176,5 @@ private:
     QPointer<BusRoster> _roster;
     std::optional<SideRead> _sideRead; // in flight
     QElapsedTimer _sinceTick;          // since the poll or write of this interval went out
-    qint64 _sideReadUs = 0;            // how long the last answered side read took
+    int _sideReadsThisTick = 0;
 };

@@ -150,7 +150,10 @@ void ConfigurationWriter::nextServo()
                 const FieldRecord* field = _catalogue->byKey(key);
                 const auto wanted = _file.values.find(key);
                 if (field && wanted != _file.values.end() && field->rawIn(table) != wanted->second)
+                {
                     _current.changes[key] = wanted->second;
+                    _current.held[key] = field->rawIn(table);
+                }
             }
             if (_current.changes.empty()) {
                 finishServo(ServoWriteResult::Outcome::Unchanged);

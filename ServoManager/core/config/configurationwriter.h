@@ -30,6 +30,7 @@ struct ServoWriteResult
     BusAddress servo;
     Outcome outcome = Outcome::Verified;
     std::map<QString, int> changes; // key -> raw value wanted, what differed from the servo
+    std::map<QString, int> held;    // key -> raw value the servo held before, for the changes
     QStringList differing;          // keys that do not hold what was written
     QString problem;                // why, for Refused and NotAnswering
     // "written and verified", "differs: temperatureLimit", "not answering", ...

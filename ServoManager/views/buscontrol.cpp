@@ -1,0 +1,119 @@
+#include "views/buscontrol.h"
+
+#include "bus/busroster.h"
+#include "bus/portdiagnostics.h"
+#include "bus/searchdialog.h"
+#include "bus/serialhelper.h"
+#include "bus/uischeduler.h"
+#include "settings/settingshelper.h"
+#include "views/applyconfigurationdialog.h"
+#include "views/busdock.h"
+#include "views/numberingdialog.h"
+
+#include <QAction>
+#include <QDir>
+#include <QMainWindow>
+#include <QMenu>
+
+namespace {
+const QString keyFolder = QStringLiteral("configurationFolder");
+}
+
+BusControl::BusControl(QMainWindow* window, QAction* numberServos, std::shared_ptr<SerialHelper> serial,
+                       SearchDialog* search, Hooks hooks)
+    : QObject(window), _serial(std::move(serial)), _hooks(std::move(hooks)), _roster(new BusRoster(this)),
+      _window(window)
+{
+    _dock = new BusDock(_roster, numberServos, window);
+    _dock->setObjectName(QStringLiteral("busDock"));
+    window->addDockWidget(Qt::BottomDockWidgetArea, _dock);
+    _dock->hide();
+    if (QMenu* view = window->findChild<QMenu*>(QStringLiteral("menuView")))
+        view->addAction(_dock->toggleViewAction());
+
+    connect(search, &SearchDialog::addToBus, this, [this](int id, int baudRate, int model, int firmware) {
+        _roster->add(id, baudRate, model, firmware);
+        _dock->show();
+    });
+    connect(_dock, &BusDock::connectTo, this, [this](const BusAddress& servo) { _hooks.connectTo(servo); });
+
+    _apply = new ApplyConfigurationDialog(_serial, {[this](QString* why) { return takeBus(why); }, [this] { giveBack(); }},
+                                          window);
+    connect(_apply, &ApplyConfigurationDialog::folderUsed, this,
+            [this](const QString& folder) { _hooks.settings->setValue(keyFolder, folder); });
+    connect(_apply, &ApplyConfigurationDialog::finished, this,
+            [this](const QString& summary) { _hooks.passingMessage(summary); });
+    connect(_dock, &BusDock::applyToSelected, this, [this](const QList<BusAddress>& servos) {
+        _apply->start(servos, _hooks.settings->getValue(keyFolder, QDir::homePath()).toString());
+    });
+
+    connect(numberServos, &QAction::triggered, this, [this] {
+        if (!_numbering) {
+            _numbering = new NumberingDialog(_serial, _window);
+            connect(_numbering, &NumberingDialog::servoNumbered, this, [this](int id, int baudRate) {
+                _roster->add(id, baudRate);
+                _dock->show();
+            });
+        }
+        _numbering->show();
+        _numbering->raise();
+    });
+}
+
+BusControl::~BusControl() = default;
+
+void BusControl::connected(UiScheduler& scheduler, int baudRate)
+{
+    _dock->setDefaultBaudRate(baudRate);
+    scheduler.setBusRoster(_roster);
+}
+
+void BusControl::list(const QList<int>& ids, int baudRate)
+{
+    _dock->setDefaultBaudRate(baudRate);
+    for (int id : ids)
+        _roster->add(id, baudRate);
+    if (ids.size() > 1)
+        _dock->show();
+}
+
+// The connected servo's polls pause while the dialog reads and writes; a write of the edit view
+// still waiting for its verification must end first.
+bool BusControl::takeBus(QString* why)
+{
+    const std::shared_ptr<UiScheduler> scheduler = _hooks.scheduler();
+    if (scheduler && scheduler->isRunning()) {
+        if (scheduler->hasWritesPending()) {
+            *why = tr("The connected servo's writes are not verified yet; try again in a moment.");
+            return false;
+        }
+        scheduler->stopScheduler();
+        _serial->cancelTransaction();
+        _pausedScheduler = true;
+        return true;
+    }
+    if (_serial->isOpen())
+        return true;
+    const Settings port(QStringLiteral("port settings"));
+    const QString name = port.getValue(QStringLiteral("serialPortName"), QString()).toString();
+    const QString error = _serial->openSerialPort(name, port.getValue(QStringLiteral("baudRate"), 1000000).toInt());
+    if (!error.isEmpty()) {
+        *why = portOpenErrorText(name, error);
+        return false;
+    }
+    _openedPort = true;
+    return true;
+}
+
+void BusControl::giveBack()
+{
+    if (_pausedScheduler) {
+        _pausedScheduler = false;
+        if (const std::shared_ptr<UiScheduler> scheduler = _hooks.scheduler())
+            scheduler->startScheduler(_hooks.pollingInterval());
+    }
+    if (_openedPort) {
+        _openedPort = false;
+        _serial->closeSerialPort();
+    }
+}

@@ -1,0 +1,122 @@
+// The Bus dock: the servos of a port at a glance, live while connected, and one configuration
+// written to several of them.
+#include "bus/busroster.h"
+#include "bus/devicehelper.h"
+#include "bus/uischeduler.h"
+#include "config/servoconfiguration.h"
+#include "device/uiregisterhelper.h"
+#include "units/unitshelper.h"
+#include "views/applyconfigurationdialog.h"
+#include "views/buscontrol.h"
+#include "views/busdock.h"
+
+#include <connectedwindow.h>
+
+#include <QListWidget>
+#include <QTableView>
+#include <QTableWidget>
+
+class TestBus : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<servosim::ServoSimulator> _sim;
+    std::unique_ptr<MainWindow> _window;
+
+    BusRoster* roster() const { return _window->bus()->roster(); }
+    QString cell(int id, int column) const
+    {
+        return roster()->data(roster()->index(roster()->rowOf(id), column), Qt::DisplayRole).toString();
+    }
+
+private slots:
+    void cleanup()
+    {
+        _window.reset();
+        _sim.reset();
+        DeviceHelper::_instance.reset();
+        UiRegisterHelper::_instance.reset();
+    }
+
+    // The other servos are read between the connected one's polls: their rows fill and follow the
+    // servos; one pulled off the bus is marked; a double-click connects to a row's servo.
+    void rowsStayLive()
+    {
+        IsolatedSettings home;
+        testfixture::openConnected(home, servosim::Model::V1, {}, 1, 20, _sim, _window, {1, 2, 3});
+        _window->bus()->list({1, 2, 3}, 1000000);
+        QCOMPARE(roster()->servoCount(), 3);
+        QTRY_VERIFY_WITH_TIMEOUT(cell(3, BusRoster::VoltageColumn).endsWith(" V"), 3000);
+        QCOMPARE(cell(2, BusRoster::ModelColumn), cell(1, BusRoster::ModelColumn));
+        QCOMPARE(cell(2, BusRoster::FirmwareColumn), QStringLiteral("3"));
+
+        _sim->setHardwareError(2, 0x04);
+        QTRY_VERIFY_WITH_TIMEOUT(cell(2, BusRoster::HardwareErrorColumn).contains("Overheating"), 3000);
+        QCOMPARE(cell(3, BusRoster::HardwareErrorColumn), QStringLiteral("none"));
+
+        QVERIFY(_sim->unplugServo(3));
+        QTRY_VERIFY_WITH_TIMEOUT(!roster()->isAnswering(roster()->rowOf(3)), 4000);
+        QVERIFY(cell(3, BusRoster::LastAnswerColumn).startsWith("not answering"));
+        QVERIFY(roster()->isAnswering(roster()->rowOf(2)));
+        QVERIFY(_window->scheduler()->isServoAnswering()); // another servo's silence is not the connected one's
+
+        auto* table = _window->bus()->dock()->findChild<QTableView*>("busTable");
+        QVERIFY(table);
+        _window->bus()->dock()->show();
+        const QRect row = table->visualRect(table->model()->index(roster()->rowOf(2), 0));
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, row.center()); // a double-click follows a press
+        QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, row.center());
+        QTRY_VERIFY_WITH_TIMEOUT(_window->scheduler() && _window->scheduler()->servoId() == 2 &&
+                                     _window->statusBar()->currentMessage() == QStringLiteral("Connected"),
+                                 3000);
+    }
+
+    // A file written to three servos: each gets its settings and keeps its id; a servo whose motor
+    // is on refuses, and says so, without stopping the others.
+    void oneFileOntoThree()
+    {
+        IsolatedSettings home;
+        testfixture::openConnected(home, servosim::Model::V1, {}, 1, 20, _sim, _window, {1, 2, 3, 4});
+        const auto device = DeviceHelper::createDevice(1025);
+        const FieldCatalogue catalogue(*device);
+        ServoConfiguration file = ServoConfiguration::fromTable(catalogue, _sim->registers(1), 1000000);
+        file.values["temperatureLimit"] = 70;
+        file.values["positionProportionalTerm"] = 0x210;
+        file.values["id"] = 9; // never taken from the file here
+        const QString path = home.path() + "/arm.json";
+        QFile out(path);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write(file.toJson(catalogue, UnitsHelper(std::make_shared<PhysicalQuantities>())));
+        out.close();
+        _sim->setRegisters(4, 48, QByteArray(1, '\1')); // motor on
+
+        ApplyConfigurationDialog* dialog = _window->bus()->applyDialog();
+        dialog->start({{1, 1000000}, {2, 1000000}, {3, 1000000}, {4, 1000000}}, home.path());
+        QVERIFY(dialog->compare(path));
+        auto* table = dialog->findChild<QTableWidget*>("applyTable");
+        QTRY_COMPARE_WITH_TIMEOUT(table->rowCount(), 2, 3000);
+        QCOMPARE(table->columnCount(), 2 + 4 + 1);
+        QCOMPARE(dialog->tickedKeys(), QStringList({"temperatureLimit", "positionProportionalTerm"}));
+        QTRY_VERIFY(!dialog->isBusy());
+
+        dialog->writeTicked();
+        auto* results = dialog->findChild<QListWidget*>("applyResultsList");
+        QTRY_COMPARE_WITH_TIMEOUT(results->count(), 4, 5000);
+        for (int id = 1; id <= 3; ++id) {
+            QCOMPARE(results->item(id - 1)->text(), QStringLiteral("Servo %1: written and verified").arg(id));
+            const QByteArray registers = _sim->registers(id);
+            QCOMPARE(int(uint8_t(registers.at(11))), 70);
+            QCOMPARE(int(uint8_t(registers.at(54)) | uint8_t(registers.at(55)) << 8), 0x210);
+            QCOMPARE(int(registers.at(3)), id);
+        }
+        QVERIFY2(results->item(3)->text().startsWith("Servo 4: refused: its motor is on"),
+                 qPrintable(results->item(3)->text()));
+        QCOMPARE(int(uint8_t(_sim->registers(4).at(11))), 80);
+        // The connected servo is polled again afterwards.
+        QTRY_VERIFY(_window->scheduler()->isRunning());
+        QTRY_COMPARE_WITH_TIMEOUT(int(uint8_t(UiRegisterHelper::_instance->lastTable().at(11))), 70, 2000);
+    }
+};
+
+QTEST_MAIN(TestBus)
+#include "tst_bus.moc"
