@@ -2,6 +2,7 @@
 #include "bus/searchdialog.h"
 #include "bus/searchhelper.h"
 #include "bus/serialhelper.h"
+#include "bus/servosearch.h"
 #include "mainwindow.h"
 #include "settings/settingsdialog.h"
 
@@ -163,6 +164,15 @@ private slots:
         QCOMPARE(progress->text(), QStringLiteral("3 servo(s) found"));
         QVERIFY(child<QPushButton>(dialog.get(), "scanPushButton")->isEnabled());
         QVERIFY(!child<QPushButton>(dialog.get(), "abortScanPushButton")->isEnabled());
+
+        // Add all hands every servo found to the bus table, each at its rate with its model.
+        QSignalSpy added(dialog.get(), &SearchDialog::addToBus);
+        child<QPushButton>(dialog.get(), "addAllButton")->click();
+        QStringList handed;
+        for (const QList<QVariant>& servo : added)
+            handed << QStringLiteral("%1/%2/%3").arg(servo.at(1).toInt()).arg(servo.at(0).toInt()).arg(
+                          ServoSearch::modelText(servo.at(2).toInt()));
+        QCOMPARE(handed, QStringList({"9600/3/" + modelText, "57600/5/" + modelText, "1000000/7/" + modelText}));
         QVERIFY(portIsFree(_sim->portName()));
     }
 
