@@ -1,9 +1,12 @@
 // Ten simulated servos on one bus: the connected one polled at 10 ms, alone and then with the other
 // nine in the Bus table, read in turn between its polls. Prints the connected servo's poll rate in
-// both runs and how often each other row was refreshed.
+// both runs and how often each other row was refreshed. Then numbers ten factory-new servos plugged
+// in one after another and prints how long each took from being plugged in to being ready.
 //   bench_bus [seconds] [interval-ms]
 
 #include "bus/busroster.h"
+#include "bus/serialhelper.h"
+#include "bus/servonumbering.h"
 #include "bus/uischeduler.h"
 #include "mainwindow.h"
 #include "views/buscontrol.h"
@@ -13,6 +16,8 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
+
+#include <servosimulator.h>
 
 #include <cstdio>
 #include <map>
@@ -89,5 +94,45 @@ int main(int argc, char* argv[])
     window.getDisconnectAction()->trigger();
     simulator.terminate();
     simulator.waitForFinished(3000);
-    return 0;
+
+    // Numbering: the simulator in this process, so a new servo can be plugged in when one is wanted.
+    servosim::Options options;
+    options.ids = {200}; // a servo already on the bus
+    servosim::ServoSimulator bus(options);
+    QString error;
+    if (!bus.start(&error)) {
+        std::fprintf(stderr, "%s\n", qPrintable(error));
+        return 1;
+    }
+    auto serial = std::make_shared<SerialHelper>();
+    error = serial->openSerialPort(bus.devicePath(), 1000000);
+    if (!error.isEmpty()) {
+        std::fprintf(stderr, "%s\n", qPrintable(error));
+        return 1;
+    }
+    ServoNumbering numbering(serial);
+    std::vector<qint64> perServo;
+    QElapsedTimer sincePlug;
+    QObject::connect(&numbering, &ServoNumbering::waiting, [&] {
+        if (int(perServo.size()) < servos) {
+            bus.plugServo(1);
+            sincePlug.start();
+        }
+    });
+    QObject::connect(&numbering, &ServoNumbering::servoReady,
+                     [&](int, int, const QString&) { perServo.push_back(sincePlug.nsecsElapsed()); });
+    QString failure;
+    QObject::connect(&numbering, &ServoNumbering::failed, [&](const QString& why) { failure = why; });
+    NumberingPlan plan;
+    numbering.start(plan);
+    for (int i = 0; i < 200 && int(perServo.size()) < servos && failure.isEmpty(); ++i)
+        runEvents(100);
+    numbering.stop();
+    if (!failure.isEmpty())
+        std::fprintf(stderr, "numbering failed: %s\n", qPrintable(failure));
+    std::printf("servos_numbered %zu of %d (ids %d to %d)\n", perServo.size(), servos, plan.nextId,
+                numbering.nextId() - 1);
+    std::printf("numbering_ms_per_servo_median %.0f (target <= 1000)\n", bench::percentile(perServo, 0.5) / 1000);
+    std::printf("numbering_ms_per_servo_max %.0f\n", bench::percentile(perServo, 1.0) / 1000);
+    return int(perServo.size()) == servos ? 0 : 1;
 }
