@@ -6,6 +6,7 @@
 #include "bus/portdiagnostics.h"
 #include "bus/portlatency.h"
 #include "bus/serialhelper.h"
+#include "bus/servonumbering.h"
 #include "bus/servosearch.h"
 #include "config/servoconfiguration.h"
 #include "device/hardwarestatus.h"
@@ -18,10 +19,12 @@
 #include "units/valueinput.h"
 
 #include <serialportitem.h>
+#include <servosimulator.h>
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -29,6 +32,7 @@
 #include <QJsonObject>
 #include <QSocketNotifier>
 #include <QTextStream>
+#include <QTimer>
 
 #include <csignal>
 #include <cmath>
@@ -77,9 +81,12 @@ Commands:
                                      one CSV row per poll until Ctrl+C or N rows
   reboot                             reboot the servo
   reset --yes                        factory reset (its settings return to the factory defaults)
+  number --from N [--rate R] [--config FILE] [--factory-id ID] [--factory-rate R] [--count C]
+                                     give factory-new servos, plugged in one at a time, ids N, N+1, ...
+                                     until Ctrl+C or C servos
 
-Exit status: 0 done, 1 differences or a write not taken as asked, 2 wrong usage,
-3 no answer, 4 the port could not be opened.
+Exit status: 0 done, 1 differences, a write not taken as asked or a numbering step that failed,
+2 wrong usage, 3 no answer, 4 the port could not be opened.
 )";
 
 QTextStream& out()
@@ -307,6 +314,7 @@ public:
             {QStringLiteral("save"), &Program::save},     {QStringLiteral("restore"), &Program::restore},
             {QStringLiteral("diff"), &Program::diff},     {QStringLiteral("watch"), &Program::watch},
             {QStringLiteral("reboot"), &Program::reboot}, {QStringLiteral("reset"), &Program::reset},
+            {QStringLiteral("number"), &Program::number},
         };
         const auto it = commands.find(command);
         if (it == commands.end())
@@ -965,6 +973,120 @@ private:
             return fail(status, _bus->error());
         err() << "velkora-servo: servo " << _bus->id() << " was reset to the factory defaults\n";
         return ExitDone;
+    }
+
+    int rateOption(Arguments& arguments, const QString& name, int fallback)
+    {
+        const QString text = arguments.value(name);
+        if (text.isNull())
+            return fallback;
+        bool ok = false;
+        const int rate = text.toInt(&ok);
+        if (!ok || !offeredBaudRates().contains(rate))
+            throw UsageError{QStringLiteral("%1 wants one of %2").arg(name, ratesText())};
+        return rate;
+    }
+
+    int number(Arguments& arguments)
+    {
+        NumberingPlan plan;
+        plan.nextId = arguments.number(QStringLiteral("--from"), -1, 0, highestId);
+        plan.factoryId = arguments.number(QStringLiteral("--factory-id"), plan.factoryId, 0, highestId);
+        plan.factoryRate = rateOption(arguments, QStringLiteral("--factory-rate"), plan.factoryRate);
+        plan.newRate = rateOption(arguments, QStringLiteral("--rate"), 0);
+        const int count = arguments.number(QStringLiteral("--count"), 0, 0, highestId + 1);
+        const QString configPath = arguments.value(QStringLiteral("--config"));
+        arguments.rest(0, 0, QStringLiteral("number takes only options"));
+        if (plan.nextId < 0)
+            throw UsageError{QStringLiteral("number wants --from N, the id the first new servo gets")};
+        // Every new servo answers there: no servo could keep it.
+        if (plan.nextId == plan.factoryId)
+            throw UsageError{QStringLiteral("--from %1 is the factory id").arg(plan.nextId)};
+        if (!configPath.isNull()) {
+            const auto read = readNumberingConfiguration(configPath);
+            if (!read.error.isEmpty())
+                throw UsageError{read.error};
+            if (!read.warning.isEmpty())
+                err() << "velkora-servo: " << read.warning << '\n';
+            plan.configuration = read.configuration;
+        }
+
+        const auto serial = std::make_shared<SerialHelper>();
+        const QString portName = _globals.portName;
+        const QString openError = serial->openSerialPort(portName, plan.factoryRate);
+        if (!openError.isEmpty())
+            return fail(ExitPortFailed,
+                        QStringLiteral("cannot open %1: %2").arg(portName, portOpenErrorText(portName, openError)));
+
+        if (::pipe(interruptPipe) == 0) {
+            std::signal(SIGINT, onInterrupt);
+            std::signal(SIGTERM, onInterrupt);
+        }
+        QEventLoop loop;
+        int status = ExitDone;
+        int done = 0;
+        bool configurationMissed = false;
+        ServoNumbering numbering(serial);
+        auto finish = [&](int with) {
+            status = with;
+            numbering.stop();
+            loop.quit();
+        };
+        QSocketNotifier interrupted(interruptPipe[0], QSocketNotifier::Read);
+        QObject::connect(&interrupted, &QSocketNotifier::activated, [&] { finish(status); });
+        serial->setPortErrorCallback([&](const QString&) {
+            // Not from inside the port's own error report.
+            QTimer::singleShot(0, &loop, [&] {
+                err() << "velkora-servo: " << portLostText(portName) << '\n';
+                finish(ExitPortFailed);
+            });
+        });
+        servosim::ServoSimulator* simulator = LaunchSession::runningSimulator();
+        QObject::connect(&numbering, &ServoNumbering::waiting, [&] {
+            err() << "velkora-servo: waiting for a new servo at id " << plan.factoryId << ", " << plan.factoryRate
+                  << " baud (Ctrl+C ends)\n"
+                  << Qt::flush;
+            // One new servo at a time, as a user plugs them: never a second beside one still waiting.
+            if (simulator && !simulator->servoIds().contains(plan.factoryId) &&
+                simulator->plugServo(plan.factoryId, plan.factoryRate))
+                err() << "velkora-servo: simulated: a new servo plugged in at id " << plan.factoryId << '\n'
+                      << Qt::flush;
+        });
+        QObject::connect(&numbering, &ServoNumbering::idTaken, [&](int id) {
+            err() << "velkora-servo: id " << id << " answers on the bus already; it is left alone\n" << Qt::flush;
+        });
+        QObject::connect(&numbering, &ServoNumbering::servoReady, [&](int id, int baudRate, const QString&) {
+            QString line = QStringLiteral("servo %1 at %2 baud: ready").arg(id).arg(baudRate);
+            if (plan.configuration && !numbering.results().isEmpty()) {
+                const ServoWriteResult& result = numbering.results().last();
+                line += QStringLiteral("; configuration: %1").arg(result.text());
+                configurationMissed = configurationMissed ||
+                                      (result.outcome != ServoWriteResult::Outcome::Verified &&
+                                       result.outcome != ServoWriteResult::Outcome::Unchanged);
+            }
+            out() << line << '\n' << Qt::flush;
+            if (count > 0 && ++done >= count)
+                finish(ExitDone);
+        });
+        QObject::connect(&numbering, &ServoNumbering::failed, [&](const QString& why) {
+            err() << "velkora-servo: " << why << '\n';
+            finish(ExitDiffers);
+        });
+        QObject::connect(&numbering, &ServoNumbering::portFailed, [&](const QString& error) {
+            err() << "velkora-servo: " << error << '\n';
+            finish(ExitPortFailed);
+        });
+        numbering.start(plan);
+        if (numbering.isRunning())
+            loop.exec();
+        std::signal(SIGINT, SIG_DFL);
+        std::signal(SIGTERM, SIG_DFL);
+        serial->setPortErrorCallback({});
+        if (status == ExitDone && configurationMissed) {
+            err() << "velkora-servo: the configuration was not taken as written by every servo\n";
+            status = ExitDiffers;
+        }
+        return status;
     }
 
     Globals _globals;

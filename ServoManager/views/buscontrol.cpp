@@ -64,6 +64,9 @@ BusControl::~BusControl() = default;
 
 void BusControl::connected(UiScheduler& scheduler, int baudRate)
 {
+    // Numbering and polling would take the bus from each other.
+    if (_numbering && _numbering->isNumbering())
+        _numbering->stopNumbering();
     _dock->setDefaultBaudRate(baudRate);
     scheduler.setBusRoster(_roster);
 }
@@ -81,6 +84,10 @@ void BusControl::list(const QList<int>& ids, int baudRate)
 // still waiting for its verification must end first.
 bool BusControl::takeBus(QString* why)
 {
+    if (_numbering && _numbering->isNumbering()) {
+        *why = tr("New servos are being numbered; stop that first.");
+        return false;
+    }
     const std::shared_ptr<UiScheduler> scheduler = _hooks.scheduler();
     if (scheduler && scheduler->isRunning()) {
         if (scheduler->hasWritesPending()) {

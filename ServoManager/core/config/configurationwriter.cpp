@@ -187,11 +187,14 @@ void ConfigurationWriter::nextServo()
                                [this, generation](FailureKind kind, const RequestInfo&, uint8_t errorByte) {
                                    if (generation == _generation)
                                        failed(kind, errorByte);
-                               }))
+                               }) &&
+                generation == _generation)
                 failed(FailureKind::NotSent, 0);
         });
     };
-    if (!_serial->ping(uint8_t(_current.servo.id), pinged, lost))
+    // A request not sent reports through its failure callback as well: one result per servo.
+    const quint64 generation = _generation;
+    if (!_serial->ping(uint8_t(_current.servo.id), pinged, lost) && generation == _generation)
         failed(FailureKind::NotSent, 0);
 }
 
@@ -213,7 +216,7 @@ void ConfigurationWriter::readTable(std::function<void(const QByteArray&)> then)
             if (generation == _generation)
                 failed(kind, errorByte);
         });
-    if (!sent)
+    if (!sent && generation == _generation)
         failed(FailureKind::NotSent, 0);
 }
 
@@ -232,7 +235,8 @@ void ConfigurationWriter::sendWrite()
                             [this, generation](FailureKind kind, const RequestInfo&, uint8_t errorByte) {
                                 if (generation == _generation)
                                     failed(kind, errorByte);
-                            }))
+                            }) &&
+        generation == _generation)
         failed(FailureKind::NotSent, 0);
 }
 
