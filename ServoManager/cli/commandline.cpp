@@ -8,6 +8,7 @@
 #include "bus/serialhelper.h"
 #include "bus/servonumbering.h"
 #include "bus/servosearch.h"
+#include "config/configurationwriter.h"
 #include "config/servoconfiguration.h"
 #include "device/hardwarestatus.h"
 #include "device/idevice.h"
@@ -34,6 +35,7 @@
 #include <QTextStream>
 #include <QTimer>
 
+#include <algorithm>
 #include <csignal>
 #include <cmath>
 #include <cstdio>
@@ -75,7 +77,9 @@ Commands:
   dump                               the whole control table
   save FILE                          the servo's settings to a configuration file
   restore FILE [--only KEYS] [--with-id-baud] [--dry-run]
-                                     write a configuration file's settings, verified
+  restore FILE --ids IDS [--only KEYS] [--dry-run]
+                                     write a configuration file's settings, verified (--ids: to each
+                                     of several servos at the port's rate; ids and rates stay)
   diff FILE [FILE2]                  a file against the servo, or two files (exit 1 when they differ)
   watch KEY... [--interval MS] [--count N]
                                      one CSV row per poll until Ctrl+C or N rows
@@ -324,6 +328,31 @@ public:
 
 private:
     // Connects, or says why not; ExitDone when the servo answered.
+    // "1-6", "1,3,5" or "1-3,7": ascending, each once.
+    static QList<int> idsOf(const QString& text)
+    {
+        QList<int> ids;
+        const auto wrong = [] {
+            return UsageError{
+                QStringLiteral("--ids wants ids such as 1-6 or 1,3,5, within 0-%1").arg(highestId)};
+        };
+        for (const QString& part : text.split(QLatin1Char(','))) {
+            const QStringList range = part.split(QLatin1Char('-'));
+            bool lowOk = false;
+            bool highOk = false;
+            const int low = range.value(0).trimmed().toInt(&lowOk);
+            const int high = range.size() == 2 ? range.value(1).trimmed().toInt(&highOk) : low;
+            if (!lowOk || (range.size() == 2 && !highOk) || range.size() > 2 || low < 0 || high > highestId ||
+                low > high)
+                throw wrong();
+            for (int id = low; id <= high; ++id)
+                if (!ids.contains(id))
+                    ids.append(id);
+        }
+        std::sort(ids.begin(), ids.end());
+        return ids;
+    }
+
     int connectBus()
     {
         _bus = std::make_unique<BusClient>(_globals.portName, _globals.baudRate, _globals.id);
@@ -391,13 +420,10 @@ private:
         SearchPlan plan;
         plan.portName = _globals.portName;
         plan.quick = arguments.flag(QStringLiteral("--quick"));
-        const QString ids = arguments.value(QStringLiteral("--ids"), QStringLiteral("1-10"));
-        const QStringList range = ids.split(QLatin1Char('-'));
-        bool lowOk = false, highOk = false;
-        plan.lower = range.value(0).toInt(&lowOk);
-        plan.upper = range.size() == 2 ? range.value(1).toInt(&highOk) : plan.lower;
-        highOk = range.size() == 2 ? highOk : lowOk;
-        if (!lowOk || !highOk || range.size() > 2 || plan.lower < 0 || plan.upper > highestId || plan.lower > plan.upper)
+        const QList<int> ids = idsOf(arguments.value(QStringLiteral("--ids"), QStringLiteral("1-10")));
+        plan.lower = ids.first();
+        plan.upper = ids.last();
+        if (ids.size() != plan.upper - plan.lower + 1)
             throw UsageError{QStringLiteral("--ids wants a range such as 1-20, within 0-%1").arg(highestId)};
         const QString bauds = arguments.value(QStringLiteral("--bauds"), QString::number(_globals.baudRate));
         if (bauds == QLatin1String("all")) {
@@ -773,12 +799,97 @@ private:
                         rawOf(*_bus, QStringLiteral("firmwareVersion")));
     }
 
+    // One file onto several servos at the port's rate, each verified; ids and rates stay.
+    int restoreMany(const QString& path, const QList<int>& ids, const QString& only, bool dryRun)
+    {
+        QFile head(path);
+        if (!head.open(QIODevice::ReadOnly))
+            throw UsageError{QStringLiteral("cannot read %1: %2").arg(path, head.errorString())};
+        const QJsonObject servo =
+            QJsonDocument::fromJson(head.read(1 << 20)).object().value(QStringLiteral("servo")).toObject();
+        const int model = servo.value(QStringLiteral("modelNumber")).toInt(-1);
+        const std::shared_ptr<IDevice> device = DeviceHelper::createDevice(model);
+        if (!device)
+            throw UsageError{QStringLiteral("%1: not a configuration file of a known servo model").arg(path)};
+        const FieldCatalogue catalogue(*device);
+        const ServoConfiguration file =
+            readFile(path, catalogue, model, servo.value(QStringLiteral("firmware")).toInt(-1));
+        QStringList keys;
+        for (const QString& key : only.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+            if (!file.values.count(key))
+                throw UsageError{QStringLiteral("--only: %1 is not a setting of %2").arg(key, path)};
+            if (key == QLatin1String("id") || key == QLatin1String("baudRate"))
+                throw UsageError{QStringLiteral("--only: with --ids, ids and baud rates stay as they are")};
+            keys << key;
+        }
+
+        auto serial = std::make_shared<SerialHelper>();
+        const QString error = serial->openSerialPort(_globals.portName, _globals.baudRate);
+        if (!error.isEmpty())
+            return fail(ExitPortFailed, portOpenErrorText(_globals.portName, error));
+        QList<BusAddress> servos;
+        for (int id : ids)
+            servos.append({id, _globals.baudRate});
+        ConfigurationWriter writer(serial, file, keys);
+        QEventLoop loop;
+        QString portError;
+        QJsonObject results;
+        QObject::connect(&writer, &ConfigurationWriter::finished, &loop, &QEventLoop::quit);
+        QObject::connect(&writer, &ConfigurationWriter::portFailed, &loop, [&](const QString& why) {
+            portError = why;
+            loop.quit();
+        });
+        QObject::connect(&writer, &ConfigurationWriter::servoFinished, [&](const ServoWriteResult& result) {
+            QJsonObject changes;
+            for (const auto& [key, raw] : result.changes) {
+                const FieldRecord& field = fieldOf(catalogue, key);
+                changes.insert(key, valueOf(field, raw));
+                if (!_globals.json && result.outcome == ServoWriteResult::Outcome::WouldChange)
+                    out() << "servo " << result.servo.id << ' ' << key << ": "
+                          << valueText(field, result.held.at(key), _globals.raw) << " -> "
+                          << valueText(field, raw, _globals.raw) << '\n';
+            }
+            if (_globals.json)
+                results.insert(QString::number(result.servo.id),
+                               QJsonObject{{QStringLiteral("result"), result.text()}, {QStringLiteral("changes"), changes}});
+            else if (result.outcome != ServoWriteResult::Outcome::WouldChange)
+                out() << "servo " << result.servo.id << ": " << result.text() << '\n';
+            out().flush();
+        });
+        writer.start(servos, dryRun);
+        if (writer.isRunning())
+            loop.exec();
+        if (!portError.isEmpty())
+            return fail(ExitPortFailed, portOpenErrorText(_globals.portName, portError));
+        if (_globals.json)
+            printJson(results);
+        int differs = 0;
+        int silent = 0;
+        for (const ServoWriteResult& result : writer.results()) {
+            differs += result.outcome == ServoWriteResult::Outcome::Differs ||
+                       result.outcome == ServoWriteResult::Outcome::Refused ||
+                       result.outcome == ServoWriteResult::Outcome::OtherModel;
+            silent += result.outcome == ServoWriteResult::Outcome::NotAnswering;
+        }
+        if (differs)
+            err() << "velkora-servo: " << differs << " of " << ids.size() << " servos did not take the file as asked\n";
+        if (silent)
+            err() << "velkora-servo: " << silent << " of " << ids.size() << " servos did not answer\n";
+        return differs ? ExitDiffers : silent ? ExitNoAnswer : ExitDone;
+    }
+
     int restore(Arguments& arguments)
     {
         const bool dryRun = arguments.flag(QStringLiteral("--dry-run"));
         const bool withAddress = arguments.flag(QStringLiteral("--with-id-baud"));
         const QString only = arguments.value(QStringLiteral("--only"));
+        const QString several = arguments.value(QStringLiteral("--ids"));
         const QString path = arguments.rest(1, 1, QStringLiteral("restore wants one file name")).first();
+        if (!several.isNull()) {
+            if (withAddress)
+                throw UsageError{QStringLiteral("--with-id-baud: with --ids, ids and baud rates stay as they are")};
+            return restoreMany(path, idsOf(several), only, dryRun);
+        }
         if (const int status = connectBus())
             return status;
         const ServoConfiguration file = readFileForServo(path);
@@ -1158,6 +1269,8 @@ int runCommandLine(const QStringList& arguments)
         LaunchOptions launch;
         Globals globals;
         QStringList rest = readGlobals(arguments, &launch, &globals);
+        if (!launch.simulate && launch.listedIds.size() > 1)
+            throw UsageError{QStringLiteral("--id takes one servo id here (restore --ids writes to several)")};
         // The window offers 253, but no servo answers to it (it would mimic a packet's header).
         if (!launch.simulate && launch.servoId > highestId)
             throw UsageError{QStringLiteral("--id wants a servo id from 0 to %1").arg(highestId)};

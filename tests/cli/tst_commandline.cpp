@@ -99,6 +99,11 @@ void TestCommandLine::commands_data()
     row("diff differs", {"set", "temperatureLimit=65"}, {"diff", "saved.json"}, 1, "temperatureLimit: servo", "", 0);
     row("restore", {"set", "temperatureLimit=55"}, {"restore", "saved.json"}, 0,
         "temperatureLimit: written and verified", "", -1);
+    // Onto several servos: each gets a result, one that does not answer makes the exit 3.
+    row("restore onto several", {"set", "temperatureLimit=56"}, {"restore", "saved.json", "--ids", "1,7"}, 3,
+        "servo 1: written and verified\nservo 7: not answering", "", -1);
+    row("several keep their ids", none, {"restore", "saved.json", "--ids", "1-2", "--with-id-baud"}, 2, "",
+        "ids and baud rates stay", 0);
     row("restore of the id asked for without --with-id-baud", none, {"restore", "saved.json", "--only", "id"}, 2, "",
         "--with-id-baud", 0);
     row("watch", none, {"watch", "actualVoltage", "--count", "3", "--interval", "10"}, 0,
