@@ -313,6 +313,13 @@ void MainWindow::initBus()
     };
     hooks.pollingInterval = [this] { return _pollingIntervalSpinBox->value(); };
     hooks.passingMessage = [this](const QString& text) { showPassing(text); };
+    hooks.releasePort = [this] {
+        if (_closeDelayTimerId == 0)
+            return;
+        killTimer(_closeDelayTimerId);
+        _closeDelayTimerId = 0;
+        _serialHelper->closeSerialPort();
+    };
     hooks.settings = _settings;
     _bus = new BusControl(this, ui->numberServosAction, _serialHelper, _searchDialog.get(), hooks);
 }

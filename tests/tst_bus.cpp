@@ -9,10 +9,13 @@
 #include "views/applyconfigurationdialog.h"
 #include "views/buscontrol.h"
 #include "views/busdock.h"
+#include "views/numberingdialog.h"
 
 #include <connectedwindow.h>
 
+#include <QLabel>
 #include <QListWidget>
+#include <QPushButton>
 #include <QTableView>
 #include <QTableWidget>
 
@@ -115,6 +118,29 @@ private slots:
         // The connected servo is polled again afterwards.
         QTRY_VERIFY(_window->scheduler()->isRunning());
         QTRY_COMPARE_WITH_TIMEOUT(int(uint8_t(UiRegisterHelper::_instance->lastTable().at(11))), 70, 2000);
+    }
+
+    // A servo the table knows at the factory id would be numbered as if new: the first start only
+    // says so; numbered, its row moves to the new id.
+    void numberingWarnsOfAKnownServo()
+    {
+        IsolatedSettings home;
+        testfixture::openConnected(home, servosim::Model::V1, {}, 1, 20, _sim, _window, {1});
+        _window->getDisconnectAction()->trigger();
+        _window->bus()->list({1}, 1000000);
+        _window->findChild<QAction*>("numberServosAction")->trigger();
+        NumberingDialog* dialog = _window->bus()->numberingDialog();
+        QVERIFY(dialog);
+        auto* start = dialog->findChild<QPushButton*>("connectNewServoButton");
+        start->click();
+        QVERIFY(!dialog->isNumbering());
+        QVERIFY(dialog->findChild<QLabel*>("numberingStateLabel")->text().contains("is in the Bus table"));
+        start->click();
+        QVERIFY(dialog->isNumbering());
+        QTRY_VERIFY_WITH_TIMEOUT(roster()->rowOf(2) >= 0, 3000);
+        QCOMPARE(roster()->rowOf(1), -1);
+        QCOMPARE(int(_sim->registers(2).at(3)), 2);
+        dialog->stopNumbering();
     }
 };
 

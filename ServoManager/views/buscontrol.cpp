@@ -50,11 +50,20 @@ BusControl::BusControl(QMainWindow* window, QAction* numberServos, std::shared_p
     connect(numberServos, &QAction::triggered, this, [this] {
         if (!_numbering) {
             _numbering = new NumberingDialog(_serial, _window);
+            _numbering->knownServoAt = [this](int id, int baudRate) {
+                const int row = _roster->rowOf(id);
+                return row >= 0 && _roster->baudRateAt(row) == baudRate;
+            };
             connect(_numbering, &NumberingDialog::servoNumbered, this, [this](int id, int baudRate) {
+                // Nothing answers at the factory id once a servo is numbered: a row there is gone.
+                const int factoryRow = _roster->rowOf(_numbering->factoryId());
+                if (factoryRow >= 0 && _roster->baudRateAt(factoryRow) == _numbering->factoryRate())
+                    _roster->remove(factoryRow);
                 _roster->add(id, baudRate);
                 _dock->show();
             });
         }
+        _hooks.releasePort(); // the dialog opens it itself, and must not lose it to a delayed close
         _numbering->show();
         _numbering->raise();
     });
@@ -99,7 +108,8 @@ bool BusControl::takeBus(QString* why)
         _pausedScheduler = true;
         return true;
     }
-    if (_serial->isOpen())
+    _hooks.releasePort();
+    if (_serial->isOpen()) // the numbering dialog's
         return true;
     const Settings port(QStringLiteral("port settings"));
     const QString name = port.getValue(QStringLiteral("serialPortName"), QString()).toString();

@@ -32,6 +32,8 @@ public:
         std::function<void(const BusAddress&)> connectTo;         // disconnects first when connected
         std::function<int()> pollingInterval;
         std::function<void(const QString&)> passingMessage;
+        // Disconnected: the port the window still holds for a moment is closed now.
+        std::function<void()> releasePort;
         std::shared_ptr<Settings> settings;
     };
     BusControl(QMainWindow* window, QAction* numberServos, std::shared_ptr<SerialHelper> serial,

@@ -69,6 +69,11 @@ NumberingDialog::~NumberingDialog()
     releasePort();
 }
 
+int NumberingDialog::factoryId() const
+{
+    return _ui->factoryIdSpinBox->value();
+}
+
 int NumberingDialog::factoryRate() const
 {
     return _ui->factoryRateComboBox->currentData().toInt();
@@ -93,6 +98,15 @@ bool NumberingDialog::startNumbering()
             tr("The first new id is the factory id, where every new servo answers: choose another."));
         return false;
     }
+    if (knownServoAt && knownServoAt(plan.factoryId, plan.factoryRate) && !_warnedOfKnown) {
+        _warnedOfKnown = true;
+        _ui->numberingStateLabel->setText(
+            tr("Servo %1 is in the Bus table: it answers at the factory id and would get a new id too. "
+               "Unplug it (or remove it from the table), or press again to number it anyway.")
+                .arg(plan.factoryId));
+        return false;
+    }
+    _warnedOfKnown = false;
     const QString configPath = _ui->numberingConfigEdit->text().trimmed();
     QString warning;
     if (!configPath.isEmpty()) {

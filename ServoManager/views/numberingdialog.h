@@ -3,6 +3,7 @@
 #include <QDialog>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 class QPushButton;
@@ -29,6 +30,14 @@ public:
     void stopNumbering();
     bool isNumbering() const;
 
+    // Whether a servo already known on the bus answers at this id and rate: such a servo would be
+    // numbered as if it were new, so the first start then only warns.
+    std::function<bool(int id, int baudRate)> knownServoAt;
+
+    // Where factory-new servos answer, as chosen.
+    int factoryId() const;
+    int factoryRate() const;
+
     // Closing the dialog ends the numbering.
     void done(int result) override;
 
@@ -43,7 +52,6 @@ private:
     // Returns the port as it was found.
     void releasePort();
     void updateControls();
-    int factoryRate() const;
 
     std::unique_ptr<Ui::NumberingDialog> _ui;
     std::shared_ptr<SerialHelper> _serial;
@@ -52,4 +60,5 @@ private:
     bool _openedPort = false;
     int _foundRate = 0; // the rate of a port found open
     QString _lastReady;
+    bool _warnedOfKnown = false;
 };
