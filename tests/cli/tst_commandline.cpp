@@ -102,6 +102,7 @@ void TestCommandLine::commands_data()
     // Onto several servos: each gets a result, one that does not answer makes the exit 3.
     row("restore onto several", {"set", "temperatureLimit=56"}, {"restore", "saved.json", "--ids", "1,7"}, 3,
         "servo 1: written and verified\nservo 7: not answering", "", -1);
+    row("ids backwards", none, {"restore", "saved.json", "--ids", "3-1"}, 2, "", "--ids wants ids", 0);
     row("several keep their ids", none, {"restore", "saved.json", "--ids", "1-2", "--with-id-baud"}, 2, "",
         "ids and baud rates stay", 0);
     row("restore of the id asked for without --with-id-baud", none, {"restore", "saved.json", "--only", "id"}, 2, "",

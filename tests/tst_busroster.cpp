@@ -1,0 +1,94 @@
+// The Bus table's servos: which one is read next between the connected servo's polls, and when a
+// servo counts as not answering.
+#include "bus/busroster.h"
+#include "bus/statuspacketframer.h"
+
+#include <QSignalSpy>
+#include <QtTest>
+
+namespace {
+// A status packet carrying `data` (the roster does not check the checksum).
+QByteArray answer(int id, const QByteArray& data)
+{
+    QByteArray packet = QByteArray::fromHex("fffffd00");
+    packet.append(char(id)).append(char((data.size() + 4) & 0xFF)).append(char(0)).append(char(0x55)).append(char(0));
+    return packet + data + QByteArray(2, '\0');
+}
+} // namespace
+
+class TestBusRoster : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // In turn over the servos at the line's rate, never the connected one, none twice within the
+    // refresh time; a ping first while the model is not known, then the span of the shown values.
+    void sideReadsTakeTurns()
+    {
+        BusRoster roster;
+        roster.add(5, 1000000);
+        roster.add(2, 1000000);
+        roster.add(9, 57600);
+        roster.setConnected(1, 1000000);
+        QCOMPARE(roster.servoCount(), 4);
+        QCOMPARE(roster.idAt(0), 1); // kept in id order
+        QCOMPARE(roster.idAt(1), 2);
+
+        QList<int> offered;
+        while (const auto read = roster.nextSideRead(1000000)) {
+            QVERIFY(read->ping);
+            offered << read->id;
+            roster.sideReadAnswered(*read, answer(read->id, QByteArray::fromHex("010403")));
+        }
+        QCOMPARE(offered, QList<int>({2, 5})); // each once, 9 is at another rate
+        QCOMPARE(roster.modelNumberAt(roster.rowOf(5)), 1025);
+
+        std::optional<SideRead> span; // kept once offered: asking again takes the next servo's turn
+        QTRY_VERIFY((span = span ? span : roster.nextSideRead(1000000)).has_value()); // the refresh time passed
+        QVERIFY(span && !span->ping);
+        QCOMPARE(span->address, 86); // actual position to the hardware status
+        QCOMPARE(span->length, 22);
+        roster.sideReadAnswered(*span, answer(span->id, QByteArray(21, '\0') + char(0x04)));
+        QVERIFY(roster.data(roster.index(roster.rowOf(span->id), BusRoster::HardwareErrorColumn), Qt::DisplayRole)
+                    .toString()
+                    .contains("Overheating"));
+    }
+
+    // Three failed reads and a second without an answer: not answering, said once; an answer ends it.
+    void silenceAndAnswerAgain()
+    {
+        BusRoster roster;
+        roster.add(3, 1000000, 1025, 3);
+        QSignalSpy changes(&roster, &BusRoster::answeringChanged);
+        const SideRead read{3, false, 86, 22};
+        roster.sideReadAnswered(read, answer(3, QByteArray(22, '\0')));
+        for (int i = 0; i < 3; ++i)
+            roster.sideReadFailed(read, FailureKind::Timeout);
+        QVERIFY(roster.isAnswering(0)); // three failures, but it answered just now
+        QTRY_VERIFY_WITH_TIMEOUT((roster.sideReadFailed(read, FailureKind::Timeout), !roster.isAnswering(0)), 3000);
+        roster.sideReadFailed(read, FailureKind::Timeout);
+        QCOMPARE(changes.count(), 1);
+        QCOMPARE(changes.first().value(1).toBool(), false);
+        QVERIFY(roster.nextSideRead(1000000).has_value());
+        QVERIFY(!roster.nextSideRead(1000000).has_value()); // tried seldom while silent
+        roster.sideReadAnswered(read, answer(3, QByteArray(22, '\0')));
+        QVERIFY(roster.isAnswering(0));
+        QCOMPARE(changes.count(), 2);
+    }
+
+    // The connected servo moved to a new id: its row goes with it, values and all.
+    void connectedServoMoves()
+    {
+        BusRoster roster;
+        roster.setConnected(1, 1000000);
+        roster.tableRead(1, QByteArray::fromHex("010403") + QByteArray(115, '\0'));
+        roster.setConnected(7, 1000000);
+        QCOMPARE(roster.servoCount(), 1);
+        QCOMPARE(roster.idAt(0), 7);
+        QCOMPARE(roster.modelNumberAt(0), 1025);
+        QCOMPARE(roster.valuesAt(0).size(), 118);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestBusRoster)
+#include "tst_busroster.moc"
