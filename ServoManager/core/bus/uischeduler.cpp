@@ -80,6 +80,7 @@ void UiScheduler::stopScheduler()
         return;
     killTimer(_timerId);
     _timerId = 0;
+    _sideRead.reset(); // the transaction in flight is dropped with the connection
     disconnect(_serial.get(), nullptr, this, nullptr);
 }
 
@@ -106,7 +107,6 @@ void UiScheduler::sendNext()
 {
     _tickDeferred = false;
     _sinceTick.start();
-    _sideReadsThisTick = 0;
     if (!_queue.empty() && writesHeld())
         writeData();
     else
@@ -278,7 +278,6 @@ void UiScheduler::sendSideRead()
     _sideRead = _roster->nextSideRead(_serial->baudRate());
     if (!_sideRead)
         return;
-    ++_sideReadsThisTick;
     const SideRead read = *_sideRead;
     auto answered = [this, read](QByteArray response) {
         _sideRead.reset();

@@ -176,5 +176,4 @@ private:
     QPointer<BusRoster> _roster;
     std::optional<SideRead> _sideRead; // in flight
     QElapsedTimer _sinceTick;          // since the poll or write of this interval went out
-    int _sideReadsThisTick = 0;
 };
