@@ -69,7 +69,13 @@ BusControl::BusControl(QMainWindow* window, QAction* numberServos, std::shared_p
     });
 }
 
-BusControl::~BusControl() = default;
+// The dialogs and the dock call back into this object and show its roster: they go first.
+BusControl::~BusControl()
+{
+    delete _apply;
+    delete _numbering;
+    delete _dock;
+}
 
 void BusControl::connected(UiScheduler& scheduler, int baudRate)
 {
