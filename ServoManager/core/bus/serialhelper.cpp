@@ -91,6 +91,15 @@ QString SerialHelper::openSerialPort(QString portName, int baudRate)
     return error;
 }
 
+QString SerialHelper::reopenAt(int baudRate)
+{
+    if (_open && _baudRate == baudRate)
+        return {};
+    const QString port = _portName;
+    closeSerialPort();
+    return openSerialPort(port, baudRate);
+}
+
 void SerialHelper::closeSerialPort()
 {
     cancelTransaction();

@@ -44,6 +44,9 @@ public:
     std::vector<std::shared_ptr<SerialPortItem>> getSerialPortList();
     QString openSerialPort(QString portName, int baudRate);
     void closeSerialPort();
+    // The port open again at `baudRate` (nothing happens when it is open at that rate already);
+    // the error text, empty when it is open.
+    QString reopenAt(int baudRate);
     bool isOpen() const { return _open; }
     int baudRate() const { return _baudRate; }
     // The port last opened.

@@ -41,11 +41,7 @@ void ServoLocator::tryNext()
 
 bool ServoLocator::moveTo(int baudRate)
 {
-    if (_serial->isOpen() && _serial->baudRate() == baudRate)
-        return true;
-    const QString port = _serial->portName();
-    _serial->closeSerialPort();
-    const QString error = _serial->openSerialPort(port, baudRate);
+    const QString error = _serial->reopenAt(baudRate);
     if (!error.isEmpty()) {
         emit portFailed(error);
         return false;

@@ -108,11 +108,7 @@ void ServoNumbering::later(std::function<void()> step, int delayMs)
 
 bool ServoNumbering::moveTo(int baudRate)
 {
-    if (_serial->isOpen() && _serial->baudRate() == baudRate)
-        return true;
-    const QString port = _serial->portName();
-    _serial->closeSerialPort();
-    const QString error = _serial->openSerialPort(port, baudRate);
+    const QString error = _serial->reopenAt(baudRate);
     if (!error.isEmpty()) {
         portFail(baudRate, error);
         return false;

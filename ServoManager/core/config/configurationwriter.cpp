@@ -101,11 +101,8 @@ void ConfigurationWriter::stop()
     ++_generation;
     disconnect(_serial.get(), nullptr, this, nullptr);
     _serial->cancelTransaction();
-    if (_serial->isOpen() && _serial->baudRate() != _originalRate) {
-        const QString port = _serial->portName();
-        _serial->closeSerialPort();
-        _serial->openSerialPort(port, _originalRate);
-    }
+    if (_serial->isOpen())
+        _serial->reopenAt(_originalRate);
 }
 
 void ConfigurationWriter::nextServo()
@@ -122,15 +119,11 @@ void ConfigurationWriter::nextServo()
     _writes.clear();
     _nextWrite = 0;
     emit servoStarted(_current.servo);
-    if (_serial->baudRate() != _current.servo.baudRate) {
-        const QString port = _serial->portName();
-        _serial->closeSerialPort();
-        const QString error = _serial->openSerialPort(port, _current.servo.baudRate);
-        if (!error.isEmpty()) {
-            _running = false;
-            emit portFailed(error);
-            return;
-        }
+    const QString error = _serial->reopenAt(_current.servo.baudRate);
+    if (!error.isEmpty()) {
+        _running = false;
+        emit portFailed(error);
+        return;
     }
     // A ping first: it tells the model, and a lost ping is tried once more.
     auto pinged = [this, generation = _generation](QByteArray answer) {
@@ -183,11 +176,7 @@ void ConfigurationWriter::nextServo()
         QTimer::singleShot(0, this, [this, pinged, generation] {
             if (generation != _generation)
                 return;
-            if (!_serial->ping(uint8_t(_current.servo.id), pinged,
-                               [this, generation](FailureKind kind, const RequestInfo&, uint8_t errorByte) {
-                                   if (generation == _generation)
-                                       failed(kind, errorByte);
-                               }) &&
+            if (!_serial->ping(uint8_t(_current.servo.id), pinged, failureOf(generation)) &&
                 generation == _generation)
                 failed(FailureKind::NotSent, 0);
         });
@@ -196,6 +185,14 @@ void ConfigurationWriter::nextServo()
     const quint64 generation = _generation;
     if (!_serial->ping(uint8_t(_current.servo.id), pinged, lost) && generation == _generation)
         failed(FailureKind::NotSent, 0);
+}
+
+SerialHelper::FailureCallback ConfigurationWriter::failureOf(quint64 generation)
+{
+    return [this, generation](FailureKind kind, const RequestInfo&, uint8_t errorByte) {
+        if (generation == _generation)
+            failed(kind, errorByte);
+    };
 }
 
 void ConfigurationWriter::readTable(std::function<void(const QByteArray&)> then)
@@ -212,10 +209,7 @@ void ConfigurationWriter::readTable(std::function<void(const QByteArray&)> then)
                     then(table);
             });
         },
-        [this, generation](FailureKind kind, const RequestInfo&, uint8_t errorByte) {
-            if (generation == _generation)
-                failed(kind, errorByte);
-        });
+        failureOf(generation));
     if (!sent && generation == _generation)
         failed(FailureKind::NotSent, 0);
 }
@@ -232,10 +226,7 @@ void ConfigurationWriter::sendWrite()
     const GroupWrite& write = _writes.at(_nextWrite++);
     const quint64 generation = _generation;
     if (!_serial->writeData(uint8_t(_current.servo.id), write.address(), write.block(_table), {},
-                            [this, generation](FailureKind kind, const RequestInfo&, uint8_t errorByte) {
-                                if (generation == _generation)
-                                    failed(kind, errorByte);
-                            }) &&
+                            failureOf(generation)) &&
         generation == _generation)
         failed(FailureKind::NotSent, 0);
 }

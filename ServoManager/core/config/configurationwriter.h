@@ -7,12 +7,14 @@
 #include <QObject>
 #include <QStringList>
 
+#include <functional>
 #include <map>
 #include <memory>
 
 class GroupWrite;
 class SerialHelper;
 enum class FailureKind;
+struct RequestInfo;
 
 // What became of a configuration on one servo.
 struct ServoWriteResult
@@ -72,6 +74,8 @@ private:
     void checkWritten(bool secondLook);
     void finishServo(ServoWriteResult::Outcome outcome, const QString& problem = {});
     void failed(FailureKind kind, uint8_t errorByte);
+    // Failures of a request of this servo's turn; later ones are not this servo's.
+    std::function<void(FailureKind, const RequestInfo&, uint8_t)> failureOf(quint64 generation);
 
     std::shared_ptr<SerialHelper> _serial;
     ServoConfiguration _file;
