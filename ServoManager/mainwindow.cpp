@@ -208,6 +208,8 @@ void MainWindow::initToolBarConnections()
             &SettingsDialog::on_updatePortName);
     connect(_searchDialog.get(), &SearchDialog::updateBaudRate, _settingsDialog.get(),
             &SettingsDialog::on_updateBaudRate);
+    connect(_searchDialog.get(), &SearchDialog::updateProtocol, _settingsDialog.get(),
+            &SettingsDialog::on_updateProtocol);
     connect(_searchDialog.get(), &SearchDialog::updateId, this, &MainWindow::on_updateId);
 }
 
@@ -223,6 +225,7 @@ void MainWindow::setScreenRect()
 bool MainWindow::openPort()
 {
     const PortSettings port = _settingsDialog->portSettings();
+    _serialHelper->setProtocol(port.protocol == 1 ? BusProtocol::One : BusProtocol::Two);
     const QString error = _serialHelper->openSerialPort(port.name, port.baudRate);
     if (!error.isEmpty()) {
         showMessage(QMessageBox::Critical, tr("Error"), portOpenErrorText(port.name, error));
@@ -276,7 +279,7 @@ void MainWindow::initConfigurationFiles()
         [this] {
             ConnectedServo connected;
             const auto device = DeviceHelper::getInstance()->getDevice();
-            if (_state != ConnectionState::Connected || !device || !device->hasVelkoraControlTable())
+            if (_state != ConnectionState::Connected || !device)
                 return connected;
             connected = {_scheduler, std::make_shared<FieldCatalogue>(*device),
                          [this] { return _uiRegisterHelper->lastTable(); }, _connectedBaudRate};
@@ -395,10 +398,12 @@ void MainWindow::onIdentificationFailed(int id, FailureKind kind)
         return;
     ui->actionDisconnect->trigger();
     showMessage(QMessageBox::Critical, tr("Error"),
-                (kind == FailureKind::Timeout ? tr("No answer from servo id %1 at %2 baud on %3 (%4).")
-                                              : tr("No valid answer from servo id %1 at %2 baud on %3 (%4)."))
+                (kind == FailureKind::Timeout
+                     ? tr("No answer from servo id %1 at %2 baud in Protocol %3 on %4 (%5).")
+                     : tr("No valid answer from servo id %1 at %2 baud in Protocol %3 on %4 (%5)."))
                     .arg(id)
                     .arg(_connectedBaudRate)
+                    .arg(static_cast<int>(_serialHelper->protocol()))
                     .arg(_connectedPort, failureKindText(kind)));
 }
 

@@ -476,36 +476,36 @@ private slots:
             QCOMPARE(list->currentIndex(), list->count() - 1);
     }
 
-    // An AX-12 keeps its own layout: the values it describes come from its addresses, every
-    // other field stays empty and disabled, and nothing crashes.
+    // An AX-12 (in Protocol 1) keeps its own layout and units: the values it describes come
+    // from its addresses, every other field stays empty and disabled, and its groups may be
+    // edited, since writes follow its layout too.
     void ax12ShowsOnlyWhatItDescribes()
     {
-        openConnected(servosim::Model::Ax12);
-        // Its table is no V1 layout: writing V1 blocks to it would overwrite its settings.
+        openConnected(servosim::Model::Ax12, {{"angle", 1}});
         QTRY_VERIFY_WITH_TIMEOUT(_window->scheduler()->statistics().polls() > 2, 2000);
         for (const char* button : {"nvParamsEditSaveToolButton", "vParamsEditSaveToolButton"})
-            QVERIFY(!_window->findChild<QToolButton*>(button)->isEnabled());
+            QTRY_VERIFY(_window->findChild<QToolButton*>(button)->isEnabled());
         QByteArray table = _sim->registers(servoId);
         QCOMPARE(table.size(), 50);
-        table[6] = char(0x10); // clockwise limit 0x0210
-        table[7] = char(0x02);
+        table[8] = char(0xFF); // counter-clockwise limit 1023: 300 degrees
+        table[9] = char(0x03);
         table[32] = char(0x34); // moving speed
         table[33] = char(0x01);
         showTable(table);
 
-        QCOMPARE(dataField("clockwiseLimitDoubleSpinBox")->getServoValue(), 0x0210);
+        QCOMPARE(dataField("counterClockwiseLimitDoubleSpinBox")->getServoValue(), 1023);
+        QCOMPARE(qobject_cast<QDoubleSpinBox*>(widgetNamed("counterClockwiseLimitDoubleSpinBox"))->value(), 300.0);
         QCOMPARE(dataField("targetAngularVelocityDoubleSpinBox")->getServoValue(), 0x0134);
         QCOMPARE(dataField("modelNumberLineEdit")->getServoValue(), 12);
-        for (const char* name :
-             {"targetPositionDoubleSpinBox", "temperatureLimitDoubleSpinBox", "actualVoltageLineEdit",
-              "positionProportionalTermDoubleSpinBox", "idSpinBox"}) {
+        for (const char* name : {"operatingModeComboBox", "hornPositionOffsetDoubleSpinBox",
+                                 "positionProportionalTermDoubleSpinBox", "targetTorqueDoubleSpinBox"}) {
             QVERIFY2(showsNothing(widgetNamed(name)), name);
             QVERIFY2(!widgetNamed(name)->isEnabled(), name);
         }
         auto* group = _window->findChild<VelkoraParametersGroupBox*>("nonVolatileParamsGroupBox");
         group->isEditing = true;
-        dynamic_cast<IGroupInputComponent*>(widgetNamed("temperatureLimitDoubleSpinBox"))->setEnabled(true);
-        QVERIFY(!widgetNamed("temperatureLimitDoubleSpinBox")->isEnabled());
+        dynamic_cast<IGroupInputComponent*>(widgetNamed("angularVelocityLimitDoubleSpinBox"))->setEnabled(true);
+        QVERIFY(!widgetNamed("angularVelocityLimitDoubleSpinBox")->isEnabled());
         group->isEditing = false;
     }
 

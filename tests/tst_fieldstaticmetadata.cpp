@@ -93,6 +93,9 @@ const Entry expectedFields[] = {
     {"defCurrentFeedforwardTermDoubleSpinBox", 11},
     {"defAngularVelocityProfileDoubleSpinBox", 15},
     {"defAccelerationProfileDoubleSpinBox", 16},
+    {"maxTorque", 24},
+    {"torqueLimit", 24},
+    {"presentLoad", 24},
 };
 } // namespace
 
@@ -129,7 +132,7 @@ void TestFieldStaticMetadata::everyFieldHasItsQuantity()
 
 void TestFieldStaticMetadata::tableHoldsExactlyTheListedFields()
 {
-    QCOMPARE(int(std::size(expectedFields)), 79);
+    QCOMPARE(int(std::size(expectedFields)), 82);
     QCOMPARE(FieldStaticMetadataHelper().size(), std::size(expectedFields));
 }
 

@@ -103,10 +103,11 @@ private:
                                                                         : "vParamsEditSaveToolButton");
     }
 
-    void open(servosim::Model model = servosim::Model::V1)
+    void open(servosim::Model model = servosim::Model::V1, int protocol = 2)
     {
         servosim::Options options;
         options.model = model;
+        options.protocol = protocol;
         options.linkPath = _settingsHome->path() + "/velkora-sim";
         _sim = std::make_unique<servosim::ServoSimulator>(options);
         QString error;
@@ -114,8 +115,10 @@ private:
         QSettings settings(QStringLiteral("Tessaphor"), QStringLiteral("Velkora Servo Manager"));
         settings.setValue("port settings/serialPortName", _sim->portName());
         settings.setValue("port settings/baudRate", 1000000);
+        settings.setValue("port settings/protocol", protocol);
         settings.setValue("main window settings/servoId", servoId);
         settings.setValue("main window settings/pollingInterval", 20);
+        settings.setValue("units settings/angle", 1); // degrees
         settings.sync();
         _window = std::make_unique<MainWindow>();
         _window->show();
@@ -466,6 +469,49 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(_window->statusBar()->currentMessage(),
                                   QStringLiteral("Parameters not written: access error"), 2000);
         QTRY_COMPARE_WITH_TIMEOUT(limit->value(), shown, 2000);
+    }
+
+    // An AX-12 in Protocol 1 is configured in its own layout and units: a new id and angle limit
+    // in one non-volatile write, the motor and a goal position in one volatile write, each only
+    // over the span it changes, verified, and followed to the new id.
+    void ax12IsConfiguredInItsOwnLayout()
+    {
+        open(servosim::Model::Ax12, 1);
+        connectAndWait();
+        VelkoraGroupToolButton* nv = editButton(true);
+        nv->click();
+        child<QSpinBox>(_window.get(), "idSpinBox")->setValue(7);
+        auto* ccwLimit = child<QDoubleSpinBox>(_window.get(), "counterClockwiseLimitDoubleSpinBox");
+        QCOMPARE(ccwLimit->value(), 300.0); // the factory's 1023
+        ccwLimit->setValue(240.0);
+        _sim->clearReceived();
+        nv->click();
+        QTRY_COMPARE_WITH_TIMEOUT(_window->statusBar()->currentMessage(), QStringLiteral("Servo id changed to 7"), 3000);
+        QCOMPARE(_window->scheduler()->servoId(), 7);
+        const QByteArray table = _sim->registers(7);
+        QCOMPARE(int(table.at(3)), 7);
+        QCOMPARE(int(uint8_t(table.at(8))) | int(uint8_t(table.at(9))) << 8, 818); // 240 / 300 × 1023
+        auto writes = writesOf(*_sim);
+        QCOMPARE(writes.size(), 1);
+        QCOMPARE(writes.at(0).protocol, 1);
+        QCOMPARE(writes.at(0).params.size(), 1 + 7); // address, then id to the limit's high byte
+        QCOMPARE(int(writes.at(0).params.at(0)), 3);
+
+        VelkoraGroupToolButton* v = editButton(false);
+        QTRY_VERIFY_WITH_TIMEOUT(v->isEnabled(), 2000);
+        v->click();
+        child<QCheckBox>(_window.get(), "enableMotorCheckBox")->setChecked(true);
+        child<QDoubleSpinBox>(_window.get(), "targetPositionDoubleSpinBox")->setValue(90.0);
+        _sim->clearReceived();
+        v->click();
+        QTRY_COMPARE_WITH_TIMEOUT(_window->statusBar()->currentMessage(), QStringLiteral("Parameters written"), 3000);
+        const QByteArray held = _sim->registers(7);
+        QCOMPARE(int(held.at(24)), 1);
+        QCOMPARE(int(uint8_t(held.at(30))) | int(uint8_t(held.at(31))) << 8, 307); // 90 / 300 × 1023
+        writes = writesOf(*_sim);
+        QCOMPARE(writes.size(), 1);
+        QCOMPARE(writes.at(0).params.size(), 1 + 8); // torque enable (24) to the goal's high byte (31)
+        QCOMPARE(int(writes.at(0).params.at(0)), 24);
     }
 
     // Only the registers the user changed are written, with what the servo holds between them

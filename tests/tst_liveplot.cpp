@@ -329,12 +329,15 @@ private slots:
         QVERIFY(dock->isVisible());
         QTRY_VERIFY(!dock->history().points().empty());
         for (int channel = 0; channel < liveChannelCount; ++channel) {
-            const bool described = channel == int(LiveChannel::TargetAngularVelocity);
+            // Its torque and load are in per cent, and it reads no current: no curves for those.
+            const bool described = channel != int(LiveChannel::ActualTorque) &&
+                                   channel != int(LiveChannel::ActualCurrent) &&
+                                   channel != int(LiveChannel::TargetTorque);
             QCOMPARE(dock->checkBox(LiveChannel(channel))->isEnabled(), described);
         }
         dock->checkBox(LiveChannel::TargetAngularVelocity)->setChecked(true);
         QVERIFY(dock->curve(LiveChannel::TargetAngularVelocity)->plot());
-        QVERIFY(!dock->curve(LiveChannel::ActualPosition)->plot());
+        QVERIFY(!dock->curve(LiveChannel::ActualTorque)->plot());
         QCOMPARE(dock->curve(LiveChannel::TargetAngularVelocity)->title().text(),
                  QStringLiteral("Target angular velocity (rad/s)"));
 

@@ -41,15 +41,16 @@ QCheckBox* rateBox(SearchDialog& dialog, int rate)
     return child<QCheckBox>(&dialog, qPrintable(QStringLiteral("baudRate%1CheckBox").arg(rate)));
 }
 
-// Every servo row of the result tree as "rate/id/model", in tree order.
-QStringList servoRows(SearchDialog& dialog)
+// Every servo row of the result tree as "rate/id/model" (and "/Protocol N"), in tree order.
+QStringList servoRows(SearchDialog& dialog, bool withProtocol = false)
 {
     QStringList rows;
     auto* tree = child<QTreeWidget>(&dialog, "servoTreeWidget");
     for (int i = 0; i < tree->topLevelItemCount(); ++i) {
         const QTreeWidgetItem* root = tree->topLevelItem(i);
         for (int j = 0; j < root->childCount(); ++j)
-            rows << root->text(0) + "/" + root->child(j)->text(1) + "/" + root->child(j)->text(2);
+            rows << root->text(0) + "/" + root->child(j)->text(1) + "/" + root->child(j)->text(2) +
+                        (withProtocol ? "/" + root->child(j)->text(3) : QString());
     }
     return rows;
 }
@@ -89,11 +90,12 @@ private:
     std::unique_ptr<IsolatedSettings> _settingsHome;
     std::unique_ptr<servosim::ServoSimulator> _sim;
 
-    void startSimulator(const QList<int>& ids, servosim::Model model = servosim::Model::V1)
+    void startSimulator(const QList<int>& ids, servosim::Model model = servosim::Model::V1, int protocol = 2)
     {
         servosim::Options options;
         options.ids = ids;
         options.model = model;
+        options.protocol = protocol;
         _sim = std::make_unique<servosim::ServoSimulator>(options);
         QString error;
         QVERIFY2(_sim->start(&error), qPrintable(error));
@@ -132,10 +134,14 @@ private slots:
         QTest::addColumn<bool>("quick");
         QTest::addColumn<int>("probes");
         QTest::addColumn<QString>("modelText");
+        QTest::addColumn<int>("protocol");
         // 10 ids × 10 rates, less the later rates of id 3 (9) and of id 5 (6).
-        QTest::addRow("each id") << servosim::Model::V1 << false << 85 << "Velkora M4";
-        QTest::addRow("broadcast ping") << servosim::Model::V1 << true << 10 << "Velkora M4";
-        QTest::addRow("each id, AX-12") << servosim::Model::Ax12 << false << 85 << "Dynamixel AX-12";
+        QTest::addRow("each id") << servosim::Model::V1 << false << 85 << "Velkora M4" << 2;
+        QTest::addRow("broadcast ping") << servosim::Model::V1 << true << 10 << "Velkora M4" << 2;
+        QTest::addRow("each id, AX-12") << servosim::Model::Ax12 << false << 85 << "Dynamixel AX-12" << 2;
+        QTest::addRow("each id, AX-12 in Protocol 1") << servosim::Model::Ax12 << false << 85 << "Dynamixel AX-12" << 1;
+        // No Protocol 1 servo answers a broadcast: a quick scan asks them id by id.
+        QTest::addRow("quick, AX-12 in Protocol 1") << servosim::Model::Ax12 << true << 85 << "Dynamixel AX-12" << 1;
     }
 
     void findsEveryServoOnceAtItsRate()
@@ -144,7 +150,8 @@ private slots:
         QFETCH(bool, quick);
         QFETCH(int, probes);
         QFETCH(QString, modelText);
-        startSimulator({3, 5, 7, 8}, model);
+        QFETCH(int, protocol);
+        startSimulator({3, 5, 7, 8}, model, protocol);
         QVERIFY(_sim->setServoBaudRate(3, 9600));
         QVERIFY(_sim->setServoBaudRate(5, 57600));
         _sim->setRegisters(8, 3, QByteArray(1, '\x05')); // a second id 5, at 1 Mbaud
@@ -153,11 +160,15 @@ private slots:
         select->click(); // an empty "Select/Unselect" ticks every rate
         QCOMPARE(select->checkState(), Qt::Checked);
         child<QCheckBox>(dialog.get(), "quickScanCheckBox")->setChecked(quick);
+        child<QComboBox>(dialog.get(), "searchProtocolComboBox")->setCurrentIndex(protocol == 1 ? 1 : 0);
+        QCOMPARE(child<QWidget>(dialog.get(), "searchProtocolHintLabel")->isVisibleTo(dialog.get()),
+                 quick && protocol == 1);
 
         child<QPushButton>(dialog.get(), "scanPushButton")->click();
 
-        QCOMPARE(servoRows(*dialog),
-                 QStringList({"9600/3/" + modelText, "57600/5/" + modelText, "1000000/7/" + modelText}));
+        const QString p = QStringLiteral("/Protocol %1").arg(protocol);
+        QCOMPARE(servoRows(*dialog, true), QStringList({"9600/3/" + modelText + p, "57600/5/" + modelText + p,
+                                                        "1000000/7/" + modelText + p}));
         QCOMPARE(dialog->probesMade(), probes);
         auto* progress = child<QProgressBar>(dialog.get(), "scanProgressBar");
         QCOMPARE(progress->value(), progress->maximum());
@@ -174,6 +185,36 @@ private slots:
                           ServoSearch::modelText(servo.at(2).toInt()));
         QCOMPARE(handed, QStringList({"9600/3/" + modelText, "57600/5/" + modelText, "1000000/7/" + modelText}));
         QVERIFY(portIsFree(_sim->portName()));
+    }
+
+    // One bus, servos of both protocols at their own rates: "Both" finds each once, in its own
+    // protocol, and a quick scan pings for the Protocol 2 ones only.
+    void findsBothProtocolsOnOneBus_data()
+    {
+        QTest::addColumn<bool>("quick");
+        QTest::addColumn<int>("probes");
+        // Per rate, Protocol 2 then Protocol 1, each for the ids not found yet: 10+10, 9+8, 8+8.
+        QTest::addRow("each id") << false << 53;
+        // A ping per rate, then Protocol 1 reads: 10, 8, 8.
+        QTest::addRow("quick") << true << 29;
+    }
+
+    void findsBothProtocolsOnOneBus()
+    {
+        QFETCH(bool, quick);
+        QFETCH(int, probes);
+        startSimulator({3});
+        QVERIFY(_sim->setServoBaudRate(3, 57600));
+        QVERIFY(_sim->plugServo(4, 9600, servosim::Model::Ax12, 1));
+        QVERIFY(_sim->plugServo(6, 1000000, servosim::Model::Ax12, 1));
+        auto dialog = openDialog(_sim->portName(), {9600, 57600, 1000000});
+        child<QCheckBox>(dialog.get(), "quickScanCheckBox")->setChecked(quick);
+        child<QComboBox>(dialog.get(), "searchProtocolComboBox")->setCurrentIndex(2); // both
+        child<QPushButton>(dialog.get(), "scanPushButton")->click();
+        QCOMPARE(servoRows(*dialog, true),
+                 QStringList({"9600/4/Dynamixel AX-12/Protocol 1", "57600/3/Velkora M4/Protocol 2",
+                              "1000000/6/Dynamixel AX-12/Protocol 1"}));
+        QCOMPARE(dialog->probesMade(), probes);
     }
 
     void formRulesHold()
@@ -309,9 +350,20 @@ private slots:
         QVERIFY(servoRows(*dialog).isEmpty());
     }
 
+    void choosingAServoConnectsToIt_data()
+    {
+        QTest::addColumn<int>("protocol");
+        QTest::addColumn<QString>("modelText");
+        QTest::addRow("Protocol 2") << 2 << "Velkora M4";
+        QTest::addRow("Protocol 1") << 1 << "Dynamixel AX-12";
+    }
+
+    // Select hands on the servo's rate, id and protocol; Connect then reaches it.
     void choosingAServoConnectsToIt()
     {
-        startSimulator({3});
+        QFETCH(int, protocol);
+        QFETCH(QString, modelText);
+        startSimulator({3}, protocol == 1 ? servosim::Model::Ax12 : servosim::Model::V1, protocol);
         QVERIFY(_sim->setServoBaudRate(3, 57600));
         {
             QSettings settings(QStringLiteral("Tessaphor"), QStringLiteral("Velkora Servo Manager"));
@@ -325,8 +377,9 @@ private slots:
         QVERIFY(dialog.isVisible());
         child<QComboBox>(&dialog, "serialPortInfoListBox")->setCurrentText(_sim->portName());
         rateBox(dialog, 57600)->setChecked(true);
+        child<QComboBox>(&dialog, "searchProtocolComboBox")->setCurrentIndex(2);
         child<QPushButton>(&dialog, "scanPushButton")->click();
-        QCOMPARE(servoRows(dialog), QStringList{"57600/3/Velkora M4"});
+        QCOMPARE(servoRows(dialog), QStringList{"57600/3/" + modelText});
 
         auto* tree = child<QTreeWidget>(&dialog, "servoTreeWidget");
         auto* select = child<QPushButton>(&dialog, "selectPushButton");
@@ -344,6 +397,7 @@ private slots:
         QVERIFY(!dialog.isVisible());
         QCOMPARE(window.findChild<QSpinBox*>("servoIdSpinBox")->value(), 3);
         QCOMPARE(SettingsDialog::_instance->portSettings().baudRate, 57600);
+        QCOMPARE(SettingsDialog::_instance->portSettings().protocol, protocol);
         QCOMPARE(SettingsDialog::_instance->portSettings().name, _sim->portName());
 
         window.getConnectAction()->trigger();

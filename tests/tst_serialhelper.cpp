@@ -1,4 +1,5 @@
 #include "bus/devicehelper.h"
+#include "bus/readanswer.h"
 #include "bus/serialhelper.h"
 #include "device/idevice.h"
 
@@ -15,6 +16,8 @@
 #include <unistd.h>
 
 using servosim::Fault;
+
+Q_DECLARE_METATYPE(BusProtocol)
 
 namespace {
 
@@ -37,11 +40,26 @@ SerialHelper::FailureCallback failureInto(Outcome& outcome)
     return [&outcome](FailureKind kind, const RequestInfo&, uint8_t) { outcome.failures.append(kind); };
 }
 
-servosim::Options simOptions(servosim::Model model = servosim::Model::V1, const AnswerDelivery& delivery = {})
+servosim::Options simOptions(servosim::Model model = servosim::Model::V1, const AnswerDelivery& delivery = {},
+                             BusProtocol protocol = BusProtocol::Two)
 {
     servosim::Options options = deliveredAs(delivery);
     options.model = model;
+    options.protocol = static_cast<int>(protocol);
     return options;
+}
+
+// The servo each protocol is tried with: the V1 speaks Protocol 2, a real AX-12 only Protocol 1.
+servosim::Model modelOf(BusProtocol protocol)
+{
+    return protocol == BusProtocol::One ? servosim::Model::Ax12 : servosim::Model::V1;
+}
+
+const QList<BusProtocol> bothProtocols{BusProtocol::Two, BusProtocol::One};
+
+QByteArray protocolTag(const QByteArray& tag, BusProtocol protocol)
+{
+    return tag + (protocol == BusProtocol::One ? ", Protocol 1" : ", Protocol 2");
 }
 
 } // namespace
@@ -60,6 +78,7 @@ private:
         QString error;
         QVERIFY2(_sim->start(&error), qPrintable(error));
         _serial = std::make_shared<SerialHelper>();
+        _serial->setProtocol(options.protocol == 1 ? BusProtocol::One : BusProtocol::Two);
         QCOMPARE(_serial->openSerialPort(_sim->portName(), options.baudRate), QString());
     }
 
@@ -79,27 +98,34 @@ private slots:
     {
         QTest::addColumn<Fault>("fault");
         QTest::addColumn<AnswerDelivery>("delivery");
-        for (const AnswerDelivery& delivery : answerDeliveries()) {
-            QTest::newRow(deliveryTag("as sent", delivery)) << Fault::None << delivery;
-            QTest::newRow(deliveryTag("after garbage", delivery)) << Fault::GarbageBefore << delivery;
+        QTest::addColumn<BusProtocol>("protocol");
+        for (BusProtocol protocol : bothProtocols) {
+            for (const AnswerDelivery& delivery : answerDeliveries()) {
+                QTest::newRow(protocolTag(deliveryTag("as sent", delivery), protocol))
+                    << Fault::None << delivery << protocol;
+                QTest::newRow(protocolTag(deliveryTag("after garbage", delivery), protocol))
+                    << Fault::GarbageBefore << delivery << protocol;
+            }
+            // Pieces of its own; cut further, its pauses would outlast the deadline of a pseudo-terminal.
+            QTest::newRow(protocolTag("in chunks with gaps", protocol)) << Fault::Split << AnswerDelivery{} << protocol;
         }
-        // Pieces of its own; cut further, its pauses would outlast the deadline of a pseudo-terminal.
-        QTest::newRow("in chunks with gaps") << Fault::Split << AnswerDelivery{};
     }
 
     void deliversWholeAnswerOnce()
     {
         QFETCH(Fault, fault);
         QFETCH(AnswerDelivery, delivery);
-        startSimulator(simOptions(servosim::Model::V1, delivery));
+        QFETCH(BusProtocol, protocol);
+        startSimulator(simOptions(modelOf(protocol), delivery, protocol));
         if (fault != Fault::None)
             _sim->injectFault(fault);
         Outcome outcome;
         QVERIFY(_serial->readData(servoId, 0, 4, answerInto(outcome), failureInto(outcome)));
         QTRY_COMPARE_WITH_TIMEOUT(outcome.answers.size(), 1, readDeadline() + 200);
-        QCOMPARE(outcome.answers.first().size(), 15);
-        QCOMPARE(outcome.answers.first().mid(9, 4), _sim->registers(servoId).left(4));
-        QCOMPARE(uint8_t(outcome.answers.first().at(8)), uint8_t(0));
+        QCOMPARE(outcome.answers.first().size(), SerialHelper::readAnswerBytes(protocol, 4));
+        QCOMPARE(readanswer::isProtocol1(outcome.answers.first()), protocol == BusProtocol::One);
+        QCOMPARE(readanswer::table(outcome.answers.first()), _sim->registers(servoId).left(4));
+        QCOMPARE(readanswer::errorByte(outcome.answers.first()), uint8_t(0));
         // Nothing of this transaction may leak into the next one.
         QVERIFY(_serial->readData(servoId, 0, 4, answerInto(outcome), failureInto(outcome)));
         QTRY_COMPARE_WITH_TIMEOUT(outcome.answers.size(), 2, readDeadline() + 200);
@@ -112,18 +138,22 @@ private slots:
     {
         QTest::addColumn<Fault>("fault");
         QTest::addColumn<FailureKind>("kind");
-        QTest::addRow("silent servo") << Fault::NoAnswer << FailureKind::Timeout;
-        QTest::addRow("corrupt crc") << Fault::BadCrc << FailureKind::Corrupt;
-        QTest::addRow("cut short") << Fault::Truncated << FailureKind::Incomplete;
-        QTest::addRow("another id") << Fault::WrongId << FailureKind::WrongId;
-        QTest::addRow("too late") << Fault::Delayed << FailureKind::Timeout;
+        QTest::addColumn<BusProtocol>("protocol");
+        for (BusProtocol protocol : bothProtocols) {
+            QTest::newRow(protocolTag("silent servo", protocol)) << Fault::NoAnswer << FailureKind::Timeout << protocol;
+            QTest::newRow(protocolTag("corrupt crc", protocol)) << Fault::BadCrc << FailureKind::Corrupt << protocol;
+            QTest::newRow(protocolTag("cut short", protocol)) << Fault::Truncated << FailureKind::Incomplete << protocol;
+            QTest::newRow(protocolTag("another id", protocol)) << Fault::WrongId << FailureKind::WrongId << protocol;
+            QTest::newRow(protocolTag("too late", protocol)) << Fault::Delayed << FailureKind::Timeout << protocol;
+        }
     }
 
     void failsWithTheRightKind()
     {
         QFETCH(Fault, fault);
         QFETCH(FailureKind, kind);
-        startSimulator();
+        QFETCH(BusProtocol, protocol);
+        startSimulator(simOptions(modelOf(protocol), {}, protocol));
         _sim->injectFault(fault);
         QSignalSpy failed(_serial.get(), &SerialHelper::transactionFailed);
         Outcome outcome;
@@ -174,56 +204,67 @@ private slots:
         }
     }
 
-    void writesReportTheirOutcome_data() { addDeliveryRows(); }
+    void writesReportTheirOutcome_data()
+    {
+        QTest::addColumn<AnswerDelivery>("delivery");
+        QTest::addColumn<BusProtocol>("protocol");
+        QTest::addColumn<int>("address"); // a writable register of two bytes
+        QTest::addColumn<int>("refusal"); // what a write to the model number is refused with
+        for (const AnswerDelivery& delivery : answerDeliveries()) {
+            // The V1's moving threshold; its access error.
+            QTest::newRow(protocolTag(delivery.name, BusProtocol::Two)) << delivery << BusProtocol::Two << 24 << 7;
+            // The AX-12's goal position; its range flag, read as a data range error.
+            QTest::newRow(protocolTag(delivery.name, BusProtocol::One)) << delivery << BusProtocol::One << 30 << 4;
+        }
+    }
 
     void writesReportTheirOutcome()
     {
         QFETCH(AnswerDelivery, delivery);
-        startSimulator(simOptions(servosim::Model::V1, delivery));
+        QFETCH(BusProtocol, protocol);
+        QFETCH(int, address);
+        QFETCH(int, refusal);
+        startSimulator(simOptions(modelOf(protocol), delivery, protocol));
         QSignalSpy acknowledged(_serial.get(), &SerialHelper::writeAcknowledged);
         Outcome outcome;
         bool answerCallbackCalled = false;
         auto answerCallback = [&](QByteArray) { answerCallbackCalled = true; };
+        const auto at = static_cast<uint8_t>(address);
 
-        // Moving threshold (address 24) is writable.
-        QVERIFY(
-            _serial->writeData(servoId, 24, QByteArray("\x20\x00", 2), answerCallback, failureInto(outcome)));
+        QVERIFY(_serial->writeData(servoId, at, QByteArray("\x20\x00", 2), answerCallback, failureInto(outcome)));
         QVERIFY(acknowledged.wait(500));
         QCOMPARE(acknowledged.last().at(1).value<uint8_t>(), uint8_t(0));
-        QCOMPARE(_sim->registers(servoId).mid(24, 2), QByteArray("\x20\x00", 2));
+        QCOMPARE(_sim->registers(servoId).mid(address, 2), QByteArray("\x20\x00", 2));
 
-        // The model number is read-only: the servo refuses with an access error.
+        // The model number is read-only: the servo refuses.
         QVERIFY(_serial->writeData(servoId, 0, QByteArray("\x01", 1), answerCallback, failureInto(outcome)));
         QVERIFY(acknowledged.wait(500));
-        QCOMPARE(acknowledged.last().at(1).value<uint8_t>(), uint8_t(7));
+        QCOMPARE(acknowledged.last().at(1).value<uint8_t>(), uint8_t(refusal));
         QCOMPARE(outcome.failures, QList<FailureKind>{FailureKind::Refused});
         QVERIFY(!answerCallbackCalled);
 
         // A write nobody answers is a failure, not a success.
         QSignalSpy failed(_serial.get(), &SerialHelper::transactionFailed);
         _sim->injectFault(Fault::NoAnswer);
-        QVERIFY(
-            _serial->writeData(servoId, 24, QByteArray("\x21\x00", 2), answerCallback, failureInto(outcome)));
+        QVERIFY(_serial->writeData(servoId, at, QByteArray("\x21\x00", 2), answerCallback, failureInto(outcome)));
         QVERIFY(failed.wait(500));
-        QCOMPARE(failed.first().at(1).value<RequestInfo>().address, uint8_t(24));
+        QCOMPARE(failed.first().at(1).value<RequestInfo>().address, at);
         QCOMPARE(acknowledged.size(), 2);
 
         // A write that cannot go out at all is reported too.
         outcome.failures.clear();
-        QVERIFY(
-            !_serial->writeData(servoId, 54, QByteArray(251, '\0'), answerCallback, failureInto(outcome)));
+        QVERIFY(!_serial->writeData(servoId, 54, QByteArray(253, '\0'), answerCallback, failureInto(outcome)));
         QCOMPARE(outcome.failures, QList<FailureKind>{FailureKind::NotSent});
         QCOMPARE(failed.size(), 2);
         QVERIFY(!_serial->isBusy());
 
-        // The hardware alert bit alone does not make an acknowledged write a refusal.
+        // An alarm alone (overheating) does not make an acknowledged write a refusal.
         _sim->setHardwareError(servoId, 0x04);
-        QVERIFY(
-            _serial->writeData(servoId, 24, QByteArray("\x22\x00", 2), answerCallback, failureInto(outcome)));
+        QVERIFY(_serial->writeData(servoId, at, QByteArray("\x22\x00", 2), answerCallback, failureInto(outcome)));
         QVERIFY(acknowledged.wait(500));
         QCOMPARE(acknowledged.last().at(1).value<uint8_t>(), uint8_t(0x80));
         QCOMPARE(outcome.failures.size(), 1);
-        QCOMPARE(_sim->registers(servoId).mid(24, 2), QByteArray("\x22\x00", 2));
+        QCOMPARE(_sim->registers(servoId).mid(address, 2), QByteArray("\x22\x00", 2));
         QVERIFY(!answerCallbackCalled);
     }
 
@@ -343,9 +384,12 @@ private slots:
         QTest::addColumn<servosim::Model>("model");
         QTest::addColumn<int>("memoryLimit");
         QTest::addColumn<AnswerDelivery>("delivery");
+        QTest::addColumn<BusProtocol>("protocol");
         for (const AnswerDelivery& delivery : answerDeliveries()) {
-            QTest::newRow(deliveryTag("V1", delivery)) << servosim::Model::V1 << 118 << delivery;
-            QTest::newRow(deliveryTag("AX-12", delivery)) << servosim::Model::Ax12 << 50 << delivery;
+            QTest::newRow(deliveryTag("V1", delivery)) << servosim::Model::V1 << 118 << delivery << BusProtocol::Two;
+            QTest::newRow(deliveryTag("AX-12", delivery)) << servosim::Model::Ax12 << 50 << delivery << BusProtocol::Two;
+            QTest::newRow(deliveryTag("AX-12 in Protocol 1", delivery))
+                << servosim::Model::Ax12 << 50 << delivery << BusProtocol::One;
         }
     }
 
@@ -354,7 +398,8 @@ private slots:
         QFETCH(servosim::Model, model);
         QFETCH(int, memoryLimit);
         QFETCH(AnswerDelivery, delivery);
-        startSimulator(simOptions(model, delivery));
+        QFETCH(BusProtocol, protocol);
+        startSimulator(simOptions(model, delivery, protocol));
         QStringList events;
         auto helper = DeviceHelper::getInstance(_serial, [&events] { events << "initialised"; });
         connect(helper.get(), &DeviceHelper::loadDeviceMetadata, this, [&events] { events << "loaded"; });
@@ -397,6 +442,27 @@ private slots:
         QCOMPARE(again.get(), helper.get());
         again->readDeviceInfoCallback(QByteArray());
         QCOMPARE(firstCalls, 1);
+    }
+
+    // A servo asked in the other protocol hears nothing it understands: no answer, whichever way.
+    void otherProtocolGetsNoAnswer_data()
+    {
+        QTest::addColumn<BusProtocol>("servoSpeaks");
+        QTest::newRow("Protocol 2 request, Protocol 1 servo") << BusProtocol::One;
+        QTest::newRow("Protocol 1 request, Protocol 2 servo") << BusProtocol::Two;
+    }
+
+    void otherProtocolGetsNoAnswer()
+    {
+        QFETCH(BusProtocol, servoSpeaks);
+        startSimulator(simOptions(servosim::Model::Ax12, {}, servoSpeaks));
+        _serial->setProtocol(servoSpeaks == BusProtocol::One ? BusProtocol::Two : BusProtocol::One);
+        QVERIFY(_serial->isOpen());
+        Outcome outcome;
+        QVERIFY(_serial->readData(servoId, 0, 4, answerInto(outcome), failureInto(outcome)));
+        QTRY_COMPARE_WITH_TIMEOUT(outcome.failures, QList<FailureKind>{FailureKind::Timeout}, readDeadline() + 200);
+        QVERIFY(outcome.answers.isEmpty());
+        QCOMPARE(_sim->packetsAnswered(), 0);
     }
 
     void silentServoFailsIdentification()

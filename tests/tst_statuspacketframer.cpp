@@ -24,6 +24,22 @@ QByteArray statusPacket(uint8_t id, uint8_t error, const QByteArray& params)
 
 const QByteArray fourDataBytes("\x0A\x0B\xFF\xFD", 4);
 
+// Protocol 1: FF FF id length (parameters + 2) error-or-instruction parameters checksum.
+QByteArray p1Packet(uint8_t id, uint8_t code, const QByteArray& params)
+{
+    QByteArray packet("\xFF\xFF", 2);
+    packet.append(char(id));
+    packet.append(char(params.size() + 2));
+    packet.append(char(code));
+    packet.append(params);
+    packet.append(char(StatusPacketFramer::checksum1(reinterpret_cast<const uint8_t*>(packet.constData()) + 2,
+                                                     packet.size() - 2)));
+    return packet;
+}
+
+const QByteArray p1Answer = p1Packet(1, 0, fourDataBytes);   // 10 bytes
+const QByteArray p1Request = p1Packet(1, 0x02, QByteArray("\x00\x04", 2)); // read 4 at 0
+
 } // namespace
 
 class TestStatusPacketFramer : public QObject
@@ -38,6 +54,9 @@ private slots:
                  uint16_t(0xFEE8));
         // Write acknowledgement of servo 1 as servos send it.
         QCOMPARE(statusPacket(1, 0, {}), QByteArray::fromHex("FFFFFD0001040055 00A10C").replace(' ', ""));
+        // Protocol 1: a ping of servo 1, and a read of 2 bytes at address 0.
+        QCOMPARE(p1Packet(1, 0x01, {}), QByteArray::fromHex("FFFF010201FB"));
+        QCOMPARE(p1Packet(1, 0x02, QByteArray("\x00\x02", 2)), QByteArray::fromHex("FFFF0104020002F6"));
     }
 
     void deliversPacketSplitAtAnyPosition()
@@ -183,6 +202,77 @@ private slots:
         QCOMPARE(framer.failureKind(), FailureKind::Timeout);
         QCOMPARE(framer.feed(packet), StatusPacketFramer::State::Complete);
         QCOMPARE(framer.packet(), packet);
+    }
+
+    // Protocol 1 streams as a port may deliver them, each fed in every split, so no row depends on
+    // an answer arriving in one piece: the packet found, or why none was.
+    void protocol1Streams_data()
+    {
+        QTest::addColumn<QByteArray>("stream");
+        QTest::addColumn<QByteArray>("packet"); // empty: none
+        QTest::addColumn<FailureKind>("kind");  // when none
+        const auto none = QByteArray();
+        QTest::newRow("read answer") << p1Answer << p1Answer << FailureKind::Timeout;
+        QTest::newRow("garbage and FF FF FF before") << QByteArray("\x13\xFF\x00\xFF", 4) + p1Answer << p1Answer
+                                                     << FailureKind::Timeout;
+        QTest::newRow("echo of the request, then the answer") << p1Request + p1Answer << p1Answer
+                                                              << FailureKind::Timeout;
+        QTest::newRow("the echo alone is no answer") << p1Request << none << FailureKind::Timeout;
+        QTest::newRow("refusal without data") << p1Packet(1, 0x08, {}) << p1Packet(1, 0x08, {})
+                                              << FailureKind::Timeout;
+        QByteArray badChecksum = p1Answer;
+        badChecksum[9] = char(badChecksum[9] ^ 0x5A);
+        QTest::newRow("bad checksum") << badChecksum << none << FailureKind::Corrupt;
+        QTest::newRow("another servo") << p1Packet(2, 0, fourDataBytes) << none << FailureKind::WrongId;
+        QTest::newRow("late answer of another size") << p1Packet(1, 0, QByteArray("\x01\x02", 2)) << none << FailureKind::Timeout;
+        QTest::newRow("cut short") << p1Answer.left(6) << none << FailureKind::Incomplete;
+        QTest::newRow("a Protocol 2 answer") << statusPacket(1, 0, fourDataBytes) << none << FailureKind::Corrupt;
+    }
+
+    void protocol1Streams()
+    {
+        QFETCH(QByteArray, stream);
+        QFETCH(QByteArray, packet);
+        QFETCH(FailureKind, kind);
+        for (int cut = 0; cut <= stream.size(); ++cut) {
+            StatusPacketFramer framer;
+            framer.setProtocol(BusProtocol::One);
+            framer.reset(1, 10, p1Request);
+            auto state = framer.feed(stream.left(cut));
+            if (state != StatusPacketFramer::State::Complete)
+                state = framer.feed(stream.mid(cut));
+            QCOMPARE(state == StatusPacketFramer::State::Complete, !packet.isEmpty());
+            if (packet.isEmpty())
+                QCOMPARE(framer.failureKind(), kind);
+            else
+                QCOMPARE(framer.packet(), packet);
+        }
+    }
+
+    // Every Protocol 1 error is read in the program's one vocabulary: refusals by their error
+    // number, alarms as the alert flag.
+    void protocol1ErrorsReadAsProtocol2_data()
+    {
+        QTest::addColumn<int>("flags");
+        QTest::addColumn<int>("expected");
+        QTest::addColumn<int>("alarms");
+        QTest::newRow("none") << 0x00 << 0x00 << 0x00;
+        QTest::newRow("instruction") << 0x40 << 0x02 << 0x00;
+        QTest::newRow("checksum") << 0x10 << 0x03 << 0x00;
+        QTest::newRow("range") << 0x08 << 0x04 << 0x00;
+        QTest::newRow("overheating") << 0x04 << 0x80 << 0x04;
+        QTest::newRow("overload and voltage") << 0x21 << 0x80 << 0x21;
+        QTest::newRow("angle limit") << 0x02 << 0x80 << 0x10;
+        QTest::newRow("range while overheating") << 0x0C << 0x84 << 0x04;
+    }
+
+    void protocol1ErrorsReadAsProtocol2()
+    {
+        QFETCH(int, flags);
+        QFETCH(int, expected);
+        QFETCH(int, alarms);
+        QCOMPARE(int(protocol1ErrorAsProtocol2(uint8_t(flags))), expected);
+        QCOMPARE(int(protocol1Alarms(uint8_t(flags))), alarms);
     }
 
     void survivesRandomInput()

@@ -26,8 +26,22 @@ enum Column
 {
     BaudRateColumn = 0,
     IdColumn = 1,
-    ModelColumn = 2
+    ModelColumn = 2,
+    ProtocolColumn = 3
 };
+
+// The items of the protocol box, in its order.
+QList<BusProtocol> protocolsOfChoice(int index)
+{
+    switch (index) {
+    case 1:
+        return {BusProtocol::One};
+    case 2:
+        return {BusProtocol::Two, BusProtocol::One};
+    default:
+        return {BusProtocol::Two};
+    }
+}
 
 } // namespace
 
@@ -68,7 +82,18 @@ SearchDialog::SearchDialog(QWidget* parent) : QDialog(parent), ui(new Ui::Search
         if (item && item->parent())
             select();
     });
-    ui->servoTreeWidget->setColumnCount(3);
+    connect(ui->searchProtocolComboBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            &SearchDialog::updateProtocolHint);
+    connect(ui->quickScanCheckBox, &QCheckBox::toggled, this, &SearchDialog::updateProtocolHint);
+    ui->servoTreeWidget->setColumnCount(4);
+    updateProtocolHint();
+}
+
+void SearchDialog::updateProtocolHint()
+{
+    // A broadcast ping finds no Protocol 1 servo: those are asked id by id, even in a quick scan.
+    ui->searchProtocolHintLabel->setVisible(ui->searchProtocolComboBox->currentIndex() != 0 &&
+                                            ui->quickScanCheckBox->isChecked());
 }
 
 SearchDialog::~SearchDialog()
@@ -230,6 +255,7 @@ void SearchDialog::lockInputs(bool locked)
     ui->idGroupBox->setEnabled(!locked);
     ui->baudRateGroupBox->setEnabled(!locked);
     ui->quickScanCheckBox->setEnabled(!locked);
+    ui->searchProtocolComboBox->setEnabled(!locked);
     ui->abortScanPushButton->setEnabled(locked);
     updateScanEnabled();
 }
@@ -243,6 +269,7 @@ void SearchDialog::select()
     const QString portName = row->data(IdColumn, Qt::UserRole).toString();
     if (!portName.isEmpty())
         emit updatePortName(portName);
+    emit updateProtocol(row->data(ProtocolColumn, Qt::UserRole).toInt());
     emit updateBaudRate(row->parent()->text(BaudRateColumn).toInt());
     emit updateId(row->text(IdColumn).toInt());
     emit addToBus(row->text(IdColumn).toInt(), row->parent()->text(BaudRateColumn).toInt(),
@@ -281,6 +308,7 @@ void SearchDialog::scan()
     SearchPlan plan;
     plan.portName = ui->serialPortInfoListBox->currentText().trimmed();
     plan.quick = ui->quickScanCheckBox->isChecked();
+    plan.protocols = protocolsOfChoice(ui->searchProtocolComboBox->currentIndex());
     plan.lower = ui->lowerSearchRangeSpinBox->value();
     plan.upper = ui->upperSearchRangeSpinBox->value();
     for (QAbstractButton* box : _buttonGroup->buttons()) { // slowest rate first
@@ -295,7 +323,7 @@ void SearchDialog::scan()
     ServoSearch& search = *_search;
     search.onFound = [this, portName](const FoundServo& servo) { addServo(servo, portName); };
     search.onProgress = [this](int made, int total, qint64 leftMs) { showProgress(made, total, leftMs); };
-    search.onReadSent = [this](int id, int baudRate) { emit doScanServo(id, baudRate); };
+    search.onReadSent = [this](int id, int baudRate, BusProtocol) { emit doScanServo(id, baudRate); };
     search.onPingSent = [this](int baudRate, int highestId) { emit doQuickScan(baudRate, highestId); };
 
     _scanning = true;
@@ -339,6 +367,8 @@ void SearchDialog::addServo(const FoundServo& servo, const QString& portName)
     // The probe's answer tells the model; a ping's also the firmware (-1: not known).
     root->child(0)->setData(ModelColumn, Qt::UserRole, servo.modelNumber);
     root->child(0)->setData(ModelColumn, Qt::UserRole + 1, servo.firmware);
+    root->child(0)->setText(ProtocolColumn, tr("Protocol %1").arg(static_cast<int>(servo.protocol)));
+    root->child(0)->setData(ProtocolColumn, Qt::UserRole, static_cast<int>(servo.protocol));
     ui->addAllButton->setEnabled(true);
     root->setExpanded(true);
     ui->servoTreeWidget->repaint();

@@ -56,6 +56,8 @@ signals:
     void doQuickScan(int baudRate, int highestId);
     void updateBaudRate(int baudRate);
     void updateId(int id);
+    // 1 or 2: the protocol of the servo chosen.
+    void updateProtocol(int protocol);
     // A servo for the bus table: Select adds the chosen one, Add all every one found.
     void addToBus(int id, int baudRate, int modelNumber, int firmware);
     // The port the chosen servo was found on.
@@ -73,6 +75,7 @@ private:
     void fillPortsInfo();
     void updateScanEnabled();
     void lockInputs(bool locked);
+    void updateProtocolHint();
     void addServo(const FoundServo& servo, const QString& portName);
     void showProgress(int made, int total, qint64 leftMs);
     bool scanStillShown() const;

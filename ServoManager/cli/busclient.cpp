@@ -37,9 +37,10 @@ bool waitFor(const bool& done, int limitMs = stalledMs)
 }
 } // namespace
 
-BusClient::BusClient(QString portName, int baudRate, int id)
+BusClient::BusClient(QString portName, int baudRate, int id, BusProtocol protocol)
     : _portName(std::move(portName)), _baudRate(baudRate), _id(id), _serial(std::make_shared<SerialHelper>())
 {
+    _serial->setProtocol(protocol);
 }
 
 BusClient::~BusClient()
@@ -50,9 +51,10 @@ BusClient::~BusClient()
 
 QString BusClient::noAnswerText(const QString& what) const
 {
-    return QStringLiteral("no answer from servo %1 at %2 baud on %3%4")
+    return QStringLiteral("no answer from servo %1 at %2 baud in Protocol %3 on %4%5")
         .arg(_id)
         .arg(_baudRate)
+        .arg(static_cast<int>(_serial->protocol()))
         .arg(_portName, what.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(what));
 }
 

@@ -28,7 +28,7 @@ enum ExitStatus
 class BusClient
 {
 public:
-    BusClient(QString portName, int baudRate, int id);
+    BusClient(QString portName, int baudRate, int id, BusProtocol protocol = BusProtocol::Two);
     ~BusClient();
     BusClient(const BusClient&) = delete;
     BusClient& operator=(const BusClient&) = delete;

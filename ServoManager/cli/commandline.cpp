@@ -60,6 +60,8 @@ Options (before the command):
   --id N            servo id (default: the window's stored id, else 1)
   --simulate        run against simulated servos inside the program (--id: their ids, comma-separated)
   --model MODEL     with --simulate: v1 or ax12
+  --protocol N      bus protocol, 1 or 2 (default: the window's stored protocol, else 2;
+                    with --simulate --model ax12: 1). AX-12 servos speak Protocol 1 only.
   --json            every result as one JSON document
   --raw             values as the servo holds them, not in units
   -h, --help        this text
@@ -67,8 +69,9 @@ Options (before the command):
 
 Commands:
   ports                              serial ports, their /dev/serial/by-id names and latency timers
-  scan [--ids A-B] [--bauds LIST|all] [--quick]
-                                     look for servos (default ids 1-10 at the chosen rate)
+  scan [--ids A-B] [--bauds LIST|all] [--protocols 1|2|1,2] [--quick]
+                                     look for servos (default ids 1-10 at the chosen rate and
+                                     protocol; --quick pings in Protocol 2 only)
   info                               model, firmware, id, baud rate, voltage, temperature, errors
   fields                             the servo model's keys: caption, group, unit, range, writable
   keys [v1|ax12]                     only the keys, without a servo (for completion)
@@ -168,6 +171,7 @@ struct Globals
     QString portName;
     int baudRate = defaultBaudRate;
     int id = defaultId;
+    BusProtocol protocol = BusProtocol::Two;
     bool json = false;
     bool raw = false;
 };
@@ -355,7 +359,7 @@ private:
 
     int connectBus()
     {
-        _bus = std::make_unique<BusClient>(_globals.portName, _globals.baudRate, _globals.id);
+        _bus = std::make_unique<BusClient>(_globals.portName, _globals.baudRate, _globals.id, _globals.protocol);
         const int status = _bus->connect();
         if (status != ExitDone)
             err() << "velkora-servo: " << _bus->error() << '\n';
@@ -420,6 +424,16 @@ private:
         SearchPlan plan;
         plan.portName = _globals.portName;
         plan.quick = arguments.flag(QStringLiteral("--quick"));
+        const QString protocols =
+            arguments.value(QStringLiteral("--protocols"), QString::number(static_cast<int>(_globals.protocol)));
+        plan.protocols.clear();
+        for (const QString& text : protocols.split(QLatin1Char(','))) {
+            if (text.trimmed() != QLatin1String("1") && text.trimmed() != QLatin1String("2"))
+                throw UsageError{QStringLiteral("--protocols wants 1, 2 or 1,2")};
+            const BusProtocol protocol = text.trimmed() == QLatin1String("1") ? BusProtocol::One : BusProtocol::Two;
+            if (!plan.protocols.contains(protocol))
+                plan.protocols.append(protocol);
+        }
         const QList<int> ids = idsOf(arguments.value(QStringLiteral("--ids"), QStringLiteral("1-10")));
         plan.lower = ids.first();
         plan.upper = ids.last();
@@ -458,11 +472,17 @@ private:
             found.append(QJsonObject{{QStringLiteral("id"), servo.id},
                                      {QStringLiteral("baudRate"), servo.baudRate},
                                      {QStringLiteral("modelNumber"), servo.modelNumber},
-                                     {QStringLiteral("model"), model}});
+                                     {QStringLiteral("model"), model},
+                                     {QStringLiteral("protocol"), static_cast<int>(servo.protocol)}});
             if (!_globals.json) {
                 if (terminal)
                     err() << "\r\033[K" << Qt::flush;
-                out() << QStringLiteral("servo %1 at %2 baud: %3").arg(servo.id).arg(servo.baudRate).arg(model) << '\n'
+                out() << QStringLiteral("servo %1 at %2 baud: %3, Protocol %4")
+                             .arg(servo.id)
+                             .arg(servo.baudRate)
+                             .arg(model)
+                             .arg(static_cast<int>(servo.protocol))
+                      << '\n'
                       << Qt::flush;
             }
         };
@@ -824,6 +844,7 @@ private:
         }
 
         auto serial = std::make_shared<SerialHelper>();
+        serial->setProtocol(_globals.protocol);
         const QString error = serial->openSerialPort(_globals.portName, _globals.baudRate);
         if (!error.isEmpty())
             return fail(ExitPortFailed, portOpenErrorText(_globals.portName, error));
@@ -1122,6 +1143,8 @@ private:
             plan.configuration = read.configuration;
         }
 
+        if (_globals.protocol != BusProtocol::Two)
+            throw UsageError{QStringLiteral("number works in Protocol 2 only: it finds new servos by a broadcast ping")};
         const auto serial = std::make_shared<SerialHelper>();
         const QString portName = _globals.portName;
         const QString openError = serial->openSerialPort(portName, plan.factoryRate);
@@ -1292,6 +1315,9 @@ int runCommandLine(const QStringList& arguments)
         globals.baudRate = port.getValue(QStringLiteral("baudRate"), defaultBaudRate).toInt();
         if (!offeredBaudRates().contains(globals.baudRate))
             globals.baudRate = defaultBaudRate;
+        globals.protocol = protocolOfSetting(port.getValue(QStringLiteral("protocol"), QVariant())) == 1
+                               ? BusProtocol::One
+                               : BusProtocol::Two;
         bool idOk = false;
         globals.id = window.getValue(QStringLiteral("servoId"), defaultId).toInt(&idOk);
         if (!idOk || globals.id < 0 || globals.id > highestId)

@@ -13,6 +13,7 @@ const QString idName = QStringLiteral("id");
 const QString modelName = QStringLiteral("model");
 const QString baudName = QStringLiteral("baud");
 const QString portName = QStringLiteral("port");
+const QString protocolName = QStringLiteral("protocol");
 constexpr int defaultSimulatedBaudRate = 1000000;
 constexpr int highestServoId = 253;
 constexpr int highestSimulatedId = 252; // 253 and up are reserved on the bus
@@ -72,6 +73,9 @@ void addLaunchOptions(QCommandLineParser& parser)
          QStringLiteral("RATE")},
         {portName, QStringLiteral("Serial port, a name such as ttyUSB0 or a device path."),
          QStringLiteral("PATH")},
+        {protocolName,
+         QStringLiteral("Bus protocol, 1 or 2 (AX-12 servos speak 1). With --simulate --model ax12 the default is 1."),
+         QStringLiteral("N")},
     });
 }
 
@@ -99,6 +103,15 @@ QString readLaunchOptions(const QCommandLineParser& parser, LaunchOptions* optio
         else if (model != QLatin1String("v1"))
             return QStringLiteral("--model is v1 or ax12");
     }
+
+    if (parser.isSet(protocolName)) {
+        const QString protocol = parser.value(protocolName).trimmed();
+        if (protocol != QLatin1String("1") && protocol != QLatin1String("2"))
+            return QStringLiteral("--protocol is 1 or 2");
+        options->protocol = protocol.toInt();
+    }
+    if (options->simulate && options->protocol == 1 && options->model != servosim::Model::Ax12)
+        return QStringLiteral("a simulated V1 speaks Protocol 2 only; Protocol 1 goes with --model ax12");
 
     if (parser.isSet(baudName)) {
         bool ok = false;
@@ -135,7 +148,12 @@ QString readLaunchOptions(const QCommandLineParser& parser, LaunchOptions* optio
     return {};
 }
 
-LaunchSession::LaunchSession(LaunchOptions options) : _options(std::move(options)) {}
+LaunchSession::LaunchSession(LaunchOptions options) : _options(std::move(options))
+{
+    // Real AX-12 servos answer Protocol 1 only; the V1 speaks Protocol 2.
+    if (_options.simulate && _options.protocol == 0)
+        _options.protocol = _options.model == servosim::Model::Ax12 ? 1 : 2;
+}
 
 LaunchSession::~LaunchSession()
 {
@@ -155,6 +173,7 @@ bool LaunchSession::start(QString* error)
         simulated.ids = _options.simulatedIds;
         simulated.model = _options.model;
         simulated.baudRate = _options.baudRate;
+        simulated.protocol = _options.protocol;
         _simulator = std::make_unique<servosim::ServoSimulator>(simulated);
         QString problem;
         if (!_simulator->start(&problem)) {
@@ -171,6 +190,8 @@ bool LaunchSession::start(QString* error)
         Settings::overrideForRun(portGroup, QStringLiteral("serialPortName"), port);
     if (_options.baudRate > 0)
         Settings::overrideForRun(portGroup, QStringLiteral("baudRate"), _options.baudRate);
+    if (_options.protocol > 0)
+        Settings::overrideForRun(portGroup, QStringLiteral("protocol"), _options.protocol);
     if (_options.servoId >= 0)
         Settings::overrideForRun(QStringLiteral("main window settings"), QStringLiteral("servoId"),
                                  _options.servoId);
@@ -191,6 +212,7 @@ QString LaunchSession::windowTitle(const QString& title) const
         ids.append(QString::number(id));
     const QString model =
         _options.model == servosim::Model::Ax12 ? QStringLiteral("AX-12") : QStringLiteral("Velkora V1");
-    return QStringLiteral("%1 \u2014 simulated %2, id %3 at %4 baud")
-        .arg(title, model, ids.join(QStringLiteral(", ")), QString::number(_options.baudRate));
+    return QStringLiteral("%1 \u2014 simulated %2, id %3 at %4 baud, Protocol %5")
+        .arg(title, model, ids.join(QStringLiteral(", ")), QString::number(_options.baudRate),
+             QString::number(_options.protocol));
 }

@@ -21,6 +21,7 @@ struct LaunchOptions
     servosim::Model model = servosim::Model::V1;
     QString portName; // empty: the stored port
     int baudRate = 0; // 0: the stored rate (simulated servos: 1000000)
+    int protocol = 0; // 1 or 2; 0: the stored one (simulated servos: their model's)
     int servoId = -1; // -1: the stored id
     QList<int> listedIds; // every id given, for the bus table (the simulated ones with --simulate)
 };

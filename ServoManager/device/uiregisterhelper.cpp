@@ -22,9 +22,6 @@
 #include <iterator>
 
 namespace {
-// Status packet layout: error byte, then the data of the read.
-constexpr int firstDataPosition = 9;
-
 // The window's side of the scheduler: the edit view's groups send their writes to it and follow
 // its answers; the answers are decoded into the fields and the register view.
 class WindowViews final : public ServoViews
@@ -155,7 +152,7 @@ void UiRegisterHelper::decodeResponse(const QByteArray& response)
     const auto device = DeviceHelper::_instance ? DeviceHelper::_instance->getDevice() : nullptr;
     const FieldCatalogue& catalogue = catalogueOf(device.get());
     // As the answer holds it: a short answer's last bytes are values too, not a checksum.
-    const QByteArray data = response.mid(firstDataPosition);
+    const QByteArray data = readanswer::dataOnward(response);
     if (device && !device->hasVelkoraControlTable()) {
         // Another layout: only the values it describes.
         for (const FieldRecord& field : catalogue.fields())

@@ -4,6 +4,7 @@
 #include "bus/devicehelper.h"
 #include "bus/uischeduler.h"
 #include "device/fieldcatalogue.h"
+#include "device/fieldregisters.h"
 #include "device/idevice.h"
 #include "device/uiregisterhelper.h"
 #include "fields/fieldcore.h"
@@ -48,12 +49,13 @@ QList<WriteField> changedFields(std::initializer_list<FieldGroup> groups)
         IUnitDataField* field = changedField(record.objectName);
         if (!field)
             continue;
-        uint32_t value = static_cast<uint32_t>(field->getServoValue());
-        if (record.mask == 0x7FFF) // a magnitude too large for 15 bits must not flip the direction
-            value = static_cast<uint32_t>(std::clamp(field->getServoValue(), 0, 0x7FFF));
-        else if (record.mask == 0x8000) // a direction: any item but the first sets the bit
-            value = value != 0 ? 0x8000 : 0;
-        fields.append({record.objectName, record.address, record.size, value, record.mask});
+        int raw = field->getServoValue();
+        // A magnitude beside a direction bit (mask 0x7FFF, 0x3FF) must not reach that bit.
+        const uint32_t fullMask = registerMask(record.size);
+        const uint32_t bits = record.mask & fullMask;
+        if (!record.isDirection() && bits != fullMask && (bits & (bits + 1)) == 0)
+            raw = std::clamp(raw, 0, static_cast<int>(bits));
+        fields.append({record.objectName, record.address, record.size, record.bitsOf(raw), record.mask});
     }
     return fields;
 }
@@ -171,9 +173,9 @@ void UiGroupHelper::onDisconnected()
 
 bool UiGroupHelper::servoIsEditable() const
 {
-    // Another model's table would be overwritten with V1 blocks.
+    // Writes follow the model's own layout (its catalogue), so any identified model may be edited.
     const auto device = DeviceHelper::_instance ? DeviceHelper::_instance->getDevice() : nullptr;
-    return _connected && _tableSeen && _answering && device && device->hasVelkoraControlTable();
+    return _connected && _tableSeen && _answering && device;
 }
 
 // The one place that decides whether a group may enter editing.
@@ -303,7 +305,14 @@ void UiGroupHelper::onWriteFinished(const GroupWrite& write, const WriteOutcome&
     // Only the groups' own writes are the user's to hear of.
     if (write.isEmpty() || write.fields().first().name.isEmpty())
         return;
-    Group* group = write.address() < volatileAddress ? &_nonVolatile : &_volatile;
+    // The group the written fields belong to, in the model's layout.
+    bool nonVolatile = write.address() < volatileAddress;
+    if (const auto device = DeviceHelper::_instance ? DeviceHelper::_instance->getDevice() : nullptr) {
+        const FieldCatalogue catalogue(*device);
+        if (const FieldRecord* record = catalogue.byObjectName(write.fields().first().name))
+            nonVolatile = record->group == FieldGroup::NonVolatile;
+    }
+    Group* group = nonVolatile ? &_nonVolatile : &_volatile;
     group->awaitingWrite = false;
     emit writeOutcome(outcomeText(write, outcome), outcome.readBack && outcome.check.allHeld());
     refreshEditButtons();
@@ -368,8 +377,8 @@ QString UiGroupHelper::fieldCaption(const QString& name) const
 QString UiGroupHelper::valueText(const WriteField& field, uint32_t bits) const
 {
     auto* widget = _form->nonVolatileParamsGroupBox->window()->findChild<QWidget*>(field.name);
-    if (field.mask == 0x8000)
-        bits = bits != 0 ? 1 : 0; // a direction: the item of the list
+    if (FieldCore::lookUpQuantity(field.name) == PhysicalQuantitiesEnum::Direction)
+        bits = bits != 0 ? 1 : 0; // the item of the list
     if (auto* list = qobject_cast<QComboBox*>(widget)) {
         const int index = field.name == QLatin1String("baudRateComboBox")
                               ? SerialHelper::baudRateToIndex(int(bits))

@@ -17,6 +17,13 @@ const QString portGroup = QStringLiteral("port settings");
 const QString unitsGroup = QStringLiteral("units settings");
 const QString serialPortNameKey = QStringLiteral("serialPortName");
 const QString baudRateKey = QStringLiteral("baudRate");
+const QString protocolKey = QStringLiteral("protocol");
+
+// The protocol box lists Protocol 2 first.
+int protocolIndex(int protocol)
+{
+    return protocol == 1 ? 1 : 0;
+}
 constexpr int defaultBaudRate = 1000000;
 constexpr int maxCustomBaudRate = 4000000;
 
@@ -116,6 +123,15 @@ void SettingsDialog::on_updateBaudRate(int baudRate)
     ui->baudRateBox->setCurrentIndex(index);
 }
 
+void SettingsDialog::on_updateProtocol(int protocol)
+{
+    if (protocol != 1 && protocol != 2)
+        return;
+    _currentPortSettings.protocol = protocol;
+    _portSettings->setValue(protocolKey, protocol);
+    ui->protocolComboBox->setCurrentIndex(protocolIndex(protocol));
+}
+
 void SettingsDialog::on_updatePortName(const QString& portName)
 {
     if (portName.isEmpty() || portName == _currentPortSettings.name) {
@@ -196,6 +212,8 @@ void SettingsDialog::initialisePortSettings()
         baudIndex = ui->baudRateBox->findText(QString::number(defaultBaudRate));
     }
     ui->baudRateBox->setCurrentIndex(baudIndex);
+    ui->protocolComboBox->setCurrentIndex(
+        protocolIndex(protocolOfSetting(_portSettings->getValue(protocolKey, QVariant()))));
 
     // A port the machine does not enumerate (a by-id link, a pseudo-terminal) stays chosen
     // as long as its device exists; otherwise the first listed port takes its place.
@@ -219,6 +237,7 @@ void SettingsDialog::updatePortSettings()
 {
     _currentPortSettings.name = ui->serialPortInfoListBox->currentText();
     _currentPortSettings.baudRate = ui->baudRateBox->currentText().toInt();
+    _currentPortSettings.protocol = ui->protocolComboBox->currentIndex() == 1 ? 1 : 2;
     _currentPortSettings.dataBits = ui->dataBitsBox->currentData().toInt();
     _currentPortSettings.stringDataBits = ui->dataBitsBox->currentText();
     _currentPortSettings.parity = ui->parityBox->currentData().toInt();
@@ -247,6 +266,7 @@ void SettingsDialog::persistPortSettings()
 {
     _portSettings->setValue(baudRateKey, _currentPortSettings.baudRate);
     _portSettings->setValue(serialPortNameKey, _currentPortSettings.name);
+    _portSettings->setValue(protocolKey, _currentPortSettings.protocol);
 }
 
 // The return delay has no control in the dialog, so it is never written.
@@ -298,6 +318,7 @@ void SettingsDialog::showPort(const PortSettings& port)
     if (baudIndex >= 0) {
         ui->baudRateBox->setCurrentIndex(baudIndex);
     }
+    ui->protocolComboBox->setCurrentIndex(protocolIndex(port.protocol));
 }
 
 void SettingsDialog::showUnits(const PhysicalQuantities& units)

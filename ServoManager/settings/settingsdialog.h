@@ -37,6 +37,7 @@ public slots:
     void cancel();
     void on_updateBaudRate(int baudRate);
     // A servo chosen in the search answers only on the port it was found on.
+    void on_updateProtocol(int protocol);
     void on_updatePortName(const QString& portName);
     void showPortInfo(int index);
     void checkCustomBaudRatePolicy(int index);

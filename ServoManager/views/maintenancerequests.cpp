@@ -1,19 +1,19 @@
 #include "views/maintenancerequests.h"
 
 #include "bus/devicehelper.h"
+#include "bus/readanswer.h"
 #include "bus/serialhelper.h"
 #include "views/confirmation.h"
 
 namespace {
-// Status packet positions: id at 4, error byte at 8.
 int acknowledgedId(const QByteArray& response)
 {
-    return response.size() > 4 ? static_cast<uint8_t>(response.at(4)) : 0;
+    return readanswer::servoId(response);
 }
 
 bool acknowledgedWithError(const QByteArray& response)
 {
-    return response.size() > 8 && SerialHelper::isRefusal(static_cast<uint8_t>(response.at(8)));
+    return SerialHelper::isRefusal(readanswer::errorByte(response));
 }
 } // namespace
 

@@ -48,9 +48,15 @@ struct Rig
     qint64 nowUs = 0;
     ServoBus bus;
 
-    explicit Rig(const QList<int>& ids = {1}, Model model = Model::V1, int baudRate = 1000000)
-        : bus(ids, model, baudRate, [this] { return nowUs; })
+    explicit Rig(const QList<int>& ids = {1}, Model model = Model::V1, int baudRate = 1000000,
+                 int protocol = 2)
+        : bus(ids, model, baudRate, clock(), protocol)
     {
+    }
+
+    ServoBus::Clock clock()
+    {
+        return [this] { return nowUs; };
     }
 
     QList<QByteArray> send(quint8 id, quint8 code, const QByteArray& params = {}, int rate = 1000000)
@@ -87,6 +93,108 @@ private slots:
         QCOMPARE(crc16("123456789"), quint16(0xFEE8));
         QCOMPARE(instructionPacket(1, instruction::Ping).toHex(), QByteArray("fffffd0001030001194e"));
         QCOMPARE(statusPacket(1, 0).toHex(), QByteArray("fffffd000104005500a10c"));
+        QVERIFY(instructionPacketP1(1, instruction::Write, QByteArray(MaxParamsP1 + 1, 0)).isEmpty());
+    }
+
+    // An AX-12 speaking Protocol 1 at id 1, and a V1 speaking Protocol 2 at the same id and rate: each
+    // request is heard by the servo of its protocol only. Each request gets its answers joined, or none.
+    void protocol1_data()
+    {
+        QTest::addColumn<Fault>("fault"); // on the first answer
+        QTest::addColumn<quint8>("alarms");
+        QTest::addColumn<QByteArrayList>("requests");
+        QTest::addColumn<QByteArrayList>("answers");
+        const auto p1 = [](quint8 code, const char* params = "", quint8 id = 1) {
+            return instructionPacketP1(id, code, QByteArray::fromHex(params));
+        };
+        const auto ack = [](const char* params = "", quint8 error = 0, quint8 id = 1) {
+            return statusPacketP1(id, error, QByteArray::fromHex(params));
+        };
+        const auto spoiled = [](QByteArray packet) {
+            packet[packet.size() - 1] = char(packet.back() ^ 1);
+            return packet;
+        };
+        const QByteArray v1Ping = instructionPacket(1, instruction::Ping);
+        const QByteArray instructionError = ack("", errorP1::Instruction);
+        const Fault none = Fault::None;
+        using L = QByteArrayList;
+
+        QTest::newRow("ping") << none << quint8(0) << L{QByteArray::fromHex("ffff010201fb")}
+                              << L{QByteArray::fromHex("ffff010200fc")};
+        QTest::newRow("read") << none << quint8(0) << L{QByteArray::fromHex("ffff0104020002f6")}
+                              << L{QByteArray::fromHex("ffff0104000c00ee")};
+        QTest::newRow("write, read back")
+            << none << quint8(0) << L{p1(instruction::Write, "050a"), p1(instruction::Read, "0501")}
+            << L{ack(), ack("0a")};
+        QTest::newRow("read-only, past the table")
+            << none << quint8(0)
+            << L{p1(instruction::Write, "0000"), p1(instruction::Write, "310000"),
+                 p1(instruction::Read, "3102"), p1(instruction::Read, "0002")}
+            << L{ack("", errorP1::Range), ack("", errorP1::Range), ack("", errorP1::Range), ack("0c00")};
+        QTest::newRow("bad checksum")
+            << none << quint8(0)
+            << L{spoiled(p1(instruction::Ping)), spoiled(p1(instruction::Write, "050a")),
+                 p1(instruction::Read, "0501")}
+            << L{ack("", errorP1::Checksum), ack("", errorP1::Checksum), ack("fa")};
+        QTest::newRow("unknown instruction, bad lengths")
+            << none << quint8(0)
+            << L{p1(0x07), p1(instruction::Read, "00"), p1(instruction::Ping, "00"),
+                 p1(instruction::Write, "05"), p1(instruction::FactoryReset, "ff")}
+            << L{instructionError, instructionError, instructionError, instructionError, instructionError};
+        QTest::newRow("broadcast") << none << quint8(0)
+                                   << L{p1(instruction::Ping, "", BroadcastId),
+                                        p1(instruction::Write, "050a", BroadcastId),
+                                        p1(instruction::Read, "0501")}
+                                   << L{{}, {}, ack("0a")};
+        // The V1 answers Protocol 2 alone and keeps its own table.
+        QTest::newRow("other protocol")
+            << none << quint8(0)
+            << L{v1Ping, instructionPacket(BroadcastId, instruction::Ping),
+                 instructionPacket(1, instruction::Write, QByteArray::fromHex("05000a")),
+                 p1(instruction::Read, "0501")}
+            << L{statusPacket(1, 0, QByteArray::fromHex("010403")),
+                 statusPacket(1, 0, QByteArray::fromHex("010403")), statusPacket(1, 0), ack("fa")};
+        QTest::newRow("new id") << none << quint8(0)
+                                << L{p1(instruction::Write, "0305"), p1(instruction::Ping, "", 5),
+                                     p1(instruction::Ping)}
+                                << L{ack(), ack("", 0, 5), {}};
+        QTest::newRow("factory reset")
+            << none << quint8(0)
+            << L{p1(instruction::Write, "0305010a"), p1(instruction::FactoryReset, "", 5),
+                 p1(instruction::Read, "0303")}
+            << L{ack(), ack("", 0, 5), ack("0101fa")};
+        QTest::newRow("alarms") << none << quint8(errorP1::Overheating | errorP1::Overload)
+                                << L{p1(instruction::Ping), p1(instruction::Write, "0000")}
+                                << L{ack("", 0x24), ack("", 0x2c)};
+        // Only the checksum byte is spoiled, not the error byte in front of it.
+        QTest::newRow("corrupt checksum")
+            << Fault::BadCrc << quint8(0) << L{p1(instruction::Ping), p1(instruction::Ping)}
+            << L{QByteArray::fromHex("ffff01020003"), ack()};
+        QTest::newRow("error byte") << Fault::ErrorByte << quint8(0) << L{p1(instruction::Read, "0302")}
+                                    << L{ack("0101", errorP1::Overload)};
+    }
+    void protocol1()
+    {
+        QFETCH(Fault, fault);
+        QFETCH(quint8, alarms);
+        QFETCH(QByteArrayList, requests);
+        QFETCH(QByteArrayList, answers);
+        Rig rig({1}, Model::Ax12, 1000000, 1);
+        QVERIFY(rig.bus.plugServo(1, 0, Model::V1, 2));
+        rig.bus.setHardwareError(1, alarms);
+        rig.bus.injectFault(fault, fault == Fault::None ? 0 : 1, errorP1::Overload);
+        for (int i = 0; i < requests.size(); ++i)
+            QCOMPARE(rig.sendRaw(requests.at(i)).join().toHex(), answers.at(i).toHex());
+
+        // Framed one by one, and recorded with the protocol of their header.
+        const QList<ReceivedPacket> received = rig.bus.receivedPackets();
+        QCOMPARE(received.size(), requests.size());
+        for (int i = 0; i < requests.size(); ++i) {
+            QCOMPARE(received.at(i).raw, requests.at(i));
+            QCOMPARE(received.at(i).protocol, requests.at(i).startsWith(packetHeader()) ? 2 : 1);
+        }
+        for (const SentAnswer& sent : rig.bus.sentAnswers())
+            QCOMPARE(sent.protocol, sent.request.protocol);
     }
 
     void pingAndRead_data()
@@ -417,6 +525,21 @@ private slots:
         table = rig.bus.registers(1);
         QCOMPARE(position(table), final);
         QCOMPARE(table.at(moving), char(0));
+    }
+
+    // Wheel mode: bit 10 of the moving speed turns clockwise, toward lower positions; speed and load
+    // carry the direction in their bit 10.
+    void ax12WheelDirection()
+    {
+        Rig rig({1}, Model::Ax12);
+        QCOMPARE(rig.one(1, instruction::Write, u16(6) + u16(0) + u16(0)).error, error::None);
+        QCOMPARE(rig.one(1, instruction::Write, u16(24) + QByteArray(1, 1)).error, error::None);
+        QCOMPARE(rig.one(1, instruction::Write, u16(32) + u16(0x400 | 100)).error, error::None);
+        rig.nowUs += 100000;
+        const QByteArray table = rig.bus.registers(1);
+        QCOMPARE(tableU16(table, 36), 512 - 23);
+        QCOMPARE(tableU16(table, 38), 0x400 | 100);
+        QCOMPARE(tableU16(table, 40) & 0x400, 0x400);
     }
 
     void liveNoise()

@@ -11,22 +11,27 @@ using namespace servosim;
 namespace {
 
 // The whole status packets at the front of `bytes` (stops at the first incomplete one).
-QList<QByteArray> packets(const QByteArray& bytes)
+QList<QByteArray> packets(const QByteArray& bytes, int protocol = 2)
 {
+    const QByteArray header = protocol == 1 ? packetHeaderP1() : packetHeader();
+    const int headerSize = protocol == 1 ? HeaderSizeP1 : HeaderSize;
     QList<QByteArray> found;
-    int at = bytes.indexOf(packetHeader());
-    while (at >= 0 && at + HeaderSize <= bytes.size()) {
-        const int size = HeaderSize + tableU16(bytes, at + 5);
+    int at = bytes.indexOf(header);
+    while (at >= 0 && at + headerSize <= bytes.size()) {
+        const int size = headerSize + (protocol == 1 ? quint8(bytes.at(at + 3)) : tableU16(bytes, at + 5));
         if (at + size > bytes.size())
             break;
         found.append(bytes.mid(at, size));
-        at = bytes.indexOf(packetHeader(), at + size);
+        at = bytes.indexOf(header, at + size);
     }
     return found;
 }
 
 bool crcValid(const QByteArray& packet)
 {
+    if (!packet.startsWith(packetHeader())) // Protocol 1
+        return packet.size() >= StatusOverheadP1 &&
+               checksumP1(packet.mid(2, packet.size() - 3)) == quint8(packet.back());
     return packet.size() >= StatusOverhead &&
            crc16(packet.left(packet.size() - 2)) == tableU16(packet, packet.size() - 2);
 }
@@ -39,6 +44,7 @@ QByteArray readParams(int address, int length)
 struct Client
 {
     QSerialPort port;
+    int protocol = 2;
 
     bool open(const QString& name, int baudRate)
     {
@@ -57,7 +63,7 @@ struct Client
         QByteArray bytes;
         QElapsedTimer timer;
         timer.start();
-        while (packets(bytes).size() < count && timer.elapsed() < timeoutMs) {
+        while (packets(bytes, protocol).size() < count && timer.elapsed() < timeoutMs) {
             if (port.waitForReadyRead(int(qMax<qint64>(1, timeoutMs - timer.elapsed()))))
                 bytes += port.readAll();
         }
@@ -67,7 +73,8 @@ struct Client
     QByteArray exchange(quint8 id, quint8 code, const QByteArray& params = {}, int count = 1,
                         int timeoutMs = 500)
     {
-        port.write(instructionPacket(id, code, params));
+        port.write(protocol == 1 ? instructionPacketP1(id, code, params)
+                                 : instructionPacket(id, code, params));
         port.waitForBytesWritten(100);
         return collect(count, timeoutMs);
     }
@@ -75,9 +82,10 @@ struct Client
     QList<int> pingIds(quint8 id, int count = 1, int timeoutMs = 500)
     {
         QList<int> ids;
-        for (const QByteArray& packet : packets(exchange(id, instruction::Ping, {}, count, timeoutMs)))
+        for (const QByteArray& packet :
+             packets(exchange(id, instruction::Ping, {}, count, timeoutMs), protocol))
             if (crcValid(packet))
-                ids.append(quint8(packet.at(4)));
+                ids.append(quint8(packet.at(protocol == 1 ? 2 : 4)));
         return ids;
     }
 };
@@ -239,6 +247,73 @@ private slots:
             break;
         }
         QCOMPARE(client.exchange(1, instruction::Ping), normal);
+    }
+
+    // Protocol 1 is the AX-12's only; on one line, each servo answers at its own rate in its own protocol.
+    void protocolChoice_data()
+    {
+        QTest::addColumn<Model>("model");
+        QTest::addColumn<int>("protocol");
+        QTest::addColumn<QString>("problem");
+        QTest::newRow("AX-12, protocol 1") << Model::Ax12 << 1 << QString();
+        QTest::newRow("V1, protocol 1") << Model::V1 << 1 << "AX-12 only";
+        QTest::newRow("protocol 3") << Model::Ax12 << 3 << "neither 1 nor 2";
+    }
+    void protocolChoice()
+    {
+        QFETCH(Model, model);
+        QFETCH(int, protocol);
+        QFETCH(QString, problem);
+        const QStringList args{"--quiet", "--model", model == Model::V1 ? "v1" : "ax12", "--protocol",
+                               QString::number(protocol)};
+        QProcess program;
+        program.start(QStringLiteral(VSM_SIMULATOR_PATH), args);
+        QVERIFY(program.waitForStarted());
+        Options options = busOptions({1}, 57600);
+        options.model = model;
+        options.protocol = protocol;
+        ServoSimulator simulator(options);
+        QString error;
+        QCOMPARE(simulator.start(&error), problem.isEmpty());
+        if (!problem.isEmpty()) {
+            QVERIFY2(error.contains(problem), qPrintable(error));
+            QVERIFY(program.waitForFinished(5000));
+            QCOMPARE(program.exitCode(), 2);
+            QVERIFY(program.readAllStandardError().contains("--protocol"));
+            return;
+        }
+        QVERIFY(simulator.plugServo(3, 1000000, Model::V1, 2));
+        QVERIFY(!simulator.plugServo(4, 0, Model::V1)); // the options' protocol 1
+        Client client;
+        client.protocol = 1;
+        QVERIFY(client.open(simulator.devicePath(), 57600));
+        QElapsedTimer timer;
+        timer.start();
+        const QList<QByteArray> read =
+            packets(client.exchange(1, instruction::Read, QByteArray::fromHex("0032")), 1);
+        // 8 + 56 bytes at 57600 baud, plus the 500 µs return delay.
+        QVERIFY2(timer.nsecsElapsed() / 1000 >= lineTimeUs(8 + 56, 57600) + 500,
+                 qPrintable(QString::number(timer.nsecsElapsed() / 1000)));
+        QCOMPARE(read.size(), 1);
+        QVERIFY(crcValid(read.first()));
+        QCOMPARE(read.first().mid(5, 36), simulator.registers(1).left(36)); // the settings
+        simulator.injectFault(Fault::GarbageBefore);
+        const QByteArray late = client.exchange(1, instruction::Ping);
+        QVERIFY(late.endsWith(statusPacketP1(1, 0)) && late.indexOf(packetHeaderP1()) == late.size() - 6);
+        QVERIFY(client.pingIds(3, 1, 150).isEmpty());
+        client.protocol = 2;
+        QVERIFY(client.open(simulator.devicePath(), 1000000));
+        QCOMPARE(client.pingIds(3), QList<int>{3});
+        QTRY_COMPARE(simulator.sentAnswers().size(), 3);
+        QCOMPARE(simulator.sentAnswers().first().protocol, 1);
+        QCOMPARE(simulator.sentAnswers().last().protocol, 2);
+
+        QTRY_VERIFY(program.canReadLine());
+        QVERIFY(client.open(QString::fromLocal8Bit(program.readLine()).trimmed(), 1000000));
+        client.protocol = 1;
+        QCOMPARE(client.pingIds(1), QList<int>{1});
+        program.terminate();
+        QVERIFY(program.waitForFinished(5000));
     }
 
     void answersInPieces_data()

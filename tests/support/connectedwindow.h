@@ -33,6 +33,9 @@ inline void openConnected(const IsolatedSettings& home, servosim::Model model, c
 {
     servosim::Options options;
     options.model = model;
+    // An AX-12 answers Protocol 1 only, as a real one does.
+    const int protocol = model == servosim::Model::Ax12 ? 1 : 2;
+    options.protocol = protocol;
     options.ids = ids;
     options.linkPath = home.path() + "/velkora-sim";
     sim = std::make_unique<servosim::ServoSimulator>(options);
@@ -41,6 +44,7 @@ inline void openConnected(const IsolatedSettings& home, servosim::Model model, c
     QSettings settings(QStringLiteral("Tessaphor"), QStringLiteral("Velkora Servo Manager"));
     settings.setValue("port settings/serialPortName", sim->portName());
     settings.setValue("port settings/baudRate", 1000000);
+    settings.setValue("port settings/protocol", protocol);
     settings.setValue("main window settings/servoId", servoId);
     settings.setValue("main window settings/pollingInterval", interval);
     for (auto it = units.begin(); it != units.end(); ++it)

@@ -182,6 +182,10 @@ int main(int argc, char* argv[])
     const QCommandLineOption model(QStringLiteral("model"),
                                    QStringLiteral("Servo model: v1 or ax12 (default v1)."),
                                    QStringLiteral("MODEL"), QStringLiteral("v1"));
+    const QCommandLineOption protocol(
+        QStringLiteral("protocol"),
+        QStringLiteral("Protocol the servos speak: 1 (AX-12 only) or 2 (default 2)."), QStringLiteral("1|2"),
+        QStringLiteral("2"));
     const QCommandLineOption baud(QStringLiteral("baud"),
                                   QStringLiteral("The servos' baud rate (default 1000000)."),
                                   QStringLiteral("RATE"), QStringLiteral("1000000"));
@@ -222,8 +226,8 @@ int main(int argc, char* argv[])
                        "  unplug ID       pull the servo answering to ID (the\n"
                        "                  latest plugged of several)\n"
                        "  list            the ids of the servos plugged in"));
-    parser.addOptions({link, ids, model, baud, noWireTime, faultRate, faults, hardwareError, quiet, pieces,
-                       pieceGap, config, control});
+    parser.addOptions({link, ids, model, protocol, baud, noWireTime, faultRate, faults, hardwareError, quiet,
+                       pieces, pieceGap, config, control});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         return fail(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()));
@@ -238,6 +242,11 @@ int main(int argc, char* argv[])
     else if (modelName != QLatin1String("v1"))
         return fail(QStringLiteral("--model is v1 or ax12"));
     bool ok = false;
+    options.protocol = parser.value(protocol).toInt(&ok);
+    if (!ok || (options.protocol != 1 && options.protocol != 2))
+        return fail(QStringLiteral("--protocol is 1 or 2"));
+    if (options.protocol == 1 && options.model != servosim::Model::Ax12)
+        return fail(QStringLiteral("--protocol 1 needs --model ax12: the V1 speaks protocol 2 only"));
     options.baudRate = parser.value(baud).toInt(&ok);
     if (!ok)
         return fail(QStringLiteral("--baud wants a number"));

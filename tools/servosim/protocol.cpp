@@ -35,6 +35,19 @@ QByteArray packet(quint8 id, const QByteArray& body)
     return bytes;
 }
 
+QByteArray packetP1(quint8 id, quint8 code, const QByteArray& params)
+{
+    // A longer packet has no length byte; cutting it would send another request than asked for.
+    if (params.size() > MaxParamsP1)
+        return {};
+    QByteArray body;
+    body.append(static_cast<char>(id));
+    body.append(static_cast<char>(params.size() + 2));
+    body.append(static_cast<char>(code));
+    body.append(params);
+    return packetHeaderP1() + body + static_cast<char>(checksumP1(body));
+}
+
 } // namespace
 
 QByteArray packetHeader()
@@ -54,6 +67,29 @@ QByteArray statusPacket(quint8 id, quint8 errorByte, const QByteArray& params)
 QByteArray instructionPacket(quint8 id, quint8 instructionCode, const QByteArray& params)
 {
     return packet(id, static_cast<char>(instructionCode) + params);
+}
+
+QByteArray packetHeaderP1()
+{
+    return QByteArray("\xFF\xFF", 2);
+}
+
+quint8 checksumP1(const QByteArray& body)
+{
+    quint8 sum = 0;
+    for (char byte : body)
+        sum = quint8(sum + quint8(byte));
+    return quint8(~sum);
+}
+
+QByteArray statusPacketP1(quint8 id, quint8 errorByte, const QByteArray& params)
+{
+    return packetP1(id, errorByte, params);
+}
+
+QByteArray instructionPacketP1(quint8 id, quint8 instructionCode, const QByteArray& params)
+{
+    return packetP1(id, instructionCode, params);
 }
 
 int baudRateForCode(int code)

@@ -4,7 +4,7 @@
 
 namespace servosim {
 
-// Instruction codes of the bus protocol.
+// Instruction codes; Protocol 1 uses the same ones (it has no status instruction).
 namespace instruction {
 constexpr quint8 Ping = 0x01;
 constexpr quint8 Read = 0x02;
@@ -28,6 +28,18 @@ constexpr quint8 Access = 7;
 constexpr quint8 Alert = 0x80;
 } // namespace error
 
+// Protocol 1 error byte: one bit per condition, several may be set at once.
+namespace errorP1 {
+constexpr quint8 None = 0;
+constexpr quint8 InputVoltage = 0x01;
+constexpr quint8 AngleLimit = 0x02;
+constexpr quint8 Overheating = 0x04;
+constexpr quint8 Range = 0x08;    // value out of range, or a write to a read-only address or past the table
+constexpr quint8 Checksum = 0x10; // the request's checksum did not match
+constexpr quint8 Overload = 0x20;
+constexpr quint8 Instruction = 0x40; // unknown instruction, or a packet length that does not fit it
+} // namespace errorP1
+
 // Factory reset options.
 namespace resetOption {
 constexpr quint8 All = 0xFF;
@@ -45,6 +57,20 @@ QByteArray statusPacket(quint8 id, quint8 errorByte, const QByteArray& params = 
 QByteArray instructionPacket(quint8 id, quint8 instruction, const QByteArray& params = {});
 // The header that starts every packet.
 QByteArray packetHeader();
+
+// Protocol 1: "FF FF id length instruction-or-error params checksum", length = params + 2.
+constexpr int HeaderSizeP1 = 4;     // FF FF, id, length
+constexpr int StatusOverheadP1 = 6; // header, error, checksum around the parameters
+constexpr int MaxParamsP1 = 253;    // the length byte holds params + 2
+// Complement of the low byte of the sum of `body`: id, length, instruction (or error) and params.
+quint8 checksumP1(const QByteArray& body);
+// "FF FF id len error params checksum". Empty for more than MaxParamsP1 parameters.
+QByteArray statusPacketP1(quint8 id, quint8 errorByte, const QByteArray& params = {});
+// "FF FF id len instruction params checksum"; what a client sends. Empty for more than MaxParamsP1
+// parameters.
+QByteArray instructionPacketP1(quint8 id, quint8 instruction, const QByteArray& params = {});
+// The two bytes that start every Protocol 1 packet.
+QByteArray packetHeaderP1();
 
 // Baud-rate register codes: rate = 2,000,000 / (code + 1), rounded to the nominal rate.
 // Both return -1 for a code or rate the servos do not support.

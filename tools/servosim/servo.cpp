@@ -13,10 +13,33 @@ int paramU16(const QByteArray& params, int offset)
     return quint8(params.at(offset)) | (quint8(params.at(offset + 1)) << 8);
 }
 
+QByteArray u16(int value)
+{
+    return QByteArray(1, char(value & 0xFF)) + char((value >> 8) & 0xFF);
+}
+
+// Protocol 1 has no access, length or limit errors of its own: a refused value is out of range, a
+// packet of the wrong length a bad instruction.
+quint8 errorP1For(quint8 errorP2)
+{
+    switch (errorP2) {
+    case error::None:
+        return errorP1::None;
+    case error::Crc:
+        return errorP1::Checksum;
+    case error::DataRange:
+    case error::DataLimit:
+    case error::Access:
+        return errorP1::Range;
+    default:
+        return errorP1::Instruction;
+    }
+}
+
 } // namespace
 
-Servo::Servo(Model model, quint8 id, int baudCode, qint64 nowUs)
-    : m_model(ServoModel::create(model)), m_table(m_model->factoryTable()),
+Servo::Servo(Model model, quint8 id, int baudCode, qint64 nowUs, int protocol)
+    : m_model(ServoModel::create(model)), m_protocol(protocol), m_table(m_model->factoryTable()),
       m_lineBaudRate(baudRateForCode(baudCode)), m_lastUpdateUs(nowUs), m_noise(id)
 {
     m_table[ServoModel::IdAddress] = char(id);
@@ -31,6 +54,11 @@ void Servo::completeBaudSwitch()
 Servo::Reply Servo::execute(quint8 code, const QByteArray& params, qint64 nowUs)
 {
     advance(nowUs);
+    return m_protocol == 1 ? executeP1(code, params) : executeP2(code, params);
+}
+
+Servo::Reply Servo::executeP2(quint8 code, const QByteArray& params)
+{
     switch (code) {
     case instruction::Ping:
         return ping();
@@ -49,6 +77,42 @@ Servo::Reply Servo::execute(quint8 code, const QByteArray& params, qint64 nowUs)
     default:
         return {error::Instruction, {}};
     }
+}
+
+// Addresses and lengths are one byte each; widened, the Protocol 2 handlers do the work.
+Servo::Reply Servo::executeP1(quint8 code, const QByteArray& params)
+{
+    QByteArray widened;
+    switch (code) {
+    case instruction::Ping:
+        // A Protocol 1 ping carries no model number.
+        return {params.isEmpty() ? errorP1::None : errorP1::Instruction, {}};
+    case instruction::Read:
+        if (params.size() != 2)
+            return {errorP1::Instruction, {}};
+        widened = u16(quint8(params.at(0))) + u16(quint8(params.at(1)));
+        break;
+    case instruction::Write:
+    case instruction::RegWrite:
+        if (params.size() < 2) // an address and at least one byte
+            return {errorP1::Instruction, {}};
+        widened = u16(quint8(params.at(0))) + params.mid(1);
+        break;
+    case instruction::Action:
+    case instruction::Reboot:
+    case instruction::FactoryReset:
+        if (!params.isEmpty())
+            return {errorP1::Instruction, {}};
+        // A reset without options: everything goes back, the id and the baud rate too.
+        if (code == instruction::FactoryReset)
+            widened = QByteArray(1, char(resetOption::All));
+        break;
+    default:
+        return {errorP1::Instruction, {}};
+    }
+    Reply reply = executeP2(code, widened);
+    reply.error = errorP1For(reply.error);
+    return reply;
 }
 
 QByteArray Servo::table(qint64 nowUs)

@@ -10,6 +10,7 @@
 namespace servosim {
 
 // One simulated servo: its control table, the access rules, a registered write and the live values.
+// It speaks Protocol 2 or Protocol 1; both share the table logic, only parameters and errors differ.
 class Servo
 {
 public:
@@ -19,8 +20,9 @@ public:
         QByteArray params;
     };
 
-    Servo(Model model, quint8 id, int baudCode, qint64 nowUs);
+    Servo(Model model, quint8 id, int baudCode, qint64 nowUs, int protocol = 2);
 
+    int protocol() const { return m_protocol; }
     quint8 id() const { return quint8(m_table.at(ServoModel::IdAddress)); }
     // The rate the servo listens and answers at; a new baud code takes over in completeBaudSwitch().
     int lineBaudRate() const { return m_lineBaudRate; }
@@ -28,7 +30,8 @@ public:
     // Return delay register, in microseconds.
     qint64 returnDelayUs() const { return 2 * quint8(m_table.at(ServoModel::ReturnDelayAddress)); }
 
-    // Runs one instruction addressed to this servo (directly or by broadcast).
+    // Runs one instruction addressed to this servo (directly or by broadcast), with the parameters and
+    // the error byte of the servo's protocol.
     Reply execute(quint8 code, const QByteArray& params, qint64 nowUs);
 
     QByteArray table(qint64 nowUs);
@@ -41,6 +44,8 @@ public:
     void refuseWritesAt(int address) { m_refusedAddress = address; }
 
 private:
+    Reply executeP2(quint8 code, const QByteArray& params);
+    Reply executeP1(quint8 code, const QByteArray& params);
     Reply ping() const;
     Reply read(const QByteArray& params);
     quint8 checkWrite(int address, const QByteArray& data) const;
@@ -54,6 +59,7 @@ private:
     void advance(qint64 nowUs);
 
     std::unique_ptr<ServoModel> m_model;
+    const int m_protocol;
     QByteArray m_table;
     int m_lineBaudRate;
     quint8 m_hardwareError = 0; // only for models without a hardware error register

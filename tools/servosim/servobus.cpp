@@ -22,8 +22,18 @@ constexpr int MaxGarbageBytes = 5;
 
 } // namespace
 
-ServoBus::ServoBus(const QList<int>& ids, Model model, int baudRate, Clock clock)
-    : m_model(model), m_baudRate(baudRate), m_clock(std::move(clock)), m_random(0x5e4f0d)
+QString protocolProblem(Model model, int protocol)
+{
+    if (protocol != 1 && protocol != 2)
+        return QStringLiteral("protocol %1 is neither 1 nor 2").arg(protocol);
+    if (protocol == 1 && model != Model::Ax12)
+        return QStringLiteral("protocol 1 is for the AX-12 only (a V1 speaks protocol 2)");
+    return {};
+}
+
+ServoBus::ServoBus(const QList<int>& ids, Model model, int baudRate, Clock clock, int protocol)
+    : m_model(model), m_baudRate(baudRate), m_protocol(protocol), m_clock(std::move(clock)),
+      m_random(0x5e4f0d)
 {
     const qint64 now = m_clock();
     QList<int> unique;
@@ -32,17 +42,20 @@ ServoBus::ServoBus(const QList<int>& ids, Model model, int baudRate, Clock clock
             unique.append(id);
     std::sort(unique.begin(), unique.end());
     for (int id : unique)
-        m_servos.push_back(std::make_unique<Servo>(model, quint8(id), codeForBaudRate(baudRate), now));
+        m_servos.push_back(
+            std::make_unique<Servo>(model, quint8(id), codeForBaudRate(baudRate), now, protocol));
 }
 
 ServoBus::~ServoBus() = default;
 
-bool ServoBus::plugServo(int id, int baudRate)
+bool ServoBus::plugServo(int id, int baudRate, std::optional<Model> model, int protocol)
 {
     const int code = codeForBaudRate(baudRate == 0 ? m_baudRate : baudRate);
-    if (id < 0 || id > 252 || code < 0)
+    const Model servoModel = model.value_or(m_model);
+    const int servoProtocol = protocol == 0 ? m_protocol : protocol;
+    if (id < 0 || id > 252 || code < 0 || !protocolProblem(servoModel, servoProtocol).isEmpty())
         return false;
-    m_servos.push_back(std::make_unique<Servo>(m_model, quint8(id), code, m_clock()));
+    m_servos.push_back(std::make_unique<Servo>(servoModel, quint8(id), code, m_clock(), servoProtocol));
     return true;
 }
 
@@ -83,52 +96,81 @@ QList<Transmission> ServoBus::receive(const QByteArray& bytes, int lineBaudRate)
     m_input.append(bytes);
 
     QList<Transmission> out;
-    const QByteArray header = packetHeader();
+    const QByteArray start = packetHeaderP1(); // both protocols' packets begin FF FF
     for (;;) {
-        const int start = m_input.indexOf(header);
-        if (start < 0) {
-            m_input = m_input.right(header.size() - 1); // may be the beginning of a header
+        const int at = m_input.indexOf(start);
+        if (at < 0) {
+            // A last FF may be the beginning of a packet.
+            m_input = m_input.endsWith('\xFF') ? start.left(1) : QByteArray();
             break;
         }
-        m_input.remove(0, start);
-        if (m_input.size() < HeaderSize)
-            break;
-        const int length = tableU16(m_input, 5);
-        if (length < 3 || length > MaxPacketLength) {
+        m_input.remove(0, at);
+        int protocol = 0;
+        const int size = frameSize(&protocol);
+        if (size < 0) {
             m_input.remove(0, 1);
             continue;
         }
-        if (m_input.size() < HeaderSize + length)
+        if (size == 0 || m_input.size() < size)
             break;
-        const QByteArray packet = m_input.left(HeaderSize + length);
+        const QByteArray packet = m_input.left(size);
         m_input.remove(0, packet.size());
-        handlePacket(packet, lineBaudRate, out);
+        handlePacket(packet, protocol, lineBaudRate, out);
     }
     return out;
 }
 
-void ServoBus::handlePacket(const QByteArray& packet, int lineBaudRate, QList<Transmission>& out)
+int ServoBus::frameSize(int* protocol) const
 {
-    const quint8 id = quint8(packet.at(4));
-    const quint8 code = quint8(packet.at(HeaderSize));
-    const QByteArray params = packet.mid(HeaderSize + 1, packet.size() - HeaderSize - 3);
+    if (m_input.size() < 3)
+        return 0;
+    // No servo has id 0xFF: the header starts a byte later.
+    if (quint8(m_input.at(2)) == 0xFF)
+        return -1;
+    if (m_input.size() < HeaderSizeP1)
+        return 0;
+    // FD 00 would be a Protocol 1 packet of length 0, which cannot be: it is the Protocol 2 header.
+    if (quint8(m_input.at(2)) == 0xFD && m_input.at(3) == 0) {
+        *protocol = 2;
+        if (m_input.size() < HeaderSize)
+            return 0;
+        const int length = tableU16(m_input, 5);
+        return length < 3 || length > MaxPacketLength ? -1 : HeaderSize + length;
+    }
+    *protocol = 1;
+    const int length = quint8(m_input.at(3));
+    return length < 2 ? -1 : HeaderSizeP1 + length;
+}
+
+void ServoBus::handlePacket(const QByteArray& packet, int protocol, int lineBaudRate,
+                            QList<Transmission>& out)
+{
+    const bool p1 = protocol == 1;
+    const int codeAt = p1 ? HeaderSizeP1 : HeaderSize;
+    const int trailer = p1 ? 1 : 2; // checksum or CRC
+    ReceivedPacket request;
+    request.id = quint8(packet.at(p1 ? 2 : 4));
+    request.instruction = quint8(packet.at(codeAt));
+    request.params = packet.mid(codeAt + 1, packet.size() - codeAt - 1 - trailer);
+    request.raw = packet;
+    request.protocol = protocol;
     ++m_packetsReceived;
     if (m_received.size() == MaxRecordedPackets)
         m_received.removeFirst();
-    m_received.append({id, code, params, packet});
-    const int answersBefore = out.size();
+    m_received.append(request);
 
-    if (code == instruction::Status) // another device's answer
+    if (!p1 && request.instruction == instruction::Status) // another device's answer
         return;
-    const bool broadcast = id == BroadcastId;
-    const bool crcValid = crc16(packet.left(packet.size() - 2)) == tableU16(packet, packet.size() - 2);
+    const bool broadcast = request.id == BroadcastId;
+    const bool intact = p1 ? checksumP1(packet.mid(2, packet.size() - 3)) == quint8(packet.back())
+                           : crc16(packet.left(packet.size() - 2)) == tableU16(packet, packet.size() - 2);
     const qint64 now = m_clock();
     // m_servos is kept in ascending id order at construction; ids may change and servos come later, so
     // sort here.
     std::vector<int> listeners;
     for (int i = 0; i < int(m_servos.size()); ++i)
-        if (m_servos[i] && m_servos[i]->lineBaudRate() == lineBaudRate &&
-            (broadcast || m_servos[i]->id() == id))
+        if (m_servos[i] && m_servos[i]->protocol() == protocol &&
+            m_servos[i]->lineBaudRate() == lineBaudRate && (broadcast || m_servos[i]->id() == request.id))
             listeners.push_back(i);
     std::stable_sort(listeners.begin(), listeners.end(),
                      [this](int a, int b) { return m_servos[a]->id() < m_servos[b]->id(); });
@@ -136,33 +178,37 @@ void ServoBus::handlePacket(const QByteArray& packet, int lineBaudRate, QList<Tr
     for (int index : listeners) {
         Servo* servo = m_servos[index].get();
         const quint8 servoId = servo->id();
-        if (!crcValid) {
+        if (!intact) {
             if (!broadcast)
-                answer(index, servoId, error::Crc, {}, out);
+                answer(index, servoId, p1 ? errorP1::Checksum : error::Crc, {}, request, out);
             continue;
         }
-        const Servo::Reply reply = servo->execute(code, params, now);
-        if (!broadcast || code == instruction::Ping)
-            answer(index, servoId, reply.error, reply.params, out);
+        const Servo::Reply reply = servo->execute(request.instruction, request.params, now);
+        // Protocol 1 servos answer no broadcast, not even a ping.
+        if (!broadcast || (!p1 && request.instruction == instruction::Ping))
+            answer(index, servoId, reply.error, reply.params, request, out);
         else
             servo->completeBaudSwitch();
     }
-    for (int i = answersBefore; i < out.size(); ++i)
-        out[i].request = m_received.last();
 }
 
-void ServoBus::answer(int index, quint8 id, quint8 error, const QByteArray& params, QList<Transmission>& out)
+void ServoBus::answer(int index, quint8 id, quint8 error, const QByteArray& params,
+                      const ReceivedPacket& request, QList<Transmission>& out)
 {
     const Servo* servo = m_servos[index].get();
-    if (servo->hardwareError() != 0)
+    // Protocol 1 has no alert flag: the alarms themselves are in every answer.
+    if (servo->protocol() == 1)
+        error |= servo->hardwareError() & 0x7F;
+    else if (servo->hardwareError() != 0)
         error |= error::Alert;
     Transmission transmission;
     transmission.servo = index;
     transmission.servoId = id;
     transmission.delayUs = servo->returnDelayUs();
-    transmission.chunks = {statusPacket(id, error, params)};
+    transmission.request = request;
+    transmission.chunks = {statusFor(servo->protocol(), id, error, params)};
     transmission.packet = transmission.chunks.first();
-    const QPair<Fault, quint8> fault = nextFault();
+    const QPair<Fault, quint8> fault = nextFault(servo->protocol());
     if (fault.first != Fault::None) {
         ++m_faultsInjected;
         applyFault(transmission, fault.first, fault.second, error, params);
@@ -170,13 +216,21 @@ void ServoBus::answer(int index, quint8 id, quint8 error, const QByteArray& para
     out.append(transmission);
 }
 
-QPair<Fault, quint8> ServoBus::nextFault()
+QByteArray ServoBus::statusFor(int protocol, quint8 id, quint8 error, const QByteArray& params) const
+{
+    return protocol == 1 ? statusPacketP1(id, error, params) : statusPacket(id, error, params);
+}
+
+QPair<Fault, quint8> ServoBus::nextFault(int protocol)
 {
     if (!m_injected.isEmpty())
         return m_injected.takeFirst();
     if (m_faultRate > 0 && m_random.generateDouble() < m_faultRate) {
         const QList<Fault> kinds = m_faultKinds.isEmpty() ? allFaults() : m_faultKinds;
-        return {kinds.at(m_random.bounded(kinds.size())), quint8(1 + m_random.bounded(7))};
+        const Fault kind = kinds.at(m_random.bounded(kinds.size()));
+        // An error number in Protocol 2, one of the seven error bits in Protocol 1.
+        const int draw = m_random.bounded(7);
+        return {kind, quint8(protocol == 1 ? 1 << draw : 1 + draw)};
     }
     return {Fault::None, 0};
 }
@@ -185,6 +239,7 @@ void ServoBus::applyFault(Transmission& transmission, Fault fault, quint8 faultE
                           const QByteArray& params)
 {
     transmission.fault = fault;
+    const int protocol = transmission.request.protocol;
     QByteArray bytes = transmission.chunks.first();
     switch (fault) {
     case Fault::None:
@@ -193,14 +248,16 @@ void ServoBus::applyFault(Transmission& transmission, Fault fault, quint8 faultE
         transmission.chunks.clear();
         return;
     case Fault::BadCrc:
+        // Protocol 1 has a one-byte checksum; the byte before it is data.
         bytes[bytes.size() - 1] = char(bytes.at(bytes.size() - 1) ^ 0xFF);
-        bytes[bytes.size() - 2] = char(bytes.at(bytes.size() - 2) ^ 0xFF);
+        if (protocol != 1)
+            bytes[bytes.size() - 2] = char(bytes.at(bytes.size() - 2) ^ 0xFF);
         break;
     case Fault::Truncated:
         bytes.truncate(1 + m_random.bounded(bytes.size() - 1));
         break;
     case Fault::GarbageBefore: {
-        const QByteArray headerStart("\xFF\xFF\xFD", 3);
+        const QByteArray headerStart = protocol == 1 ? packetHeaderP1() : QByteArray("\xFF\xFF\xFD", 3);
         QByteArray garbage;
         do {
             garbage.resize(1 + m_random.bounded(MaxGarbageBytes));
@@ -221,11 +278,11 @@ void ServoBus::applyFault(Transmission& transmission, Fault fault, quint8 faultE
         transmission.delayUs += LateAnswerUs;
         return;
     case Fault::WrongId:
-        bytes =
-            statusPacket(quint8(transmission.servoId >= 252 ? 0 : transmission.servoId + 1), error, params);
+        bytes = statusFor(protocol, quint8(transmission.servoId >= 252 ? 0 : transmission.servoId + 1), error,
+                          params);
         break;
     case Fault::ErrorByte:
-        bytes = statusPacket(transmission.servoId, faultErrorByte, params);
+        bytes = statusFor(protocol, transmission.servoId, faultErrorByte, params);
         break;
     }
     if (fault == Fault::WrongId || fault == Fault::ErrorByte)
@@ -243,7 +300,8 @@ void ServoBus::transmissionDone(const Transmission& transmission)
     if (m_sent.size() == MaxRecordedPackets)
         m_sent.removeFirst();
     const bool spoiled = transmission.fault == Fault::BadCrc || transmission.fault == Fault::Truncated;
-    m_sent.append({transmission.request, transmission.packet, transmission.fault, sent && !spoiled});
+    m_sent.append({transmission.request, transmission.packet, transmission.fault, sent && !spoiled,
+                   transmission.request.protocol});
     if (present)
         m_servos[transmission.servo]->completeBaudSwitch();
 }

@@ -7,22 +7,26 @@
 #include <QList>
 #include <QPair>
 #include <QRandomGenerator>
+#include <QString>
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace servosim {
 
 class Servo;
 
-// An instruction packet as it came off the line (framed by its header and length, CRC not required).
+// An instruction packet as it came off the line (framed by its header and length, CRC or checksum not
+// required).
 struct ReceivedPacket
 {
     quint8 id = 0;
     quint8 instruction = 0;
     QByteArray params;
     QByteArray raw;
+    int protocol = 2; // by its header: 2 for FF FF FD 00, else 1
 };
 
 // One answer on its way out.
@@ -46,24 +50,31 @@ struct SentAnswer
     Fault fault = Fault::None;
     // The packet reached the line complete and with its CRC: late, split or after garbage, maybe.
     bool whole = false;
+    int protocol = 2; // the answering servo's, which is the request's
 };
 
-// The servos of one bus and the protocol they speak, without any I/O: request bytes in, answers out.
-// Not thread-safe; ServoSimulator guards it.
+// Why a servo of `model` cannot speak `protocol` (1 or 2); empty when it can. Protocol 1 is the AX-12's.
+QString protocolProblem(Model model, int protocol);
+
+// The servos of one bus and the protocols they speak, without any I/O: request bytes in, answers out.
+// Each packet is framed by its header and goes to the servos of its protocol only, so servos of both
+// protocols may share the bus. Not thread-safe; ServoSimulator guards it.
 class ServoBus
 {
 public:
     // Monotonic time in microseconds; drives the live values.
     using Clock = std::function<qint64()>;
 
-    // `ids` are servo ids (0 to 252) and `baudRate` one of the rates of the baud-rate codes.
-    ServoBus(const QList<int>& ids, Model model, int baudRate, Clock clock);
+    // `ids` are servo ids (0 to 252) and `baudRate` one of the rates of the baud-rate codes. `protocol`
+    // must suit `model` (see protocolProblem(); ServoSimulator::start checks it).
+    ServoBus(const QList<int>& ids, Model model, int baudRate, Clock clock, int protocol = 2);
     ~ServoBus();
 
-    // A servo of the bus's model, as it leaves the factory but for `id` (0 to 252) and `baudRate` (0: the
-    // rate the bus was made with), is plugged in. Another servo may already answer to that id: both then
-    // answer, as on a real bus. False for an id or a rate without a baud code.
-    bool plugServo(int id, int baudRate = 0);
+    // A servo as it leaves the factory but for `id` (0 to 252) and `baudRate` (0: the rate the bus was
+    // made with) is plugged in, of `model` and speaking `protocol` (not given, 0: the bus's). Another
+    // servo may already answer to that id: both then answer, as on a real bus. False for an id or a rate
+    // without a baud code, or a protocol the model does not speak.
+    bool plugServo(int id, int baudRate = 0, std::optional<Model> model = std::nullopt, int protocol = 0);
     // Pulls the servo that answers to `id` (the latest plugged of several); false when none does. It never
     // hears or answers again; an answer of it still on its way counts as lost.
     bool unplugServo(int id);
@@ -108,9 +119,14 @@ public:
 
 private:
     Servo* servo(int id) const;
-    void handlePacket(const QByteArray& packet, int lineBaudRate, QList<Transmission>& out);
-    void answer(int index, quint8 id, quint8 error, const QByteArray& params, QList<Transmission>& out);
-    QPair<Fault, quint8> nextFault();
+    // The size of the packet at the front of m_input, header to CRC or checksum, and its protocol: 0 while
+    // too little has come to tell, -1 when no packet starts there.
+    int frameSize(int* protocol) const;
+    void handlePacket(const QByteArray& packet, int protocol, int lineBaudRate, QList<Transmission>& out);
+    void answer(int index, quint8 id, quint8 error, const QByteArray& params, const ReceivedPacket& request,
+                QList<Transmission>& out);
+    QByteArray statusFor(int protocol, quint8 id, quint8 error, const QByteArray& params) const;
+    QPair<Fault, quint8> nextFault(int protocol);
     void applyFault(Transmission& transmission, Fault fault, quint8 faultErrorByte, quint8 error,
                     const QByteArray& params);
 
@@ -119,6 +135,7 @@ private:
     std::vector<std::unique_ptr<Servo>> m_servos;
     const Model m_model;
     const int m_baudRate;
+    const int m_protocol;
     Clock m_clock;
     QByteArray m_input;
     qint64 m_lastInputUs = 0;

@@ -248,8 +248,10 @@ public:
         const int whole = std::clamp(int(std::lround(position)), 0, 1023);
         fraction = position - whole;
         setTableU16(table, PresentPosition, whole);
-        setTableU16(table, 38, speed | (speed > 0 && clockwise ? 0x400 : 0));
-        setTableU16(table, 40, enabled ? 20 + speed / 10 + noise.bounded(5) : 0);
+        // Speed and load share one format: bit 10 is the clockwise direction, that of the work done.
+        const int direction = speed > 0 && clockwise ? 0x400 : 0;
+        setTableU16(table, 38, speed | direction);
+        setTableU16(table, 40, enabled ? (20 + speed / 10 + noise.bounded(5)) | direction : 0);
         table[42] = char(119 + noise.bounded(3));
         table[43] = char(32 + noise.bounded(2));
         table[46] = speed > 0 ? 1 : 0;

@@ -44,6 +44,9 @@ QString validate(const Options& options)
     for (int id : options.ids)
         if (id < 0 || id > 252)
             return QStringLiteral("servo id %1 is outside 0 to 252").arg(id);
+    const QString protocol = protocolProblem(options.model, options.protocol);
+    if (!protocol.isEmpty())
+        return protocol;
     if (codeForBaudRate(options.baudRate) < 0)
         return QStringLiteral("%1 baud has no baud-rate code").arg(options.baudRate);
     if (options.faultRate < 0 || options.faultRate > 1)
@@ -67,8 +70,8 @@ ServoSimulator::ServoSimulator(Options options)
       m_linkPath(m_options.linkPath.isEmpty() ? QString() : QFileInfo(m_options.linkPath).absoluteFilePath())
 {
     m_clock.start();
-    m_bus = std::make_unique<ServoBus>(m_options.ids, m_options.model, m_options.baudRate,
-                                       [this] { return nowUs(); });
+    m_bus = std::make_unique<ServoBus>(
+        m_options.ids, m_options.model, m_options.baudRate, [this] { return nowUs(); }, m_options.protocol);
     m_bus->setFaultRate(m_options.faultRate, m_options.faultKinds);
 }
 
@@ -395,10 +398,10 @@ void ServoSimulator::refuseWritesAt(int id, int address)
     m_bus->refuseWritesAt(id, address);
 }
 
-bool ServoSimulator::plugServo(int id, int baudRate)
+bool ServoSimulator::plugServo(int id, int baudRate, std::optional<Model> model, int protocol)
 {
     QMutexLocker lock(&m_mutex);
-    return m_bus->plugServo(id, baudRate);
+    return m_bus->plugServo(id, baudRate, model, protocol);
 }
 
 bool ServoSimulator::unplugServo(int id)

@@ -10,6 +10,7 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 namespace servosim {
 
@@ -17,6 +18,7 @@ struct Options
 {
     QList<int> ids{1}; // servo ids on the bus, 0 to 252
     Model model = Model::V1;
+    int protocol = 2;        // what the servos of `ids` speak: 1 (AX-12 only) or 2
     int baudRate = 1000000;  // the servos' rate; one of the baud-rate codes' rates
     bool wireTime = true;    // answers take the line time of request and answer
     double faultRate = 0.0;  // probability that an answer gets a fault
@@ -59,9 +61,9 @@ public:
     // See ServoBus.
     void setSilent(bool silent);
     void refuseWritesAt(int id, int address);
-    // Servos plugged into and pulled from the running bus; see ServoBus. A pulled servo's answer that
-    // has not left yet never does.
-    bool plugServo(int id, int baudRate = 0);
+    // Servos plugged into and pulled from the running bus; see ServoBus (model and protocol not given:
+    // the options'). A pulled servo's answer that has not left yet never does.
+    bool plugServo(int id, int baudRate = 0, std::optional<Model> model = std::nullopt, int protocol = 0);
     bool unplugServo(int id);
     QList<int> servoIds() const;
 

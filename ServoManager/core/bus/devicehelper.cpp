@@ -1,5 +1,6 @@
 #include "bus/devicehelper.h"
 
+#include "bus/readanswer.h"
 #include "device/dynamixelax12.h"
 #include "device/velkorav1.h"
 
@@ -7,7 +8,6 @@ namespace {
 constexpr int ax12ModelNumber = 12;
 constexpr int modelNumberAddress = 0;
 constexpr int modelNumberBytes = 2;
-constexpr int firstDataByte = 9;
 } // namespace
 
 std::shared_ptr<DeviceHelper> DeviceHelper::_instance;
@@ -43,11 +43,8 @@ void DeviceHelper::triggerDeviceInfoRead(int id)
 
 void DeviceHelper::readDeviceInfoCallback(QByteArray response)
 {
-    // The model number is the first two data bytes of the status packet, little-endian.
-    auto byteAt = [&response](int index) {
-        return index < response.size() ? static_cast<uint8_t>(response.at(index)) : 0;
-    };
-    const int modelNumber = byteAt(firstDataByte) | (byteAt(firstDataByte + 1) << 8);
+    // The model number is the first two data bytes of the status packet, in either protocol.
+    const int modelNumber = static_cast<int>(readanswer::valueAt(response, modelNumberAddress, modelNumberBytes));
     _device = createDevice(modelNumber);
     emit loadDeviceMetadata();
     if (_initialisedCallback)

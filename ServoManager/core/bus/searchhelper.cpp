@@ -64,10 +64,10 @@ void SearchHelper::scanCallback(QByteArray data)
     finish(_started, data, {}, {});
 }
 
-void SearchHelper::scanServo(int id, int baudRate)
+void SearchHelper::scanServo(int id, int baudRate, BusProtocol protocol)
 {
     const int probe = ++_started;
-    if (!openAt(baudRate, probe))
+    if (!openAt(baudRate, protocol, probe))
         return;
     // Only a whole, checked status packet of this id reaches the answer callback; anything
     // else ends at the transaction's deadline as "not found".
@@ -79,7 +79,7 @@ void SearchHelper::scanServo(int id, int baudRate)
 void SearchHelper::quickScan(int baudRate, int highestId)
 {
     const int probe = ++_started;
-    if (!openAt(baudRate, probe))
+    if (!openAt(baudRate, BusProtocol::Two, probe))
         return;
     const int windowMs =
         SerialHelper::broadcastPingWindowMs(baudRate, highestId, _serialHelper->adapterAllowanceUs());
@@ -104,19 +104,22 @@ void SearchHelper::release(QThread* target)
     moveToThread(target);
 }
 
-bool SearchHelper::openAt(int baudRate, int probe)
+bool SearchHelper::openAt(int baudRate, BusProtocol protocol, int probe)
 {
     if (!_portFailure.isEmpty()) {
         finish(probe, {}, {}, _portFailure);
         return false;
     }
-    if (_serialHelper && _serialHelper->isOpen() && _openBaudRate == baudRate)
+    if (_serialHelper && _serialHelper->isOpen() && _openBaudRate == baudRate && _serialHelper->protocol() == protocol)
         return true;
     // Made here so that the port object and its callbacks live in the worker thread.
     if (!_serialHelper) {
         _serialHelper = std::make_shared<SerialHelper>();
         _serialHelper->setPortErrorCallback([this](QString error) { _portFailure = error; });
     }
+    if (_serialHelper->isOpen())
+        _serialHelper->closeSerialPort();
+    _serialHelper->setProtocol(protocol);
     const QString error = _serialHelper->openSerialPort(_portName, baudRate);
     if (!error.isEmpty()) {
         _openBaudRate = 0;

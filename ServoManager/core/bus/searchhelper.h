@@ -1,5 +1,7 @@
 #pragma once
 
+#include "bus/statuspacketframer.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QObject>
@@ -36,7 +38,7 @@ public:
 
 public slots:
     // Worker thread.
-    void scanServo(int id, int baudRate);
+    void scanServo(int id, int baudRate, BusProtocol protocol = BusProtocol::Two);
     void quickScan(int baudRate, int highestId);
     // Ends the probe in progress now, without an answer.
     void cancel();
@@ -44,7 +46,7 @@ public slots:
     void release(QThread* target);
 
 private:
-    bool openAt(int baudRate, int probe);
+    bool openAt(int baudRate, BusProtocol protocol, int probe);
     void finish(int probe, const QByteArray& data, const QList<QByteArray>& answers, const QString& error);
 
     std::shared_ptr<SerialHelper> _serialHelper;

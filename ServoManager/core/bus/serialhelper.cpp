@@ -1,14 +1,14 @@
 #include "bus/serialhelper.h"
 
 #include "bus/portlatency.h"
+#include "bus/readanswer.h"
 
 #include <array>
 #include <cmath>
 
 namespace {
 
-// Protocol 2 sizes: an instruction packet is 10 bytes plus its parameters, a status packet
-// 11 bytes plus its parameters.
+// Protocol 2 sizes, for the broadcast ping (which Protocol 1 servos do not answer).
 constexpr int instructionOverhead = 10;
 constexpr int statusOverhead = 11;
 constexpr int pingParameters = 3; // model number (2), firmware version
@@ -109,7 +109,51 @@ void SerialHelper::closeSerialPort()
 
 void SerialHelper::setPortErrorCallback(std::function<void(QString)> callback)
 {
+    _portErrorCallback = callback;
     _kestrabus->setPortErrorCallback(std::move(callback));
+}
+
+void SerialHelper::setProtocol(BusProtocol protocol)
+{
+    if (protocol == _protocol)
+        return;
+    const bool wasOpen = _open;
+    if (wasOpen)
+        closeSerialPort();
+    // The library speaks one protocol per object.
+    _kestrabus = std::make_shared<Kestrabus>(this, static_cast<uint8_t>(protocol));
+    if (_portErrorCallback)
+        _kestrabus->setPortErrorCallback(_portErrorCallback);
+    _protocol = protocol;
+    _sizes = ProtocolSizes::of(protocol);
+    _framer.setProtocol(protocol);
+    if (wasOpen)
+        openSerialPort(_portName, _baudRate);
+}
+
+int SerialHelper::readRequestBytes(BusProtocol protocol)
+{
+    const ProtocolSizes sizes = ProtocolSizes::of(protocol);
+    return sizes.instructionOverhead + 2 * sizes.addressBytes;
+}
+
+int SerialHelper::readAnswerBytes(BusProtocol protocol, int length)
+{
+    return ProtocolSizes::of(protocol).statusOverhead + length;
+}
+
+QByteArray SerialHelper::protocol1Request(uint8_t id, uint8_t instruction, const QByteArray& parameters) const
+{
+    if (_protocol != BusProtocol::One)
+        return {};
+    QByteArray packet("\xFF\xFF", 2);
+    packet.append(char(id));
+    packet.append(char(parameters.size() + 2));
+    packet.append(char(instruction));
+    packet.append(parameters);
+    packet.append(char(StatusPacketFramer::checksum1(
+        reinterpret_cast<const uint8_t*>(packet.constData()) + 2, packet.size() - 2)));
+    return packet;
 }
 
 int SerialHelper::transactionDeadlineMs(int baudRate, int requestBytes, int answerBytes,
@@ -148,49 +192,57 @@ bool SerialHelper::pingAll(int windowMs, std::function<void(QList<QByteArray>)> 
 
 bool SerialHelper::ping(uint8_t id, ResponseCallback callback, FailureCallback onFailure)
 {
-    return startTransaction({id, instructionPing, 0, 0}, instructionOverhead, statusOverhead + pingParameters,
-                            std::move(callback), std::move(onFailure), Collector::Answer,
-                            [&](std::function<void()> collector) { return _kestrabus->ping(id, collector); });
+    return startTransaction(
+        {id, instructionPing, 0, 0}, _sizes.instructionOverhead, _sizes.statusOverhead + _sizes.pingParameters,
+        std::move(callback), std::move(onFailure), Collector::Answer,
+        [&](std::function<void()> collector) { return _kestrabus->ping(id, collector); },
+        protocol1Request(id, instructionPing, {}));
 }
 
 bool SerialHelper::readData(uint8_t id, uint8_t address, uint8_t length, ResponseCallback callback,
                             FailureCallback onFailure)
 {
-    return startTransaction({id, instructionRead, address, length}, instructionOverhead + 4,
-                            statusOverhead + length, std::move(callback), std::move(onFailure),
-                            Collector::Answer, [&](std::function<void()> collector) {
-                                return _kestrabus->readData(id, address, length, collector);
-                            });
+    const QByteArray p1Parameters{char(address), char(length)};
+    return startTransaction(
+        {id, instructionRead, address, length}, readRequestBytes(_protocol), readAnswerBytes(_protocol, length),
+        std::move(callback), std::move(onFailure), Collector::Answer,
+        [&](std::function<void()> collector) { return _kestrabus->readData(id, address, length, collector); },
+        protocol1Request(id, instructionRead, p1Parameters));
 }
 
 bool SerialHelper::writeData(uint8_t id, uint8_t address, const QByteArray& data, ResponseCallback callback,
                              FailureCallback onFailure)
 {
     return startTransaction(
-        {id, instructionWrite, address, static_cast<int>(data.size())}, instructionOverhead + 2 + data.size(),
-        statusOverhead, std::move(callback), std::move(onFailure), Collector::Write,
-        [&](std::function<void()> collector) { return _kestrabus->writeData(id, address, data, collector); });
+        {id, instructionWrite, address, static_cast<int>(data.size())},
+        _sizes.instructionOverhead + _sizes.addressBytes + data.size(), _sizes.statusOverhead, std::move(callback),
+        std::move(onFailure), Collector::Write,
+        [&](std::function<void()> collector) { return _kestrabus->writeData(id, address, data, collector); },
+        protocol1Request(id, instructionWrite, QByteArray(1, char(address)) + data));
 }
 
 bool SerialHelper::reboot(uint8_t id, ResponseCallback callback, FailureCallback onFailure)
 {
     return startTransaction(
-        {id, instructionReboot, 0, 0}, instructionOverhead, statusOverhead, std::move(callback),
+        {id, instructionReboot, 0, 0}, _sizes.instructionOverhead, _sizes.statusOverhead, std::move(callback),
         std::move(onFailure), Collector::Answer,
-        [&](std::function<void()> collector) { return _kestrabus->reboot(id, collector); });
+        [&](std::function<void()> collector) { return _kestrabus->reboot(id, collector); },
+        protocol1Request(id, instructionReboot, {}));
 }
 
 bool SerialHelper::reset(uint8_t id, ResponseCallback callback, FailureCallback onFailure)
 {
     return startTransaction(
-        {id, instructionReset, 0, 0}, instructionOverhead + 1, statusOverhead, std::move(callback),
-        std::move(onFailure), Collector::Answer,
-        [&](std::function<void()> collector) { return _kestrabus->reset(id, collector); });
+        {id, instructionReset, 0, 0}, _sizes.instructionOverhead + _sizes.resetOptionBytes, _sizes.statusOverhead,
+        std::move(callback), std::move(onFailure), Collector::Answer,
+        [&](std::function<void()> collector) { return _kestrabus->reset(id, collector); },
+        protocol1Request(id, instructionReset, {}));
 }
 
 bool SerialHelper::startTransaction(const RequestInfo& info, int requestBytes, int expectedAnswerBytes,
                                     ResponseCallback callback, FailureCallback onFailure, Collector collector,
-                                    const std::function<bool(std::function<void()>)>& send)
+                                    const std::function<bool(std::function<void()>)>& send,
+                                    const QByteArray& echo)
 {
     // A caller that starts a new request before the last one ended gives that one up; it is
     // reported once the new one is under way, so a handler that starts yet another request
@@ -203,7 +255,7 @@ bool SerialHelper::startTransaction(const RequestInfo& info, int requestBytes, i
     // One library connection per transaction, and nothing carried over from the last one.
     _kestrabus->cleanUp();
     ++_transaction;
-    _framer.reset(info.id, expectedAnswerBytes);
+    _framer.reset(info.id, expectedAnswerBytes, echo);
     _request = info;
     _expectedLength = expectedAnswerBytes;
     _responseCallback = std::move(callback);
@@ -256,7 +308,7 @@ void SerialHelper::collect()
 void SerialHelper::finishWithPacket(const QByteArray& packet)
 {
     const RequestInfo request = _request;
-    const uint8_t errorByte = static_cast<uint8_t>(packet.at(8));
+    const uint8_t errorByte = readanswer::errorByte(packet);
     const Collector collector = _collector;
     const ResponseCallback callback = _responseCallback;
     const FailureCallback onFailure = _failureCallback;

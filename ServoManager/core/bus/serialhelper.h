@@ -27,8 +27,8 @@ struct RequestInfo
 };
 Q_DECLARE_METATYPE(RequestInfo)
 
-// The program's way onto the bus: one Protocol 2 transaction at a time on one port, each
-// with a deadline. Whole, checked answers reach the caller's callback once; every failure
+// The program's way onto the bus: one transaction at a time on one port, in the protocol set
+// for it (Protocol 2 unless told otherwise), each with a deadline. Whole, checked answers reach the caller's callback once; every failure
 // reaches transactionFailed (and the request's own failure callback, if it gave one).
 class SerialHelper : public QObject
 {
@@ -48,6 +48,9 @@ public:
     // the error text, empty when it is open.
     QString reopenAt(int baudRate);
     bool isOpen() const { return _open; }
+    // The protocol of the next opening; an open port is opened again in it.
+    void setProtocol(BusProtocol protocol);
+    BusProtocol protocol() const { return _protocol; }
     int baudRate() const { return _baudRate; }
     // The port last opened.
     QString portName() const { return _portName; }
@@ -71,7 +74,7 @@ public:
     // Port failure while open (adapter unplugged, read error), called in this object's thread.
     void setPortErrorCallback(std::function<void(QString)> callback);
 
-    // True when a status packet's error byte says the instruction was not carried out (the
+    // True when a status packet's error byte (in the Protocol 2 form every outcome carries) says the instruction was not carried out (the
     // hardware alert bit alone does not).
     static bool isRefusal(uint8_t errorByte);
 
@@ -86,6 +89,9 @@ public:
     // adapterAllowanceUs is what the port's device adds (see PortLatency).
     static int transactionDeadlineMs(int baudRate, int requestBytes, int answerBytes,
                                      int adapterAllowanceUs = defaultAdapterAllowanceUs);
+    // The line bytes of a read of `length` bytes, request and answer, in a protocol.
+    static int readRequestBytes(BusProtocol protocol);
+    static int readAnswerBytes(BusProtocol protocol, int length);
     // The same for the port that is open now.
     int transactionDeadlineMs(int requestBytes, int answerBytes) const;
     int adapterAllowanceUs() const { return _adapterAllowanceUs; }
@@ -119,7 +125,8 @@ private:
     };
     bool startTransaction(const RequestInfo& info, int requestBytes, int expectedAnswerBytes,
                           ResponseCallback callback, FailureCallback onFailure, Collector collector,
-                          const std::function<bool(std::function<void()>)>& send);
+                          const std::function<bool(std::function<void()>)>& send,
+                          const QByteArray& echo = {});
     void collect();
     void finishWithPacket(const QByteArray& packet);
     void finishWithFailure(FailureKind kind, uint8_t errorByte);
@@ -128,7 +135,13 @@ private:
                 const FailureCallback& onFailure);
     void endTransaction();
 
+    // Protocol 1 answers carry no marker of their own: the request is kept to tell its echo.
+    QByteArray protocol1Request(uint8_t id, uint8_t instruction, const QByteArray& parameters) const;
+
     std::shared_ptr<Kestrabus> _kestrabus;
+    BusProtocol _protocol = BusProtocol::Two;
+    ProtocolSizes _sizes = ProtocolSizes::of(BusProtocol::Two);
+    std::function<void(QString)> _portErrorCallback;
     ResponseCallback _responseCallback;
     int _expectedLength = 0;
 

@@ -1,6 +1,7 @@
 #include "bus/servosearch.h"
 
 #include "bus/portlatency.h"
+#include "bus/readanswer.h"
 #include "bus/searchhelper.h"
 #include "bus/serialhelper.h"
 
@@ -14,7 +15,6 @@ namespace {
 
 constexpr int probeRequestBytes = 14; // read instruction with address and length
 constexpr int probeAnswerBytes = 15;  // status packet with 4 data bytes
-constexpr int modelLowByte = 9;       // data byte 0 of a status packet
 constexpr int ax12ModelNumber = 12;
 // Events are let in at least this often while a long probe runs.
 constexpr int eventSliceMs = 50;
@@ -45,10 +45,9 @@ int ServoSearch::probeWaitMs(int baudRate, int adapterAllowanceUs)
 
 int ServoSearch::modelNumberOf(const QByteArray& answer)
 {
-    if (answer.size() < modelLowByte + 2)
+    if (readanswer::table(answer).size() < 2)
         return -1;
-    return static_cast<uint8_t>(answer.at(modelLowByte)) |
-           (static_cast<uint8_t>(answer.at(modelLowByte + 1)) << 8);
+    return static_cast<int>(readanswer::valueAt(answer, 0, 2));
 }
 
 QString ServoSearch::modelText(int modelNumber)
@@ -88,7 +87,7 @@ void ServoSearch::run()
 
     for (int r = 0; r < _plan.rates.size() && !_abort && _portError.isEmpty(); ++r) {
         const int rate = _plan.rates[r];
-        if (_plan.quick) {
+        if (pingsInstead()) {
             showProgress(r, _plan.lower);
             QCoreApplication::processEvents();
             if (_abort)
@@ -96,22 +95,24 @@ void ServoSearch::run()
             const QList<QByteArray> answers = pingRate(rate);
             for (const QByteArray& answer : answers) {
                 // The answer train may hold an id twice (two servos set alike) or one found earlier.
-                const int id = static_cast<uint8_t>(answer.at(4));
+                const int id = readanswer::servoId(answer);
                 if (id >= _plan.lower && id <= _plan.upper && !hasId(id))
-                    addServo(rate, id, answer);
+                    addServo(rate, id, BusProtocol::Two, answer);
             }
-            continue;
         }
-        for (int id = _plan.lower; id <= _plan.upper && !_abort && _portError.isEmpty(); ++id) {
-            if (hasId(id))
-                continue; // found at a slower rate
-            showProgress(r, id);
-            QCoreApplication::processEvents(); // clicks, repaints and abort(), between probes
-            if (_abort)
-                break;
-            const QByteArray answer = readId(id, rate);
-            if (!answer.isEmpty())
-                addServo(rate, id, answer);
+        // Protocol by protocol, so the port changes protocol once per rate, not once per id.
+        for (BusProtocol protocol : probedProtocols()) {
+            for (int id = _plan.lower; id <= _plan.upper && !_abort && _portError.isEmpty(); ++id) {
+                if (hasId(id))
+                    continue; // found at a slower rate, or in the other protocol
+                showProgress(r, id);
+                QCoreApplication::processEvents(); // clicks, repaints and abort(), between probes
+                if (_abort)
+                    break;
+                const QByteArray answer = readId(id, rate, protocol);
+                if (!answer.isEmpty())
+                    addServo(rate, id, protocol, answer);
+            }
         }
     }
 
@@ -120,15 +121,32 @@ void ServoSearch::run()
     _running = false;
 }
 
-QByteArray ServoSearch::readId(int id, int baudRate)
+bool ServoSearch::pingsInstead() const
+{
+    return _plan.quick && _plan.protocols.contains(BusProtocol::Two);
+}
+
+QList<BusProtocol> ServoSearch::probedProtocols() const
+{
+    // Protocol 1 servos are asked id by id, quick search or not.
+    QList<BusProtocol> protocols;
+    for (BusProtocol protocol : _plan.protocols) {
+        if (!protocols.contains(protocol) && !(protocol == BusProtocol::Two && pingsInstead()))
+            protocols.append(protocol);
+    }
+    return protocols;
+}
+
+QByteArray ServoSearch::readId(int id, int baudRate, BusProtocol protocol)
 {
     const int probe = _helper->expectProbe();
     SearchHelper* helper = _helper.get();
     QMetaObject::invokeMethod(
-        helper, [helper, id, baudRate] { helper->scanServo(id, baudRate); }, Qt::QueuedConnection);
+        helper, [helper, id, baudRate, protocol] { helper->scanServo(id, baudRate, protocol); },
+        Qt::QueuedConnection);
     ++_probesMade;
     if (onReadSent)
-        onReadSent(id, baudRate);
+        onReadSent(id, baudRate, protocol);
     if (!awaitProbe(probe, probeWaitMs(baudRate, _adapterAllowanceUs)))
         return {};
     _portError = _helper->openError();
@@ -175,17 +193,17 @@ bool ServoSearch::awaitProbe(int probe, int expectedMs)
     }
 }
 
-void ServoSearch::addServo(int baudRate, int id, const QByteArray& answer)
+void ServoSearch::addServo(int baudRate, int id, BusProtocol protocol, const QByteArray& answer)
 {
     FoundServo servo;
     servo.baudRate = baudRate;
     servo.id = id;
+    servo.protocol = protocol;
     servo.modelNumber = modelNumberOf(answer);
-    // Data from byte 9: model number (2), then the firmware when the answer holds a third byte.
-    constexpr int firmwareByte = 11;
-    constexpr int checksumBytes = 2;
-    if (answer.size() >= firmwareByte + 1 + checksumBytes)
-        servo.firmware = static_cast<uint8_t>(answer.at(firmwareByte));
+    // Model number (2), then the firmware when the answer holds a third data byte.
+    constexpr int firmwareAddress = 2;
+    if (readanswer::table(answer).size() > firmwareAddress)
+        servo.firmware = static_cast<int>(readanswer::valueAt(answer, firmwareAddress, 1));
     servo.answer = answer;
     _found.append(servo);
     if (onFound)
@@ -209,14 +227,15 @@ void ServoSearch::showProgress(int rateIndex, int nextId)
     int remaining = 0;
     qint64 leftMs = 0;
     for (int r = rateIndex; r < _plan.rates.size(); ++r) {
-        int probes = 1;
-        if (!_plan.quick) {
-            probes = 0;
-            for (int id = r == rateIndex ? nextId : _plan.lower; id <= _plan.upper; ++id)
-                probes += hasId(id) ? 0 : 1;
-        }
-        remaining += probes;
-        leftMs += static_cast<qint64>(probes) * probeDeadlineMs(_plan.rates[r]);
+        int reads = 0;
+        for (int id = r == rateIndex ? nextId : _plan.lower; id <= _plan.upper; ++id)
+            reads += hasId(id) ? 0 : 1;
+        reads *= static_cast<int>(probedProtocols().size());
+        const int pings = pingsInstead() ? 1 : 0;
+        remaining += reads + pings;
+        leftMs += static_cast<qint64>(reads) * probeWaitMs(_plan.rates[r], _adapterAllowanceUs) +
+                  static_cast<qint64>(pings) *
+                      SerialHelper::broadcastPingWindowMs(_plan.rates[r], _plan.upper, _adapterAllowanceUs);
     }
     onProgress(_probesMade, _probesMade + remaining, leftMs);
 }

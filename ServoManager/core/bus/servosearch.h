@@ -1,5 +1,7 @@
 #pragma once
 
+#include "bus/statuspacketframer.h"
+
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QList>
@@ -19,6 +21,7 @@ struct FoundServo
     int id = 0;
     int modelNumber = 0;
     int firmware = -1; // when the answer carries it (a ping's does)
+    BusProtocol protocol = BusProtocol::Two;
     QByteArray answer;
 };
 
@@ -27,6 +30,9 @@ struct SearchPlan
 {
     QString portName;
     QList<int> rates;   // in the order to scan (the dialog passes its ticked rates, slowest first)
+    // Tried in this order at each rate. No Protocol 1 servo answers a broadcast ping: a quick
+    // search is Protocol 2 only.
+    QList<BusProtocol> protocols{BusProtocol::Two};
     bool quick = false; // one broadcast ping per rate instead of one read per id
     int lower = 1;
     int upper = 10;
@@ -72,7 +78,7 @@ public:
     std::function<void(int made, int total, qint64 leftMs)> onProgress;
     // Called as a probe is handed to the worker: a read of one id, or a broadcast ping for ids up to
     // highestId.
-    std::function<void(int id, int baudRate)> onReadSent;
+    std::function<void(int id, int baudRate, BusProtocol protocol)> onReadSent;
     std::function<void(int baudRate, int highestId)> onPingSent;
 
     // How long one probe of one id may take at this baud rate: the request layer's deadline for
@@ -86,10 +92,14 @@ public:
 private:
     void startWorker();
     void stopWorker();
-    QByteArray readId(int id, int baudRate);
+    QByteArray readId(int id, int baudRate, BusProtocol protocol);
     QList<QByteArray> pingRate(int baudRate);
     bool awaitProbe(int probe, int expectedMs);
-    void addServo(int baudRate, int id, const QByteArray& answer);
+    void addServo(int baudRate, int id, BusProtocol protocol, const QByteArray& answer);
+    // A broadcast ping per rate instead of Protocol 2 reads.
+    bool pingsInstead() const;
+    // The protocols ids are read in one by one.
+    QList<BusProtocol> probedProtocols() const;
     bool hasId(int id) const;
     void showProgress(int rateIndex, int nextId);
 

@@ -21,7 +21,34 @@ Q_DECLARE_METATYPE(FailureKind)
 
 QString failureKindText(FailureKind kind);
 
-// Finds one Protocol 2 status packet of an expected servo in a byte stream that may hold
+// The bus protocols a port can speak. Protocol 1 servos (the AX-12) answer nothing else.
+enum class BusProtocol
+{
+    One = 1,
+    Two = 2,
+};
+
+// Sizes of the packets of a protocol, so deadlines follow the bytes really on the line.
+struct ProtocolSizes
+{
+    int instructionOverhead; // an instruction packet without parameters
+    int statusOverhead;      // a status packet without parameters
+    int addressBytes;        // address and length fields of a read or write
+    int resetOptionBytes;    // the factory reset's option
+    int pingParameters;      // what a ping's answer carries
+    static ProtocolSizes of(BusProtocol protocol);
+};
+
+// A Protocol 1 status packet's error byte is a set of flags; the program reads every error in
+// the Protocol 2 form (an error number in bits 0-6, the alert flag in bit 7). Refusals become
+// their error numbers (checksum, instruction, data range); the servo's alarms (voltage, angle
+// limit, heat, overload) become the alert flag, since the instruction was carried out.
+uint8_t protocol1ErrorAsProtocol2(uint8_t flags);
+// The Protocol 1 alarm flags of an error byte as the hardware error status bits the program
+// shows (input voltage 0x01, overheating 0x04, angle limit 0x10, overload 0x20).
+uint8_t protocol1Alarms(uint8_t flags);
+
+// Finds one status packet (Protocol 2, or Protocol 1 when set so) of an expected servo in a byte stream that may hold
 // garbage, echoes of our own instruction packets, answers of other servos or broken frames.
 // Bytes in, a whole checked packet out; no port, no timing (the caller owns the deadline).
 // Without sequence numbers only the size tells a transaction's answer from a late answer of an
@@ -43,8 +70,12 @@ public:
 
     static constexpr int errorStatusSize = 11; // a status packet without data
 
-    // Starts a new transaction: forgets everything seen so far.
-    void reset(uint8_t expectedId, int expectedPacketSize);
+    // Starts a new transaction: forgets everything seen so far. `echo` is the request as sent:
+    // a Protocol 1 status packet has no marker of its own, so only this tells a looped-back
+    // request from an answer.
+    void reset(uint8_t expectedId, int expectedPacketSize, const QByteArray& echo = {});
+    void setProtocol(BusProtocol protocol) { _protocol = protocol; }
+    BusProtocol protocol() const { return _protocol; }
     State feed(const QByteArray& bytes);
 
     // The last complete packet, exactly as received.
@@ -53,12 +84,20 @@ public:
     FailureKind failureKind() const;
 
     static uint16_t crc16(const uint8_t* data, int size);
+    // Protocol 1: the complement of the sum of every byte after the header.
+    static uint8_t checksum1(const uint8_t* data, int size);
 
 private:
     State scan();
+    State scan1();
+    // The frame at the front of the buffer is the answer when it has the expected size, or is
+    // an error status without data; any other packet of the servo is passed over.
+    State take(int frameSize, bool errorStatus);
 
     QByteArray _buffer;
     QByteArray _packet;
+    QByteArray _echo;
+    BusProtocol _protocol = BusProtocol::Two;
     uint8_t _expectedId = 0;
     int _expectedPacketSize = 0;
     bool _sawStrayBytes = false;

@@ -228,7 +228,7 @@ QList<GroupWrite> groupWrites(const FieldCatalogue& catalogue, const std::map<QS
             const bool inGroup = nonVolatile ? field.group == FieldGroup::NonVolatile
                                              : field.group == FieldGroup::Volatile || field.group == FieldGroup::Command;
             if (inGroup && it != values.end())
-                fields.append({field.objectName, field.address, field.size, static_cast<uint32_t>(it->second), field.mask});
+                fields.append({field.objectName, field.address, field.size, field.bitsOf(it->second), field.mask});
         }
         GroupWrite write(fields);
         if (write.isEmpty())

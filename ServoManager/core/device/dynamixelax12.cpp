@@ -2,25 +2,40 @@
 
 #include "device/fieldregisters.h"
 
-// Positions and angle limits map raw 0..2047 onto -pi..pi.
+namespace {
+constexpr double pi = 3.141592653589793;
+// Positions: 1023 steps over 300° (0.29° a step).
+constexpr double fullTravel = 300.0 * pi / 180.0;
+// Speeds: 0.111 rpm a step, in rad/s.
+constexpr double speedStep = 0.111 * 2.0 * pi / 60.0;
+constexpr int steps = 1023;
+} // namespace
+
+// The AX-12's own units, from its data sheet figures; the default units are rad, rad/s, V, °C,
+// µs and %.
 DynamixelAx12::DynamixelAx12()
     : _fieldMap{
-          {QStringLiteral("positionLineEdit"), {0, 2047, -3.141592653589793, 3.141592653589793, {}}},
-          {QStringLiteral("speedLineEdit"), {0, 10000, 0, 10, {}}},
-          {QStringLiteral("temperatureLineEdit"), {0, 255, 0, 255, {}}},
-          {QStringLiteral("torqueLineEdit"), {0, 10, 0, 10, {}}},
-          {QStringLiteral("voltageLineEdit"), {0, 10, 0, 10, {}}},
-          {QStringLiteral("currentLineEdit"), {0, 10, 0, 10, {}}},
-          {QStringLiteral("firmwareVersionLineEdit"), {0, 255, 0, 255, {}}},
           {QStringLiteral("modelNumberLineEdit"), {0, 255, 0, 255, {}}},
-          {QStringLiteral("clockwiseLimitDoubleSpinBox"),
-           {0, 2047, -3.141592653589793, 3.141592653589793, {}}},
-          {QStringLiteral("counterClockwiseLimitDoubleSpinBox"),
-           {0, 2047, -3.141592653589793, 3.141592653589793, {}}},
-          {QStringLiteral("targetAngularVelocityDoubleSpinBox"), {0, 10000, 0, 10, {}}},
-          {QStringLiteral("positionProportionalTermDoubleSpinBox"), {0, 10, 0, 10, {}}},
-          {QStringLiteral("positionintegralTermDoubleSpinBox"), {0, 10, 0, 10, {}}},
-          {QStringLiteral("positionderivativeTermDoubleSpinBox"), {0, 10, 0, 10, {}}},
+          {QStringLiteral("firmwareVersionLineEdit"), {0, 255, 0, 255, {}}},
+          {QStringLiteral("idSpinBox"), {0, 252, 0, 252, {}}},
+          {QStringLiteral("ackResponseTimeSpinBox"), {0, 254, 0, 508, {}}},
+          {QStringLiteral("clockwiseLimitDoubleSpinBox"), {0, steps, 0, fullTravel, {}}},
+          {QStringLiteral("counterClockwiseLimitDoubleSpinBox"), {0, steps, 0, fullTravel, {}}},
+          {QStringLiteral("temperatureLimitDoubleSpinBox"), {0, 255, 0, 255, {}}},
+          {QStringLiteral("minVoltageLimitDoubleSpinBox"), {0, 255, 0, 25.5, {}}},
+          {QStringLiteral("maxVoltageLimitDoubleSpinBox"), {0, 255, 0, 25.5, {}}},
+          {QStringLiteral("maxTorque"), {0, steps, 0, 100, {}}},
+          {QStringLiteral("enableMotorCheckBox"), {0, 1, 0, 1, {}}},
+          {QStringLiteral("targetPositionDoubleSpinBox"), {0, steps, 0, fullTravel, {}}},
+          {QStringLiteral("targetAngularVelocityDoubleSpinBox"), {0, steps, 0, steps * speedStep, {}}},
+          {QStringLiteral("targetAngularVelocityDirectionComboBox"), {0, 0, 0, 0, {}}},
+          {QStringLiteral("torqueLimit"), {0, steps, 0, 100, {}}},
+          {QStringLiteral("actualPositionLineEdit"), {0, steps, 0, fullTravel, {}}},
+          {QStringLiteral("actualAngularVelocityLineEdit"), {-steps, steps, -steps * speedStep, steps * speedStep, {}}},
+          {QStringLiteral("presentLoad"), {-steps, steps, -100, 100, {}}},
+          {QStringLiteral("actualVoltageLineEdit"), {0, 255, 0, 25.5, {}}},
+          {QStringLiteral("actualTemperatureLineEdit"), {0, 255, 0, 255, {}}},
+          {QStringLiteral("isMovingCheckBox"), {0, 1, 0, 1, {}}},
       }
 {
 }

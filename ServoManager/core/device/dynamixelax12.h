@@ -4,7 +4,7 @@
 
 #include <map>
 
-// The Dynamixel AX-12: a 50-byte control table, a few field ranges and no register
+// The Dynamixel AX-12: a 50-byte control table in its own layout and units, and no register
 // descriptions, so the register view stays empty for it.
 class DynamixelAx12 : public IDevice
 {

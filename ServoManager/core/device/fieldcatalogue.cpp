@@ -21,8 +21,12 @@ int FieldRecord::rawIn(const QByteArray& table) const
             bits |= uint32_t(uint8_t(table.at(address + i))) << (8 * i);
     }
     bits &= mask & registerMask(size);
-    if (mask == 0x8000)
-        return bits != 0 ? 1 : 0; // a direction: the item of its list
+    if (isDirection())
+        return bits != 0 ? 1 : 0;
+    if (signBit != 0) {
+        const int magnitude = static_cast<int>(bits & (signBit - 1));
+        return (bits & signBit) ? -magnitude : magnitude;
+    }
     if (isSigned && size < 4) {
         const uint32_t sign = uint32_t(1) << (8 * size - 1);
         return static_cast<int32_t>((bits ^ sign) - sign);
@@ -42,11 +46,20 @@ int FieldRecord::toRaw(double physical) const
     return physicalToRaw(hasRange ? &range : nullptr, physical);
 }
 
+uint32_t FieldRecord::bitsOf(int raw) const
+{
+    if (isDirection())
+        return raw != 0 ? mask : 0;
+    if (signBit != 0)
+        return raw < 0 ? (uint32_t(-raw) & (signBit - 1)) | signBit : uint32_t(raw) & (signBit - 1);
+    return static_cast<uint32_t>(raw);
+}
+
 bool FieldRecord::holds(qint64 raw) const
 {
     if (hasRange)
         return raw >= std::min(rawMin, rawMax) && raw <= std::max(rawMin, rawMax);
-    if (mask == 0x8000)
+    if (isDirection())
         return raw == 0 || raw == 1;
     const qint64 bits = mask == 0xFFFFFFFF ? qint64(registerMask(size)) : qint64(mask & registerMask(size));
     return raw >= 0 && raw <= bits;
@@ -64,6 +77,7 @@ FieldCatalogue::FieldCatalogue(const IDevice& device)
         record.address = location.address;
         record.size = location.byteCount;
         record.mask = location.mask;
+        record.signBit = location.signBit;
         record.quantity = quantities.getFieldStaticMetadata(location.name)->physicalQuantity;
         try {
             const auto range = device.getFieldDeviceMetadata(location.name);
@@ -75,7 +89,7 @@ FieldCatalogue::FieldCatalogue(const IDevice& device)
         } catch (const std::out_of_range&) {
             // A value the model keeps but gives no range (a list or a flag).
         }
-        record.isSigned = record.hasRange && record.rawMin < 0;
+        record.isSigned = record.hasRange && record.rawMin < 0 && record.signBit == 0;
         const auto registerRecord = device.getRegisterDeviceMetadata(location.address);
         record.writable = location.group != FieldGroup::State && (!registerRecord || registerRecord->writable != 0);
         _fields.push_back(record);

@@ -20,6 +20,7 @@ struct FieldRecord
     int address = 0;
     int size = 1;
     uint32_t mask = 0xFFFFFFFF;
+    uint32_t signBit = 0;  // sign and magnitude (see FieldRegister)
     bool isSigned = false; // the register holds a two's-complement value
     PhysicalQuantitiesEnum quantity = PhysicalQuantitiesEnum::Unitless;
     bool hasRange = false; // rawMin..rawMax stand for min..max in the quantity's default unit
@@ -36,6 +37,10 @@ struct FieldRecord
     int toRaw(double physical) const;
     // The raw values the register can hold for this field.
     bool holds(qint64 raw) const;
+    // A direction's raw value is the item of its list (0 or 1), not its bit.
+    bool isDirection() const { return quantity == PhysicalQuantitiesEnum::Direction; }
+    // The register bits a raw value of this field sets, for a write.
+    uint32_t bitsOf(int raw) const;
 };
 
 // The fields of one model, in address order.

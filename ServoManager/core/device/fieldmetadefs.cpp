@@ -83,6 +83,10 @@ FieldStaticMetadataHelper::FieldStaticMetadataHelper()
         {"defCurrentFeedforwardTermDoubleSpinBox", {Q::CurrentFeedforwardTerm}},
         {"defAngularVelocityProfileDoubleSpinBox", {Q::AngularVelocityProfile}},
         {"defAccelerationProfileDoubleSpinBox", {Q::AccelerationProfile}},
+        // Values of the AX-12 that no widget shows.
+        {"maxTorque", {Q::Percent}},
+        {"torqueLimit", {Q::Percent}},
+        {"presentLoad", {Q::Percent}},
     };
 }
 

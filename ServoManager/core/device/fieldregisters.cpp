@@ -62,14 +62,40 @@ std::vector<FieldRegister> velkoraV1FieldRegisters()
     };
 }
 
-// Only the values this table shares with the edit view; the gains it names have no AX-12 register.
+// The AX-12's own layout. Its torque settings and load, in per cent of the maximum, have no
+// field in the edit view (whose torque fields are in Nm): files and the command line reach them.
 std::vector<FieldRegister> ax12FieldRegisters()
 {
+    using G = FieldGroup;
+    auto f = [](const char* name, uint8_t address, uint8_t bytes, G group, uint32_t mask = 0xFFFFFFFF,
+                uint32_t signBit = 0) {
+        return FieldRegister{QString::fromLatin1(name), address, bytes, group, mask, signBit};
+    };
+    constexpr uint32_t magnitude = 0x3FF; // bits 0-9; bit 10 is the direction (set: clockwise)
+    constexpr uint32_t clockwise = 0x400;
     return {
-        {QStringLiteral("modelNumberLineEdit"), 0, 2, FieldGroup::State},
-        {QStringLiteral("firmwareVersionLineEdit"), 2, 1, FieldGroup::State},
-        {QStringLiteral("clockwiseLimitDoubleSpinBox"), 6, 2, FieldGroup::NonVolatile},
-        {QStringLiteral("counterClockwiseLimitDoubleSpinBox"), 8, 2, FieldGroup::NonVolatile},
-        {QStringLiteral("targetAngularVelocityDoubleSpinBox"), 32, 2, FieldGroup::Command},
+        f("modelNumberLineEdit", 0, 2, G::State),
+        f("firmwareVersionLineEdit", 2, 1, G::State),
+        f("idSpinBox", 3, 1, G::NonVolatile),
+        f("baudRateComboBox", 4, 1, G::NonVolatile),
+        f("ackResponseTimeSpinBox", 5, 1, G::NonVolatile),
+        f("clockwiseLimitDoubleSpinBox", 6, 2, G::NonVolatile),
+        f("counterClockwiseLimitDoubleSpinBox", 8, 2, G::NonVolatile),
+        f("temperatureLimitDoubleSpinBox", 11, 1, G::NonVolatile),
+        f("minVoltageLimitDoubleSpinBox", 12, 1, G::NonVolatile),
+        f("maxVoltageLimitDoubleSpinBox", 13, 1, G::NonVolatile),
+        f("maxTorque", 14, 2, G::NonVolatile),
+        f("enableMotorCheckBox", 24, 1, G::Command),
+        f("targetPositionDoubleSpinBox", 30, 2, G::Command),
+        // The direction counts in wheel mode (both angle limits 0) only.
+        f("targetAngularVelocityDoubleSpinBox", 32, 2, G::Command, magnitude),
+        f("targetAngularVelocityDirectionComboBox", 32, 2, G::Command, clockwise),
+        f("torqueLimit", 34, 2, G::Volatile),
+        f("actualPositionLineEdit", 36, 2, G::State),
+        f("actualAngularVelocityLineEdit", 38, 2, G::State, magnitude | clockwise, clockwise),
+        f("presentLoad", 40, 2, G::State, magnitude | clockwise, clockwise),
+        f("actualVoltageLineEdit", 42, 1, G::State),
+        f("actualTemperatureLineEdit", 43, 1, G::State),
+        f("isMovingCheckBox", 46, 1, G::State),
     };
 }

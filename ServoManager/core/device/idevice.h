@@ -49,8 +49,10 @@ enum class FieldGroup
     State
 };
 
-// Where a model keeps the value of one edit-view field: the bits `mask` of the little-endian
-// register of `byteCount` bytes at `address` (a direction bit and its magnitude share one).
+// Where a model keeps the value of one field: the bits `mask` of the little-endian register of
+// `byteCount` bytes at `address` (a direction bit and its magnitude share one). Most are fields
+// of the edit view; a name without a widget's suffix is a value only files and the command line
+// reach.
 struct FieldRegister
 {
     QString name;
@@ -58,6 +60,8 @@ struct FieldRegister
     uint8_t byteCount;
     FieldGroup group = FieldGroup::State;
     uint32_t mask = 0xFFFFFFFF;
+    // Sign and magnitude: this bit set makes the value below it negative (clockwise).
+    uint32_t signBit = 0;
 };
 
 // A servo model. Models are immutable once built and are owned only through

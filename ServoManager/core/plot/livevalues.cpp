@@ -59,39 +59,28 @@ LiveValueDecoder::LiveValueDecoder(std::shared_ptr<const IDevice> device, std::s
         _layout->names[index] = QCoreApplication::translate("LiveValues", record.name);
         _layout->units[index] = units->getUnitString(map.physicalQuantity);
 
-        Location& location = _locations[index];
-        if (const FieldRecord* field = catalogue ? catalogue->byObjectName(LiveLayout::fieldName(channel)) : nullptr) {
-            location = {field->address, field->size, field->isSigned, field->mask & registerMask(field->size)};
-        }
-        _layout->described[index] =
-            location.address >= 0 && _device && map.loadMetadata(LiveLayout::fieldName(channel), *_device);
+        const FieldRecord* field = catalogue ? catalogue->byObjectName(LiveLayout::fieldName(channel)) : nullptr;
+        if (field)
+            _fields[index] = *field;
+        _layout->described[index] = field && _device && map.loadMetadata(LiveLayout::fieldName(channel), *_device);
     }
 }
 
 LiveSample LiveValueDecoder::decode(const QByteArray& response, qint64 arrivalNs) const
 {
     // Bytes past the end of a short answer count as 0, as the edit view shows them.
-    auto valueAt = [&response](int address, int byteCount) {
-        return readanswer::valueAt(response, address, byteCount);
-    };
+    const QByteArray table = readanswer::dataOnward(response);
 
     LiveSample sample;
     sample.arrivalNs = arrivalNs;
     sample.layout = _layout;
-    sample.hardwareError = _device && _device->hasVelkoraControlTable()
-                               ? static_cast<uint8_t>(valueAt(hardwareErrorAddress, 1))
-                               : readanswer::errorByte(response);
-    for (size_t index = 0; index < _locations.size(); ++index) {
-        const Location& location = _locations[index];
-        if (!_layout->described[index]) {
-            sample.values[index] = std::numeric_limits<double>::quiet_NaN();
-            continue;
-        }
-        uint32_t value = valueAt(location.address, location.byteCount) & location.mask;
-        int raw = static_cast<int>(value);
-        if (location.isSigned && location.byteCount == 2)
-            raw = static_cast<int16_t>(value);
-        sample.values[index] = _maps[index].toShown(raw);
+    if (_device && _device->hasVelkoraControlTable())
+        sample.hardwareError = static_cast<uint8_t>(readanswer::valueAt(response, hardwareErrorAddress, 1));
+    else
+        sample.hardwareError = readanswer::alarmsOf(response);
+    for (size_t index = 0; index < _fields.size(); ++index) {
+        sample.values[index] = _layout->described[index] ? _maps[index].toShown(_fields[index].rawIn(table))
+                                                          : std::numeric_limits<double>::quiet_NaN();
     }
     return sample;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "device/fieldcatalogue.h"
 #include "fields/fieldcore.h"
 
 #include <QByteArray>
@@ -71,18 +72,10 @@ public:
     static qint64 monotonicNs();
 
 private:
-    struct Location
-    {
-        int address = -1; // -1: not in this model's table
-        int byteCount = 0;
-        bool isSigned = false;
-        // The V1 targets keep their direction in bit 15; the value is the magnitude, as the
-        // edit view shows it next to its direction box.
-        uint32_t mask = 0xFFFFFFFF;
-    };
-
     std::shared_ptr<const IDevice> _device;
     std::array<FieldCore, liveChannelCount> _maps;
-    std::array<Location, liveChannelCount> _locations;
+    // Where the model keeps each value, decoded as the edit view decodes it (a target beside its
+    // direction bit is the magnitude the edit view shows next to its direction box).
+    std::array<FieldRecord, liveChannelCount> _fields;
     std::shared_ptr<LiveLayout> _layout;
 };

@@ -131,3 +131,10 @@ PhysicalQuantities storedUnits()
     chosen.servoData = read("servoData", 2);
     return chosen;
 }
+
+int protocolOfSetting(const QVariant& stored)
+{
+    bool ok = false;
+    const int protocol = stored.toInt(&ok);
+    return ok && protocol == 1 ? 1 : 2;
+}

@@ -52,4 +52,15 @@ const UnitPresentation physicalQuantityDefaults[unitTableQuantities * unitsPerQu
     // 16 acceleration profile
     {0, u8"rad/s²", 1, 0.1},
     {1, "", 0, 0.0},
+    // 17 to 23: model number, baud rate, modes, direction, unitless, caption only
+    {0, "", 0, 1.0}, {1, "", 0, 0.0},
+    {0, "", 0, 1.0}, {1, "", 0, 0.0},
+    {0, "", 0, 1.0}, {1, "", 0, 0.0},
+    {0, "", 0, 1.0}, {1, "", 0, 0.0},
+    {0, "", 0, 1.0}, {1, "", 0, 0.0},
+    {0, "", 0, 1.0}, {1, "", 0, 0.0},
+    {0, "", 0, 1.0}, {1, "", 0, 0.0},
+    // 24 per cent of a maximum; a step is one of 1023 counts
+    {0, "%", 1, 0.1},
+    {1, "", 0, 0.0},
 };

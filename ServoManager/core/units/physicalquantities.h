@@ -74,6 +74,6 @@ struct UnitPresentation
 };
 
 // Quantities 0 to 16 have rows; two per quantity, indexed by quantity * 2 + unit.
-constexpr int unitTableQuantities = 17;
+constexpr int unitTableQuantities = 25;
 constexpr int unitsPerQuantity = 2;
 extern const UnitPresentation physicalQuantityDefaults[unitTableQuantities * unitsPerQuantity];

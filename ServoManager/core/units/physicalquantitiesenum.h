@@ -27,4 +27,5 @@ enum class PhysicalQuantitiesEnum : int
     Direction = 21,
     Unitless = 22,
     CaptionOnly = 23,
+    Percent = 24, // of a servo's maximum (the AX-12's torque and load)
 };
