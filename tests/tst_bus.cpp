@@ -41,17 +41,28 @@ private slots:
         UiRegisterHelper::_instance.reset();
     }
 
+    void rowsStayLive_data()
+    {
+        QTest::addColumn<servosim::Model>("model");
+        QTest::addColumn<QString>("firmware");
+        QTest::newRow("V1, Protocol 2") << servosim::Model::V1 << "3";
+        // Its alarms come in its answers' error byte, it has no status register.
+        QTest::newRow("AX-12, Protocol 1") << servosim::Model::Ax12 << "24";
+    }
+
     // The other servos are read between the connected one's polls: their rows fill and follow the
     // servos; one pulled off the bus is marked; a double-click connects to a row's servo.
     void rowsStayLive()
     {
+        QFETCH(servosim::Model, model);
+        QFETCH(QString, firmware);
         IsolatedSettings home;
-        testfixture::openConnected(home, servosim::Model::V1, {}, 1, 20, _sim, _window, {1, 2, 3});
+        testfixture::openConnected(home, model, {}, 1, 20, _sim, _window, {1, 2, 3});
         _window->bus()->list({1, 2, 3}, 1000000);
         QCOMPARE(roster()->servoCount(), 3);
         QTRY_VERIFY_WITH_TIMEOUT(cell(3, BusRoster::VoltageColumn).endsWith(" V"), 3000);
         QCOMPARE(cell(2, BusRoster::ModelColumn), cell(1, BusRoster::ModelColumn));
-        QCOMPARE(cell(2, BusRoster::FirmwareColumn), QStringLiteral("3"));
+        QCOMPARE(cell(2, BusRoster::FirmwareColumn), firmware);
 
         _sim->setHardwareError(2, 0x04);
         QTRY_VERIFY_WITH_TIMEOUT(cell(2, BusRoster::HardwareErrorColumn).contains("Overheating"), 3000);

@@ -36,25 +36,30 @@ private slots:
     void commandLine_data()
     {
         QTest::addColumn<QStringList>("arguments");
-        // simulate|ids|model|port|baud|id, or "!" and a piece of the error text
+        // simulate|ids|model|port|baud|id|protocol, or "!" and a piece of the error text
         QTest::addColumn<QString>("expected");
-        QTest::newRow("nothing") << QStringList() << "0||0||0|-1";
-        QTest::newRow("simulate") << QStringList{"--simulate"} << "1|1|0||1000000|1";
+        QTest::newRow("nothing") << QStringList() << "0||0||0|-1|0";
+        QTest::newRow("simulate") << QStringList{"--simulate"} << "1|1|0||1000000|1|0";
         QTest::newRow("simulate all")
             << QStringList{"--simulate", "--id", "5, 1", "--model", "AX12", "--baud", "57600"}
-            << "1|5,1|1||57600|5";
+            << "1|5,1|1||57600|5|0";
         QTest::newRow("overrides") << QStringList{"--port", "/dev/ttyUSB1", "--baud=115200", "--id", "253"}
-                                   << "0|253|0|/dev/ttyUSB1|115200|253";
+                                   << "0|253|0|/dev/ttyUSB1|115200|253|0";
         QTest::newRow("port with simulate") << QStringList{"--simulate", "--port", "x"} << "!--port";
         QTest::newRow("model alone") << QStringList{"--model", "v1"} << "!--model";
         QTest::newRow("rate not offered") << QStringList{"--baud", "12345"} << "!--baud";
         QTest::newRow("id too high") << QStringList{"--id", "254"} << "!--id";
         // Several ids: the first is connected to, all go into the bus table.
-        QTest::newRow("list for the bus") << QStringList{"--id", "3, 2"} << "0|3,2|0||0|3";
+        QTest::newRow("list for the bus") << QStringList{"--id", "3, 2"} << "0|3,2|0||0|3|0";
         QTest::newRow("listed id twice") << QStringList{"--id", "3,3"} << "!twice";
         QTest::newRow("reserved simulated id") << QStringList{"--simulate", "--id", "1,253"} << "!--id";
         QTest::newRow("simulated id twice") << QStringList{"--simulate", "--id", "4,4"} << "!twice";
         QTest::newRow("stray word") << QStringList{"demo"} << "!demo";
+        QTest::newRow("protocol for one run") << QStringList{"--protocol", "1"} << "0||0||0|-1|1";
+        QTest::newRow("protocol 3") << QStringList{"--protocol", "3"} << "!--protocol is 1 or 2";
+        QTest::newRow("simulated V1 in Protocol 1") << QStringList{"--simulate", "--protocol", "1"} << "!--model ax12";
+        QTest::newRow("simulated AX-12 in Protocol 1")
+            << QStringList{"--simulate", "--model", "ax12", "--protocol", "1"} << "1|1|1||1000000|1|1";
     }
 
     void commandLine()
@@ -76,13 +81,14 @@ private slots:
         // The ids the bus table lists (with --simulate, the simulated ones).
         for (int id : options.listedIds)
             ids.append(QString::number(id));
-        QCOMPARE(QStringLiteral("%1|%2|%3|%4|%5|%6")
+        QCOMPARE(QStringLiteral("%1|%2|%3|%4|%5|%6|%7")
                      .arg(int(options.simulate))
                      .arg(ids.join(','))
                      .arg(int(options.model == servosim::Model::Ax12))
                      .arg(options.portName)
                      .arg(options.baudRate)
-                     .arg(options.servoId),
+                     .arg(options.servoId)
+                     .arg(options.protocol),
                  expected);
     }
 

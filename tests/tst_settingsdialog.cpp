@@ -118,6 +118,8 @@ private slots:
     void typedPortIsAdopted();
     void storedBaudRateOutsideTheListFallsBack_data();
     void storedBaudRateOutsideTheListFallsBack();
+    void storedProtocolIsReadSafely_data();
+    void storedProtocolIsReadSafely();
     void storedUnitValuesAreReadSafely_data();
     void storedUnitValuesAreReadSafely();
 };
@@ -456,6 +458,40 @@ void TestSettingsDialog::storedBaudRateOutsideTheListFallsBack()
     QVERIFY(!child<QComboBox>(dialog, "baudRateBox")->isEditable());
     dialog.apply();
     QCOMPARE(store()->value(QStringLiteral("port settings/baudRate")).toString(), QString::number(baudRate));
+}
+
+// A missing or unknown protocol is Protocol 2, so settings from before the choice behave as then.
+void TestSettingsDialog::storedProtocolIsReadSafely_data()
+{
+    QTest::addColumn<QString>("stored"); // "-": nothing stored
+    QTest::addColumn<int>("protocol");
+    QTest::newRow("missing") << "-" << 2;
+    QTest::newRow("1") << "1" << 1;
+    QTest::newRow("2") << "2" << 2;
+    QTest::newRow("3") << "3" << 2;
+    QTest::newRow("fraction") << "1.5" << 2;
+    QTest::newRow("text") << "one" << 2;
+}
+
+void TestSettingsDialog::storedProtocolIsReadSafely()
+{
+    QFETCH(QString, stored);
+    QFETCH(int, protocol);
+    IsolatedSettings isolated;
+    QVERIFY(isolated.isValid());
+    if (stored != "-")
+        preset(QStringLiteral("port settings/protocol"), stored);
+
+    SettingsDialog dialog;
+    QCOMPARE(dialog.portSettings().protocol, protocol);
+    QCOMPARE(child<QComboBox>(dialog, "protocolComboBox")->currentText(), QStringLiteral("Protocol %1").arg(protocol));
+    // The choice goes with Apply, and a search result sets it as it sets the rate.
+    child<QComboBox>(dialog, "protocolComboBox")->setCurrentIndex(protocol == 1 ? 0 : 1);
+    dialog.apply();
+    QCOMPARE(store()->value(QStringLiteral("port settings/protocol")).toInt(), protocol == 1 ? 2 : 1);
+    dialog.on_updateProtocol(protocol);
+    QCOMPARE(dialog.portSettings().protocol, protocol);
+    QCOMPARE(store()->value(QStringLiteral("port settings/protocol")).toInt(), protocol);
 }
 
 void TestSettingsDialog::storedUnitValuesAreReadSafely_data()

@@ -95,6 +95,7 @@ ExitStatus BusClient::readTable()
         static_cast<uint8_t>(_id), 0, static_cast<uint8_t>(_device->getMemoryUpperLimit()),
         [&](QByteArray response) {
             _table = readanswer::table(response);
+            _alarms = readanswer::isProtocol1(response) ? readanswer::alarmsOf(response) : -1;
             done = true;
         },
         [&](FailureKind kind, const RequestInfo&, uint8_t errorByte) {

@@ -40,6 +40,8 @@ public:
     ExitStatus readTable();
     // The newest table read (data bytes from address 0).
     const QByteArray& table() const { return _table; }
+    // The alarms of the last table read's answer, for a model without a status register; -1: none known.
+    int alarms() const { return _alarms; }
     // The writes as the window sends them: one after another through the scheduler, each verified
     // by a later read; an id or rate change is followed. Fills `outcomes` in the order of `writes`.
     ExitStatus write(const QList<GroupWrite>& writes, QList<WriteOutcome>* outcomes);
@@ -63,6 +65,7 @@ private:
     int _baudRate;
     int _id;
     QByteArray _table;
+    int _alarms = -1;
     std::shared_ptr<SerialHelper> _serial;
     std::shared_ptr<IDevice> _device;
     std::unique_ptr<FieldCatalogue> _catalogue;

@@ -295,7 +295,7 @@ int rawOf(const BusClient& bus, const QString& key)
 
 QStringList hardwareErrors(const BusClient& bus, int* bits)
 {
-    return hardwareErrorsOf(bus.catalogue(), bus.table(), bits);
+    return hardwareErrorsOf(bus.catalogue(), bus.table(), bits, bus.alarms());
 }
 
 // Ctrl+C ends a watch with its rows complete: the signal only wakes the event loop.
@@ -1231,7 +1231,7 @@ private:
 QStringList readGlobals(const QStringList& arguments, LaunchOptions* launch, Globals* globals)
 {
     static const QStringList withValue{QStringLiteral("--port"), QStringLiteral("--baud"), QStringLiteral("--id"),
-                                       QStringLiteral("--model")};
+                                       QStringLiteral("--model"), QStringLiteral("--protocol")};
     static const QStringList switches{QStringLiteral("--simulate"), QStringLiteral("--json"), QStringLiteral("--raw")};
     QStringList launchWords{QStringLiteral("velkora-servo")};
     int i = 0;

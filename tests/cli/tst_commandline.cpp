@@ -24,6 +24,8 @@ private slots:
     }
     void commands_data();
     void commands();
+    void ax12InProtocol1_data();
+    void ax12InProtocol1();
 
 private:
     struct Run
@@ -123,6 +125,45 @@ void TestCommandLine::commands_data()
     row("no servo answers to 253", none, {"--id", "253", "info"}, 2, "", "0 to 252", 0);
     row("reset wants --yes", none, {"reset"}, 2, "", "--yes", 0);
     row("unknown command", none, {"frobnicate"}, 2, "", "unknown command", 0);
+    // A Protocol 2 servo asked in Protocol 1: the message says which protocol was used.
+    row("other protocol", none, {"--protocol", "1", "info"}, 3, "", "in Protocol 1", 0);
+    row("protocol 3", none, {"--protocol", "3", "info"}, 2, "", "--protocol is 1 or 2", 0);
+}
+
+// A simulated AX-12 speaks Protocol 1, as a real one does, and is read and written in its own
+// units, by key where the window has no field for a value.
+void TestCommandLine::ax12InProtocol1_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("output");
+    QTest::addColumn<QString>("message");
+    auto row = [](const char* name, const QStringList& arguments, int status, const QString& output,
+                  const QString& message = {}) { QTest::newRow(name) << arguments << status << output << message; };
+    row("info", {"info"}, 0, "model: Dynamixel AX-12 (model number 12)\nfirmware: 24");
+    row("300 degrees", {"get", "counterClockwiseLimit"}, 0, "counterClockwiseLimit 5.235987756 radians");
+    row("per cent", {"get", "maxTorque", "presentLoad"}, 0, "maxTorque 100 %\npresentLoad 0 %");
+    row("key without a field", {"set", "torqueLimit=50"}, 0, "torqueLimit: written and verified");
+    row("new id", {"set", "id=9", "targetPosition=0.5"}, 0, "id: written and verified");
+    row("scan asks id by id", {"scan", "--quick", "--ids", "1-2"}, 0,
+        "servo 1 at 1000000 baud: Dynamixel AX-12, Protocol 1");
+    row("numbering needs broadcasts", {"number", "--from", "3"}, 2, "", "Protocol 2 only");
+    row("a V1 speaks Protocol 2", {"--model", "v1", "--protocol", "1", "info"}, 2, "", "Protocol 1 goes with --model ax12");
+}
+
+void TestCommandLine::ax12InProtocol1()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, status);
+    QFETCH(QString, output);
+    QFETCH(QString, message);
+    QStringList words{"--simulate", "--model", "ax12"};
+    if (arguments.first() == "--model")
+        words = QStringList{"--simulate"};
+    const Run result = run(words + arguments);
+    QVERIFY2(result.status == status, qPrintable(QStringLiteral("exit %1: %2%3").arg(result.status).arg(result.out, result.err)));
+    QVERIFY2(result.out.contains(output), qPrintable(result.out));
+    QVERIFY2(result.err.contains(message), qPrintable(result.err));
 }
 
 void TestCommandLine::commands()

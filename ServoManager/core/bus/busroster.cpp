@@ -178,6 +178,8 @@ void BusRoster::sideReadAnswered(const SideRead& read, const QByteArray& respons
         return; // removed meanwhile
     Servo& servo = _servos[size_t(row)];
     const QByteArray data = readanswer::table(response);
+    if (readanswer::isProtocol1(response))
+        servo.alarms = readanswer::alarmsOf(response);
     if (read.ping) {
         servo.modelNumber = int(readanswer::valueAt(response, 0, 2));
         servo.firmware = int(readanswer::valueAt(response, 2, 1));
@@ -310,7 +312,7 @@ QVariant BusRoster::data(const QModelIndex& index, int role) const
         if (it == _catalogues.end() || !it->second || servo.table.isEmpty())
             return QString();
         int bits = 0;
-        const QStringList set = hardwareErrorsOf(*it->second, servo.table, &bits);
+        const QStringList set = hardwareErrorsOf(*it->second, servo.table, &bits, servo.alarms);
         return set.isEmpty() ? tr("none") : set.join(QStringLiteral(", "));
     }
     case LastAnswerColumn: {

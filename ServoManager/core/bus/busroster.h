@@ -111,6 +111,7 @@ private:
         QDateTime lastAnswer;
         int failedReads = 0;
         bool answering = true;
+        int alarms = -1; // a Protocol 1 answer's alarms, for a model without a status register
     };
 
     const FieldCatalogue* catalogueOf(int modelNumber);

@@ -285,9 +285,14 @@ void UiScheduler::sendSideRead()
             _roster->sideReadAnswered(read, response);
         onTransactionEnded();
     };
-    const bool sent = read.ping ? _serial->ping(uint8_t(read.id), answered)
-                                : _serial->readData(uint8_t(read.id), uint8_t(read.address), uint8_t(read.length),
-                                                    answered);
+    // A Protocol 1 ping's answer carries no model number: the first three bytes of the table
+    // (model number, firmware) are read instead, which the roster takes as a ping's answer.
+    constexpr int identityBytes = 3;
+    const bool ping = read.ping && _serial->protocol() == BusProtocol::Two;
+    const bool identity = read.ping && !ping;
+    const bool sent = ping ? _serial->ping(uint8_t(read.id), answered)
+                           : _serial->readData(uint8_t(read.id), identity ? 0 : uint8_t(read.address),
+                                               identity ? identityBytes : uint8_t(read.length), answered);
     if (!sent)
         _sideRead.reset();
 }
