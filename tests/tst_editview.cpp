@@ -497,6 +497,7 @@ private slots:
         QCOMPARE(qobject_cast<QDoubleSpinBox*>(widgetNamed("counterClockwiseLimitDoubleSpinBox"))->value(), 300.0);
         QCOMPARE(dataField("targetAngularVelocityDoubleSpinBox")->getServoValue(), 0x0134);
         QCOMPARE(dataField("modelNumberLineEdit")->getServoValue(), 12);
+        QCOMPARE(qobject_cast<QLineEdit*>(widgetNamed("modelNumberLineEdit"))->text(), QStringLiteral("12"));
         for (const char* name : {"operatingModeComboBox", "hornPositionOffsetDoubleSpinBox",
                                  "positionProportionalTermDoubleSpinBox", "targetTorqueDoubleSpinBox"}) {
             QVERIFY2(showsNothing(widgetNamed(name)), name);

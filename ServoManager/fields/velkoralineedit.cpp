@@ -42,7 +42,9 @@ QString VelkoraLineEdit::formatValue(int raw, const FieldCore& core)
     if (q >= 0 && q <= static_cast<int>(PhysicalQuantitiesEnum::AccelerationProfile))
         return QStringLiteral("%L1").arg(core.toShown(raw), 1, 'f',
                                          static_cast<int>(core.units->getTargetUnitDecimalPlaces(quantity)));
-    if (quantity == PhysicalQuantitiesEnum::ModelNumber)
+    // Series and variant, as the V1 numbers its models; a model number of one byte (the AX-12's
+    // 12) is only a number.
+    if (quantity == PhysicalQuantitiesEnum::ModelNumber && raw >= 256)
         return QStringLiteral("%1%2%3").arg(raw / 256).arg(QLocale().decimalPoint()).arg(raw % 256);
     return QString::number(raw);
 }

@@ -118,7 +118,15 @@ bool NumberingDialog::startNumbering()
         warning = read.warning;
         plan.configuration = read.configuration;
     }
+    // New servos are found by a broadcast ping, which only Protocol 2 servos answer.
+    if (_serial->isOpen() && _serial->protocol() != BusProtocol::Two) {
+        _ui->numberingStateLabel->setText(
+            tr("Numbering finds new servos by a broadcast ping, which Protocol 1 servos do not answer: "
+               "disconnect first."));
+        return false;
+    }
     if (!_serial->isOpen()) {
+        _serial->setProtocol(BusProtocol::Two);
         const QString port =
             Settings(QStringLiteral("port settings")).getValue(QStringLiteral("serialPortName"), QString()).toString();
         if (port.isEmpty()) {
