@@ -168,12 +168,14 @@ int main(int argc, char* argv[])
             (void)::open("/dev/null", O_RDWR);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("velkora-servo-sim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VSM_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Simulated servos on a pseudo-terminal. Prints the device to open, then answers as the servos\n"
         "until SIGINT or SIGTERM."));
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption link(QStringLiteral("link"), QStringLiteral("Symbolic link to the device."),
                                   QStringLiteral("PATH"));
     const QCommandLineOption ids(QStringLiteral("id"),

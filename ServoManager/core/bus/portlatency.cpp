@@ -82,8 +82,9 @@ QString portLatencyText(const PortLatency& latency)
         QString text = tr("Latency: %1 ms (USB adapter latency timer)").arg(latency.latencyTimerMs);
         if (latency.latencyTimerMs > lowestUsefulLatencyMs)
             text += QLatin1Char('\n') +
-                    tr("Lower it to 1 ms for faster polling and search:\necho 1 | sudo tee %1")
-                        .arg(latency.latencyTimerPath);
+                    tr("Lower it to 1 ms for faster polling and search:\necho 1 | sudo tee %1\n"
+                       "For good (every time it is plugged in): sudo cp %2 /etc/udev/rules.d/, then replug it.")
+                        .arg(latency.latencyTimerPath, QStringLiteral(VSM_LATENCY_RULE));
         return text;
     }
     case PortLatency::Kind::UsbOther:
