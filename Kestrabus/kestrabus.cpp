@@ -68,3 +68,13 @@ void Kestrabus::setPortErrorCallback(std::function<void(QString)> callback)
 {
     _kestrabusImpl->setPortErrorCallback(std::move(callback));
 }
+
+void Kestrabus::setIdleDataCallback(std::function<void()> callback)
+{
+    _kestrabusImpl->setIdleDataCallback(std::move(callback));
+}
+
+void Kestrabus::setSentCallback(std::function<void(const QByteArray&)> callback)
+{
+    _kestrabusImpl->setSentCallback(std::move(callback));
+}

@@ -37,8 +37,8 @@ public:
     // callback runs for them now, as for any arrival. For a caller whose deadline came due first.
     void collectArrivedData();
 
-    // True when the packet was sent; false when the bus was busy for 4 ms or the data does not fit one
-    // packet. Each callback is called once per arrival of bytes until cleanUp().
+    // True when the packet was sent; false when the port is not open, the bus was busy for 4 ms or
+    // the data does not fit one packet. Each callback is called once per arrival of bytes until cleanUp().
     bool ping(uint8_t id, std::function<void()> callback);
     bool readData(uint8_t id, uint8_t address, uint8_t length, std::function<void()> callback);
     bool writeData(uint8_t id, uint8_t address, const QByteArray& data, std::function<void()> callback);
@@ -50,6 +50,14 @@ public:
     // Called once per failure with the port's error text, later and in the target's thread, when the
     // open port fails (for example the adapter was unplugged). Reopening the port arms it again.
     void setPortErrorCallback(std::function<void(QString)> callback);
+
+    // Called, in the target's thread, whenever bytes arrive while no request's callback is connected
+    // (before the first request, and after cleanUp() until the next one); the caller fetches them
+    // with readPendingSerialData(). Without it such bytes wait in the port until the next request
+    // discards them.
+    void setIdleDataCallback(std::function<void()> callback);
+    // Called with every packet as it was written to the port, before any answer to it is handed on.
+    void setSentCallback(std::function<void(const QByteArray&)> callback);
 
 private:
     std::shared_ptr<KestrabusImpl> _kestrabusImpl;

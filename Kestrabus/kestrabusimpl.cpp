@@ -69,6 +69,8 @@ void KestrabusImpl::cleanUp()
     QObject::disconnect(_serial.get(), nullptr, nullptr, nullptr);
     // That also removed the port error watch, which must outlive every transaction.
     watchPortErrors();
+    _requestArmed = false;
+    connectIdleCallback();
     // The caller has what it wanted from the transaction: a reboot or reset need wait no longer.
     _answerTaken = true;
 }
@@ -133,8 +135,29 @@ void KestrabusImpl::setPortErrorCallback(std::function<void(QString)> callback)
     _portErrorCallback = std::move(callback);
 }
 
+void KestrabusImpl::setIdleDataCallback(std::function<void()> callback)
+{
+    QObject::disconnect(_idleConnection);
+    _idleCallback = std::move(callback);
+    connectIdleCallback();
+}
+
+void KestrabusImpl::setSentCallback(std::function<void(const QByteArray&)> callback)
+{
+    _spo->setSentCallback(std::move(callback));
+}
+
+void KestrabusImpl::connectIdleCallback()
+{
+    if (_idleCallback && !_requestArmed)
+        _idleConnection = QObject::connect(_serial.get(), &QSerialPort::readyRead, _target, _idleCallback);
+}
+
 void KestrabusImpl::connectCallback(std::function<void()> callback)
 {
+    // Arrivals belong to the request from now on, until cleanUp().
+    QObject::disconnect(_idleConnection);
+    _requestArmed = true;
     QObject::connect(_serial.get(), &QSerialPort::readyRead, _target, std::move(callback));
 }
 

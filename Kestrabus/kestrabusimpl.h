@@ -47,9 +47,13 @@ public:
     // Called once, in the target's thread, with the port's error text when the open port fails
     // (device removed, read or write failure); armed again by the next successful open.
     void setPortErrorCallback(std::function<void(QString)> callback);
+    // Connected to the port's arrivals whenever no request's callback is.
+    void setIdleDataCallback(std::function<void()> callback);
+    void setSentCallback(std::function<void(const QByteArray&)> callback);
 
 private:
     void connectCallback(std::function<void()> callback);
+    void connectIdleCallback();
     void waitForAnswer();
     void watchPortErrors();
     void onPortError(QSerialPort::SerialPortError error);
@@ -60,4 +64,7 @@ private:
     std::function<void(QString)> _portErrorCallback;
     bool _portErrorReported = false;
     bool _answerTaken = false;
+    std::function<void()> _idleCallback;
+    QMetaObject::Connection _idleConnection;
+    bool _requestArmed = false; // a request's callback is connected
 };

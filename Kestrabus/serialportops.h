@@ -5,6 +5,7 @@
 #include <QSerialPort>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <utility>
 
@@ -25,6 +26,8 @@ public:
     virtual bool reset(uint8_t id) = 0;
     // The largest data block one write can carry; longer writes are refused.
     virtual int maxWriteDataSize() const = 0;
+    // Called with the bytes of every packet written.
+    void setSentCallback(std::function<void(const QByteArray&)> callback) { _sent = std::move(callback); }
 
 protected:
     // Sends one packet if `lock` can be taken within `waitMs`; false (nothing sent) otherwise.
@@ -34,4 +37,5 @@ protected:
     std::shared_ptr<QSerialPort> _serial;
     const int mutex_duration_ms = 4;
     QMutex _serial_mutex;
+    std::function<void(const QByteArray&)> _sent;
 };

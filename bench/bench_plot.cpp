@@ -23,16 +23,6 @@
 using bench::percentile;
 using bench::runEvents;
 
-namespace {
-// Position targets the shaft swings between (raw counts), so the curves move.
-QByteArray targetPosition(qint32 counts)
-{
-    QByteArray bytes;
-    for (int i = 0; i < 4; ++i)
-        bytes.append(char((counts >> (8 * i)) & 0xFF));
-    return bytes;
-}
-} // namespace
 
 int main(int argc, char* argv[])
 {
@@ -62,14 +52,8 @@ int main(int argc, char* argv[])
     // Motor on and a target, through the program's own write path.
     UiScheduler* scheduler = window.scheduler().get();
     scheduler->addQueueRequest(48, QByteArray(1, 1));
-    scheduler->addQueueRequest(78, targetPosition(1500));
     QTimer swing;
-    bool out = true;
-    QObject::connect(&swing, &QTimer::timeout, [&] {
-        out = !out;
-        scheduler->addQueueRequest(78, targetPosition(out ? 1500 : -1500));
-    });
-    swing.start(4000);
+    bench::swingTarget(swing, scheduler, 4000);
     runEvents(500);
 
     const QString csv = home.filePath("run.csv");

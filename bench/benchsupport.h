@@ -2,10 +2,14 @@
 // What the benchmarks that run the whole program share: CPU time, percentiles, an event
 // loop that runs without spinning, and a simulated servo in a process of its own.
 
+#include "bus/devicehelper.h"
 #include "bus/uischeduler.h"
+#include "device/fieldcatalogue.h"
+#include "device/idevice.h"
 #include "mainwindow.h"
 
 #include <QAction>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QProcess>
@@ -17,6 +21,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 namespace bench {
@@ -48,6 +53,50 @@ inline void runEvents(int ms)
     loop.exec();
 }
 
+// Runs events until `done` holds or `ms` have passed; whether it holds.
+template <typename Done> bool waitFor(int ms, Done done)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < ms)
+        runEvents(10);
+    return done();
+}
+
+// Points the program's stored settings at servo `servoId` on `port`, polled every `interval` ms.
+inline void pointSettingsAt(const QString& port, int baudRate, int interval, int servoId = 1)
+{
+    QSettings settings(QStringLiteral("Tessaphor"), QStringLiteral("Velkora Servo Manager"));
+    settings.setValue(QStringLiteral("port settings/serialPortName"), port);
+    settings.setValue(QStringLiteral("port settings/baudRate"), baudRate);
+    settings.setValue(QStringLiteral("main window settings/servoId"), servoId);
+    settings.setValue(QStringLiteral("main window settings/pollingInterval"), interval);
+}
+
+// A position target of the V1 (raw counts), as the goal position register takes it.
+inline QByteArray targetPosition(qint32 counts)
+{
+    QByteArray bytes;
+    for (int i = 0; i < 4; ++i)
+        bytes.append(char((counts >> (8 * i)) & 0xFF));
+    return bytes;
+}
+
+// Swings the shaft between two targets every `periodMs` through the program's own write path,
+// so the curves move.
+inline void swingTarget(QTimer& timer, UiScheduler* scheduler, int periodMs)
+{
+    const int goalPosition =
+        FieldCatalogue(*DeviceHelper::getInstance()->getDevice()).byKey(QStringLiteral("targetPosition"))->address;
+    auto out = std::make_shared<bool>(true);
+    scheduler->addQueueRequest(goalPosition, targetPosition(1500));
+    QObject::connect(&timer, &QTimer::timeout, scheduler, [scheduler, out, goalPosition] {
+        *out = !*out;
+        scheduler->addQueueRequest(goalPosition, targetPosition(*out ? 1500 : -1500));
+    });
+    timer.start(periodMs);
+}
+
 // Starts the simulator as its own process (so the CPU figure is the program's alone) on
 // `link` and points the program's settings at it, polling servo 1 every `interval` ms.
 inline bool startSimulator(QProcess& simulator, const QString& link, int baudRate, int interval,
@@ -62,11 +111,7 @@ inline bool startSimulator(QProcess& simulator, const QString& link, int baudRat
     }
     for (int i = 0; i < 200 && !QFileInfo::exists(link); ++i)
         QThread::msleep(10);
-    QSettings settings(QStringLiteral("Tessaphor"), QStringLiteral("Velkora Servo Manager"));
-    settings.setValue(QStringLiteral("port settings/serialPortName"), link);
-    settings.setValue(QStringLiteral("port settings/baudRate"), baudRate);
-    settings.setValue(QStringLiteral("main window settings/servoId"), 1);
-    settings.setValue(QStringLiteral("main window settings/pollingInterval"), interval);
+    pointSettingsAt(link, baudRate, interval);
     return QFileInfo::exists(link);
 }
 

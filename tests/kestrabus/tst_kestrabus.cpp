@@ -395,14 +395,17 @@ void TestKestrabus::rebootAndResetWaitForAnswer()
 
 void TestKestrabus::rebootOnClosedPortDoesNotWait()
 {
-    // Nothing went out, so there is no answer to wait a second for.
+    // Nothing went out, so there is no answer to wait a second for, and no request says it was sent.
     QObject target;
     Kestrabus bus(&target, 2);
     QElapsedTimer timer;
     timer.start();
-    bus.reboot(1, [] {});
-    bus.reset(1, [] {});
+    QVERIFY(!bus.reboot(1, [] {}));
+    QVERIFY(!bus.reset(1, [] {}));
     QVERIFY2(timer.elapsed() < 500, qPrintable(QString::number(timer.elapsed())));
+    QVERIFY(!bus.ping(1, [] {}));
+    QVERIFY(!bus.readData(1, 0, 4, [] {}));
+    QVERIFY(!bus.writeData(1, 5, QByteArray(1, 0), [] {}));
 }
 
 void TestKestrabus::portErrorReportedOncePerEpisode_data()

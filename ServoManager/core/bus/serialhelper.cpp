@@ -2,6 +2,7 @@
 
 #include "bus/portlatency.h"
 #include "bus/readanswer.h"
+#include "bus/trafficrecorder.h"
 
 #include <array>
 #include <cmath>
@@ -45,6 +46,7 @@ SerialHelper::SerialHelper() : _kestrabus(std::make_shared<Kestrabus>(this, 2))
     qRegisterMetaType<FailureKind>();
     qRegisterMetaType<RequestInfo>();
     qRegisterMetaType<uint8_t>("uint8_t");
+    installBusCallbacks();
     _deadline.setSingleShot(true);
     _deadline.setTimerType(Qt::PreciseTimer);
     connect(&_deadline, &QTimer::timeout, this, [this] {
@@ -113,6 +115,37 @@ void SerialHelper::setPortErrorCallback(std::function<void(QString)> callback)
     _kestrabus->setPortErrorCallback(std::move(callback));
 }
 
+void SerialHelper::setTrafficRecorder(TrafficRecorder* recorder)
+{
+    _traffic = recorder;
+    // A transaction under way is recorded from here on, without its request.
+    if (recorder && _pending)
+        recorder->requestSent(_protocol, {});
+}
+
+TrafficRecorder* SerialHelper::trafficRecorder() const
+{
+    return _traffic;
+}
+
+void SerialHelper::installBusCallbacks()
+{
+    // Bytes between transactions are read as they come, so late answers, noise and other masters
+    // show in the traffic when they happen, and nothing waits in the port for the next request.
+    _kestrabus->setIdleDataCallback([this] { readBetweenTransactions(); });
+    _kestrabus->setSentCallback([this](const QByteArray& packet) {
+        if (_traffic)
+            _traffic->requestSent(_protocol, packet);
+    });
+}
+
+void SerialHelper::readBetweenTransactions()
+{
+    const QByteArray bytes = _kestrabus->readPendingSerialData();
+    if (_traffic && !bytes.isEmpty())
+        _traffic->received(_protocol, bytes);
+}
+
 void SerialHelper::setProtocol(BusProtocol protocol)
 {
     if (protocol == _protocol)
@@ -124,6 +157,7 @@ void SerialHelper::setProtocol(BusProtocol protocol)
     _kestrabus = std::make_shared<Kestrabus>(this, static_cast<uint8_t>(protocol));
     if (_portErrorCallback)
         _kestrabus->setPortErrorCallback(_portErrorCallback);
+    installBusCallbacks();
     _protocol = protocol;
     _sizes = ProtocolSizes::of(protocol);
     _framer.setProtocol(protocol);
@@ -251,6 +285,16 @@ bool SerialHelper::startTransaction(const RequestInfo& info, int requestBytes, i
     const FailureKind supersededKind = _framer.failureKind();
     const RequestInfo supersededRequest = _request;
     const FailureCallback supersededCallback = _failureCallback;
+    if (_traffic) {
+        if (supersedes) {
+            _traffic->transactionEnded(trafficOutcomeOf(supersededKind));
+        } else {
+            // What came since the last look is read before the request's write clears the port.
+            // Inside an arrival's callback the port announces nothing new: it is read here.
+            _kestrabus->collectArrivedData();
+            readBetweenTransactions();
+        }
+    }
 
     // One library connection per transaction, and nothing carried over from the last one.
     _kestrabus->cleanUp();
@@ -292,6 +336,8 @@ void SerialHelper::writeDataCallback()
 void SerialHelper::collect()
 {
     const QByteArray bytes = _kestrabus->readPendingSerialData();
+    if (_traffic && !bytes.isEmpty())
+        _traffic->received(_protocol, bytes);
     if (!_pending || bytes.isEmpty())
         return;
     if (_collector == Collector::Several) {
@@ -313,7 +359,8 @@ void SerialHelper::finishWithPacket(const QByteArray& packet)
     const ResponseCallback callback = _responseCallback;
     const FailureCallback onFailure = _failureCallback;
     const bool whole = packet.size() == _expectedLength;
-    endTransaction();
+    const bool refused = collector == Collector::Write ? isRefusal(errorByte) : !whole;
+    endTransaction(refused ? TrafficOutcome::Refused : TrafficOutcome::Answered);
 
     if (collector == Collector::Write) {
         emit writeAcknowledged(request, errorByte);
@@ -334,7 +381,7 @@ void SerialHelper::finishCollecting()
 {
     const auto callback = _severalCallback;
     const QList<QByteArray> packets = _collected;
-    endTransaction();
+    endTransaction(packets.isEmpty() ? TrafficOutcome::NoAnswer : TrafficOutcome::Answered);
     if (callback)
         callback(packets);
 }
@@ -343,7 +390,7 @@ void SerialHelper::finishWithFailure(FailureKind kind, uint8_t errorByte)
 {
     const RequestInfo request = _request;
     const FailureCallback onFailure = _failureCallback;
-    endTransaction();
+    endTransaction(trafficOutcomeOf(kind));
     report(kind, request, errorByte, onFailure);
 }
 
@@ -358,10 +405,10 @@ void SerialHelper::report(FailureKind kind, const RequestInfo& request, uint8_t 
 void SerialHelper::cancelTransaction()
 {
     if (_pending)
-        endTransaction();
+        endTransaction(TrafficOutcome::Cancelled);
 }
 
-void SerialHelper::endTransaction()
+void SerialHelper::endTransaction(TrafficOutcome outcome)
 {
     _pending = false;
     _deadline.stop();
@@ -370,6 +417,9 @@ void SerialHelper::endTransaction()
     _severalCallback = nullptr;
     _collected.clear();
     _kestrabus->cleanUp();
+    // Before any callback of the caller, which may send the next request.
+    if (_traffic)
+        _traffic->transactionEnded(outcome);
 }
 
 bool SerialHelper::isRefusal(uint8_t errorByte)

@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QTimer>
 
@@ -15,6 +16,9 @@
 #include <functional>
 #include <memory>
 #include <vector>
+
+class TrafficRecorder;
+enum class TrafficOutcome : uint8_t;
 
 // What a transaction asked for; handed back with every outcome so callers can say which
 // request failed.
@@ -73,6 +77,11 @@ public:
 
     // Port failure while open (adapter unplugged, read error), called in this object's thread.
     void setPortErrorCallback(std::function<void(QString)> callback);
+
+    // Every packet sent, every byte received (in a transaction or between them) and each
+    // transaction's outcome go to the recorder; none (the default): nothing is recorded.
+    void setTrafficRecorder(TrafficRecorder* recorder);
+    TrafficRecorder* trafficRecorder() const;
 
     // True when a status packet's error byte (in the Protocol 2 form every outcome carries) says the instruction was not carried out (the
     // hardware alert bit alone does not).
@@ -133,7 +142,9 @@ private:
     void finishCollecting();
     void report(FailureKind kind, const RequestInfo& request, uint8_t errorByte,
                 const FailureCallback& onFailure);
-    void endTransaction();
+    void endTransaction(TrafficOutcome outcome);
+    void installBusCallbacks();
+    void readBetweenTransactions();
 
     // Protocol 1 answers carry no marker of their own: the request is kept to tell its echo.
     QByteArray protocol1Request(uint8_t id, uint8_t instruction, const QByteArray& parameters) const;
@@ -162,4 +173,5 @@ private:
     QElapsedTimer _sinceSend;
     int _deadlineMs = 0;
     bool _lookedAgain = false;
+    QPointer<TrafficRecorder> _traffic;
 };
