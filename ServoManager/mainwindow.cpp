@@ -11,6 +11,7 @@
 #include "fields/objecthelper.h"
 #include "fields/uigrouphelper.h"
 #include "plot/csvrecorder.h"
+#include "plot/fastsamplingcontrol.h"
 #include "plot/plotdock.h"
 #include "settings/settingsdialog.h"
 #include "settings/settingshelper.h"
@@ -20,6 +21,7 @@
 #include "views/recordingcontrol.h"
 #include "views/registerview.h"
 #include "views/servofollower.h"
+#include "views/trafficdock.h"
 #include "views/windowgeometry.h"
 
 #include <QCloseEvent>
@@ -69,6 +71,7 @@ MainWindow::MainWindow(QWidget* parent)
     initServoFollower();
     initConfigurationFiles();
     initBus(); // before the saved window state, which places the dock
+    new TrafficDock(_serialHelper, this); // likewise; it adds itself to the View menu
     setScreenRect();
 
     _trafficLabel = new QLabel(this);
@@ -333,6 +336,7 @@ void MainWindow::connectScheduler()
     _bus->connected(*scheduler, _connectedBaudRate);
     connect(scheduler, &UiScheduler::liveSample, _plotDock, &PlotDock::addSample);
     connect(scheduler, &UiScheduler::liveSample, _recording->recorder(), &CsvRecorder::addSample);
+    _fastSampling->attach(scheduler, _connectedPort);
     _follower->follow(scheduler);
     connect(scheduler, &UiScheduler::portFailed, this, [this](const QString& error) {
         ui->actionDisconnect->trigger();
@@ -512,6 +516,7 @@ void MainWindow::initPlotAndRecording()
     addDockWidget(Qt::BottomDockWidgetArea, _plotDock);
     _plotDock->hide();
     ui->menuView->addAction(_plotDock->toggleViewAction());
+    _fastSampling = new FastSamplingControl(_plotDock);
 
     _recording = new RecordingControl(
         this, ui->actionRecord, statusBar(), _settings,
@@ -521,7 +526,7 @@ void MainWindow::initPlotAndRecording()
             const QByteArray& table = _uiRegisterHelper->lastTable(); // it opens with the model number
             const int model = table.size() >= 2 ? quint8(table.at(0)) | quint8(table.at(1)) << 8 : 0;
             return RecordingSource{true, _scheduler->servoId(), model, _connectedBaudRate,
-                                   _scheduler->liveLayout()};
+                                   _scheduler->liveLayout(), _scheduler->sampledSpan()};
         },
         messageBoxes());
     connect(ui->actionRecord, &QAction::triggered, _recording,

@@ -14,6 +14,7 @@ class BusControl;
 class ConfigurationDialog;
 class MaintenanceRequests;
 class CsvRecorder;
+class FastSamplingControl;
 class PlotDock;
 class QAction;
 class QLabel;
@@ -131,6 +132,7 @@ private:
     QLabel* _trafficLabel = nullptr;
     PlotDock* _plotDock = nullptr;
     RecordingControl* _recording = nullptr;
+    FastSamplingControl* _fastSampling = nullptr;
     ServoFollower* _follower = nullptr;
     ConfigurationDialog* _configurationDialog = nullptr;
     BusControl* _bus = nullptr;

@@ -8,6 +8,8 @@
 #include <qwt_plot_grid.h>
 #include <qwt_series_data.h>
 
+#include "bus/portlatency.h"
+
 #include <QElapsedTimer>
 
 #include <algorithm>
@@ -194,7 +196,9 @@ PlotDock::PlotDock(QWidget* parent) : QDockWidget(parent), ui(new Ui::PlotDock)
         curve->setData(_series[channel]); // the curve owns the series
         _curves[channel] = curve;
         connect(_checkBoxes[channel], &QCheckBox::toggled, this, &PlotDock::updateCurveVisibility);
+        connect(_checkBoxes[channel], &QCheckBox::toggled, this, &PlotDock::samplingChanged);
     }
+    connect(ui->fastSamplingCheckBox, &QCheckBox::toggled, this, &PlotDock::samplingChanged);
     connect(ui->clearButton, &QPushButton::clicked, this, &PlotDock::clear);
     connect(ui->pauseButton, &QPushButton::toggled, this, &PlotDock::setPaused);
     connect(ui->timeWindowComboBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this, [this] {
@@ -204,7 +208,7 @@ PlotDock::PlotDock(QWidget* parent) : QDockWidget(parent), ui(new Ui::PlotDock)
     updateCurveVisibility();
 
     _frameTimer.setInterval(frameIntervalMs);
-    connect(&_frameTimer, &QTimer::timeout, this, &PlotDock::drawFrame);
+    connect(&_frameTimer, &QTimer::timeout, this, &PlotDock::frameDue);
 }
 
 // Nothing is drawn while hidden; a shown dock catches up at its first frame.
@@ -235,13 +239,65 @@ double PlotDock::timeWindow() const
     return timeWindows[std::clamp(ui->timeWindowComboBox->currentIndex(), 0, 2)];
 }
 
+bool PlotDock::fastSampling() const
+{
+    return ui->fastSamplingCheckBox->isChecked();
+}
+
+std::array<bool, liveChannelCount> PlotDock::plottedChannels() const
+{
+    std::array<bool, liveChannelCount> plotted{};
+    for (size_t channel = 0; channel < plotted.size(); ++channel)
+        plotted[channel] = _checkBoxes[channel]->isChecked() && (!_layout || _layout->described[channel]);
+    return plotted;
+}
+
+QCheckBox* PlotDock::fastSamplingCheckBox() const
+{
+    return ui->fastSamplingCheckBox;
+}
+
+QLabel* PlotDock::adapterLatencyLabel() const
+{
+    return ui->adapterLatencyLabel;
+}
+
+void PlotDock::setAdapterLatency(const PortLatency& latency)
+{
+    const bool limits = latency.kind == PortLatency::Kind::UsbWithTimer && latency.latencyTimerMs > 1;
+    // Each short answer waits in the adapter until its timer runs out.
+    ui->adapterLatencyLabel->setText(
+        limits ? tr("USB adapter latency timer %1 ms: about %2 samples/s at most")
+                     .arg(latency.latencyTimerMs)
+                     .arg(1000 / latency.latencyTimerMs)
+               : QString());
+    ui->adapterLatencyLabel->setToolTip(
+        limits ? tr("The adapter holds each answer up to this long. Lower it to 1 ms:\necho 1 | sudo tee %1")
+                     .arg(latency.latencyTimerPath)
+               : QString());
+    ui->adapterLatencyLabel->setVisible(limits);
+}
+
 bool PlotDock::isPaused() const
 {
     return ui->pauseButton->isChecked();
 }
 
+// While samples come faster than frames, a frame is drawn right after the next one: the scheduler
+// has just put its next request on the line, and the exchange goes on while this thread draws.
+void PlotDock::frameDue()
+{
+    if (!_frameDue && _sinceSample.isValid() && _sinceSample.elapsed() < frameIntervalMs) {
+        _frameDue = true;
+        return;
+    }
+    _frameDue = false; // no sample for a whole frame
+    drawFrame();
+}
+
 void PlotDock::addSample(const LiveSample& sample)
 {
+    _sinceSample.start();
     if (sample.layout != _layout)
         applyLayout(sample.layout);
     if (isPaused()) {
@@ -255,6 +311,11 @@ void PlotDock::addSample(const LiveSample& sample)
     // Also while hidden: a dock left closed for hours must not keep hours of values.
     _history.keepLast(longestWindowSeconds);
     _newData = true;
+    // Queued: drawn once this sample's handling is done, still while the next request is out.
+    if (_frameDue) {
+        _frameDue = false;
+        QMetaObject::invokeMethod(this, &PlotDock::drawFrame, Qt::QueuedConnection);
+    }
 }
 
 void PlotDock::addGap()

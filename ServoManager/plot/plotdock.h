@@ -3,6 +3,7 @@
 #include "plot/livevalues.h"
 
 #include <QDockWidget>
+#include <QElapsedTimer>
 #include <QTimer>
 
 #include <array>
@@ -10,6 +11,8 @@
 #include <memory>
 
 class QCheckBox;
+class QLabel;
+struct PortLatency;
 class QwtPlotCurve;
 class HistorySeries;
 
@@ -64,6 +67,13 @@ public:
     QwtPlotCurve* curve(LiveChannel channel) const { return _curves[static_cast<size_t>(channel)]; }
     QCheckBox* checkBox(LiveChannel channel) const { return _checkBoxes[static_cast<size_t>(channel)]; }
     const SampleHistory& history() const { return _history; }
+    // Whether the box asks for fast sampling, and of which values: the curves shown.
+    bool fastSampling() const;
+    std::array<bool, liveChannelCount> plottedChannels() const;
+    QCheckBox* fastSamplingCheckBox() const;
+    QLabel* adapterLatencyLabel() const;
+    // A USB adapter's latency timer above 1 ms, not the line, limits the sample rate: say so.
+    void setAdapterLatency(const PortLatency& latency);
     // For the benchmark: frames drawn and the time spent drawing them.
     int framesDrawn() const { return _framesDrawn; }
     qint64 drawingNs() const { return _drawingNs; }
@@ -74,6 +84,10 @@ public slots:
     void addGap();
     void clear();
 
+signals:
+    // The box or a curve was ticked or cleared.
+    void samplingChanged();
+
 protected:
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
@@ -81,6 +95,7 @@ protected:
 private:
     void applyLayout(const std::shared_ptr<const LiveLayout>& layout);
     void updateCurveVisibility();
+    void frameDue();
     void drawFrame();
     void setPaused(bool paused);
 
@@ -93,6 +108,8 @@ private:
     // Samples that arrive while paused (the last minute of them); they join on resume.
     std::deque<LiveSample> _heldBack;
     QTimer _frameTimer;
+    bool _frameDue = false;
+    QElapsedTimer _sinceSample;
     bool _newData = false;
     bool _viewChanged = true;
     double _drawnNewest = 0; // s: the newest time of the last frame

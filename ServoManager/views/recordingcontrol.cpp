@@ -71,6 +71,7 @@ void RecordingControl::start(const QString& path)
     info.servoId = source.servoId;
     info.modelNumber = source.modelNumber;
     info.baudRate = source.baudRate;
+    info.fastSampled = source.fastSampled;
     info.started = QDateTime::currentDateTime();
     const QString error = _recorder->start(path, info, source.layout);
     if (!error.isEmpty()) {

@@ -24,6 +24,7 @@ struct RecordingSource
     int modelNumber = 0;
     int baudRate = 0;
     std::shared_ptr<const LiveLayout> layout;
+    SampledSpan fastSampled; // empty while not fast sampling
 };
 
 // Record to CSV: the checkable action, the file it asks for, the recorder and its label in the

@@ -8,16 +8,40 @@ BusStatistics::BusStatistics()
     _decodeNs.reserve(decodeSampleLimit);
 }
 
+namespace {
+void keep(std::vector<qint64>& ring, size_t& next, qint64 value)
+{
+    if (ring.size() < BusStatistics::decodeSampleLimit) {
+        ring.push_back(value);
+    } else {
+        ring[next] = value;
+        next = (next + 1) % BusStatistics::decodeSampleLimit;
+    }
+}
+
+std::vector<qint64> inOrder(const std::vector<qint64>& ring, size_t next)
+{
+    std::vector<qint64> ordered(ring.begin() + static_cast<std::ptrdiff_t>(next), ring.end());
+    ordered.insert(ordered.end(), ring.begin(), ring.begin() + static_cast<std::ptrdiff_t>(next));
+    return ordered;
+}
+} // namespace
+
 void BusStatistics::recordPoll(qint64 decodeNs)
 {
     ++_polls;
     _lastPollMs = _clock.elapsed();
-    if (_decodeNs.size() < decodeSampleLimit) {
-        _decodeNs.push_back(decodeNs);
-    } else {
-        _decodeNs[_decodeNext] = decodeNs;
-        _decodeNext = (_decodeNext + 1) % decodeSampleLimit;
-    }
+    _lastSampleMs = _lastPollMs;
+    keep(_decodeNs, _decodeNext, decodeNs);
+}
+
+void BusStatistics::recordFastSample(qint64 handlingNs)
+{
+    ++_fastSamples;
+    _lastSampleMs = _clock.elapsed();
+    if (_fastNs.empty())
+        _fastNs.reserve(decodeSampleLimit);
+    keep(_fastNs, _fastNext, handlingNs);
 }
 
 void BusStatistics::recordFailure(FailureKind kind)
@@ -56,21 +80,35 @@ double BusStatistics::takePollRate()
     return span > 0 ? polls * 1000.0 / span : 0.0;
 }
 
-std::vector<qint64> BusStatistics::decodeSamples() const
+double BusStatistics::takeSampleRate()
 {
-    std::vector<qint64> ordered(_decodeNs.begin() + static_cast<std::ptrdiff_t>(_decodeNext),
-                                _decodeNs.end());
-    ordered.insert(ordered.end(), _decodeNs.begin(),
-                   _decodeNs.begin() + static_cast<std::ptrdiff_t>(_decodeNext));
-    return ordered;
+    const int samples = _polls + _fastSamples - _sampleRateSinceCount;
+    const int fast = _fastSamples - _sampleRateSinceFast;
+    const qint64 span = _lastSampleMs - _sampleRateSinceMs;
+    if (samples == 0)
+        return 0.0;
+    _sampleRateSinceMs = _lastSampleMs;
+    _sampleRateSinceCount = _polls + _fastSamples;
+    _sampleRateSinceFast = _fastSamples;
+    return fast > 0 && span > 0 ? samples * 1000.0 / span : 0.0;
 }
 
-QString BusStatistics::summary(double pollRate) const
+std::vector<qint64> BusStatistics::decodeSamples() const
 {
-    QString text = QCoreApplication::translate("MainWindow", "%1 polls/s, %2 timeouts, %3 corrupt")
-                       .arg(pollRate, 0, 'f', 1)
-                       .arg(_timeouts)
-                       .arg(_corrupt);
+    return inOrder(_decodeNs, _decodeNext);
+}
+
+std::vector<qint64> BusStatistics::fastSampleTimes() const
+{
+    return inOrder(_fastNs, _fastNext);
+}
+
+QString BusStatistics::summary(double pollRate, double sampleRate) const
+{
+    QString text = QCoreApplication::translate("MainWindow", "%1 polls/s, ").arg(pollRate, 0, 'f', 1);
+    if (sampleRate > 0)
+        text += QCoreApplication::translate("MainWindow", "%1 samples/s, ").arg(sampleRate, 0, 'f', 1);
+    text += QCoreApplication::translate("MainWindow", "%1 timeouts, %2 corrupt").arg(_timeouts).arg(_corrupt);
     if (_refused > 0)
         text += QCoreApplication::translate("MainWindow", ", %1 refused").arg(_refused);
     if (!_lastWriteProblem.isEmpty())

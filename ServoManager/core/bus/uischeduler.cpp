@@ -7,6 +7,8 @@
 
 #include <QTimer>
 
+#include <algorithm>
+
 namespace {
 constexpr uint8_t instructionRead = 0x02;
 constexpr uint8_t instructionWrite = 0x03;
@@ -81,6 +83,7 @@ void UiScheduler::stopScheduler()
     killTimer(_timerId);
     _timerId = 0;
     _sideRead.reset(); // the transaction in flight is dropped with the connection
+    _spanInFlight = false;
     disconnect(_serial.get(), nullptr, this, nullptr);
 }
 
@@ -131,12 +134,21 @@ void UiScheduler::onTransactionEnded()
     if (_timerId == 0 || _paused || _serial->isBusy())
         return;
     if (!_tickDeferred) {
-        sendSideRead();
+        if (!isFastSampling())
+            sendSideRead();
+        else if (!_queue.empty() && writesHeld())
+            writeData(); // before the next sample, not at the next tick
+        else
+            sendSpanRead();
         return;
     }
-    // The ticks start over from this request, so the next one is a whole interval away.
-    killTimer(_timerId);
-    _timerId = startTimer(_interval, Qt::CoarseTimer);
+    // The ticks start over from this request, so the next one is a whole interval away. While
+    // fast sampling nearly every tick finds a span read on the line: the ticks keep their phase
+    // instead, or each poll would slip by up to a span read and the polls fall behind.
+    if (!isFastSampling()) {
+        killTimer(_timerId);
+        _timerId = startTimer(_interval, Qt::CoarseTimer);
+    }
     sendNext();
 }
 
@@ -158,19 +170,23 @@ void UiScheduler::readAllDataCallback(QByteArray response)
 {
     const qint64 arrivalNs = LiveValueDecoder::monotonicNs();
     pollAnswered();
+    _spanHeld = false;
+    _spanFailuresInRow = 0;
     _lastTable = readanswer::table(response);
     if (_roster)
         _roster->tableRead(_id, _lastTable);
+    // The model and the unit choice stand for a connection; a new model gets a new decoder.
+    const std::shared_ptr<IDevice> device = DeviceHelper::getInstance()->getDevice();
+    if (!_liveDecoder || _liveDecoder->device() != device.get()) {
+        _liveDecoder = std::make_unique<LiveValueDecoder>(device, FieldCore::currentUnits());
+        updateSpan();
+    }
     // The next request first: it is on the line while this answer is decoded.
     onTransactionEnded();
     QElapsedTimer decodeTime;
     decodeTime.start();
     if (ServoViews* views = ServoViews::installed())
         views->showAnswer(response);
-    // The model and the unit choice stand for a connection; a new model gets a new decoder.
-    const std::shared_ptr<IDevice> device = DeviceHelper::getInstance()->getDevice();
-    if (!_liveDecoder || _liveDecoder->device() != device.get())
-        _liveDecoder = std::make_unique<LiveValueDecoder>(device, FieldCore::currentUnits());
     emit liveSample(_liveDecoder->decode(response, arrivalNs));
     // Includes what plotting and recording do with the values.
     _statistics.recordPoll(decodeTime.nsecsElapsed());
@@ -297,8 +313,84 @@ void UiScheduler::sendSideRead()
         _sideRead.reset();
 }
 
+void UiScheduler::setFastSampling(const std::array<bool, liveChannelCount>& wanted)
+{
+    _wantedChannels = wanted;
+    updateSpan();
+    // The line may be idle, with no transaction to end and start the first read.
+    onTransactionEnded();
+}
+
+void UiScheduler::updateSpan()
+{
+    const bool wasFast = isFastSampling();
+    const bool any = std::any_of(_wantedChannels.begin(), _wantedChannels.end(), [](bool on) { return on; });
+    _span = _liveDecoder && any ? _liveDecoder->spanOf(_wantedChannels) : SampledSpan();
+    _tableLength = _liveDecoder && _liveDecoder->device() ? _liveDecoder->device()->getMemoryUpperLimit() : 0;
+    // The ticks keep their phase while fast sampling, and then keep the interval's rate only on a
+    // precise timer: a coarse one may fire up to 5 % late every time.
+    if (_timerId != 0 && wasFast != isFastSampling()) {
+        killTimer(_timerId);
+        _timerId = startTimer(_interval, isFastSampling() ? Qt::PreciseTimer : Qt::CoarseTimer);
+    }
+}
+
+void UiScheduler::sendSpanRead()
+{
+    if (_span.isEmpty() || _spanHeld)
+        return;
+    int address = _span.address;
+    int length = _span.length;
+    if (_spanResized) {
+        if (address + length < _tableLength)
+            ++length;
+        else if (address > 0) {
+            --address;
+            ++length;
+        }
+    }
+    _spanInFlight = true;
+    // One that cannot be sent is reported as failed, which holds the span reads.
+    _serial->readData(uint8_t(_id), uint8_t(address), uint8_t(length),
+                      [this, address](QByteArray response) { spanAnswered(response, address); });
+}
+
+void UiScheduler::spanAnswered(const QByteArray& response, int address)
+{
+    const qint64 arrivalNs = LiveValueDecoder::monotonicNs();
+    _spanInFlight = false;
+    _spanFailuresInRow = 0;
+    pollAnswered();
+    // The next read is on the line while this answer is handled.
+    onTransactionEnded();
+    QElapsedTimer handling;
+    handling.start();
+    if (_liveDecoder)
+        emit liveSample(_liveDecoder->decodeSpan(response, address, arrivalNs));
+    _statistics.recordFastSample(handling.nsecsElapsed());
+}
+
+void UiScheduler::spanFailed(FailureKind kind)
+{
+    _spanInFlight = false;
+    _statistics.recordFailure(kind);
+    if (kind == FailureKind::Timeout || kind == FailureKind::Incomplete)
+        _spanResized = !_spanResized;
+    // Reads failing in a row mean trouble on the line (late answers coming in a train, say): the
+    // polls alone go on until one is answered. A read that was not sent would fail again at once.
+    if (++_spanFailuresInRow >= 2 || kind == FailureKind::NotSent)
+        _spanHeld = true;
+    pollFailed();
+    emit sampleMissed();
+    onTransactionEnded();
+}
+
 void UiScheduler::onTransactionFailed(FailureKind kind, const RequestInfo& request, uint8_t errorByte)
 {
+    if (_spanInFlight && request.instruction == instructionRead) {
+        spanFailed(kind);
+        return;
+    }
     if (_sideRead && request.id == _sideRead->id) {
         // Another servo's silence is not the connected servo's.
         const SideRead read = *_sideRead;
@@ -323,6 +415,8 @@ void UiScheduler::onTransactionFailed(FailureKind kind, const RequestInfo& reque
             if (ServoViews* views = ServoViews::installed())
                 views->showRefusal(errorByte);
         pollFailed();
+        if (isFastSampling())
+            emit sampleMissed();
     }
     onTransactionEnded();
 }

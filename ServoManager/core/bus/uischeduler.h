@@ -13,6 +13,7 @@
 #include <QObject>
 #include <QPointer>
 
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -61,6 +62,10 @@ QString servoMovedText(int id, int baudRate, WriteOutcome::Answer answer);
 // further write goes out until that read came.
 // A write that gives the servo a new id or rate is followed; when its answer was lost or refused the
 // servo is looked for at the old and the new address.
+//
+// Fast sampling fills the time between the polls with reads of only the span that holds some
+// values, back to back, each a sample of its own. Queued writes then go out as soon as the line
+// is free, before the next span read; the bus roster's side reads wait until it is turned off.
 class UiScheduler : public QObject
 {
     Q_OBJECT
@@ -79,7 +84,11 @@ public:
 
     const BusStatistics& statistics() const { return _statistics; }
     // One line for the status bar; the poll rate is measured since the previous call.
-    QString takeStatisticsSummary() { return _statistics.summary(_statistics.takePollRate()); }
+    QString takeStatisticsSummary()
+    {
+        const double pollRate = _statistics.takePollRate();
+        return _statistics.summary(pollRate, _statistics.takeSampleRate());
+    }
     bool isRunning() const { return _timerId != 0; }
 
     // Queued writes are addressed when they are sent, to the servo polled then.
@@ -102,6 +111,12 @@ public:
     // connected rate only), never before a queued write.
     void setBusRoster(BusRoster* roster);
 
+    // Samples these values between the polls as fast as the line allows; none wanted: off.
+    void setFastSampling(const std::array<bool, liveChannelCount>& wanted);
+    bool isFastSampling() const { return !_span.isEmpty(); }
+    // What the span reads carry; empty while not fast sampling (or before the first poll).
+    SampledSpan sampledSpan() const { return _span; }
+
     // Polls that fail for this long, and at least this many in a row, mean the servo is silent.
     static constexpr int silentAfterMs = 1000;
     static constexpr int silentAfterPolls = 3;
@@ -111,8 +126,11 @@ signals:
     void writeFinished(const GroupWrite& write, const WriteOutcome& outcome);
     // A read-all answer was shown.
     void tableDecoded();
-    // Once per valid read-all answer: its plotted and recorded values.
+    // Once per valid read-all answer, and per span read while fast sampling: its plotted and
+    // recorded values.
     void liveSample(const LiveSample& sample);
+    // While fast sampling, a read failed: the values have a gap here.
+    void sampleMissed();
     // The servo went silent (since: its last answer) or answers again.
     void servoAnswering(bool answering, const QDateTime& since);
     // A write moved the servo to a new id or rate and the program followed it (the port is open at
@@ -156,6 +174,10 @@ private:
     void moveTo(int id, int baudRate, WriteOutcome::Answer answer);
     void resume();
     void sendSideRead();
+    void updateSpan();
+    void sendSpanRead();
+    void spanAnswered(const QByteArray& response, int address);
+    void spanFailed(FailureKind kind);
 
     int _id;
     std::shared_ptr<SerialHelper> _serial;
@@ -176,4 +198,13 @@ private:
     QPointer<BusRoster> _roster;
     std::optional<SideRead> _sideRead; // in flight
     QElapsedTimer _sinceTick;          // since the poll or write of this interval went out
+    std::array<bool, liveChannelCount> _wantedChannels{};
+    SampledSpan _span;
+    int _tableLength = 0;
+    bool _spanInFlight = false;
+    // A span read whose answer may still come is followed by one a byte longer (or shorter), so
+    // that late answer cannot pass for the next one's: only the size tells them apart.
+    bool _spanResized = false;
+    int _spanFailuresInRow = 0;
+    bool _spanHeld = false; // after failures in a row, until a poll is answered
 };

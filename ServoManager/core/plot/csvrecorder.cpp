@@ -34,9 +34,13 @@ QString CsvRecorder::start(const QString& path, const RecordingInfo& info, std::
         return tr("Cannot record to %1: %2").arg(path, _file.errorString());
 
     _columns.clear();
-    for (int channel = 0; channel < liveChannelCount; ++channel)
-        if (layout->described[static_cast<size_t>(channel)])
+    const bool fast = !info.fastSampled.isEmpty();
+    for (int channel = 0; channel < liveChannelCount; ++channel) {
+        const auto index = static_cast<size_t>(channel);
+        if (layout->described[index] && (!fast || info.fastSampled.channels[index]))
             _columns.push_back(channel);
+    }
+    _hardwareErrorColumn = !fast || info.fastSampled.hardwareError;
     // Semicolons, not commas, so a spreadsheet keeps the comment in one cell.
     _pending = tr("# Velkora Servo Manager %1; servo id %2; model number %3; %4 baud; started %5")
                    .arg(QStringLiteral(VSM_VERSION))
@@ -45,10 +49,14 @@ QString CsvRecorder::start(const QString& path, const RecordingInfo& info, std::
                    .arg(info.baudRate)
                    .arg(info.started.toString(Qt::ISODate))
                    .toUtf8();
+    if (fast)
+        _pending += tr("; fast sampling: a row for every read of the values below").toUtf8();
     _pending += "\n" + csvCell(tr("time (s)"));
     for (int channel : _columns)
         _pending += ',' + csvCell(layout->caption(channel));
-    _pending += ',' + csvCell(tr("Hardware error status")) + '\n';
+    if (_hardwareErrorColumn)
+        _pending += ',' + csvCell(tr("Hardware error status"));
+    _pending += '\n';
     _pendingRows = 0;
     _rowsWritten = 0;
     _startNs = LiveValueDecoder::monotonicNs();
@@ -66,14 +74,20 @@ void CsvRecorder::addSample(const LiveSample& sample)
 {
     if (!_file.isOpen())
         return;
-    _pending += QByteArray::number((sample.arrivalNs - _startNs) / 1e9, 'f', 3);
+    // Microseconds: fast samples come well under a millisecond apart.
+    _pending += QByteArray::number((sample.arrivalNs - _startNs) / 1e9, 'f', 6);
     for (int channel : _columns) {
         _pending += ',';
         const double value = sample.values[static_cast<size_t>(channel)];
         if (!std::isnan(value))
             _pending += QByteArray::number(value, 'g', 10);
     }
-    _pending += ',' + QByteArray::number(sample.hardwareError) + '\n';
+    if (_hardwareErrorColumn) {
+        _pending += ',';
+        if (sample.hardwareErrorKnown)
+            _pending += QByteArray::number(sample.hardwareError);
+    }
+    _pending += '\n';
     ++_pendingRows;
 }
 

@@ -18,10 +18,13 @@ struct RecordingInfo
     int modelNumber = 0;
     int baudRate = 0;
     QDateTime started;
+    // While fast sampling: the rows carry what its reads carry, so only those are columns.
+    SampledSpan fastSampled;
 };
 
 // Writes the live values of one connection to a CSV file: a comment line, a header with
-// units, then a row per valid poll. Rows are handed to the system at least once a second, so
+// units, then a row per sample (a valid poll, or a span read while fast sampling); an empty cell
+// is a value the sample's read did not cover. Rows are handed to the system at least once a second, so
 // an unplug or a crash loses at most the last second.
 class CsvRecorder : public QObject
 {
@@ -61,6 +64,7 @@ private:
     QFile _file;
     QTimer _flushTimer;
     std::vector<int> _columns;
+    bool _hardwareErrorColumn = true;
     qint64 _startNs = 0;
     QByteArray _pending;
     int _pendingRows = 0;

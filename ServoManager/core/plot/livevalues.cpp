@@ -9,6 +9,7 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <limits>
@@ -81,6 +82,58 @@ LiveSample LiveValueDecoder::decode(const QByteArray& response, qint64 arrivalNs
     for (size_t index = 0; index < _fields.size(); ++index) {
         sample.values[index] = _layout->described[index] ? _maps[index].toShown(_fields[index].rawIn(table))
                                                           : std::numeric_limits<double>::quiet_NaN();
+    }
+    return sample;
+}
+
+SampledSpan LiveValueDecoder::spanOf(const std::array<bool, liveChannelCount>& wanted) const
+{
+    SampledSpan span;
+    int end = 0;
+    for (size_t index = 0; index < _fields.size(); ++index) {
+        if (!wanted[index] || !_layout->described[index])
+            continue;
+        const FieldRecord& field = _fields[index];
+        span.address = span.length == 0 ? field.address : std::min(span.address, field.address);
+        end = std::max(end, field.address + field.size);
+        span.length = end - span.address;
+    }
+    if (span.isEmpty())
+        return span;
+    for (size_t index = 0; index < _fields.size(); ++index) {
+        const FieldRecord& field = _fields[index];
+        span.channels[index] = _layout->described[index] && field.address >= span.address &&
+                               field.address + field.size <= end;
+    }
+    // A model without the register takes the alarms from the error byte every answer has.
+    span.hardwareError = !(_device && _device->hasVelkoraControlTable()) ||
+                         (hardwareErrorAddress >= span.address && hardwareErrorAddress < end);
+    return span;
+}
+
+LiveSample LiveValueDecoder::decodeSpan(const QByteArray& response, int address, qint64 arrivalNs) const
+{
+    const QByteArray data = readanswer::table(response);
+    const int end = address + int(data.size());
+    // Laid out from address 0, so each field reads it as it reads a whole table.
+    QByteArray table(address, '\0');
+    table += data;
+
+    LiveSample sample;
+    sample.arrivalNs = arrivalNs;
+    sample.layout = _layout;
+    if (_device && _device->hasVelkoraControlTable()) {
+        sample.hardwareErrorKnown = hardwareErrorAddress >= address && hardwareErrorAddress < end;
+        if (sample.hardwareErrorKnown)
+            sample.hardwareError = uint8_t(table.at(hardwareErrorAddress));
+    } else {
+        sample.hardwareError = readanswer::alarmsOf(response);
+    }
+    for (size_t index = 0; index < _fields.size(); ++index) {
+        const FieldRecord& field = _fields[index];
+        const bool inside = field.address >= address && field.address + field.size <= end;
+        sample.values[index] = _layout->described[index] && inside ? _maps[index].toShown(field.rawIn(table))
+                                                                   : std::numeric_limits<double>::quiet_NaN();
     }
     return sample;
 }

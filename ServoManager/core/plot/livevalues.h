@@ -49,12 +49,27 @@ struct LiveSample
     qint64 arrivalNs = 0;
     // The hardware error status register; for a model without one, the answer's error byte.
     uint8_t hardwareError = 0;
-    // In the units chosen in Settings; NaN for a value the model does not describe.
+    // False when the read did not cover the register: hardwareError then says nothing.
+    bool hardwareErrorKnown = true;
+    // In the units chosen in Settings; NaN for a value the model does not describe or the read
+    // did not cover.
     std::array<double, liveChannelCount> values{};
     std::shared_ptr<const LiveLayout> layout;
 };
 
 Q_DECLARE_METATYPE(LiveSample)
+
+// The stretch of the control table that holds some of the values, read on its own between polls
+// of the whole table.
+struct SampledSpan
+{
+    int address = 0;
+    int length = 0; // bytes; 0: nothing to read
+    // The values a read of it carries: the wanted ones and any others inside it.
+    std::array<bool, liveChannelCount> channels{};
+    bool hardwareError = false; // its samples carry the hardware error status
+    bool isEmpty() const { return length == 0; }
+};
 
 // Decodes read-all answers of one model into samples, with the unit choice it was built
 // with. Each value goes through the same conversion as its edit-view field.
@@ -65,6 +80,11 @@ public:
 
     // `response` is the whole status packet of a read that started at address 0.
     LiveSample decode(const QByteArray& response, qint64 arrivalNs) const;
+    // The shortest span that holds the `wanted` values the model describes; empty when none.
+    SampledSpan spanOf(const std::array<bool, liveChannelCount>& wanted) const;
+    // `response` answers a read from `address` on: the values wholly inside what it carries,
+    // the others NaN.
+    LiveSample decodeSpan(const QByteArray& response, int address, qint64 arrivalNs) const;
 
     const IDevice* device() const { return _device.get(); }
     std::shared_ptr<const LiveLayout> layout() const { return _layout; }
