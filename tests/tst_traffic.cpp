@@ -403,6 +403,19 @@ private slots:
         QTRY_VERIFY(table->model()->rowCount() > 20);
         QTRY_VERIFY(table->verticalScrollBar()->maximum() > 0);
         QTRY_COMPARE(table->verticalScrollBar()->value(), table->verticalScrollBar()->maximum());
+        // A shorter table (another dock beside it, say) still follows; scrolled up, it stays.
+        QScrollBar* bar = table->verticalScrollBar();
+        dock->setFloating(true);
+        dock->resize(dock->width(), dock->height() / 2);
+        int rows = table->model()->rowCount();
+        QTRY_VERIFY(table->model()->rowCount() > rows + 4);
+        QCOMPARE(bar->value(), bar->maximum());
+        bar->setValue(bar->maximum() / 2);
+        const int scrolledTo = bar->value();
+        rows = table->model()->rowCount();
+        QTRY_VERIFY(table->model()->rowCount() > rows + 4);
+        QCOMPARE(bar->value(), scrolledTo);
+        bar->setValue(bar->maximum());
 
         auto* pause = dock->findChild<QPushButton*>(QStringLiteral("trafficPauseButton"));
         pause->click();

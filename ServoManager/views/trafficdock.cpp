@@ -116,12 +116,11 @@ TrafficDock::TrafficDock(std::shared_ptr<SerialHelper> serial, QMainWindow* wind
     connect(_ui->trafficClearButton, &QPushButton::clicked, _model, &TrafficModel::clear);
     connect(_ui->trafficSaveButton, &QPushButton::clicked, this, &TrafficDock::chooseFile);
 
-    // Following: a batch keeps the newest row in sight when the table was at its end before.
-    connect(_model, &QAbstractItemModel::rowsAboutToBeInserted, this, [this] {
-        const QScrollBar* bar = _ui->trafficTable->verticalScrollBar();
-        _following = bar->value() >= bar->maximum();
-    });
-    connect(_model, &QAbstractItemModel::rowsInserted, this, [this] {
+    // Following: only the user's scrolling decides it. New rows, or a table made shorter by the
+    // window's layout, move the range but not the value, and must not end it.
+    QScrollBar* bar = _ui->trafficTable->verticalScrollBar();
+    connect(bar, &QScrollBar::valueChanged, this, [this, bar](int value) { _following = value >= bar->maximum(); });
+    connect(bar, &QScrollBar::rangeChanged, this, [this] {
         if (_following)
             _ui->trafficTable->scrollToBottom();
     });
