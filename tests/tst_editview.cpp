@@ -444,6 +444,13 @@ private slots:
         QCOMPARE(dirty.count(), 1);
         QCOMPARE(dirty.takeFirst().at(0).toBool(), false);
         QCOMPARE(field->getServoValue(), loaded);
+        // A flag the user ticks must look ticked.
+        if (auto* flag = qobject_cast<QCheckBox*>(widget)) {
+            const QImage before = flag->grab().toImage();
+            flag->toggle();
+            QVERIFY(flag->grab().toImage() != before);
+            flag->toggle();
+        }
 
         // Forced off while dirty: clean again, and the servo's value is back.
         change(1);

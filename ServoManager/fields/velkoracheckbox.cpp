@@ -39,8 +39,9 @@ void VelkoraCheckBox::restyle()
                         .arg(textColour, red ? QStringLiteral("#ff461d") : QStringLiteral("#eceae9"));
     if (!red)
         sheet += QStringLiteral("QCheckBox::indicator:checked{image:url(:/images/checkbox_checked.png);}");
-    sheet +=
-        QStringLiteral("QCheckBox::indicator:enabled{border:1px solid rgb(122,122,122);background:white;}");
+    // An editable box is white, so its tick must show whatever the flag's colour would be.
+    sheet += QStringLiteral("QCheckBox::indicator:enabled{border:1px solid rgb(122,122,122);background:white;}"
+                            "QCheckBox::indicator:enabled:checked{image:url(:/images/checkbox_checked.png);}");
     // A new sheet re-polishes the widget.
     if (sheet != styleSheet())
         setStyleSheet(sheet);
