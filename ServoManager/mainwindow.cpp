@@ -313,6 +313,8 @@ void MainWindow::initBus()
     hooks.connectTo = [this](const BusAddress& servo) {
         if (_state != ConnectionState::Disconnected)
             ui->actionDisconnect->trigger();
+        if (servo.protocol != 0)
+            _settingsDialog->on_updateProtocol(servo.protocol);
         _settingsDialog->on_updateBaudRate(servo.baudRate);
         _servoIdSpinBox->setValue(servo.id);
         ui->actionConnect->trigger();

@@ -85,6 +85,33 @@ private slots:
                                  3000);
     }
 
+    // A servo a search found in the other protocol is not asked in this one, where it would look
+    // silent; a double-click on its row connects in its own protocol.
+    void otherProtocolRowIsNotRead()
+    {
+        IsolatedSettings home;
+        testfixture::openConnected(home, servosim::Model::V1, {}, 1, 20, _sim, _window, {1});
+        QVERIFY(_sim->plugServo(4, 1000000, servosim::Model::Ax12, 1));
+        roster()->add(4, 1000000, 12, 24, 1);
+        _sim->clearReceived();
+        const int polls = _window->scheduler()->statistics().polls();
+        QTRY_VERIFY_WITH_TIMEOUT(_window->scheduler()->statistics().polls() > polls + 20, 3000);
+        for (const servosim::ReceivedPacket& packet : _sim->receivedPackets())
+            QCOMPARE(int(packet.id), 1);
+        QCOMPARE(cell(4, BusRoster::LastAnswerColumn), QString());
+        QCOMPARE(cell(4, BusRoster::ProtocolColumn), QStringLiteral("1"));
+
+        auto* table = _window->bus()->dock()->findChild<QTableView*>("busTable");
+        _window->bus()->dock()->show();
+        const QRect row = table->visualRect(table->model()->index(roster()->rowOf(4), 0));
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, row.center());
+        QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, row.center());
+        QTRY_VERIFY_WITH_TIMEOUT(_window->scheduler() && _window->scheduler()->servoId() == 4 &&
+                                     _window->statusBar()->currentMessage() == QStringLiteral("Connected"),
+                                 3000);
+        QCOMPARE(_window->serialHelper()->protocol(), BusProtocol::One);
+    }
+
     // A file written to three servos: each gets its settings and keeps its id; a servo whose motor
     // is on refuses, and says so, without stopping the others.
     void oneFileOntoThree()

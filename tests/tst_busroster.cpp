@@ -21,30 +21,43 @@ class TestBusRoster : public QObject
     Q_OBJECT
 
 private slots:
-    // In turn over the servos at the line's rate, never the connected one, none twice within the
-    // refresh time; a ping first while the model is not known, then the span of the shown values.
+    // In turn over the servos at the line's rate and in its protocol, never the connected one, none
+    // twice within the refresh time; a ping first while the model is not known, then the span of
+    // the shown values.
     void sideReadsTakeTurns()
     {
         BusRoster roster;
         roster.add(5, 1000000);
         roster.add(2, 1000000);
         roster.add(9, 57600);
-        roster.setConnected(1, 1000000);
-        QCOMPARE(roster.servoCount(), 4);
+        roster.add(7, 1000000, -1, -1, 1); // found in Protocol 1: a Protocol 2 read gets no answer
+        roster.add(4, 1000000, -1, -1, 2);
+        roster.setConnected(1, 1000000, 2);
+        QCOMPARE(roster.servoCount(), 6);
         QCOMPARE(roster.idAt(0), 1); // kept in id order
         QCOMPARE(roster.idAt(1), 2);
+        const auto protocolShown = [&roster](int id) {
+            return roster.data(roster.index(roster.rowOf(id), BusRoster::ProtocolColumn), Qt::DisplayRole).toString();
+        };
+        QCOMPARE(protocolShown(1), QString());
+        roster.tableRead(1, QByteArray::fromHex("0104031122"));
+        QCOMPARE(protocolShown(1), QStringLiteral("2")); // it answered in the connection's
+        QCOMPARE(protocolShown(7), QStringLiteral("1"));
+        QCOMPARE(protocolShown(5), QString()); // not known: read in whatever the port speaks
+        roster.add(7, 1000000); // listed again without a protocol: what is known stays
+        QCOMPARE(roster.protocolAt(roster.rowOf(7)), 1);
 
         QList<int> offered;
-        while (const auto read = roster.nextSideRead(1000000)) {
+        while (const auto read = roster.nextSideRead(1000000, 2)) {
             QVERIFY(read->ping);
             offered << read->id;
             roster.sideReadAnswered(*read, answer(read->id, QByteArray::fromHex("010403")));
         }
-        QCOMPARE(offered, QList<int>({2, 5})); // each once, 9 is at another rate
+        QCOMPARE(offered, QList<int>({2, 4, 5})); // each once, 9 is at another rate, 7 in the other protocol
         QCOMPARE(roster.modelNumberAt(roster.rowOf(5)), 1025);
 
         std::optional<SideRead> span; // kept once offered: asking again takes the next servo's turn
-        QTRY_VERIFY((span = span ? span : roster.nextSideRead(1000000)).has_value()); // the refresh time passed
+        QTRY_VERIFY((span = span ? span : roster.nextSideRead(1000000, 2)).has_value()); // the refresh time passed
         QVERIFY(span && !span->ping);
         QCOMPARE(span->address, 86); // actual position to the hardware status
         QCOMPARE(span->length, 22);

@@ -176,14 +176,19 @@ private slots:
         QVERIFY(child<QPushButton>(dialog.get(), "scanPushButton")->isEnabled());
         QVERIFY(!child<QPushButton>(dialog.get(), "abortScanPushButton")->isEnabled());
 
-        // Add all hands every servo found to the bus table, each at its rate with its model.
+        // Add all hands every servo found to the bus table, each at its rate with its model and
+        // in the protocol it answered.
         QSignalSpy added(dialog.get(), &SearchDialog::addToBus);
         child<QPushButton>(dialog.get(), "addAllButton")->click();
         QStringList handed;
         for (const QList<QVariant>& servo : added)
-            handed << QStringLiteral("%1/%2/%3").arg(servo.at(1).toInt()).arg(servo.at(0).toInt()).arg(
-                          ServoSearch::modelText(servo.at(2).toInt()));
-        QCOMPARE(handed, QStringList({"9600/3/" + modelText, "57600/5/" + modelText, "1000000/7/" + modelText}));
+            handed << QStringLiteral("%1/%2/%3/Protocol %4")
+                          .arg(servo.at(1).toInt())
+                          .arg(servo.at(0).toInt())
+                          .arg(ServoSearch::modelText(servo.at(2).toInt()))
+                          .arg(servo.at(4).toInt());
+        QCOMPARE(handed, QStringList({"9600/3/" + modelText + p, "57600/5/" + modelText + p,
+                                      "1000000/7/" + modelText + p}));
         QVERIFY(portIsFree(_sim->portName()));
     }
 

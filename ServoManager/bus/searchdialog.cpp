@@ -273,7 +273,8 @@ void SearchDialog::select()
     emit updateBaudRate(row->parent()->text(BaudRateColumn).toInt());
     emit updateId(row->text(IdColumn).toInt());
     emit addToBus(row->text(IdColumn).toInt(), row->parent()->text(BaudRateColumn).toInt(),
-                  row->data(ModelColumn, Qt::UserRole).toInt(), row->data(ModelColumn, Qt::UserRole + 1).toInt());
+                  row->data(ModelColumn, Qt::UserRole).toInt(), row->data(ModelColumn, Qt::UserRole + 1).toInt(),
+                  row->data(ProtocolColumn, Qt::UserRole).toInt());
     hide();
 }
 
@@ -285,7 +286,8 @@ void SearchDialog::addAll()
             const QTreeWidgetItem* row = root->child(c);
             emit addToBus(row->text(IdColumn).toInt(), root->text(BaudRateColumn).toInt(),
                           row->data(ModelColumn, Qt::UserRole).toInt(),
-                          row->data(ModelColumn, Qt::UserRole + 1).toInt());
+                          row->data(ModelColumn, Qt::UserRole + 1).toInt(),
+                          row->data(ProtocolColumn, Qt::UserRole).toInt());
         }
     }
 }

@@ -58,8 +58,9 @@ signals:
     void updateId(int id);
     // 1 or 2: the protocol of the servo chosen.
     void updateProtocol(int protocol);
-    // A servo for the bus table: Select adds the chosen one, Add all every one found.
-    void addToBus(int id, int baudRate, int modelNumber, int firmware);
+    // A servo for the bus table: Select adds the chosen one, Add all every one found; `protocol`
+    // is the one it answered in.
+    void addToBus(int id, int baudRate, int modelNumber, int firmware, int protocol);
     // The port the chosen servo was found on.
     void updatePortName(const QString& portName);
 

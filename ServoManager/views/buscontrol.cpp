@@ -31,8 +31,8 @@ BusControl::BusControl(QMainWindow* window, QAction* numberServos, std::shared_p
     if (QMenu* view = window->findChild<QMenu*>(QStringLiteral("menuView")))
         view->addAction(_dock->toggleViewAction());
 
-    connect(search, &SearchDialog::addToBus, this, [this](int id, int baudRate, int model, int firmware) {
-        _roster->add(id, baudRate, model, firmware);
+    connect(search, &SearchDialog::addToBus, this, [this](int id, int baudRate, int model, int firmware, int protocol) {
+        _roster->add(id, baudRate, model, firmware, protocol);
         _dock->show();
     });
     connect(_dock, &BusDock::connectTo, this, [this](const BusAddress& servo) { _hooks.connectTo(servo); });

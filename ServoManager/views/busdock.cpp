@@ -43,7 +43,7 @@ BusDock::BusDock(BusRoster* roster, QAction* numberServos, QWidget* parent)
     _ui->numberServosButton->setToolButtonStyle(Qt::ToolButtonTextOnly);
 
     connect(_ui->busTable, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
-        emit connectTo({_roster->idAt(index.row()), _roster->baudRateAt(index.row())});
+        emit connectTo({_roster->idAt(index.row()), _roster->baudRateAt(index.row()), _roster->protocolAt(index.row())});
     });
     connect(_ui->busAddButton, &QPushButton::clicked, this, [this] {
         _roster->add(_ui->busAddIdSpinBox->value(), _defaultBaudRate);

@@ -30,12 +30,14 @@ BusRoster::BusRoster(QObject* parent) : QAbstractTableModel(parent)
 
 BusRoster::~BusRoster() = default;
 
-int BusRoster::add(int id, int baudRate, int modelNumber, int firmware)
+int BusRoster::add(int id, int baudRate, int modelNumber, int firmware, int protocol)
 {
     const int existing = rowOf(id);
     if (existing >= 0) {
         Servo& servo = _servos[size_t(existing)];
         servo.baudRate = baudRate;
+        if (protocol != 0)
+            servo.protocol = protocol;
         if (modelNumber >= 0) {
             servo.modelNumber = modelNumber;
             servo.firmware = firmware;
@@ -51,6 +53,7 @@ int BusRoster::add(int id, int baudRate, int modelNumber, int firmware)
     Servo servo;
     servo.id = id;
     servo.baudRate = baudRate;
+    servo.protocol = protocol;
     servo.modelNumber = modelNumber;
     servo.firmware = firmware;
     _servos.insert(at, servo);
@@ -89,6 +92,11 @@ int BusRoster::modelNumberAt(int row) const
     return row >= 0 && row < servoCount() ? _servos[size_t(row)].modelNumber : -1;
 }
 
+int BusRoster::protocolAt(int row) const
+{
+    return row >= 0 && row < servoCount() ? _servos[size_t(row)].protocol : 0;
+}
+
 bool BusRoster::isAnswering(int row) const
 {
     return row >= 0 && row < servoCount() && _servos[size_t(row)].answering;
@@ -107,8 +115,9 @@ QByteArray BusRoster::valuesAt(int row) const
     return row >= 0 && row < servoCount() ? _servos[size_t(row)].table : QByteArray();
 }
 
-void BusRoster::setConnected(int id, int baudRate)
+void BusRoster::setConnected(int id, int baudRate, int protocol)
 {
+    _connectedProtocol = protocol;
     // The connected servo moved to a new id: its row goes with it.
     const int movedRow = _connectedId >= 0 && id != _connectedId && rowOf(id) < 0 ? rowOf(_connectedId) : -1;
     _connectedId = id;
@@ -117,7 +126,7 @@ void BusRoster::setConnected(int id, int baudRate)
     if (movedRow >= 0) {
         const Servo servo = _servos[size_t(movedRow)];
         remove(movedRow);
-        const int row = add(id, baudRate, servo.modelNumber, servo.firmware);
+        const int row = add(id, baudRate, servo.modelNumber, servo.firmware, servo.protocol);
         _servos[size_t(row)].table = servo.table;
         _servos[size_t(row)].sinceAnswer = servo.sinceAnswer;
         _servos[size_t(row)].lastAnswer = servo.lastAnswer;
@@ -134,6 +143,8 @@ void BusRoster::tableRead(int id, const QByteArray& table)
         return;
     Servo& servo = _servos[size_t(row)];
     servo.table = table;
+    if (_connectedProtocol != 0)
+        servo.protocol = _connectedProtocol; // it has just answered in it
     if (table.size() >= pingAnswerBytes) {
         servo.modelNumber = uint8_t(table.at(0)) | uint8_t(table.at(1)) << 8;
         servo.firmware = uint8_t(table.at(2));
@@ -152,12 +163,13 @@ void BusRoster::connectedSilent(int id, bool silent)
     emit answeringChanged(id, !silent);
 }
 
-std::optional<SideRead> BusRoster::nextSideRead(int baudRate)
+std::optional<SideRead> BusRoster::nextSideRead(int baudRate, int protocol)
 {
     for (size_t tried = 0; tried < _servos.size(); ++tried) {
         Servo& servo = _servos[_next % _servos.size()];
         _next = (_next + 1) % _servos.size();
-        if (servo.id == _connectedId || servo.baudRate != baudRate)
+        if (servo.id == _connectedId || servo.baudRate != baudRate ||
+            (servo.protocol != 0 && protocol != 0 && servo.protocol != protocol))
             continue;
         if (servo.sinceTry.isValid() && servo.sinceTry.elapsed() < (servo.answering ? refreshMs : silentRetryMs))
             continue;
@@ -297,6 +309,8 @@ QVariant BusRoster::data(const QModelIndex& index, int role) const
         return servo.id;
     case BaudRateColumn:
         return servo.baudRate;
+    case ProtocolColumn:
+        return servo.protocol == 0 ? QVariant() : QVariant(servo.protocol);
     case ModelColumn:
         return servo.modelNumber < 0 ? QString() : ServoSearch::modelText(servo.modelNumber);
     case FirmwareColumn:
@@ -337,6 +351,8 @@ QVariant BusRoster::headerData(int section, Qt::Orientation orientation, int rol
         return tr("Id");
     case BaudRateColumn:
         return tr("Baud rate");
+    case ProtocolColumn:
+        return tr("Protocol");
     case ModelColumn:
         return tr("Model");
     case FirmwareColumn:

@@ -38,6 +38,7 @@ public:
     {
         IdColumn,
         BaudRateColumn,
+        ProtocolColumn,
         ModelColumn,
         FirmwareColumn,
         VoltageColumn,
@@ -52,26 +53,30 @@ public:
     ~BusRoster() override;
 
     // Adds a servo (model and firmware -1 while unknown); one already listed at `id` is updated.
-    // Returns its row.
-    int add(int id, int baudRate, int modelNumber = -1, int firmware = -1);
+    // `protocol` 1 or 2 when known (a search found it so); 0: it is read in whatever the port
+    // speaks. Returns its row.
+    int add(int id, int baudRate, int modelNumber = -1, int firmware = -1, int protocol = 0);
     void remove(int row);
     void clear();
     int servoCount() const { return int(_servos.size()); }
     int idAt(int row) const;
     int baudRateAt(int row) const;
     int modelNumberAt(int row) const;
+    int protocolAt(int row) const; // 0 while not known
     bool isAnswering(int row) const;
     int rowOf(int id) const; // -1 when not listed
     // The servo's newest values (data bytes from the span's start address), empty before any.
     QByteArray valuesAt(int row) const;
 
     // The connected servo is polled by the scheduler itself; its row takes the poll's table.
-    void setConnected(int id, int baudRate);
+    // `protocol`: the connection's; the connected servo's row takes it once a table read is answered.
+    void setConnected(int id, int baudRate, int protocol = 0);
     void tableRead(int id, const QByteArray& table);
     void connectedSilent(int id, bool silent);
 
-    // For the scheduler: the next servo to read at `baudRate`, in turn; none when there is none.
-    std::optional<SideRead> nextSideRead(int baudRate);
+    // For the scheduler: the next servo to read at `baudRate` in `protocol`, in turn; none when
+    // there is none. A servo known to speak the other protocol is not asked: it would not answer.
+    std::optional<SideRead> nextSideRead(int baudRate, int protocol = 0);
     void sideReadAnswered(const SideRead& read, const QByteArray& response);
     void sideReadFailed(const SideRead& read, FailureKind kind);
     // How many side reads were answered, for the benchmark.
@@ -103,6 +108,7 @@ private:
     {
         int id = 0;
         int baudRate = 0;
+        int protocol = 0; // 0: not known
         int modelNumber = -1;
         int firmware = -1;
         QByteArray table; // from address 0; only the shown span is up to date
@@ -121,6 +127,7 @@ private:
     void rowChanged(int row);
 
     std::vector<Servo> _servos;
+    int _connectedProtocol = 0;
     std::map<int, std::unique_ptr<FieldCatalogue>> _catalogues;
     size_t _next = 0;
     int _connectedId = -1;

@@ -13,6 +13,7 @@ struct BusAddress
 {
     int id = 0;
     int baudRate = 0;
+    int protocol = 0; // 1 or 2 when known; 0: the port's. Not part of the address.
     bool operator==(const BusAddress& other) const { return id == other.id && baudRate == other.baudRate; }
 };
 

@@ -103,7 +103,7 @@ void UiScheduler::setBusRoster(BusRoster* roster)
 {
     _roster = roster;
     if (_roster)
-        _roster->setConnected(_id, _serial->baudRate());
+        _roster->setConnected(_id, _serial->baudRate(), int(_serial->protocol()));
 }
 
 void UiScheduler::sendNext()
@@ -291,7 +291,7 @@ void UiScheduler::sendSideRead()
     const qint64 expectedUs = qint64(shortReadBytes) * 10 * 1000000 / std::max(1, _serial->baudRate()) + overheadUs;
     if (_sinceTick.nsecsElapsed() / 1000 + expectedUs > qint64(_interval) * 1000)
         return;
-    _sideRead = _roster->nextSideRead(_serial->baudRate());
+    _sideRead = _roster->nextSideRead(_serial->baudRate(), int(_serial->protocol()));
     if (!_sideRead)
         return;
     const SideRead read = *_sideRead;
@@ -473,7 +473,7 @@ void UiScheduler::follow(const GroupWrite& write, const WriteOutcome& outcome)
         _locator = nullptr;
         _id = where.id;
         if (_roster)
-            _roster->setConnected(where.id, where.baudRate);
+            _roster->setConnected(where.id, where.baudRate, int(_serial->protocol()));
         resume();
         if (!(where == old))
             emit servoMoved(where.id, where.baudRate, answer);
@@ -506,7 +506,7 @@ void UiScheduler::moveTo(int id, int baudRate, WriteOutcome::Answer answer)
 {
     _id = id;
     if (_roster)
-        _roster->setConnected(id, baudRate);
+        _roster->setConnected(id, baudRate, int(_serial->protocol()));
     if (baudRate == _serial->baudRate()) {
         emit servoMoved(id, baudRate, answer);
         return;
