@@ -175,15 +175,8 @@ bool measure(const Setting& setting, int seconds, const QDir& home)
         span = scheduler->sampledSpan();
 
         const QString csv = home.filePath(QStringLiteral("run.csv"));
-        QObject::connect(scheduler, &UiScheduler::liveSample, [&] {
-            if (window.recorder()->isRecording())
-                ++samplesWhileRecording;
-        });
-        window.startRecording(csv);
-        if (!window.recorder()->isRecording()) {
-            std::fprintf(stderr, "could not record to %s\n", qPrintable(csv));
+        if (!startCountedRecording(window, scheduler, csv, &samplesWhileRecording))
             return false;
-        }
         const BusStatistics& statistics = scheduler->statistics();
         const int pollsBefore = statistics.polls();
         const int fastBefore = statistics.fastSamples();

@@ -58,15 +58,8 @@ int main(int argc, char* argv[])
 
     const QString csv = home.filePath("run.csv");
     int samplesWhileRecording = 0;
-    QObject::connect(scheduler, &UiScheduler::liveSample, [&] {
-        if (window.recorder()->isRecording())
-            ++samplesWhileRecording;
-    });
-    window.startRecording(csv);
-    if (!window.recorder()->isRecording()) {
-        std::fprintf(stderr, "could not record to %s\n", qPrintable(csv));
+    if (!bench::startCountedRecording(window, scheduler, csv, &samplesWhileRecording))
         return 1;
-    }
 
     const int pollsBefore = scheduler->statistics().polls();
     const int failuresBefore = scheduler->statistics().failures();

@@ -7,6 +7,7 @@
 #include "device/fieldcatalogue.h"
 #include "device/idevice.h"
 #include "mainwindow.h"
+#include "plot/csvrecorder.h"
 
 #include <QAction>
 #include <QElapsedTimer>
@@ -95,6 +96,21 @@ inline void swingTarget(QTimer& timer, UiScheduler* scheduler, int periodMs)
         scheduler->addQueueRequest(goalPosition, targetPosition(*out ? 1500 : -1500));
     });
     timer.start(periodMs);
+}
+
+// Starts recording to `csv`, counting in `samples` the live samples that arrive while it records
+// (they must equal the rows written). False, said on stderr, when it cannot record.
+inline bool startCountedRecording(MainWindow& window, UiScheduler* scheduler, const QString& csv, int* samples)
+{
+    QObject::connect(scheduler, &UiScheduler::liveSample, &window, [&window, samples] {
+        if (window.recorder()->isRecording())
+            ++*samples;
+    });
+    window.startRecording(csv);
+    if (window.recorder()->isRecording())
+        return true;
+    std::fprintf(stderr, "could not record to %s\n", qPrintable(csv));
+    return false;
 }
 
 // Starts the simulator as its own process (so the CPU figure is the program's alone) on
