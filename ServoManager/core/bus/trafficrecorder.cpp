@@ -2,18 +2,6 @@
 
 #include <algorithm>
 
-namespace {
-// The id and instruction of a request as sent.
-std::pair<int, int> addressOf(BusProtocol protocol, const QByteArray& request)
-{
-    const int idAt = protocol == BusProtocol::One ? 2 : 4;
-    const int instructionAt = protocol == BusProtocol::One ? 4 : 7;
-    if (request.size() <= instructionAt)
-        return {-1, -1};
-    return {uint8_t(request.at(idAt)), uint8_t(request.at(instructionAt))};
-}
-} // namespace
-
 TrafficRecorder::TrafficRecorder(TrafficLog* log, QObject* parent) : QObject(parent), _log(log)
 {
     _clock.start();
@@ -81,12 +69,16 @@ void TrafficRecorder::transactionEnded(TrafficOutcome outcome)
     if (!_open)
         return;
     _open = false;
-    const auto [requestId, requestInstruction] = addressOf(_protocol, _request);
+    // The request decoded as its row will be, for the answers' filters.
+    TrafficPacket request;
+    request.protocol = _protocol;
+    request.bytes = _request.constData();
+    request.size = _request.size();
     TrafficLog::Meta meta;
     meta.protocol = _protocol;
     meta.outcome = outcome;
-    meta.requestId = requestId;
-    meta.requestInstruction = requestInstruction;
+    meta.requestId = request.id();
+    meta.requestInstruction = request.instruction();
     if (!_request.isEmpty()) {
         meta.timeUs = _requestUs;
         for (int at = 0; at < _request.size(); at += TrafficLog::maxPacketBytes)
