@@ -20,6 +20,17 @@ bool onlyPrints(int argc, char* argv[])
     return false;
 }
 
+// Qt's windowing plugins for a desktop session abort without one; say so in words instead.
+bool lacksDisplay(int argc, char* argv[])
+{
+    QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    for (int i = 1; i + 1 < argc; ++i)
+        if (QByteArray(argv[i]) == "-platform" || QByteArray(argv[i]) == "--platform")
+            platform = argv[i + 1];
+    const bool desktopPlatform = platform.isEmpty() || platform.startsWith("xcb") || platform.startsWith("wayland");
+    return desktopPlatform && qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
 // Exit code 2 for a bad command line, 1 when the run cannot start.
 int fail(const QString& message, int exitCode)
 {
@@ -38,6 +49,11 @@ int main(int argc, char* argv[])
         parser.process(application); // prints and exits, unless the word was an option's value
     }
 
+    if (lacksDisplay(argc, argv))
+        return fail(QStringLiteral("needs a display, and none was found (DISPLAY and WAYLAND_DISPLAY are not "
+                                   "set). Start it in a desktop session. QT_QPA_PLATFORM=offscreen runs it "
+                                   "without one, for tests only: nothing can be seen."),
+                    1);
     QApplication application(argc, argv);
     QCommandLineParser parser;
     addLaunchOptions(parser);

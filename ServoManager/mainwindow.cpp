@@ -16,15 +16,21 @@
 #include "settings/settingsdialog.h"
 #include "settings/settingshelper.h"
 #include "views/buscontrol.h"
+#include "views/busdock.h"
 #include "views/configurationdialog.h"
+#include "views/dockfitter.h"
+#include "views/confirmation.h"
 #include "views/maintenancerequests.h"
+#include "views/offer.h"
 #include "views/recordingcontrol.h"
 #include "views/registerview.h"
 #include "views/servofollower.h"
+#include "views/tablecopy.h"
 #include "views/trafficdock.h"
 #include "views/windowgeometry.h"
 
 #include <QCloseEvent>
+#include <QDockWidget>
 #include <QLabel>
 #include <QSpinBox>
 #include <QStatusBar>
@@ -69,9 +75,14 @@ MainWindow::MainWindow(QWidget* parent)
     initToolBarConnections();
     initPlotAndRecording(); // before the saved window state, which places the dock
     initServoFollower();
+    initMaintenance();
     initConfigurationFiles();
     initBus(); // before the saved window state, which places the dock
-    new TrafficDock(_serialHelper, this); // likewise; it adds itself to the View menu
+    auto* traffic = new TrafficDock(_serialHelper, this); // likewise; it adds itself to the View menu
+    // Ctrl+C copies table rows, also in a dock floating as a window of its own.
+    const QList<QDockWidget*> docks{_plotDock, traffic, _bus->dock()};
+    tablecopy::attach(ui->actionCopy, QList<QWidget*>{this, docks.at(0), docks.at(1), docks.at(2)});
+    _dockFitter = new DockFitter(this, docks);
     setScreenRect();
 
     _trafficLabel = new QLabel(this);
@@ -246,6 +257,7 @@ void MainWindow::on_actionConnect_triggered()
         killTimer(_closeDelayTimerId);
         _closeDelayTimerId = 0;
     }
+    _maintenance->cancel(); // the port is the connection's now
     if (!openPort())
         return;
 
@@ -272,10 +284,25 @@ void MainWindow::on_DeviceInitialised()
     setIdleActions(false); // the configuration actions need the model
 }
 
+void MainWindow::initMaintenance()
+{
+    MaintenanceRequests::Hooks maintenance;
+    maintenance.openPort = [this] { return openPort(); };
+    maintenance.protocol = [this] { return _settingsDialog->portSettings().protocol; };
+    maintenance.adopt = [this](int rate, int id) {
+        _settingsDialog->on_updateBaudRate(rate);
+        _servoIdSpinBox->setValue(id);
+    };
+    maintenance.search = [this] {
+        if (ui->actionSearch->isEnabled())
+            ui->actionSearch->trigger();
+    };
+    maintenance.showMessage = messageBoxes();
+    _maintenance = new MaintenanceRequests(this, _serialHelper, maintenance);
+}
+
 void MainWindow::initConfigurationFiles()
 {
-    _maintenance = new MaintenanceRequests(
-        this, [this] { return openPort(); }, messageBoxes());
     _configurationDialog = new ConfigurationDialog(this);
     _configurationDialog->attach(
         {ui->actionSaveConfiguration, ui->actionCompareConfiguration, ui->actionCompareFiles},
@@ -372,6 +399,7 @@ void MainWindow::on_actionDisconnect_triggered()
     _serialHelper->cancelTransaction();
     _recording->stop(); // every row read so far reaches the file
     _state = ConnectionState::Disconnected;
+    _bus->disconnected();
     if (_configurationDialog->showsServo())
         _configurationDialog->hide();
     _trafficRefresh.stop();
@@ -403,14 +431,20 @@ void MainWindow::onIdentificationFailed(int id, FailureKind kind)
     if (_state != ConnectionState::Connecting)
         return;
     ui->actionDisconnect->trigger();
-    showMessage(QMessageBox::Critical, tr("Error"),
-                (kind == FailureKind::Timeout
-                     ? tr("No answer from servo id %1 at %2 baud in Protocol %3 on %4 (%5).")
-                     : tr("No valid answer from servo id %1 at %2 baud in Protocol %3 on %4 (%5)."))
-                    .arg(id)
-                    .arg(_connectedBaudRate)
-                    .arg(static_cast<int>(_serialHelper->protocol()))
-                    .arg(_connectedPort, failureKindText(kind)));
+    // The id, rate or protocol may be other than the settings say: a search finds out.
+    showWithOffer(this, QMessageBox::Critical, tr("Error"),
+                  (kind == FailureKind::Timeout
+                       ? tr("No answer from servo id %1 at %2 baud in Protocol %3 on %4 (%5).")
+                       : tr("No valid answer from servo id %1 at %2 baud in Protocol %3 on %4 (%5)."))
+                          .arg(id)
+                          .arg(_connectedBaudRate)
+                          .arg(static_cast<int>(_serialHelper->protocol()))
+                          .arg(_connectedPort, failureKindText(kind)) +
+                      QLatin1Char('\n') + tr("Search the port for servos at other ids, rates and protocols?"),
+                  tr("Search…"), [this] {
+                      if (ui->actionSearch->isEnabled())
+                          ui->actionSearch->trigger();
+                  });
 }
 
 void MainWindow::onPortFailed(const QString& error)
@@ -462,16 +496,33 @@ void MainWindow::on_updateId(int id)
     _servoIdSpinBox->setValue(id);
 }
 
+QStringList MainWindow::workAtRisk() const
+{
+    QStringList work;
+    if (_recording->recorder()->isRecording())
+        work << tr("A recording is running.");
+    if (const UiGroupHelper* groups = UiGroupHelper::_instance.get();
+        groups && (!groups->nonVolatileWrite().isEmpty() || !groups->volatileWrite().isEmpty()))
+        work << tr("Edited values have not been applied.");
+    if (_scheduler && _scheduler->hasWritesPending())
+        work << tr("Parameters are still being written to the servo.");
+    return work;
+}
+
 void MainWindow::closeEvent(QCloseEvent* event)
 {
-    // Closing while parameters are on their way: say so once; a second close quits.
-    if (_scheduler && _scheduler->hasWritesPending() && !_closeDespiteWrites) {
-        _closeDespiteWrites = true;
+    // Work that quitting would end or lose is named first, and quitting waits for a yes.
+    const QStringList work = _quitConfirmed ? QStringList() : workAtRisk();
+    if (!work.isEmpty()) {
         event->ignore();
-        showMessage(QMessageBox::Critical, tr("Error"),
-                    tr("Parameters are still being written to the servo. Close again to quit without them."));
+        askToConfirm(this, tr("Quit"), tr("Quit Velkora Servo Manager? %1").arg(work.join(QLatin1Char(' '))),
+                     tr("Quit"), [this] {
+                         _quitConfirmed = true;
+                         close();
+                     });
         return;
     }
+    _quitConfirmed = false;
     // A search still running ends with its probe and lets the port go.
     _searchDialog->hide();
     _settings->setValue(keyGeometry, saveGeometry());

@@ -12,6 +12,7 @@
 
 class BusControl;
 class ConfigurationDialog;
+class DockFitter;
 class MaintenanceRequests;
 class CsvRecorder;
 class FastSamplingControl;
@@ -60,6 +61,7 @@ public:
     PlotDock* plotDock() const { return _plotDock; }
     ConfigurationDialog* configurationDialog() const { return _configurationDialog; }
     BusControl* bus() const { return _bus; }
+    DockFitter* dockFitter() const { return _dockFitter; }
     CsvRecorder* recorder() const { return _recording->recorder(); }
     QAction* getRecordAction();
     // Starts recording the live values to `path`; a file that cannot be written is reported.
@@ -107,9 +109,12 @@ private:
     void showState(const QString& message);
     void showPassing(const QString& message);
     void initPlotAndRecording();
+    void initMaintenance();
     void initConfigurationFiles();
     void initBus();
     void initServoFollower();
+    // What quitting now would end or lose, in words; empty when nothing.
+    QStringList workAtRisk() const;
 
     Ui::MainWindow* ui;
     std::shared_ptr<Settings> _settings;
@@ -123,7 +128,7 @@ private:
     std::shared_ptr<SerialHelper> _serialHelper;
     std::shared_ptr<UiScheduler> _scheduler;
     int _closeDelayTimerId = 0;
-    bool _closeDespiteWrites = false;
+    bool _quitConfirmed = false;
 
     ConnectionState _state = ConnectionState::Disconnected;
     QString _connectedPort;
@@ -137,5 +142,6 @@ private:
     ConfigurationDialog* _configurationDialog = nullptr;
     BusControl* _bus = nullptr;
     MaintenanceRequests* _maintenance = nullptr;
+    DockFitter* _dockFitter = nullptr;
     QTimer _trafficRefresh;
 };

@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTableView>
 #include <QTableWidget>
 
@@ -67,6 +68,9 @@ private slots:
         _sim->setHardwareError(2, 0x04);
         QTRY_VERIFY_WITH_TIMEOUT(cell(2, BusRoster::HardwareErrorColumn).contains("Overheating"), 3000);
         QCOMPARE(cell(3, BusRoster::HardwareErrorColumn), QStringLiteral("none"));
+        // The connected servo's row shows its alarms too, from the polls' answers.
+        _sim->setHardwareError(1, 0x04);
+        QTRY_VERIFY_WITH_TIMEOUT(cell(1, BusRoster::HardwareErrorColumn).contains("Overheating"), 3000);
 
         QVERIFY(_sim->unplugServo(3));
         QTRY_VERIFY_WITH_TIMEOUT(!roster()->isAnswering(roster()->rowOf(3)), 4000);
@@ -179,6 +183,36 @@ private slots:
         QCOMPARE(roster()->rowOf(1), -1);
         QCOMPARE(int(_sim->registers(2).at(3)), 2);
         dialog->stopNumbering();
+
+        // Connected, the window's polls own the bus: numbering waits for Disconnect.
+        _window->findChild<QSpinBox*>("servoIdSpinBox")->setValue(2);
+        _window->getConnectAction()->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(_window->statusBar()->currentMessage(), QStringLiteral("Connected"), 3000);
+        QVERIFY(!start->isEnabled());
+        QVERIFY(!dialog->startNumbering());
+        QVERIFY(!dialog->isNumbering());
+        QVERIFY(dialog->findChild<QLabel*>("numberingStateLabel")->text().startsWith("Disconnect first"));
+        _window->getDisconnectAction()->trigger();
+        QVERIFY(start->isEnabled());
+    }
+
+    // Connecting to a servo the table does not list adds its row; the one connected before keeps
+    // its own. Rows of servos that never answered say the protocol they are asked in.
+    void connectingElsewhereKeepsEveryRow()
+    {
+        IsolatedSettings home;
+        testfixture::openConnected(home, servosim::Model::V1, {}, 1, 20, _sim, _window, {1, 2});
+        _window->bus()->list({1, 7}, 1000000);
+        QCOMPARE(cell(7, BusRoster::ProtocolColumn), QStringLiteral("2"));
+        QTRY_VERIFY_WITH_TIMEOUT(!cell(1, BusRoster::ModelColumn).isEmpty(), 3000);
+        _window->getDisconnectAction()->trigger();
+        _window->findChild<QSpinBox*>("servoIdSpinBox")->setValue(2);
+        _window->getConnectAction()->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(_window->statusBar()->currentMessage(), QStringLiteral("Connected"), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(roster()->rowOf(2) >= 0 && !cell(2, BusRoster::ModelColumn).isEmpty(), 3000);
+        QVERIFY(roster()->rowOf(1) >= 0);
+        QCOMPARE(cell(1, BusRoster::ModelColumn), QStringLiteral("Velkora V1"));
+        QCOMPARE(roster()->servoCount(), 3);
     }
 };
 

@@ -89,17 +89,23 @@ private slots:
         QCOMPARE(changes.count(), 2);
     }
 
-    // The connected servo moved to a new id: its row goes with it, values and all.
+    // The connected servo moved to a new id: its row goes with it, values and all. Connecting to
+    // another servo afterwards is no move: both rows stay.
     void connectedServoMoves()
     {
         BusRoster roster;
         roster.setConnected(1, 1000000);
         roster.tableRead(1, QByteArray::fromHex("010403") + QByteArray(115, '\0'));
-        roster.setConnected(7, 1000000);
+        roster.connectedMoved(7, 1000000);
         QCOMPARE(roster.servoCount(), 1);
         QCOMPARE(roster.idAt(0), 7);
         QCOMPARE(roster.modelNumberAt(0), 1025);
         QCOMPARE(roster.valuesAt(0).size(), 118);
+
+        roster.setConnected(4, 1000000);
+        QCOMPARE(roster.servoCount(), 2);
+        QCOMPARE(roster.modelNumberAt(roster.rowOf(7)), 1025);
+        QCOMPARE(roster.modelNumberAt(roster.rowOf(4)), -1);
     }
 };
 

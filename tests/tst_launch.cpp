@@ -147,6 +147,9 @@ private slots:
             MainWindow window;
             window.setWindowTitle(session.windowTitle(window.windowTitle()));
             QCOMPARE(window.windowTitle().contains("simulated"), simulate);
+            // Ids and rates change while the program runs; the title must not go on naming the old ones.
+            QVERIFY2(!window.windowTitle().contains(" id ") && !window.windowTitle().contains("baud"),
+                     qPrintable(window.windowTitle()));
             window.show();
             QCOMPARE(window.getPhysicalQuantityUnits()->servoData, 1); // units still come from the store
             auto* idBox = window.findChild<QSpinBox*>("servoIdSpinBox");
@@ -192,6 +195,9 @@ private slots:
                                  << "VelkoraServoManager " VSM_VERSION;
         QTest::newRow("help") << QStringList{"--help"} << "xcb" << 0 << "--simulate";
         QTest::newRow("bad rate") << QStringList{"--baud", "3"} << "offscreen" << 2 << "--baud wants";
+        // Without a display the program says so instead of ending in the windowing plugin's abort.
+        QTest::newRow("no display") << QStringList{"--simulate"} << "" << 1 << "needs a display";
+        QTest::newRow("xcb, no display") << QStringList{} << "xcb" << 1 << "QT_QPA_PLATFORM=offscreen";
     }
 
     void programCommandLine()
@@ -204,7 +210,9 @@ private slots:
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.remove("DISPLAY");
         environment.remove("WAYLAND_DISPLAY");
-        environment.insert("QT_QPA_PLATFORM", platform);
+        environment.remove("QT_QPA_PLATFORM");
+        if (!platform.isEmpty())
+            environment.insert("QT_QPA_PLATFORM", platform);
         program.setProcessEnvironment(environment);
         program.start(QStringLiteral(VSM_PROGRAM_PATH), arguments);
         QVERIFY(program.waitForFinished(20000));

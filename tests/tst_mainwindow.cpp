@@ -1,4 +1,5 @@
 #include "bus/portdiagnostics.h"
+#include "bus/searchdialog.h"
 #include "bus/serialhelper.h"
 #include "bus/uischeduler.h"
 #include "mainwindow.h"
@@ -317,7 +318,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(_window->scheduler()->statistics().corrupt(), 1, 2000);
         _window->scheduler()->addQueueRequest(0, QByteArray("\x05", 1)); // the model number is read-only
         QTRY_VERIFY_WITH_TIMEOUT(
-            _window->trafficLabel()->text().contains("1 timeouts, 1 corrupt") &&
+            _window->trafficLabel()->text().contains("1 timed out, 1 corrupt") &&
                 _window->trafficLabel()->text().contains("Write to address 0 failed: access error"),
             3000);
 
@@ -420,11 +421,39 @@ private slots:
         _sim->injectFault(Fault::NoAnswer);
         _window->getConnectAction()->trigger();
         QTRY_VERIFY_WITH_TIMEOUT(visibleMessageBox(), 2000);
-        const QString message = takeMessageBox();
+        // The way on is offered with the message: a search for where the servo answers.
+        const QString message = answerQuestion(QStringLiteral("Search…"));
         QVERIFY2(message.startsWith("Error|No answer from servo id 1 at 1000000 baud"), qPrintable(message));
+        QVERIFY2(message.contains("Search the port for servos"), qPrintable(message));
         QCOMPARE(statusText(), QStringLiteral("Disconnected"));
         QVERIFY(_window->getConnectAction()->isEnabled());
+        QTRY_VERIFY(_window->searchDialog()->isVisible());
+        _window->searchDialog()->hide();
         QTRY_VERIFY_WITH_TIMEOUT(!_window->serialHelper()->isOpen(), 1000);
+    }
+
+    // A factory reset puts the servo back at the factory rate: it is found there and the user
+    // can follow it, and Connect then works; said before it happens.
+    void factoryResetFollowsTheServoToTheFactoryRate()
+    {
+        servosim::Options options;
+        options.baudRate = 57600;
+        startSimulator(options);
+        storeSettings(_sim->portName(), 57600);
+        createWindow();
+        _window->getResetAction()->trigger();
+        QTRY_VERIFY(visibleMessageBox());
+        QVERIFY(answerQuestion("Reset").contains("its baud rate returns to 1000000 baud"));
+        QTRY_VERIFY_WITH_TIMEOUT(visibleMessageBox() && visibleMessageBox()->text().contains("now answers"), 10000);
+        QCOMPARE(answerQuestion("Use id 1 at 1000000 baud"),
+                 QStringLiteral("Success|Factory reset of Velkora servo id:1 was successful\nIt now answers at id 1 "
+                                "at 1000000 baud, the factory settings. Connect there from now on?"));
+        QVERIFY(!_window->serialHelper()->isOpen());
+        QTRY_COMPARE(QSettings(QStringLiteral("Tessaphor"), QStringLiteral("Velkora Servo Manager"))
+                         .value("port settings/baudRate")
+                         .toInt(),
+                     1000000);
+        connectAndWait();
     }
 
     // A servo that falls silent while polled is shown as such, nothing is edited or recorded from
@@ -514,7 +543,7 @@ private slots:
             QTRY_VERIFY(visibleMessageBox());
             QCOMPARE(answerQuestion("Reset"),
                      QStringLiteral("Factory reset|Factory reset servo id 1? Its settings return to the "
-                                    "factory defaults."));
+                                    "factory defaults. It keeps its id; its baud rate returns to 1000000 baud."));
         } else {
             _window->getRebootAction()->trigger();
         }

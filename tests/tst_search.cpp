@@ -11,6 +11,8 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QHeaderView>
+#include <QScrollBar>
 #include <QComboBox>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -108,8 +110,8 @@ private:
             .setValue("port settings/serialPortName", port);
         auto dialog = std::make_unique<SearchDialog>();
         dialog->show();
-        for (int rate : rates)
-            rateBox(*dialog, rate)->setChecked(true);
+        for (int rate : allRates)
+            rateBox(*dialog, rate)->setChecked(rates.contains(rate));
         return dialog;
     }
 
@@ -136,12 +138,12 @@ private slots:
         QTest::addColumn<QString>("modelText");
         QTest::addColumn<int>("protocol");
         // 10 ids × 10 rates, less the later rates of id 3 (9) and of id 5 (6).
-        QTest::addRow("each id") << servosim::Model::V1 << false << 85 << "Velkora M4" << 2;
-        QTest::addRow("broadcast ping") << servosim::Model::V1 << true << 10 << "Velkora M4" << 2;
-        QTest::addRow("each id, AX-12") << servosim::Model::Ax12 << false << 85 << "Dynamixel AX-12" << 2;
-        QTest::addRow("each id, AX-12 in Protocol 1") << servosim::Model::Ax12 << false << 85 << "Dynamixel AX-12" << 1;
+        QTest::addRow("each id") << servosim::Model::V1 << false << 85 << "Velkora V1" << 2;
+        QTest::addRow("broadcast ping") << servosim::Model::V1 << true << 10 << "Velkora V1" << 2;
+        QTest::addRow("each id, AX-12") << servosim::Model::Ax12 << false << 85 << "AX-12" << 2;
+        QTest::addRow("each id, AX-12 in Protocol 1") << servosim::Model::Ax12 << false << 85 << "AX-12" << 1;
         // No Protocol 1 servo answers a broadcast: a quick scan asks them id by id.
-        QTest::addRow("quick, AX-12 in Protocol 1") << servosim::Model::Ax12 << true << 85 << "Dynamixel AX-12" << 1;
+        QTest::addRow("quick, AX-12 in Protocol 1") << servosim::Model::Ax12 << true << 85 << "AX-12" << 1;
     }
 
     void findsEveryServoOnceAtItsRate()
@@ -217,9 +219,43 @@ private slots:
         child<QComboBox>(dialog.get(), "searchProtocolComboBox")->setCurrentIndex(2); // both
         child<QPushButton>(dialog.get(), "scanPushButton")->click();
         QCOMPARE(servoRows(*dialog, true),
-                 QStringList({"9600/4/Dynamixel AX-12/Protocol 1", "57600/3/Velkora M4/Protocol 2",
-                              "1000000/6/Dynamixel AX-12/Protocol 1"}));
+                 QStringList({"9600/4/AX-12/Protocol 1", "57600/3/Velkora V1/Protocol 2",
+                              "1000000/6/AX-12/Protocol 1"}));
         QCOMPARE(dialog->probesMade(), probes);
+        // Every column is in sight, the protocol included.
+        auto* tree = child<QTreeWidget>(dialog.get(), "servoTreeWidget");
+        QTRY_VERIFY(!tree->horizontalScrollBar()->isVisible());
+        QVERIFY(tree->header()->sectionViewportPosition(3) + tree->header()->sectionSize(3) <=
+                tree->viewport()->width());
+    }
+
+    // A first look finds the servos at the stored rate and the factory rates without a tick.
+    void showTicksTheStoredAndCommonRates_data()
+    {
+        QTest::addColumn<QVariant>("stored");
+        QTest::addColumn<QList<int>>("ticked");
+        QTest::addRow("nothing stored") << QVariant() << QList<int>{57600, 115200, 1000000};
+        QTest::addRow("a common rate") << QVariant(1000000) << QList<int>{57600, 115200, 1000000};
+        QTest::addRow("another rate") << QVariant(9600) << QList<int>{9600, 57600, 115200, 1000000};
+    }
+
+    void showTicksTheStoredAndCommonRates()
+    {
+        QFETCH(QVariant, stored);
+        QFETCH(QList<int>, ticked);
+        QSettings settings(QStringLiteral("Tessaphor"), QStringLiteral("Velkora Servo Manager"));
+        settings.setValue("port settings/serialPortName", "/dev/ttyUSB9");
+        if (stored.isValid())
+            settings.setValue("port settings/baudRate", stored);
+        settings.sync();
+        auto dialog = std::make_unique<SearchDialog>();
+        dialog->show();
+        QList<int> seen;
+        for (int rate : allRates)
+            if (rateBox(*dialog, rate)->isChecked())
+                seen << rate;
+        QCOMPARE(seen, ticked);
+        QVERIFY(child<QPushButton>(dialog.get(), "scanPushButton")->isEnabled());
     }
 
     void formRulesHold()
@@ -240,6 +276,7 @@ private slots:
         QCOMPARE(upper->value(), 4);
 
         QVERIFY(!scan->isEnabled()); // no rate ticked
+        QCOMPARE(scan->toolTip(), QStringLiteral("Tick at least one baud rate to scan"));
         rateBox(*dialog, 57600)->setChecked(true);
         QCOMPARE(select->checkState(), Qt::PartiallyChecked);
         QVERIFY(scan->isEnabled());
@@ -304,7 +341,7 @@ private slots:
         QVERIFY(!child<QPushButton>(dialog.get(), "abortScanPushButton")->isEnabled());
         QVERIFY(portIsFree(_sim->portName()));
         dialog->show();
-        QVERIFY(scan->isEnabled() == false); // a fresh showing has no rate ticked
+        QVERIFY(scan->isEnabled()); // a fresh showing has the usual rates ticked
         QVERIFY(servoRows(*dialog).isEmpty());
     }
 
@@ -337,7 +374,7 @@ private slots:
         disconnect(dialog.get(), &SearchDialog::doQuickScan, nullptr, nullptr);
         rateBox(*dialog, 9600)->setChecked(true);
         scan->click();
-        QCOMPARE(servoRows(*dialog), QStringList({"9600/1/Velkora M4", "9600/2/Velkora M4"}));
+        QCOMPARE(servoRows(*dialog), QStringList({"9600/1/Velkora V1", "9600/2/Velkora V1"}));
     }
 
     void unopenablePortStopsTheScanAtOnce()
@@ -359,8 +396,8 @@ private slots:
     {
         QTest::addColumn<int>("protocol");
         QTest::addColumn<QString>("modelText");
-        QTest::addRow("Protocol 2") << 2 << "Velkora M4";
-        QTest::addRow("Protocol 1") << 1 << "Dynamixel AX-12";
+        QTest::addRow("Protocol 2") << 2 << "Velkora V1";
+        QTest::addRow("Protocol 1") << 1 << "AX-12";
     }
 
     // Select hands on the servo's rate, id and protocol; Connect then reaches it.

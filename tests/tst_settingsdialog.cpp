@@ -1,3 +1,4 @@
+#include "bus/defaultport.h"
 #include "settings/settingsdialog.h"
 #include "settings/settingshelper.h"
 
@@ -104,6 +105,30 @@ class TestSettingsDialog : public QObject
     Q_OBJECT
 
 private slots:
+    // A first start offers the servos' adapter, not the machine's own ttyS ports.
+    void firstStartOffersTheUsbAdapter_data()
+    {
+        QTest::addColumn<QStringList>("listed");
+        QTest::addColumn<QStringList>("byId");
+        QTest::addColumn<QString>("chosen");
+        const QStringList link{"/dev/serial/by-id/usb-Adapter_A1-if00-port0"};
+        QTest::newRow("ttyS ports only") << QStringList{"ttyS0", "ttyS1"} << QStringList{} << QString();
+        QTest::newRow("an adapter after ttyS") << QStringList{"ttyS0", "ttyS1", "ttyUSB0"} << link << "ttyUSB0";
+        QTest::newRow("lowest number") << QStringList{"ttyUSB10", "ttyUSB9", "ttyUSB2"} << QStringList{} << "ttyUSB2";
+        QTest::newRow("ttyUSB before ttyACM") << QStringList{"ttyACM0", "ttyUSB1"} << QStringList{} << "ttyUSB1";
+        QTest::newRow("a CDC adapter") << QStringList{"ttyS0", "ttyACM0"} << QStringList{} << "ttyACM0";
+        QTest::newRow("only a link") << QStringList{"ttyS0"} << link << link.first();
+        QTest::newRow("not an adapter's name") << QStringList{"ttyUSBx", "myttyUSB0"} << QStringList{} << QString();
+    }
+
+    void firstStartOffersTheUsbAdapter()
+    {
+        QFETCH(QStringList, listed);
+        QFETCH(QStringList, byId);
+        QFETCH(QString, chosen);
+        QCOMPARE(defaultport::firstUsbAdapter(listed, byId), chosen);
+    }
+
     void firstStartUsesDefaults();
     void applyStoresChoiceForNextStart();
     void cancelDropsRadioChanges();

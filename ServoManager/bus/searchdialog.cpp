@@ -9,6 +9,8 @@
 #include <serialportitem.h>
 
 #include <QButtonGroup>
+#include <QHeaderView>
+#include <QScrollBar>
 #include <QCheckBox>
 #include <QCompleter>
 #include <QMessageBox>
@@ -42,6 +44,9 @@ QList<BusProtocol> protocolsOfChoice(int index)
         return {BusProtocol::Two};
     }
 }
+
+const QString baudRateKey = QStringLiteral("baudRate");
+const QList<int> commonRates = {57600, 115200, 1000000};
 
 } // namespace
 
@@ -86,6 +91,8 @@ SearchDialog::SearchDialog(QWidget* parent) : QDialog(parent), ui(new Ui::Search
             &SearchDialog::updateProtocolHint);
     connect(ui->quickScanCheckBox, &QCheckBox::toggled, this, &SearchDialog::updateProtocolHint);
     ui->servoTreeWidget->setColumnCount(4);
+    ui->servoTreeWidget->header()->setStretchLastSection(false);
+    fitColumns();
     updateProtocolHint();
 }
 
@@ -166,8 +173,11 @@ void SearchDialog::setVisible(bool visible)
         return;
     }
     ++_showings;
+    // The stored rate and the rates servos leave the factory at: Scan is ready at once.
+    QList<int> rates = commonRates;
+    rates << _settings->getValue(baudRateKey, 0).toInt();
     for (QAbstractButton* box : _buttonGroup->buttons())
-        box->setChecked(false);
+        box->setChecked(rates.contains(box->text().toInt()));
     ui->lowerSearchRangeSpinBox->setValue(defaultLower);
     ui->upperSearchRangeSpinBox->setValue(defaultUpper);
     ui->servoTreeWidget->clear();
@@ -245,8 +255,12 @@ void SearchDialog::updateScanEnabled()
     bool anyTicked = false;
     for (QAbstractButton* box : _buttonGroup->buttons())
         anyTicked = anyTicked || box->isChecked();
-    ui->scanPushButton->setEnabled(!_scanning && anyTicked &&
-                                   !ui->serialPortInfoListBox->currentText().trimmed().isEmpty());
+    const bool portChosen = !ui->serialPortInfoListBox->currentText().trimmed().isEmpty();
+    ui->scanPushButton->setEnabled(!_scanning && anyTicked && portChosen);
+    // A greyed button says what it waits for.
+    ui->scanPushButton->setToolTip(!portChosen  ? tr("Choose a serial port to scan")
+                                   : !anyTicked ? tr("Tick at least one baud rate to scan")
+                                                : QString());
 }
 
 void SearchDialog::lockInputs(bool locked)
@@ -373,7 +387,21 @@ void SearchDialog::addServo(const FoundServo& servo, const QString& portName)
     root->child(0)->setData(ProtocolColumn, Qt::UserRole, static_cast<int>(servo.protocol));
     ui->addAllButton->setEnabled(true);
     root->setExpanded(true);
+    fitColumns();
     ui->servoTreeWidget->repaint();
+}
+
+void SearchDialog::fitColumns()
+{
+    // Every column in sight, the protocol too: the list takes the width its rows need, and the
+    // dialog grows with it.
+    QTreeWidget* tree = ui->servoTreeWidget;
+    for (int column = 0; column < tree->columnCount(); ++column)
+        tree->resizeColumnToContents(column);
+    const int needed = tree->header()->length() + 2 * tree->frameWidth() +
+                       tree->verticalScrollBar()->sizeHint().width();
+    if (needed > tree->minimumWidth())
+        tree->setMinimumWidth(needed);
 }
 
 void SearchDialog::showProgress(int made, int total, qint64 leftMs)

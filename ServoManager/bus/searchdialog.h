@@ -78,6 +78,7 @@ private:
     void lockInputs(bool locked);
     void updateProtocolHint();
     void addServo(const FoundServo& servo, const QString& portName);
+    void fitColumns();
     void showProgress(int made, int total, qint64 leftMs);
     bool scanStillShown() const;
 

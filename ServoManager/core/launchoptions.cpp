@@ -207,12 +207,10 @@ QString LaunchSession::windowTitle(const QString& title) const
 {
     if (!_simulator)
         return title;
-    QStringList ids;
-    for (int id : _options.simulatedIds)
-        ids.append(QString::number(id));
+    // Only what stays true for the whole run: the simulated servos' ids and rates change when the
+    // user changes them, and the window's status bar and Bus table follow those.
     const QString model =
         _options.model == servosim::Model::Ax12 ? QStringLiteral("AX-12") : QStringLiteral("Velkora V1");
-    return QStringLiteral("%1 \u2014 simulated %2, id %3 at %4 baud, Protocol %5")
-        .arg(title, model, ids.join(QStringLiteral(", ")), QString::number(_options.baudRate),
-             QString::number(_options.protocol));
+    return QStringLiteral("%1 \u2014 simulated %2 servos, Protocol %3")
+        .arg(title, model, QString::number(_options.protocol));
 }

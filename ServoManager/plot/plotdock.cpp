@@ -1,6 +1,7 @@
 #include "plot/plotdock.h"
 #include "ui_plotdock.h"
 
+#include <QScrollBar>
 #include <qwt_legend.h>
 #include <qwt_plot.h>
 #include <qwt_plot_canvas.h>
@@ -167,6 +168,10 @@ PlotDock::PlotDock(QWidget* parent) : QDockWidget(parent), ui(new Ui::PlotDock)
                    ui->actualCurrentCheckBox,         ui->actualTemperatureCheckBox,
                    ui->targetPositionCheckBox,        ui->targetAngularVelocityCheckBox,
                    ui->targetTorqueCheckBox};
+    // The controls scroll rather than make the dock (and the window) taller than a laptop's
+    // screen; they are never cut sideways.
+    ui->plotControlsScrollArea->setMinimumWidth(ui->plotControlsWidget->sizeHint().width() +
+                                                ui->plotControlsScrollArea->verticalScrollBar()->sizeHint().width());
 
     QwtPlot* plot = ui->plot;
     plot->setCanvasBackground(Qt::white);

@@ -1,5 +1,6 @@
 #include "settings/settingsdialog.h"
 
+#include "bus/defaultport.h"
 #include "bus/portlatency.h"
 #include "bus/serialhelper.h"
 #include "ui_settingsdialog.h"
@@ -222,9 +223,26 @@ void SettingsDialog::initialisePortSettings()
     if (portIndex < 0 && !portName.isEmpty() && QFileInfo::exists(portSystemLocation(portName))) {
         portIndex = addUnlistedPort(portName);
     }
+    if (portIndex < 0) {
+        portIndex = firstUsbAdapterIndex();
+    }
     if (portIndex >= 0) {
         ui->serialPortInfoListBox->setCurrentIndex(portIndex);
     }
+}
+
+int SettingsDialog::firstUsbAdapterIndex()
+{
+    QStringList listed;
+    for (int index = 0; index < ui->serialPortInfoListBox->count(); ++index) {
+        listed << ui->serialPortInfoListBox->itemText(index);
+    }
+    const QString adapter = defaultport::firstUsbAdapter(listed, defaultport::serialByIdLinks());
+    if (adapter.isEmpty()) {
+        return -1;
+    }
+    const int index = ui->serialPortInfoListBox->findText(adapter);
+    return index >= 0 ? index : addUnlistedPort(adapter);
 }
 
 void SettingsDialog::initialiseUnitsSettings()

@@ -53,6 +53,8 @@ private:
     void persistUnitsSettings();
 
     int addUnlistedPort(const QString& portName);
+    // The first USB–serial adapter of the list (or of /dev/serial/by-id), -1 when there is none.
+    int firstUsbAdapterIndex();
     void adoptTypedPort();
     void showPort(const PortSettings& port);
     void showUnits(const PhysicalQuantities& units);

@@ -24,6 +24,8 @@ BusControl::BusControl(QMainWindow* window, QAction* numberServos, std::shared_p
     : QObject(window), _serial(std::move(serial)), _hooks(std::move(hooks)), _roster(new BusRoster(this)),
       _window(window)
 {
+    _roster->setAssumedProtocol(
+        protocolOfSetting(Settings(QStringLiteral("port settings")).getValue(QStringLiteral("protocol"), QVariant())));
     _dock = new BusDock(_roster, numberServos, window);
     _dock->setObjectName(QStringLiteral("busDock"));
     window->addDockWidget(Qt::BottomDockWidgetArea, _dock);
@@ -50,6 +52,7 @@ BusControl::BusControl(QMainWindow* window, QAction* numberServos, std::shared_p
     connect(numberServos, &QAction::triggered, this, [this] {
         if (!_numbering) {
             _numbering = new NumberingDialog(_serial, _window);
+            _numbering->setWindowConnected(_windowConnected);
             _numbering->knownServoAt = [this](int id, int baudRate) {
                 const int row = _roster->rowOf(id);
                 return row >= 0 && _roster->baudRateAt(row) == baudRate;
@@ -80,14 +83,25 @@ BusControl::~BusControl()
 void BusControl::connected(UiScheduler& scheduler, int baudRate)
 {
     // Numbering and polling would take the bus from each other.
-    if (_numbering && _numbering->isNumbering())
-        _numbering->stopNumbering();
+    _windowConnected = true;
+    if (_numbering)
+        _numbering->setWindowConnected(true);
     _dock->setDefaultBaudRate(baudRate);
+    _roster->setAssumedProtocol(int(_serial->protocol()));
     scheduler.setBusRoster(_roster);
+}
+
+void BusControl::disconnected()
+{
+    _windowConnected = false;
+    if (_numbering)
+        _numbering->setWindowConnected(false);
 }
 
 void BusControl::list(const QList<int>& ids, int baudRate)
 {
+    const Settings port(QStringLiteral("port settings"));
+    _roster->setAssumedProtocol(protocolOfSetting(port.getValue(QStringLiteral("protocol"), QVariant())));
     _dock->setDefaultBaudRate(baudRate);
     for (int id : ids)
         _roster->add(id, baudRate);

@@ -46,6 +46,7 @@ public:
     NumberingDialog* numberingDialog() const { return _numbering; }
     // A new connection: its servo's row and the others' turns between its polls.
     void connected(UiScheduler& scheduler, int baudRate);
+    void disconnected();
     // Servos given on the command line.
     void list(const QList<int>& ids, int baudRate);
 
@@ -62,4 +63,5 @@ private:
     QPointer<QMainWindow> _window;
     bool _pausedScheduler = false;
     bool _openedPort = false;
+    bool _windowConnected = false;
 };

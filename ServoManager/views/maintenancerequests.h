@@ -5,21 +5,40 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 
 class QWidget;
+class SerialHelper;
+enum class FailureKind;
 
 // Reboot and factory reset of the servo the tool bar names: each opens the port, sends its
-// instruction and reports the servo's acknowledgement in a message box.
+// instruction and reports the servo's acknowledgement in a message box. After a factory reset
+// the servo answers at the factory rate (and, in Protocol 1, at the factory id): it is looked
+// for there and the user is offered to follow it.
 class MaintenanceRequests : public QObject
 {
     Q_OBJECT
 
 public:
-    using OpenPort = std::function<bool()>;
     using ShowMessage = std::function<void(QMessageBox::Icon, const QString& title, const QString& text)>;
+    struct Hooks
+    {
+        std::function<bool()> openPort;             // as Connect opens it; false after an error box
+        std::function<int()> protocol;              // of the port settings, 1 or 2
+        std::function<void(int rate, int id)> adopt; // the settings follow the servo
+        std::function<void()> search;               // offered when the servo cannot be found
+        ShowMessage showMessage;
+    };
 
-    MaintenanceRequests(QWidget* window, OpenPort openPort, ShowMessage showMessage);
+    // Both models this program knows leave the factory at this rate, and a Protocol 1 reset
+    // gives the id back its factory value as well.
+    static constexpr int factoryRate = 1000000;
+    static constexpr int protocol1FactoryId = 1;
 
+    MaintenanceRequests(QWidget* window, std::shared_ptr<SerialHelper> serial, Hooks hooks);
+
+    // Stops looking for a reset servo: the window is about to use the port itself.
+    void cancel();
     void reboot(int servoId);
     // Asks first: one key press must not erase a servo's configuration.
     void askToReset(int servoId);
@@ -32,8 +51,15 @@ private:
     };
     void send(Kind kind, int servoId);
     void acknowledged(Kind kind, const QByteArray& response);
+    // After a reset: pings the servo where the factory settings put it.
+    void findAfterReset(int resetId, int tries);
+    void foundAfterReset(int resetId, bool answered);
 
     QWidget* _window;
-    OpenPort _openPort;
-    ShowMessage _showMessage;
+    std::shared_ptr<SerialHelper> _serial;
+    Hooks _hooks;
+    int _rateBeforeReset = 0;
+    int _protocolOfReset = 2;
+    quint64 _generation = 0;
+    bool _looking = false; // the port is open for finding a reset servo
 };

@@ -84,10 +84,22 @@ bool NumberingDialog::isNumbering() const
     return _numbering->isRunning();
 }
 
+void NumberingDialog::setWindowConnected(bool connected)
+{
+    _windowConnected = connected;
+    if (connected && _numbering->isRunning())
+        stopNumbering();
+    updateControls();
+}
+
 bool NumberingDialog::startNumbering()
 {
     if (_numbering->isRunning())
         return true;
+    if (_windowConnected) {
+        updateControls();
+        return false;
+    }
     NumberingPlan plan;
     plan.factoryId = _ui->factoryIdSpinBox->value();
     plan.factoryRate = factoryRate();
@@ -206,7 +218,14 @@ void NumberingDialog::updateControls()
                            static_cast<QWidget*>(_ui->numberingConfigButton),
                            static_cast<QWidget*>(_ui->connectNewServoButton)})
         input->setEnabled(!running);
+    _ui->connectNewServoButton->setEnabled(!running && !_windowConnected);
     _ui->stopNumberingButton->setEnabled(running);
+    const QString disconnectFirst =
+        tr("Disconnect first: numbering and the connected servo's polls would share the bus.");
+    if (_windowConnected && !running)
+        _ui->numberingStateLabel->setText(disconnectFirst);
+    else if (!_windowConnected && _ui->numberingStateLabel->text() == disconnectFirst)
+        _ui->numberingStateLabel->clear();
 }
 
 void NumberingDialog::chooseConfiguration()

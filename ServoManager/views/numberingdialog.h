@@ -29,6 +29,8 @@ public:
     bool startNumbering();
     void stopNumbering();
     bool isNumbering() const;
+    // While the window is connected its polls own the bus: numbering waits for Disconnect.
+    void setWindowConnected(bool connected);
 
     // Whether a servo already known on the bus answers at this id and rate: such a servo would be
     // numbered as if it were new, so the first start then only warns.
@@ -61,4 +63,5 @@ private:
     int _foundRate = 0; // the rate of a port found open
     QString _lastReady;
     bool _warnedOfKnown = false;
+    bool _windowConnected = false;
 };

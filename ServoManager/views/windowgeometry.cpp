@@ -17,6 +17,14 @@ QRect fittedWindowGeometry(const QSize& designed, const QRect& available, const 
     return geometry;
 }
 
+QRect keptWithin(const QRect& geometry, const QRect& room)
+{
+    QRect kept(geometry.topLeft(), geometry.size().boundedTo(room.size()));
+    kept.moveLeft(qBound(room.left(), kept.left(), room.right() - kept.width() + 1));
+    kept.moveTop(qBound(room.top(), kept.top(), room.bottom() - kept.height() + 1));
+    return kept;
+}
+
 void fitWindowToScreen(QWidget* window)
 {
     if (const QScreen* screen = window->screen())

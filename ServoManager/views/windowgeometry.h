@@ -11,5 +11,8 @@ class QWidget;
 // decoration), shrunk where it does not fit, and centred there.
 QRect fittedWindowGeometry(const QSize& designed, const QRect& available, const QMargins& frame);
 
+// `geometry` moved, and shrunk where it must, to lie within `room`.
+QRect keptWithin(const QRect& geometry, const QRect& room);
+
 // Gives `window` its fitted geometry on the screen it opens on.
 void fitWindowToScreen(QWidget* window);

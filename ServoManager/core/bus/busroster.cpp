@@ -117,32 +117,52 @@ QByteArray BusRoster::valuesAt(int row) const
 
 void BusRoster::setConnected(int id, int baudRate, int protocol)
 {
+    // A new connection: another servo's row is no servo that moved, whatever was connected before.
     _connectedProtocol = protocol;
-    // The connected servo moved to a new id: its row goes with it.
+    _connectedId = id;
+    if (id >= 0)
+        add(id, baudRate);
+}
+
+void BusRoster::setAssumedProtocol(int protocol)
+{
+    if (protocol == _assumedProtocol)
+        return;
+    _assumedProtocol = protocol;
+    if (!_servos.empty())
+        emit dataChanged(index(0, ProtocolColumn), index(servoCount() - 1, ProtocolColumn));
+}
+
+void BusRoster::connectedMoved(int id, int baudRate, int protocol)
+{
+    _connectedProtocol = protocol;
     const int movedRow = _connectedId >= 0 && id != _connectedId && rowOf(id) < 0 ? rowOf(_connectedId) : -1;
     _connectedId = id;
     if (id < 0)
         return;
-    if (movedRow >= 0) {
-        const Servo servo = _servos[size_t(movedRow)];
-        remove(movedRow);
-        const int row = add(id, baudRate, servo.modelNumber, servo.firmware, servo.protocol);
-        _servos[size_t(row)].table = servo.table;
-        _servos[size_t(row)].sinceAnswer = servo.sinceAnswer;
-        _servos[size_t(row)].lastAnswer = servo.lastAnswer;
-        rowChanged(row);
+    if (movedRow < 0) {
+        add(id, baudRate);
         return;
     }
-    add(id, baudRate);
+    const Servo servo = _servos[size_t(movedRow)];
+    remove(movedRow);
+    const int row = add(id, baudRate, servo.modelNumber, servo.firmware, servo.protocol);
+    _servos[size_t(row)].table = servo.table;
+    _servos[size_t(row)].sinceAnswer = servo.sinceAnswer;
+    _servos[size_t(row)].lastAnswer = servo.lastAnswer;
+    _servos[size_t(row)].alarms = servo.alarms;
+    rowChanged(row);
 }
 
-void BusRoster::tableRead(int id, const QByteArray& table)
+void BusRoster::tableRead(int id, const QByteArray& table, int alarms)
 {
     const int row = rowOf(id);
     if (row < 0)
         return;
     Servo& servo = _servos[size_t(row)];
     servo.table = table;
+    if (alarms >= 0)
+        servo.alarms = alarms;
     if (_connectedProtocol != 0)
         servo.protocol = _connectedProtocol; // it has just answered in it
     if (table.size() >= pingAnswerBytes) {
@@ -192,6 +212,7 @@ void BusRoster::sideReadAnswered(const SideRead& read, const QByteArray& respons
     const QByteArray data = readanswer::table(response);
     if (readanswer::isProtocol1(response))
         servo.alarms = readanswer::alarmsOf(response);
+    servo.protocol = readanswer::isProtocol1(response) ? 1 : 2; // it has just answered in it
     if (read.ping) {
         servo.modelNumber = int(readanswer::valueAt(response, 0, 2));
         servo.firmware = int(readanswer::valueAt(response, 2, 1));
@@ -310,7 +331,10 @@ QVariant BusRoster::data(const QModelIndex& index, int role) const
     case BaudRateColumn:
         return servo.baudRate;
     case ProtocolColumn:
-        return servo.protocol == 0 ? QVariant() : QVariant(servo.protocol);
+        // Not known yet: the protocol it will be asked in.
+        if (servo.protocol == 0)
+            return _assumedProtocol == 0 ? QVariant() : QVariant(_assumedProtocol);
+        return servo.protocol;
     case ModelColumn:
         return servo.modelNumber < 0 ? QString() : ServoSearch::modelText(servo.modelNumber);
     case FirmwareColumn:

@@ -71,7 +71,12 @@ public:
     // The connected servo is polled by the scheduler itself; its row takes the poll's table.
     // `protocol`: the connection's; the connected servo's row takes it once a table read is answered.
     void setConnected(int id, int baudRate, int protocol = 0);
-    void tableRead(int id, const QByteArray& table);
+    // The scheduler followed the connected servo to a new id or rate: its row goes with it.
+    void connectedMoved(int id, int baudRate, int protocol = 0);
+    // `alarms`: a Protocol 1 answer's alarm bits, for a model without a status register; -1: none.
+    void tableRead(int id, const QByteArray& table, int alarms = -1);
+    // The protocol servos not known to speak another are asked in (the port's), for the table.
+    void setAssumedProtocol(int protocol);
     void connectedSilent(int id, bool silent);
 
     // For the scheduler: the next servo to read at `baudRate` in `protocol`, in turn; none when
@@ -128,6 +133,7 @@ private:
 
     std::vector<Servo> _servos;
     int _connectedProtocol = 0;
+    int _assumedProtocol = 0;
     std::map<int, std::unique_ptr<FieldCatalogue>> _catalogues;
     size_t _next = 0;
     int _connectedId = -1;

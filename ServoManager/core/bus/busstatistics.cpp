@@ -108,7 +108,7 @@ QString BusStatistics::summary(double pollRate, double sampleRate) const
     QString text = QCoreApplication::translate("MainWindow", "%1 polls/s, ").arg(pollRate, 0, 'f', 1);
     if (sampleRate > 0)
         text += QCoreApplication::translate("MainWindow", "%1 samples/s, ").arg(sampleRate, 0, 'f', 1);
-    text += QCoreApplication::translate("MainWindow", "%1 timeouts, %2 corrupt").arg(_timeouts).arg(_corrupt);
+    text += QCoreApplication::translate("MainWindow", "%1 timed out, %2 corrupt").arg(_timeouts).arg(_corrupt);
     if (_refused > 0)
         text += QCoreApplication::translate("MainWindow", ", %1 refused").arg(_refused);
     if (!_lastWriteProblem.isEmpty())

@@ -16,6 +16,7 @@ namespace {
 constexpr int probeRequestBytes = 14; // read instruction with address and length
 constexpr int probeAnswerBytes = 15;  // status packet with 4 data bytes
 constexpr int ax12ModelNumber = 12;
+constexpr int velkoraV1Series = 4;
 // Events are let in at least this often while a long probe runs.
 constexpr int eventSliceMs = 50;
 // The worker's own deadline ends every probe; this only bounds a stalled worker.
@@ -55,10 +56,11 @@ QString ServoSearch::modelText(int modelNumber)
     if (modelNumber < 0)
         return {};
     if (modelNumber == ax12ModelNumber)
-        return QStringLiteral("Dynamixel AX-12");
-    // The high byte names the series.
-    return QStringLiteral("Velkora M") +
-           QString::number(static_cast<int8_t>(static_cast<uint8_t>(modelNumber >> 8)));
+        return QStringLiteral("AX-12");
+    // The high byte names the series; the V1's is 4.
+    if (modelNumber >> 8 == velkoraV1Series)
+        return QStringLiteral("Velkora V1");
+    return QCoreApplication::translate("ServoSearch", "unknown model (%1)").arg(modelNumber);
 }
 
 int ServoSearch::probeDeadlineMs(int baudRate) const

@@ -174,7 +174,7 @@ void UiScheduler::readAllDataCallback(QByteArray response)
     _spanFailuresInRow = 0;
     _lastTable = readanswer::table(response);
     if (_roster)
-        _roster->tableRead(_id, _lastTable);
+        _roster->tableRead(_id, _lastTable, readanswer::isProtocol1(response) ? readanswer::alarmsOf(response) : -1);
     // The model and the unit choice stand for a connection; a new model gets a new decoder.
     const std::shared_ptr<IDevice> device = DeviceHelper::getInstance()->getDevice();
     if (!_liveDecoder || _liveDecoder->device() != device.get()) {
@@ -473,7 +473,7 @@ void UiScheduler::follow(const GroupWrite& write, const WriteOutcome& outcome)
         _locator = nullptr;
         _id = where.id;
         if (_roster)
-            _roster->setConnected(where.id, where.baudRate, int(_serial->protocol()));
+            _roster->connectedMoved(where.id, where.baudRate, int(_serial->protocol()));
         resume();
         if (!(where == old))
             emit servoMoved(where.id, where.baudRate, answer);
@@ -506,7 +506,7 @@ void UiScheduler::moveTo(int id, int baudRate, WriteOutcome::Answer answer)
 {
     _id = id;
     if (_roster)
-        _roster->setConnected(id, baudRate, int(_serial->protocol()));
+        _roster->connectedMoved(id, baudRate, int(_serial->protocol()));
     if (baudRate == _serial->baudRate()) {
         emit servoMoved(id, baudRate, answer);
         return;
