@@ -264,6 +264,9 @@ int rawOfText(const FieldRecord& field, const QString& text, bool asRaw)
             raw = listnames::valueOf(field.objectName, digits);
             ok = true;
         }
+        if (!ok && !asRaw && !listnames::namesOf(field.objectName).isEmpty())
+            throw UsageError{QStringLiteral("%1=%2: a whole number or one of %3 is wanted")
+                                 .arg(field.key, text, listnames::namesOf(field.objectName).join(QStringLiteral(", ")))};
         if (!ok)
             throw UsageError{QStringLiteral("%1=%2: a whole number is wanted").arg(field.key, text)};
         if (isBaudRate(field) && !asRaw) {

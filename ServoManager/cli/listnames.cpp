@@ -72,6 +72,12 @@ QString nameOf(const QString& field, int raw)
     return raw >= 0 && raw < items->size() ? items->at(raw) : QStringLiteral("Unknown (%1)").arg(raw);
 }
 
+QStringList namesOf(const QString& field)
+{
+    const QStringList* items = listOf(field);
+    return items ? *items : QStringList();
+}
+
 int valueOf(const QString& field, const QString& name)
 {
     const QStringList* items = listOf(field);

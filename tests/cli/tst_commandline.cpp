@@ -120,6 +120,8 @@ void TestCommandLine::commands_data()
     row("list value named", none, {"get", "operatingMode"}, 0, "operatingMode 2 (Joint)\n", "", 0);
     row("list value set by name", {"set", "inputMode=position"}, {"restore", "saved.json"}, 0,
         "inputMode: 1 (Position) -> 0 (Trajectory)", "", -1);
+    row("list value misnamed", none, {"set", "operatingMode=Jiont"}, 2, "",
+        "a whole number or one of Torque, Wheel, Joint, Multi-turn, Stepper", 0);
     row("watch", none, {"watch", "actualVoltage", "--count", "3", "--interval", "10"}, 0,
         "time (s),actualVoltage (V)", "", 0);
     // The bytes between two written settings keep what the servo holds.

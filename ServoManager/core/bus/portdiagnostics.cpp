@@ -40,7 +40,7 @@ QString notSerialPortText(const QString& portName)
     if (terminal)
         return {};
     return QCoreApplication::translate("MainWindow",
-                                       "%1 is not a serial port: choose the port of the servos' adapter, such "
+                                       "%1 is not a serial port. Choose the port of the servos' adapter, such "
                                        "as /dev/ttyUSB0.")
         .arg(portName);
 }
