@@ -81,9 +81,9 @@ private slots:
         testfixture::openConnected(home, servosim::Model::V1, {}, 1, 20, _sim, _window);
         const QString path = home.path() + "/joint.json";
         ConfigurationDialog* dialog = _window->configurationDialog();
-        _window->findChild<QAction*>("actionSaveConfiguration")->trigger();
+        _window->findChild<QAction*>("actionSaveConfiguration")->trigger(); // once the first table is read
+        QTRY_VERIFY_WITH_TIMEOUT(_window->findChild<QFileDialog*>(), 5000);
         auto* chooser = _window->findChild<QFileDialog*>();
-        QVERIFY(chooser);
         chooser->selectFile(path);
         QMetaObject::invokeMethod(chooser, "accept"); // as the user's Save
         QTRY_VERIFY(QFile::exists(path));
@@ -134,9 +134,9 @@ private slots:
         testfixture::openConnected(home, servosim::Model::V1, {{"angle", 1}, {"temperature", 1}}, 1, 20, _sim,
                                    _window);
         const QString windowPath = home.path() + "/window.json";
-        _window->findChild<QAction*>("actionSaveConfiguration")->trigger();
+        _window->findChild<QAction*>("actionSaveConfiguration")->trigger(); // once the first table is read
+        QTRY_VERIFY_WITH_TIMEOUT(_window->findChild<QFileDialog*>(), 5000);
         auto* chooser = _window->findChild<QFileDialog*>();
-        QVERIFY(chooser);
         chooser->selectFile(windowPath);
         QMetaObject::invokeMethod(chooser, "accept");
         QTRY_VERIFY(QFile::exists(windowPath));
@@ -275,16 +275,17 @@ private slots:
         IsolatedSettings home;
         testfixture::openConnected(home, servosim::Model::V1, {}, 1, 20, _sim, _window);
         const QString path = home.path() + "/joint.json";
+        // As the user's choice reaches the program, without the file dialog's own checks.
         auto chooseFile = [this](const QString& file) {
-            QTRY_VERIFY_WITH_TIMEOUT(_window->findChild<QFileDialog*>(), 3000);
+            QTRY_VERIFY_WITH_TIMEOUT(_window->findChild<QFileDialog*>(), 5000);
             auto* chooser = _window->findChild<QFileDialog*>();
-            chooser->selectFile(file);
-            QMetaObject::invokeMethod(chooser, "accept");
-            QTRY_VERIFY(!_window->findChild<QFileDialog*>());
+            emit chooser->fileSelected(file);
+            chooser->reject();
+            QTRY_VERIFY_WITH_TIMEOUT(!_window->findChild<QFileDialog*>(), 5000);
         };
         _window->findChild<QAction*>("actionSaveConfiguration")->trigger();
         chooseFile(path);
-        QTRY_VERIFY(QFile::exists(path));
+        QVERIFY(QFile::exists(path));
         QFile::rename(path, path + ".first");
         _window->getDisconnectAction()->trigger();
 
@@ -307,7 +308,6 @@ private slots:
         _sim->setSilent(false);
         if (action == "actionSaveConfiguration") {
             chooseFile(path);
-            QTRY_VERIFY(QFile::exists(path));
             QFile saved(path);
             QVERIFY(saved.open(QIODevice::ReadOnly));
             const QJsonObject file = QJsonDocument::fromJson(saved.readAll()).object();
@@ -316,7 +316,7 @@ private slots:
         } else {
             chooseFile(path + ".first");
             ConfigurationDialog* dialog = _window->configurationDialog();
-            QTRY_VERIFY(dialog->isVisible());
+            QVERIFY(dialog->isVisible());
             QCOMPARE(dialog->tickedKeys(), QStringList({"temperatureLimit"}));
         }
     }

@@ -159,7 +159,8 @@ void ApplyConfigurationDialog::takeResults(const QList<ServoWriteResult>& result
         for (const Column& before : std::as_const(_columns))
             if (before.id == column.id && before.unknown.isEmpty())
                 column.now = before.now; // keys not written this time hold what they held
-        if (result.now.empty()) {
+        // Nothing read back, but for a file with nothing to compare (an id and a baud rate only).
+        if (result.now.empty() && result.outcome != ServoWriteResult::Outcome::Unchanged) {
             column.now.clear();
             column.unknown = result.text();
         }
