@@ -311,8 +311,9 @@ void MainWindow::initConfigurationFiles()
             const auto device = DeviceHelper::getInstance()->getDevice();
             if (_state != ConnectionState::Connected || !device)
                 return connected;
+            // This connection's table: empty until its first read, never the servo connected before.
             connected = {_scheduler, std::make_shared<FieldCatalogue>(*device),
-                         [this] { return _uiRegisterHelper->lastTable(); }, _connectedBaudRate};
+                         [scheduler = _scheduler] { return scheduler->lastTable(); }, _connectedBaudRate};
             return connected;
         },
         _settings);

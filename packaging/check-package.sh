@@ -51,5 +51,9 @@ for program in VelkoraServoManager velkora-servo velkora-servo-sim; do
     LD_LIBRARY_PATH="$libdir" ldd "$root/usr/bin/$program" | grep -q "$libdir/libKestrabus.so.1" ||
         [[ $program == velkora-servo-sim ]] || { echo "$program does not load the packaged library"; exit 1; }
 done
+for page in "$root"/usr/share/man/man1/*.1.gz; do
+    grep -q "^\.TH .*\"Velkora Servo Manager $version\"" <(zcat "$page") ||
+        { echo "$(basename "$page") does not say version $version"; exit 1; }
+done
 HOME="$root" LD_LIBRARY_PATH="$libdir" "$root/usr/bin/velkora-servo" --simulate info
 echo "package checks passed"

@@ -116,24 +116,47 @@ private slots:
         QCOMPARE(_window->serialHelper()->protocol(), BusProtocol::One);
     }
 
-    // A file written to three servos: each gets its settings and keeps its id; a servo whose motor
-    // is on refuses, and says so, without stopping the others.
+    void oneFileOntoThree_data()
+    {
+        QTest::addColumn<servosim::Model>("model");
+        QTest::addColumn<int>("modelNumber");
+        QTest::addColumn<QString>("key"); // a second setting the file changes, 2 bytes
+        QTest::addColumn<int>("address");
+        QTest::addColumn<int>("motor");   // its enable register
+        QTest::addColumn<int>("limit");   // the file's temperature limit
+        QTest::addColumn<int>("held");    // the servos'
+        QTest::newRow("V1, Protocol 2") << servosim::Model::V1 << 1025 << "positionProportionalTerm" << 54 << 48 << 70
+                                        << 80;
+        // Each servo is identified by its model number, which a Protocol 1 ping answer does not carry.
+        QTest::newRow("AX-12, Protocol 1") << servosim::Model::Ax12 << 12 << "torqueLimit" << 34 << 24 << 60 << 70;
+    }
+
+    // A file written to three servos: each gets its settings and keeps its id, and the table then
+    // shows what each servo holds; a servo whose motor is on refuses, and says so, without
+    // stopping the others.
     void oneFileOntoThree()
     {
+        QFETCH(servosim::Model, model);
+        QFETCH(int, modelNumber);
+        QFETCH(QString, key);
+        QFETCH(int, address);
+        QFETCH(int, motor);
+        QFETCH(int, limit);
+        QFETCH(int, held);
         IsolatedSettings home;
-        testfixture::openConnected(home, servosim::Model::V1, {}, 1, 20, _sim, _window, {1, 2, 3, 4});
-        const auto device = DeviceHelper::createDevice(1025);
+        testfixture::openConnected(home, model, {}, 1, 20, _sim, _window, {1, 2, 3, 4});
+        const auto device = DeviceHelper::createDevice(modelNumber);
         const FieldCatalogue catalogue(*device);
         ServoConfiguration file = ServoConfiguration::fromTable(catalogue, _sim->registers(1), 1000000);
-        file.values["temperatureLimit"] = 70;
-        file.values["positionProportionalTerm"] = 0x210;
+        file.values["temperatureLimit"] = limit;
+        file.values[key] = 0x210;
         file.values["id"] = 9; // never taken from the file here
         const QString path = home.path() + "/arm.json";
         QFile out(path);
         QVERIFY(out.open(QIODevice::WriteOnly));
         out.write(file.toJson(catalogue, UnitsHelper(std::make_shared<PhysicalQuantities>())));
         out.close();
-        _sim->setRegisters(4, 48, QByteArray(1, '\1')); // motor on
+        _sim->setRegisters(4, motor, QByteArray(1, '\1'));
 
         ApplyConfigurationDialog* dialog = _window->bus()->applyDialog();
         dialog->start({{1, 1000000}, {2, 1000000}, {3, 1000000}, {4, 1000000}}, home.path());
@@ -141,7 +164,8 @@ private slots:
         auto* table = dialog->findChild<QTableWidget*>("applyTable");
         QTRY_COMPARE_WITH_TIMEOUT(table->rowCount(), 2, 3000);
         QCOMPARE(table->columnCount(), 2 + 4 + 1);
-        QCOMPARE(dialog->tickedKeys(), QStringList({"temperatureLimit", "positionProportionalTerm"}));
+        QCOMPARE(dialog->tickedKeys(), QStringList({"temperatureLimit", key}));
+        QCOMPARE(table->item(0, 2)->text(), QString::number(held));
         QTRY_VERIFY(!dialog->isBusy());
 
         dialog->writeTicked();
@@ -150,16 +174,71 @@ private slots:
         for (int id = 1; id <= 3; ++id) {
             QCOMPARE(results->item(id - 1)->text(), QStringLiteral("Servo %1: written and verified").arg(id));
             const QByteArray registers = _sim->registers(id);
-            QCOMPARE(int(uint8_t(registers.at(11))), 70);
-            QCOMPARE(int(uint8_t(registers.at(54)) | uint8_t(registers.at(55)) << 8), 0x210);
+            QCOMPARE(int(uint8_t(registers.at(11))), limit);
+            QCOMPARE(int(uint8_t(registers.at(address)) | uint8_t(registers.at(address + 1)) << 8), 0x210);
             QCOMPARE(int(registers.at(3)), id);
         }
         QVERIFY2(results->item(3)->text().startsWith("Servo 4: refused: its motor is on"),
                  qPrintable(results->item(3)->text()));
-        QCOMPARE(int(uint8_t(_sim->registers(4).at(11))), 80);
+        QCOMPARE(int(uint8_t(_sim->registers(4).at(11))), held);
+        // What each servo holds now: the file's values, but on the servo that refused.
+        QTRY_VERIFY(!dialog->isBusy());
+        for (int row = 0; row < 2; ++row) {
+            for (int column = 2; column < 5; ++column)
+                QCOMPARE(table->item(row, column)->text(), QStringLiteral("="));
+            QVERIFY(table->item(row, 5)->text() != QStringLiteral("="));
+        }
+        QCOMPARE(table->item(0, 5)->text(), QString::number(held));
         // The connected servo is polled again afterwards.
         QTRY_VERIFY(_window->scheduler()->isRunning());
-        QTRY_COMPARE_WITH_TIMEOUT(int(uint8_t(UiRegisterHelper::_instance->lastTable().at(11))), 70, 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(int(uint8_t(UiRegisterHelper::_instance->lastTable().at(11))), limit, 2000);
+    }
+
+    void comparisonSaysWhatItCouldNotRead_data()
+    {
+        QTest::addColumn<QList<int>>("ids");
+        QTest::addColumn<bool>("differs"); // servo 1 has another temperature limit than the file
+        QTest::addColumn<QString>("state");
+        QTest::newRow("all hold it") << QList<int>{1, 2} << false << "Every servo holds the file's settings already.";
+        QTest::newRow("none answers") << QList<int>{7, 8} << false
+                                      << "Could not compare servo 7: not answering; servo 8: not answering.";
+        QTest::newRow("one answers") << QList<int>{1, 7} << false
+                                     << "The other servos hold the file's settings already. Could not compare "
+                                        "servo 7: not answering.";
+        QTest::newRow("one differs") << QList<int>{1, 7} << true
+                                     << "1 value(s) differ; the ticked ones will be written. Could not compare "
+                                        "servo 7: not answering.";
+    }
+
+    // "Every servo holds the file" only when every servo was read; otherwise the servos that
+    // could not be compared, and why.
+    void comparisonSaysWhatItCouldNotRead()
+    {
+        QFETCH(QList<int>, ids);
+        QFETCH(bool, differs);
+        QFETCH(QString, state);
+        IsolatedSettings home;
+        testfixture::openConnected(home, servosim::Model::V1, {}, 1, 20, _sim, _window, {1, 2});
+        const auto device = DeviceHelper::createDevice(1025);
+        const FieldCatalogue catalogue(*device);
+        const ServoConfiguration file = ServoConfiguration::fromTable(catalogue, _sim->registers(2), 1000000);
+        const QString path = home.path() + "/arm.json";
+        QFile out(path);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write(file.toJson(catalogue, UnitsHelper(std::make_shared<PhysicalQuantities>())));
+        out.close();
+        if (differs)
+            _sim->setRegisters(1, 11, QByteArray(1, char(70)));
+
+        ApplyConfigurationDialog* dialog = _window->bus()->applyDialog();
+        QList<BusAddress> servos;
+        for (int id : ids)
+            servos.append({id, 1000000});
+        dialog->start(servos, home.path());
+        QVERIFY(dialog->compare(path));
+        QTRY_VERIFY_WITH_TIMEOUT(!dialog->isBusy(), 5000);
+        QCOMPARE(dialog->findChild<QLabel*>("applyStateLabel")->text(), state);
+        QCOMPARE(dialog->findChild<QPushButton*>("applyWriteButton")->isEnabled(), differs);
     }
 
     // A servo the table knows at the factory id would be numbered as if new: the first start only

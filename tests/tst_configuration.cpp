@@ -11,6 +11,7 @@
 #include <servosimulator.h>
 
 #include <QFileDialog>
+#include <QMessageBox>
 #include <QProcess>
 #include <QJsonArray>
 #include <QTableWidget>
@@ -80,9 +81,9 @@ private slots:
         testfixture::openConnected(home, servosim::Model::V1, {}, 1, 20, _sim, _window);
         const QString path = home.path() + "/joint.json";
         ConfigurationDialog* dialog = _window->configurationDialog();
-        _window->findChild<QAction*>("actionSaveConfiguration")->trigger();
+        _window->findChild<QAction*>("actionSaveConfiguration")->trigger(); // once the first table is read
+        QTRY_VERIFY_WITH_TIMEOUT(_window->findChild<QFileDialog*>(), 5000);
         auto* chooser = _window->findChild<QFileDialog*>();
-        QVERIFY(chooser);
         chooser->selectFile(path);
         QMetaObject::invokeMethod(chooser, "accept"); // as the user's Save
         QTRY_VERIFY(QFile::exists(path));
@@ -133,9 +134,9 @@ private slots:
         testfixture::openConnected(home, servosim::Model::V1, {{"angle", 1}, {"temperature", 1}}, 1, 20, _sim,
                                    _window);
         const QString windowPath = home.path() + "/window.json";
-        _window->findChild<QAction*>("actionSaveConfiguration")->trigger();
+        _window->findChild<QAction*>("actionSaveConfiguration")->trigger(); // once the first table is read
+        QTRY_VERIFY_WITH_TIMEOUT(_window->findChild<QFileDialog*>(), 5000);
         auto* chooser = _window->findChild<QFileDialog*>();
-        QVERIFY(chooser);
         chooser->selectFile(windowPath);
         QMetaObject::invokeMethod(chooser, "accept");
         QTRY_VERIFY(QFile::exists(windowPath));
@@ -223,6 +224,101 @@ private slots:
         QCOMPARE(ServoConfiguration::fromJson(QJsonDocument(sampleFile()).toJson(), fileName, catalogue, 1025, 3)
                      .error,
                  QString());
+    }
+
+    void firmwareWarning_data()
+    {
+        QTest::addColumn<int>("saved");  // the file's firmware; -1: the file names none
+        QTest::addColumn<int>("servos"); // -1: not known
+        QTest::addColumn<QString>("warning");
+        QTest::newRow("same") << 3 << 3 << "";
+        QTest::newRow("another") << 2 << 3 << "arm-joint-1.json was saved from firmware 2; this servo runs firmware 3.";
+        QTest::newRow("file names none") << -1 << 3 << "";
+        QTest::newRow("servo's not known") << 2 << -1 << "";
+    }
+
+    // Two firmware versions are compared only when both are known.
+    void firmwareWarning()
+    {
+        QFETCH(int, saved);
+        QFETCH(int, servos);
+        QFETCH(QString, warning);
+        QJsonObject file = sampleFile();
+        QJsonObject servo = file.value("servo").toObject();
+        if (saved < 0)
+            servo.remove("firmware");
+        else
+            servo.insert("firmware", saved);
+        file.insert("servo", servo);
+        const FieldCatalogue catalogue{VelkoraV1()};
+        const auto result = ServoConfiguration::fromJson(QJsonDocument(file).toJson(), fileName, catalogue, 1025, servos);
+        QCOMPARE(result.error, QString());
+        QCOMPARE(result.warning, warning);
+    }
+
+    void noSaveOrCompareBeforeTheFirstTable_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<bool>("answers"); // the servo sends its table after a moment
+        QTest::newRow("save, table comes") << "actionSaveConfiguration" << true;
+        QTest::newRow("save, none comes") << "actionSaveConfiguration" << false;
+        QTest::newRow("compare, table comes") << "actionCompareConfiguration" << true;
+        QTest::newRow("compare, none comes") << "actionCompareConfiguration" << false;
+    }
+
+    // Right after Connect no table has been read: Save and Compare wait for one rather than take
+    // zeros (or the table of the servo connected before), and say so when none comes.
+    void noSaveOrCompareBeforeTheFirstTable()
+    {
+        QFETCH(QString, action);
+        QFETCH(bool, answers);
+        IsolatedSettings home;
+        testfixture::openConnected(home, servosim::Model::V1, {}, 1, 20, _sim, _window);
+        const QString path = home.path() + "/joint.json";
+        // As the user's choice reaches the program, without the file dialog's own checks.
+        auto chooseFile = [this](const QString& file) {
+            QTRY_VERIFY_WITH_TIMEOUT(_window->findChild<QFileDialog*>(), 5000);
+            auto* chooser = _window->findChild<QFileDialog*>();
+            emit chooser->fileSelected(file);
+            chooser->reject();
+            QTRY_VERIFY_WITH_TIMEOUT(!_window->findChild<QFileDialog*>(), 5000);
+        };
+        _window->findChild<QAction*>("actionSaveConfiguration")->trigger();
+        chooseFile(path);
+        QVERIFY(QFile::exists(path));
+        QFile::rename(path, path + ".first");
+        _window->getDisconnectAction()->trigger();
+
+        _sim->setRegisters(1, 11, QByteArray(1, char(70))); // temperature limit
+        // Silent from the moment the servo is identified: the connection gets no table.
+        QObject silence;
+        connect(DeviceHelper::getInstance().get(), &DeviceHelper::loadDeviceMetadata, &silence,
+                [this] { _sim->setSilent(true); });
+        _window->getConnectAction()->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(_window->statusBar()->currentMessage(), QStringLiteral("Connected"), 3000);
+        _window->findChild<QAction*>(action)->trigger();
+        QVERIFY(!_window->findChild<QFileDialog*>());
+        if (!answers) {
+            QTRY_VERIFY_WITH_TIMEOUT(_window->findChild<QMessageBox*>(), 6000);
+            QVERIFY2(_window->findChild<QMessageBox*>()->text().contains("have not been read yet, so nothing was"),
+                     qPrintable(_window->findChild<QMessageBox*>()->text()));
+            QVERIFY(!_window->findChild<QFileDialog*>());
+            return;
+        }
+        _sim->setSilent(false);
+        if (action == "actionSaveConfiguration") {
+            chooseFile(path);
+            QFile saved(path);
+            QVERIFY(saved.open(QIODevice::ReadOnly));
+            const QJsonObject file = QJsonDocument::fromJson(saved.readAll()).object();
+            QCOMPARE(file.value("servo").toObject().value("modelNumber").toInt(), 1025);
+            QCOMPARE(file.value("values").toObject().value("temperatureLimit").toObject().value("raw").toInt(), 70);
+        } else {
+            chooseFile(path + ".first");
+            ConfigurationDialog* dialog = _window->configurationDialog();
+            QVERIFY(dialog->isVisible());
+            QCOMPARE(dialog->tickedKeys(), QStringList({"temperatureLimit"}));
+        }
     }
 
     // Saved in any unit set and read back, by raw value or by value and unit alone: the same raw

@@ -1,6 +1,7 @@
 #include "commandline.h"
 
 #include "busclient.h"
+#include "listnames.h"
 
 #include "bus/devicehelper.h"
 #include "bus/portdiagnostics.h"
@@ -130,12 +131,12 @@ public:
                     throw UsageError{QStringLiteral("%1 wants a value").arg(name)};
                 const QString found = _words[i + 1];
                 _words.erase(_words.begin() + i, _words.begin() + i + 2);
-                return found;
+                return given(found);
             }
             if (_words[i].startsWith(name + QLatin1Char('='))) {
                 const QString found = _words[i].mid(name.size() + 1);
                 _words.removeAt(i);
-                return found;
+                return given(found);
             }
         }
         return fallback;
@@ -163,6 +164,9 @@ public:
     }
 
 private:
+    // An empty value given is not the null of an option left out.
+    static QString given(const QString& value) { return value.isNull() ? QStringLiteral("") : value; }
+
     QStringList _words;
 };
 
@@ -224,12 +228,21 @@ QJsonValue valueOf(const FieldRecord& field, int raw)
     return raw;
 }
 
+// A list value's name as the edit view shows it ("Joint"); empty for a field that is no list.
+QString nameOf(const FieldRecord& field, int raw)
+{
+    return listnames::nameOf(field.objectName, raw);
+}
+
 QString valueText(const FieldRecord& field, int raw, bool asRaw)
 {
     if (asRaw)
         return QString::number(raw);
     const QJsonValue value = valueOf(field, raw);
     const QString number = QString::number(value.toDouble(), 'g', 10);
+    // The number first, so scripts that take it keep working.
+    if (const QString name = nameOf(field, raw); !name.isEmpty())
+        return QStringLiteral("%1 (%2)").arg(number, name);
     const QString unit = unitOf(field);
     return unit.isEmpty() ? number : number + QLatin1Char(' ') + unit;
 }
@@ -245,7 +258,15 @@ int rawOfText(const FieldRecord& field, const QString& text, bool asRaw)
         // Decimal, or hexadecimal with 0x: a leading zero does not make it octal.
         const QString digits = text.trimmed();
         const bool hex = digits.startsWith(QLatin1String("0x"), Qt::CaseInsensitive);
-        const qint64 raw = hex ? digits.mid(2).toLongLong(&ok, 16) : digits.toLongLong(&ok, 10);
+        qint64 raw = hex ? digits.mid(2).toLongLong(&ok, 16) : digits.toLongLong(&ok, 10);
+        // A list value may be given by the name get shows for it.
+        if (!ok && !asRaw && listnames::valueOf(field.objectName, digits) >= 0) {
+            raw = listnames::valueOf(field.objectName, digits);
+            ok = true;
+        }
+        if (!ok && !asRaw && !listnames::namesOf(field.objectName).isEmpty())
+            throw UsageError{QStringLiteral("%1=%2: a whole number or one of %3 is wanted")
+                                 .arg(field.key, text, listnames::namesOf(field.objectName).join(QStringLiteral(", ")))};
         if (!ok)
             throw UsageError{QStringLiteral("%1=%2: a whole number is wanted").arg(field.key, text)};
         if (isBaudRate(field) && !asRaw) {
@@ -631,6 +652,8 @@ private:
             QJsonObject entry{{QStringLiteral("raw"), raw}};
             if (!_globals.raw) {
                 entry.insert(QStringLiteral("value"), valueOf(field, raw));
+                if (const QString name = nameOf(field, raw); !name.isEmpty())
+                    entry.insert(QStringLiteral("name"), name);
                 if (!unitOf(field).isEmpty())
                     entry.insert(QStringLiteral("unit"), unitOf(field));
             }
@@ -906,6 +929,9 @@ private:
         const QString only = arguments.value(QStringLiteral("--only"));
         const QString several = arguments.value(QStringLiteral("--ids"));
         const QString path = arguments.rest(1, 1, QStringLiteral("restore wants one file name")).first();
+        // An empty list (an unset shell variable, say) must not mean "everything".
+        if (!only.isNull() && only.split(QLatin1Char(','), Qt::SkipEmptyParts).isEmpty())
+            throw UsageError{QStringLiteral("--only names no setting (--only KEY,KEY...)")};
         if (!several.isNull()) {
             if (withAddress)
                 throw UsageError{QStringLiteral("--with-id-baud: with --ids, ids and baud rates stay as they are")};

@@ -14,6 +14,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <utility>
+
 namespace {
 constexpr int fixedColumns = 2; // caption, file; then one per servo, then the unit
 }
@@ -60,6 +62,8 @@ bool ApplyConfigurationDialog::compare(const QString& path)
     _ui->applyTable->setRowCount(0);
     _ui->applyResultsList->clear();
     _ui->applyWriteButton->setEnabled(false);
+    _columns.clear();
+    _rows.clear();
     _fileName = QFileInfo(path).fileName();
     auto refuse = [this](const QString& why) {
         _file.reset();
@@ -114,9 +118,17 @@ void ApplyConfigurationDialog::runWriter(const QStringList& keys, bool dryRun)
             _ui->applyStateLabel->setText(problem);
             return;
         }
+        takeResults(results);
         if (dryRun) {
-            _compared = results;
-            fillTable();
+            _rows.clear();
+            for (const FieldRecord& field : _catalogue->fields())
+                for (const Column& column : _columns)
+                    if (differs(column, field.key) && !_rows.contains(field.key))
+                        _rows << field.key;
+        }
+        fillTable();
+        if (dryRun) {
+            _ui->applyStateLabel->setText(stateText());
             return;
         }
         int verified = 0;
@@ -136,55 +148,99 @@ void ApplyConfigurationDialog::runWriter(const QStringList& keys, bool dryRun)
     _writer->start(_servos, dryRun);
 }
 
+// A comparison starts the columns afresh; a write updates those it read back, and a servo it
+// could not read is shown as unknown rather than with values it may no longer hold.
+void ApplyConfigurationDialog::takeResults(const QList<ServoWriteResult>& results)
+{
+    QList<Column> columns;
+    for (const ServoWriteResult& result : results) {
+        Column column;
+        column.id = result.servo.id;
+        for (const Column& before : std::as_const(_columns))
+            if (before.id == column.id && before.unknown.isEmpty())
+                column.now = before.now; // keys not written this time hold what they held
+        // Nothing read back, but for a file with nothing to compare (an id and a baud rate only).
+        if (result.now.empty() && result.outcome != ServoWriteResult::Outcome::Unchanged) {
+            column.now.clear();
+            column.unknown = result.text();
+        }
+        for (const auto& [key, raw] : result.now)
+            column.now[key] = raw;
+        columns << column;
+    }
+    _columns = columns;
+}
+
+bool ApplyConfigurationDialog::differs(const Column& column, const QString& key) const
+{
+    const auto held = column.now.find(key);
+    return column.unknown.isEmpty() && held != column.now.end() && held->second != _file->values.at(key);
+}
+
+QString ApplyConfigurationDialog::columnText(const Column& column, const FieldRecord& field,
+                                             const UnitsHelper& units) const
+{
+    if (!column.unknown.isEmpty())
+        return column.unknown;
+    const auto held = column.now.find(field.key);
+    if (held == column.now.end())
+        return {};
+    return held->second == _file->values.at(field.key) ? QStringLiteral("=")
+                                                       : ConfigurationDialog::shownValue(field, held->second, units);
+}
+
 void ApplyConfigurationDialog::fillTable()
 {
-    QStringList keys;
-    for (const FieldRecord& field : _catalogue->fields())
-        for (const ServoWriteResult& result : _compared)
-            if (result.changes.count(field.key) && !keys.contains(field.key))
-                keys << field.key;
     QStringList headers{tr("Setting"), tr("File")};
-    for (const ServoWriteResult& result : _compared)
-        headers << tr("Servo %1").arg(result.servo.id);
+    for (const Column& column : std::as_const(_columns))
+        headers << tr("Servo %1").arg(column.id);
     headers << tr("Unit");
     _ui->applyTable->setColumnCount(headers.size());
     _ui->applyTable->setHorizontalHeaderLabels(headers);
-    _ui->applyTable->setRowCount(keys.size());
+    _ui->applyTable->setRowCount(_rows.size());
     const std::shared_ptr<UnitsHelper> units = FieldCore::currentUnits();
-    for (int row = 0; row < keys.size(); ++row) {
-        const FieldRecord& field = *_catalogue->byKey(keys.at(row));
+    bool anyDiffers = false;
+    for (int row = 0; row < _rows.size(); ++row) {
+        const FieldRecord& field = *_catalogue->byKey(_rows.at(row));
+        bool rowDiffers = false;
+        for (int s = 0; s < _columns.size(); ++s) {
+            rowDiffers = rowDiffers || differs(_columns.at(s), field.key);
+            _ui->applyTable->setItem(row, fixedColumns + s,
+                                     new QTableWidgetItem(columnText(_columns.at(s), field, *units)));
+        }
+        anyDiffers = anyDiffers || rowDiffers;
         auto* caption = new QTableWidgetItem(field.caption);
         caption->setData(Qt::UserRole, field.key);
         caption->setFlags(caption->flags() | Qt::ItemIsUserCheckable);
-        caption->setCheckState(Qt::Checked);
+        caption->setCheckState(rowDiffers ? Qt::Checked : Qt::Unchecked);
         _ui->applyTable->setItem(row, 0, caption);
         _ui->applyTable->setItem(
             row, 1, new QTableWidgetItem(ConfigurationDialog::shownValue(field, _file->values.at(field.key), *units)));
-        for (int s = 0; s < _compared.size(); ++s) {
-            const ServoWriteResult& result = _compared.at(s);
-            QString text = QStringLiteral("=");
-            if (result.held.count(field.key))
-                text = ConfigurationDialog::shownValue(field, result.held.at(field.key), *units);
-            else if (result.outcome != ServoWriteResult::Outcome::WouldChange &&
-                     result.outcome != ServoWriteResult::Outcome::Unchanged)
-                text = result.text();
-            _ui->applyTable->setItem(row, fixedColumns + s, new QTableWidgetItem(text));
-        }
-        _ui->applyTable->setItem(row, fixedColumns + _compared.size(),
+        _ui->applyTable->setItem(row, fixedColumns + _columns.size(),
                                  new QTableWidgetItem(field.hasRange ? units->getUnitString(field.quantity) : QString()));
     }
     _ui->applyTable->resizeColumnsToContents();
-    QStringList notReady;
-    for (const ServoWriteResult& result : _compared)
-        if (result.outcome != ServoWriteResult::Outcome::WouldChange &&
-            result.outcome != ServoWriteResult::Outcome::Unchanged)
-            notReady << tr("servo %1 %2").arg(result.servo.id).arg(result.text());
-    _ui->applyStateLabel->setText(keys.isEmpty() ? tr("Every servo holds the file's settings already.")
-                                  : notReady.isEmpty()
-                                      ? tr("%n value(s) differ; the ticked ones will be written.", nullptr, keys.size())
-                                      : tr("%n value(s) differ; %1.", nullptr, keys.size())
-                                            .arg(notReady.join(QStringLiteral(", "))));
-    _ui->applyWriteButton->setEnabled(!keys.isEmpty());
+    _ui->applyWriteButton->setEnabled(anyDiffers);
+}
+
+// "Every servo holds …" only when every servo was read; otherwise which could not be compared, and why.
+QString ApplyConfigurationDialog::stateText() const
+{
+    QStringList unknown;
+    for (const Column& column : _columns)
+        if (!column.unknown.isEmpty())
+            unknown << tr("servo %1: %2").arg(column.id).arg(column.unknown);
+    const QString notCompared =
+        tr("Could not compare %1.").arg(unknown.join(QStringLiteral("; ")));
+    if (_rows.isEmpty()) {
+        if (unknown.isEmpty())
+            return tr("Every servo holds the file's settings already.");
+        if (unknown.size() == _columns.size())
+            return notCompared;
+        return tr("The other servos hold the file's settings already. %1").arg(notCompared);
+    }
+    const QString differing = tr("%n value(s) differ; the ticked ones will be written.", nullptr, _rows.size());
+    return unknown.isEmpty() ? differing : differing + QLatin1Char(' ') + notCompared;
 }
 
 QStringList ApplyConfigurationDialog::tickedKeys() const

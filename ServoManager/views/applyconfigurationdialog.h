@@ -10,6 +10,7 @@
 #include <memory>
 
 class SerialHelper;
+class UnitsHelper;
 
 namespace Ui {
 class ApplyConfigurationDialog;
@@ -48,7 +49,18 @@ signals:
     void finished(const QString& summary);
 
 private:
+    // One servo's column: what it holds of the file's keys, or why that is not known.
+    struct Column
+    {
+        int id = 0;
+        std::map<QString, int> now;
+        QString unknown;
+    };
+    void takeResults(const QList<ServoWriteResult>& results);
     void fillTable();
+    QString columnText(const Column& column, const FieldRecord& field, const UnitsHelper& units) const;
+    bool differs(const Column& column, const QString& key) const;
+    QString stateText() const;
     void runWriter(const QStringList& keys, bool dryRun);
 
     std::unique_ptr<Ui::ApplyConfigurationDialog> _ui;
@@ -59,5 +71,6 @@ private:
     std::unique_ptr<ServoConfiguration> _file;
     std::unique_ptr<FieldCatalogue> _catalogue;
     std::unique_ptr<ConfigurationWriter> _writer;
-    QList<ServoWriteResult> _compared;
+    QList<Column> _columns;
+    QStringList _rows; // the keys that differed when the file was compared, in the catalogue's order
 };

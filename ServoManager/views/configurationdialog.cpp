@@ -18,6 +18,7 @@
 #include <QJsonObject>
 #include <QMessageBox>
 #include <QSaveFile>
+#include <QTimer>
 
 #include <climits>
 
@@ -42,7 +43,20 @@ QString ConfigurationDialog::shownValue(const FieldRecord& field, int raw, const
 
 namespace {
 const QString nameFilter = QStringLiteral("Servo configurations (*.json);;All files (*)");
+// The first table comes one poll after Connect; a servo that has not sent one by then is not answering.
+constexpr int tableWaitMs = 3000;
 } // namespace
+
+bool ConnectedServo::hasTable() const
+{
+    if (!catalogue || !table)
+        return false;
+    const QByteArray read = table();
+    for (const FieldRecord& field : catalogue->fields())
+        if (field.address + field.size > read.size())
+            return false;
+    return !read.isEmpty();
+}
 
 ConfigurationDialog::ConfigurationDialog(QWidget* parent)
     : QDialog(parent), _ui(std::make_unique<Ui::ConfigurationDialog>())
@@ -51,6 +65,12 @@ ConfigurationDialog::ConfigurationDialog(QWidget* parent)
     connect(_ui->applyConfigurationButton, &QPushButton::clicked, this, &ConfigurationDialog::applySelected);
     connect(_ui->closeConfigurationButton, &QPushButton::clicked, this, &QDialog::close);
     connect(_ui->showEqualCheckBox, &QCheckBox::toggled, this, &ConfigurationDialog::fillTable);
+    _tableTimer = new QTimer(this);
+    _tableTimer->setSingleShot(true);
+    connect(_tableTimer, &QTimer::timeout, this, [this] {
+        disconnect(_tableWait);
+        emit failed(_notDone);
+    });
 }
 
 ConfigurationDialog::~ConfigurationDialog() = default;
@@ -67,10 +87,39 @@ void ConfigurationDialog::attach(const Actions& actions, std::function<Connected
             [settings](const QString& used) { settings->setValue(keyFolder, used); });
 }
 
+void ConfigurationDialog::whenTableRead(const ConnectedServo& servo, const QString& notDone,
+                                        std::function<void()> then)
+{
+    disconnect(_tableWait);
+    _tableTimer->stop();
+    if (servo.hasTable()) {
+        then();
+        return;
+    }
+    emit message(tr("Waiting for the servo's settings to be read…"));
+    _notDone = notDone;
+    _tableWait = connect(servo.scheduler.get(), &UiScheduler::tableDecoded, this, [this, servo, then] {
+        if (!servo.hasTable())
+            return;
+        disconnect(_tableWait);
+        _tableTimer->stop();
+        then();
+    });
+    _tableTimer->start(tableWaitMs);
+}
+
 void ConfigurationDialog::saveConfiguration(const ConnectedServo& servo, const QString& folder)
 {
     if (!servo.scheduler || !servo.catalogue)
         return;
+    whenTableRead(servo,
+                  tr("The servo's settings have not been read yet, so nothing was saved. Save again once "
+                     "the edit view shows its values."),
+                  [this, servo, folder] { chooseFileToSave(servo, folder); });
+}
+
+void ConfigurationDialog::chooseFileToSave(const ConnectedServo& servo, const QString& folder)
+{
     ServoConfiguration configuration =
         ServoConfiguration::fromTable(*servo.catalogue, servo.table(), servo.baudRate);
     configuration.savedBy = QStringLiteral("Velkora Servo Manager %1").arg(QStringLiteral(VSM_VERSION));
@@ -99,18 +148,27 @@ void ConfigurationDialog::compareWithFile(const ConnectedServo& servo, const QSt
 {
     if (!servo.scheduler || !servo.catalogue)
         return;
-    _servo = servo;
-    auto* dialog = new QFileDialog(parentWidget(), tr("Compare with file"), folder, nameFilter);
-    dialog->setFileMode(QFileDialog::ExistingFile);
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
-    connect(dialog, &QFileDialog::fileSelected, this, [this](const QString& path) { compare(path); });
-    dialog->open();
+    whenTableRead(servo,
+                  tr("The servo's settings have not been read yet, so nothing was compared. Compare again "
+                     "once the edit view shows its values."),
+                  [this, servo, folder] {
+                      _servo = servo;
+                      auto* dialog = new QFileDialog(parentWidget(), tr("Compare with file"), folder, nameFilter);
+                      dialog->setFileMode(QFileDialog::ExistingFile);
+                      dialog->setAttribute(Qt::WA_DeleteOnClose);
+                      connect(dialog, &QFileDialog::fileSelected, this, [this](const QString& path) { compare(path); });
+                      dialog->open();
+                  });
 }
 
 bool ConfigurationDialog::compare(const QString& path)
 {
     if (!_servo.scheduler || !_servo.catalogue)
         return false;
+    if (!_servo.hasTable()) {
+        emit failed(tr("The servo's settings have not been read yet, so nothing was compared."));
+        return false;
+    }
     _leftFile.reset();
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {

@@ -11,6 +11,7 @@
 
 class GroupWrite;
 class QAction;
+class QTimer;
 class Settings;
 class UiScheduler;
 struct WriteOutcome;
@@ -26,8 +27,11 @@ struct ConnectedServo
 {
     std::shared_ptr<UiScheduler> scheduler; // null when not connected
     std::shared_ptr<const FieldCatalogue> catalogue;
-    std::function<QByteArray()> table; // the newest control table read
+    std::function<QByteArray()> table; // the newest control table read of this connection; empty before
     int baudRate = 0;
+
+    // Whether a whole control table has been read: nothing is saved or compared before.
+    bool hasTable() const;
 };
 
 // Save configuration… and Compare with file…: a table of the file's settings against the servo's,
@@ -77,6 +81,10 @@ signals:
     void folderUsed(const QString& folder);
 
 private:
+    // Runs `then` once the servo's table has been read: at once, or after the next read; when none
+    // comes in time, says `notDone` instead. The newest wait replaces one under way.
+    void whenTableRead(const ConnectedServo& servo, const QString& notDone, std::function<void()> then);
+    void chooseFileToSave(const ConnectedServo& servo, const QString& folder);
     void fillTable();
     void onWriteFinished(const GroupWrite& write, const WriteOutcome& outcome);
 
@@ -87,6 +95,9 @@ private:
     QString _leftName;
     QString _fileName;
     QMap<QString, QString> _results; // by key, after Apply selected
+    QMetaObject::Connection _tableWait;
+    QTimer* _tableTimer = nullptr;
+    QString _notDone; // what the wait for a table says when it gives up
     int _writesOutstanding = 0;
     int _verified = 0;
     int _differing = 0;

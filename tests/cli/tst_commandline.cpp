@@ -1,6 +1,8 @@
 // velkora-servo as a shell user runs it, against simulated servos on a pseudo-terminal.
 #include <servosimulator.h>
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -109,6 +111,17 @@ void TestCommandLine::commands_data()
         "ids and baud rates stay", 0);
     row("restore of the id asked for without --with-id-baud", none, {"restore", "saved.json", "--only", "id"}, 2, "",
         "--with-id-baud", 0);
+    // An empty shell variable: nothing chosen is no reason to write everything.
+    row("--only naming nothing", {"set", "temperatureLimit=57"}, {"restore", "saved.json", "--only", ""}, 2, "",
+        "--only names no setting", 0);
+    row("--only naming nothing, several servos", {"set", "temperatureLimit=58"},
+        {"restore", "saved.json", "--ids", "1", "--only=,"}, 2, "", "--only names no setting", 0);
+    // Lists by the names the edit view gives their values, both ways.
+    row("list value named", none, {"get", "operatingMode"}, 0, "operatingMode 2 (Joint)\n", "", 0);
+    row("list value set by name", {"set", "inputMode=position"}, {"restore", "saved.json"}, 0,
+        "inputMode: 1 (Position) -> 0 (Trajectory)", "", -1);
+    row("list value misnamed", none, {"set", "operatingMode=Jiont"}, 2, "",
+        "a whole number or one of Torque, Wheel, Joint, Multi-turn, Stepper", 0);
     row("watch", none, {"watch", "actualVoltage", "--count", "3", "--interval", "10"}, 0,
         "time (s),actualVoltage (V)", "", 0);
     // The bytes between two written settings keep what the servo holds.
@@ -119,6 +132,8 @@ void TestCommandLine::commands_data()
     row("silent servo", none, {"info"}, 3, "", "", 0, true);
     row("scan finds none", none, {"scan", "--ids", "0-2"}, 3, "", "no servo answered", 0, true);
     row("missing port", none, {"--port", "/dev/ttyNoSuchAdapter", "info"}, 4, "", "/dev/ttyNoSuchAdapter", 0);
+    row("not a serial port", none, {"--port", "/dev/null", "info"}, 4, "", "/dev/null is not a serial port", 0);
+    row("a file is no port", none, {"--port", "./saved.json", "info"}, 4, "", "./saved.json is not a serial port", 0);
     row("unknown key", none, {"get", "noSuchKey"}, 2, "", "unknown key noSuchKey", 0);
     row("out of range", none, {"set", "temperatureLimit=900"}, 2, "", "outside", 0);
     row("read-only", none, {"set", "actualVoltage=3"}, 2, "", "read-only", 0);
@@ -147,6 +162,9 @@ void TestCommandLine::ax12InProtocol1_data()
     row("new id", {"set", "id=9", "targetPosition=0.5"}, 0, "id: written and verified");
     row("scan asks id by id", {"scan", "--quick", "--ids", "1-2"}, 0,
         "servo 1 at 1000000 baud: Dynamixel AX-12, Protocol 1");
+    // Each servo is identified by its model number, which a Protocol 1 ping answer does not carry.
+    row("one file onto several", {"--id", "1,2", "restore", "ax12.json", "--ids", "1,2"}, 0,
+        "servo 1: written and verified\nservo 2: written and verified");
     row("numbering needs broadcasts", {"number", "--from", "3"}, 2, "", "Protocol 2 only");
     row("a V1 speaks Protocol 2", {"--model", "v1", "--protocol", "1", "info"}, 2, "", "Protocol 1 goes with --model ax12");
 }
@@ -160,6 +178,18 @@ void TestCommandLine::ax12InProtocol1()
     QStringList words{"--simulate", "--model", "ax12"};
     if (arguments.first() == "--model")
         words = QStringList{"--simulate"};
+    if (arguments.contains("ax12.json")) {
+        // Saved from a simulated AX-12, with its temperature limit changed.
+        QCOMPARE(run(words + QStringList{"save", "ax12.json"}).status, 0);
+        QFile file(_home.filePath("ax12.json"));
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QJsonObject document = QJsonDocument::fromJson(file.readAll()).object();
+        QJsonObject values = document.value("values").toObject();
+        values.insert("temperatureLimit", QJsonObject{{"raw", 60}}); // it holds 70
+        document.insert("values", values);
+        file.resize(0);
+        file.write(QJsonDocument(document).toJson());
+    }
     const Run result = run(words + arguments);
     QVERIFY2(result.status == status, qPrintable(QStringLiteral("exit %1: %2%3").arg(result.status).arg(result.out, result.err)));
     QVERIFY2(result.out.contains(output), qPrintable(result.out));

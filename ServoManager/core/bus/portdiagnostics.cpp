@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 QString portOpenErrorText(const QString& portName, const QString& error)
@@ -18,6 +20,29 @@ QString portOpenErrorText(const QString& portName, const QString& error)
     if (QFileInfo::exists(path) && ::access(nativePath.constData(), R_OK | W_OK) != 0)
         return error + QStringLiteral("\n\n") + portPermissionHint(path, QFileInfo(path).group());
     return error;
+}
+
+QString notSerialPortText(const QString& portName)
+{
+    const QString path = portSystemLocation(portName);
+    const QByteArray nativePath = QFile::encodeName(path);
+    struct stat status = {};
+    if (path.isEmpty() || ::stat(nativePath.constData(), &status) != 0)
+        return {};
+    bool terminal = false;
+    if (S_ISCHR(status.st_mode)) {
+        const int fd = ::open(nativePath.constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            return {}; // cannot tell (not ours to use, say): the port's own error says why
+        terminal = ::isatty(fd) != 0;
+        ::close(fd);
+    }
+    if (terminal)
+        return {};
+    return QCoreApplication::translate("MainWindow",
+                                       "%1 is not a serial port. Choose the port of the servos' adapter, such "
+                                       "as /dev/ttyUSB0.")
+        .arg(portName);
 }
 
 QString portPermissionHint(const QString& path, const QString& group)

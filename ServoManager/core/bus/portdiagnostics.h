@@ -6,6 +6,12 @@
 // when the device exists but this user may not use it.
 QString portOpenErrorText(const QString& portName, const QString& error);
 
+// Says so when `portName` exists but is no terminal device (/dev/null, a file, a folder), which
+// nothing on a serial bus can answer through; empty otherwise (a pseudo-terminal is a serial port).
+// It opens the device for a moment: look while the port itself is held open, so that closing
+// this look does not hang up the line.
+QString notSerialPortText(const QString& portName);
+
 // How to get access to a device file owned by the given group.
 QString portPermissionHint(const QString& path, const QString& group);
 

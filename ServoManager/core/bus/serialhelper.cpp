@@ -1,5 +1,7 @@
 #include "bus/serialhelper.h"
 
+#include "bus/portdiagnostics.h"
+
 #include "bus/portlatency.h"
 #include "bus/readanswer.h"
 #include "bus/trafficrecorder.h"
@@ -84,6 +86,13 @@ QString SerialHelper::openSerialPort(QString portName, int baudRate)
 {
     cancelTransaction();
     const QString error = _kestrabus->openSerialPort(portName, baudRate);
+    // Some devices open as if they were a port and swallow every request.
+    if (const QString notSerial = notSerialPortText(portName); !notSerial.isEmpty()) {
+        if (error.isEmpty())
+            _kestrabus->closeSerialPort();
+        _open = false;
+        return notSerial;
+    }
     _open = error.isEmpty();
     if (_open) {
         _portName = portName;

@@ -12,6 +12,10 @@
 #include <QTimer>
 
 namespace {
+// Where every model keeps its model number.
+constexpr uint8_t modelNumberAddress = 0;
+constexpr uint8_t modelNumberBytes = 2;
+
 QString tr(const char* text)
 {
     return QCoreApplication::translate("ConfigurationWriter", text);
@@ -125,66 +129,92 @@ void ConfigurationWriter::nextServo()
         emit portFailed(error);
         return;
     }
-    // A ping first: it tells the model, and a lost ping is tried once more.
-    auto pinged = [this, generation = _generation](QByteArray answer) {
+    identify(true);
+}
+
+void ConfigurationWriter::identify(bool firstTry)
+{
+    // The model number as identification reads it, in either protocol: a Protocol 1 ping answer
+    // carries no model number. A lost answer is asked for once more.
+    const quint64 generation = _generation;
+    auto answered = [this, generation](QByteArray answer) {
         if (generation != _generation)
             return;
-        const int model = int(readanswer::valueAt(answer, 0, 2));
-        if (model != _file.modelNumber) {
-            finishServo(ServoWriteResult::Outcome::OtherModel, ServoSearch::modelText(model));
-            return;
-        }
-        const std::shared_ptr<IDevice> device = DeviceHelper::createDevice(model);
-        _catalogue = std::make_unique<FieldCatalogue>(*device);
-        _tableLength = device->getMemoryUpperLimit();
-        readTable([this](const QByteArray& table) {
-            _table = table;
-            for (const QString& key : _keys) {
-                const FieldRecord* field = _catalogue->byKey(key);
-                const auto wanted = _file.values.find(key);
-                if (field && wanted != _file.values.end() && field->rawIn(table) != wanted->second)
-                {
-                    _current.changes[key] = wanted->second;
-                    _current.held[key] = field->rawIn(table);
-                }
-            }
-            if (_current.changes.empty()) {
-                finishServo(ServoWriteResult::Outcome::Unchanged);
-                return;
-            }
-            if (_dryRun) {
-                finishServo(ServoWriteResult::Outcome::WouldChange);
-                return;
-            }
-            const FieldRecord* motor = _catalogue->byKey(QStringLiteral("enableMotor"));
-            if (motor && motor->rawIn(table) != 0) {
-                for (const auto& [key, raw] : _current.changes) {
-                    if (_catalogue->byKey(key)->group == FieldGroup::NonVolatile) {
-                        finishServo(ServoWriteResult::Outcome::Refused,
-                                    tr("its motor is on; non-volatile settings are taken only while it is off"));
-                        return;
-                    }
-                }
-            }
-            _writes = groupWrites(*_catalogue, _current.changes);
-            sendWrite();
+        const int model = int(readanswer::valueAt(answer, modelNumberAddress, modelNumberBytes));
+        // Out of the request layer's callback before the next request.
+        QTimer::singleShot(0, this, [this, generation, model] {
+            if (generation == _generation)
+                compareWithModel(model);
         });
     };
-    auto lost = [this, pinged, generation = _generation](FailureKind, const RequestInfo&, uint8_t) {
+    auto lost = [this, generation, firstTry](FailureKind kind, const RequestInfo&, uint8_t errorByte) {
         if (generation != _generation)
             return;
-        QTimer::singleShot(0, this, [this, pinged, generation] {
-            if (generation != _generation)
-                return;
-            if (!_serial->ping(uint8_t(_current.servo.id), pinged, failureOf(generation)) &&
-                generation == _generation)
-                failed(FailureKind::NotSent, 0);
+        if (!firstTry || kind == FailureKind::NotSent || kind == FailureKind::Refused) {
+            failed(kind, errorByte);
+            return;
+        }
+        QTimer::singleShot(0, this, [this, generation] {
+            if (generation == _generation)
+                identify(false);
         });
     };
     // A request not sent reports through its failure callback as well: one result per servo.
-    const quint64 generation = _generation;
-    if (!_serial->ping(uint8_t(_current.servo.id), pinged, lost) && generation == _generation)
+    if (!_serial->readData(uint8_t(_current.servo.id), modelNumberAddress, modelNumberBytes, answered, lost) &&
+        generation == _generation)
         failed(FailureKind::NotSent, 0);
+}
+
+void ConfigurationWriter::compareWithModel(int model)
+{
+    if (model != _file.modelNumber) {
+        finishServo(ServoWriteResult::Outcome::OtherModel, ServoSearch::modelText(model));
+        return;
+    }
+    const std::shared_ptr<IDevice> device = DeviceHelper::createDevice(model);
+    _catalogue = std::make_unique<FieldCatalogue>(*device);
+    _tableLength = device->getMemoryUpperLimit();
+    readTable([this](const QByteArray& table) {
+        _table = table;
+        noteHeld();
+        for (const QString& key : _keys) {
+            const FieldRecord* field = _catalogue->byKey(key);
+            const auto wanted = _file.values.find(key);
+            if (field && wanted != _file.values.end() && field->rawIn(table) != wanted->second) {
+                _current.changes[key] = wanted->second;
+                _current.held[key] = field->rawIn(table);
+            }
+        }
+        if (_current.changes.empty()) {
+            finishServo(ServoWriteResult::Outcome::Unchanged);
+            return;
+        }
+        if (_dryRun) {
+            finishServo(ServoWriteResult::Outcome::WouldChange);
+            return;
+        }
+        const FieldRecord* motor = _catalogue->byKey(QStringLiteral("enableMotor"));
+        if (motor && motor->rawIn(table) != 0) {
+            for (const auto& [key, raw] : _current.changes) {
+                if (_catalogue->byKey(key)->group == FieldGroup::NonVolatile) {
+                    finishServo(ServoWriteResult::Outcome::Refused,
+                                tr("its motor is on; non-volatile settings are taken only while it is off"));
+                    return;
+                }
+            }
+        }
+        _writes = groupWrites(*_catalogue, _current.changes);
+        _current.now.clear(); // unknown until the table is read back
+        sendWrite();
+    });
+}
+
+void ConfigurationWriter::noteHeld()
+{
+    _current.now.clear();
+    for (const QString& key : _keys)
+        if (const FieldRecord* field = _catalogue->byKey(key))
+            _current.now[key] = field->rawIn(_table);
 }
 
 SerialHelper::FailureCallback ConfigurationWriter::failureOf(quint64 generation)
@@ -246,6 +276,7 @@ void ConfigurationWriter::checkWritten(bool secondLook)
             differing << (record ? record->key : field.name);
         }
     }
+    noteHeld();
     if (differing.isEmpty()) {
         finishServo(ServoWriteResult::Outcome::Verified);
         return;

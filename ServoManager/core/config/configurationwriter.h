@@ -33,6 +33,9 @@ struct ServoWriteResult
     Outcome outcome = Outcome::Verified;
     std::map<QString, int> changes; // key -> raw value wanted, what differed from the servo
     std::map<QString, int> held;    // key -> raw value the servo held before, for the changes
+    // key -> raw value the servo holds as last read, for every key asked for; empty when that is
+    // not known (no table read, or a write went out that no read has followed)
+    std::map<QString, int> now;
     QStringList differing;          // keys that do not hold what was written
     QString problem;                // why, for Refused and NotAnswering
     // "written and verified", "differs: temperatureLimit", "not answering", ...
@@ -69,6 +72,10 @@ signals:
 
 private:
     void nextServo();
+    void identify(bool firstTry);
+    void compareWithModel(int model);
+    // What the servo holds of the keys asked for, from the table read last.
+    void noteHeld();
     void readTable(std::function<void(const QByteArray&)> then);
     void sendWrite();
     void checkWritten(bool secondLook);

@@ -137,7 +137,8 @@ ServoConfiguration::ReadResult ServoConfiguration::fromJson(const QByteArray& js
         return fail(tr("a configuration of model number %1; this servo is model number %2")
                         .arg(configuration.modelNumber)
                         .arg(modelNumber));
-    if (configuration.firmware != firmware)
+    // Only two known versions can differ: a file without one says nothing about it.
+    if (configuration.firmware >= 0 && firmware >= 0 && configuration.firmware != firmware)
         result.warning = tr("%1 was saved from firmware %2; this servo runs firmware %3.")
                              .arg(fileName)
                              .arg(configuration.firmware)

@@ -23,7 +23,7 @@ struct ServoConfiguration
     int id = 0;
     int baudRate = 0;
     int modelNumber = 0;
-    int firmware = 0;
+    int firmware = 0; // -1: the file does not say
     QString savedBy;
     QDateTime saved;
     std::map<QString, int> values; // by catalogue key: the raw value
@@ -34,7 +34,8 @@ struct ServoConfiguration
     QByteArray toJson(const FieldCatalogue& catalogue, const UnitsHelper& units) const;
 
     // Strict: anything doubtful is an error naming `fileName` and the field, and nothing is
-    // taken from such a file. `catalogue` is the model the file must be of.
+    // taken from such a file. `catalogue` is the model the file must be of; `firmware` is the
+    // servo's, or -1 when not known.
     struct ReadResult;
     static ReadResult fromJson(const QByteArray& json, const QString& fileName, const FieldCatalogue& catalogue,
                                int modelNumber, int firmware);
