@@ -577,7 +577,8 @@ void MainWindow::initPlotAndRecording()
         [this] {
             if (_state != ConnectionState::Connected || !_scheduler)
                 return RecordingSource();
-            const QByteArray& table = _uiRegisterHelper->lastTable(); // it opens with the model number
+            // This connection's newest table: it opens with the model number.
+            const QByteArray& table = _scheduler->lastTable();
             const int model = table.size() >= 2 ? quint8(table.at(0)) | quint8(table.at(1)) << 8 : 0;
             return RecordingSource{true, _scheduler->servoId(), model, _connectedBaudRate,
                                    _scheduler->liveLayout(), _scheduler->sampledSpan()};

@@ -323,7 +323,11 @@ private slots:
             StatusPacketFramer::crc16(reinterpret_cast<const uint8_t*>(answer.constData()), answer.size());
         answer.append(char(crc & 0xFF)).append(char(crc >> 8));
 
-        for (int round = 0; round < 10; ++round) {
+        // A round in which this thread lost the processor between starting the deadline and
+        // starting the answer's timer puts the answer after the deadline and shows nothing: such
+        // rounds (a loaded machine has them) are run again, up to a generous number.
+        int shown = 0;
+        for (int round = 0; round < 200 && shown < 10; ++round) {
             Outcome outcome;
             QElapsedTimer sent;
             sent.start();
@@ -335,13 +339,18 @@ private slots:
                 pollfd arrived{watch, POLLIN, 0};
                 QVERIFY(::poll(&arrived, 1, 1000) == 1);
             });
+            const bool answerBeforeDeadline = sent.nsecsElapsed() < 1500000;
             // Busy past both, too little for the request layer to count the thread as late.
             while (sent.nsecsElapsed() < qint64(deadlineMs) * 1000000 + 300000) {
             }
             QTRY_VERIFY(!serial.isBusy());
+            if (!answerBeforeDeadline)
+                continue;
             QCOMPARE(outcome.failures, QList<FailureKind>());
             QCOMPARE(outcome.answers, QList<QByteArray>{answer});
+            ++shown;
         }
+        QCOMPARE(shown, 10);
         ::close(watch);
     }
 

@@ -105,6 +105,7 @@ private slots:
     void quittingAsksWhileRecording()
     {
         testfixture::openConnected(*_home, servosim::Model::V1, {}, 1, 20, _sim, _window);
+        QTRY_VERIFY_WITH_TIMEOUT(_window->scheduler()->liveLayout(), 10000); // values to record
         _window->startRecording(_home->path() + "/run.csv");
         QTRY_VERIFY(_window->recorder()->isRecording());
         _window->close();

@@ -155,13 +155,13 @@ void TestCommandLine::ax12InProtocol1_data()
     QTest::addColumn<QString>("message");
     auto row = [](const char* name, const QStringList& arguments, int status, const QString& output,
                   const QString& message = {}) { QTest::newRow(name) << arguments << status << output << message; };
-    row("info", {"info"}, 0, "model: Dynamixel AX-12 (model number 12)\nfirmware: 24");
+    row("info", {"info"}, 0, "model: AX-12 (model number 12)\nfirmware: 24");
     row("300 degrees", {"get", "counterClockwiseLimit"}, 0, "counterClockwiseLimit 5.235987756 radians");
     row("per cent", {"get", "maxTorque", "presentLoad"}, 0, "maxTorque 100 %\npresentLoad 0 %");
     row("key without a field", {"set", "torqueLimit=50"}, 0, "torqueLimit: written and verified");
     row("new id", {"set", "id=9", "targetPosition=0.5"}, 0, "id: written and verified");
     row("scan asks id by id", {"scan", "--quick", "--ids", "1-2"}, 0,
-        "servo 1 at 1000000 baud: Dynamixel AX-12, Protocol 1");
+        "servo 1 at 1000000 baud: AX-12, Protocol 1");
     // Each servo is identified by its model number, which a Protocol 1 ping answer does not carry.
     row("one file onto several", {"--id", "1,2", "restore", "ax12.json", "--ids", "1,2"}, 0,
         "servo 1: written and verified\nservo 2: written and verified");
