@@ -41,12 +41,12 @@ template <typename T> T* child(QWidget* window, const char* name)
 // Moves a field one step away from what it shows (a list to its next item, a box toggled).
 void changeField(QWidget* widget, int steps = 1)
 {
-    if (auto* spin = qobject_cast<QDoubleSpinBox*>(widget)) {
+    if (auto* spin = qobject_cast<VelkoraDoubleSpinBox*>(widget)) {
         const double target = spin->value() + steps * spin->singleStep();
-        spin->setValue(target <= spin->maximum() ? target : spin->value() - steps * spin->singleStep());
-    } else if (auto* whole = qobject_cast<QSpinBox*>(widget)) {
+        spin->setValue(target <= spin->validMaximum() ? target : spin->value() - steps * spin->singleStep());
+    } else if (auto* whole = qobject_cast<VelkoraSpinBox*>(widget)) {
         const int target = whole->value() + steps * std::max(2, whole->singleStep());
-        whole->setValue(target <= whole->maximum() ? target : whole->value() - steps * 2);
+        whole->setValue(target <= whole->validMaximum() ? target : whole->value() - steps * 2);
     } else if (auto* list = qobject_cast<QComboBox*>(widget)) {
         const int items = list->count() - 1; // without the placeholder
         list->setCurrentIndex((list->currentIndex() + steps) % items);
