@@ -340,13 +340,23 @@ QStringList UiGroupHelper::brokenBounds(const GroupWrite& write) const
     auto written = [&write](const QString& name) { return write.field(name) != nullptr; };
     QStringList doubts;
     for (const BrokenBound& broken : boundsBrokenBy(valueOf, written)) {
-        const QString field = QString::fromLatin1(broken.bound->field);
-        const QString other = QString::fromLatin1(broken.bound->other);
-        const QString otherCaption =
-            broken.bound->otherIsReading ? tr("the present %1").arg(fieldCaption(other).toLower()) : fieldCaption(other);
-        doubts << (broken.bound->atMost ? tr("%1 (%2) is above %3 (%4).") : tr("%1 (%2) is below %3 (%4)."))
-                      .arg(fieldCaption(field), physicalText(field, broken.value), otherCaption,
-                           physicalText(other, broken.otherValue));
+        QString field = QString::fromLatin1(broken.bound->field);
+        QString other = QString::fromLatin1(broken.bound->other);
+        double value = broken.value;
+        double otherValue = broken.otherValue;
+        bool above = broken.bound->atMost;
+        // Said of the value the user changed.
+        if (!written(field)) {
+            std::swap(field, other);
+            std::swap(value, otherValue);
+            above = !above;
+        }
+        const QString otherCaption = broken.bound->otherIsReading
+                                         ? tr("the present %1").arg(fieldCaption(other).toLower())
+                                         : fieldCaption(other);
+        doubts << (above ? tr("%1 (%2) is above %3 (%4).") : tr("%1 (%2) is below %3 (%4)."))
+                      .arg(fieldCaption(field), physicalText(field, value), otherCaption,
+                           physicalText(other, otherValue));
     }
     return doubts;
 }
