@@ -3,6 +3,7 @@
 #include "bus/uischeduler.h"
 #include "device/uiregisterhelper.h"
 #include "device/velkorav1.h"
+#include "fields/fieldcore.h"
 #include "fields/fieldhelper.h"
 #include "fields/velkorabaudratecombobox.h"
 #include "fields/velkoracheckbox.h"
@@ -14,7 +15,6 @@
 #include "fields/velkorastatuscheckbox.h"
 #include "fields/velkoraunitlabel.h"
 #include "mainwindow.h"
-#include "fields/fieldcore.h"
 #include "units/unitshelper.h"
 #include "views/editview.h"
 #include "views/registerview.h"
@@ -394,8 +394,8 @@ private slots:
                     std::round(shown * std::pow(10, box->decimals())) / std::pow(10, box->decimals());
                 // Loaded with another value first: typing the loaded display back gives the loaded raw.
                 box->setServoValue(raw == m->rawMin ? m->rawMax : m->rawMin);
-                if (std::abs(typed - shown) > 1e-9 || typed > box->validMaximum() || typed < box->validMinimum() ||
-                    typed == box->value())
+                if (std::abs(typed - shown) > 1e-9 || typed > box->validMaximum() ||
+                    typed < box->validMinimum() || typed == box->value())
                     continue; // the display cannot show this raw value exactly
                 box->setValue(typed);
                 QCOMPARE(box->getServoValue(), raw);
@@ -556,7 +556,8 @@ private slots:
                 StaleOverlay* overlay = StaleOverlay::of(shown);
                 QVERIFY(overlay && overlay->isVisibleTo(shown)); // the other tab is not on screen
                 QCOMPARE(overlay->geometry(), shown->rect());
-                QVERIFY2(overlay->text().startsWith("Servo 1 is not answering since "), qPrintable(overlay->text()));
+                QVERIFY2(overlay->text().startsWith("Servo 1 is not answering since "),
+                         qPrintable(overlay->text()));
             }
             for (const char* name : {"actualVoltageLineEdit", "temperatureLimitDoubleSpinBox"}) {
                 const int stale = darkestGrey(view, widgetNamed(name));
@@ -581,13 +582,16 @@ private slots:
         QTest::addColumn<int>("unit");
         QTest::addColumn<QString>("label");
         QTest::addColumn<QString>("caption");
-        QTest::newRow("degrees") << "angle" << 1 << "positionLabel" << "Position (degrees):";
-        QTest::newRow("milliamperes") << "current" << 1 << "quadratureCurrentLabel" << "Phase current (Iq) (mA):";
+        QTest::newRow("degrees") << "angle" << 1 << "positionLabel"
+                                 << "Position (degrees):";
+        QTest::newRow("milliamperes") << "current" << 1 << "quadratureCurrentLabel"
+                                      << "Phase current (Iq) (mA):";
         QTest::newRow("kilogram-centimetres") << "torque" << 1 << "quadratureCurrentLimitLabel"
                                               << "Torque limit (kg-cm):";
         QTest::newRow("Fahrenheit") << "temperature" << 1 << "upperTemperatureLimitLabel"
                                     << QString::fromUtf8("Temperature limit (°F):");
-        QTest::newRow("defaults") << "angle" << 0 << "clockwiseAngleLimitLabel" << "Clockwise angle limit (radians):";
+        QTest::newRow("defaults") << "angle" << 0 << "clockwiseAngleLimitLabel"
+                                  << "Clockwise angle limit (radians):";
     }
 
     void captionsNameTheStoredUnitsFromTheStart()

@@ -2,6 +2,7 @@
 #include "bus/serialhelper.h"
 #include "bus/uischeduler.h"
 #include "device/uiregisterhelper.h"
+#include "fields/fieldstyle.h"
 #include "fields/uigrouphelper.h"
 #include "fields/velkoracheckbox.h"
 #include "fields/velkoracombobox.h"
@@ -9,7 +10,6 @@
 #include "fields/velkoragrouptoolbutton.h"
 #include "fields/velkoraparametersgroupbox.h"
 #include "fields/velkoraspinbox.h"
-#include "fields/fieldstyle.h"
 #include "mainwindow.h"
 
 #include <isolatedsettings.h>
@@ -616,12 +616,17 @@ private slots:
         QTest::addColumn<QString>("field");
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("range");
-        QTest::newRow("maximum voltage above") << "maxVoltageLimitDoubleSpinBox" << "30" << "0.0 to 25.5 V";
-        QTest::newRow("temperature limit below")
-            << "temperatureLimitDoubleSpinBox" << "-5" << QString::fromUtf8("0 to 255 °C");
-        QTest::newRow("angle limit above, in degrees")
-            << "clockwiseLimitDoubleSpinBox" << "200" << "-180.00 to 180.00 degrees";
-        QTest::newRow("id above") << "idSpinBox" << "300" << "0 to 252";
+        QTest::newRow("maximum voltage above") << "maxVoltageLimitDoubleSpinBox"
+                                               << "30"
+                                               << "0.0 to 25.5 V";
+        QTest::newRow("temperature limit below") << "temperatureLimitDoubleSpinBox"
+                                                 << "-5" << QString::fromUtf8("0 to 255 °C");
+        QTest::newRow("angle limit above, in degrees") << "clockwiseLimitDoubleSpinBox"
+                                                       << "200"
+                                                       << "-180.00 to 180.00 degrees";
+        QTest::newRow("id above") << "idSpinBox"
+                                  << "300"
+                                  << "0 to 252";
     }
 
     void typedValuesOutsideTheRangeStayAsTyped()
@@ -689,8 +694,8 @@ private slots:
             << QStringList{QString::fromUtf8("Temperature limit (25 °C) is below the present temperature (")}
             << true << QByteArray();
         QTest::newRow("limits that fit")
-            << QStringList{"maxVoltageLimitDoubleSpinBox=15", "minVoltageLimitDoubleSpinBox=10"} << QStringList{}
-            << true << QByteArray();
+            << QStringList{"maxVoltageLimitDoubleSpinBox=15", "minVoltageLimitDoubleSpinBox=10"}
+            << QStringList{} << true << QByteArray();
         QTest::newRow("a contradiction the servo held before is not the user's")
             << QStringList{"temperatureLimitDoubleSpinBox=70"} << QStringList{} << true
             << QByteArray("\x0C\xC8", 2); // minimum voltage 20.0 V
@@ -738,8 +743,8 @@ private slots:
                          entry.section('=', 1).toDouble());
             return;
         }
-        QTRY_COMPARE_WITH_TIMEOUT(_window->statusBar()->currentMessage(), QStringLiteral("Parameters written"),
-                                  2000);
+        QTRY_COMPARE_WITH_TIMEOUT(_window->statusBar()->currentMessage(),
+                                  QStringLiteral("Parameters written"), 2000);
         QVERIFY(!nv->isChecked());
         QCOMPARE(writesOf(*_sim).size(), 1);
         for (const QString& entry : typed)

@@ -19,9 +19,9 @@ QString outOfRangeToolTip(const QString& shown, int raw)
 
 QString typedOutOfRangeToolTip(const QString& low, const QString& high, const QString& unit)
 {
-    const QString range = unit.isEmpty() ? QCoreApplication::translate("FieldCore", "%1 to %2").arg(low, high)
-                                         : QCoreApplication::translate("FieldCore", "%1 to %2 %3")
-                                               .arg(low, high, unit);
+    const QString range = unit.isEmpty()
+                              ? QCoreApplication::translate("FieldCore", "%1 to %2").arg(low, high)
+                              : QCoreApplication::translate("FieldCore", "%1 to %2 %3").arg(low, high, unit);
     return QCoreApplication::translate("FieldCore",
                                        "Outside the range of this field, %1. Apply waits until it is inside.")
         .arg(range);

@@ -305,7 +305,8 @@ void UiGroupHelper::queueWrite(Group& group)
 void UiGroupHelper::askBeforeWriting(Group& group)
 {
     const GroupWrite write = group.pending;
-    const QString question = tr("%1\n\nWrite these parameters anyway?").arg(group.doubts.join(QLatin1Char('\n')));
+    const QString question =
+        tr("%1\n\nWrite these parameters anyway?").arg(group.doubts.join(QLatin1Char('\n')));
     group.pending = {};
     group.doubts.clear();
     Group* asked = &group;

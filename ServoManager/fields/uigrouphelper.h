@@ -76,7 +76,7 @@ private:
         uint8_t address = 0;
         GroupWrite pending; // collected on press, queued when the click completes
         QStringList doubts; // why the pending write is asked about before it goes out
-        bool keepEditing = false; // this click does not end the edit
+        bool keepEditing = false;   // this click does not end the edit
         bool awaitingWrite = false; // until a read has shown what the servo made of it
     };
 

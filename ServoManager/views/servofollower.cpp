@@ -64,11 +64,12 @@ void ServoFollower::answeringChanged(bool answering, const QDateTime& since, int
         if (answering)
             StaleOverlay::uncover(view);
         else
-            StaleOverlay::cover(view, tr("Servo %1 is not answering since %2: these are its last values.")
-                                          .arg(servoId)
-                                          .arg(time));
+            StaleOverlay::cover(
+                view,
+                tr("Servo %1 is not answering since %2: these are its last values.").arg(servoId).arg(time));
     }
-    _window.showState(answering ? tr("Connected") : tr("Servo %1 is not answering (since %2)").arg(servoId).arg(time));
+    _window.showState(answering ? tr("Connected")
+                                : tr("Servo %1 is not answering (since %2)").arg(servoId).arg(time));
     if (!answering)
         _window.plot->addGap();
 }
