@@ -416,6 +416,8 @@ void TestDeviceModels::catalogueDescribesEachFieldOnce()
         QCOMPARE(catalogue.byKey("positionProportionalTerm")->group, FieldGroup::Volatile);
         QVERIFY(catalogue.byKey("targetPosition")->isSigned && !catalogue.byKey("actualTorque")->isSigned);
         QCOMPARE(catalogue.byKey("baudRate")->caption, QStringLiteral("Baud rate"));
+        // Register 14 limits the torque; files keep its old key.
+        QCOMPARE(catalogue.byKey("quadratureCurrentLimit")->caption, QStringLiteral("Torque limit"));
         // The direction shares its register with the magnitude and reads as the list's item.
         const QByteArray table = QByteArray(82, '\0') + QByteArray::fromHex("6480");
         QCOMPARE(catalogue.byKey("targetAngularVelocity")->rawIn(table), 100);

@@ -3,6 +3,7 @@
 #include "bus/uischeduler.h"
 #include "device/uiregisterhelper.h"
 #include "device/velkorav1.h"
+#include "fields/fieldcore.h"
 #include "fields/fieldhelper.h"
 #include "fields/velkorabaudratecombobox.h"
 #include "fields/velkoracheckbox.h"
@@ -16,6 +17,8 @@
 #include "mainwindow.h"
 #include "units/unitshelper.h"
 #include "views/editview.h"
+#include "views/registerview.h"
+#include "views/staleoverlay.h"
 
 #include <connectedwindow.h>
 #include <isolatedsettings.h>
@@ -152,6 +155,18 @@ bool showsNothing(QWidget* widget)
     return true; // lists paint "-" themselves; checked through their state elsewhere
 }
 
+// The darkest grey level among the pixels of `field` as the user sees it in `view`, with
+// whatever lies over it.
+int darkestGrey(QWidget* view, QWidget* field)
+{
+    const QImage image = view->grab(QRect(field->mapTo(view, QPoint(0, 0)), field->size())).toImage();
+    int darkest = 255;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            darkest = std::min(darkest, qGray(image.pixel(x, y)));
+    return darkest;
+}
+
 } // namespace
 
 class TestEditView : public QObject
@@ -234,7 +249,7 @@ private slots:
             QCOMPARE(dataField(name)->getServoValue(), raw);
             if (auto* box = qobject_cast<VelkoraDoubleSpinBox*>(widget)) {
                 const double shown = expectedShown(name, raw, helper, quantity);
-                const double clamped = std::clamp(shown, box->minimum(), box->maximum());
+                const double clamped = std::clamp(shown, box->validMinimum(), box->validMaximum());
                 QVERIFY2(std::abs(box->value() - clamped) <= 0.5 * std::pow(10, -box->decimals()) + 1e-9,
                          qPrintable(QStringLiteral("%1: %2 for %3").arg(name).arg(box->value()).arg(shown)));
                 QCOMPARE(box->isOutOfRange(), name == "velocityProportionalTermDoubleSpinBox");
@@ -274,7 +289,7 @@ private slots:
                  QStringLiteral("Voltage (V):"));
         QCOMPARE(_window->findChild<VelkoraUnitLabel*>("idLabel")->text(), QStringLiteral("ID:"));
         QCOMPARE(_window->findChild<VelkoraUnitLabel*>("quadratureCurrentLimitLabel")->text(),
-                 "Phase current (Iq) limit (" + helper.getUnitString(PhysicalQuantitiesEnum::Torque) + "):");
+                 "Torque limit (" + helper.getUnitString(PhysicalQuantitiesEnum::Torque) + "):");
         QCOMPARE(_window->findChild<VelkoraUnitLabel*>("accelerationProfileLabel")->text(),
                  QString::fromUtf8(u8"Acceleration profile (rad/s²):"));
 
@@ -379,8 +394,8 @@ private slots:
                     std::round(shown * std::pow(10, box->decimals())) / std::pow(10, box->decimals());
                 // Loaded with another value first: typing the loaded display back gives the loaded raw.
                 box->setServoValue(raw == m->rawMin ? m->rawMax : m->rawMin);
-                if (std::abs(typed - shown) > 1e-9 || typed > box->maximum() || typed < box->minimum() ||
-                    typed == box->value())
+                if (std::abs(typed - shown) > 1e-9 || typed > box->validMaximum() ||
+                    typed < box->validMinimum() || typed == box->value())
                     continue; // the display cannot show this raw value exactly
                 box->setValue(typed);
                 QCOMPARE(box->getServoValue(), raw);
@@ -510,11 +525,89 @@ private slots:
             QVERIFY2(showsNothing(widgetNamed(name)), name);
             QVERIFY2(!widgetNamed(name)->isEnabled(), name);
         }
+        // Nothing of the V1 stays in a list the AX-12 does not have (the form starts at "Trajectory").
+        for (const char* name : {"inputModeComboBox", "operatingModeComboBox"}) {
+            auto* list = qobject_cast<QComboBox*>(widgetNamed(name));
+            QVERIFY2(list->currentIndex() == list->count() - 1, qPrintable(list->currentText()));
+        }
         auto* group = _window->findChild<VelkoraParametersGroupBox*>("nonVolatileParamsGroupBox");
         group->isEditing = true;
         dynamic_cast<IGroupInputComponent*>(widgetNamed("angularVelocityLimitDoubleSpinBox"))->setEnabled(true);
         QVERIFY(!widgetNamed("angularVelocityLimitDoubleSpinBox")->isEnabled());
         group->isEditing = false;
+    }
+
+    // Values the servo sends are drawn as live. When it falls silent both views fade under a
+    // banner that says since when; with its answers, or with Disconnect, it all goes again.
+    void staleValuesAreMarkedOnTheViews()
+    {
+        openConnected(servosim::Model::V1);
+        auto* view = _window->findChild<EditView*>();
+        QWidget* registers = RegisterView::_instance;
+        QWidget* voltage = widgetNamed("actualVoltageLineEdit");
+        QTRY_VERIFY_WITH_TIMEOUT(!qobject_cast<QLineEdit*>(voltage)->text().isEmpty(), 2000);
+        const int live = darkestGrey(view, voltage);
+        QVERIFY2(live < 0x48, qPrintable(QString::number(live)));
+
+        for (int round = 0; round < 2; ++round) {
+            _sim->setSilent(true);
+            QTRY_VERIFY_WITH_TIMEOUT(!_window->scheduler()->isServoAnswering(), 3000);
+            for (QWidget* shown : {static_cast<QWidget*>(view), registers}) {
+                StaleOverlay* overlay = StaleOverlay::of(shown);
+                QVERIFY(overlay && overlay->isVisibleTo(shown)); // the other tab is not on screen
+                QCOMPARE(overlay->geometry(), shown->rect());
+                QVERIFY2(overlay->text().startsWith("Servo 1 is not answering since "),
+                         qPrintable(overlay->text()));
+            }
+            for (const char* name : {"actualVoltageLineEdit", "temperatureLimitDoubleSpinBox"}) {
+                const int stale = darkestGrey(view, widgetNamed(name));
+                QVERIFY2(stale > 0x90, qPrintable(QStringLiteral("%1: %2").arg(name).arg(stale)));
+            }
+            _sim->setSilent(false);
+            if (round == 0) {
+                QTRY_VERIFY_WITH_TIMEOUT(_window->scheduler()->isServoAnswering(), 3000);
+            } else {
+                _window->getDisconnectAction()->trigger();
+            }
+            QVERIFY(!StaleOverlay::of(view)->isVisibleTo(view));
+            QVERIFY(!StaleOverlay::of(registers)->isVisibleTo(registers));
+        }
+        QVERIFY(darkestGrey(view, _window->findChild<QWidget*>("voltageLabel")) < 0x48);
+    }
+
+    // The captions name the stored units from the start, not the defaults until Connect.
+    void captionsNameTheStoredUnitsFromTheStart_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<int>("unit");
+        QTest::addColumn<QString>("label");
+        QTest::addColumn<QString>("caption");
+        QTest::newRow("degrees") << "angle" << 1 << "positionLabel"
+                                 << "Position (degrees):";
+        QTest::newRow("milliamperes") << "current" << 1 << "quadratureCurrentLabel"
+                                      << "Phase current (Iq) (mA):";
+        QTest::newRow("kilogram-centimetres") << "torque" << 1 << "quadratureCurrentLimitLabel"
+                                              << "Torque limit (kg-cm):";
+        QTest::newRow("Fahrenheit") << "temperature" << 1 << "upperTemperatureLimitLabel"
+                                    << QString::fromUtf8("Temperature limit (°F):");
+        QTest::newRow("defaults") << "angle" << 0 << "clockwiseAngleLimitLabel"
+                                  << "Clockwise angle limit (radians):";
+    }
+
+    void captionsNameTheStoredUnitsFromTheStart()
+    {
+        QFETCH(QString, key);
+        QFETCH(int, unit);
+        QFETCH(QString, label);
+        QFETCH(QString, caption);
+        QSettings settings(QStringLiteral("Tessaphor"), QStringLiteral("Velkora Servo Manager"));
+        settings.setValue("units settings/" + key, unit);
+        settings.sync();
+        // As at the start of a run: no window has given its unit choice yet.
+        FieldCore::setUnitsSource({});
+        _window = std::make_unique<MainWindow>();
+        _window->show();
+        QCOMPARE(_window->findChild<VelkoraUnitLabel*>(label)->text(), caption);
     }
 
     // Every data field is registered once; the registry finds fields deep in containers

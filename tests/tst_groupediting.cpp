@@ -2,6 +2,7 @@
 #include "bus/serialhelper.h"
 #include "bus/uischeduler.h"
 #include "device/uiregisterhelper.h"
+#include "fields/fieldstyle.h"
 #include "fields/uigrouphelper.h"
 #include "fields/velkoracheckbox.h"
 #include "fields/velkoracombobox.h"
@@ -41,12 +42,12 @@ template <typename T> T* child(QWidget* window, const char* name)
 // Moves a field one step away from what it shows (a list to its next item, a box toggled).
 void changeField(QWidget* widget, int steps = 1)
 {
-    if (auto* spin = qobject_cast<QDoubleSpinBox*>(widget)) {
+    if (auto* spin = qobject_cast<VelkoraDoubleSpinBox*>(widget)) {
         const double target = spin->value() + steps * spin->singleStep();
-        spin->setValue(target <= spin->maximum() ? target : spin->value() - steps * spin->singleStep());
-    } else if (auto* whole = qobject_cast<QSpinBox*>(widget)) {
+        spin->setValue(target <= spin->validMaximum() ? target : spin->value() - steps * spin->singleStep());
+    } else if (auto* whole = qobject_cast<VelkoraSpinBox*>(widget)) {
         const int target = whole->value() + steps * std::max(2, whole->singleStep());
-        whole->setValue(target <= whole->maximum() ? target : whole->value() - steps * 2);
+        whole->setValue(target <= whole->validMaximum() ? target : whole->value() - steps * 2);
     } else if (auto* list = qobject_cast<QComboBox*>(widget)) {
         const int items = list->count() - 1; // without the placeholder
         list->setCurrentIndex((list->currentIndex() + steps) % items);
@@ -84,6 +85,17 @@ QString takeMessageBox()
         }
     }
     return {};
+}
+
+void pressButton(QMessageBox* box, const QString& text)
+{
+    for (QAbstractButton* button : box->buttons()) {
+        if (button->text() == text) {
+            button->click();
+            return;
+        }
+    }
+    QFAIL(qPrintable("no button " + text));
 }
 
 } // namespace
@@ -595,6 +607,149 @@ private slots:
         _window->getDisconnectAction()->trigger();
         QCOMPARE(takeMessageBox(),
                  QStringLiteral("Parameters not written: disconnected before they were sent"));
+    }
+
+    // A value typed outside its field's range stays as typed, red with the range in its tool tip,
+    // and cannot be applied; the arrows bring it back inside the range.
+    void typedValuesOutsideTheRangeStayAsTyped_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("range");
+        QTest::newRow("maximum voltage above") << "maxVoltageLimitDoubleSpinBox"
+                                               << "30"
+                                               << "0.0 to 25.5 V";
+        QTest::newRow("temperature limit below") << "temperatureLimitDoubleSpinBox"
+                                                 << "-5" << QString::fromUtf8("0 to 255 °C");
+        QTest::newRow("angle limit above, in degrees") << "clockwiseLimitDoubleSpinBox"
+                                                       << "200"
+                                                       << "-180.00 to 180.00 degrees";
+        QTest::newRow("id above") << "idSpinBox"
+                                  << "300"
+                                  << "0 to 252";
+    }
+
+    void typedValuesOutsideTheRangeStayAsTyped()
+    {
+        QFETCH(QString, field);
+        QFETCH(QString, typed);
+        QFETCH(QString, range);
+        open();
+        connectAndWait();
+        VelkoraGroupToolButton* nv = editButton(true);
+        nv->click();
+        auto* box = child<QAbstractSpinBox>(_window.get(), qPrintable(field));
+        auto* input = dynamic_cast<IGroupInputComponent*>(box);
+        box->setFocus();
+        box->selectAll();
+        QTest::keyClicks(box, typed);
+        QCOMPARE(box->text(), typed);
+        QTest::keyClick(box, Qt::Key_Return); // taken as it is, not cut to fit
+        box->clearFocus();
+        QCOMPARE(QLocale().toDouble(box->text()), typed.toDouble());
+        QVERIFY(input->holdsValueOutOfRange());
+        QVERIFY2(box->toolTip().contains(range), qPrintable(box->toolTip()));
+        QVERIFY(box->styleSheet().contains(fieldstyle::warningColour));
+        QVERIFY(!nv->isEnabled());
+        _sim->clearReceived();
+        nv->click();
+        QVERIFY(nv->isChecked());
+        QCOMPARE(QLocale().toDouble(box->text()), typed.toDouble());
+
+        QTest::keyClick(box, typed.startsWith('-') ? Qt::Key_Up : Qt::Key_Down);
+        QVERIFY(!input->holdsValueOutOfRange());
+        QVERIFY(!box->styleSheet().contains(fieldstyle::warningColour));
+        QVERIFY(box->toolTip().isEmpty());
+        QVERIFY(range.startsWith(box->text()) || range.contains(" to " + box->text()));
+        QVERIFY(nv->isEnabled());
+        child<VelkoraGroupToolButton>(_window.get(), "nvParamsCancelToolButton")->click();
+        QCOMPARE(writesOf(*_sim).size(), 0);
+    }
+
+    // Apply asks before writing limits that contradict each other or what the servo reads now;
+    // declined, nothing is written and the edit goes on with the values typed.
+    void contradictoryLimitsAreAskedAbout_data()
+    {
+        QTest::addColumn<QStringList>("typed");  // field=value in the unit shown
+        QTest::addColumn<QStringList>("doubts"); // how the lines of the question begin; none: not asked
+        QTest::addColumn<bool>("confirm");
+        QTest::addColumn<QByteArray>("preset"); // address, byte: held by the servo before
+        const QStringList lowMaximum{"Maximum voltage (8.0 V) is below Minimum voltage (9.0 V).",
+                                     "Maximum voltage (8.0 V) is below the present voltage ("};
+        QTest::newRow("maximum voltage below the minimum and the supply, declined")
+            << QStringList{"maxVoltageLimitDoubleSpinBox=8"} << lowMaximum << false << QByteArray();
+        QTest::newRow("maximum voltage below the minimum and the supply, confirmed")
+            << QStringList{"maxVoltageLimitDoubleSpinBox=8"} << lowMaximum << true << QByteArray();
+        QTest::newRow("minimum voltage above the supply")
+            << QStringList{"minVoltageLimitDoubleSpinBox=13"}
+            << QStringList{"Minimum voltage (13.0 V) is above the present voltage ("} << true << QByteArray();
+        QTest::newRow("clockwise limit above the counter-clockwise one")
+            << QStringList{"clockwiseLimitDoubleSpinBox=90", "counterClockwiseLimitDoubleSpinBox=45"}
+            // As written: the nearest position steps.
+            << QStringList{"Clockwise angle limit (90.04 degrees) is above Counter-clockwise angle limit "
+                           "(45.02 degrees)."}
+            << false << QByteArray();
+        QTest::newRow("temperature limit below the present temperature")
+            << QStringList{"temperatureLimitDoubleSpinBox=25"}
+            << QStringList{QString::fromUtf8("Temperature limit (25 °C) is below the present temperature (")}
+            << true << QByteArray();
+        QTest::newRow("limits that fit")
+            << QStringList{"maxVoltageLimitDoubleSpinBox=15", "minVoltageLimitDoubleSpinBox=10"}
+            << QStringList{} << true << QByteArray();
+        QTest::newRow("a contradiction the servo held before is not the user's")
+            << QStringList{"temperatureLimitDoubleSpinBox=70"} << QStringList{} << true
+            << QByteArray("\x0C\xC8", 2); // minimum voltage 20.0 V
+    }
+
+    void contradictoryLimitsAreAskedAbout()
+    {
+        QFETCH(QStringList, typed);
+        QFETCH(QStringList, doubts);
+        QFETCH(bool, confirm);
+        QFETCH(QByteArray, preset);
+        open();
+        if (!preset.isEmpty())
+            _sim->setRegisters(servoId, uint8_t(preset.at(0)), preset.mid(1));
+        connectAndWait();
+        VelkoraGroupToolButton* nv = editButton(true);
+        nv->click();
+        for (const QString& entry : typed)
+            child<QDoubleSpinBox>(_window.get(), qPrintable(entry.section('=', 0, 0)))
+                ->setValue(entry.section('=', 1).toDouble());
+        _sim->clearReceived();
+        nv->click();
+        if (!doubts.isEmpty()) {
+            QTRY_VERIFY(visibleBox());
+            QMessageBox* question = visibleBox();
+            QCOMPARE(question->windowTitle(), QStringLiteral("Apply parameters"));
+            const QStringList lines = question->text().split('\n');
+            QCOMPARE(lines.size(), doubts.size() + 2);
+            for (int i = 0; i < doubts.size(); ++i)
+                QVERIFY2(lines.at(i).startsWith(doubts.at(i)), qPrintable(lines.at(i)));
+            QCOMPARE(lines.last(), QStringLiteral("Write these parameters anyway?"));
+            QVERIFY(nv->isChecked()); // the edit goes on while asked
+            pressButton(question, confirm ? "Write" : "Cancel");
+            QTRY_VERIFY(!visibleBox());
+        } else {
+            QVERIFY(!visibleBox());
+        }
+        if (!confirm) {
+            const int polls = _window->scheduler()->statistics().polls();
+            QTRY_VERIFY_WITH_TIMEOUT(_window->scheduler()->statistics().polls() > polls + 3, 2000);
+            QCOMPARE(writesOf(*_sim).size(), 0);
+            QVERIFY(nv->isChecked());
+            for (const QString& entry : typed)
+                QCOMPARE(child<QDoubleSpinBox>(_window.get(), qPrintable(entry.section('=', 0, 0)))->value(),
+                         entry.section('=', 1).toDouble());
+            return;
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(_window->statusBar()->currentMessage(),
+                                  QStringLiteral("Parameters written"), 2000);
+        QVERIFY(!nv->isChecked());
+        QCOMPARE(writesOf(*_sim).size(), 1);
+        for (const QString& entry : typed)
+            QTRY_COMPARE(child<QDoubleSpinBox>(_window.get(), qPrintable(entry.section('=', 0, 0)))->value(),
+                         entry.section('=', 1).toDouble());
     }
 
     // Which fields each operating mode leaves to the user (captions show it while idle).

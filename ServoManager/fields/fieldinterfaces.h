@@ -47,6 +47,8 @@ public:
     virtual void setIsDirty(bool dirty) = 0;
     // The user changed the value since it was loaded (what a group write puts in).
     virtual bool hasUserChange() const { return false; }
+    // The user typed a value outside the field's range; it must not be written.
+    virtual bool holdsValueOutOfRange() const { return false; }
 };
 
 // Run whenever the owning field's value is refreshed (mode controllers).

@@ -4,8 +4,11 @@
 
 #include <QLineEdit>
 #include <QSignalBlocker>
+#include <QSize>
 #include <QString>
+#include <QStringList>
 
+class QFontMetrics;
 class QWidget;
 
 // The parts of the field contract that every editable value widget shares. `Widget` is the
@@ -62,15 +65,25 @@ inline void clearTextIfEmpty(QLineEdit* edit, const FieldCore& core)
 
 } // namespace fieldcontract
 
-// Shared by the widgets that can show a value outside their range: the range end in a
-// warning colour with the servo's own value in the tool tip.
+// Shared by the widgets that can show a value outside their range: the servo's value as the
+// range end, or the user's as typed, in a warning colour with the reason in the tool tip.
 namespace fieldstyle {
 QString outOfRangeToolTip(const QString& shown, int raw);
+// For a value typed outside the field's range `low` to `high` (with the unit, if any).
+QString typedOutOfRangeToolTip(const QString& low, const QString& high, const QString& unit);
 // Paints `box` (of class `widgetClass`, normally styled by `normalSheet`) in the warning
-// colour with the servo's own value in the tool tip while `on`. `marked` remembers the
-// state: the decoder calls this at every poll, and a box is restyled only on a change.
+// colour with `toolTip` while `on`. `marked` remembers the state: the decoder calls this at
+// every poll, and a box is restyled only on a change.
 void markOutOfRange(QWidget* box, bool& marked, bool on, const char* normalSheet, const char* widgetClass,
-                    double shown, int decimals, int raw);
+                    const QString& toolTip);
 QString unknownValueToolTip(int raw);
 extern const char* const warningColour;
+
+// The value spin boxes take any number typed, so that one outside the field's range stays as
+// typed (and marked) instead of being cut to fit; their own range is this wide, the field's
+// range is kept beside it.
+constexpr int typingLimit = 999999999;
+// `hint` of a box with the wide range, made as wide as the field's range texts need.
+QSize narrowedHint(QSize hint, const QFontMetrics& metrics, const QStringList& wideTexts,
+                   const QStringList& rangeTexts);
 } // namespace fieldstyle

@@ -3,13 +3,16 @@
 
 #include "bus/devicehelper.h"
 #include "bus/uischeduler.h"
+#include "device/fieldbounds.h"
 #include "device/fieldcatalogue.h"
 #include "device/fieldregisters.h"
 #include "device/idevice.h"
 #include "device/uiregisterhelper.h"
 #include "fields/fieldcore.h"
 #include "fields/objecthelper.h"
+#include "fields/velkoraunitlabel.h"
 #include "mainwindow.h"
+#include "views/confirmation.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -17,10 +20,12 @@
 #include <QGridLayout>
 #include <QIcon>
 #include <QLabel>
+#include <QPointer>
 #include <QSpinBox>
 
 #include <algorithm>
 #include <limits>
+#include <optional>
 
 std::shared_ptr<UiGroupHelper> UiGroupHelper::_instance;
 
@@ -125,9 +130,20 @@ void UiGroupHelper::initGroupBoxConnections(VelkoraParametersGroupBox* box, void
     if (handler)
         group->edit->requestHandler = [this, handler] { (this->*handler)(); };
     connect(box, &VelkoraParametersGroupBox::editsCancelled, this, &UiGroupHelper::refreshEditButtons);
+    group->edit->applyBlocked = [box] {
+        for (QObject* child : box->children()) {
+            const auto* input = dynamic_cast<IGroupInputComponent*>(child);
+            if (input && input->holdsValueOutOfRange())
+                return true;
+        }
+        return false;
+    };
     for (QObject* child : box->children()) {
-        if (dynamic_cast<IGroupInputComponent*>(child))
-            connect(child, SIGNAL(setIsDirty(bool)), group->edit, SLOT(incrementReferenceCount(bool)));
+        if (!dynamic_cast<IGroupInputComponent*>(child))
+            continue;
+        connect(child, SIGNAL(setIsDirty(bool)), group->edit, SLOT(incrementReferenceCount(bool)));
+        if (child->metaObject()->indexOfSignal("valueRangeChanged(bool)") >= 0)
+            connect(child, SIGNAL(valueRangeChanged(bool)), group->edit, SLOT(refreshApply()));
     }
 }
 
@@ -215,6 +231,11 @@ void UiGroupHelper::on_editSaveToolButton_toggled(bool checked)
         group->edit->setChecked(false);
         return;
     }
+    if (!checked && group->keepEditing) {
+        const QSignalBlocker blocker(group->edit);
+        group->edit->setChecked(true);
+        return;
+    }
     group->box->isEditing = checked;
     for (QObject* child : group->box->children()) {
         if (child == group->cancel)
@@ -241,20 +262,116 @@ void UiGroupHelper::on_editSaveToolButton_pressed()
     if (!group)
         return;
     group->pending = {};
-    if (group->edit->isChecked() && group->edit->requestHandler && _answering)
+    group->doubts.clear();
+    group->keepEditing = false;
+    if (!group->edit->isChecked())
+        return;
+    // A value outside its range is never written; the edit goes on so that it can be corrected.
+    if (group->edit->applyBlocked && group->edit->applyBlocked()) {
+        group->keepEditing = true;
+        return;
+    }
+    if (group->edit->requestHandler && _answering) {
         group->edit->requestHandler();
+        group->doubts = brokenBounds(group->pending);
+        // Asked about when the click completes; the edit goes on until the answer.
+        group->keepEditing = !group->doubts.isEmpty();
+    }
 }
 
 // Only a completed click writes: a press dragged off the button sends nothing.
 void UiGroupHelper::on_editSaveToolButton_clicked()
 {
     Group* group = groupOf(sender());
-    if (!group || group->pending.isEmpty() || !_connected)
+    if (!group)
         return;
-    group->awaitingWrite = true;
-    emit addQueueRequest(group->pending);
-    group->pending = {};
+    group->keepEditing = false;
+    if (!group->doubts.isEmpty())
+        askBeforeWriting(*group);
+    else
+        queueWrite(*group);
+}
+
+void UiGroupHelper::queueWrite(Group& group)
+{
+    if (group.pending.isEmpty() || !_connected)
+        return;
+    group.awaitingWrite = true;
+    emit addQueueRequest(group.pending);
+    group.pending = {};
     refreshEditButtons();
+}
+
+void UiGroupHelper::askBeforeWriting(Group& group)
+{
+    const GroupWrite write = group.pending;
+    const QString question =
+        tr("%1\n\nWrite these parameters anyway?").arg(group.doubts.join(QLatin1Char('\n')));
+    group.pending = {};
+    group.doubts.clear();
+    Group* asked = &group;
+    const QPointer<UiGroupHelper> self(this);
+    askToConfirm(group.box->window(), tr("Apply parameters"), question, tr("Write"), [self, asked, write] {
+        // The edit may have ended meanwhile (Cancel, Disconnect, a silent servo).
+        if (!self || !asked->box->isEditing || !self->_connected || !self->_answering)
+            return;
+        asked->edit->setChecked(false); // leaves the edit as a completed click does
+        asked->pending = write;
+        self->queueWrite(*asked);
+    });
+}
+
+QStringList UiGroupHelper::brokenBounds(const GroupWrite& write) const
+{
+    const auto device = DeviceHelper::_instance ? DeviceHelper::_instance->getDevice() : nullptr;
+    if (write.isEmpty() || !device || !UiRegisterHelper::_instance)
+        return {};
+    QByteArray table = UiRegisterHelper::_instance->lastTable();
+    if (table.isEmpty())
+        return {};
+    // The servo's values as they will be: the write's bytes over the newest table read.
+    table.replace(write.address(), write.length(), write.block(table));
+    const FieldCatalogue catalogue(*device);
+    auto valueOf = [&](const QString& name) -> std::optional<double> {
+        const FieldRecord* record = catalogue.byObjectName(name);
+        if (!record || !record->hasRange || record->address + record->size > table.size())
+            return std::nullopt;
+        return record->toPhysical(record->rawIn(table));
+    };
+    auto written = [&write](const QString& name) { return write.field(name) != nullptr; };
+    QStringList doubts;
+    for (const BrokenBound& broken : boundsBrokenBy(valueOf, written)) {
+        QString field = QString::fromLatin1(broken.bound->field);
+        QString other = QString::fromLatin1(broken.bound->other);
+        double value = broken.value;
+        double otherValue = broken.otherValue;
+        bool above = broken.bound->atMost;
+        // Said of the value the user changed.
+        if (!written(field)) {
+            std::swap(field, other);
+            std::swap(value, otherValue);
+            above = !above;
+        }
+        const QString otherCaption = broken.bound->otherIsReading
+                                         ? tr("the present %1").arg(fieldCaption(other).toLower())
+                                         : fieldCaption(other);
+        doubts << (above ? tr("%1 (%2) is above %3 (%4).") : tr("%1 (%2) is below %3 (%4)."))
+                      .arg(fieldCaption(field), physicalText(field, value), otherCaption,
+                           physicalText(other, otherValue));
+    }
+    return doubts;
+}
+
+QString UiGroupHelper::physicalText(const QString& name, double value) const
+{
+    const auto units = FieldCore::currentUnits();
+    const PhysicalQuantitiesEnum quantity = FieldCore::lookUpQuantity(name);
+    if (static_cast<int>(quantity) > static_cast<int>(PhysicalQuantitiesEnum::AccelerationProfile))
+        return QStringLiteral("%L1").arg(value);
+    const QString number = QStringLiteral("%L1").arg(units->convertToTargetUnit(value, quantity), 0, 'f',
+                                                     int(units->getTargetUnitDecimalPlaces(quantity)));
+    const QString unit = units->getUnitString(quantity);
+    return unit.isEmpty() ? number : number + QLatin1Char(' ') + unit;
 }
 
 void UiGroupHelper::on_limitsCancelToolButton_pressed()
@@ -363,6 +480,9 @@ QString UiGroupHelper::fieldCaption(const QString& name) const
         grid->getItemPosition(index, &row, &column, &rows, &columns);
         for (int c = 0; c < column; ++c) {
             QLayoutItem* item = grid->itemAtPosition(row, c);
+            // A unit label's caption without the unit: the values that go with it carry theirs.
+            if (auto* unitLabel = item ? qobject_cast<VelkoraUnitLabel*>(item->widget()) : nullptr)
+                return unitLabel->caption();
             if (auto* label = item ? qobject_cast<QLabel*>(item->widget()) : nullptr) {
                 QString caption = label->text().trimmed();
                 if (caption.endsWith(QLatin1Char(':')))

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <memory>
@@ -74,6 +75,8 @@ private:
         VelkoraGroupToolButton* cancel = nullptr;
         uint8_t address = 0;
         GroupWrite pending; // collected on press, queued when the click completes
+        QStringList doubts; // why the pending write is asked about before it goes out
+        bool keepEditing = false;   // this click does not end the edit
         bool awaitingWrite = false; // until a read has shown what the servo made of it
     };
 
@@ -85,6 +88,11 @@ private:
     Group* groupOf(QObject* object);
     void refreshEditButtons();
     bool servoIsEditable() const;
+    void queueWrite(Group& group);
+    void askBeforeWriting(Group& group);
+    // What the write would break of how the servo's values bound one another.
+    QStringList brokenBounds(const GroupWrite& write) const;
+    QString physicalText(const QString& name, double value) const;
 
     Ui::EditView* _form;
     Group _nonVolatile;

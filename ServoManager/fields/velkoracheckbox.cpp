@@ -71,8 +71,15 @@ void VelkoraCheckBox::connected()
 
 void VelkoraCheckBox::on_deviceLoaded()
 {
-    if (!core.loadMetadata(objectName()))
+    if (!core.loadMetadata(objectName())) {
+        // A flag this model does not have shows nothing of another model's.
         QWidget::setEnabled(false);
+        const QSignalBlocker blocker(this);
+        setChecked(false);
+        lastValue = false;
+        core.isValueLoaded = false;
+        restyle();
+    }
 }
 
 void VelkoraCheckBox::setServoValue(int raw)

@@ -46,8 +46,15 @@ void VelkoraComboBox::connected()
 
 void VelkoraComboBox::on_deviceLoaded()
 {
-    if (!core.loadMetadata(objectName()))
+    if (!core.loadMetadata(objectName())) {
+        // A value this model does not have: no item of another model's may stay selected.
         QWidget::setEnabled(false);
+        const QSignalBlocker blocker(this);
+        lastValue = comboplaceholder::index(this);
+        setCurrentIndex(lastValue);
+        core.isValueLoaded = false;
+        markUnknown(false);
+    }
     update();
 }
 

@@ -53,13 +53,20 @@ void VelkoraDoubleSpinBox::on_deviceLoaded()
         return;
     }
     const auto q = core.physicalQuantity;
-    // Decimals first: changing them afterwards would round the range ends once more.
+    // Decimals first: the range ends are rounded to them, as the box rounds its values.
     setDecimals(static_cast<int>(core.units->getTargetUnitDecimalPlaces(q)));
     const double low = core.units->convertToTargetUnit(core.metadata->min, q);
     const double high = core.units->convertToTargetUnit(core.metadata->max, q);
-    setRange(std::min(low, high), std::max(low, high));
+    validMin = rounded(std::min(low, high));
+    validMax = rounded(std::max(low, high));
+    setRange(-fieldstyle::typingLimit, fieldstyle::typingLimit);
     setSingleStep(core.units->getTargetUnitIncrement(q));
     fieldcontract::clearTextIfEmpty(lineEdit(), core);
+}
+
+double VelkoraDoubleSpinBox::rounded(double value) const
+{
+    return QString::number(value, 'f', decimals()).toDouble();
 }
 
 void VelkoraDoubleSpinBox::setServoValue(int raw)
@@ -68,16 +75,19 @@ void VelkoraDoubleSpinBox::setServoValue(int raw)
         return;
     core.lastRaw = raw;
     const double shown = core.toShown(raw);
+    // A value outside the range shows as the range end, marked, with the servo's own in the tip.
+    const double showable = std::clamp(shown, validMin, validMax);
     // Setting a value repaints the box even when it does not change; the decoder comes by
     // at every poll, and most values stand still.
-    const double rounded = QString::number(shown, 'f', decimals()).toDouble();
     // A forced-off box is kept empty by its paint: filling it again would repaint it every poll.
-    if (rounded != value() || (lineEdit()->text().isEmpty() && !core.isForceDisabled))
-        setValue(shown);
+    if (rounded(showable) != value() || (lineEdit()->text().isEmpty() && !core.isForceDisabled))
+        setValue(showable);
     lastValue = value();
     // Half a displayed step of tolerance: the range ends are rounded to the decimals too.
     const double tolerance = 0.5 * std::pow(10.0, -decimals());
-    markOutOfRange(shown < minimum() - tolerance || shown > maximum() + tolerance, shown);
+    servoOutOfRange = shown < validMin - tolerance || shown > validMax + tolerance;
+    servoShown = shown;
+    refreshRangeMark();
     // The first value after connecting ends the empty look; later ones repaint when they change.
     if (!core.isValueLoaded) {
         core.isValueLoaded = true;
@@ -96,6 +106,12 @@ int VelkoraDoubleSpinBox::getServoValue()
 void VelkoraDoubleSpinBox::on_valueChanged(double value)
 {
     fieldcontract::updateDirty(this, core, value != lastValue);
+    refreshRangeMark();
+}
+
+bool VelkoraDoubleSpinBox::holdsValueOutOfRange() const
+{
+    return core.isConnected && core.isDescribed() && (value() < validMin || value() > validMax);
 }
 
 void VelkoraDoubleSpinBox::setEnabled(bool enable)
@@ -124,7 +140,8 @@ void VelkoraDoubleSpinBox::cancelUpdate()
 void VelkoraDoubleSpinBox::disconnected()
 {
     core.disconnect();
-    markOutOfRange(false);
+    servoOutOfRange = false;
+    refreshRangeMark();
     QDoubleSpinBox::setEnabled(false);
     fieldcontract::clearTextIfEmpty(lineEdit(), core);
     update();
@@ -138,7 +155,60 @@ void VelkoraDoubleSpinBox::paintEvent(QPaintEvent* event)
     QDoubleSpinBox::paintEvent(event);
 }
 
-void VelkoraDoubleSpinBox::markOutOfRange(bool on, double shown)
+void VelkoraDoubleSpinBox::refreshRangeMark()
 {
-    fieldstyle::markOutOfRange(this, outOfRange, on, normalSheet, "QDoubleSpinBox", shown, decimals(), core.lastRaw);
+    const bool typed = holdsValueOutOfRange();
+    QString tip;
+    if (typed) {
+        const QString unit = core.units ? core.units->getUnitString(core.physicalQuantity) : QString();
+        tip = fieldstyle::typedOutOfRangeToolTip(textFromValue(validMin), textFromValue(validMax), unit);
+    } else if (servoOutOfRange) {
+        tip = fieldstyle::outOfRangeToolTip(QString::number(servoShown, 'f', decimals()), core.lastRaw);
+    }
+    fieldstyle::markOutOfRange(this, marked, typed || servoOutOfRange, normalSheet, "QDoubleSpinBox", tip);
+    if (typed != typedOutOfRange) {
+        typedOutOfRange = typed;
+        emit valueRangeChanged(typed);
+    }
+}
+
+void VelkoraDoubleSpinBox::stepBy(int steps)
+{
+    if (!core.isDescribed()) {
+        QDoubleSpinBox::stepBy(steps);
+        return;
+    }
+    interpretText(); // a value being typed is the one stepped from
+    setValue(std::clamp(value() + steps * singleStep(), validMin, validMax));
+    selectAll();
+}
+
+QAbstractSpinBox::StepEnabled VelkoraDoubleSpinBox::stepEnabled() const
+{
+    if (!core.isDescribed() || isReadOnly())
+        return QDoubleSpinBox::stepEnabled();
+    StepEnabled enabled = StepNone;
+    if (value() < validMax)
+        enabled |= StepUpEnabled;
+    if (value() > validMin)
+        enabled |= StepDownEnabled;
+    return enabled;
+}
+
+QSize VelkoraDoubleSpinBox::sizeHint() const
+{
+    if (maximum() != fieldstyle::typingLimit)
+        return QDoubleSpinBox::sizeHint();
+    return fieldstyle::narrowedHint(QDoubleSpinBox::sizeHint(), fontMetrics(),
+                                    {textFromValue(minimum()), textFromValue(maximum())},
+                                    {textFromValue(validMin), textFromValue(validMax)});
+}
+
+QSize VelkoraDoubleSpinBox::minimumSizeHint() const
+{
+    if (maximum() != fieldstyle::typingLimit)
+        return QDoubleSpinBox::minimumSizeHint();
+    return fieldstyle::narrowedHint(QDoubleSpinBox::minimumSizeHint(), fontMetrics(),
+                                    {textFromValue(minimum()), textFromValue(maximum())},
+                                    {textFromValue(validMin), textFromValue(validMax)});
 }

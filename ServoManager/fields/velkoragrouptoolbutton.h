@@ -24,12 +24,16 @@ public:
 
     // Collects the group's write request (set by the group logic).
     std::function<void()> requestHandler;
+    // Whether a field of the group holds a value that cannot be written (set by the group logic).
+    std::function<bool()> applyBlocked;
 
 public slots:
     // A field of the group became dirty (true) or clean (false); Apply is enabled exactly
-    // while some field is dirty.
+    // while some field is dirty and none holds a value outside its range.
     void incrementReferenceCount(bool up);
     void clearReferenceCount();
+    // A field's value went out of its range or came back.
+    void refreshApply();
 
 private:
     GroupButtonType _buttonType = GroupButtonType::EditSave;

@@ -4,8 +4,12 @@
 
 VelkoraLineEdit::VelkoraLineEdit(QWidget* parent) : QLineEdit(parent)
 {
-    setStyleSheet(QStringLiteral("QLineEdit:enabled { background-color: white; }"
-                                 "QLineEdit:disabled { background-color: #ECEAE9; color: #5C5C61; }"));
+    // Enabled only while it shows live values, drawn dark then: greyed is for what is not live
+    // (offline, or the servo stopped answering and the view is disabled). Never typed into.
+    setReadOnly(true);
+    setFocusPolicy(Qt::ClickFocus);
+    setStyleSheet(QStringLiteral("QLineEdit { background-color: #ECEAE9; color: #1C1B1F; }"
+                                 "QLineEdit:disabled { color: #5C5C61; }"));
 }
 
 void VelkoraLineEdit::setObjectName(const QString& name)
@@ -31,8 +35,10 @@ void VelkoraLineEdit::connected()
 
 void VelkoraLineEdit::on_deviceLoaded()
 {
-    if (!core.loadMetadata(objectName()))
+    const bool described = core.loadMetadata(objectName());
+    if (!described)
         clear();
+    QLineEdit::setEnabled(described);
 }
 
 QString VelkoraLineEdit::formatValue(int raw, const FieldCore& core)
@@ -105,6 +111,7 @@ void VelkoraLineEdit::disconnected()
 {
     core.disconnect();
     clear();
+    QLineEdit::setEnabled(false);
 }
 
 void VelkoraLineEdit::processDependencies() {}

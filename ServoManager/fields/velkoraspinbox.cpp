@@ -63,7 +63,9 @@ void VelkoraSpinBox::on_deviceLoaded()
     const auto q = core.physicalQuantity;
     const int low = nearestWhole(core.units->convertToTargetUnit(core.metadata->min, q));
     const int high = nearestWhole(core.units->convertToTargetUnit(core.metadata->max, q));
-    setRange(std::min(low, high), std::max(low, high));
+    validMin = std::min(low, high);
+    validMax = std::max(low, high);
+    setRange(-fieldstyle::typingLimit, fieldstyle::typingLimit);
     setSingleStep(std::max(1, static_cast<int>(core.units->getTargetUnitIncrement(q))));
     fieldcontract::clearTextIfEmpty(lineEdit(), core);
 }
@@ -75,11 +77,14 @@ void VelkoraSpinBox::setServoValue(int raw)
     core.lastRaw = raw;
     const double shown = std::round(core.toShown(raw, offsetByRawMin));
     // Setting a value repaints the box even when it does not change.
-    const int whole = nearestWhole(shown);
+    // A value outside the range shows as the range end, marked, with the servo's own in the tip.
+    const int whole = std::clamp(nearestWhole(shown), validMin, validMax);
     if (whole != value() || (lineEdit()->text().isEmpty() && !core.isForceDisabled))
         setValue(whole);
     lastValue = value();
-    markOutOfRange(shown < minimum() || shown > maximum(), shown);
+    servoOutOfRange = shown < validMin || shown > validMax;
+    servoShown = shown;
+    refreshRangeMark();
     // The first value after connecting ends the empty look; later ones repaint when they change.
     if (!core.isValueLoaded) {
         core.isValueLoaded = true;
@@ -98,6 +103,12 @@ int VelkoraSpinBox::getServoValue()
 void VelkoraSpinBox::on_valueChanged(int value)
 {
     fieldcontract::updateDirty(this, core, value != lastValue);
+    refreshRangeMark();
+}
+
+bool VelkoraSpinBox::holdsValueOutOfRange() const
+{
+    return core.isConnected && core.isDescribed() && (value() < validMin || value() > validMax);
 }
 
 void VelkoraSpinBox::setEnabled(bool enable)
@@ -126,7 +137,8 @@ void VelkoraSpinBox::cancelUpdate()
 void VelkoraSpinBox::disconnected()
 {
     core.disconnect();
-    markOutOfRange(false);
+    servoOutOfRange = false;
+    refreshRangeMark();
     QSpinBox::setEnabled(false);
     fieldcontract::clearTextIfEmpty(lineEdit(), core);
     update();
@@ -140,7 +152,61 @@ void VelkoraSpinBox::paintEvent(QPaintEvent* event)
     QSpinBox::paintEvent(event);
 }
 
-void VelkoraSpinBox::markOutOfRange(bool on, double shown)
+void VelkoraSpinBox::refreshRangeMark()
 {
-    fieldstyle::markOutOfRange(this, outOfRange, on, normalSheet, "QSpinBox", shown, 0, core.lastRaw);
+    const bool typed = holdsValueOutOfRange();
+    QString tip;
+    if (typed) {
+        const QString unit = core.units ? core.units->getUnitString(core.physicalQuantity) : QString();
+        tip = fieldstyle::typedOutOfRangeToolTip(textFromValue(validMin), textFromValue(validMax), unit);
+    } else if (servoOutOfRange) {
+        tip = fieldstyle::outOfRangeToolTip(QString::number(servoShown, 'f', 0), core.lastRaw);
+    }
+    fieldstyle::markOutOfRange(this, marked, typed || servoOutOfRange, normalSheet, "QSpinBox", tip);
+    if (typed != typedOutOfRange) {
+        typedOutOfRange = typed;
+        emit valueRangeChanged(typed);
+    }
+}
+
+void VelkoraSpinBox::stepBy(int steps)
+{
+    if (!core.isDescribed()) {
+        QSpinBox::stepBy(steps);
+        return;
+    }
+    interpretText(); // a value being typed is the one stepped from
+    const qint64 target = qint64(value()) + qint64(steps) * singleStep();
+    setValue(int(std::clamp<qint64>(target, validMin, validMax)));
+    selectAll();
+}
+
+QAbstractSpinBox::StepEnabled VelkoraSpinBox::stepEnabled() const
+{
+    if (!core.isDescribed() || isReadOnly())
+        return QSpinBox::stepEnabled();
+    StepEnabled enabled = StepNone;
+    if (value() < validMax)
+        enabled |= StepUpEnabled;
+    if (value() > validMin)
+        enabled |= StepDownEnabled;
+    return enabled;
+}
+
+QSize VelkoraSpinBox::sizeHint() const
+{
+    if (maximum() != fieldstyle::typingLimit)
+        return QSpinBox::sizeHint();
+    return fieldstyle::narrowedHint(QSpinBox::sizeHint(), fontMetrics(),
+                                    {textFromValue(minimum()), textFromValue(maximum())},
+                                    {textFromValue(validMin), textFromValue(validMax)});
+}
+
+QSize VelkoraSpinBox::minimumSizeHint() const
+{
+    if (maximum() != fieldstyle::typingLimit)
+        return QSpinBox::minimumSizeHint();
+    return fieldstyle::narrowedHint(QSpinBox::minimumSizeHint(), fontMetrics(),
+                                    {textFromValue(minimum()), textFromValue(maximum())},
+                                    {textFromValue(validMin), textFromValue(validMax)});
 }

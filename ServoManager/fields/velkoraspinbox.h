@@ -32,11 +32,21 @@ public:
 
     bool isDirty() const { return core.isDirty; }
     bool hasUserChange() const override { return core.isDirty; }
+    bool holdsValueOutOfRange() const override;
     bool isForceDisabled() const { return core.isForceDisabled; }
-    bool isOutOfRange() const { return outOfRange; }
+    // The servo holds a value outside the field's range (shown as the range end).
+    bool isOutOfRange() const { return servoOutOfRange; }
+    // The field's range; minimum() and maximum() take anything typed.
+    int validMinimum() const { return validMin; }
+    int validMaximum() const { return validMax; }
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
 
 signals:
     void setIsDirty(bool dirty) override;
+    // The value went outside the field's range (true) or back inside it.
+    void valueRangeChanged(bool outside);
 
 public slots:
     void on_valueChanged(int value);
@@ -44,12 +54,20 @@ public slots:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    // The arrows, keys and wheel stay inside the field's range.
+    void stepBy(int steps) override;
+    StepEnabled stepEnabled() const override;
 
 private:
-    void markOutOfRange(bool on, double shown = 0);
+    void refreshRangeMark();
 
     VelkoraParametersGroupBox* parentGroupBox;
     FieldCore core;
     int lastValue = 0;
-    bool outOfRange = false;
+    int validMin = 0;
+    int validMax = 0;
+    double servoShown = 0; // the servo's value when it is outside the range
+    bool servoOutOfRange = false;
+    bool typedOutOfRange = false;
+    bool marked = false;
 };

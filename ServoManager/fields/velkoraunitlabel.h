@@ -16,6 +16,8 @@ public:
     void setObjectName(const QString& name);
     // The first caption given is kept; later calls only refresh the unit.
     void setText(const QString& text);
+    // The caption without its unit and colon: "Position".
+    QString caption() const { return baseText; }
 
     // Also refreshes the unit, so the caption always names the unit its field converts to.
     void connected() override;

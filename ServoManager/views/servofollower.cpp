@@ -2,6 +2,7 @@
 
 #include "bus/searchdialog.h"
 #include "plot/plotdock.h"
+#include "views/staleoverlay.h"
 
 #include <QAction>
 #include <QDateTime>
@@ -53,15 +54,22 @@ void ServoFollower::notFound(const QList<BusAddress>& tried)
     box->open();
 }
 
-// A silent servo's values are not live: they are greyed, cannot be edited, and the plot breaks.
+// A silent servo's values are not live: they are faded under a banner that says so, cannot be
+// edited, and the plot breaks.
 void ServoFollower::answeringChanged(bool answering, const QDateTime& since, int servoId)
 {
-    for (QWidget* view : _window.liveViews)
+    const QString time = since.toString(QStringLiteral("HH:mm:ss"));
+    for (QWidget* view : _window.liveViews) {
         view->setEnabled(answering);
+        if (answering)
+            StaleOverlay::uncover(view);
+        else
+            StaleOverlay::cover(
+                view,
+                tr("Servo %1 is not answering since %2: these are its last values.").arg(servoId).arg(time));
+    }
     _window.showState(answering ? tr("Connected")
-                                : tr("Servo %1 is not answering (since %2)")
-                                      .arg(servoId)
-                                      .arg(since.toString(QStringLiteral("HH:mm:ss"))));
+                                : tr("Servo %1 is not answering (since %2)").arg(servoId).arg(time));
     if (!answering)
         _window.plot->addGap();
 }

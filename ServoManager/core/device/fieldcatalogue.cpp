@@ -11,6 +11,16 @@
 namespace {
 // Widget classes as the form's object names end in them.
 const char* const widgetSuffixes[] = {"DoubleSpinBox", "SpinBox", "LineEdit", "ComboBox", "CheckBox"};
+
+// Keys whose words are not what the value is: files keep the old key, people read the caption.
+struct KeyCaption
+{
+    const char* key;
+    const char* caption;
+};
+const KeyCaption captionsOfOddKeys[] = {
+    {"quadratureCurrentLimit", "Torque limit"}, // register 14 limits the torque, in Nm
+};
 } // namespace
 
 int FieldRecord::rawIn(const QByteArray& table) const
@@ -127,6 +137,10 @@ QString FieldCatalogue::keyOf(const QString& objectName)
 
 QString FieldCatalogue::captionOf(const QString& key)
 {
+    for (const KeyCaption& odd : captionsOfOddKeys) {
+        if (key == QLatin1String(odd.key))
+            return QString::fromLatin1(odd.caption);
+    }
     QString caption;
     for (int i = 0; i < key.size(); ++i) {
         const QChar c = key.at(i);

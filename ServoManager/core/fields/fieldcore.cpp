@@ -3,6 +3,7 @@
 #include "bus/devicehelper.h"
 #include "device/fieldmetadefs.h"
 #include "device/rangemap.h"
+#include "settings/settingshelper.h"
 
 #include <QCoreApplication>
 
@@ -31,7 +32,9 @@ void FieldCore::setUnitsSource(UnitsSource source)
 std::shared_ptr<UnitsHelper> FieldCore::currentUnits()
 {
     auto units = unitsSource() ? unitsSource()() : nullptr;
-    return std::make_shared<UnitsHelper>(units ? units : std::make_shared<PhysicalQuantities>());
+    // Before a window gives its choice (its form is built first), the stored one: captions
+    // set while the form is built must not name the default units.
+    return std::make_shared<UnitsHelper>(units ? units : std::make_shared<PhysicalQuantities>(storedUnits()));
 }
 
 void FieldCore::listen(QObject* receiver, std::function<void()> onLoaded)

@@ -52,7 +52,7 @@ public:
         return units->convertToTargetUnit(toPhysical(raw, offsetByRawMin), physicalQuantity);
     }
 
-    // The unit choice of this run (the window's Settings); the defaults until one is given.
+    // The unit choice of this run (the window's Settings); the stored choice until one is given.
     static std::shared_ptr<UnitsHelper> currentUnits();
     using UnitsSource = std::function<std::shared_ptr<PhysicalQuantities>()>;
     static void setUnitsSource(UnitsSource source);
