@@ -290,6 +290,18 @@ private slots:
         QVERIFY(!_window->scheduler());
     }
 
+    // A device that is no terminal is named as no serial port, not with the ioctl's words.
+    void notASerialPortIsSaidSo()
+    {
+        storeSettings(QStringLiteral("/dev/null"), 1000000);
+        createWindow();
+        _window->getConnectAction()->trigger();
+        QTRY_VERIFY(visibleMessageBox());
+        QCOMPARE(takeMessageBox(), QStringLiteral("Error|/dev/null is not a serial port. Choose the port of the "
+                                                  "servos' adapter, such as /dev/ttyUSB0."));
+        QVERIFY(_window->getConnectAction()->isEnabled());
+    }
+
     void openErrorsSayWhatToDo()
     {
         QCOMPARE(portOpenErrorText(QString(), "No such file or directory"),
