@@ -11,7 +11,11 @@ namespace {
 QByteArray answer(int id, const QByteArray& data)
 {
     QByteArray packet = QByteArray::fromHex("fffffd00");
-    packet.append(char(id)).append(char((data.size() + 4) & 0xFF)).append(char(0)).append(char(0x55)).append(char(0));
+    packet.append(char(id))
+        .append(char((data.size() + 4) & 0xFF))
+        .append(char(0))
+        .append(char(0x55))
+        .append(char(0));
     return packet + data + QByteArray(2, '\0');
 }
 } // namespace
@@ -37,14 +41,15 @@ private slots:
         QCOMPARE(roster.idAt(0), 1); // kept in id order
         QCOMPARE(roster.idAt(1), 2);
         const auto protocolShown = [&roster](int id) {
-            return roster.data(roster.index(roster.rowOf(id), BusRoster::ProtocolColumn), Qt::DisplayRole).toString();
+            return roster.data(roster.index(roster.rowOf(id), BusRoster::ProtocolColumn), Qt::DisplayRole)
+                .toString();
         };
         QCOMPARE(protocolShown(1), QString());
         roster.tableRead(1, QByteArray::fromHex("0104031122"));
         QCOMPARE(protocolShown(1), QStringLiteral("2")); // it answered in the connection's
         QCOMPARE(protocolShown(7), QStringLiteral("1"));
         QCOMPARE(protocolShown(5), QString()); // not known: read in whatever the port speaks
-        roster.add(7, 1000000); // listed again without a protocol: what is known stays
+        roster.add(7, 1000000);                // listed again without a protocol: what is known stays
         QCOMPARE(roster.protocolAt(roster.rowOf(7)), 1);
 
         QList<int> offered;
@@ -57,14 +62,16 @@ private slots:
         QCOMPARE(roster.modelNumberAt(roster.rowOf(5)), 1025);
 
         std::optional<SideRead> span; // kept once offered: asking again takes the next servo's turn
-        QTRY_VERIFY((span = span ? span : roster.nextSideRead(1000000, 2)).has_value()); // the refresh time passed
+        QTRY_VERIFY_WITH_TIMEOUT((span = span ? span : roster.nextSideRead(1000000, 2)).has_value(),
+                                 20000); // the refresh time passed
         QVERIFY(span && !span->ping);
         QCOMPARE(span->address, 86); // actual position to the hardware status
         QCOMPARE(span->length, 22);
         roster.sideReadAnswered(*span, answer(span->id, QByteArray(21, '\0') + char(0x04)));
-        QVERIFY(roster.data(roster.index(roster.rowOf(span->id), BusRoster::HardwareErrorColumn), Qt::DisplayRole)
-                    .toString()
-                    .contains("Overheating"));
+        QVERIFY(
+            roster.data(roster.index(roster.rowOf(span->id), BusRoster::HardwareErrorColumn), Qt::DisplayRole)
+                .toString()
+                .contains("Overheating"));
     }
 
     // Three failed reads and a second without an answer: not answering, said once; an answer ends it.
@@ -78,7 +85,8 @@ private slots:
         for (int i = 0; i < 3; ++i)
             roster.sideReadFailed(read, FailureKind::Timeout);
         QVERIFY(roster.isAnswering(0)); // three failures, but it answered just now
-        QTRY_VERIFY_WITH_TIMEOUT((roster.sideReadFailed(read, FailureKind::Timeout), !roster.isAnswering(0)), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT((roster.sideReadFailed(read, FailureKind::Timeout), !roster.isAnswering(0)),
+                                 20000);
         roster.sideReadFailed(read, FailureKind::Timeout);
         QCOMPARE(changes.count(), 1);
         QCOMPARE(changes.first().value(1).toBool(), false);

@@ -11,13 +11,14 @@
 #include <servosimulator.h>
 
 #include <QFileDialog>
-#include <QMessageBox>
-#include <QProcess>
+#include <QLineEdit>
 #include <QJsonArray>
-#include <QTableWidget>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMessageBox>
+#include <QProcess>
 #include <QRandomGenerator>
+#include <QTableWidget>
 #include <QtTest>
 
 namespace {
@@ -46,6 +47,18 @@ QJsonObject sampleFile()
         "servo": {"id": 1, "baudRate": 1000000, "modelNumber": 1025, "firmware": 3},
         "values": {"temperatureLimit": {"raw": 80, "value": 80, "unit": "°C"}}})")
         .object();
+}
+
+// Chooses `path` in a file dialog as a user does: by typing its name where the dialog takes it.
+// (selectFile() leaves the name box alone while it has the focus, which the dialog may or may
+// not have got by now.)
+void chooseFile(QFileDialog* chooser, const QString& path)
+{
+    chooser->setDirectory(QFileInfo(path).absolutePath());
+    auto* name = chooser->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    QVERIFY(name);
+    name->setText(QFileInfo(path).fileName());
+    QMetaObject::invokeMethod(chooser, "accept");
 }
 
 UnitsHelper unitsOf(int choice)
@@ -82,30 +95,30 @@ private slots:
         const QString path = home.path() + "/joint.json";
         ConfigurationDialog* dialog = _window->configurationDialog();
         _window->findChild<QAction*>("actionSaveConfiguration")->trigger(); // once the first table is read
-        QTRY_VERIFY_WITH_TIMEOUT(_window->findChild<QFileDialog*>(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(_window->findChild<QFileDialog*>(), 20000);
         auto* chooser = _window->findChild<QFileDialog*>();
-        chooser->selectFile(path);
-        QMetaObject::invokeMethod(chooser, "accept"); // as the user's Save
-        QTRY_VERIFY(QFile::exists(path));
-        QTRY_VERIFY(!_window->findChild<QFileDialog*>()); // closed and gone
+        chooseFile(chooser, path); // as the user's Save
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(path), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!_window->findChild<QFileDialog*>(), 20000); // closed and gone
         const QByteArray saved = _sim->registers(1);
 
-        _sim->setRegisters(1, 11, QByteArray(1, char(70)));        // temperature limit
-        _sim->setRegisters(1, 54, QByteArray("\x10\x02", 2));      // position P gain
-        _sim->setRegisters(1, 3, QByteArray(1, char(1)));          // the id as it is
-        QTRY_COMPARE_WITH_TIMEOUT(int(UiRegisterHelper::_instance->lastTable().at(54)), 0x10, 2000);
+        _sim->setRegisters(1, 11, QByteArray(1, char(70)));   // temperature limit
+        _sim->setRegisters(1, 54, QByteArray("\x10\x02", 2)); // position P gain
+        _sim->setRegisters(1, 3, QByteArray(1, char(1)));     // the id as it is
+        QTRY_COMPARE_WITH_TIMEOUT(int(UiRegisterHelper::_instance->lastTable().at(54)), 0x10, 20000);
         _window->findChild<QAction*>("actionCompareConfiguration")->trigger();
-        QTRY_VERIFY(_window->findChild<QFileDialog*>() && _window->findChild<QFileDialog*>()->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(
+            _window->findChild<QFileDialog*>() && _window->findChild<QFileDialog*>()->isVisible(), 20000);
         chooser = _window->findChild<QFileDialog*>();
-        chooser->selectFile(path);
-        QMetaObject::invokeMethod(chooser, "accept");
-        QTRY_VERIFY(dialog->isVisible());
+        chooseFile(chooser, path);
+        QTRY_VERIFY_WITH_TIMEOUT(dialog->isVisible(), 20000);
         QCOMPARE(dialog->tickedKeys(), QStringList({"temperatureLimit", "positionProportionalTerm"}));
         QCOMPARE(dialog->findChild<QTableWidget*>("configurationTable")->rowCount(), 2);
         dialog->applySelected();
-        QTRY_VERIFY_WITH_TIMEOUT(_window->statusBar()->currentMessage().startsWith(
-                                     "Configuration from joint.json: 2 values written and verified, 0 differ"),
-                                 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            _window->statusBar()->currentMessage().startsWith(
+                "Configuration from joint.json: 2 values written and verified, 0 differ"),
+            20000);
         QCOMPARE(_sim->registers(1).mid(0, 86).toHex(), saved.mid(0, 86).toHex());
 
         // Two files, no servo needed: only where they differ.
@@ -135,11 +148,10 @@ private slots:
                                    _window);
         const QString windowPath = home.path() + "/window.json";
         _window->findChild<QAction*>("actionSaveConfiguration")->trigger(); // once the first table is read
-        QTRY_VERIFY_WITH_TIMEOUT(_window->findChild<QFileDialog*>(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(_window->findChild<QFileDialog*>(), 20000);
         auto* chooser = _window->findChild<QFileDialog*>();
-        chooser->selectFile(windowPath);
-        QMetaObject::invokeMethod(chooser, "accept");
-        QTRY_VERIFY(QFile::exists(windowPath));
+        chooseFile(chooser, windowPath);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(windowPath), 20000);
         _window.reset(); // lets go of the port
         DeviceHelper::_instance.reset();
 
@@ -161,7 +173,12 @@ private slots:
             return document;
         };
         const QJsonObject fromWindow = withoutTime(windowPath);
-        QCOMPARE(fromWindow.value("values").toObject().value("temperatureLimit").toObject().value("unit").toString(),
+        QCOMPARE(fromWindow.value("values")
+                     .toObject()
+                     .value("temperatureLimit")
+                     .toObject()
+                     .value("unit")
+                     .toString(),
                  QStringLiteral("°F"));
         QCOMPARE(withoutTime(cliPath), fromWindow);
     }
@@ -173,30 +190,43 @@ private slots:
         QTest::addColumn<QString>("path");    // in the sample file, "values/<key>" or "<member>"
         QTest::addColumn<QString>("entry");   // JSON of what goes there
         QTest::addColumn<QString>("error");
-        QTest::newRow("not JSON") << QByteArray("{\"format\": ") << "" << "" << "not a configuration file";
-        QTest::newRow("another format") << QByteArray() << "format" << "\"photo\"" << "not a servo configuration";
-        QTest::newRow("newer version") << QByteArray() << "version" << "2" << "format version 2 by a newer";
-        QTest::newRow("unknown key") << QByteArray() << "values/tempLimit" << R"({"raw": 1})"
+        QTest::newRow("not JSON") << QByteArray("{\"format\": ") << ""
+                                  << ""
+                                  << "not a configuration file";
+        QTest::newRow("another format") << QByteArray() << "format"
+                                        << "\"photo\""
+                                        << "not a servo configuration";
+        QTest::newRow("newer version") << QByteArray() << "version"
+                                       << "2"
+                                       << "format version 2 by a newer";
+        QTest::newRow("unknown key") << QByteArray() << "values/tempLimit"
+                                     << R"({"raw": 1})"
                                      << "unknown field \"tempLimit\"";
-        QTest::newRow("a command") << QByteArray() << "values/enableMotor" << R"({"raw": 1})"
+        QTest::newRow("a command") << QByteArray() << "values/enableMotor"
+                                   << R"({"raw": 1})"
                                    << "\"enableMotor\" is not a setting";
-        QTest::newRow("raw outside the range") << QByteArray() << "values/temperatureLimit" << R"({"raw": 300})"
+        QTest::newRow("raw outside the range") << QByteArray() << "values/temperatureLimit"
+                                               << R"({"raw": 300})"
                                                << "\"temperatureLimit\": raw value 300 is outside";
-        QTest::newRow("value outside the range")
-            << QByteArray() << "values/minVoltageLimit" << R"({"value": 40, "unit": "V"})"
-            << "\"minVoltageLimit\": 40 V is outside";
+        QTest::newRow("value outside the range") << QByteArray() << "values/minVoltageLimit"
+                                                 << R"({"value": 40, "unit": "V"})"
+                                                 << "\"minVoltageLimit\": 40 V is outside";
         QTest::newRow("unknown unit") << QByteArray() << "values/temperatureLimit"
-                                      << R"({"value": 80, "unit": "K"})" << "unknown unit \"K\"";
-        QTest::newRow("raw and value disagree")
-            << QByteArray() << "values/temperatureLimit" << R"({"raw": 80, "value": 90, "unit": "°C"})"
-            << "raw value 80 is 80 °C, not 90 °C";
-        QTest::newRow("raw not whole") << QByteArray() << "values/temperatureLimit" << R"({"raw": 80.5})"
+                                      << R"({"value": 80, "unit": "K"})"
+                                      << "unknown unit \"K\"";
+        QTest::newRow("raw and value disagree") << QByteArray() << "values/temperatureLimit"
+                                                << R"({"raw": 80, "value": 90, "unit": "°C"})"
+                                                << "raw value 80 is 80 °C, not 90 °C";
+        QTest::newRow("raw not whole") << QByteArray() << "values/temperatureLimit"
+                                       << R"({"raw": 80.5})"
                                        << "must be a whole number";
-        QTest::newRow("no baud-rate code") << QByteArray() << "values/baudRate" << R"({"raw": 2})"
+        QTest::newRow("no baud-rate code") << QByteArray() << "values/baudRate"
+                                           << R"({"raw": 2})"
                                            << "2 is no baud-rate code";
-        QTest::newRow("another model") << QByteArray() << "servo"
-                                       << R"({"id": 1, "baudRate": 1000000, "modelNumber": 12, "firmware": 3})"
-                                       << "model number 12; this servo is model number 1025";
+        QTest::newRow("another model")
+            << QByteArray() << "servo"
+            << R"({"id": 1, "baudRate": 1000000, "modelNumber": 12, "firmware": 3})"
+            << "model number 12; this servo is model number 1025";
     }
 
     void doubtfulFilesAreRefused()
@@ -219,11 +249,13 @@ private slots:
         }
         const FieldCatalogue catalogue{VelkoraV1()};
         const auto result = ServoConfiguration::fromJson(json, fileName, catalogue, 1025, 3);
-        QVERIFY2(result.error.startsWith(fileName + ": ") && result.error.contains(error), qPrintable(result.error));
+        QVERIFY2(result.error.startsWith(fileName + ": ") && result.error.contains(error),
+                 qPrintable(result.error));
         // The sample itself is fine.
-        QCOMPARE(ServoConfiguration::fromJson(QJsonDocument(sampleFile()).toJson(), fileName, catalogue, 1025, 3)
-                     .error,
-                 QString());
+        QCOMPARE(
+            ServoConfiguration::fromJson(QJsonDocument(sampleFile()).toJson(), fileName, catalogue, 1025, 3)
+                .error,
+            QString());
     }
 
     void firmwareWarning_data()
@@ -232,7 +264,8 @@ private slots:
         QTest::addColumn<int>("servos"); // -1: not known
         QTest::addColumn<QString>("warning");
         QTest::newRow("same") << 3 << 3 << "";
-        QTest::newRow("another") << 2 << 3 << "arm-joint-1.json was saved from firmware 2; this servo runs firmware 3.";
+        QTest::newRow("another") << 2 << 3
+                                 << "arm-joint-1.json was saved from firmware 2; this servo runs firmware 3.";
         QTest::newRow("file names none") << -1 << 3 << "";
         QTest::newRow("servo's not known") << 2 << -1 << "";
     }
@@ -251,7 +284,8 @@ private slots:
             servo.insert("firmware", saved);
         file.insert("servo", servo);
         const FieldCatalogue catalogue{VelkoraV1()};
-        const auto result = ServoConfiguration::fromJson(QJsonDocument(file).toJson(), fileName, catalogue, 1025, servos);
+        const auto result =
+            ServoConfiguration::fromJson(QJsonDocument(file).toJson(), fileName, catalogue, 1025, servos);
         QCOMPARE(result.error, QString());
         QCOMPARE(result.warning, warning);
     }
@@ -276,15 +310,15 @@ private slots:
         testfixture::openConnected(home, servosim::Model::V1, {}, 1, 20, _sim, _window);
         const QString path = home.path() + "/joint.json";
         // As the user's choice reaches the program, without the file dialog's own checks.
-        auto chooseFile = [this](const QString& file) {
-            QTRY_VERIFY_WITH_TIMEOUT(_window->findChild<QFileDialog*>(), 5000);
+        auto chooseBySignal = [this](const QString& file) {
+            QTRY_VERIFY_WITH_TIMEOUT(_window->findChild<QFileDialog*>(), 20000);
             auto* chooser = _window->findChild<QFileDialog*>();
             emit chooser->fileSelected(file);
             chooser->reject();
-            QTRY_VERIFY_WITH_TIMEOUT(!_window->findChild<QFileDialog*>(), 5000);
+            QTRY_VERIFY_WITH_TIMEOUT(!_window->findChild<QFileDialog*>(), 20000);
         };
         _window->findChild<QAction*>("actionSaveConfiguration")->trigger();
-        chooseFile(path);
+        chooseBySignal(path);
         QVERIFY(QFile::exists(path));
         QFile::rename(path, path + ".first");
         _window->getDisconnectAction()->trigger();
@@ -295,26 +329,29 @@ private slots:
         connect(DeviceHelper::getInstance().get(), &DeviceHelper::loadDeviceMetadata, &silence,
                 [this] { _sim->setSilent(true); });
         _window->getConnectAction()->trigger();
-        QTRY_COMPARE_WITH_TIMEOUT(_window->statusBar()->currentMessage(), QStringLiteral("Connected"), 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(_window->statusBar()->currentMessage(), QStringLiteral("Connected"), 20000);
         _window->findChild<QAction*>(action)->trigger();
         QVERIFY(!_window->findChild<QFileDialog*>());
         if (!answers) {
-            QTRY_VERIFY_WITH_TIMEOUT(_window->findChild<QMessageBox*>(), 6000);
-            QVERIFY2(_window->findChild<QMessageBox*>()->text().contains("have not been read yet, so nothing was"),
-                     qPrintable(_window->findChild<QMessageBox*>()->text()));
+            QTRY_VERIFY_WITH_TIMEOUT(_window->findChild<QMessageBox*>(), 20000);
+            QVERIFY2(
+                _window->findChild<QMessageBox*>()->text().contains("have not been read yet, so nothing was"),
+                qPrintable(_window->findChild<QMessageBox*>()->text()));
             QVERIFY(!_window->findChild<QFileDialog*>());
             return;
         }
         _sim->setSilent(false);
         if (action == "actionSaveConfiguration") {
-            chooseFile(path);
+            chooseBySignal(path);
             QFile saved(path);
             QVERIFY(saved.open(QIODevice::ReadOnly));
             const QJsonObject file = QJsonDocument::fromJson(saved.readAll()).object();
             QCOMPARE(file.value("servo").toObject().value("modelNumber").toInt(), 1025);
-            QCOMPARE(file.value("values").toObject().value("temperatureLimit").toObject().value("raw").toInt(), 70);
+            QCOMPARE(
+                file.value("values").toObject().value("temperatureLimit").toObject().value("raw").toInt(),
+                70);
         } else {
-            chooseFile(path + ".first");
+            chooseBySignal(path + ".first");
             ConfigurationDialog* dialog = _window->configurationDialog();
             QVERIFY(dialog->isVisible());
             QCOMPARE(dialog->tickedKeys(), QStringList({"temperatureLimit"}));
@@ -336,8 +373,10 @@ private slots:
             QCOMPARE(saved.modelNumber, 1025);
             QVERIFY(!saved.values.count("enableMotor") && !saved.values.count("targetPosition"));
             QCOMPARE(int(saved.values.size()), 29); // 22 non-volatile settings, 7 volatile ones
-            const QJsonObject file = QJsonDocument::fromJson(saved.toJson(catalogue, unitsOf(round % 2))).object();
-            const auto read = ServoConfiguration::fromJson(QJsonDocument(file).toJson(), fileName, catalogue, 1025, 3);
+            const QJsonObject file =
+                QJsonDocument::fromJson(saved.toJson(catalogue, unitsOf(round % 2))).object();
+            const auto read =
+                ServoConfiguration::fromJson(QJsonDocument(file).toJson(), fileName, catalogue, 1025, 3);
             QCOMPARE(read.error, QString());
             QCOMPARE(read.configuration.values, saved.values);
 
@@ -351,7 +390,8 @@ private slots:
             }
             QJsonObject byValue = file;
             byValue.insert("values", values);
-            const auto typed = ServoConfiguration::fromJson(QJsonDocument(byValue).toJson(), fileName, catalogue, 1025, 3);
+            const auto typed =
+                ServoConfiguration::fromJson(QJsonDocument(byValue).toJson(), fileName, catalogue, 1025, 3);
             QCOMPARE(typed.error, QString());
             QCOMPARE(typed.configuration.values, saved.values);
         }
@@ -386,7 +426,7 @@ private slots:
         QCOMPARE(serial->openSerialPort(sim.devicePath(), 1000000), QString());
         bool identified = false;
         DeviceHelper::getInstance(serial, [&identified] { identified = true; })->triggerDeviceInfoRead(2);
-        QTRY_VERIFY(identified);
+        QTRY_VERIFY_WITH_TIMEOUT(identified, 20000);
         UiScheduler scheduler(2, serial);
         QSignalSpy finished(&scheduler, &UiScheduler::writeFinished);
         const ServoConfiguration saved = ServoConfiguration::fromTable(catalogue, source, 1000000);
@@ -399,7 +439,7 @@ private slots:
         for (const GroupWrite& write : writes)
             scheduler.addWrite(write);
         scheduler.startScheduler(20);
-        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 2, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 2, 20000);
         scheduler.stopScheduler();
         QCOMPARE(finished.at(0).at(1).value<WriteOutcome>().check.allHeld(), !motorOn);
         QVERIFY(finished.at(1).at(1).value<WriteOutcome>().check.allHeld());

@@ -25,11 +25,11 @@
 #include <servosimulator.h>
 
 #include <QAction>
-#include <QToolButton>
 #include <QFrame>
 #include <QRandomGenerator>
 #include <QSettings>
 #include <QStatusBar>
+#include <QToolButton>
 #include <QtTest>
 
 #include <algorithm>
@@ -120,7 +120,6 @@ int rawAt(const QByteArray& table, const Location& at)
     return int((value & at.mask) >> at.shift);
 }
 
-
 QWidget* widgetNamed(const QString& name)
 {
     auto* field = dynamic_cast<QWidget*>(UiRegisterHelper::_instance->getRegisteredField(QString(name)));
@@ -188,7 +187,7 @@ private:
     {
         _window->scheduler()->stopScheduler();
         // A read still on the line would overwrite the table when its answer comes.
-        QTRY_VERIFY(!_window->serialHelper()->isBusy());
+        QTRY_VERIFY_WITH_TIMEOUT(!_window->serialHelper()->isBusy(), 20000);
         UiRegisterHelper::_instance->decodeResponse(testfixture::statusPacket(table));
     }
 
@@ -221,7 +220,7 @@ private slots:
         QFETCH(QMapStringInt, units);
         openConnected(servosim::Model::V1, units);
         QTRY_VERIFY_WITH_TIMEOUT(
-            !qobject_cast<QLineEdit*>(widgetNamed("actualVoltageLineEdit"))->text().isEmpty(), 2000);
+            !qobject_cast<QLineEdit*>(widgetNamed("actualVoltageLineEdit"))->text().isEmpty(), 20000);
 
         // Odd values in every register, a hardware error bit set and one gain out of range.
         QByteArray table = _sim->registers(servoId);
@@ -324,7 +323,7 @@ private slots:
         QFETCH(QMapStringInt, units);
         openConnected(servoModel, units);
         _window->scheduler()->stopScheduler();
-        QTRY_VERIFY(!_window->serialHelper()->isBusy());
+        QTRY_VERIFY_WITH_TIMEOUT(!_window->serialHelper()->isBusy(), 20000);
 
         QRandomGenerator typed(5);
         const auto device = DeviceHelper::getInstance()->getDevice();
@@ -366,9 +365,10 @@ private slots:
         for (const Location& at : v1Locations) {
             IUnitDataField* field = dataField(at.name);
             // The baud rate has no range of the model: any code.
-            const auto m = QString(at.name) == "baudRateComboBox" ? std::make_unique<FieldDeviceMetadata>(
-                                                                        FieldDeviceMetadata{0, 255, 0, 255, {}})
-                                                                  : model.getFieldDeviceMetadata(at.name);
+            const auto m =
+                QString(at.name) == "baudRateComboBox"
+                    ? std::make_unique<FieldDeviceMetadata>(FieldDeviceMetadata{0, 255, 0, 255, {}})
+                    : model.getFieldDeviceMetadata(at.name);
             for (int i = 0; i < 200; ++i) {
                 // Mostly inside the model's range, sometimes anywhere in the register.
                 const qint64 low = i % 10 ? m->rawMin : (at.isSigned ? -(1LL << (8 * at.bytes - 1)) : 0);
@@ -421,10 +421,10 @@ private slots:
         QWidget* widget = widgetNamed(name);
         IUnitDataField* field = dataField(name);
         auto* input = dynamic_cast<IGroupInputComponent*>(widget);
-        QTRY_VERIFY_WITH_TIMEOUT(!qobject_cast<QLineEdit*>(widgetNamed("actualVoltageLineEdit"))->text().isEmpty(),
-                                 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !qobject_cast<QLineEdit*>(widgetNamed("actualVoltageLineEdit"))->text().isEmpty(), 20000);
         _window->scheduler()->stopScheduler();
-        QTRY_VERIFY(!_window->serialHelper()->isBusy());
+        QTRY_VERIFY_WITH_TIMEOUT(!_window->serialHelper()->isBusy(), 20000);
         const int loaded = field->getServoValue();
 
         QSignalSpy dirty(widget, SIGNAL(setIsDirty(bool)));
@@ -504,9 +504,9 @@ private slots:
     void ax12ShowsOnlyWhatItDescribes()
     {
         openConnected(servosim::Model::Ax12, {{"angle", 1}});
-        QTRY_VERIFY_WITH_TIMEOUT(_window->scheduler()->statistics().polls() > 2, 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(_window->scheduler()->statistics().polls() > 2, 20000);
         for (const char* button : {"nvParamsEditSaveToolButton", "vParamsEditSaveToolButton"})
-            QTRY_VERIFY(_window->findChild<QToolButton*>(button)->isEnabled());
+            QTRY_VERIFY_WITH_TIMEOUT(_window->findChild<QToolButton*>(button)->isEnabled(), 20000);
         QByteArray table = _sim->registers(servoId);
         QCOMPARE(table.size(), 50);
         table[8] = char(0xFF); // counter-clockwise limit 1023: 300 degrees
@@ -516,7 +516,8 @@ private slots:
         showTable(table);
 
         QCOMPARE(dataField("counterClockwiseLimitDoubleSpinBox")->getServoValue(), 1023);
-        QCOMPARE(qobject_cast<QDoubleSpinBox*>(widgetNamed("counterClockwiseLimitDoubleSpinBox"))->value(), 300.0);
+        QCOMPARE(qobject_cast<QDoubleSpinBox*>(widgetNamed("counterClockwiseLimitDoubleSpinBox"))->value(),
+                 300.0);
         QCOMPARE(dataField("targetAngularVelocityDoubleSpinBox")->getServoValue(), 0x0134);
         QCOMPARE(dataField("modelNumberLineEdit")->getServoValue(), 12);
         QCOMPARE(qobject_cast<QLineEdit*>(widgetNamed("modelNumberLineEdit"))->text(), QStringLiteral("12"));
@@ -532,7 +533,8 @@ private slots:
         }
         auto* group = _window->findChild<VelkoraParametersGroupBox*>("nonVolatileParamsGroupBox");
         group->isEditing = true;
-        dynamic_cast<IGroupInputComponent*>(widgetNamed("angularVelocityLimitDoubleSpinBox"))->setEnabled(true);
+        dynamic_cast<IGroupInputComponent*>(widgetNamed("angularVelocityLimitDoubleSpinBox"))
+            ->setEnabled(true);
         QVERIFY(!widgetNamed("angularVelocityLimitDoubleSpinBox")->isEnabled());
         group->isEditing = false;
     }
@@ -545,13 +547,13 @@ private slots:
         auto* view = _window->findChild<EditView*>();
         QWidget* registers = RegisterView::_instance;
         QWidget* voltage = widgetNamed("actualVoltageLineEdit");
-        QTRY_VERIFY_WITH_TIMEOUT(!qobject_cast<QLineEdit*>(voltage)->text().isEmpty(), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(!qobject_cast<QLineEdit*>(voltage)->text().isEmpty(), 20000);
         const int live = darkestGrey(view, voltage);
         QVERIFY2(live < 0x48, qPrintable(QString::number(live)));
 
         for (int round = 0; round < 2; ++round) {
             _sim->setSilent(true);
-            QTRY_VERIFY_WITH_TIMEOUT(!_window->scheduler()->isServoAnswering(), 3000);
+            QTRY_VERIFY_WITH_TIMEOUT(!_window->scheduler()->isServoAnswering(), 20000);
             for (QWidget* shown : {static_cast<QWidget*>(view), registers}) {
                 StaleOverlay* overlay = StaleOverlay::of(shown);
                 QVERIFY(overlay && overlay->isVisibleTo(shown)); // the other tab is not on screen
@@ -565,7 +567,7 @@ private slots:
             }
             _sim->setSilent(false);
             if (round == 0) {
-                QTRY_VERIFY_WITH_TIMEOUT(_window->scheduler()->isServoAnswering(), 3000);
+                QTRY_VERIFY_WITH_TIMEOUT(_window->scheduler()->isServoAnswering(), 20000);
             } else {
                 _window->getDisconnectAction()->trigger();
             }

@@ -141,7 +141,7 @@ private:
         _window->getConnectAction()->trigger();
         // Not before the first table is shown: the fields would still be empty.
         QVERIFY(!editButton(true)->isEnabled());
-        QTRY_VERIFY_WITH_TIMEOUT(editButton(true)->isEnabled() && editButton(false)->isEnabled(), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(editButton(true)->isEnabled() && editButton(false)->isEnabled(), 20000);
     }
 
     // Waits until a poll has shown `value` at `address`.
@@ -149,7 +149,7 @@ private:
     {
         QTRY_VERIFY_WITH_TIMEOUT(UiRegisterHelper::_instance->lastTable().size() > address &&
                                      UiRegisterHelper::_instance->lastTable().at(address) == value,
-                                 2000);
+                                 20000);
     }
 
 private slots:
@@ -185,9 +185,9 @@ private slots:
             _sim->setRegisters(servoId, 6, QByteArray(1, 1)); // wheel: target velocity and direction editable
         connectAndWait();
         // The mode shown at the first poll takes effect at the second.
-        QTRY_VERIFY_WITH_TIMEOUT(_window->scheduler()->statistics().polls() > 2, 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(_window->scheduler()->statistics().polls() > 2, 20000);
         _window->scheduler()->stopScheduler();
-        QTRY_VERIFY(!_window->serialHelper()->isBusy());
+        QTRY_VERIFY_WITH_TIMEOUT(!_window->serialHelper()->isBusy(), 20000);
         editButton(nonVolatile)->click();
         auto* group = child<VelkoraParametersGroupBox>(
             _window.get(), nonVolatile ? "nonVolatileParamsGroupBox" : "volatileParamsGroupBox");
@@ -334,8 +334,8 @@ private slots:
         QVERIFY(!edit->isChecked());
         QVERIFY(!edit->isEnabled()); // until the write is acknowledged and read back
         QTRY_COMPARE_WITH_TIMEOUT(_window->statusBar()->currentMessage(),
-                                  QStringLiteral("Parameters written"), 2000);
-        QTRY_VERIFY_WITH_TIMEOUT(edit->isEnabled(), 2000);
+                                  QStringLiteral("Parameters written"), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(edit->isEnabled(), 20000);
 
         const auto writes = writesOf(*_sim);
         QCOMPARE(writes.size(), 1);
@@ -361,10 +361,10 @@ private slots:
 
         // The motor running closes the non-volatile group, stopping opens it.
         _sim->setRegisters(servoId, 48, QByteArray(1, 1));
-        QTRY_VERIFY_WITH_TIMEOUT(motor->isChecked() && !nv->isEnabled(), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(motor->isChecked() && !nv->isEnabled(), 20000);
         QVERIFY(v->isEnabled());
         _sim->setRegisters(servoId, 48, QByteArray(1, 0));
-        QTRY_VERIFY_WITH_TIMEOUT(nv->isEnabled(), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(nv->isEnabled(), 20000);
 
         // Volatile editing keeps the other group closed whatever the motor does.
         v->click();
@@ -385,7 +385,7 @@ private slots:
         QCOMPARE(v->text(), QStringLiteral("Edit"));
         QVERIFY(!v->isChecked());
         QVERIFY(v->isEnabled());
-        QTRY_VERIFY_WITH_TIMEOUT(nv->isEnabled(), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(nv->isEnabled(), 20000);
 
         // Disconnect while editing (and with the motor on): both groups offline.
         nv->click();
@@ -409,8 +409,8 @@ private slots:
         QTest::addColumn<Fault>("fault");
         QTest::addColumn<bool>("silent"); // the servo hears nothing from before the write on
         QTest::addColumn<QString>("message");
-        QTest::newRow("acknowledged") << true << Fault::None << false
-                                      << "Servo id changed to 7 and baud rate to 57600";
+        QTest::newRow("acknowledged")
+            << true << Fault::None << false << "Servo id changed to 7 and baud rate to 57600";
         QTest::newRow("acknowledgement lost")
             << true << Fault::NoAnswer << false
             << "Servo id changed to 7 and baud rate to 57600 (the acknowledgement was lost)";
@@ -437,15 +437,16 @@ private slots:
             baud->setCurrentIndex(baud->findText("57600"));
         // The fault must hit the write's answer, not a poll's: the write is the next request.
         _window->scheduler()->stopScheduler();
-        QTRY_VERIFY(!_window->serialHelper()->isBusy());
+        QTRY_VERIFY_WITH_TIMEOUT(!_window->serialHelper()->isBusy(), 20000);
         _sim->injectFault(fault, 1, 7);
         _sim->setSilent(silent);
         nv->click();
         _window->scheduler()->startScheduler(20);
         if (silent) {
-            QTRY_VERIFY_WITH_TIMEOUT(visibleBox(), 5000);
+            QTRY_VERIFY_WITH_TIMEOUT(visibleBox(), 20000);
             QMessageBox* box = visibleBox();
-            QVERIFY2(box->text().contains("id 1 at 1000000 baud") && box->text().contains("id 7 at 57600 baud"),
+            QVERIFY2(box->text().contains("id 1 at 1000000 baud") &&
+                         box->text().contains("id 7 at 57600 baud"),
                      qPrintable(box->text()));
             QAbstractButton* search = nullptr;
             for (QAbstractButton* button : box->buttons())
@@ -453,21 +454,21 @@ private slots:
             QVERIFY(search);
             search->click();
             QVERIFY(_window->getConnectAction()->isEnabled()); // disconnected
-            QTRY_VERIFY(_window->searchDialog()->isVisible());
+            QTRY_VERIFY_WITH_TIMEOUT(_window->searchDialog()->isVisible(), 20000);
             return;
         }
-        QTRY_COMPARE_WITH_TIMEOUT(_window->statusBar()->currentMessage(), message, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(_window->statusBar()->currentMessage(), message, 20000);
         const int rate = changeBaud ? 57600 : 1000000;
         QCOMPARE(_window->serialHelper()->baudRate(), rate);
         QCOMPARE(_window->scheduler()->servoId(), 7);
         // Polls are counted only when answered: the servo answers where the program now looks.
         const int polls = _window->scheduler()->statistics().polls();
-        QTRY_VERIFY_WITH_TIMEOUT(_window->scheduler()->statistics().polls() > polls + 5, 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(_window->scheduler()->statistics().polls() > polls + 5, 20000);
         QCOMPARE(child<QSpinBox>(_window.get(), "idSpinBox")->value(), 7);
         QSettings settings(QStringLiteral("Tessaphor"), QStringLiteral("Velkora Servo Manager"));
         QCOMPARE(settings.value("main window settings/servoId").toInt(), 7);
         QCOMPARE(settings.value("port settings/baudRate").toInt(), rate);
-        QTRY_VERIFY_WITH_TIMEOUT(nv->isEnabled(), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(nv->isEnabled(), 20000);
         if (fault != Fault::None)
             return;
 
@@ -479,8 +480,8 @@ private slots:
         _sim->setRegisters(7, 48, QByteArray(1, 1)); // another host starts the motor
         nv->click();
         QTRY_COMPARE_WITH_TIMEOUT(_window->statusBar()->currentMessage(),
-                                  QStringLiteral("Parameters not written: access error"), 2000);
-        QTRY_COMPARE_WITH_TIMEOUT(limit->value(), shown, 2000);
+                                  QStringLiteral("Parameters not written: access error"), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(limit->value(), shown, 20000);
     }
 
     // An AX-12 in Protocol 1 is configured in its own layout and units: a new id and angle limit
@@ -498,7 +499,8 @@ private slots:
         ccwLimit->setValue(240.0);
         _sim->clearReceived();
         nv->click();
-        QTRY_COMPARE_WITH_TIMEOUT(_window->statusBar()->currentMessage(), QStringLiteral("Servo id changed to 7"), 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(_window->statusBar()->currentMessage(),
+                                  QStringLiteral("Servo id changed to 7"), 20000);
         QCOMPARE(_window->scheduler()->servoId(), 7);
         const QByteArray table = _sim->registers(7);
         QCOMPARE(int(table.at(3)), 7);
@@ -510,13 +512,14 @@ private slots:
         QCOMPARE(int(writes.at(0).params.at(0)), 3);
 
         VelkoraGroupToolButton* v = editButton(false);
-        QTRY_VERIFY_WITH_TIMEOUT(v->isEnabled(), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(v->isEnabled(), 20000);
         v->click();
         child<QCheckBox>(_window.get(), "enableMotorCheckBox")->setChecked(true);
         child<QDoubleSpinBox>(_window.get(), "targetPositionDoubleSpinBox")->setValue(90.0);
         _sim->clearReceived();
         v->click();
-        QTRY_COMPARE_WITH_TIMEOUT(_window->statusBar()->currentMessage(), QStringLiteral("Parameters written"), 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(_window->statusBar()->currentMessage(),
+                                  QStringLiteral("Parameters written"), 20000);
         const QByteArray held = _sim->registers(7);
         QCOMPARE(int(held.at(24)), 1);
         QCOMPARE(int(uint8_t(held.at(30))) | int(uint8_t(held.at(31))) << 8, 307); // 90 / 300 × 1023
@@ -534,8 +537,8 @@ private slots:
         QTest::addColumn<QString>("message");
         QTest::newRow("taken") << -1 << "Parameters written";
         // The servo takes the bytes in front of the velocity gain, then refuses the block.
-        QTest::newRow("taken in part") << 62
-                                       << "Parameters written in part: data limit error; Proportional term is ";
+        QTest::newRow("taken in part")
+            << 62 << "Parameters written in part: data limit error; Proportional term is ";
     }
 
     void applyWritesOnlyTheChangedSpan()
@@ -547,7 +550,7 @@ private slots:
         _sim->setRegisters(servoId, 48, QByteArray(1, 1));
         _window->getConnectAction()->trigger();
         VelkoraGroupToolButton* v = editButton(false);
-        QTRY_VERIFY_WITH_TIMEOUT(v->isEnabled(), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(v->isEnabled(), 20000);
         waitForTable(48, 1);
         v->click();
         auto* positionGain = child<QDoubleSpinBox>(_window.get(), "positionProportionalTermDoubleSpinBox");
@@ -556,10 +559,11 @@ private slots:
         changeField(velocityGain, 3);
         const int positionRaw = dynamic_cast<IUnitDataField*>(positionGain)->getServoValue();
         const int velocityRaw = dynamic_cast<IUnitDataField*>(velocityGain)->getServoValue();
-        const QString typed = QStringLiteral("%L1").arg(velocityGain->value(), 0, 'f', velocityGain->decimals());
+        const QString typed =
+            QStringLiteral("%L1").arg(velocityGain->value(), 0, 'f', velocityGain->decimals());
         _sim->setRegisters(servoId, 48, QByteArray(1, 0)); // overload: the servo stops its motor
         _window->scheduler()->stopScheduler();
-        QTRY_VERIFY(!_window->serialHelper()->isBusy());
+        QTRY_VERIFY_WITH_TIMEOUT(!_window->serialHelper()->isBusy(), 20000);
         _sim->clearReceived();
         v->click(); // queued: it goes out with the next tick
         // Another host changes a gain inside the span; a read shows it before the write goes out.
@@ -567,7 +571,7 @@ private slots:
         _window->scheduler()->readAllData();
         waitForTable(58, 0x2A);
         _window->scheduler()->startScheduler(20);
-        QTRY_VERIFY_WITH_TIMEOUT(_window->statusBar()->currentMessage().startsWith(message), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(_window->statusBar()->currentMessage().startsWith(message), 20000);
         if (refusedAt >= 0)
             QVERIFY2(_window->statusBar()->currentMessage().endsWith(" on the servo, not " + typed),
                      qPrintable(_window->statusBar()->currentMessage()));
@@ -578,7 +582,8 @@ private slots:
             const QByteArray expected = QByteArray::fromHex("3600") + _sim->registers(servoId).mid(54, 10);
             QCOMPARE(writes.at(0).params.toHex(), expected.toHex());
         }
-        QCOMPARE(int(uint8_t(writes.at(0).params.at(2))) | int(uint8_t(writes.at(0).params.at(3))) << 8, positionRaw);
+        QCOMPARE(int(uint8_t(writes.at(0).params.at(2))) | int(uint8_t(writes.at(0).params.at(3))) << 8,
+                 positionRaw);
         QCOMPARE(int(uint8_t(writes.at(0).params.at(10))) | int(uint8_t(writes.at(0).params.at(11))) << 8,
                  velocityRaw);
         QCOMPARE(writes.at(0).params.mid(6, 2), QByteArray("\x2A\x01", 2));
@@ -599,7 +604,7 @@ private slots:
         QTest::mouseRelease(_window.get(), Qt::LeftButton, {}, QPoint(5, 5));
         QVERIFY(v->isChecked());
         const int polls = _window->scheduler()->statistics().polls();
-        QTRY_VERIFY_WITH_TIMEOUT(_window->scheduler()->statistics().polls() > polls + 3, 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(_window->scheduler()->statistics().polls() > polls + 3, 20000);
         QCOMPARE(writesOf(*_sim).size(), 0);
 
         _window->scheduler()->stopScheduler(); // the write stays queued
@@ -719,7 +724,7 @@ private slots:
         _sim->clearReceived();
         nv->click();
         if (!doubts.isEmpty()) {
-            QTRY_VERIFY(visibleBox());
+            QTRY_VERIFY_WITH_TIMEOUT(visibleBox(), 20000);
             QMessageBox* question = visibleBox();
             QCOMPARE(question->windowTitle(), QStringLiteral("Apply parameters"));
             const QStringList lines = question->text().split('\n');
@@ -729,13 +734,13 @@ private slots:
             QCOMPARE(lines.last(), QStringLiteral("Write these parameters anyway?"));
             QVERIFY(nv->isChecked()); // the edit goes on while asked
             pressButton(question, confirm ? "Write" : "Cancel");
-            QTRY_VERIFY(!visibleBox());
+            QTRY_VERIFY_WITH_TIMEOUT(!visibleBox(), 20000);
         } else {
             QVERIFY(!visibleBox());
         }
         if (!confirm) {
             const int polls = _window->scheduler()->statistics().polls();
-            QTRY_VERIFY_WITH_TIMEOUT(_window->scheduler()->statistics().polls() > polls + 3, 2000);
+            QTRY_VERIFY_WITH_TIMEOUT(_window->scheduler()->statistics().polls() > polls + 3, 20000);
             QCOMPARE(writesOf(*_sim).size(), 0);
             QVERIFY(nv->isChecked());
             for (const QString& entry : typed)
@@ -744,12 +749,13 @@ private slots:
             return;
         }
         QTRY_COMPARE_WITH_TIMEOUT(_window->statusBar()->currentMessage(),
-                                  QStringLiteral("Parameters written"), 2000);
+                                  QStringLiteral("Parameters written"), 20000);
         QVERIFY(!nv->isChecked());
         QCOMPARE(writesOf(*_sim).size(), 1);
         for (const QString& entry : typed)
-            QTRY_COMPARE(child<QDoubleSpinBox>(_window.get(), qPrintable(entry.section('=', 0, 0)))->value(),
-                         entry.section('=', 1).toDouble());
+            QTRY_COMPARE_WITH_TIMEOUT(
+                child<QDoubleSpinBox>(_window.get(), qPrintable(entry.section('=', 0, 0)))->value(),
+                entry.section('=', 1).toDouble(), 20000);
     }
 
     // Which fields each operating mode leaves to the user (captions show it while idle).
@@ -823,7 +829,7 @@ private slots:
                                   "quadratureCurrentLimitLabel"};
         const QStringList on = released.split(' ');
         // The pass runs before the value is shown: the second poll reflects the servo's mode.
-        QTRY_VERIFY_WITH_TIMEOUT(_window->scheduler()->statistics().polls() > 2, 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(_window->scheduler()->statistics().polls() > 2, 20000);
         for (const QString& name : checked)
             QVERIFY2(child<QLabel>(_window.get(), qPrintable(name))->isEnabled() == on.contains(name),
                      qPrintable(name));
@@ -842,7 +848,7 @@ private slots:
             QVERIFY(nv->isEnabled());
             list->setCurrentIndex(1); // wheel: no angle limits
             QCOMPARE(nv->referenceCount(), 2);
-            QTRY_VERIFY_WITH_TIMEOUT(limit->isForceDisabled(), 2000);
+            QTRY_VERIFY_WITH_TIMEOUT(limit->isForceDisabled(), 20000);
             QCOMPARE(nv->referenceCount(), 1); // the mode itself is the change now
             QCOMPARE(limit->getServoValue(), loaded);
             QVERIFY(!limit->hasUserChange());

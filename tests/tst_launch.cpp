@@ -57,7 +57,8 @@ private slots:
         QTest::newRow("stray word") << QStringList{"demo"} << "!demo";
         QTest::newRow("protocol for one run") << QStringList{"--protocol", "1"} << "0||0||0|-1|1";
         QTest::newRow("protocol 3") << QStringList{"--protocol", "3"} << "!--protocol is 1 or 2";
-        QTest::newRow("simulated V1 in Protocol 1") << QStringList{"--simulate", "--protocol", "1"} << "!--model ax12";
+        QTest::newRow("simulated V1 in Protocol 1")
+            << QStringList{"--simulate", "--protocol", "1"} << "!--model ax12";
         QTest::newRow("simulated AX-12 in Protocol 1")
             << QStringList{"--simulate", "--model", "ax12", "--protocol", "1"} << "1|1|1||1000000|1|1";
     }
@@ -157,8 +158,8 @@ private slots:
 
             window.getConnectAction()->trigger();
             QTRY_COMPARE_WITH_TIMEOUT(window.statusBar()->currentMessage(), QStringLiteral("Connected"),
-                                      5000);
-            QTRY_VERIFY_WITH_TIMEOUT(window.scheduler()->statistics().polls() >= 3, 5000);
+                                      20000);
+            QTRY_VERIFY_WITH_TIMEOUT(window.scheduler()->statistics().polls() >= 3, 20000);
             QCOMPARE(window.scheduler()->statistics().failures(), 0);
             window.getDisconnectAction()->trigger();
 

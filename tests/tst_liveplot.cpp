@@ -46,11 +46,10 @@ struct Location
     bool isSigned;
     uint32_t mask;
 };
-const Location v1Locations[liveChannelCount] = {{86, 4, true, 0xFFFFFFFF}, {90, 2, false, 0xFFFF},
-                                                {92, 2, false, 0xFFFF},    {94, 1, false, 0xFF},
-                                                {95, 2, false, 0xFFFF},    {97, 1, false, 0xFF},
-                                                {78, 4, true, 0xFFFFFFFF}, {82, 2, false, 0x7FFF},
-                                                {84, 2, false, 0x7FFF}};
+const Location v1Locations[liveChannelCount] = {
+    {86, 4, true, 0xFFFFFFFF}, {90, 2, false, 0xFFFF}, {92, 2, false, 0xFFFF},
+    {94, 1, false, 0xFF},      {95, 2, false, 0xFFFF}, {97, 1, false, 0xFF},
+    {78, 4, true, 0xFFFFFFFF}, {82, 2, false, 0x7FFF}, {84, 2, false, 0x7FFF}};
 
 // Worked out from the model's table and the unit choice alone, not with the program's code.
 double expectedValue(int channel, const QByteArray& table, const UnitsHelper& units)
@@ -61,10 +60,10 @@ double expectedValue(int channel, const QByteArray& table, const UnitsHelper& un
         bits |= uint32_t(uint8_t(table.at(at.address + i))) << (8 * i);
     const int raw = at.isSigned ? int32_t(bits) : int(bits & at.mask);
     const auto m = VelkoraV1().getFieldDeviceMetadata(LiveLayout::fieldName(channel));
-    const double physical = (m->max - m->min) * double(raw - m->rawMin) / double(m->rawMax - m->rawMin) + m->min;
+    const double physical =
+        (m->max - m->min) * double(raw - m->rawMin) / double(m->rawMax - m->rawMin) + m->min;
     return units.convertToTargetUnit(physical, FieldCore::lookUpQuantity(LiveLayout::fieldName(channel)));
 }
-
 
 QStringList readLines(const QString& path)
 {
@@ -96,7 +95,7 @@ private:
         testfixture::openConnected(*_settingsHome, model, units, servoId, 10, _sim, _window);
         if (QTest::currentTestFailed())
             return;
-        QTRY_VERIFY_WITH_TIMEOUT(_window->scheduler()->liveLayout(), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(_window->scheduler()->liveLayout(), 20000);
     }
 
 private slots:
@@ -127,7 +126,8 @@ private slots:
         const int failuresBefore = statistics.failures();
         const size_t plottedBefore = _window->plotDock()->history().points().size();
         _sim->setFaultRate(0.2, servosim::allFaults());
-        QTRY_VERIFY_WITH_TIMEOUT(statistics.failures() - failuresBefore >= 10 && samples.count() >= 100, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(statistics.failures() - failuresBefore >= 10 && samples.count() >= 100,
+                                 20000);
         _sim->setFaultRate(0, {});
         _window->getDisconnectAction()->trigger();
 
@@ -147,7 +147,8 @@ private slots:
         const auto& points = dock->history().points();
         const double window = dock->timeWindow();
         const double start = std::max(0.0, points.back().time - window);
-        const double columnWidth = window / dock->curve(LiveChannel::ActualPosition)->plot()->canvas()->width();
+        const double columnWidth =
+            window / dock->curve(LiveChannel::ActualPosition)->plot()->canvas()->width();
         for (int channel = 0; channel < liveChannelCount; ++channel) {
             const QwtSeriesData<QPointF>* shown = dock->curve(LiveChannel(channel))->data();
             QMap<long, QPair<double, double>> expected; // column -> lowest, highest
@@ -185,7 +186,7 @@ private slots:
         openConnected(servosim::Model::V1, units);
         UiScheduler* scheduler = _window->scheduler().get();
         scheduler->stopScheduler();
-        QTRY_VERIFY(!_window->serialHelper()->isBusy());
+        QTRY_VERIFY_WITH_TIMEOUT(!_window->serialHelper()->isBusy(), 20000);
         QSignalSpy samples(scheduler, &UiScheduler::liveSample);
         const UnitsHelper helper(_window->getPhysicalQuantityUnits());
         const VelkoraV1 model;
@@ -206,7 +207,8 @@ private slots:
             const auto sample = samples.last().at(0).value<LiveSample>();
             for (int channel = 0; channel < liveChannelCount; ++channel) {
                 const double value = sample.values[size_t(channel)];
-                QVERIFY(std::abs(value - expectedValue(channel, table, helper)) <= 1e-9 * (1 + std::abs(value)));
+                QVERIFY(std::abs(value - expectedValue(channel, table, helper)) <=
+                        1e-9 * (1 + std::abs(value)));
                 QWidget* field = dynamic_cast<QWidget*>(
                     UiRegisterHelper::_instance->getRegisteredField(LiveLayout::fieldName(channel)));
                 if (auto* edit = qobject_cast<VelkoraLineEdit*>(field)) {
@@ -236,22 +238,24 @@ private slots:
         QVERIFY(_window->recorder()->isRecording());
         QVERIFY(_window->getRecordAction()->isChecked());
         const int samplesBefore = samples.count();
-        QTRY_VERIFY_WITH_TIMEOUT(samples.count() - samplesBefore >= 150, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(samples.count() - samplesBefore >= 150, 20000);
         // Rows reach the file while recording, not only at the end.
-        QTRY_VERIFY_WITH_TIMEOUT(readLines(path).size() > 50, 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(readLines(path).size() > 50, 20000);
         _window->getDisconnectAction()->trigger();
         QVERIFY(!_window->recorder()->isRecording());
         QVERIFY(!_window->getRecordAction()->isChecked());
         const int rowsExpected = samples.count() - samplesBefore;
 
         const QStringList lines = readLines(path);
-        QVERIFY(lines.value(0).startsWith("# Velkora Servo Manager " VSM_VERSION "; servo id 1; model number "));
+        QVERIFY(
+            lines.value(0).startsWith("# Velkora Servo Manager " VSM_VERSION "; servo id 1; model number "));
         QVERIFY2(lines.value(0).contains("; 1000000 baud; started 20"), qPrintable(lines.value(0)));
-        QCOMPARE(lines.value(1), QString::fromUtf8(u8"time (s),Actual position (degrees),"
-                                                   u8"Actual angular velocity (rad/s),Actual torque (Nm),"
-                                                   u8"Voltage (V),Phase current (A),Temperature (°F),"
-                                                   u8"Target position (degrees),Target angular velocity (rad/s),"
-                                                   u8"Target torque (Nm),Hardware error status"));
+        QCOMPARE(lines.value(1),
+                 QString::fromUtf8(u8"time (s),Actual position (degrees),"
+                                   u8"Actual angular velocity (rad/s),Actual torque (Nm),"
+                                   u8"Voltage (V),Phase current (A),Temperature (°F),"
+                                   u8"Target position (degrees),Target angular velocity (rad/s),"
+                                   u8"Target torque (Nm),Hardware error status"));
         QCOMPARE(lines.size() - 2, rowsExpected);
         QCOMPARE(_window->recorder()->rowsWritten(), rowsExpected);
 
@@ -282,7 +286,8 @@ private slots:
             ++next;
         }
         QVERIFY(positions.size() > 10);
-        QVERIFY(_window->findChild<QLabel*>("recordingLabel")->text().contains(QString::number(rowsExpected)));
+        QVERIFY(
+            _window->findChild<QLabel*>("recordingLabel")->text().contains(QString::number(rowsExpected)));
     }
 
     // A file that cannot be written is said so, and nothing records.
@@ -299,7 +304,8 @@ private slots:
         QFETCH(QString, path);
         openConnected(servosim::Model::V1);
         _window->startRecording(path);
-        QTRY_VERIFY(openMessageText(_window.get()).startsWith("Cannot record to " + path + ": "));
+        QTRY_VERIFY_WITH_TIMEOUT(openMessageText(_window.get()).startsWith("Cannot record to " + path + ": "),
+                                 20000);
         QVERIFY(!_window->recorder()->isRecording());
         QVERIFY(!_window->getRecordAction()->isChecked());
     }
@@ -327,7 +333,7 @@ private slots:
         PlotDock* dock = _window->plotDock();
         _window->findChild<QMenu*>("menuView")->actions().first()->trigger();
         QVERIFY(dock->isVisible());
-        QTRY_VERIFY(!dock->history().points().empty());
+        QTRY_VERIFY_WITH_TIMEOUT(!dock->history().points().empty(), 20000);
         for (int channel = 0; channel < liveChannelCount; ++channel) {
             // Its torque and load are in per cent, and it reads no current: no curves for those.
             const bool described = channel != int(LiveChannel::ActualTorque) &&
@@ -345,12 +351,12 @@ private slots:
         const size_t held = dock->history().points().size();
         const int frames = dock->framesDrawn();
         QSignalSpy samples(_window->scheduler().get(), &UiScheduler::liveSample);
-        QTRY_VERIFY(samples.count() >= 20);
+        QTRY_VERIFY_WITH_TIMEOUT(samples.count() >= 20, 20000);
         QCOMPARE(dock->history().points().size(), held);
         QCOMPARE(dock->framesDrawn(), frames);
         dock->findChild<QPushButton*>("pauseButton")->click();
         QVERIFY(dock->history().points().size() >= held + 20);
-        QTRY_VERIFY(dock->framesDrawn() > frames);
+        QTRY_VERIFY_WITH_TIMEOUT(dock->framesDrawn() > frames, 20000);
 
         // The saved window state brings the dock back.
         _window->getDisconnectAction()->trigger();

@@ -140,13 +140,13 @@ private:
     void connectAndWait()
     {
         _window->getConnectAction()->trigger();
-        QTRY_COMPARE_WITH_TIMEOUT(statusText(), QStringLiteral("Connected"), 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(statusText(), QStringLiteral("Connected"), 20000);
     }
 
     void unplugAndExpectOneReport()
     {
         _sim->unplug();
-        QTRY_VERIFY_WITH_TIMEOUT(visibleMessageBox(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(visibleMessageBox(), 20000);
         const QString message = takeMessageBox();
         QCOMPARE(message, "Error|" + portLostText(_sim->portName()));
         QVERIFY2(message.contains(_sim->portName() + " was unplugged"), qPrintable(message));
@@ -164,7 +164,8 @@ private:
         // reported as "No answer" and the user presses Connect again. Anything else fails here.
         for (int attempt = 0; attempt < 3 && statusText() != QStringLiteral("Connected"); ++attempt) {
             _window->getConnectAction()->trigger();
-            QTRY_VERIFY_WITH_TIMEOUT(statusText() == QStringLiteral("Connected") || visibleMessageBox(), 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(statusText() == QStringLiteral("Connected") || visibleMessageBox(),
+                                     20000);
             if (visibleMessageBox()) {
                 const QString message = takeMessageBox();
                 QVERIFY2(message.startsWith("Error|No answer from servo id 1"), qPrintable(message));
@@ -172,7 +173,7 @@ private:
         }
         QCOMPARE(statusText(), QStringLiteral("Connected"));
         const int polls = _window->scheduler()->statistics().polls();
-        QTRY_VERIFY_WITH_TIMEOUT(_window->scheduler()->statistics().polls() > polls + 3, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(_window->scheduler()->statistics().polls() > polls + 3, 20000);
         QVERIFY(!visibleMessageBox());
         QVERIFY(runningTimerCount() > 0); // the polling timer, at least: the count sees the program's timers
     }
@@ -234,7 +235,7 @@ private slots:
         QCOMPARE(_window->windowTitle(), QStringLiteral("Velkora Servo Manager"));
 
         _window->getAboutAction()->trigger();
-        QTRY_VERIFY(visibleMessageBox());
+        QTRY_VERIFY_WITH_TIMEOUT(visibleMessageBox(), 20000);
         const QString about = takeMessageBox();
         QVERIFY2(about.startsWith("About Velkora Servo Manager|Velkora Servo Manager ") &&
                      about.contains(QString::fromLatin1(qVersion())),
@@ -282,7 +283,7 @@ private slots:
         createWindow();
         QVERIFY(device.remove());
         _window->getConnectAction()->trigger();
-        QTRY_VERIFY(visibleMessageBox());
+        QTRY_VERIFY_WITH_TIMEOUT(visibleMessageBox(), 20000);
         const QString message = takeMessageBox();
         QVERIFY2(message.startsWith("Error|") && message.size() > 6, qPrintable(message));
         QVERIFY(_window->getConnectAction()->isEnabled());
@@ -296,9 +297,10 @@ private slots:
         storeSettings(QStringLiteral("/dev/null"), 1000000);
         createWindow();
         _window->getConnectAction()->trigger();
-        QTRY_VERIFY(visibleMessageBox());
-        QCOMPARE(takeMessageBox(), QStringLiteral("Error|/dev/null is not a serial port. Choose the port of the "
-                                                  "servos' adapter, such as /dev/ttyUSB0."));
+        QTRY_VERIFY_WITH_TIMEOUT(visibleMessageBox(), 20000);
+        QCOMPARE(takeMessageBox(),
+                 QStringLiteral("Error|/dev/null is not a serial port. Choose the port of the "
+                                "servos' adapter, such as /dev/ttyUSB0."));
         QVERIFY(_window->getConnectAction()->isEnabled());
     }
 
@@ -325,21 +327,21 @@ private slots:
         openWindow(0, 20);
         connectAndWait();
         _sim->injectFault(Fault::NoAnswer);
-        QTRY_COMPARE_WITH_TIMEOUT(_window->scheduler()->statistics().timeouts(), 1, 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(_window->scheduler()->statistics().timeouts(), 1, 20000);
         _sim->injectFault(Fault::BadCrc);
-        QTRY_COMPARE_WITH_TIMEOUT(_window->scheduler()->statistics().corrupt(), 1, 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(_window->scheduler()->statistics().corrupt(), 1, 20000);
         _window->scheduler()->addQueueRequest(0, QByteArray("\x05", 1)); // the model number is read-only
         QTRY_VERIFY_WITH_TIMEOUT(
             _window->trafficLabel()->text().contains("1 timed out, 1 corrupt") &&
                 _window->trafficLabel()->text().contains("Write to address 0 failed: access error"),
-            3000);
+            20000);
 
         // The hardware alert bit alone is no refusal: the write is done and nothing is reported.
         _sim->setHardwareError(servoId, 0x04);
         _window->scheduler()->addQueueRequest(24, QByteArray("\x07\x00", 2));
-        QTRY_COMPARE_WITH_TIMEOUT(_sim->registers(servoId).mid(24, 2), QByteArray("\x07\x00", 2), 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(_sim->registers(servoId).mid(24, 2), QByteArray("\x07\x00", 2), 20000);
         const int polls = _window->scheduler()->statistics().polls();
-        QTRY_VERIFY(_window->scheduler()->statistics().polls() > polls);
+        QTRY_VERIFY_WITH_TIMEOUT(_window->scheduler()->statistics().polls() > polls, 20000);
         QVERIFY(_window->scheduler()->takeStatisticsSummary().endsWith(
             "Write to address 0 failed: access error"));
 
@@ -374,7 +376,7 @@ private slots:
         const int rows[] = {27, 14, 24, 22};
         for (int bank = 0; bank < 4; ++bank)
             QCOMPARE(RegisterView::_instance->getRegisterBank(RegisterBank(bank))->rowCount(), rows[bank]);
-        QTRY_COMPARE_WITH_TIMEOUT(valueText(RegisterBank::NonVolatileBank1, 3), idValue, 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(valueText(RegisterBank::NonVolatileBank1, 3), idValue, 20000);
         QCOMPARE(addressText(RegisterBank::NonVolatileBank1, 3), idAddress);
 
         // Every byte of bank 1 as the simulator holds it.
@@ -394,8 +396,8 @@ private slots:
             valueText(RegisterBank::VolatileBank2, 0) + valueText(RegisterBank::VolatileBank2, 1);
         QTRY_VERIFY_WITH_TIMEOUT(
             valueText(RegisterBank::VolatileBank2, 0) + valueText(RegisterBank::VolatileBank2, 1) != before,
-            2000);
-        QTRY_VERIFY(_window->trafficLabel()->text().contains("polls/s"));
+            20000);
+        QTRY_VERIFY_WITH_TIMEOUT(_window->trafficLabel()->text().contains("polls/s"), 20000);
         QCOMPARE(_window->scheduler()->statistics().failures(), 0);
     }
 
@@ -409,7 +411,7 @@ private slots:
         for (int bank = 0; bank < 4; ++bank)
             QCOMPARE(RegisterView::_instance->getRegisterBank(RegisterBank(bank))->rowCount(), 0);
         QVERIFY(_window->serialHelper()->isOpen());
-        QTRY_VERIFY_WITH_TIMEOUT(!_window->serialHelper()->isOpen(), 1000);
+        QTRY_VERIFY_WITH_TIMEOUT(!_window->serialHelper()->isOpen(), 20000);
         QVERIFY(_window->getConnectAction()->isEnabled());
     }
 
@@ -421,7 +423,7 @@ private slots:
         _window->getDisconnectAction()->trigger();
         connectAndWait();
         // Ten polls at 20 ms take the window past the close delay of the disconnect.
-        QTRY_VERIFY_WITH_TIMEOUT(_window->scheduler()->statistics().polls() > 10, 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(_window->scheduler()->statistics().polls() > 10, 20000);
         QVERIFY(_window->serialHelper()->isOpen());
         QCOMPARE(_window->scheduler()->statistics().failures(), 0);
     }
@@ -432,16 +434,16 @@ private slots:
         openWindow();
         _sim->injectFault(Fault::NoAnswer);
         _window->getConnectAction()->trigger();
-        QTRY_VERIFY_WITH_TIMEOUT(visibleMessageBox(), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(visibleMessageBox(), 20000);
         // The way on is offered with the message: a search for where the servo answers.
         const QString message = answerQuestion(QStringLiteral("Search…"));
         QVERIFY2(message.startsWith("Error|No answer from servo id 1 at 1000000 baud"), qPrintable(message));
         QVERIFY2(message.contains("Search the port for servos"), qPrintable(message));
         QCOMPARE(statusText(), QStringLiteral("Disconnected"));
         QVERIFY(_window->getConnectAction()->isEnabled());
-        QTRY_VERIFY(_window->searchDialog()->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(_window->searchDialog()->isVisible(), 20000);
         _window->searchDialog()->hide();
-        QTRY_VERIFY_WITH_TIMEOUT(!_window->serialHelper()->isOpen(), 1000);
+        QTRY_VERIFY_WITH_TIMEOUT(!_window->serialHelper()->isOpen(), 20000);
     }
 
     // A factory reset puts the servo back at the factory rate: it is found there and the user
@@ -454,17 +456,20 @@ private slots:
         storeSettings(_sim->portName(), 57600);
         createWindow();
         _window->getResetAction()->trigger();
-        QTRY_VERIFY(visibleMessageBox());
+        QTRY_VERIFY_WITH_TIMEOUT(visibleMessageBox(), 20000);
         QVERIFY(answerQuestion("Reset").contains("its baud rate returns to 1000000 baud"));
-        QTRY_VERIFY_WITH_TIMEOUT(visibleMessageBox() && visibleMessageBox()->text().contains("now answers"), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(visibleMessageBox() && visibleMessageBox()->text().contains("now answers"),
+                                 20000);
         QCOMPARE(answerQuestion("Use id 1 at 1000000 baud"),
-                 QStringLiteral("Success|Factory reset of Velkora servo id:1 was successful\nIt now answers at id 1 "
-                                "at 1000000 baud, the factory settings. Connect there from now on?"));
+                 QStringLiteral(
+                     "Success|Factory reset of Velkora servo id:1 was successful\nIt now answers at id 1 "
+                     "at 1000000 baud, the factory settings. Connect there from now on?"));
         QVERIFY(!_window->serialHelper()->isOpen());
-        QTRY_COMPARE(QSettings(QStringLiteral("Tessaphor"), QStringLiteral("Velkora Servo Manager"))
-                         .value("port settings/baudRate")
-                         .toInt(),
-                     1000000);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            QSettings(QStringLiteral("Tessaphor"), QStringLiteral("Velkora Servo Manager"))
+                .value("port settings/baudRate")
+                .toInt(),
+            1000000, 20000);
         connectAndWait();
     }
 
@@ -476,31 +481,30 @@ private slots:
         openWindow(0, 50);
         connectAndWait();
         auto* edit = _window->findChild<QWidget*>("vParamsEditSaveToolButton");
-        QTRY_VERIFY_WITH_TIMEOUT(edit->isEnabled(), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(edit->isEnabled(), 20000);
         _window->startRecording(_settingsHome->path() + "/silence.csv");
-        QTRY_VERIFY_WITH_TIMEOUT(_window->recorder()->rowsRecorded() > 2, 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(_window->recorder()->rowsRecorded() > 2, 20000);
 
         QElapsedTimer silence;
         silence.start();
         _sim->setSilent(true);
-        QTRY_VERIFY_WITH_TIMEOUT(statusText().startsWith("Servo 1 is not answering (since "), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(statusText().startsWith("Servo 1 is not answering (since "), 20000);
         QVERIFY(silence.elapsed() >= UiScheduler::silentAfterMs);
         QVERIFY(!_window->scheduler()->isServoAnswering());
         QVERIFY(!edit->isEnabled());
         QVERIFY(!_window->findChild<QWidget*>("editView")->isEnabled());
         const int rows = _window->recorder()->rowsRecorded();
         const int polls = _window->scheduler()->statistics().polls();
-        QTRY_VERIFY_WITH_TIMEOUT(_window->scheduler()->statistics().failures() > 6, 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(_window->scheduler()->statistics().failures() > 6, 20000);
         QCOMPARE(_window->recorder()->rowsRecorded(), rows);
         QCOMPARE(_window->scheduler()->statistics().polls(), polls);
         QVERIFY(_window->plotDock()->history().points().back().gap); // no line across the silence
 
         _sim->setSilent(false);
-        QTRY_COMPARE_WITH_TIMEOUT(statusText(), QStringLiteral("Connected"), 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(statusText(), QStringLiteral("Connected"), 20000);
         QVERIFY(_window->findChild<QWidget*>("editView")->isEnabled());
-        QTRY_VERIFY_WITH_TIMEOUT(edit->isEnabled(), 2000);
-        QTRY_VERIFY_WITH_TIMEOUT(_window->recorder()->rowsRecorded() > rows,
-                                 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(edit->isEnabled(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(_window->recorder()->rowsRecorded() > rows, 20000);
     }
 
     void rebootAndResetAcknowledgements_data()
@@ -552,14 +556,15 @@ private slots:
             _sim->injectFault(fault, 1, QByteArray(QTest::currentDataTag()).contains("alert") ? 0x80 : 0x01);
         if (reset) {
             _window->getResetAction()->trigger();
-            QTRY_VERIFY(visibleMessageBox());
-            QCOMPARE(answerQuestion("Reset"),
-                     QStringLiteral("Factory reset|Factory reset servo id 1? Its settings return to the "
-                                    "factory defaults. It keeps its id; its baud rate returns to 1000000 baud."));
+            QTRY_VERIFY_WITH_TIMEOUT(visibleMessageBox(), 20000);
+            QCOMPARE(
+                answerQuestion("Reset"),
+                QStringLiteral("Factory reset|Factory reset servo id 1? Its settings return to the "
+                               "factory defaults. It keeps its id; its baud rate returns to 1000000 baud."));
         } else {
             _window->getRebootAction()->trigger();
         }
-        QTRY_VERIFY(visibleMessageBox());
+        QTRY_VERIFY_WITH_TIMEOUT(visibleMessageBox(), 20000);
         QCOMPARE(takeMessageBox(), message);
         QVERIFY(!_window->serialHelper()->isOpen());
         QCOMPARE(packetsOf(*_sim, reset ? 0x06 : 0x08).size(), 1);
@@ -579,7 +584,7 @@ private slots:
         startSimulator();
         openWindow();
         _window->getResetAction()->trigger();
-        QTRY_VERIFY(visibleMessageBox());
+        QTRY_VERIFY_WITH_TIMEOUT(visibleMessageBox(), 20000);
         QMessageBox* question = visibleMessageBox();
         QCOMPARE(question->icon(), QMessageBox::Question);
         QStringList buttons;
@@ -594,7 +599,7 @@ private slots:
             QVERIFY(!answerQuestion("Cancel").isEmpty());
         else
             QTest::keyClick(question, answer == "Escape" ? Qt::Key_Escape : Qt::Key_Return);
-        QTRY_VERIFY(!visibleMessageBox());
+        QTRY_VERIFY_WITH_TIMEOUT(!visibleMessageBox(), 20000);
         QVERIFY(!_window->serialHelper()->isOpen());
         QCOMPARE(_sim->packetsReceived(), 0);
         QVERIFY(_window->getResetAction()->isEnabled());
@@ -630,13 +635,13 @@ private slots:
         startSimulator(deliveredAs(delivery));
         openWindow(0, 50);
         connectAndWait();
-        QTRY_VERIFY(_window->scheduler()->statistics().polls() > 0);
+        QTRY_VERIFY_WITH_TIMEOUT(_window->scheduler()->statistics().polls() > 0, 20000);
         _sim->clearReceived();
         _window->scheduler()->addQueueRequest(20, QByteArray("\x01\x02\x03\x04", 4));
         _window->scheduler()->addQueueRequest(24, QByteArray("\x05\x00", 2));
         _window->scheduler()->addQueueRequest(11, QByteArray("\x50", 1));
         QTRY_VERIFY_WITH_TIMEOUT(packetsOf(*_sim, 0x03).size() == 3 && packetsOf(*_sim, 0x02).size() >= 2,
-                                 2000);
+                                 20000);
 
         QList<servosim::ReceivedPacket> packets = _sim->receivedPackets();
         if (packets.first().instruction == 0x02) // a poll already on its way
@@ -660,7 +665,7 @@ private slots:
         createWindow();
         connectAndWait();
         const BusStatistics& statistics = _window->scheduler()->statistics();
-        QTRY_VERIFY_WITH_TIMEOUT(statistics.polls() >= 20, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(statistics.polls() >= 20, 20000);
         QCOMPARE(statistics.failures(), 0);
         QVERIFY(statistics.skippedTicks() > 0); // the line is slower than the interval
         // Never a second request while one is on the line: at most the last one awaits its answer.
@@ -675,7 +680,7 @@ private slots:
         startSimulator(options);
         openWindow(0, 20);
         connectAndWait();
-        QTRY_VERIFY(_window->scheduler()->statistics().polls() >= 3);
+        QTRY_VERIFY_WITH_TIMEOUT(_window->scheduler()->statistics().polls() >= 3, 20000);
         for (int bank = 0; bank < 4; ++bank)
             QCOMPARE(RegisterView::_instance->getRegisterBank(RegisterBank(bank))->rowCount(), 0);
         const auto reads = packetsOf(*_sim, 0x02);

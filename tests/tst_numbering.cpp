@@ -61,7 +61,7 @@ bool answers(SerialHelper& serial, int id, int rate)
     serial.ping(
         uint8_t(id), [&](QByteArray) { answered = done = true; },
         [&](FailureKind, const RequestInfo&, uint8_t) { done = true; });
-    return QTest::qWaitFor([&] { return done; }, 2000) && answered;
+    return QTest::qWaitFor([&] { return done; }, 20000) && answered;
 }
 
 QString cliPath()
@@ -97,7 +97,8 @@ class TestNumbering : public QObject
     {
         int writes = 0;
         for (const auto& packet : _sim->receivedPackets())
-            writes += packet.instruction == instructionWrite && (ids.isEmpty() || ids.contains(packet.id)) ? 1 : 0;
+            writes +=
+                packet.instruction == instructionWrite && (ids.isEmpty() || ids.contains(packet.id)) ? 1 : 0;
         return writes;
     }
 
@@ -117,20 +118,20 @@ private slots:
         QTest::addColumn<QList<int>>("expectedIds");
         QTest::addColumn<QList<int>>("taken");
         QTest::addColumn<bool>("acknowledgementsLost"); // the servo takes its id, its answer is lost
-        QTest::newRow("three new servos") << QList<int>{200} << factoryRate << 0 << false << QList<int>{2, 3, 4}
-                                          << QList<int>{} << false;
-        QTest::newRow("id 3 on the bus") << QList<int>{3} << factoryRate << 0 << false << QList<int>{2, 4, 5}
-                                         << QList<int>{3} << false;
-        QTest::newRow("each configured") << QList<int>{200} << factoryRate << 0 << true << QList<int>{2, 3, 4}
-                                         << QList<int>{} << false;
+        QTest::newRow("three new servos")
+            << QList<int>{200} << factoryRate << 0 << false << QList<int>{2, 3, 4} << QList<int>{} << false;
+        QTest::newRow("id 3 on the bus")
+            << QList<int>{3} << factoryRate << 0 << false << QList<int>{2, 4, 5} << QList<int>{3} << false;
+        QTest::newRow("each configured")
+            << QList<int>{200} << factoryRate << 0 << true << QList<int>{2, 3, 4} << QList<int>{} << false;
         QTest::newRow("a new rate") << QList<int>{200} << factoryRate << 57600 << true << QList<int>{2, 3, 4}
                                     << QList<int>{} << false;
-        QTest::newRow("id 3 at the new rate only") << QList<int>{3} << 57600 << 57600 << false
-                                                   << QList<int>{2, 4, 5} << QList<int>{3} << false;
+        QTest::newRow("id 3 at the new rate only")
+            << QList<int>{3} << 57600 << 57600 << false << QList<int>{2, 4, 5} << QList<int>{3} << false;
         QTest::newRow("id 3 at the factory rate only") << QList<int>{3} << factoryRate << 57600 << false
                                                        << QList<int>{2, 4, 5} << QList<int>{3} << false;
-        QTest::newRow("acknowledgements lost") << QList<int>{200} << factoryRate << 0 << false
-                                               << QList<int>{2, 3, 4} << QList<int>{} << true;
+        QTest::newRow("acknowledgements lost")
+            << QList<int>{200} << factoryRate << 0 << false << QList<int>{2, 3, 4} << QList<int>{} << true;
     }
 
     // The user plugs in one factory-new servo each time the numbering waits.
@@ -146,7 +147,8 @@ private slots:
         startBus(busIds, busRate);
         ServoNumbering numbering(_serial);
         if (acknowledgementsLost)
-            connect(&numbering, &ServoNumbering::numbering, this, [&] { _sim->injectFault(servosim::Fault::NoAnswer); });
+            connect(&numbering, &ServoNumbering::numbering, this,
+                    [&] { _sim->injectFault(servosim::Fault::NoAnswer); });
         int plugged = 0;
         connect(&numbering, &ServoNumbering::waiting, this, [&] {
             if (plugged < expectedIds.size() && _sim->plugServo(1, factoryRate))
@@ -161,12 +163,12 @@ private slots:
         if (configured)
             plan.configuration = hotterConfiguration();
         numbering.start(plan);
-        QTRY_VERIFY_WITH_TIMEOUT(ready.count() == expectedIds.size() || !failed.isEmpty() || !portFailed.isEmpty(),
-                                 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            ready.count() == expectedIds.size() || !failed.isEmpty() || !portFailed.isEmpty(), 30000);
         QVERIFY2(failed.isEmpty(), qPrintable(failed.value(0).value(0).toString()));
         QVERIFY(portFailed.isEmpty());
         // Waiting for the next one, at the factory rate.
-        QTRY_COMPARE(numbering.state(), ServoNumbering::State::Waiting);
+        QTRY_COMPARE_WITH_TIMEOUT(numbering.state(), ServoNumbering::State::Waiting, 20000);
         QCOMPARE(_serial->baudRate(), factoryRate);
         numbering.stop();
         QCOMPARE(_serial->baudRate(), factoryRate);
@@ -178,7 +180,8 @@ private slots:
             ids << id;
             QCOMPARE(signal.at(1).toInt(), rate);
             const QString text = signal.at(2).toString();
-            QVERIFY2(text.startsWith(QStringLiteral("Servo %1 ready — connect the next one").arg(id)), qPrintable(text));
+            QVERIFY2(text.startsWith(QStringLiteral("Servo %1 ready — connect the next one").arg(id)),
+                     qPrintable(text));
             QCOMPARE(text.endsWith(QStringLiteral("; configuration: written and verified")), configured);
         }
         QCOMPARE(ids, expectedIds);
@@ -195,7 +198,8 @@ private slots:
         QCOMPARE(writesTo(busIds), 0);
         int lostAcknowledgements = 0;
         for (const servosim::SentAnswer& answer : _sim->sentAnswers())
-            lostAcknowledgements += answer.fault == servosim::Fault::NoAnswer && answer.request.instruction == instructionWrite;
+            lostAcknowledgements +=
+                answer.fault == servosim::Fault::NoAnswer && answer.request.instruction == instructionWrite;
         QCOMPARE(lostAcknowledgements, acknowledgementsLost ? expectedIds.size() : 0);
         for (int id : expectedIds) {
             QVERIFY2(answers(*_serial, id, rate), qPrintable(QStringLiteral("servo %1").arg(id)));
@@ -215,10 +219,11 @@ private slots:
         QTest::addColumn<int>("writes");      // write requests the bus must have received
         QTest::addColumn<QString>("message");
         QTest::newRow("motor on") << QList<int>{200} << 2 << "motor on" << 0 << "motor is on";
-        QTest::newRow("write refused") << QList<int>{200} << 2 << "refuses writes" << 1
-                                       << "the new servo refused its new id: ";
-        QTest::newRow("two new servos") << QList<int>{200} << 2 << "second plugged in" << 1
-                                        << "servo 2 has its id, but a servo still answers at id 1, 1000000 baud";
+        QTest::newRow("write refused")
+            << QList<int>{200} << 2 << "refuses writes" << 1 << "the new servo refused its new id: ";
+        QTest::newRow("two new servos")
+            << QList<int>{200} << 2 << "second plugged in" << 1
+            << "servo 2 has its id, but a servo still answers at id 1, 1000000 baud";
         QTest::newRow("no id left") << QList<int>{252} << 252 << "" << 0 << "no id from 252 to 252 is free";
     }
 
@@ -233,23 +238,24 @@ private slots:
         QVERIFY(_sim->plugServo(1, factoryRate));
         const FieldCatalogue& catalogue = v1Catalogue();
         if (trouble == "motor on")
-            _sim->setRegisters(1, catalogue.byKey(QStringLiteral("enableMotor"))->address, QByteArray(1, '\1'));
+            _sim->setRegisters(1, catalogue.byKey(QStringLiteral("enableMotor"))->address,
+                               QByteArray(1, '\1'));
         if (trouble == "refuses writes")
             _sim->refuseWritesAt(1, catalogue.byKey(QStringLiteral("id"))->address);
         // Once the first has its id, as a user plugging the next one in too early.
         bool plugged = false;
         if (trouble == "second plugged in")
-            connect(_serial.get(), &SerialHelper::writeAcknowledged, this, [&] {
-                plugged = plugged || _sim->plugServo(1, factoryRate);
-            });
+            connect(_serial.get(), &SerialHelper::writeAcknowledged, this,
+                    [&] { plugged = plugged || _sim->plugServo(1, factoryRate); });
         ServoNumbering numbering(_serial);
         QSignalSpy failed(&numbering, &ServoNumbering::failed);
         QSignalSpy ready(&numbering, &ServoNumbering::servoReady);
         NumberingPlan plan;
         plan.nextId = from;
         numbering.start(plan);
-        QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, 10000);
-        QVERIFY2(failed.first().first().toString().contains(message), qPrintable(failed.first().first().toString()));
+        QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, 20000);
+        QVERIFY2(failed.first().first().toString().contains(message),
+                 qPrintable(failed.first().first().toString()));
         QVERIFY(!numbering.isRunning());
         QCOMPARE(ready.count(), 0);
         QCOMPARE(writesTo({}), writes);
@@ -267,11 +273,14 @@ private slots:
         QTest::newRow("two servos") << simulated + QStringList{"--from", "2", "--count", "2"} << "" << 0
                                     << "servo 2 at 1000000 baud: ready\nservo 3 at 1000000 baud: ready\n"
                                     << "simulated: a new servo plugged in at id 1";
-        QTest::newRow("until interrupted") << simulated + QStringList{"--from", "5", "--rate", "57600"}
-                                           << "servo 5 at 57600 baud: ready" << 0 << "servo 5 at 57600 baud: ready"
-                                           << "waiting for a new servo at id 1, 1000000 baud (Ctrl+C ends)";
-        QTest::newRow("without --from") << simulated << "" << 2 << "" << "--from";
-        QTest::newRow("the factory id") << simulated + QStringList{"--from", "1"} << "" << 2 << "" << "factory id";
+        QTest::newRow("until interrupted")
+            << simulated + QStringList{"--from", "5", "--rate", "57600"} << "servo 5 at 57600 baud: ready"
+            << 0 << "servo 5 at 57600 baud: ready"
+            << "waiting for a new servo at id 1, 1000000 baud (Ctrl+C ends)";
+        QTest::newRow("without --from") << simulated << "" << 2 << ""
+                                        << "--from";
+        QTest::newRow("the factory id") << simulated + QStringList{"--from", "1"} << "" << 2 << ""
+                                        << "factory id";
     }
 
     void commandLine()
@@ -291,7 +300,8 @@ private slots:
         QVERIFY(process.waitForStarted());
         QByteArray out;
         if (!interruptAfter.isEmpty()) {
-            QTRY_VERIFY_WITH_TIMEOUT((out += process.readAllStandardOutput()).contains(interruptAfter.toUtf8()), 20000);
+            QTRY_VERIFY_WITH_TIMEOUT(
+                (out += process.readAllStandardOutput()).contains(interruptAfter.toUtf8()), 20000);
             process.terminate();
         }
         QVERIFY(process.waitForFinished(20000));
@@ -328,12 +338,15 @@ private slots:
             dialog.findChild<QPushButton*>(QStringLiteral("connectNewServoButton"))->click();
             QVERIFY(serial->isOpen());
             QVERIFY(stop->isEnabled());
-            QTRY_COMPARE(state->text(), QStringLiteral("Waiting for a new servo at id 1, 1000000 baud…"));
+            QTRY_COMPARE_WITH_TIMEOUT(
+                state->text(), QStringLiteral("Waiting for a new servo at id 1, 1000000 baud…"), 20000);
             plug->click();
-            QTRY_COMPARE_WITH_TIMEOUT(numbered.count(), 1, 10000);
+            QTRY_COMPARE_WITH_TIMEOUT(numbered.count(), 1, 20000);
             QCOMPARE(numbered.first(), (QList<QVariant>{2, factoryRate}));
             QCOMPARE(dialog.findChild<QListWidget*>(QStringLiteral("numberedList"))->count(), 1);
-            QTRY_VERIFY(state->text().startsWith(QStringLiteral("Servo 2 ready — connect the next one\nWaiting")));
+            QTRY_VERIFY_WITH_TIMEOUT(
+                state->text().startsWith(QStringLiteral("Servo 2 ready — connect the next one\nWaiting")),
+                20000);
             stop->click();
             QVERIFY(!serial->isOpen());
             QVERIFY(!stop->isEnabled());

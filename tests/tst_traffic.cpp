@@ -241,7 +241,7 @@ private slots:
         else
             QVERIFY(_serial->readData(servoId, 0, 4, {}));
         // The late answer comes with no request after it: it is read as it arrives.
-        QTRY_COMPARE_WITH_TIMEOUT(_model->log().size(), 2, 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(_model->log().size(), 2, 20000);
         QVERIFY(!_serial->isBusy());
         const std::vector<TrafficPacket> packets = packetsOf(_model->log());
         QVERIFY(!packets[0].received);
@@ -266,9 +266,9 @@ private slots:
         serial.setTrafficRecorder(_model->recorder());
         const QByteArray request = readRequest(3, 132, 4);
         QVERIFY(pty.write(QByteArray("\x12\x34", 2) + request + request.left(5)));
-        QTRY_COMPARE(_model->log().size(), 2); // the noise and the other master's read
-        QVERIFY(pty.write(request.mid(5)));    // the rest of the second one
-        QTRY_COMPARE(_model->log().size(), 3);
+        QTRY_COMPARE_WITH_TIMEOUT(_model->log().size(), 2, 20000); // the noise and the other master's read
+        QVERIFY(pty.write(request.mid(5)));                        // the rest of the second one
+        QTRY_COMPARE_WITH_TIMEOUT(_model->log().size(), 3, 20000);
         const std::vector<TrafficPacket> packets = packetsOf(_model->log());
         QCOMPARE(packets[0].kind(), TrafficPacket::Kind::Stray);
         for (int i = 1; i < 3; ++i) {
@@ -281,7 +281,7 @@ private slots:
             QVERIFY(packet.received && packet.outcome == TrafficOutcome::Outside);
         // A header that never completes is shown as it is once the line stays quiet.
         QVERIFY(pty.write(request.left(9)));
-        QTRY_COMPARE(_model->log().size(), 4);
+        QTRY_COMPARE_WITH_TIMEOUT(_model->log().size(), 4, 20000);
         QCOMPARE(_model->log().at(_model->log().endSeq() - 1).checksum(), TrafficPacket::Checksum::Short);
     }
 
@@ -368,7 +368,7 @@ private slots:
         QSignalSpy saved(_model.get(), &TrafficModel::saved);
         QVERIFY(_model->save(path,
                              name.endsWith(".csv") ? TrafficModel::Format::Csv : TrafficModel::Format::Text));
-        QVERIFY(saved.wait(5000));
+        QVERIFY(saved.wait(20000));
         QCOMPARE(saved.first().at(1).toString(), QString());
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
@@ -393,27 +393,28 @@ private slots:
         testfixture::openConnected(home, servosim::Model::V1, {}, 1, 20, _sim, window);
         auto* dock = window->findChild<TrafficDock*>(QStringLiteral("trafficDock"));
         QVERIFY(dock);
-        QTRY_VERIFY(window->scheduler()->statistics().polls() > 3);
+        QTRY_VERIFY_WITH_TIMEOUT(window->scheduler()->statistics().polls() > 3, 20000);
         QVERIFY(!window->serialHelper()->trafficRecorder());
 
         dock->toggleViewAction()->trigger();
         QVERIFY(dock->isRecording());
         TrafficTableView* table = dock->table();
         QCOMPARE(table->objectName(), QStringLiteral("trafficTable"));
-        QTRY_VERIFY(table->model()->rowCount() > 20);
-        QTRY_VERIFY(table->verticalScrollBar()->maximum() > 0);
-        QTRY_COMPARE(table->verticalScrollBar()->value(), table->verticalScrollBar()->maximum());
+        QTRY_VERIFY_WITH_TIMEOUT(table->model()->rowCount() > 20, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(table->verticalScrollBar()->maximum() > 0, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(table->verticalScrollBar()->value(), table->verticalScrollBar()->maximum(),
+                                  20000);
         // A shorter table (another dock beside it, say) still follows; scrolled up, it stays.
         QScrollBar* bar = table->verticalScrollBar();
         dock->setFloating(true);
         dock->resize(dock->width(), dock->height() / 2);
         int rows = table->model()->rowCount();
-        QTRY_VERIFY(table->model()->rowCount() > rows + 4);
+        QTRY_VERIFY_WITH_TIMEOUT(table->model()->rowCount() > rows + 4, 20000);
         QCOMPARE(bar->value(), bar->maximum());
         bar->setValue(bar->maximum() / 2);
         const int scrolledTo = bar->value();
         rows = table->model()->rowCount();
-        QTRY_VERIFY(table->model()->rowCount() > rows + 4);
+        QTRY_VERIFY_WITH_TIMEOUT(table->model()->rowCount() > rows + 4, 20000);
         QCOMPARE(bar->value(), scrolledTo);
         bar->setValue(bar->maximum());
 
@@ -421,7 +422,7 @@ private slots:
         pause->click();
         const int rowsPaused = table->model()->rowCount();
         const quint64 keptPaused = dock->model()->log().endSeq();
-        QTRY_VERIFY(dock->model()->log().endSeq() > keptPaused + 10);
+        QTRY_VERIFY_WITH_TIMEOUT(dock->model()->log().endSeq() > keptPaused + 10, 20000);
         QCOMPARE(table->model()->rowCount(), rowsPaused);
         pause->click();
         QVERIFY(table->model()->rowCount() >= rowsPaused + 10);
@@ -434,7 +435,7 @@ private slots:
         // A file that cannot be written: said so, and nothing of the log is lost.
         const int kept = dock->model()->log().size();
         dock->saveTo(home.path() + "/missing/traffic.txt");
-        QTRY_VERIFY(window->findChild<QMessageBox*>());
+        QTRY_VERIFY_WITH_TIMEOUT(window->findChild<QMessageBox*>(), 20000);
         QVERIFY(window->findChild<QMessageBox*>()->text().contains("missing"));
         QVERIFY(dock->model()->log().size() >= kept);
 

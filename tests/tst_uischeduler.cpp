@@ -35,23 +35,25 @@ private slots:
         QTest::addColumn<bool>("firstHeld");
         QTest::addColumn<int>("secondAnswer");
         QTest::addColumn<int>("secondHeld"); // fields of the second write the servo holds
-        QTest::newRow("both taken") << 11 << Fault::None << quint8(0) << -1 << int(Answer::Acknowledged) << true
-                                    << int(Answer::Acknowledged) << 2;
-        QTest::newRow("first answer lost") << 11 << Fault::NoAnswer << quint8(0) << -1 << int(Answer::Lost) << true
-                                           << int(Answer::Acknowledged) << 2;
+        QTest::newRow("both taken") << 11 << Fault::None << quint8(0) << -1 << int(Answer::Acknowledged)
+                                    << true << int(Answer::Acknowledged) << 2;
+        QTest::newRow("first answer lost") << 11 << Fault::NoAnswer << quint8(0) << -1 << int(Answer::Lost)
+                                           << true << int(Answer::Acknowledged) << 2;
         // The late answer of the first must not pass for the second's.
         QTest::newRow("first answer late, second refused")
-            << 11 << Fault::Delayed << quint8(0) << 54 << int(Answer::Lost) << true << int(Answer::Refused) << 0;
-        QTest::newRow("second taken in part") << 11 << Fault::None << quint8(0) << 55 << int(Answer::Acknowledged) << true
-                                              << int(Answer::Refused) << 1;
+            << 11 << Fault::Delayed << quint8(0) << 54 << int(Answer::Lost) << true << int(Answer::Refused)
+            << 0;
+        QTest::newRow("second taken in part")
+            << 11 << Fault::None << quint8(0) << 55 << int(Answer::Acknowledged) << true
+            << int(Answer::Refused) << 1;
         QTest::newRow("taken, answered with an error")
-            << 11 << Fault::ErrorByte << quint8(7) << -1 << int(Answer::Refused) << true << int(Answer::Acknowledged)
-            << 2;
+            << 11 << Fault::ErrorByte << quint8(7) << -1 << int(Answer::Refused) << true
+            << int(Answer::Acknowledged) << 2;
         // Acknowledged, but the unused byte 41 keeps its 0: the first of two acknowledged writes,
         // judged together by the read after both.
-        QTest::newRow("acknowledged, not all taken") << 40 << Fault::None << quint8(0) << -1
-                                                     << int(Answer::Acknowledged) << false
-                                                     << int(Answer::Acknowledged) << 2;
+        QTest::newRow("acknowledged, not all taken")
+            << 40 << Fault::None << quint8(0) << -1 << int(Answer::Acknowledged) << false
+            << int(Answer::Acknowledged) << 2;
     }
 
     void writeOutcomesFollowWhatTheServoHolds()
@@ -70,7 +72,7 @@ private slots:
         QCOMPARE(serial->openSerialPort(sim.devicePath(), 1000000), QString());
         bool identified = false;
         DeviceHelper::getInstance(serial, [&identified] { identified = true; })->triggerDeviceInfoRead(1);
-        QTRY_VERIFY(identified);
+        QTRY_VERIFY_WITH_TIMEOUT(identified, 20000);
         UiScheduler scheduler(1, serial);
         QSignalSpy finished(&scheduler, &UiScheduler::writeFinished);
         sim.refuseWritesAt(1, refusedAt);
@@ -80,7 +82,7 @@ private slots:
         scheduler.addQueueRequest(uint8_t(firstAddress), firstData);
         scheduler.addQueueRequest(54, QByteArray("\x21\x03", 2));
         scheduler.startScheduler(20);
-        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 2, 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 2, 20000);
 
         const auto first = finished.at(0).at(1).value<WriteOutcome>();
         const auto second = finished.at(1).at(1).value<WriteOutcome>();
@@ -120,7 +122,7 @@ private slots:
         QCOMPARE(serial->openSerialPort(sim.devicePath(), 9600), QString());
         bool identified = false;
         DeviceHelper::getInstance(serial, [&identified] { identified = true; })->triggerDeviceInfoRead(1);
-        QTRY_VERIFY(identified);
+        QTRY_VERIFY_WITH_TIMEOUT(identified, 20000);
 
         UiScheduler scheduler(1, serial);
         const int before = sim.packetsReceived();

@@ -70,7 +70,8 @@ private slots:
             const QString key = each->shortcut().toString();
             if (key.isEmpty())
                 continue;
-            QVERIFY2(!owners.contains(key), qPrintable(key + ": " + owners.value(key) + ", " + each->objectName()));
+            QVERIFY2(!owners.contains(key),
+                     qPrintable(key + ": " + owners.value(key) + ", " + each->objectName()));
             owners[key] = each->objectName();
         }
         QCOMPARE(action("actionQuit")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
@@ -105,21 +106,21 @@ private slots:
     void quittingAsksWhileRecording()
     {
         testfixture::openConnected(*_home, servosim::Model::V1, {}, 1, 20, _sim, _window);
-        QTRY_VERIFY_WITH_TIMEOUT(_window->scheduler()->liveLayout(), 10000); // values to record
+        QTRY_VERIFY_WITH_TIMEOUT(_window->scheduler()->liveLayout(), 20000); // values to record
         _window->startRecording(_home->path() + "/run.csv");
-        QTRY_VERIFY(_window->recorder()->isRecording());
+        QTRY_VERIFY_WITH_TIMEOUT(_window->recorder()->isRecording(), 20000);
         _window->close();
-        QTRY_VERIFY(messageboxes::visible());
+        QTRY_VERIFY_WITH_TIMEOUT(messageboxes::visible(), 20000);
         QCOMPARE(messageboxes::answer("Cancel"),
                  QStringLiteral("Quit|Quit Velkora Servo Manager? A recording is running."));
-        QTRY_VERIFY(!messageboxes::visible());
+        QTRY_VERIFY_WITH_TIMEOUT(!messageboxes::visible(), 20000);
         QVERIFY(_window->isVisible());
         QVERIFY(_window->recorder()->isRecording());
 
         _window->close();
-        QTRY_VERIFY(messageboxes::visible());
+        QTRY_VERIFY_WITH_TIMEOUT(messageboxes::visible(), 20000);
         QVERIFY(!messageboxes::answer("Quit").isEmpty());
-        QTRY_VERIFY(!_window->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(!_window->isVisible(), 20000);
     }
 
     void quittingWithNothingAtRiskAsksNothing()
@@ -145,9 +146,10 @@ private slots:
                  qPrintable(QStringLiteral("%1 x %2").arg(needed.width()).arg(needed.height())));
         // The test screen is 800 × 600: as wide as it allows, never wider.
         const QRect available = _window->screen()->availableGeometry();
-        QTRY_VERIFY2(_window->geometry().left() >= available.left() &&
-                         _window->geometry().right() <= available.right(),
-                     qPrintable(QStringLiteral("%1 x %2").arg(_window->width()).arg(_window->height())));
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            _window->geometry().left() >= available.left() &&
+                _window->geometry().right() <= available.right(),
+            qPrintable(QStringLiteral("%1 x %2").arg(_window->width()).arg(_window->height())), 20000);
     }
 
     void windowIsKeptWithinTheScreen_data()

@@ -67,8 +67,8 @@ void DockFitter::fit()
     if (!screen)
         return;
     const QRect available = screen->availableGeometry();
-    for (Qt::DockWidgetArea area : {Qt::BottomDockWidgetArea, Qt::TopDockWidgetArea, Qt::LeftDockWidgetArea,
-                                    Qt::RightDockWidgetArea}) {
+    for (Qt::DockWidgetArea area :
+         {Qt::BottomDockWidgetArea, Qt::TopDockWidgetArea, Qt::LeftDockWidgetArea, Qt::RightDockWidgetArea}) {
         if (fitsIn(available))
             break;
         tabifyArea(area);

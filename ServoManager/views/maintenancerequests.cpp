@@ -45,9 +45,10 @@ void MaintenanceRequests::reboot(int servoId)
 void MaintenanceRequests::askToReset(int servoId)
 {
     const QString whereAfter =
-        _hooks.protocol() == 1
-            ? tr("Its id returns to %1 and its baud rate to %2 baud.").arg(protocol1FactoryId).arg(factoryRate)
-            : tr("It keeps its id; its baud rate returns to %1 baud.").arg(factoryRate);
+        _hooks.protocol() == 1 ? tr("Its id returns to %1 and its baud rate to %2 baud.")
+                                     .arg(protocol1FactoryId)
+                                     .arg(factoryRate)
+                               : tr("It keeps its id; its baud rate returns to %1 baud.").arg(factoryRate);
     askToConfirm(_window, tr("Factory reset"),
                  tr("Factory reset servo id %1? Its settings return to the factory defaults. %2")
                      .arg(servoId)
@@ -90,8 +91,8 @@ void MaintenanceRequests::acknowledged(Kind kind, const QByteArray& response)
                                .arg(id));
         return;
     }
-    const bool moved = !reboot && (_rateBeforeReset != factoryRate ||
-                                   (_protocolOfReset == 1 && id != protocol1FactoryId));
+    const bool moved =
+        !reboot && (_rateBeforeReset != factoryRate || (_protocolOfReset == 1 && id != protocol1FactoryId));
     if (!moved) {
         _hooks.showMessage(QMessageBox::Information, tr("Success"),
                            (reboot ? tr("Velkora servo id:%1 was rebooted successfully")
@@ -151,19 +152,21 @@ void MaintenanceRequests::foundAfterReset(int resetId, bool answered)
     const int id = _protocolOfReset == 1 ? protocol1FactoryId : resetId;
     const QString done = tr("Factory reset of Velkora servo id:%1 was successful").arg(resetId);
     if (!answered) {
-        showWithOffer(_window, QMessageBox::Warning, tr("Success"),
-                      done + QLatin1Char('\n') +
-                          tr("It does not answer at id %1 at %2 baud, the factory settings. Search the port for it?")
-                              .arg(id)
-                              .arg(factoryRate),
-                      tr("Search…"), _hooks.search);
+        showWithOffer(
+            _window, QMessageBox::Warning, tr("Success"),
+            done + QLatin1Char('\n') +
+                tr("It does not answer at id %1 at %2 baud, the factory settings. Search the port for it?")
+                    .arg(id)
+                    .arg(factoryRate),
+            tr("Search…"), _hooks.search);
         return;
     }
-    showWithOffer(_window, QMessageBox::Information, tr("Success"),
-                  done + QLatin1Char('\n') +
-                      tr("It now answers at id %1 at %2 baud, the factory settings. Connect there from now on?")
-                          .arg(id)
-                          .arg(factoryRate),
-                  tr("Use id %1 at %2 baud").arg(id).arg(factoryRate),
-                  [adopt = _hooks.adopt, id] { adopt(factoryRate, id); });
+    showWithOffer(
+        _window, QMessageBox::Information, tr("Success"),
+        done + QLatin1Char('\n') +
+            tr("It now answers at id %1 at %2 baud, the factory settings. Connect there from now on?")
+                .arg(id)
+                .arg(factoryRate),
+        tr("Use id %1 at %2 baud").arg(id).arg(factoryRate),
+        [adopt = _hooks.adopt, id] { adopt(factoryRate, id); });
 }

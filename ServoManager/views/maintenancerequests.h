@@ -23,10 +23,10 @@ public:
     using ShowMessage = std::function<void(QMessageBox::Icon, const QString& title, const QString& text)>;
     struct Hooks
     {
-        std::function<bool()> openPort;             // as Connect opens it; false after an error box
-        std::function<int()> protocol;              // of the port settings, 1 or 2
+        std::function<bool()> openPort;              // as Connect opens it; false after an error box
+        std::function<int()> protocol;               // of the port settings, 1 or 2
         std::function<void(int rate, int id)> adopt; // the settings follow the servo
-        std::function<void()> search;               // offered when the servo cannot be found
+        std::function<void()> search;                // offered when the servo cannot be found
         ShowMessage showMessage;
     };
 

@@ -44,7 +44,7 @@ bool runQueuedCalls()
     QObject marker;
     QMetaObject::invokeMethod(
         &marker, [&reached] { reached = true; }, Qt::QueuedConnection);
-    return QTest::qWaitFor([&reached] { return reached; }, 2000);
+    return QTest::qWaitFor([&reached] { return reached; }, 20000);
 }
 
 } // namespace
@@ -217,12 +217,12 @@ void TestKestrabus::unreadInputDroppedByNextRequest()
 
     QVERIFY(pty.write("stale"));
     if (portReadIt)
-        QTRY_COMPARE(arrivals, 1);
+        QTRY_COMPARE_WITH_TIMEOUT(arrivals, 1, 20000);
     const int arrivalsBefore = arrivals;
     QVERIFY(bus.readData(1, 0, 2, [] {}));
     QCOMPARE(pty.read(p2ReadOf2At0.size(), lineTimeoutMs).toHex(' '), p2ReadOf2At0.toHex(' '));
     QVERIFY(pty.write("fresh"));
-    QTRY_COMPARE(arrivals, arrivalsBefore + 1);
+    QTRY_COMPARE_WITH_TIMEOUT(arrivals, arrivalsBefore + 1, 20000);
     QCOMPARE(bus.readPendingSerialData(), QByteArray("fresh"));
 }
 
@@ -240,7 +240,7 @@ void TestKestrabus::callbackOncePerArrival()
     const QList<QByteArray> sent{"AB", "CDE", acknowledgement};
     for (int i = 0; i < sent.size(); ++i) {
         QVERIFY(pty.write(sent[i]));
-        QTRY_COMPARE(chunks.size(), i + 1);
+        QTRY_COMPARE_WITH_TIMEOUT(chunks.size(), i + 1, 20000);
     }
     // A second call for one arrival would have read an empty chunk.
     QCOMPARE(chunks, sent);
@@ -262,7 +262,7 @@ void TestKestrabus::callbacksAccumulateUntilCleanUp()
 
     for (int arrival = 1; arrival <= 2; ++arrival) {
         QVERIFY(pty.write(acknowledgement));
-        QTRY_VERIFY(first == arrival && second == arrival);
+        QTRY_VERIFY_WITH_TIMEOUT(first == arrival && second == arrival, 20000);
     }
 
     bus.cleanUp();
@@ -270,7 +270,7 @@ void TestKestrabus::callbacksAccumulateUntilCleanUp()
     QVERIFY(bus.ping(1, [&third] { ++third; }));
     QCOMPARE(pty.read(p2PingOfId1.size(), lineTimeoutMs).size(), p2PingOfId1.size());
     QVERIFY(pty.write(acknowledgement));
-    QTRY_COMPARE(third, 1);
+    QTRY_COMPARE_WITH_TIMEOUT(third, 1, 20000);
     QCOMPARE(first, 2);
     QCOMPARE(second, 2);
 }
@@ -288,7 +288,7 @@ void TestKestrabus::cleanUpWhenIdle()
     QVERIFY(bus.ping(1, [&arrivals] { ++arrivals; }));
     QCOMPARE(pty.read(p2PingOfId1.size(), lineTimeoutMs).size(), p2PingOfId1.size());
     QVERIFY(pty.write(acknowledgement));
-    QTRY_COMPARE(arrivals, 1);
+    QTRY_COMPARE_WITH_TIMEOUT(arrivals, 1, 20000);
 }
 
 void TestKestrabus::oversizedWriteConnectsNothing_data()
@@ -318,7 +318,7 @@ void TestKestrabus::oversizedWriteConnectsNothing()
     QVERIFY(bus.ping(1, [&answered] { ++answered; }));
     QCOMPARE(pty.read(ping.size(), lineTimeoutMs).toHex(' '), ping.toHex(' '));
     QVERIFY(pty.write(acknowledgement));
-    QTRY_COMPARE(answered, 1);
+    QTRY_COMPARE_WITH_TIMEOUT(answered, 1, 20000);
     QCOMPARE(refused, 0);
 }
 
@@ -520,7 +520,7 @@ void TestKestrabus::portErrorOnHangup()
         QVERIFY(bus->ping(1, [] {}));
         QCOMPARE(reports.size(), 0);
     }
-    QTRY_COMPARE(reports.size(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(reports.size(), 1, 20000);
     QVERIFY(!reports.first().isEmpty());
     QVERIFY(inTargetThread);
     if (ownerDestroysBus) {
@@ -533,7 +533,7 @@ void TestKestrabus::portErrorOnHangup()
     QVERIFY2(pty->isOpen(), qPrintable(pty->errorString()));
     QCOMPARE(bus->openSerialPort(pty->slavePath(), 115200), QString());
     pty->closeMaster();
-    QTRY_COMPARE(reports.size(), 2);
+    QTRY_COMPARE_WITH_TIMEOUT(reports.size(), 2, 20000);
 }
 
 QTEST_GUILESS_MAIN(TestKestrabus)

@@ -136,8 +136,8 @@ private slots:
             QVERIFY(crcValid(read.first()));
             QCOMPARE(read.first().mid(8, 5), QByteArray::fromHex("0001040305"));
         }
-        QTRY_COMPARE(simulator.packetsReceived(), 2);
-        QTRY_COMPARE(simulator.packetsAnswered(), answered ? 3 : 0);
+        QTRY_COMPARE_WITH_TIMEOUT(simulator.packetsReceived(), 2, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(simulator.packetsAnswered(), answered ? 3 : 0, 20000);
         QCOMPARE(simulator.receivedPackets().first().id, BroadcastId);
         QCOMPARE(simulator.receivedPackets().last().params, readParams(0, 4));
     }
@@ -210,8 +210,9 @@ private slots:
         timer.start();
         const bool complete =
             fault != Fault::NoAnswer && fault != Fault::Truncated && fault != Fault::Delayed;
-        QByteArray bytes = client.exchange(1, instruction::Ping, {}, 1, complete || fault == Fault::Truncated ? 1000 : 150);
-        QTRY_COMPARE(simulator.faultsInjected(), 1);
+        QByteArray bytes =
+            client.exchange(1, instruction::Ping, {}, 1, complete || fault == Fault::Truncated ? 1000 : 150);
+        QTRY_COMPARE_WITH_TIMEOUT(simulator.faultsInjected(), 1, 20000);
         switch (fault) {
         case Fault::NoAnswer:
             QVERIFY(bytes.isEmpty());
@@ -304,11 +305,11 @@ private slots:
         client.protocol = 2;
         QVERIFY(client.open(simulator.devicePath(), 1000000));
         QCOMPARE(client.pingIds(3), QList<int>{3});
-        QTRY_COMPARE(simulator.sentAnswers().size(), 3);
+        QTRY_COMPARE_WITH_TIMEOUT(simulator.sentAnswers().size(), 3, 20000);
         QCOMPARE(simulator.sentAnswers().first().protocol, 1);
         QCOMPARE(simulator.sentAnswers().last().protocol, 2);
 
-        QTRY_VERIFY(program.canReadLine());
+        QTRY_VERIFY_WITH_TIMEOUT(program.canReadLine(), 20000);
         QVERIFY(client.open(QString::fromLocal8Bit(program.readLine()).trimmed(), 1000000));
         client.protocol = 1;
         QCOMPARE(client.pingIds(1), QList<int>{1});
@@ -365,7 +366,8 @@ private slots:
         QObject::connect(&client.port, &QSerialPort::errorOccurred,
                          [&errors](QSerialPort::SerialPortError error) { errors.append(error); });
         simulator.unplug();
-        QTRY_VERIFY(errors.contains(QSerialPort::ResourceError) || errors.contains(QSerialPort::ReadError));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            errors.contains(QSerialPort::ResourceError) || errors.contains(QSerialPort::ReadError), 20000);
         QVERIFY(!QFileInfo(options.linkPath).isSymLink());
 
         QVERIFY(simulator.plug());
@@ -396,7 +398,7 @@ private slots:
         client.port.write(instructionPacket(1, instruction::Read, readParams(0, 118)) +
                           instructionPacket(2, code, params));
         QVERIFY(client.port.waitForBytesWritten(100));
-        QVERIFY(QTest::qWaitFor([&simulator] { return simulator.packetsReceived() == 2; }, 1000));
+        QVERIFY(QTest::qWaitFor([&simulator] { return simulator.packetsReceived() == 2; }, 20000));
         QVERIFY(simulator.unplugServo(2));
         QVERIFY(!simulator.unplugServo(2));
         QCOMPARE(simulator.servoIds(), QList<int>{1});
@@ -404,7 +406,7 @@ private slots:
         const QList<QByteArray> answers = packets(client.collect(2, 600));
         QCOMPARE(answers.size(), 1);
         QCOMPARE(answers.first().size(), 129);
-        QTRY_COMPARE(simulator.sentAnswers().size(), 2);
+        QTRY_COMPARE_WITH_TIMEOUT(simulator.sentAnswers().size(), 2, 20000);
         QCOMPARE(simulator.packetsAnswered(), 1);
         QCOMPARE(client.pingIds(BroadcastId, 2, 300), QList<int>{1});
         QVERIFY(simulator.plugServo(2));
@@ -421,10 +423,10 @@ private slots:
         process.start(path, {"--link", link, "--id", "1,5", "--baud", "57600", "--quiet", "--pieces", "4",
                              "--piece-gap", "0.5"});
         QVERIFY(process.waitForStarted());
-        QTRY_VERIFY(process.canReadLine());
+        QTRY_VERIFY_WITH_TIMEOUT(process.canReadLine(), 20000);
         const QString device = QString::fromLocal8Bit(process.readLine()).trimmed();
         QVERIFY(device.startsWith(QLatin1String("/dev/pts/")));
-        QTRY_VERIFY(process.canReadLine());
+        QTRY_VERIFY_WITH_TIMEOUT(process.canReadLine(), 20000);
         QCOMPARE(QString::fromLocal8Bit(process.readLine()).trimmed(), link);
 
         process.write("unplug 1\n"); // not read without --control
@@ -450,11 +452,11 @@ private slots:
         QProcess process;
         process.start(QStringLiteral(VSM_SIMULATOR_PATH), {"--id", "3", "--quiet", "--control"});
         QVERIFY(process.waitForStarted());
-        QTRY_VERIFY(process.canReadLine());
+        QTRY_VERIFY_WITH_TIMEOUT(process.canReadLine(), 20000);
         const QString device = QString::fromLocal8Bit(process.readLine()).trimmed();
         const auto command = [&process](const QByteArray& line) {
             process.write(line + '\n');
-            return QTest::qWaitFor([&process] { return process.canReadLine(); }, 5000)
+            return QTest::qWaitFor([&process] { return process.canReadLine(); }, 20000)
                        ? QString::fromLocal8Bit(process.readLine()).trimmed()
                        : QStringLiteral("(no answer)");
         };
@@ -485,9 +487,12 @@ private slots:
     {
         QTest::addColumn<QByteArray>("values");
         QTest::addColumn<QString>("problem");
-        QTest::newRow("settings") << QByteArray(R"({"temperatureLimit": {"raw": 70, "value": 70, "unit": "°C"},
-            "positionProportionalTerm": {"raw": 528}, "id": {"raw": 9}})") << QString();
-        QTest::newRow("a command") << QByteArray(R"({"enableMotor": {"raw": 1}})") << "\"enableMotor\" is no setting";
+        QTest::newRow("settings") << QByteArray(
+                                         R"({"temperatureLimit": {"raw": 70, "value": 70, "unit": "°C"},
+            "positionProportionalTerm": {"raw": 528}, "id": {"raw": 9}})")
+                                  << QString();
+        QTest::newRow("a command") << QByteArray(R"({"enableMotor": {"raw": 1}})")
+                                   << "\"enableMotor\" is no setting";
         QTest::newRow("no raw value") << QByteArray(R"({"temperatureLimit": {"value": 70, "unit": "°C"}})")
                                       << "\"temperatureLimit\" needs its raw value";
     }
@@ -500,7 +505,8 @@ private slots:
         QFile file(directory.filePath(QStringLiteral("joint.json")));
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(R"({"format": "velkora-servo-configuration", "version": 1,
-            "servo": {"id": 9, "baudRate": 1000000, "modelNumber": 1025, "firmware": 3}, "values": )" + values + "}");
+            "servo": {"id": 9, "baudRate": 1000000, "modelNumber": 1025, "firmware": 3}, "values": )" +
+                   values + "}");
         file.close();
         const QString link = directory.filePath(QStringLiteral("velkora-sim"));
         QProcess process;
@@ -514,9 +520,9 @@ private slots:
             QVERIFY2(error.contains("joint.json: " + problem), qPrintable(error));
             return;
         }
-        QTRY_VERIFY(process.canReadLine());
+        QTRY_VERIFY_WITH_TIMEOUT(process.canReadLine(), 20000);
         process.readLine();
-        QTRY_VERIFY(process.canReadLine());
+        QTRY_VERIFY_WITH_TIMEOUT(process.canReadLine(), 20000);
         Client client;
         QVERIFY(client.open(link, 1000000));
         const QList<QByteArray> answers = packets(client.exchange(3, instruction::Read, readParams(0, 60)));

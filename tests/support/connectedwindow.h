@@ -27,9 +27,10 @@ inline QByteArray statusPacket(const QByteArray& table)
 
 // Starts a simulated servo `servoId` of `model` at 1,000,000 baud and a main window that polls
 // it every `interval` ms in the given units (settings key -> unit), and connects.
-inline void openConnected(const IsolatedSettings& home, servosim::Model model, const QMap<QString, int>& units,
-                          int servoId, int interval, std::unique_ptr<servosim::ServoSimulator>& sim,
-                          std::unique_ptr<MainWindow>& window, const QList<int>& ids = {1})
+inline void openConnected(const IsolatedSettings& home, servosim::Model model,
+                          const QMap<QString, int>& units, int servoId, int interval,
+                          std::unique_ptr<servosim::ServoSimulator>& sim, std::unique_ptr<MainWindow>& window,
+                          const QList<int>& ids = {1})
 {
     servosim::Options options;
     options.model = model;
@@ -53,7 +54,7 @@ inline void openConnected(const IsolatedSettings& home, servosim::Model model, c
     window = std::make_unique<MainWindow>();
     window->show();
     window->getConnectAction()->trigger();
-    QTRY_COMPARE_WITH_TIMEOUT(window->statusBar()->currentMessage(), QStringLiteral("Connected"), 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(window->statusBar()->currentMessage(), QStringLiteral("Connected"), 20000);
 }
 
 } // namespace testfixture

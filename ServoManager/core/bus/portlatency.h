@@ -4,14 +4,16 @@
 
 // How much delay the device behind a serial port adds to every exchange. USB serial adapters
 // hold received bytes until their latency timer runs out (16 ms by default), once on the way
-// out and once on the way back; built-in UARTs and pseudo-terminals add only scheduling delay.
+// out and once on the way back; built-in UARTs add only scheduling delay, and on a pseudo-terminal
+// the answer waits for a program on this machine to be scheduled.
 struct PortLatency
 {
     enum class Kind
     {
-        UsbWithTimer, // a USB serial adapter whose latency timer Linux exposes
-        UsbOther,     // a USB adapter without such a file (CDC ACM, say): its timer is unknown
-        NotUsb,       // a built-in UART, a pseudo-terminal, or nothing known
+        UsbWithTimer,   // a USB serial adapter whose latency timer Linux exposes
+        UsbOther,       // a USB adapter without such a file (CDC ACM, say): its timer is unknown
+        NotUsb,         // a built-in UART, or nothing known
+        PseudoTerminal, // a program on this machine (the simulator) is the far end
     };
 
     Kind kind = Kind::NotUsb;
