@@ -12,10 +12,12 @@
 #include <connectedwindow.h>
 #include <messageboxes.h>
 
+#include <QCheckBox>
 #include <QClipboard>
 #include <QDockWidget>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScrollArea>
 #include <QScreen>
 #include <QTableView>
 #include <QToolBar>
@@ -150,6 +152,38 @@ private slots:
             _window->geometry().left() >= available.left() &&
                 _window->geometry().right() <= available.right(),
             qPrintable(QStringLiteral("%1 x %2").arg(_window->width()).arg(_window->height())), 20000);
+    }
+
+    // The plot's curve boxes name their units once connected; none of them is cut, also when the
+    // dock was open before.
+    void plotControlsAreNeverCut()
+    {
+        servosim::Options options;
+        options.linkPath = _home->path() + "/velkora-sim";
+        _sim = std::make_unique<servosim::ServoSimulator>(options);
+        QString error;
+        QVERIFY2(_sim->start(&error), qPrintable(error));
+        QSettings settings(QStringLiteral("Tessaphor"), QStringLiteral("Velkora Servo Manager"));
+        settings.setValue("port settings/serialPortName", _sim->portName());
+        settings.setValue("port settings/baudRate", 1000000);
+        settings.setValue("main window settings/servoId", 1);
+        settings.setValue("units settings/angle", 1);
+        settings.sync();
+        openWindow();
+        _window->plotDock()->show();
+        const QList<QCheckBox*> boxes = _window->plotDock()->findChildren<QCheckBox*>();
+        QVERIFY(boxes.size() >= 9);
+        QTRY_VERIFY_WITH_TIMEOUT(boxes.first()->width() > 0, 20000);
+        _window->getConnectAction()->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(boxes.first()->text().contains("degrees"), 20000);
+        // Whole within the controls' visible width: the boxes' column scrolls only up and down.
+        auto* controls = _window->plotDock()->findChild<QScrollArea*>("plotControlsScrollArea");
+        QVERIFY(controls);
+        for (QCheckBox* box : boxes)
+            QTRY_VERIFY2_WITH_TIMEOUT(box->width() >= box->sizeHint().width() &&
+                                          box->mapTo(controls->viewport(), QPoint(box->width(), 0)).x() <=
+                                              controls->viewport()->width(),
+                                      qPrintable(box->text()), 20000);
     }
 
     void windowIsKeptWithinTheScreen_data()

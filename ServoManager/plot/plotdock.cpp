@@ -170,8 +170,7 @@ PlotDock::PlotDock(QWidget* parent) : QDockWidget(parent), ui(new Ui::PlotDock)
                    ui->targetTorqueCheckBox};
     // The controls scroll rather than make the dock (and the window) taller than a laptop's
     // screen; they are never cut sideways.
-    ui->plotControlsScrollArea->setMinimumWidth(ui->plotControlsWidget->sizeHint().width() +
-                                                ui->plotControlsScrollArea->verticalScrollBar()->sizeHint().width());
+    fitControlsWidth();
 
     QwtPlot* plot = ui->plot;
     plot->setCanvasBackground(Qt::white);
@@ -356,7 +355,15 @@ void PlotDock::applyLayout(const std::shared_ptr<const LiveLayout>& layout)
         _checkBoxes[channel]->setToolTip(described ? QString() : tr("This servo model has no such value."));
         _curves[channel]->setTitle(caption);
     }
+    fitControlsWidth(); // the captions name their units now
     updateCurveVisibility();
+}
+
+void PlotDock::fitControlsWidth()
+{
+    ui->plotControlsWidget->layout()->activate();
+    ui->plotControlsScrollArea->setMinimumWidth(ui->plotControlsWidget->minimumSizeHint().width() +
+                                                ui->plotControlsScrollArea->verticalScrollBar()->sizeHint().width());
 }
 
 void PlotDock::updateCurveVisibility()

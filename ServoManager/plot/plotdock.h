@@ -94,6 +94,7 @@ protected:
 
 private:
     void applyLayout(const std::shared_ptr<const LiveLayout>& layout);
+    void fitControlsWidth();
     void updateCurveVisibility();
     void frameDue();
     void drawFrame();
