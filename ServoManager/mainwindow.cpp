@@ -18,8 +18,8 @@
 #include "views/buscontrol.h"
 #include "views/busdock.h"
 #include "views/configurationdialog.h"
-#include "views/dockfitter.h"
 #include "views/confirmation.h"
+#include "views/dockfitter.h"
 #include "views/maintenancerequests.h"
 #include "views/offer.h"
 #include "views/recordingcontrol.h"
@@ -293,10 +293,7 @@ void MainWindow::initMaintenance()
         _settingsDialog->on_updateBaudRate(rate);
         _servoIdSpinBox->setValue(id);
     };
-    maintenance.search = [this] {
-        if (ui->actionSearch->isEnabled())
-            ui->actionSearch->trigger();
-    };
+    maintenance.search = [this] { offerSearch(); };
     maintenance.showMessage = messageBoxes();
     _maintenance = new MaintenanceRequests(this, _serialHelper, maintenance);
 }
@@ -442,10 +439,14 @@ void MainWindow::onIdentificationFailed(int id, FailureKind kind)
                           .arg(static_cast<int>(_serialHelper->protocol()))
                           .arg(_connectedPort, failureKindText(kind)) +
                       QLatin1Char('\n') + tr("Search the port for servos at other ids, rates and protocols?"),
-                  tr("Search…"), [this] {
-                      if (ui->actionSearch->isEnabled())
-                          ui->actionSearch->trigger();
-                  });
+                  tr("Search…"), [this] { offerSearch(); });
+}
+
+void MainWindow::offerSearch()
+{
+    // Only while disconnected: the search takes the port.
+    if (ui->actionSearch->isEnabled())
+        ui->actionSearch->trigger();
 }
 
 void MainWindow::onPortFailed(const QString& error)

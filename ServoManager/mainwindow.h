@@ -100,6 +100,8 @@ private:
     bool openPort();
     void setIdleActions(bool idle);
     void onIdentificationFailed(int id, FailureKind kind);
+    // The search dialog, as a way on after a servo was not found.
+    void offerSearch();
     void onPortFailed(const QString& error);
     void refreshTrafficLabel();
     void showMessage(QMessageBox::Icon icon, const QString& title, const QString& text);
