@@ -158,17 +158,7 @@ private slots:
     // dock was open before.
     void plotControlsAreNeverCut()
     {
-        servosim::Options options;
-        options.linkPath = _home->path() + "/velkora-sim";
-        _sim = std::make_unique<servosim::ServoSimulator>(options);
-        QString error;
-        QVERIFY2(_sim->start(&error), qPrintable(error));
-        QSettings settings(QStringLiteral("Tessaphor"), QStringLiteral("Velkora Servo Manager"));
-        settings.setValue("port settings/serialPortName", _sim->portName());
-        settings.setValue("port settings/baudRate", 1000000);
-        settings.setValue("main window settings/servoId", 1);
-        settings.setValue("units settings/angle", 1);
-        settings.sync();
+        testfixture::startSimulated(*_home, servosim::Model::V1, {{"angle", 1}}, 1, 500, _sim);
         openWindow();
         _window->plotDock()->show();
         const QList<QCheckBox*> boxes = _window->plotDock()->findChildren<QCheckBox*>();

@@ -2,6 +2,7 @@
 
 #include "fields/fieldcore.h"
 
+#include <QAbstractSpinBox>
 #include <QLineEdit>
 #include <QSignalBlocker>
 #include <QSize>
@@ -86,4 +87,27 @@ constexpr int typingLimit = 999999999;
 // `hint` of a box with the wide range, made as wide as the field's range texts need.
 QSize narrowedHint(QSize hint, const QFontMetrics& metrics, const QStringList& wideTexts,
                    const QStringList& rangeTexts);
+
+// A size hint of a value box (whose own range is `shownMin`..`shownMax`) for the field's range
+// `validMin`..`validMax`; `text` writes a value as the box shows it.
+template <typename Value, typename Text>
+QSize rangeHint(QSize hint, const QFontMetrics& metrics, Value shownMin, Value shownMax, Value validMin,
+                Value validMax, Text text)
+{
+    if (shownMax != typingLimit)
+        return hint;
+    return narrowedHint(hint, metrics, {text(shownMin), text(shownMax)}, {text(validMin), text(validMax)});
+}
+
+// The arrows a value box offers: only those that stay inside the field's range.
+template <typename Value>
+QAbstractSpinBox::StepEnabled stepsWithin(Value value, Value validMin, Value validMax)
+{
+    QAbstractSpinBox::StepEnabled enabled = QAbstractSpinBox::StepNone;
+    if (value < validMax)
+        enabled |= QAbstractSpinBox::StepUpEnabled;
+    if (value > validMin)
+        enabled |= QAbstractSpinBox::StepDownEnabled;
+    return enabled;
+}
 } // namespace fieldstyle

@@ -187,28 +187,17 @@ QAbstractSpinBox::StepEnabled VelkoraDoubleSpinBox::stepEnabled() const
 {
     if (!core.isDescribed() || isReadOnly())
         return QDoubleSpinBox::stepEnabled();
-    StepEnabled enabled = StepNone;
-    if (value() < validMax)
-        enabled |= StepUpEnabled;
-    if (value() > validMin)
-        enabled |= StepDownEnabled;
-    return enabled;
+    return fieldstyle::stepsWithin(value(), validMin, validMax);
 }
 
 QSize VelkoraDoubleSpinBox::sizeHint() const
 {
-    if (maximum() != fieldstyle::typingLimit)
-        return QDoubleSpinBox::sizeHint();
-    return fieldstyle::narrowedHint(QDoubleSpinBox::sizeHint(), fontMetrics(),
-                                    {textFromValue(minimum()), textFromValue(maximum())},
-                                    {textFromValue(validMin), textFromValue(validMax)});
+    return fieldstyle::rangeHint(QDoubleSpinBox::sizeHint(), fontMetrics(), minimum(), maximum(), validMin,
+                                 validMax, [this](double value) { return textFromValue(value); });
 }
 
 QSize VelkoraDoubleSpinBox::minimumSizeHint() const
 {
-    if (maximum() != fieldstyle::typingLimit)
-        return QDoubleSpinBox::minimumSizeHint();
-    return fieldstyle::narrowedHint(QDoubleSpinBox::minimumSizeHint(), fontMetrics(),
-                                    {textFromValue(minimum()), textFromValue(maximum())},
-                                    {textFromValue(validMin), textFromValue(validMax)});
+    return fieldstyle::rangeHint(QDoubleSpinBox::minimumSizeHint(), fontMetrics(), minimum(), maximum(),
+                                 validMin, validMax, [this](double value) { return textFromValue(value); });
 }

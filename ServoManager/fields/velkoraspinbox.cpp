@@ -185,28 +185,17 @@ QAbstractSpinBox::StepEnabled VelkoraSpinBox::stepEnabled() const
 {
     if (!core.isDescribed() || isReadOnly())
         return QSpinBox::stepEnabled();
-    StepEnabled enabled = StepNone;
-    if (value() < validMax)
-        enabled |= StepUpEnabled;
-    if (value() > validMin)
-        enabled |= StepDownEnabled;
-    return enabled;
+    return fieldstyle::stepsWithin(value(), validMin, validMax);
 }
 
 QSize VelkoraSpinBox::sizeHint() const
 {
-    if (maximum() != fieldstyle::typingLimit)
-        return QSpinBox::sizeHint();
-    return fieldstyle::narrowedHint(QSpinBox::sizeHint(), fontMetrics(),
-                                    {textFromValue(minimum()), textFromValue(maximum())},
-                                    {textFromValue(validMin), textFromValue(validMax)});
+    return fieldstyle::rangeHint(QSpinBox::sizeHint(), fontMetrics(), minimum(), maximum(), validMin,
+                                 validMax, [this](int value) { return textFromValue(value); });
 }
 
 QSize VelkoraSpinBox::minimumSizeHint() const
 {
-    if (maximum() != fieldstyle::typingLimit)
-        return QSpinBox::minimumSizeHint();
-    return fieldstyle::narrowedHint(QSpinBox::minimumSizeHint(), fontMetrics(),
-                                    {textFromValue(minimum()), textFromValue(maximum())},
-                                    {textFromValue(validMin), textFromValue(validMax)});
+    return fieldstyle::rangeHint(QSpinBox::minimumSizeHint(), fontMetrics(), minimum(), maximum(), validMin,
+                                 validMax, [this](int value) { return textFromValue(value); });
 }

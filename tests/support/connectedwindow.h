@@ -25,12 +25,12 @@ inline QByteArray statusPacket(const QByteArray& table)
     return packet + table + QByteArray(2, 0);
 }
 
-// Starts a simulated servo `servoId` of `model` at 1,000,000 baud and a main window that polls
-// it every `interval` ms in the given units (settings key -> unit), and connects.
-inline void openConnected(const IsolatedSettings& home, servosim::Model model,
-                          const QMap<QString, int>& units, int servoId, int interval,
-                          std::unique_ptr<servosim::ServoSimulator>& sim, std::unique_ptr<MainWindow>& window,
-                          const QList<int>& ids = {1})
+// Starts a simulated servo `servoId` of `model` at 1,000,000 baud and stores the settings a
+// window started now connects with: that port and rate, polling every `interval` ms, in the
+// given units (settings key -> unit).
+inline void startSimulated(const IsolatedSettings& home, servosim::Model model, const QMap<QString, int>& units,
+                           int servoId, int interval, std::unique_ptr<servosim::ServoSimulator>& sim,
+                           const QList<int>& ids = {1})
 {
     servosim::Options options;
     options.model = model;
@@ -51,6 +51,16 @@ inline void openConnected(const IsolatedSettings& home, servosim::Model model,
     for (auto it = units.begin(); it != units.end(); ++it)
         settings.setValue("units settings/" + it.key(), it.value());
     settings.sync();
+}
+
+// The same, and a main window on it that connects.
+inline void openConnected(const IsolatedSettings& home, servosim::Model model, const QMap<QString, int>& units,
+                          int servoId, int interval, std::unique_ptr<servosim::ServoSimulator>& sim,
+                          std::unique_ptr<MainWindow>& window, const QList<int>& ids = {1})
+{
+    startSimulated(home, model, units, servoId, interval, sim, ids);
+    if (QTest::currentTestFailed())
+        return;
     window = std::make_unique<MainWindow>();
     window->show();
     window->getConnectAction()->trigger();
