@@ -4,12 +4,12 @@
 // in one after another and prints how long each took from being plugged in to being ready.
 //   bench_bus [seconds] [interval-ms]
 
-#include "bus/busroster.h"
-#include "bus/serialhelper.h"
-#include "bus/servonumbering.h"
-#include "bus/uischeduler.h"
-#include "mainwindow.h"
-#include "views/buscontrol.h"
+#include "core/jobs/busroster.h"
+#include "core/jobs/servonumbering.h"
+#include "core/session/uischeduler.h"
+#include "core/transport/serialhelper.h"
+#include "window/controllers/buscontrol.h"
+#include "window/mainwindow.h"
 
 #include "benchsupport.h"
 

@@ -10,10 +10,10 @@
 // against samples and failed transactions. One figure a line: name, value, target.
 //   bench_fastsampling [seconds-per-setting]
 
-#include "bus/uischeduler.h"
-#include "mainwindow.h"
-#include "plot/csvrecorder.h"
-#include "plot/plotdock.h"
+#include "core/files/csvrecorder.h"
+#include "core/session/uischeduler.h"
+#include "window/docks/plotdock.h"
+#include "window/mainwindow.h"
 
 #include "benchsupport.h"
 

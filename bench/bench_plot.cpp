@@ -4,10 +4,10 @@
 // process CPU, and whether the CSV has a row for every poll decoded.
 //   bench_plot [seconds] [interval-ms] [screenshot.png]
 
-#include "bus/uischeduler.h"
-#include "mainwindow.h"
-#include "plot/csvrecorder.h"
-#include "plot/plotdock.h"
+#include "core/files/csvrecorder.h"
+#include "core/session/uischeduler.h"
+#include "window/docks/plotdock.h"
+#include "window/mainwindow.h"
 
 #include "benchsupport.h"
 

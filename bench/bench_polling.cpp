@@ -4,10 +4,10 @@
 // answer.
 //   bench_polling [seconds] [interval-ms] [baud]
 
-#include "bus/serialhelper.h"
-#include "bus/uischeduler.h"
-#include "device/uiregisterhelper.h"
-#include "mainwindow.h"
+#include "core/session/uischeduler.h"
+#include "core/transport/serialhelper.h"
+#include "window/editview/uiregisterhelper.h"
+#include "window/mainwindow.h"
 
 #include "benchsupport.h"
 

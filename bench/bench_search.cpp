@@ -6,9 +6,9 @@
 //   - servos placed at every rate, found by both kinds of scan.
 //   bench_search
 
-#include "bus/portlatency.h"
-#include "bus/searchdialog.h"
-#include "bus/serialhelper.h"
+#include "core/transport/portlatency.h"
+#include "core/transport/serialhelper.h"
+#include "window/dialogs/searchdialog.h"
 
 #include <servosimulator.h>
 

@@ -7,12 +7,12 @@
 // --no-wire-time: the simulator answers at once instead of taking the line time, so long soaks
 // (110,000 polls and more, for the memory figure) finish in minutes; best with a short interval.
 
-#include "bus/devicehelper.h"
-#include "bus/serialhelper.h"
-#include "bus/uischeduler.h"
-#include "device/idevice.h"
-#include "mainwindow.h"
-#include "views/registerview.h"
+#include "core/model/idevice.h"
+#include "core/session/devicehelper.h"
+#include "core/session/uischeduler.h"
+#include "core/transport/serialhelper.h"
+#include "window/editview/registerview.h"
+#include "window/mainwindow.h"
 
 #include <servosimulator.h>
 

@@ -5,11 +5,11 @@
 // 300,000 packets recorded into the open dock.
 //   bench_traffic [seconds per phase] [interval-ms]
 
-#include "bus/serialhelper.h"
-#include "bus/trafficmodel.h"
-#include "bus/uischeduler.h"
-#include "mainwindow.h"
-#include "views/trafficdock.h"
+#include "core/session/uischeduler.h"
+#include "core/traffic/trafficmodel.h"
+#include "core/transport/serialhelper.h"
+#include "window/docks/trafficdock.h"
+#include "window/mainwindow.h"
 
 #include "benchsupport.h"
 

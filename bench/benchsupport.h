@@ -2,12 +2,12 @@
 // What the benchmarks that run the whole program share: CPU time, percentiles, an event
 // loop that runs without spinning, and a simulated servo in a process of its own.
 
-#include "bus/devicehelper.h"
-#include "bus/uischeduler.h"
-#include "device/fieldcatalogue.h"
-#include "device/idevice.h"
-#include "mainwindow.h"
-#include "plot/csvrecorder.h"
+#include "core/files/csvrecorder.h"
+#include "core/model/fieldcatalogue.h"
+#include "core/model/idevice.h"
+#include "core/session/devicehelper.h"
+#include "core/session/uischeduler.h"
+#include "window/mainwindow.h"
 
 #include <QAction>
 #include <QElapsedTimer>

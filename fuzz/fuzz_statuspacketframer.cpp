@@ -2,7 +2,7 @@
 // answer sizes. Whatever comes in, every packet it hands out must be one the request layer may take
 // as the transaction's answer.
 
-#include "bus/statuspacketframer.h"
+#include "core/protocol/statuspacketframer.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

@@ -1,15 +1,15 @@
 // The Bus dock: the servos of a port at a glance, live while connected, and one configuration
 // written to several of them.
-#include "bus/busroster.h"
-#include "bus/devicehelper.h"
-#include "bus/uischeduler.h"
-#include "config/servoconfiguration.h"
-#include "device/uiregisterhelper.h"
-#include "units/unitshelper.h"
-#include "views/applyconfigurationdialog.h"
-#include "views/buscontrol.h"
-#include "views/busdock.h"
-#include "views/numberingdialog.h"
+#include "core/files/servoconfiguration.h"
+#include "core/jobs/busroster.h"
+#include "core/session/devicehelper.h"
+#include "core/session/uischeduler.h"
+#include "core/units/unitshelper.h"
+#include "window/controllers/buscontrol.h"
+#include "window/dialogs/applyconfigurationdialog.h"
+#include "window/dialogs/numberingdialog.h"
+#include "window/docks/busdock.h"
+#include "window/editview/uiregisterhelper.h"
 
 #include <connectedwindow.h>
 

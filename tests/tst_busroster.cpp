@@ -1,7 +1,7 @@
 // The Bus table's servos: which one is read next between the connected servo's polls, and when a
 // servo counts as not answering.
-#include "bus/busroster.h"
-#include "bus/statuspacketframer.h"
+#include "core/jobs/busroster.h"
+#include "core/protocol/statuspacketframer.h"
 
 #include <QSignalSpy>
 #include <QtTest>

@@ -1,11 +1,11 @@
-#include "bus/devicehelper.h"
-#include "bus/serialhelper.h"
-#include "bus/uischeduler.h"
-#include "config/servoconfiguration.h"
-#include "device/uiregisterhelper.h"
-#include "device/velkorav1.h"
-#include "units/unitshelper.h"
-#include "views/configurationdialog.h"
+#include "core/files/servoconfiguration.h"
+#include "core/model/velkorav1.h"
+#include "core/session/devicehelper.h"
+#include "core/session/uischeduler.h"
+#include "core/transport/serialhelper.h"
+#include "core/units/unitshelper.h"
+#include "window/dialogs/configurationdialog.h"
+#include "window/editview/uiregisterhelper.h"
 
 #include <connectedwindow.h>
 #include <servosimulator.h>

@@ -1,6 +1,6 @@
-#include "device/dynamixelax12.h"
-#include "device/fieldcatalogue.h"
-#include "device/velkorav1.h"
+#include "core/model/dynamixelax12.h"
+#include "core/model/fieldcatalogue.h"
+#include "core/model/velkorav1.h"
 
 #include <QtTest>
 

@@ -1,12 +1,12 @@
-#include "bus/portlatency.h"
-#include "bus/uischeduler.h"
-#include "device/dynamixelax12.h"
-#include "device/uiregisterhelper.h"
-#include "device/velkorav1.h"
-#include "mainwindow.h"
-#include "plot/csvrecorder.h"
-#include "plot/plotdock.h"
-#include "units/unitshelper.h"
+#include "core/files/csvrecorder.h"
+#include "core/model/dynamixelax12.h"
+#include "core/model/velkorav1.h"
+#include "core/session/uischeduler.h"
+#include "core/transport/portlatency.h"
+#include "core/units/unitshelper.h"
+#include "window/docks/plotdock.h"
+#include "window/editview/uiregisterhelper.h"
+#include "window/mainwindow.h"
 
 #include <connectedwindow.h>
 #include <servosimulator.h>

@@ -1,4 +1,4 @@
-#include "device/fieldmetadefs.h"
+#include "core/model/fieldmetadefs.h"
 
 #include <QtTest>
 

@@ -1,8 +1,8 @@
-#include "bus/uischeduler.h"
-#include "launchoptions.h"
-#include "mainwindow.h"
-#include "settings/settingsdialog.h"
-#include "units/physicalquantities.h"
+#include "core/launch/launchoptions.h"
+#include "core/session/uischeduler.h"
+#include "core/units/physicalquantities.h"
+#include "window/dialogs/settingsdialog.h"
+#include "window/mainwindow.h"
 
 #include <isolatedsettings.h>
 #include <servosimulator.h>

@@ -1,13 +1,13 @@
-#include "bus/serialhelper.h"
-#include "bus/uischeduler.h"
-#include "device/uiregisterhelper.h"
-#include "device/velkorav1.h"
-#include "fields/velkoradoublespinbox.h"
-#include "fields/velkoralineedit.h"
-#include "mainwindow.h"
-#include "plot/csvrecorder.h"
-#include "plot/plotdock.h"
-#include "units/unitshelper.h"
+#include "core/files/csvrecorder.h"
+#include "core/model/velkorav1.h"
+#include "core/session/uischeduler.h"
+#include "core/transport/serialhelper.h"
+#include "core/units/unitshelper.h"
+#include "window/docks/plotdock.h"
+#include "window/editview/uiregisterhelper.h"
+#include "window/mainwindow.h"
+#include "window/widgets/velkoradoublespinbox.h"
+#include "window/widgets/velkoralineedit.h"
 
 #include <connectedwindow.h>
 #include <isolatedsettings.h>

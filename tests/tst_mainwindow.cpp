@@ -1,12 +1,12 @@
-#include "bus/portdiagnostics.h"
-#include "bus/searchdialog.h"
-#include "bus/serialhelper.h"
-#include "bus/uischeduler.h"
-#include "mainwindow.h"
-#include "plot/csvrecorder.h"
-#include "plot/plotdock.h"
-#include "views/registerview.h"
-#include "views/windowgeometry.h"
+#include "core/files/csvrecorder.h"
+#include "core/session/uischeduler.h"
+#include "core/transport/portdiagnostics.h"
+#include "core/transport/serialhelper.h"
+#include "window/controllers/windowgeometry.h"
+#include "window/dialogs/searchdialog.h"
+#include "window/docks/plotdock.h"
+#include "window/editview/registerview.h"
+#include "window/mainwindow.h"
 
 #include <answerdelivery.h>
 #include <isolatedsettings.h>

@@ -1,11 +1,11 @@
 // Factory-new servos numbered one at a time, against simulated servos on a pseudo-terminal (with line
 // time): the core, velkora-servo number and the dialog.
-#include "bus/serialhelper.h"
-#include "bus/servonumbering.h"
-#include "device/fieldcatalogue.h"
-#include "device/velkorav1.h"
-#include "launchoptions.h"
-#include "views/numberingdialog.h"
+#include "core/jobs/servonumbering.h"
+#include "core/launch/launchoptions.h"
+#include "core/model/fieldcatalogue.h"
+#include "core/model/velkorav1.h"
+#include "core/transport/serialhelper.h"
+#include "window/dialogs/numberingdialog.h"
 
 #include <isolatedsettings.h>
 #include <servosimulator.h>

@@ -1,9 +1,9 @@
-#include "device/statushelper.h"
-#include "device/uiregisterhelper.h"
-#include "fields/fieldinterfaces.h"
-#include "fields/velkoraparametersgroupbox.h"
-#include "fields/velkorastatuscheckbox.h"
-#include "views/editview.h"
+#include "window/editview/editview.h"
+#include "window/editview/statushelper.h"
+#include "window/editview/uiregisterhelper.h"
+#include "window/widgets/fieldinterfaces.h"
+#include "window/widgets/velkoraparametersgroupbox.h"
+#include "window/widgets/velkorastatuscheckbox.h"
 
 #include "crc16.h"
 

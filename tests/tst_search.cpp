@@ -1,10 +1,10 @@
-#include "bus/portlatency.h"
-#include "bus/searchdialog.h"
-#include "bus/searchhelper.h"
-#include "bus/serialhelper.h"
-#include "bus/servosearch.h"
-#include "mainwindow.h"
-#include "settings/settingsdialog.h"
+#include "core/jobs/searchhelper.h"
+#include "core/jobs/servosearch.h"
+#include "core/transport/portlatency.h"
+#include "core/transport/serialhelper.h"
+#include "window/dialogs/searchdialog.h"
+#include "window/dialogs/settingsdialog.h"
+#include "window/mainwindow.h"
 
 #include <isolatedsettings.h>
 #include <servosimulator.h>

@@ -1,7 +1,7 @@
-#include "bus/devicehelper.h"
-#include "bus/readanswer.h"
-#include "bus/serialhelper.h"
-#include "device/idevice.h"
+#include "core/model/idevice.h"
+#include "core/protocol/readanswer.h"
+#include "core/session/devicehelper.h"
+#include "core/transport/serialhelper.h"
 
 #include <answerdelivery.h>
 #include <ptypair.h>

@@ -1,6 +1,6 @@
-#include "bus/defaultport.h"
-#include "settings/settingsdialog.h"
-#include "settings/settingshelper.h"
+#include "core/settings/settingshelper.h"
+#include "core/transport/defaultport.h"
+#include "window/dialogs/settingsdialog.h"
 
 #include "isolatedsettings.h"
 #include "ptypair.h"

@@ -1,4 +1,4 @@
-#include "bus/statuspacketframer.h"
+#include "core/protocol/statuspacketframer.h"
 
 #include <QRandomGenerator>
 #include <QtTest>

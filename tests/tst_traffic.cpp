@@ -1,7 +1,7 @@
-#include "bus/busstatistics.h"
-#include "bus/serialhelper.h"
-#include "bus/trafficmodel.h"
-#include "views/trafficdock.h"
+#include "core/traffic/busstatistics.h"
+#include "core/traffic/trafficmodel.h"
+#include "core/transport/serialhelper.h"
+#include "window/docks/trafficdock.h"
 
 #include <answerdelivery.h>
 #include <connectedwindow.h>

@@ -1,7 +1,7 @@
-#include "bus/devicehelper.h"
-#include "bus/serialhelper.h"
-#include "bus/uischeduler.h"
-#include "device/uiregisterhelper.h"
+#include "core/session/devicehelper.h"
+#include "core/session/uischeduler.h"
+#include "core/transport/serialhelper.h"
+#include "window/editview/uiregisterhelper.h"
 
 #include <servosimulator.h>
 

@@ -2,9 +2,9 @@
 #define Q_TEST_QPIXMAPCACHE
 #include <QPixmapCache>
 
-#include "fields/valueboxstyle.h"
-#include "fields/velkoradoublespinbox.h"
-#include "fields/velkoraspinbox.h"
+#include "window/widgets/valueboxstyle.h"
+#include "window/widgets/velkoradoublespinbox.h"
+#include "window/widgets/velkoraspinbox.h"
 
 #include <QVBoxLayout>
 #include <QtTest>

@@ -1,13 +1,13 @@
 // What a user of any desktop program expects of the window: each action in a menu, standard keys
 // meaning what they mean everywhere, Ctrl+C copying rather than quitting, a question before work
 // is lost, and a window that stays on its screen whatever docks are open.
-#include "mainwindow.h"
-#include "plot/csvrecorder.h"
-#include "plot/plotdock.h"
-#include "views/buscontrol.h"
-#include "views/busdock.h"
-#include "views/dockfitter.h"
-#include "views/windowgeometry.h"
+#include "core/files/csvrecorder.h"
+#include "window/controllers/buscontrol.h"
+#include "window/controllers/dockfitter.h"
+#include "window/controllers/windowgeometry.h"
+#include "window/docks/busdock.h"
+#include "window/docks/plotdock.h"
+#include "window/mainwindow.h"
 
 #include <connectedwindow.h>
 #include <messageboxes.h>

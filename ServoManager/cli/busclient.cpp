@@ -1,10 +1,10 @@
-#include "busclient.h"
+#include "cli/busclient.h"
 
-#include "bus/devicehelper.h"
-#include "bus/portdiagnostics.h"
-#include "bus/readanswer.h"
-#include "bus/serialhelper.h"
-#include "device/idevice.h"
+#include "core/model/idevice.h"
+#include "core/protocol/readanswer.h"
+#include "core/session/devicehelper.h"
+#include "core/transport/portdiagnostics.h"
+#include "core/transport/serialhelper.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

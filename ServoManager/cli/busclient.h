@@ -1,8 +1,8 @@
 #pragma once
 
-#include "bus/groupwrite.h"
-#include "bus/uischeduler.h"
-#include "device/fieldcatalogue.h"
+#include "core/model/fieldcatalogue.h"
+#include "core/model/groupwrite.h"
+#include "core/session/uischeduler.h"
 
 #include <QByteArray>
 #include <QList>

@@ -1,4 +1,4 @@
-#include "listnames.h"
+#include "cli/listnames.h"
 
 #include <QFile>
 #include <QHash>

@@ -2,7 +2,7 @@
 // The program connected to a simulated servo, for the tests of what a user sees while it polls.
 // Header only: just the program's tests include it, and they link the program's code.
 
-#include "mainwindow.h"
+#include "window/mainwindow.h"
 
 #include <isolatedsettings.h>
 #include <servosimulator.h>

@@ -3,7 +3,7 @@
 #include "protocol.h"
 #include "servosimulator.h"
 
-#include "device/configurationregisters.h"
+#include "core/model/configurationregisters.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

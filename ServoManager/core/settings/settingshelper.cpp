@@ -1,5 +1,5 @@
-#include "settings/settingshelper.h"
-#include "units/physicalquantities.h"
+#include "core/settings/settingshelper.h"
+#include "core/units/physicalquantities.h"
 
 #include <serialportitem.h>
 

@@ -1,4 +1,4 @@
-#include "units/conversionhelper.h"
+#include "core/units/conversionhelper.h"
 
 namespace {
 constexpr double twoPi = 6.283185307179586;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "units/physicalquantities.h"
+#include "core/units/physicalquantities.h"
 
 // Converts between the servo's unit of a quantity and the unit the user selected.
 // A unit value without a conversion of its own leaves the value as it is.

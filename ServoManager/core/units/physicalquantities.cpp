@@ -1,4 +1,4 @@
-#include "units/physicalquantities.h"
+#include "core/units/physicalquantities.h"
 
 const UnitPresentation physicalQuantityDefaults[unitTableQuantities * unitsPerQuantity] = {
     // 0 angular velocity

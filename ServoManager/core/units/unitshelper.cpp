@@ -1,4 +1,4 @@
-#include "units/unitshelper.h"
+#include "core/units/unitshelper.h"
 
 namespace {
 int tableIndex(PhysicalQuantitiesEnum quantity)

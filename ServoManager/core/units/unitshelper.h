@@ -1,8 +1,8 @@
 #pragma once
 
-#include "units/conversionhelper.h"
-#include "units/physicalquantities.h"
-#include "units/physicalquantitiesenum.h"
+#include "core/units/conversionhelper.h"
+#include "core/units/physicalquantities.h"
+#include "core/units/physicalquantitiesenum.h"
 
 #include <QString>
 

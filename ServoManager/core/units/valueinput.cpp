@@ -1,6 +1,6 @@
-#include "units/valueinput.h"
+#include "core/units/valueinput.h"
 
-#include "units/unitshelper.h"
+#include "core/units/unitshelper.h"
 
 #include <QRegularExpression>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "units/physicalquantitiesenum.h"
+#include "core/units/physicalquantitiesenum.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,0 +1,258 @@
+#include "core/files/servoconfiguration.h"
+
+#include "core/model/groupwrite.h"
+#include "core/transport/serialhelper.h"
+#include "core/units/unitshelper.h"
+
+#include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <cmath>
+
+namespace {
+
+QString tr(const char* text)
+{
+    return QCoreApplication::translate("ServoConfiguration", text);
+}
+
+// Every unit the program knows, as unit sets: the first and the second choice of each quantity.
+std::vector<UnitsHelper> allUnits()
+{
+    auto second = std::make_shared<PhysicalQuantities>();
+    second->angularVelocity = second->angle = second->torque = second->current = second->temperature = 1;
+    return {UnitsHelper(std::make_shared<PhysicalQuantities>()), UnitsHelper(second)};
+}
+
+int decimalsOf(const UnitsHelper& units, PhysicalQuantitiesEnum quantity)
+{
+    return static_cast<int>(units.getTargetUnitDecimalPlaces(quantity));
+}
+
+bool isWholeNumber(const QJsonValue& value)
+{
+    return value.isDouble() && std::floor(value.toDouble()) == value.toDouble() && std::fabs(value.toDouble()) < 1e10;
+}
+
+} // namespace
+
+bool ServoConfiguration::isKept(const FieldRecord& field)
+{
+    return field.writable && (field.group == FieldGroup::NonVolatile || field.group == FieldGroup::Volatile);
+}
+
+ServoConfiguration ServoConfiguration::fromTable(const FieldCatalogue& catalogue, const QByteArray& table,
+                                                 int baudRate)
+{
+    ServoConfiguration configuration;
+    configuration.baudRate = baudRate;
+    for (const FieldRecord& field : catalogue.fields()) {
+        if (field.key == QLatin1String("modelNumber"))
+            configuration.modelNumber = field.rawIn(table);
+        else if (field.key == QLatin1String("firmwareVersion"))
+            configuration.firmware = field.rawIn(table);
+        else if (field.key == QLatin1String("id"))
+            configuration.id = field.rawIn(table);
+        if (isKept(field))
+            configuration.values[field.key] = field.rawIn(table);
+    }
+    return configuration;
+}
+
+QByteArray ServoConfiguration::toJson(const FieldCatalogue& catalogue, const UnitsHelper& units) const
+{
+    QJsonObject values;
+    for (const FieldRecord& field : catalogue.fields()) {
+        const auto it = this->values.find(field.key);
+        if (it == this->values.end())
+            continue;
+        QJsonObject entry{{QStringLiteral("raw"), it->second}};
+        const QString unit = units.getUnitString(field.quantity);
+        if (field.hasRange) {
+            // As many decimals as the field shows, or more where that is needed to name this very
+            // raw value: a file read by value alone restores what was saved.
+            const double shown = units.convertToTargetUnit(field.toPhysical(it->second), field.quantity);
+            double value = shown;
+            for (int decimals = decimalsOf(units, field.quantity); decimals <= 12; ++decimals) {
+                value = QString::number(shown, 'f', decimals).toDouble();
+                if (field.toRaw(units.convertToDefaultUnit(value, field.quantity)) == it->second)
+                    break;
+            }
+            entry.insert(QStringLiteral("value"), value);
+            if (!unit.isEmpty())
+                entry.insert(QStringLiteral("unit"), unit);
+        }
+        values.insert(field.key, entry);
+    }
+    const QJsonObject servo{{QStringLiteral("id"), id},
+                            {QStringLiteral("baudRate"), baudRate},
+                            {QStringLiteral("modelNumber"), modelNumber},
+                            {QStringLiteral("firmware"), firmware}};
+    const QJsonObject document{{QStringLiteral("format"), QLatin1String(format)},
+                               {QStringLiteral("version"), version},
+                               {QStringLiteral("savedBy"), savedBy},
+                               {QStringLiteral("saved"), saved.toUTC().toString(Qt::ISODate)},
+                               {QStringLiteral("servo"), servo},
+                               {QStringLiteral("values"), values}};
+    return QJsonDocument(document).toJson(QJsonDocument::Indented);
+}
+
+ServoConfiguration::ReadResult ServoConfiguration::fromJson(const QByteArray& json, const QString& fileName,
+                                                            const FieldCatalogue& catalogue, int modelNumber,
+                                                            int firmware)
+{
+    ReadResult result;
+    auto fail = [&result, &fileName](const QString& why) {
+        result.error = tr("%1: %2").arg(fileName, why);
+        return result;
+    };
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
+    if (parseError.error != QJsonParseError::NoError)
+        return fail(tr("not a configuration file (%1 at byte %2)")
+                        .arg(parseError.errorString())
+                        .arg(parseError.offset));
+    const QJsonObject root = document.object();
+    if (!document.isObject() || root.value(QStringLiteral("format")).toString() != QLatin1String(format))
+        return fail(tr("not a servo configuration file"));
+    const QJsonValue fileVersion = root.value(QStringLiteral("version"));
+    if (!isWholeNumber(fileVersion) || fileVersion.toInt() < 1)
+        return fail(tr("the format version is missing or unreadable"));
+    if (fileVersion.toInt() > version)
+        return fail(tr("written in format version %1 by a newer program; this one reads version %2")
+                        .arg(fileVersion.toInt())
+                        .arg(version));
+
+    ServoConfiguration& configuration = result.configuration;
+    const QJsonObject servo = root.value(QStringLiteral("servo")).toObject();
+    configuration.id = servo.value(QStringLiteral("id")).toInt(-1);
+    configuration.baudRate = servo.value(QStringLiteral("baudRate")).toInt();
+    configuration.modelNumber = servo.value(QStringLiteral("modelNumber")).toInt(-1);
+    configuration.firmware = servo.value(QStringLiteral("firmware")).toInt(-1);
+    configuration.savedBy = root.value(QStringLiteral("savedBy")).toString();
+    configuration.saved = QDateTime::fromString(root.value(QStringLiteral("saved")).toString(), Qt::ISODate);
+    if (configuration.modelNumber != modelNumber)
+        return fail(tr("a configuration of model number %1; this servo is model number %2")
+                        .arg(configuration.modelNumber)
+                        .arg(modelNumber));
+    // Only two known versions can differ: a file without one says nothing about it.
+    if (configuration.firmware >= 0 && firmware >= 0 && configuration.firmware != firmware)
+        result.warning = tr("%1 was saved from firmware %2; this servo runs firmware %3.")
+                             .arg(fileName)
+                             .arg(configuration.firmware)
+                             .arg(firmware);
+
+    const QJsonValue values = root.value(QStringLiteral("values"));
+    if (!values.isObject())
+        return fail(tr("no values"));
+    const std::vector<UnitsHelper> unitSets = allUnits();
+    const QJsonObject entries = values.toObject();
+    for (auto it = entries.begin(); it != entries.end(); ++it) {
+        const QString key = it.key();
+        const FieldRecord* field = catalogue.byKey(key);
+        if (!field)
+            return fail(tr("unknown field \"%1\"").arg(key));
+        if (!isKept(*field))
+            return fail(tr("\"%1\" is not a setting a configuration may restore").arg(key));
+        const QJsonObject entry = it.value().toObject();
+        for (auto member = entry.begin(); member != entry.end(); ++member) {
+            if (member.key() != QLatin1String("raw") && member.key() != QLatin1String("value") &&
+                member.key() != QLatin1String("unit"))
+                return fail(tr("\"%1\" has an unknown entry \"%2\"").arg(key, member.key()));
+        }
+        const QJsonValue raw = entry.value(QStringLiteral("raw"));
+        const QJsonValue value = entry.value(QStringLiteral("value"));
+        const QString unit = entry.value(QStringLiteral("unit")).toString();
+        if (!raw.isUndefined() && !isWholeNumber(raw))
+            return fail(tr("\"%1\": the raw value must be a whole number").arg(key));
+        if (raw.isUndefined() && !value.isDouble())
+            return fail(tr("\"%1\" gives neither a raw value nor a value").arg(key));
+
+        // The value, in a unit of the field's quantity.
+        const UnitsHelper* units = nullptr;
+        if (!value.isUndefined()) {
+            if (!value.isDouble() || !field->hasRange)
+                return fail(tr("\"%1\": the value must be a number of a field with a unit; give \"raw\"").arg(key));
+            for (const UnitsHelper& candidate : unitSets) {
+                if (candidate.getUnitString(field->quantity) == unit) {
+                    units = &candidate;
+                    break;
+                }
+            }
+            if (!units)
+                return fail(tr("\"%1\": unknown unit \"%2\"").arg(key, unit));
+        }
+        qint64 rawValue = 0;
+        if (!raw.isUndefined()) {
+            rawValue = static_cast<qint64>(raw.toDouble());
+        } else {
+            const double physical = units->convertToDefaultUnit(value.toDouble(), field->quantity);
+            // The nearest step of a value outside the range would be the range end: not what the
+            // file says.
+            const double halfStep = std::fabs(field->max - field->min) / std::abs(double(field->rawMax) - field->rawMin) / 2;
+            if (physical < std::min(field->min, field->max) - halfStep ||
+                physical > std::max(field->min, field->max) + halfStep)
+                return fail(tr("\"%1\": %2 %3 is outside the field's range").arg(key).arg(value.toDouble()).arg(unit));
+            rawValue = field->toRaw(physical);
+        }
+        if (!field->holds(rawValue))
+            return fail(tr("\"%1\": raw value %2 is outside the field's range").arg(key).arg(rawValue));
+        if (key == QLatin1String("baudRate") && SerialHelper::baudRateOfCode(int(rawValue)) == 0)
+            return fail(tr("\"baudRate\": %1 is no baud-rate code").arg(rawValue));
+        if (!raw.isUndefined() && units) {
+            // Both given: the raw value must be shown as the value.
+            // Both given: the value must name the raw value, as saved or as the field shows it.
+            const double shown = units->convertToTargetUnit(field->toPhysical(int(rawValue)), field->quantity);
+            const int decimals = decimalsOf(*units, field->quantity);
+            const bool names = field->toRaw(units->convertToDefaultUnit(value.toDouble(), field->quantity)) == rawValue;
+            if (!names && QString::number(shown, 'f', decimals) != QString::number(value.toDouble(), 'f', decimals))
+                return fail(tr("\"%1\": raw value %2 is %3 %4, not %5 %4")
+                                .arg(key)
+                                .arg(rawValue)
+                                .arg(QString::number(shown, 'f', decimals), unit)
+                                .arg(value.toDouble()));
+        }
+        configuration.values[key] = static_cast<int>(rawValue);
+    }
+    return result;
+}
+
+QList<GroupWrite> groupWrites(const FieldCatalogue& catalogue, const std::map<QString, int>& values)
+{
+    QList<GroupWrite> writes;
+    for (bool nonVolatile : {true, false}) {
+        QList<WriteField> fields;
+        for (const FieldRecord& field : catalogue.fields()) {
+            const auto it = values.find(field.key);
+            const bool inGroup = nonVolatile ? field.group == FieldGroup::NonVolatile
+                                             : field.group == FieldGroup::Volatile || field.group == FieldGroup::Command;
+            if (inGroup && it != values.end())
+                fields.append({field.objectName, field.address, field.size, field.bitsOf(it->second), field.mask});
+        }
+        GroupWrite write(fields);
+        if (write.isEmpty())
+            continue;
+        if (nonVolatile && values.count(QStringLiteral("id")))
+            write.newId = values.at(QStringLiteral("id"));
+        if (nonVolatile && values.count(QStringLiteral("baudRate")))
+            write.newBaudCode = values.at(QStringLiteral("baudRate"));
+        writes.append(write);
+    }
+    return writes;
+}
+
+QList<GroupWrite> restoreWrites(const ServoConfiguration& configuration, const FieldCatalogue& catalogue,
+                                const QStringList& keys)
+{
+    // A file holds no commands: only its settings are written.
+    std::map<QString, int> chosen;
+    for (const auto& [key, raw] : configuration.values) {
+        const FieldRecord* field = catalogue.byKey(key);
+        if (keys.contains(key) && field &&
+            (field->group == FieldGroup::NonVolatile || field->group == FieldGroup::Volatile))
+            chosen[key] = raw;
+    }
+    return groupWrites(catalogue, chosen);
+}

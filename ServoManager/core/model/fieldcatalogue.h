@@ -1,0 +1,63 @@
+#pragma once
+
+#include "core/model/idevice.h"
+#include "core/units/physicalquantitiesenum.h"
+
+#include <QString>
+
+#include <memory>
+#include <vector>
+
+// Everything the program knows of one field of a model, in one record: where the servo keeps it
+// (the model's register list), its raw and physical range (the model's field records), its
+// quantity (the field static metadata) and whether it may be written (the register records).
+struct FieldRecord
+{
+    QString key;        // the object name without its widget class: "temperatureLimit"
+    QString objectName; // the edit view's field: "temperatureLimitDoubleSpinBox"
+    QString caption;    // "Temperature limit"
+    FieldGroup group = FieldGroup::State;
+    int address = 0;
+    int size = 1;
+    uint32_t mask = 0xFFFFFFFF;
+    uint32_t signBit = 0;  // sign and magnitude (see FieldRegister)
+    bool isSigned = false; // the register holds a two's-complement value
+    PhysicalQuantitiesEnum quantity = PhysicalQuantitiesEnum::Unitless;
+    bool hasRange = false; // rawMin..rawMax stand for min..max in the quantity's default unit
+    int32_t rawMin = 0;
+    int32_t rawMax = 0;
+    double min = 0;
+    double max = 0;
+    bool writable = false;
+
+    // The field's raw value out of a control table from address 0 (missing bytes are 0).
+    int rawIn(const QByteArray& table) const;
+    // raw <-> the value in the quantity's default unit (the nearest raw step, inside the range).
+    double toPhysical(int raw) const;
+    int toRaw(double physical) const;
+    // The raw values the register can hold for this field.
+    bool holds(qint64 raw) const;
+    // A direction's raw value is the item of its list (0 or 1), not its bit.
+    bool isDirection() const { return quantity == PhysicalQuantitiesEnum::Direction; }
+    // The register bits a raw value of this field sets, for a write.
+    uint32_t bitsOf(int raw) const;
+};
+
+// The fields of one model, in address order.
+class FieldCatalogue
+{
+public:
+    explicit FieldCatalogue(const IDevice& device);
+
+    const std::vector<FieldRecord>& fields() const { return _fields; }
+    const FieldRecord* byKey(const QString& key) const;
+    const FieldRecord* byObjectName(const QString& name) const;
+
+    // "temperatureLimitDoubleSpinBox" -> "temperatureLimit"
+    static QString keyOf(const QString& objectName);
+    // "temperatureLimit" -> "Temperature limit"
+    static QString captionOf(const QString& key);
+
+private:
+    std::vector<FieldRecord> _fields;
+};

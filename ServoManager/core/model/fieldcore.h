@@ -1,0 +1,73 @@
+#pragma once
+
+#include "core/model/idevice.h"
+#include "core/units/physicalquantitiesenum.h"
+#include "core/units/unitshelper.h"
+
+#include <QMetaObject>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class QObject;
+
+// The state every value widget of the edit view keeps about its servo value: the model's
+// range for it, the unit snapshot taken at connect, and the raw value last shown. The
+// widgets differ in how they present a value, not in this bookkeeping.
+class FieldCore
+{
+public:
+    // The quantity of the named field; a name missing from the table is a fault of the form.
+    static PhysicalQuantitiesEnum lookUpQuantity(const QString& name);
+
+    // Takes the unit choice of the main window (the defaults when there is none) and listens
+    // for the device model: `onLoaded` runs on the receiver at every device load.
+    template <typename Receiver> void connect(Receiver* receiver, void (Receiver::*onLoaded)())
+    {
+        units = currentUnits();
+        listen(receiver, [receiver, onLoaded] { (receiver->*onLoaded)(); });
+        isConnected = true;
+    }
+    // Removes only this field's own device-load connection.
+    void disconnect();
+
+    // Replaces the range with the current model's record for `name`. False (and no range)
+    // when the model does not describe the field: it then shows nothing until the next load.
+    bool loadMetadata(const QString& name);
+    bool loadMetadata(const QString& name, const IDevice& device);
+    bool isDescribed() const { return metadata != nullptr; }
+    // Nothing of the servo to show: offline, no value yet, forced off or not in this model.
+    bool showsNothing() const { return !isConnected || !isValueLoaded || isForceDisabled || !isDescribed(); }
+
+    // raw -> physical value in the default unit, as the model's linear map gives it. Without
+    // `offsetByRawMin` the raw value is scaled from zero (the integer spin box's map).
+    double toPhysical(int raw, bool offsetByRawMin = true) const;
+    // physical value in the default unit -> the nearest raw step within the model's raw range.
+    int toRaw(double physical, bool offsetByRawMin = true) const;
+    // raw -> the value in the unit chosen in Settings: what the field shows, before rounding
+    // to its decimals. Plots and recordings use it too, so all agree.
+    double toShown(int raw, bool offsetByRawMin = true) const
+    {
+        return units->convertToTargetUnit(toPhysical(raw, offsetByRawMin), physicalQuantity);
+    }
+
+    // The unit choice of this run (the window's Settings); the stored choice until one is given.
+    static std::shared_ptr<UnitsHelper> currentUnits();
+    using UnitsSource = std::function<std::shared_ptr<PhysicalQuantities>()>;
+    static void setUnitsSource(UnitsSource source);
+
+    PhysicalQuantitiesEnum physicalQuantity = PhysicalQuantitiesEnum::Unitless;
+    std::shared_ptr<UnitsHelper> units;
+    std::unique_ptr<FieldDeviceMetadata> metadata;
+    int lastRaw = 0;
+    bool isDirty = false;
+    bool isConnected = false;
+    bool isForceDisabled = false;
+    bool isValueLoaded = false;
+
+private:
+    void listen(QObject* receiver, std::function<void()> onLoaded);
+
+    QMetaObject::Connection _deviceConnection;
+};

@@ -1,0 +1,78 @@
+#include "core/model/groupwrite.h"
+
+#include "core/model/fieldregisters.h"
+
+#include <algorithm>
+
+namespace {
+
+uint32_t littleEndian(const QByteArray& bytes, int offset, int size)
+{
+    uint32_t value = 0;
+    for (int i = 0; i < size; ++i) {
+        const int at = offset + i;
+        if (at >= 0 && at < bytes.size())
+            value |= uint32_t(uint8_t(bytes.at(at))) << (8 * i);
+    }
+    return value;
+}
+
+} // namespace
+
+uint32_t WriteField::heldIn(const QByteArray& table) const
+{
+    return littleEndian(table, address, size) & mask & registerMask(size);
+}
+
+GroupWrite::GroupWrite(QList<WriteField> fields) : _fields(std::move(fields))
+{
+    if (_fields.isEmpty())
+        return;
+    int first = _fields.first().address;
+    int end = first;
+    for (const WriteField& field : _fields) {
+        first = std::min(first, field.address);
+        end = std::max(end, field.address + field.size);
+    }
+    _address = first;
+    _length = end - first;
+}
+
+const WriteField* GroupWrite::field(const QString& name) const
+{
+    for (const WriteField& field : _fields) {
+        if (field.name == name)
+            return &field;
+    }
+    return nullptr;
+}
+
+QByteArray GroupWrite::block(const QByteArray& table) const
+{
+    QByteArray block = table.mid(_address, _length);
+    block.append(QByteArray(_length - block.size(), '\0'));
+    for (const WriteField& field : _fields) {
+        const uint32_t mask = field.mask & registerMask(field.size);
+        const int offset = field.address - _address;
+        const uint32_t merged = (littleEndian(block, offset, field.size) & ~mask) | (field.value & mask);
+        for (int i = 0; i < field.size; ++i)
+            block[offset + i] = static_cast<char>((merged >> (8 * i)) & 0xFF);
+    }
+    return block;
+}
+
+WriteCheck GroupWrite::check(const QByteArray& table) const
+{
+    WriteCheck result;
+    for (int i = 0; i < _fields.size(); ++i) {
+        const WriteField& field = _fields.at(i);
+        const uint32_t held = field.heldIn(table);
+        if (held == (field.value & field.mask & registerMask(field.size))) {
+            ++result.fieldsHeld;
+        } else if (result.firstDiffering < 0) {
+            result.firstDiffering = i;
+            result.held = held;
+        }
+    }
+    return result;
+}

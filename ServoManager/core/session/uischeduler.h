@@ -1,0 +1,210 @@
+#pragma once
+
+#include "core/jobs/busroster.h"
+#include "core/model/groupwrite.h"
+#include "core/model/livevalues.h"
+#include "core/session/servolocator.h"
+#include "core/traffic/busstatistics.h"
+#include "core/transport/serialhelper.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QObject>
+#include <QPointer>
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+// One pending write of the scheduler. Its bytes are built when it is sent.
+struct QueueRequest
+{
+    uint8_t id = 0;
+    GroupWrite write;
+    std::function<void(QByteArray)> callback;
+};
+
+// What became of a write, judged by what the servo holds afterwards.
+struct WriteOutcome
+{
+    enum class Answer
+    {
+        Acknowledged,
+        Refused, // the servo answered with an error number
+        Lost,    // no valid answer by the deadline
+        NotSent
+    };
+    Answer answer = Answer::Acknowledged;
+    uint8_t errorByte = 0;
+    QString problem;       // why the answer was refused or lost
+    bool readBack = false; // a table read after the write was compared with it
+    WriteCheck check;
+};
+Q_DECLARE_METATYPE(WriteOutcome)
+
+// "Servo id changed to 7", "Baud rate changed to 57600" or both, and how the servo answered the
+// write that moved it; id or baudRate below 1 when it did not change.
+QString servoMovedText(int id, int baudRate, WriteOutcome::Answer answer);
+
+// Owns the bus while connected: on every tick either the oldest queued write or one read of
+// the whole control table, but never while the previous transaction still waits for its
+// answer. A tick that finds the bus busy is served as soon as that transaction ends, so a
+// line slower than the interval is used to its limit; the interval stays the shortest time
+// between two requests.
+//
+// A write is reported only once a read sent after its answer shows what the servo holds (two reads
+// when the first shows it not held). After a write that was refused or whose answer was lost, no
+// further write goes out until that read came.
+// A write that gives the servo a new id or rate is followed; when its answer was lost or refused the
+// servo is looked for at the old and the new address.
+//
+// Fast sampling fills the time between the polls with reads of only the span that holds some
+// values, back to back, each a sample of its own. Queued writes then go out as soon as the line
+// is free, before the next span read; the bus roster's side reads wait until it is turned off.
+class UiScheduler : public QObject
+{
+    Q_OBJECT
+
+public:
+    UiScheduler(int id, std::shared_ptr<SerialHelper> serial);
+    ~UiScheduler() override;
+
+    void readAllData();
+    void readAllDataCallback(QByteArray response);
+    void writeData();
+    void writeDataCallback(QByteArray);
+    void pingCallback(QByteArray);
+    void controlEnableCallback(QByteArray);
+    void ping();
+
+    const BusStatistics& statistics() const { return _statistics; }
+    // One line for the status bar; the poll rate is measured since the previous call.
+    QString takeStatisticsSummary()
+    {
+        const double pollRate = _statistics.takePollRate();
+        return _statistics.summary(pollRate, _statistics.takeSampleRate());
+    }
+    bool isRunning() const { return _timerId != 0; }
+
+    // Queued writes are addressed when they are sent, to the servo polled then.
+    void setServoId(int id) { _id = id; }
+    int servoId() const { return _id; }
+    // What the values of liveSample mean on this connection; empty before the first answer.
+    std::shared_ptr<const LiveLayout> liveLayout() const
+    {
+        return _liveDecoder ? _liveDecoder->layout() : nullptr;
+    }
+    bool hasWritesPending() const { return !_queue.empty() || _writeInFlight || !_unverified.empty(); }
+    // Drops every write that has not been shown written (the connection ends) and says what
+    // became of them; empty when there were none.
+    QString abandonWrites();
+    // False once polls have failed for a second (and three in a row), until one is answered.
+    bool isServoAnswering() const { return _answering; }
+    // The control table of the newest read-all answer (data bytes only).
+    const QByteArray& lastTable() const { return _lastTable; }
+    // The other servos of the bus: read in turn in the time the polls leave free (at the
+    // connected rate only), never before a queued write.
+    void setBusRoster(BusRoster* roster);
+
+    // Samples these values between the polls as fast as the line allows; none wanted: off.
+    void setFastSampling(const std::array<bool, liveChannelCount>& wanted);
+    bool isFastSampling() const { return !_span.isEmpty(); }
+    // What the span reads carry; empty while not fast sampling (or before the first poll).
+    SampledSpan sampledSpan() const { return _span; }
+
+    // Polls that fail for this long, and at least this many in a row, mean the servo is silent.
+    static constexpr int silentAfterMs = 1000;
+    static constexpr int silentAfterPolls = 3;
+
+signals:
+    // A write's outcome, once a read has shown what the servo holds (or when none can).
+    void writeFinished(const GroupWrite& write, const WriteOutcome& outcome);
+    // A read-all answer was shown.
+    void tableDecoded();
+    // Once per valid read-all answer, and per span read while fast sampling: its plotted and
+    // recorded values.
+    void liveSample(const LiveSample& sample);
+    // While fast sampling, a read failed: the values have a gap here.
+    void sampleMissed();
+    // The servo went silent (since: its last answer) or answers again.
+    void servoAnswering(bool answering, const QDateTime& since);
+    // A write moved the servo to a new id or rate and the program followed it (the port is open at
+    // `baudRate`); `answer` says how the write was answered.
+    void servoMoved(int id, int baudRate, WriteOutcome::Answer answer);
+    // After a write whose answer was lost or refused the servo answers at none of `tried`.
+    void servoNotFound(const QList<BusAddress>& tried);
+    // The port could not be reopened at a new rate.
+    void portFailed(const QString& error);
+
+public slots:
+    // A raw write of `data` from `address` on, each byte checked on its own.
+    void addQueueRequest(uint8_t address, const QByteArray& data);
+    void addWrite(const GroupWrite& write);
+    void startScheduler(int pollingInterval);
+    void stopScheduler();
+
+protected:
+    void timerEvent(QTimerEvent* event) override;
+
+private:
+    struct Unverified
+    {
+        std::shared_ptr<QueueRequest> request;
+        WriteOutcome outcome;
+        bool differedBefore = false; // one read showed it not held
+    };
+
+    void onTransactionFailed(FailureKind kind, const RequestInfo& request, uint8_t errorByte);
+    void onWriteAcknowledged(const RequestInfo& request, uint8_t errorByte);
+    void sendNext();
+    void onTransactionEnded();
+    void endWrite(WriteOutcome outcome);
+    void verify(size_t count);
+    // The newest table with the writes sent since it was read put in.
+    QByteArray expectedTable() const;
+    bool writesHeld() const;
+    void pollFailed();
+    void pollAnswered();
+    void follow(const GroupWrite& write, const WriteOutcome& outcome);
+    void moveTo(int id, int baudRate, WriteOutcome::Answer answer);
+    void resume();
+    void sendSideRead();
+    void updateSpan();
+    void sendSpanRead();
+    void spanAnswered(const QByteArray& response, int address);
+    void spanFailed(FailureKind kind);
+
+    int _id;
+    std::shared_ptr<SerialHelper> _serial;
+    std::vector<std::shared_ptr<QueueRequest>> _queue;
+    int _timerId = 0;
+    int _interval = 0;
+    bool _tickDeferred = false;
+    bool _paused = false; // following or looking for the servo: nothing else goes out
+    std::shared_ptr<QueueRequest> _writeInFlight;
+    std::deque<Unverified> _unverified;
+    QByteArray _lastTable;
+    BusStatistics _statistics;
+    std::unique_ptr<LiveValueDecoder> _liveDecoder;
+    ServoLocator* _locator = nullptr; // a child: it may end inside its own signal
+    bool _answering = true;
+    int _failedPolls = 0;
+    QElapsedTimer _sinceAnswer;
+    QPointer<BusRoster> _roster;
+    std::optional<SideRead> _sideRead; // in flight
+    QElapsedTimer _sinceTick;          // since the poll or write of this interval went out
+    std::array<bool, liveChannelCount> _wantedChannels{};
+    SampledSpan _span;
+    int _tableLength = 0;
+    bool _spanInFlight = false;
+    // A span read whose answer may still come is followed by one a byte longer (or shorter), so
+    // that late answer cannot pass for the next one's: only the size tells them apart.
+    bool _spanResized = false;
+    int _spanFailuresInRow = 0;
+    bool _spanHeld = false; // after failures in a row, until a poll is answered
+};

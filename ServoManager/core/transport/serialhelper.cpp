@@ -1,0 +1,462 @@
+#include "core/transport/serialhelper.h"
+
+#include "core/transport/portdiagnostics.h"
+
+#include "core/protocol/readanswer.h"
+#include "core/traffic/trafficrecorder.h"
+#include "core/transport/portlatency.h"
+
+#include <array>
+#include <cmath>
+
+namespace {
+
+// Protocol 2 sizes, for the broadcast ping (which Protocol 1 servos do not answer).
+constexpr int instructionOverhead = 10;
+constexpr int statusOverhead = 11;
+constexpr int pingParameters = 3; // model number (2), firmware version
+
+constexpr uint8_t instructionPing = 0x01;
+constexpr uint8_t instructionRead = 0x02;
+constexpr uint8_t instructionWrite = 0x03;
+constexpr uint8_t instructionReset = 0x06;
+constexpr uint8_t instructionReboot = 0x08;
+
+// Longest return delay a servo may add (254 × 2 µs). What the adapter adds comes from the port.
+constexpr int longestReturnDelayUs = 508;
+// In a broadcast ping's answer train each servo gets its answer's line time plus this.
+constexpr int broadcastGapUs = 3000;
+constexpr uint8_t broadcastId = 0xFE;
+// A deadline timer this late means the thread was busy.
+constexpr int lateDeadlineMs = 1;
+
+// Register codes of the baud rates, by their position in the program's baud-rate lists.
+constexpr std::array<int, 11> baudRateCodes = {207, 103, 51, 34, 16, 9, 7, 4, 3, 1, 0};
+constexpr std::array<int, 11> baudRates = {9600,   19200,  38400,  57600,   115200, 200000,
+                                          250000, 400000, 500000, 1000000, 2000000};
+constexpr int defaultBaudRateIndex = 9; // 1 000 000 baud
+constexpr int defaultBaudRateCode = 1;
+
+// Bits 0-6 of a status packet's error byte hold the error number; bit 7 only flags a hardware
+// alert, the instruction itself was carried out.
+constexpr uint8_t errorNumberMask = 0x7F;
+
+} // namespace
+
+SerialHelper::SerialHelper() : _kestrabus(std::make_shared<Kestrabus>(this, 2))
+{
+    qRegisterMetaType<FailureKind>();
+    qRegisterMetaType<RequestInfo>();
+    qRegisterMetaType<uint8_t>("uint8_t");
+    installBusCallbacks();
+    _deadline.setSingleShot(true);
+    _deadline.setTimerType(Qt::PreciseTimer);
+    connect(&_deadline, &QTimer::timeout, this, [this] {
+        if (!_pending)
+            return;
+        // The deadline can come due while this thread was busy elsewhere (a repaint, say): the
+        // request may have left only now, or the answer may be waiting unread. That lateness is
+        // ours, not the servo's, so it gets the whole wait once more, counted from now. A
+        // broadcast's window only needs a last look at what arrived meanwhile.
+        if (!_lookedAgain && _sinceSend.elapsed() > _deadlineMs + lateDeadlineMs) {
+            _lookedAgain = true;
+            _deadline.start(_collector == Collector::Several ? lateDeadlineMs : _deadlineMs);
+            return;
+        }
+        // An answer may be waiting at the port, not yet announced: it is an answer all the same.
+        const quint64 transaction = _transaction;
+        _kestrabus->collectArrivedData();
+        if (!_pending || transaction != _transaction)
+            return;
+        if (_collector == Collector::Several)
+            finishCollecting();
+        else
+            finishWithFailure(_framer.failureKind(), 0);
+    });
+}
+
+SerialHelper::~SerialHelper() = default;
+
+std::vector<std::shared_ptr<SerialPortItem>> SerialHelper::getSerialPortList()
+{
+    return _kestrabus->getSerialPortList();
+}
+
+QString SerialHelper::openSerialPort(QString portName, int baudRate)
+{
+    cancelTransaction();
+    const QString error = _kestrabus->openSerialPort(portName, baudRate);
+    // Some devices open as if they were a port and swallow every request.
+    if (const QString notSerial = notSerialPortText(portName); !notSerial.isEmpty()) {
+        if (error.isEmpty())
+            _kestrabus->closeSerialPort();
+        _open = false;
+        return notSerial;
+    }
+    _open = error.isEmpty();
+    if (_open) {
+        _portName = portName;
+        _baudRate = baudRate;
+        _adapterAllowanceUs = probePortLatency(portName).allowanceUs();
+    }
+    return error;
+}
+
+QString SerialHelper::reopenAt(int baudRate)
+{
+    if (_open && _baudRate == baudRate)
+        return {};
+    const QString port = _portName;
+    closeSerialPort();
+    return openSerialPort(port, baudRate);
+}
+
+void SerialHelper::closeSerialPort()
+{
+    cancelTransaction();
+    _kestrabus->closeSerialPort();
+    _open = false;
+}
+
+void SerialHelper::setPortErrorCallback(std::function<void(QString)> callback)
+{
+    _portErrorCallback = callback;
+    _kestrabus->setPortErrorCallback(std::move(callback));
+}
+
+void SerialHelper::setTrafficRecorder(TrafficRecorder* recorder)
+{
+    _traffic = recorder;
+    // A transaction under way is recorded from here on, without its request.
+    if (recorder && _pending)
+        recorder->requestSent(_protocol, {});
+}
+
+TrafficRecorder* SerialHelper::trafficRecorder() const
+{
+    return _traffic;
+}
+
+void SerialHelper::installBusCallbacks()
+{
+    // Bytes between transactions are read as they come, so late answers, noise and other masters
+    // show in the traffic when they happen, and nothing waits in the port for the next request.
+    _kestrabus->setIdleDataCallback([this] { readBetweenTransactions(); });
+    _kestrabus->setSentCallback([this](const QByteArray& packet) {
+        if (_traffic)
+            _traffic->requestSent(_protocol, packet);
+    });
+}
+
+void SerialHelper::readBetweenTransactions()
+{
+    const QByteArray bytes = _kestrabus->readPendingSerialData();
+    if (_traffic && !bytes.isEmpty())
+        _traffic->received(_protocol, bytes);
+}
+
+void SerialHelper::setProtocol(BusProtocol protocol)
+{
+    if (protocol == _protocol)
+        return;
+    const bool wasOpen = _open;
+    if (wasOpen)
+        closeSerialPort();
+    // The library speaks one protocol per object.
+    _kestrabus = std::make_shared<Kestrabus>(this, static_cast<uint8_t>(protocol));
+    if (_portErrorCallback)
+        _kestrabus->setPortErrorCallback(_portErrorCallback);
+    installBusCallbacks();
+    _protocol = protocol;
+    _sizes = ProtocolSizes::of(protocol);
+    _framer.setProtocol(protocol);
+    if (wasOpen)
+        openSerialPort(_portName, _baudRate);
+}
+
+int SerialHelper::readRequestBytes(BusProtocol protocol)
+{
+    const ProtocolSizes sizes = ProtocolSizes::of(protocol);
+    return sizes.instructionOverhead + 2 * sizes.addressBytes;
+}
+
+int SerialHelper::readAnswerBytes(BusProtocol protocol, int length)
+{
+    return ProtocolSizes::of(protocol).statusOverhead + length;
+}
+
+QByteArray SerialHelper::protocol1Request(uint8_t id, uint8_t instruction, const QByteArray& parameters) const
+{
+    if (_protocol != BusProtocol::One)
+        return {};
+    QByteArray packet("\xFF\xFF", 2);
+    packet.append(char(id));
+    packet.append(char(parameters.size() + 2));
+    packet.append(char(instruction));
+    packet.append(parameters);
+    packet.append(char(StatusPacketFramer::checksum1(
+        reinterpret_cast<const uint8_t*>(packet.constData()) + 2, packet.size() - 2)));
+    return packet;
+}
+
+int SerialHelper::transactionDeadlineMs(int baudRate, int requestBytes, int answerBytes,
+                                        int adapterAllowanceUs)
+{
+    const double lineUs = (requestBytes + answerBytes) * 10.0 * 1e6 / std::max(baudRate, 1);
+    return static_cast<int>(std::ceil((lineUs + longestReturnDelayUs + adapterAllowanceUs) / 1000.0));
+}
+
+int SerialHelper::transactionDeadlineMs(int requestBytes, int answerBytes) const
+{
+    return transactionDeadlineMs(_baudRate, requestBytes, answerBytes, _adapterAllowanceUs);
+}
+
+int SerialHelper::broadcastPingWindowMs(int baudRate, int highestId, int adapterAllowanceUs)
+{
+    const double byteUs = 10.0 * 1e6 / std::max(baudRate, 1);
+    const double answerUs = (statusOverhead + pingParameters) * byteUs + broadcastGapUs;
+    const double windowUs = instructionOverhead * byteUs + (std::max(highestId, 0) + 1) * answerUs +
+                            longestReturnDelayUs + adapterAllowanceUs;
+    return static_cast<int>(std::ceil(windowUs / 1000.0));
+}
+
+bool SerialHelper::pingAll(int windowMs, std::function<void(QList<QByteArray>)> callback,
+                           FailureCallback onFailure)
+{
+    _windowMs = windowMs;
+    const bool sent = startTransaction(
+        {broadcastId, instructionPing, 0, 0}, instructionOverhead, statusOverhead + pingParameters, {},
+        std::move(onFailure), Collector::Several,
+        [&](std::function<void()> collector) { return _kestrabus->ping(broadcastId, collector); });
+    if (_pending && _collector == Collector::Several)
+        _severalCallback = std::move(callback);
+    return sent;
+}
+
+bool SerialHelper::ping(uint8_t id, ResponseCallback callback, FailureCallback onFailure)
+{
+    return startTransaction(
+        {id, instructionPing, 0, 0}, _sizes.instructionOverhead, _sizes.statusOverhead + _sizes.pingParameters,
+        std::move(callback), std::move(onFailure), Collector::Answer,
+        [&](std::function<void()> collector) { return _kestrabus->ping(id, collector); },
+        protocol1Request(id, instructionPing, {}));
+}
+
+bool SerialHelper::readData(uint8_t id, uint8_t address, uint8_t length, ResponseCallback callback,
+                            FailureCallback onFailure)
+{
+    const QByteArray p1Parameters{char(address), char(length)};
+    return startTransaction(
+        {id, instructionRead, address, length}, readRequestBytes(_protocol), readAnswerBytes(_protocol, length),
+        std::move(callback), std::move(onFailure), Collector::Answer,
+        [&](std::function<void()> collector) { return _kestrabus->readData(id, address, length, collector); },
+        protocol1Request(id, instructionRead, p1Parameters));
+}
+
+bool SerialHelper::writeData(uint8_t id, uint8_t address, const QByteArray& data, ResponseCallback callback,
+                             FailureCallback onFailure)
+{
+    return startTransaction(
+        {id, instructionWrite, address, static_cast<int>(data.size())},
+        _sizes.instructionOverhead + _sizes.addressBytes + data.size(), _sizes.statusOverhead, std::move(callback),
+        std::move(onFailure), Collector::Write,
+        [&](std::function<void()> collector) { return _kestrabus->writeData(id, address, data, collector); },
+        protocol1Request(id, instructionWrite, QByteArray(1, char(address)) + data));
+}
+
+bool SerialHelper::reboot(uint8_t id, ResponseCallback callback, FailureCallback onFailure)
+{
+    return startTransaction(
+        {id, instructionReboot, 0, 0}, _sizes.instructionOverhead, _sizes.statusOverhead, std::move(callback),
+        std::move(onFailure), Collector::Answer,
+        [&](std::function<void()> collector) { return _kestrabus->reboot(id, collector); },
+        protocol1Request(id, instructionReboot, {}));
+}
+
+bool SerialHelper::reset(uint8_t id, ResponseCallback callback, FailureCallback onFailure)
+{
+    return startTransaction(
+        {id, instructionReset, 0, 0}, _sizes.instructionOverhead + _sizes.resetOptionBytes, _sizes.statusOverhead,
+        std::move(callback), std::move(onFailure), Collector::Answer,
+        [&](std::function<void()> collector) { return _kestrabus->reset(id, collector); },
+        protocol1Request(id, instructionReset, {}));
+}
+
+bool SerialHelper::startTransaction(const RequestInfo& info, int requestBytes, int expectedAnswerBytes,
+                                    ResponseCallback callback, FailureCallback onFailure, Collector collector,
+                                    const std::function<bool(std::function<void()>)>& send,
+                                    const QByteArray& echo)
+{
+    // A caller that starts a new request before the last one ended gives that one up; it is
+    // reported once the new one is under way, so a handler that starts yet another request
+    // cannot overwrite this one unreported.
+    const bool supersedes = _pending;
+    const FailureKind supersededKind = _framer.failureKind();
+    const RequestInfo supersededRequest = _request;
+    const FailureCallback supersededCallback = _failureCallback;
+    if (_traffic) {
+        if (supersedes) {
+            _traffic->transactionEnded(trafficOutcomeOf(supersededKind));
+        } else {
+            // What came since the last look is read before the request's write clears the port.
+            // Inside an arrival's callback the port announces nothing new: it is read here.
+            _kestrabus->collectArrivedData();
+            readBetweenTransactions();
+        }
+    }
+
+    // One library connection per transaction, and nothing carried over from the last one.
+    _kestrabus->cleanUp();
+    ++_transaction;
+    _framer.reset(info.id, expectedAnswerBytes, echo);
+    _request = info;
+    _expectedLength = expectedAnswerBytes;
+    _responseCallback = std::move(callback);
+    _failureCallback = std::move(onFailure);
+    _collector = collector;
+    _pending = true;
+    _collected.clear();
+    _sinceSend.start();
+    _lookedAgain = false;
+    _deadlineMs = collector == Collector::Several ? _windowMs
+                                                  : transactionDeadlineMs(requestBytes, expectedAnswerBytes);
+    _deadline.start(_deadlineMs);
+
+    const bool sent =
+        send(collector == Collector::Write ? std::function<void()>([this] { writeDataCallback(); })
+                                           : std::function<void()>([this] { readDataCallback(); }));
+    if (!sent && _pending)
+        finishWithFailure(FailureKind::NotSent, 0);
+    if (supersedes)
+        report(supersededKind, supersededRequest, 0, supersededCallback);
+    return sent;
+}
+
+void SerialHelper::readDataCallback()
+{
+    collect();
+}
+
+void SerialHelper::writeDataCallback()
+{
+    collect();
+}
+
+void SerialHelper::collect()
+{
+    const QByteArray bytes = _kestrabus->readPendingSerialData();
+    if (_traffic && !bytes.isEmpty())
+        _traffic->received(_protocol, bytes);
+    if (!_pending || bytes.isEmpty())
+        return;
+    if (_collector == Collector::Several) {
+        // Every answer of the train, until the window ends.
+        for (auto state = _framer.feed(bytes); state == StatusPacketFramer::State::Complete;
+             state = _framer.feed({}))
+            _collected.append(_framer.packet());
+        return;
+    }
+    if (_framer.feed(bytes) == StatusPacketFramer::State::Complete)
+        finishWithPacket(_framer.packet());
+}
+
+void SerialHelper::finishWithPacket(const QByteArray& packet)
+{
+    const RequestInfo request = _request;
+    const uint8_t errorByte = readanswer::errorByte(packet);
+    const Collector collector = _collector;
+    const ResponseCallback callback = _responseCallback;
+    const FailureCallback onFailure = _failureCallback;
+    const bool whole = packet.size() == _expectedLength;
+    const bool refused = collector == Collector::Write ? isRefusal(errorByte) : !whole;
+    endTransaction(refused ? TrafficOutcome::Refused : TrafficOutcome::Answered);
+
+    if (collector == Collector::Write) {
+        emit writeAcknowledged(request, errorByte);
+        if (isRefusal(errorByte) && onFailure)
+            onFailure(FailureKind::Refused, request, errorByte);
+        return;
+    }
+    if (!whole) {
+        // An error status without the data asked for: nothing to decode.
+        report(FailureKind::Refused, request, errorByte, onFailure);
+        return;
+    }
+    if (callback)
+        callback(packet);
+}
+
+void SerialHelper::finishCollecting()
+{
+    const auto callback = _severalCallback;
+    const QList<QByteArray> packets = _collected;
+    endTransaction(packets.isEmpty() ? TrafficOutcome::NoAnswer : TrafficOutcome::Answered);
+    if (callback)
+        callback(packets);
+}
+
+void SerialHelper::finishWithFailure(FailureKind kind, uint8_t errorByte)
+{
+    const RequestInfo request = _request;
+    const FailureCallback onFailure = _failureCallback;
+    endTransaction(trafficOutcomeOf(kind));
+    report(kind, request, errorByte, onFailure);
+}
+
+void SerialHelper::report(FailureKind kind, const RequestInfo& request, uint8_t errorByte,
+                          const FailureCallback& onFailure)
+{
+    emit transactionFailed(kind, request, errorByte);
+    if (onFailure)
+        onFailure(kind, request, errorByte);
+}
+
+void SerialHelper::cancelTransaction()
+{
+    if (_pending)
+        endTransaction(TrafficOutcome::Cancelled);
+}
+
+void SerialHelper::endTransaction(TrafficOutcome outcome)
+{
+    _pending = false;
+    _deadline.stop();
+    _responseCallback = nullptr;
+    _failureCallback = nullptr;
+    _severalCallback = nullptr;
+    _collected.clear();
+    _kestrabus->cleanUp();
+    // Before any callback of the caller, which may send the next request.
+    if (_traffic)
+        _traffic->transactionEnded(outcome);
+}
+
+bool SerialHelper::isRefusal(uint8_t errorByte)
+{
+    return (errorByte & errorNumberMask) != 0;
+}
+
+int SerialHelper::baudRateToIndex(int code)
+{
+    for (size_t i = 0; i < baudRateCodes.size(); ++i) {
+        if (baudRateCodes[i] == code)
+            return static_cast<int>(i);
+    }
+    return defaultBaudRateIndex;
+}
+
+int SerialHelper::indexToBaudRate(int index)
+{
+    if (index < 0 || index >= static_cast<int>(baudRateCodes.size()))
+        return defaultBaudRateCode;
+    return baudRateCodes[static_cast<size_t>(index)];
+}
+
+int SerialHelper::baudRateOfCode(int code)
+{
+    for (size_t i = 0; i < baudRateCodes.size(); ++i) {
+        if (baudRateCodes[i] == code)
+            return baudRates[i];
+    }
+    return 0;
+}

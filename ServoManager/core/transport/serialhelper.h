@@ -1,0 +1,177 @@
+#pragma once
+
+#include "core/protocol/statuspacketframer.h"
+
+#include <kestrabus.h>
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class TrafficRecorder;
+enum class TrafficOutcome : uint8_t;
+
+// What a transaction asked for; handed back with every outcome so callers can say which
+// request failed.
+struct RequestInfo
+{
+    uint8_t id = 0;
+    uint8_t instruction = 0;
+    uint8_t address = 0;
+    int length = 0; // bytes read, or data bytes written
+};
+Q_DECLARE_METATYPE(RequestInfo)
+
+// The program's way onto the bus: one transaction at a time on one port, in the protocol set
+// for it (Protocol 2 unless told otherwise), each with a deadline. Whole, checked answers reach the caller's callback once; every failure
+// reaches transactionFailed (and the request's own failure callback, if it gave one).
+class SerialHelper : public QObject
+{
+    Q_OBJECT
+
+public:
+    using ResponseCallback = std::function<void(QByteArray)>;
+    using FailureCallback = std::function<void(FailureKind, const RequestInfo&, uint8_t errorByte)>;
+
+    SerialHelper();
+    ~SerialHelper() override;
+
+    std::vector<std::shared_ptr<SerialPortItem>> getSerialPortList();
+    QString openSerialPort(QString portName, int baudRate);
+    void closeSerialPort();
+    // The port open again at `baudRate` (nothing happens when it is open at that rate already);
+    // the error text, empty when it is open.
+    QString reopenAt(int baudRate);
+    bool isOpen() const { return _open; }
+    // The protocol of the next opening; an open port is opened again in it.
+    void setProtocol(BusProtocol protocol);
+    BusProtocol protocol() const { return _protocol; }
+    int baudRate() const { return _baudRate; }
+    // The port last opened.
+    QString portName() const { return _portName; }
+
+    bool ping(uint8_t id, ResponseCallback callback, FailureCallback onFailure = {});
+    bool readData(uint8_t id, uint8_t address, uint8_t length, ResponseCallback callback,
+                  FailureCallback onFailure = {});
+    // The answer callback of a write is never called; the write's outcome goes to
+    // writeAcknowledged or transactionFailed (and onFailure). A request that could not be sent
+    // returns false and is reported as NotSent.
+    bool writeData(uint8_t id, uint8_t address, const QByteArray& data, ResponseCallback callback,
+                   FailureCallback onFailure = {});
+    bool reboot(uint8_t id, ResponseCallback callback, FailureCallback onFailure = {});
+    bool reset(uint8_t id, ResponseCallback callback, FailureCallback onFailure = {});
+
+    // True while a transaction waits for its answer or its deadline.
+    bool isBusy() const { return _pending; }
+    // Drops the transaction in progress without reporting it.
+    void cancelTransaction();
+
+    // Port failure while open (adapter unplugged, read error), called in this object's thread.
+    void setPortErrorCallback(std::function<void(QString)> callback);
+
+    // Every packet sent, every byte received (in a transaction or between them) and each
+    // transaction's outcome go to the recorder; none (the default): nothing is recorded.
+    void setTrafficRecorder(TrafficRecorder* recorder);
+    TrafficRecorder* trafficRecorder() const;
+
+    // True when a status packet's error byte (in the Protocol 2 form every outcome carries) says the instruction was not carried out (the
+    // hardware alert bit alone does not).
+    static bool isRefusal(uint8_t errorByte);
+
+    static int baudRateToIndex(int code);
+    static int indexToBaudRate(int index);
+    // The rate a register code stands for; 0 for a code that is not in the list.
+    static int baudRateOfCode(int code);
+
+    // What a transaction allows for a USB adapter whose latency timer is unknown (2 × 16 ms + 2 ms).
+    static constexpr int defaultAdapterAllowanceUs = 34000;
+    // Milliseconds a transaction may take at this baud rate before it counts as failed;
+    // adapterAllowanceUs is what the port's device adds (see PortLatency).
+    static int transactionDeadlineMs(int baudRate, int requestBytes, int answerBytes,
+                                     int adapterAllowanceUs = defaultAdapterAllowanceUs);
+    // The line bytes of a read of `length` bytes, request and answer, in a protocol.
+    static int readRequestBytes(BusProtocol protocol);
+    static int readAnswerBytes(BusProtocol protocol, int length);
+    // The same for the port that is open now.
+    int transactionDeadlineMs(int requestBytes, int answerBytes) const;
+    int adapterAllowanceUs() const { return _adapterAllowanceUs; }
+
+    // Broadcast ping: every servo answers in turn, in id order. Collects every valid status packet
+    // that arrives within windowMs and hands them over, in arrival order, when the window ends
+    // (an empty list when none came; a request that was not sent reports NotSent instead).
+    bool pingAll(int windowMs, std::function<void(QList<QByteArray>)> callback,
+                 FailureCallback onFailure = {});
+    // A window long enough for every id up to highestId to answer a broadcast ping in its turn.
+    static int broadcastPingWindowMs(int baudRate, int highestId, int adapterAllowanceUs);
+
+    void readDataCallback();
+    void writeDataCallback();
+
+signals:
+    void queueRequest(unsigned char id, unsigned char address, const QByteArray& data,
+                      std::function<void(QByteArray)> callback);
+    void startScheduler(int);
+    void stopScheduler();
+
+    void transactionFailed(FailureKind kind, const RequestInfo& request, uint8_t errorByte);
+    void writeAcknowledged(const RequestInfo& request, uint8_t errorByte);
+
+private:
+    enum class Collector
+    {
+        Answer,
+        Write,
+        Several
+    };
+    bool startTransaction(const RequestInfo& info, int requestBytes, int expectedAnswerBytes,
+                          ResponseCallback callback, FailureCallback onFailure, Collector collector,
+                          const std::function<bool(std::function<void()>)>& send,
+                          const QByteArray& echo = {});
+    void collect();
+    void finishWithPacket(const QByteArray& packet);
+    void finishWithFailure(FailureKind kind, uint8_t errorByte);
+    void finishCollecting();
+    void report(FailureKind kind, const RequestInfo& request, uint8_t errorByte,
+                const FailureCallback& onFailure);
+    void endTransaction(TrafficOutcome outcome);
+    void installBusCallbacks();
+    void readBetweenTransactions();
+
+    // Protocol 1 answers carry no marker of their own: the request is kept to tell its echo.
+    QByteArray protocol1Request(uint8_t id, uint8_t instruction, const QByteArray& parameters) const;
+
+    std::shared_ptr<Kestrabus> _kestrabus;
+    BusProtocol _protocol = BusProtocol::Two;
+    ProtocolSizes _sizes = ProtocolSizes::of(BusProtocol::Two);
+    std::function<void(QString)> _portErrorCallback;
+    ResponseCallback _responseCallback;
+    int _expectedLength = 0;
+
+    FailureCallback _failureCallback;
+    StatusPacketFramer _framer;
+    RequestInfo _request;
+    Collector _collector = Collector::Answer;
+    bool _pending = false;
+    bool _open = false;
+    int _baudRate = 1000000;
+    QString _portName;
+    quint64 _transaction = 0; // counts transactions, so a handler can tell that a new one began
+    int _adapterAllowanceUs = defaultAdapterAllowanceUs;
+    std::function<void(QList<QByteArray>)> _severalCallback;
+    int _windowMs = 0;
+    QList<QByteArray> _collected;
+    QTimer _deadline;
+    QElapsedTimer _sinceSend;
+    int _deadlineMs = 0;
+    bool _lookedAgain = false;
+    QPointer<TrafficRecorder> _traffic;
+};

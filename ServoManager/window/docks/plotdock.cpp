@@ -1,0 +1,425 @@
+#include "ui_plotdock.h"
+#include "window/docks/plotdock.h"
+
+#include <QScrollBar>
+#include <qwt_legend.h>
+#include <qwt_plot.h>
+#include <qwt_plot_canvas.h>
+#include <qwt_plot_curve.h>
+#include <qwt_plot_grid.h>
+#include <qwt_series_data.h>
+
+#include "core/transport/portlatency.h"
+
+#include <QElapsedTimer>
+
+#include <algorithm>
+#include <cmath>
+
+// One channel of the history inside the time window, thinned to what the canvas can show:
+// per pixel column only the lowest and the highest value, in the order they came. A minute
+// at 100 polls a second would otherwise draw several points into every pixel.
+class HistorySeries : public QwtSeriesData<QPointF>
+{
+public:
+    HistorySeries(const SampleHistory& history, size_t channel) : _history(history), _channel(channel) {}
+
+    // Called before every frame with the window's first point and its span in time and pixels.
+    void show(size_t first, double start, double window, int pixels)
+    {
+        _shown.clear();
+        const auto& points = _history.points();
+        const double columnWidth = window / std::max(1, pixels);
+        double low = INFINITY;
+        double high = -INFINITY;
+        long column = -1;
+        QPointF columnMin;
+        QPointF columnMax;
+        auto flush = [this, &columnMin, &columnMax] {
+            _shown.append(columnMin.x() <= columnMax.x() ? columnMin : columnMax);
+            if (columnMin != columnMax)
+                _shown.append(columnMin.x() <= columnMax.x() ? columnMax : columnMin);
+        };
+        _breaks.clear();
+        for (size_t i = first; i < points.size(); ++i) {
+            if (points[i].gap) {
+                if (column >= 0)
+                    flush();
+                column = -1;
+                if (!_shown.isEmpty() && (_breaks.isEmpty() || _breaks.last() != _shown.size()))
+                    _breaks.append(_shown.size());
+                continue;
+            }
+            const QPointF point(points[i].time, points[i].values[_channel]);
+            if (std::isnan(point.y()))
+                continue;
+            low = std::min(low, point.y());
+            high = std::max(high, point.y());
+            const auto pointColumn = static_cast<long>((point.x() - start) / columnWidth);
+            if (pointColumn != column) {
+                if (column >= 0)
+                    flush();
+                column = pointColumn;
+                columnMin = columnMax = point;
+            } else if (point.y() < columnMin.y()) {
+                columnMin = point;
+            } else if (point.y() > columnMax.y()) {
+                columnMax = point;
+            }
+        }
+        if (column >= 0)
+            flush();
+        d_boundingRect = _shown.isEmpty() ? QRectF(1.0, 1.0, -2.0, -2.0) // Qwt's "invalid"
+                                          : QRectF(QPointF(_shown.first().x(), low), QPointF(_shown.last().x(), high));
+    }
+
+    size_t size() const override { return static_cast<size_t>(_shown.size()); }
+    QPointF sample(size_t i) const override { return _shown[static_cast<int>(i)]; }
+    QRectF boundingRect() const override { return d_boundingRect; }
+    // Indexes of the shown points that start a new stretch after a silence.
+    const QVector<int>& breaks() const { return _breaks; }
+
+private:
+    const SampleHistory& _history;
+    size_t _channel;
+    QVector<QPointF> _shown;
+    QVector<int> _breaks;
+};
+
+// Draws each stretch between silences on its own, so no line bridges a gap.
+class GappedCurve : public QwtPlotCurve
+{
+public:
+    using QwtPlotCurve::QwtPlotCurve;
+
+    void drawSeries(QPainter* painter, const QwtScaleMap& xMap, const QwtScaleMap& yMap, const QRectF& canvasRect,
+                    int from, int to) const override
+    {
+        if (to < 0)
+            to = static_cast<int>(dataSize()) - 1;
+        const auto* series = dynamic_cast<const HistorySeries*>(data());
+        int start = from;
+        if (series) {
+            for (int next : series->breaks()) {
+                if (next <= start)
+                    continue;
+                if (next > to)
+                    break;
+                QwtPlotCurve::drawSeries(painter, xMap, yMap, canvasRect, start, next - 1);
+                start = next;
+            }
+        }
+        if (start <= to)
+            QwtPlotCurve::drawSeries(painter, xMap, yMap, canvasRect, start, to);
+    }
+};
+
+void SampleHistory::add(const LiveSample& sample)
+{
+    if (_points.empty())
+        _originNs = sample.arrivalNs;
+    _points.push_back({(sample.arrivalNs - _originNs) / 1e9, sample.values});
+}
+
+void SampleHistory::addGap()
+{
+    if (_points.empty() || _points.back().gap)
+        return;
+    Point gap{_points.back().time, {}, true};
+    gap.values.fill(std::nan(""));
+    _points.push_back(gap);
+}
+
+void SampleHistory::clear()
+{
+    _points.clear();
+}
+
+void SampleHistory::keepLast(double seconds)
+{
+    if (_points.empty())
+        return;
+    _points.erase(_points.begin(), _points.begin() + static_cast<std::ptrdiff_t>(
+                                                         firstAtOrAfter(_points.back().time - seconds)));
+}
+
+size_t SampleHistory::firstAtOrAfter(double time) const
+{
+    const auto it = std::lower_bound(_points.begin(), _points.end(), time,
+                                     [](const Point& point, double t) { return point.time < t; });
+    return static_cast<size_t>(it - _points.begin());
+}
+
+namespace {
+// An actual value and its target share a colour; the target is dashed.
+const QColor channelColours[liveChannelCount] = {
+    QColor(31, 119, 180), QColor(230, 120, 20), QColor(44, 160, 44), QColor(214, 39, 40), QColor(148, 103, 189),
+    QColor(140, 86, 75),  QColor(31, 119, 180), QColor(230, 120, 20), QColor(44, 160, 44),
+};
+constexpr int firstTargetChannel = static_cast<int>(LiveChannel::TargetPosition);
+const double timeWindows[] = {10, 30, 60};
+} // namespace
+
+PlotDock::PlotDock(QWidget* parent) : QDockWidget(parent), ui(new Ui::PlotDock)
+{
+    ui->setupUi(this);
+    _checkBoxes = {ui->actualPositionCheckBox,        ui->actualAngularVelocityCheckBox,
+                   ui->actualTorqueCheckBox,          ui->actualVoltageCheckBox,
+                   ui->actualCurrentCheckBox,         ui->actualTemperatureCheckBox,
+                   ui->targetPositionCheckBox,        ui->targetAngularVelocityCheckBox,
+                   ui->targetTorqueCheckBox};
+    // The controls scroll rather than make the dock (and the window) taller than a laptop's
+    // screen; they are never cut sideways.
+    fitControlsWidth();
+
+    QwtPlot* plot = ui->plot;
+    plot->setCanvasBackground(Qt::white);
+    // Paint within the frame timer rather than at some later paint event, so a frame's cost
+    // is where it can be measured and frames never pile up. Every frame changes the whole
+    // canvas, so a backing store would only add a fill and a copy; a plain frame is cheaper
+    // to draw than the style's panel.
+    if (auto* canvas = qobject_cast<QwtPlotCanvas*>(plot->canvas())) {
+        canvas->setPaintAttribute(QwtPlotCanvas::ImmediatePaint, true);
+        canvas->setPaintAttribute(QwtPlotCanvas::BackingStore, false);
+        canvas->setFrameStyle(QFrame::Box | QFrame::Plain);
+        canvas->setLineWidth(1);
+    }
+    plot->setAxisTitle(QwtPlot::xBottom, tr("time (s)"));
+    plot->insertLegend(new QwtLegend(), QwtPlot::TopLegend);
+    auto* grid = new QwtPlotGrid();
+    grid->setMajorPen(QColor(230, 230, 230), 0, Qt::SolidLine);
+    grid->attach(plot);
+
+    for (size_t channel = 0; channel < _curves.size(); ++channel) {
+        auto* curve = new GappedCurve(_checkBoxes[channel]->text());
+        // Cosmetic (one pixel) pens: wider ones are stroked as polygons, many times slower.
+        QPen pen(channelColours[channel], 0, int(channel) >= firstTargetChannel ? Qt::DashLine : Qt::SolidLine);
+        pen.setCosmetic(true);
+        curve->setPen(pen);
+        _series[channel] = new HistorySeries(_history, channel);
+        curve->setData(_series[channel]); // the curve owns the series
+        _curves[channel] = curve;
+        connect(_checkBoxes[channel], &QCheckBox::toggled, this, &PlotDock::updateCurveVisibility);
+        connect(_checkBoxes[channel], &QCheckBox::toggled, this, &PlotDock::samplingChanged);
+    }
+    connect(ui->fastSamplingCheckBox, &QCheckBox::toggled, this, &PlotDock::samplingChanged);
+    connect(ui->clearButton, &QPushButton::clicked, this, &PlotDock::clear);
+    connect(ui->pauseButton, &QPushButton::toggled, this, &PlotDock::setPaused);
+    connect(ui->timeWindowComboBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this, [this] {
+        _viewChanged = true;
+        drawFrame();
+    });
+    updateCurveVisibility();
+
+    _frameTimer.setInterval(frameIntervalMs);
+    connect(&_frameTimer, &QTimer::timeout, this, &PlotDock::frameDue);
+}
+
+// Nothing is drawn while hidden; a shown dock catches up at its first frame.
+void PlotDock::showEvent(QShowEvent* event)
+{
+    _viewChanged = true;
+    _frameTimer.start();
+    QDockWidget::showEvent(event);
+}
+
+void PlotDock::hideEvent(QHideEvent* event)
+{
+    _frameTimer.stop();
+    QDockWidget::hideEvent(event);
+}
+
+PlotDock::~PlotDock()
+{
+    // The curves own their series and the plot owns the attached curves.
+    for (QwtPlotCurve* curve : _curves)
+        if (!curve->plot())
+            delete curve;
+    delete ui;
+}
+
+double PlotDock::timeWindow() const
+{
+    return timeWindows[std::clamp(ui->timeWindowComboBox->currentIndex(), 0, 2)];
+}
+
+bool PlotDock::fastSampling() const
+{
+    return ui->fastSamplingCheckBox->isChecked();
+}
+
+std::array<bool, liveChannelCount> PlotDock::plottedChannels() const
+{
+    std::array<bool, liveChannelCount> plotted{};
+    for (size_t channel = 0; channel < plotted.size(); ++channel)
+        plotted[channel] = _checkBoxes[channel]->isChecked() && (!_layout || _layout->described[channel]);
+    return plotted;
+}
+
+QCheckBox* PlotDock::fastSamplingCheckBox() const
+{
+    return ui->fastSamplingCheckBox;
+}
+
+QLabel* PlotDock::adapterLatencyLabel() const
+{
+    return ui->adapterLatencyLabel;
+}
+
+void PlotDock::setAdapterLatency(const PortLatency& latency)
+{
+    const bool limits = latency.kind == PortLatency::Kind::UsbWithTimer && latency.latencyTimerMs > 1;
+    // Each short answer waits in the adapter until its timer runs out.
+    ui->adapterLatencyLabel->setText(
+        limits ? tr("USB adapter latency timer %1 ms: about %2 samples/s at most")
+                     .arg(latency.latencyTimerMs)
+                     .arg(1000 / latency.latencyTimerMs)
+               : QString());
+    ui->adapterLatencyLabel->setToolTip(
+        limits ? tr("The adapter holds each answer up to this long. Lower it to 1 ms:\necho 1 | sudo tee %1")
+                     .arg(latency.latencyTimerPath)
+               : QString());
+    ui->adapterLatencyLabel->setVisible(limits);
+}
+
+bool PlotDock::isPaused() const
+{
+    return ui->pauseButton->isChecked();
+}
+
+// While samples come faster than frames, a frame is drawn right after the next one: the scheduler
+// has just put its next request on the line, and the exchange goes on while this thread draws.
+void PlotDock::frameDue()
+{
+    if (!_frameDue && _sinceSample.isValid() && _sinceSample.elapsed() < frameIntervalMs) {
+        _frameDue = true;
+        return;
+    }
+    _frameDue = false; // no sample for a whole frame
+    drawFrame();
+}
+
+void PlotDock::addSample(const LiveSample& sample)
+{
+    _sinceSample.start();
+    if (sample.layout != _layout)
+        applyLayout(sample.layout);
+    if (isPaused()) {
+        _heldBack.push_back(sample);
+        const qint64 oldest = sample.arrivalNs - static_cast<qint64>(longestWindowSeconds * 1e9);
+        while (_heldBack.front().arrivalNs < oldest)
+            _heldBack.pop_front();
+        return;
+    }
+    _history.add(sample);
+    // Also while hidden: a dock left closed for hours must not keep hours of values.
+    _history.keepLast(longestWindowSeconds);
+    _newData = true;
+    // Queued: drawn once this sample's handling is done, still while the next request is out.
+    if (_frameDue) {
+        _frameDue = false;
+        QMetaObject::invokeMethod(this, &PlotDock::drawFrame, Qt::QueuedConnection);
+    }
+}
+
+void PlotDock::addGap()
+{
+    if (isPaused() && !_heldBack.empty()) {
+        LiveSample gap = _heldBack.back();
+        gap.layout = nullptr; // marks the silence among the held-back samples
+        _heldBack.push_back(gap);
+        return;
+    }
+    _history.addGap();
+    _newData = true;
+}
+
+void PlotDock::clear()
+{
+    _history.clear();
+    _heldBack.clear();
+    _viewChanged = true;
+    drawFrame();
+}
+
+// A new connection: other units or another model, so the old curves would mislead.
+void PlotDock::applyLayout(const std::shared_ptr<const LiveLayout>& layout)
+{
+    _layout = layout;
+    clear();
+    for (size_t channel = 0; channel < _curves.size(); ++channel) {
+        const bool described = layout && layout->described[channel];
+        const QString caption = layout ? layout->caption(int(channel)) : _checkBoxes[channel]->text();
+        _checkBoxes[channel]->setText(caption);
+        _checkBoxes[channel]->setEnabled(described);
+        _checkBoxes[channel]->setToolTip(described ? QString() : tr("This servo model has no such value."));
+        _curves[channel]->setTitle(caption);
+    }
+    fitControlsWidth(); // the captions name their units now
+    updateCurveVisibility();
+}
+
+void PlotDock::fitControlsWidth()
+{
+    ui->plotControlsWidget->layout()->activate();
+    ui->plotControlsScrollArea->setMinimumWidth(ui->plotControlsWidget->minimumSizeHint().width() +
+                                                ui->plotControlsScrollArea->verticalScrollBar()->sizeHint().width());
+}
+
+void PlotDock::updateCurveVisibility()
+{
+    for (size_t channel = 0; channel < _curves.size(); ++channel) {
+        const bool show = _checkBoxes[channel]->isChecked() && (!_layout || _layout->described[channel]);
+        if (show && !_curves[channel]->plot())
+            _curves[channel]->attach(ui->plot);
+        else if (!show && _curves[channel]->plot())
+            _curves[channel]->detach();
+    }
+    _viewChanged = true;
+    drawFrame();
+}
+
+void PlotDock::setPaused(bool paused)
+{
+    ui->pauseButton->setText(paused ? tr("Resume") : tr("Pause"));
+    if (paused)
+        return;
+    for (const LiveSample& sample : _heldBack) {
+        if (sample.layout)
+            _history.add(sample);
+        else
+            _history.addGap();
+    }
+    _heldBack.clear();
+    _viewChanged = true;
+    drawFrame();
+}
+
+// New values alone redraw only once the curves have moved by a pixel column: a minute on
+// a canvas some 900 pixels wide scrolls a pixel in about 67 ms, and frames in between would
+// draw the same picture. Changes of the view itself redraw at once, also while paused.
+void PlotDock::drawFrame()
+{
+    if (!isVisible())
+        return;
+    const double window = timeWindow();
+    const int pixels = std::max(1, ui->plot->canvas()->width());
+    const double newest = _history.points().empty() ? 0 : _history.points().back().time;
+    if (!_viewChanged && (!_newData || isPaused() || newest - _drawnNewest < window / pixels))
+        return;
+    QElapsedTimer clock;
+    clock.start();
+    _newData = false;
+    _viewChanged = false;
+    _drawnNewest = newest;
+    const size_t first = _history.firstAtOrAfter(newest - window);
+    // The window scrolls with the newest value; until it fills, it starts at 0.
+    const double start = std::max(0.0, newest - window);
+    for (size_t channel = 0; channel < _series.size(); ++channel)
+        if (_curves[channel]->plot())
+            _series[channel]->show(first, start, window, pixels);
+    ui->plot->setAxisScale(QwtPlot::xBottom, start, start + window);
+    ui->plot->replot();
+    ++_framesDrawn;
+    _drawingNs += clock.nsecsElapsed();
+}

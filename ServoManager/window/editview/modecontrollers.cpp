@@ -1,0 +1,162 @@
+#include "window/editview/modecontrollers.h"
+
+#include "window/editview/fieldhelper.h"
+
+#include <QComboBox>
+
+namespace {
+
+struct Row
+{
+    const char* label; // null: the field has no caption of its own
+    const char* field;
+    const char* states; // Torque, Wheel, Joint, Multi-turn, Stepper
+};
+
+// What each operating mode allows: '-' off, '+' on, 't' on only with Trajectory input,
+// '.' left as it is.
+const Row modeTable[] = {
+    {"inputModeLabel", "inputModeComboBox", "--++-"},
+    {"clockwiseAngleLimitLabel", "clockwiseLimitDoubleSpinBox", "--+--"},
+    {"counterClockwiseAngleLimitLabel", "counterClockwiseLimitDoubleSpinBox", "--+--"},
+    {"positionProportionalTermLabel", "positionProportionalTermDoubleSpinBox", "--++-"},
+    {"velocityFeedforwardTermLabel", "velocityFeedforwardTermDoubleSpinBox", "--++-"},
+    {"currentFeedforwardTermLabel", "currentFeedforwardTermDoubleSpinBox", "-+++-"},
+    {"targetAngularVelocityLabel", "targetAngularVelocityDoubleSpinBox", "-+---"},
+    {"velocityProportionalTermLabel", "velocityProportionalTermDoubleSpinBox", "-+++-"},
+    {"velocityIntegralTermLabel", "velocityIntegralTermDoubleSpinBox", "-+++-"},
+    {"angularVelocityProfileLabel", "angularVelocityProfileDoubleSpinBox", "--++-"},
+    {"accelerationProfileLabel", "accelerationProfileDoubleSpinBox", "-+tt-"},
+    {"targetAngularVelocityDirectionLabel", "targetAngularVelocityDirectionComboBox", "-+---"},
+    {"targetPositionLabel", "targetPositionDoubleSpinBox", "--++-"},
+    {"targetTorqueLabel", "targetTorqueDoubleSpinBox", "+----"},
+    {"targetTorqueDirectionLabel", "targetTorqueDirectionComboBox", "+----"},
+    {"quadratureCurrentLimitLabel", "quadratureCurrentLimitDoubleSpinBox", "+++++"},
+    {"angularVelocityLimitLabel", "angularVelocityLimitDoubleSpinBox", "+++++"},
+    {"accelerationLimitLabel", "accelerationLimitDoubleSpinBox", ".++++"},
+    {"hornPositionOffsetLabel", "hornPositionOffsetDoubleSpinBox", "+++++"},
+    {"defPositionProportionalTermLabel", "defPositionProportionalTermDoubleSpinBox", "--+++"},
+    {"defVelocityFeedforwardTermLabel", "defVelocityFeedforwardTermDoubleSpinBox", "--+++"},
+    {"defVelocityProportionalTermLabel", "defVelocityProportionalTermDoubleSpinBox", "-++++"},
+    {"defVelocityIntegralTermLabel", "defVelocityIntegralTermDoubleSpinBox", "-++++"},
+    {"defCurrentFeedforwardTermLabel", "defCurrentFeedforwardTermDoubleSpinBox", "-++++"},
+    {"defAngularVelocityProfileLabel", "defAngularVelocityProfileDoubleSpinBox", "--+++"},
+    {"defAccelerationProfileLabel", "defAccelerationProfileDoubleSpinBox", "-++++"},
+    {nullptr, "enableMotorCheckBox", "+++++"},
+    {nullptr, "pendingShadowInstructionCheckBox", "++++-"},
+};
+
+IVelkoraField* lookUp(const FieldHelper* registry, const char* name)
+{
+    return registry && name ? registry->getEditViewField(QString::fromLatin1(name)) : nullptr;
+}
+
+int currentIndex(IVelkoraField* field)
+{
+    const auto* list = dynamic_cast<QComboBox*>(field);
+    return list ? list->currentIndex() : -1;
+}
+
+} // namespace
+
+ControllerBase::ControllerBase()
+{
+    // Only the edit view builds the registry; without one there is nothing to control.
+    const FieldHelper* registry = FieldHelper::_instance.get();
+    _operatingMode = lookUp(registry, "operatingModeComboBox");
+    _inputMode = lookUp(registry, "inputModeComboBox");
+    for (const Row& row : modeTable) {
+        Pair pair{lookUp(registry, row.label), lookUp(registry, row.field), {}};
+        std::copy(row.states, row.states + 5, pair.state.begin());
+        _pairs.push_back(pair);
+    }
+}
+
+bool ControllerBase::getDisableState(ControllerOperation op) const
+{
+    const auto* list = dynamic_cast<QComboBox*>(_operatingMode);
+    if (!list)
+        return true;
+    const int index = list->currentIndex();
+    // An index outside the list counts as the placeholder: nothing known, nothing reversed.
+    return index == static_cast<int>(op) || index < 0 || index >= list->count() - 1;
+}
+
+void ControllerBase::applyMode(ControllerOperation op, bool disable)
+{
+    const bool trajectory = currentIndex(_inputMode) == 0;
+    for (const Pair& pair : _pairs) {
+        const char state = pair.state[static_cast<size_t>(op)];
+        if (state == '.')
+            continue;
+        const bool on = state == '+' || (state == 't' && trajectory);
+        const bool forced = on ? !disable : disable;
+        for (IVelkoraField* field : {pair.label, pair.field}) {
+            if (field)
+                field->forceDisable(forced);
+        }
+    }
+}
+
+void TorqueModeController::process()
+{
+    applyMode(ControllerOperation::Torque, getDisableState(ControllerOperation::Torque));
+}
+
+void WheelModeController::process()
+{
+    applyMode(ControllerOperation::Wheel, getDisableState(ControllerOperation::Wheel));
+}
+
+void JointModeController::process()
+{
+    disableFields(getDisableState(ControllerOperation::Joint));
+}
+
+void JointModeController::disableFields(bool disable)
+{
+    applyMode(ControllerOperation::Joint, disable);
+}
+
+void MultiTurnModeController::process()
+{
+    applyMode(ControllerOperation::MultiTurn, getDisableState(ControllerOperation::MultiTurn));
+}
+
+void StepperModeController::process()
+{
+    applyMode(ControllerOperation::Stepper, getDisableState(ControllerOperation::Stepper));
+}
+
+void OperationModeController::process()
+{
+    const FieldHelper* registry = FieldHelper::_instance.get();
+    switch (currentIndex(lookUp(registry, "operatingModeComboBox"))) {
+    case static_cast<int>(ControllerOperation::Torque):
+        TorqueModeController().process();
+        break;
+    case static_cast<int>(ControllerOperation::Wheel):
+        WheelModeController().process();
+        break;
+    case static_cast<int>(ControllerOperation::MultiTurn):
+        MultiTurnModeController().process();
+        break;
+    case static_cast<int>(ControllerOperation::Stepper):
+        StepperModeController().process();
+        break;
+    default:
+        JointModeController().process();
+        break;
+    }
+}
+
+void InputModeController::process() {}
+
+std::shared_ptr<IFieldDependency> makeModeController(const QString& objectName)
+{
+    if (objectName == QLatin1String("operatingModeComboBox"))
+        return std::make_shared<OperationModeController>();
+    if (objectName == QLatin1String("inputModeComboBox"))
+        return std::make_shared<InputModeController>();
+    return nullptr;
+}

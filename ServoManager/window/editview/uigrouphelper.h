@@ -1,0 +1,103 @@
+#pragma once
+
+#include "core/model/groupwrite.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <memory>
+
+namespace Ui {
+class EditView;
+}
+class VelkoraGroupToolButton;
+class VelkoraParametersGroupBox;
+struct WriteOutcome;
+
+// Group editing of the edit view: wires the groups to Connect and Disconnect, runs Edit /
+// Apply / Cancel with the two groups excluding each other, keeps the non-volatile group
+// closed while the motor runs, and builds the write of a group's register block.
+class UiGroupHelper : public QObject
+{
+    Q_OBJECT
+
+public:
+    static std::shared_ptr<UiGroupHelper> _instance;
+
+    explicit UiGroupHelper(Ui::EditView* form);
+
+    Ui::EditView* form() const { return _form; }
+
+    // The write of the fields the user changed in the group (empty when none changed).
+    GroupWrite nonVolatileWrite() const;
+    GroupWrite volatileWrite() const;
+    // What the status bar says of a write's outcome.
+    QString outcomeText(const GroupWrite& write, const WriteOutcome& outcome) const;
+    // A field's caption and a raw value of it as the field presents it, for messages.
+    QString fieldCaption(const QString& name) const;
+    QString valueText(const WriteField& field, uint32_t bits) const;
+
+    void nonVolatileParamsGroupRequestHandler();
+    void volatileParamsGroupRequestHandler();
+    void enableOtherGroupBox(VelkoraParametersGroupBox* box, bool enable);
+
+    static constexpr uint8_t nonVolatileAddress = 3;
+    static constexpr int nonVolatileLength = 38;
+    static constexpr uint8_t volatileAddress = 48;
+    static constexpr int volatileLength = 60;
+
+signals:
+    void addQueueRequest(const GroupWrite& write);
+    // What became of an Apply, for the status bar.
+    void writeOutcome(const QString& text, bool written);
+
+public slots:
+    void on_editSaveToolButton_toggled(bool checked);
+    void on_editSaveToolButton_pressed();
+    void on_editSaveToolButton_clicked();
+    void on_limitsCancelToolButton_pressed();
+    void on_enableMotorCheckBox_toggled(bool checked);
+
+    // From the scheduler of the current connection.
+    void onTableDecoded();
+    void onWriteFinished(const GroupWrite& write, const WriteOutcome& outcome);
+    // A silent servo's table is stale: nothing may be edited or written from it.
+    void setServoAnswering(bool answering);
+
+private:
+    struct Group
+    {
+        VelkoraParametersGroupBox* box = nullptr;
+        VelkoraGroupToolButton* edit = nullptr;
+        VelkoraGroupToolButton* cancel = nullptr;
+        uint8_t address = 0;
+        GroupWrite pending; // collected on press, queued when the click completes
+        QStringList doubts; // why the pending write is asked about before it goes out
+        bool keepEditing = false;   // this click does not end the edit
+        bool awaitingWrite = false; // until a read has shown what the servo made of it
+    };
+
+    void initConnections();
+    void initGroupBoxConnections(VelkoraParametersGroupBox* box, void (UiGroupHelper::*handler)());
+    void initSpecialConnections();
+    void onConnected();
+    void onDisconnected();
+    Group* groupOf(QObject* object);
+    void refreshEditButtons();
+    bool servoIsEditable() const;
+    void queueWrite(Group& group);
+    void askBeforeWriting(Group& group);
+    // What the write would break of how the servo's values bound one another.
+    QStringList brokenBounds(const GroupWrite& write) const;
+    QString physicalText(const QString& name, double value) const;
+
+    Ui::EditView* _form;
+    Group _nonVolatile;
+    Group _volatile;
+    bool _connected = false;
+    bool _tableSeen = false;
+    bool _answering = true;
+};

@@ -1,0 +1,116 @@
+#include "window/widgets/velkorabaudratecombobox.h"
+
+#include "core/transport/serialhelper.h"
+#include "window/widgets/comboplaceholder.h"
+
+#include <QListView>
+#include <QSignalBlocker>
+
+VelkoraBaudRateComboBox::VelkoraBaudRateComboBox(QWidget* parent)
+    : QComboBox(parent), listView(std::make_shared<QListView>())
+{
+    setView(listView.get());
+    setStyleSheet(comboplaceholder::offlineSheet);
+    connect(this, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            &VelkoraBaudRateComboBox::on_currentIndexChanged);
+}
+
+void VelkoraBaudRateComboBox::setObjectName(const QString& name)
+{
+    core.physicalQuantity = FieldCore::lookUpQuantity(name);
+    QComboBox::setObjectName(name);
+}
+
+QString VelkoraBaudRateComboBox::objectName() const
+{
+    return QComboBox::objectName();
+}
+
+PhysicalQuantitiesEnum VelkoraBaudRateComboBox::getPhysicalQuantity()
+{
+    return core.physicalQuantity;
+}
+
+void VelkoraBaudRateComboBox::connected()
+{
+    if (!core.isConnected)
+        setStyleSheet(comboplaceholder::onlineSheet);
+    core.isConnected = true;
+    comboplaceholder::setOffered(this, listView.get(), false);
+}
+
+void VelkoraBaudRateComboBox::setServoValue(int raw)
+{
+    if (!core.isConnected)
+        return;
+    // Only a change repaints: the decoder comes by at every poll.
+    const bool changed = !core.isValueLoaded || raw != core.lastRaw;
+    core.lastRaw = raw;
+    const int index = SerialHelper::baudRateToIndex(raw);
+    // The lookup falls back to a default item for codes it does not know.
+    const bool known = SerialHelper::indexToBaudRate(index) == raw && index < comboplaceholder::index(this);
+    setCurrentIndex(known ? index : comboplaceholder::index(this));
+    lastValue = currentIndex();
+    unknownValue = !known;
+    const QString tip = known ? QString() : fieldstyle::unknownValueToolTip(raw);
+    if (tip != toolTip())
+        setToolTip(tip);
+    core.isValueLoaded = true;
+    if (changed)
+        update();
+}
+
+int VelkoraBaudRateComboBox::getServoValue()
+{
+    const int index = currentIndex();
+    if ((core.isValueLoaded && index == lastValue) || index < 0 || index >= comboplaceholder::index(this))
+        return core.lastRaw;
+    return SerialHelper::indexToBaudRate(index);
+}
+
+void VelkoraBaudRateComboBox::on_currentIndexChanged(int index)
+{
+    fieldcontract::updateDirty(this, core, index != lastValue && index != comboplaceholder::index(this));
+}
+
+void VelkoraBaudRateComboBox::setEnabled(bool enable)
+{
+    if (enable)
+        lastValue = currentIndex();
+    QComboBox::setEnabled(enable);
+    core.isDirty = false;
+}
+
+void VelkoraBaudRateComboBox::forceDisable(bool disable)
+{
+    QComboBox::setEnabled(!disable);
+}
+
+void VelkoraBaudRateComboBox::cancelUpdate()
+{
+    setCurrentIndex(lastValue);
+    setEnabled(false);
+}
+
+void VelkoraBaudRateComboBox::disconnected()
+{
+    if (core.isConnected)
+        setStyleSheet(comboplaceholder::offlineSheet);
+    core.disconnect();
+    lastValue = comboplaceholder::index(this);
+    unknownValue = false;
+    setToolTip({});
+    cancelUpdate();
+    comboplaceholder::setOffered(this, listView.get(), true);
+}
+
+void VelkoraBaudRateComboBox::processDependencies() {}
+
+void VelkoraBaudRateComboBox::paintEvent(QPaintEvent* event)
+{
+    if (unknownValue && core.isConnected) {
+        comboplaceholder::paintWithText(this, tr("Unknown (%1)").arg(core.lastRaw));
+        return;
+    }
+    QComboBox::paintEvent(event);
+}

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "window/widgets/fieldinterfaces.h"
+#include "window/widgets/fieldstyle.h"
+
+#include <QComboBox>
+
+#include <memory>
+
+class QListView;
+
+// The servo's baud rate, chosen from the rates it supports; the last item is "-".
+class VelkoraBaudRateComboBox : public QComboBox,
+                                public IGroupInputComponent,
+                                public IConnectInfo,
+                                public IUnitDataField
+{
+    Q_OBJECT
+
+public:
+    explicit VelkoraBaudRateComboBox(QWidget* parent = nullptr);
+
+    void connected() override;
+    void disconnected() override;
+    void setObjectName(const QString& name) override;
+    QString objectName() const override;
+    void forceDisable(bool disable) override;
+    void processDependencies() override;
+    void setEnabled(bool enable) override;
+    // Takes and gives the register's baud code, not the item index: a code the list does
+    // not know goes back to the servo unchanged.
+    void setServoValue(int value) override;
+    int getServoValue() override;
+    void cancelUpdate() override;
+    PhysicalQuantitiesEnum getPhysicalQuantity() override;
+
+    bool isDirty() const { return core.isDirty; }
+    bool hasUserChange() const override { return core.isDirty; }
+    bool isValueUnknown() const { return unknownValue; }
+
+signals:
+    void setIsDirty(bool dirty) override;
+
+public slots:
+    void on_currentIndexChanged(int index);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    std::shared_ptr<QListView> listView;
+    FieldCore core;
+    int lastValue = 0;
+    bool unknownValue = false;
+};

@@ -1,0 +1,117 @@
+#include "window/widgets/velkoralineedit.h"
+
+#include <QLocale>
+
+VelkoraLineEdit::VelkoraLineEdit(QWidget* parent) : QLineEdit(parent)
+{
+    // Enabled only while it shows live values, drawn dark then: greyed is for what is not live
+    // (offline, or the servo stopped answering and the view is disabled). Never typed into.
+    setReadOnly(true);
+    setFocusPolicy(Qt::ClickFocus);
+    setStyleSheet(QStringLiteral("QLineEdit { background-color: #ECEAE9; color: #1C1B1F; }"
+                                 "QLineEdit:disabled { color: #5C5C61; }"));
+}
+
+void VelkoraLineEdit::setObjectName(const QString& name)
+{
+    core.physicalQuantity = FieldCore::lookUpQuantity(name);
+    QLineEdit::setObjectName(name);
+}
+
+QString VelkoraLineEdit::objectName() const
+{
+    return QLineEdit::objectName();
+}
+
+PhysicalQuantitiesEnum VelkoraLineEdit::getPhysicalQuantity()
+{
+    return core.physicalQuantity;
+}
+
+void VelkoraLineEdit::connected()
+{
+    core.connect(this, &VelkoraLineEdit::on_deviceLoaded);
+}
+
+void VelkoraLineEdit::on_deviceLoaded()
+{
+    const bool described = core.loadMetadata(objectName());
+    if (!described)
+        clear();
+    QLineEdit::setEnabled(described);
+}
+
+QString VelkoraLineEdit::formatValue(int raw, const FieldCore& core)
+{
+    const PhysicalQuantitiesEnum quantity = core.physicalQuantity;
+    const int q = static_cast<int>(quantity);
+    if (q >= 0 && q <= static_cast<int>(PhysicalQuantitiesEnum::AccelerationProfile))
+        return QStringLiteral("%L1").arg(core.toShown(raw), 1, 'f',
+                                         static_cast<int>(core.units->getTargetUnitDecimalPlaces(quantity)));
+    // Series and variant, as the V1 numbers its models; a model number of one byte (the AX-12's
+    // 12) is only a number.
+    if (quantity == PhysicalQuantitiesEnum::ModelNumber && raw >= 256)
+        return QStringLiteral("%1%2%3").arg(raw / 256).arg(QLocale().decimalPoint()).arg(raw % 256);
+    return QString::number(raw);
+}
+
+void VelkoraLineEdit::setServoValue(int raw)
+{
+    if (!core.isConnected || !core.isDescribed())
+        return;
+    core.lastRaw = raw;
+    core.isValueLoaded = true;
+    const QString text = formatValue(raw, core);
+    // Every poll: setting the same text again would still repaint.
+    if (text != this->text())
+        setText(text);
+}
+
+int VelkoraLineEdit::getServoValue()
+{
+    if (core.isValueLoaded)
+        return core.lastRaw;
+    bool ok = false;
+    const int value = text().toInt(&ok, 10);
+    return ok ? value : 0;
+}
+
+// Shown values are never edited, so nothing connects the text signals here.
+void VelkoraLineEdit::on_valueChanged(const QString& text)
+{
+    if (!isEnabled())
+        return;
+    const bool dirty = text != lastValue;
+    if (dirty == core.isDirty)
+        return;
+    core.isDirty = dirty;
+    emit setIsDirty(dirty);
+}
+
+void VelkoraLineEdit::setEnabled(bool enable)
+{
+    if (enable)
+        lastValue = text();
+    QLineEdit::setEnabled(enable);
+    core.isDirty = false;
+}
+
+void VelkoraLineEdit::forceDisable(bool disable)
+{
+    QLineEdit::setEnabled(!disable);
+}
+
+void VelkoraLineEdit::cancelUpdate()
+{
+    setText(lastValue);
+    setEnabled(false);
+}
+
+void VelkoraLineEdit::disconnected()
+{
+    core.disconnect();
+    clear();
+    QLineEdit::setEnabled(false);
+}
+
+void VelkoraLineEdit::processDependencies() {}
