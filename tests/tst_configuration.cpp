@@ -427,7 +427,7 @@ private slots:
         bool identified = false;
         DeviceHelper::getInstance(serial, [&identified] { identified = true; })->triggerDeviceInfoRead(2);
         QTRY_VERIFY_WITH_TIMEOUT(identified, 20000);
-        UiScheduler scheduler(2, serial);
+        UiScheduler scheduler(2, serial, DeviceHelper::getInstance());
         QSignalSpy finished(&scheduler, &UiScheduler::writeFinished);
         const ServoConfiguration saved = ServoConfiguration::fromTable(catalogue, source, 1000000);
         QStringList keys;

@@ -73,7 +73,7 @@ private slots:
         bool identified = false;
         DeviceHelper::getInstance(serial, [&identified] { identified = true; })->triggerDeviceInfoRead(1);
         QTRY_VERIFY_WITH_TIMEOUT(identified, 20000);
-        UiScheduler scheduler(1, serial);
+        UiScheduler scheduler(1, serial, DeviceHelper::getInstance());
         QSignalSpy finished(&scheduler, &UiScheduler::writeFinished);
         sim.refuseWritesAt(1, refusedAt);
         // Queued before the first tick: the fault hits the first write's answer.
@@ -124,7 +124,7 @@ private slots:
         DeviceHelper::getInstance(serial, [&identified] { identified = true; })->triggerDeviceInfoRead(1);
         QTRY_VERIFY_WITH_TIMEOUT(identified, 20000);
 
-        UiScheduler scheduler(1, serial);
+        UiScheduler scheduler(1, serial, DeviceHelper::getInstance());
         const int before = sim.packetsReceived();
         scheduler.startScheduler(interval);
         QList<qint64> starts; // when the servo saw each request, in ms

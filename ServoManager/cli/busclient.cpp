@@ -114,7 +114,7 @@ ExitStatus BusClient::write(const QList<GroupWrite>& writes, QList<WriteOutcome>
     outcomes->clear();
     if (writes.isEmpty())
         return ExitDone;
-    UiScheduler scheduler(_id, _serial);
+    UiScheduler scheduler(_id, _serial, DeviceHelper::getInstance());
     QList<WriteOutcome> finished;
     QString lost;
     QObject::connect(&scheduler, &UiScheduler::writeFinished,
@@ -164,7 +164,7 @@ ExitStatus BusClient::write(const QList<GroupWrite>& writes, QList<WriteOutcome>
 ExitStatus BusClient::poll(int intervalMs,
                            const std::function<bool(const QByteArray& table, qint64 arrivalNs)>& onTable)
 {
-    UiScheduler scheduler(_id, _serial);
+    UiScheduler scheduler(_id, _serial, DeviceHelper::getInstance());
     bool done = false;
     bool silent = false;
     QEventLoop loop;

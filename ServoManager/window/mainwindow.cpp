@@ -263,7 +263,8 @@ void MainWindow::on_actionConnect_triggered()
 
     const int servoId = _servoIdSpinBox->value();
     _state = ConnectionState::Connecting;
-    _scheduler = std::make_shared<UiScheduler>(servoId, _serialHelper);
+    _scheduler = std::make_shared<UiScheduler>(servoId, _serialHelper, DeviceHelper::getInstance(),
+                                               UiRegisterHelper::views());
     connectScheduler();
     setIdleActions(false);
     RegisterView::_instance->connected();

@@ -7,8 +7,8 @@
 class UiScheduler;
 
 // What a program shows of the polled servo (the window: its edit, register and status views).
-// The scheduler reaches the views installed here without knowing their widgets; a program
-// without views installs none and the scheduler shows nothing.
+// The scheduler is handed them and reaches them without knowing their widgets; a program without
+// views hands none and the scheduler shows nothing.
 class ServoViews
 {
 public:
@@ -19,18 +19,6 @@ public:
     // A poll the servo refused still tells what went wrong.
     virtual void showRefusal(uint8_t errorByte) = 0;
 
-    static ServoViews* installed() { return _installed; }
-    static void install(ServoViews* views) { _installed = views; }
-    // Only the views installed go.
-    static void uninstall(ServoViews* views)
-    {
-        if (_installed == views)
-            _installed = nullptr;
-    }
-
 protected:
     ~ServoViews() = default;
-
-private:
-    static inline ServoViews* _installed = nullptr;
 };

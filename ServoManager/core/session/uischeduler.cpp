@@ -32,12 +32,14 @@ QString servoMovedText(int id, int baudRate, WriteOutcome::Answer answer)
     return text;
 }
 
-UiScheduler::UiScheduler(int id, std::shared_ptr<SerialHelper> serial) : _id(id), _serial(std::move(serial))
+UiScheduler::UiScheduler(int id, std::shared_ptr<SerialHelper> serial, std::shared_ptr<DeviceHelper> device,
+                         ServoViews* views)
+    : _id(id), _serial(std::move(serial)), _device(std::move(device)), _views(views)
 {
     qRegisterMetaType<GroupWrite>();
     qRegisterMetaType<WriteOutcome>();
-    if (ServoViews* views = ServoViews::installed())
-        views->attach(*this);
+    if (_views)
+        _views->attach(*this);
 }
 
 UiScheduler::~UiScheduler()
@@ -154,7 +156,7 @@ void UiScheduler::onTransactionEnded()
 
 void UiScheduler::readAllData()
 {
-    const std::shared_ptr<IDevice> device = DeviceHelper::getInstance()->getDevice();
+    const std::shared_ptr<IDevice> device = _device->getDevice();
     if (!device)
         return;
     // Every write ended before this read goes out, so its answer shows what they left behind.
@@ -176,7 +178,7 @@ void UiScheduler::readAllDataCallback(QByteArray response)
     if (_roster)
         _roster->tableRead(_id, _lastTable, readanswer::isProtocol1(response) ? readanswer::alarmsOf(response) : -1);
     // The model and the unit choice stand for a connection; a new model gets a new decoder.
-    const std::shared_ptr<IDevice> device = DeviceHelper::getInstance()->getDevice();
+    const std::shared_ptr<IDevice> device = _device->getDevice();
     if (!_liveDecoder || _liveDecoder->device() != device.get()) {
         _liveDecoder = std::make_unique<LiveValueDecoder>(device, FieldCore::currentUnits());
         updateSpan();
@@ -185,7 +187,7 @@ void UiScheduler::readAllDataCallback(QByteArray response)
     onTransactionEnded();
     QElapsedTimer decodeTime;
     decodeTime.start();
-    if (ServoViews* views = ServoViews::installed())
+    if (ServoViews* views = _views)
         views->showAnswer(response);
     emit liveSample(_liveDecoder->decode(response, arrivalNs));
     // Includes what plotting and recording do with the values.
@@ -412,7 +414,7 @@ void UiScheduler::onTransactionFailed(FailureKind kind, const RequestInfo& reque
         endWrite(outcome);
     } else if (request.instruction == instructionRead) {
         if (kind == FailureKind::Refused)
-            if (ServoViews* views = ServoViews::installed())
+            if (ServoViews* views = _views)
                 views->showRefusal(errorByte);
         pollFailed();
         if (isFastSampling())

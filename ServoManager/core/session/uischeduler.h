@@ -21,6 +21,9 @@
 #include <optional>
 #include <vector>
 
+class DeviceHelper;
+class ServoViews;
+
 // One pending write of the scheduler. Its bytes are built when it is sent.
 struct QueueRequest
 {
@@ -71,7 +74,10 @@ class UiScheduler : public QObject
     Q_OBJECT
 
 public:
-    UiScheduler(int id, std::shared_ptr<SerialHelper> serial);
+    // `device` holds the model of the polled servo; `views` (none: nothing shown) show its answers
+    // and connect their writes to this scheduler.
+    UiScheduler(int id, std::shared_ptr<SerialHelper> serial, std::shared_ptr<DeviceHelper> device,
+                ServoViews* views = nullptr);
     ~UiScheduler() override;
 
     void readAllData();
@@ -181,6 +187,8 @@ private:
 
     int _id;
     std::shared_ptr<SerialHelper> _serial;
+    std::shared_ptr<DeviceHelper> _device;
+    ServoViews* _views;
     std::vector<std::shared_ptr<QueueRequest>> _queue;
     int _timerId = 0;
     int _interval = 0;

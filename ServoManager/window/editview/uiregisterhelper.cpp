@@ -53,10 +53,14 @@ public:
 
 std::shared_ptr<UiRegisterHelper> UiRegisterHelper::_instance;
 
-UiRegisterHelper::UiRegisterHelper()
+ServoViews* UiRegisterHelper::views()
 {
     static WindowViews views;
-    ServoViews::install(&views);
+    return &views;
+}
+
+UiRegisterHelper::UiRegisterHelper()
+{
     fielddependencies::install(makeModeController);
     buildRegisterMetadata();
 }

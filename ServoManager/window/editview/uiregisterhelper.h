@@ -14,6 +14,7 @@
 
 
 class IDevice;
+class ServoViews;
 class IUnitDataField;
 class QObject;
 
@@ -34,6 +35,8 @@ public:
     using RegisterMetadata = std::map<uint8_t, std::shared_ptr<RegisterItemHelper>>;
 
     static std::shared_ptr<UiRegisterHelper> _instance;
+    // The edit and register views and the status indicators, as the scheduler sees them.
+    static ServoViews* views();
 
     UiRegisterHelper();
     // The handlers are bound to this object.
