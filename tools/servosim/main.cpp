@@ -157,6 +157,163 @@ private:
     bool m_skipping = false; // the rest of an overlong line
 };
 
+// The command line's options.
+struct OptionSet
+{
+    QCommandLineOption link, ids, model, protocol, baud, noWireTime, faultRate, faults, hardwareError, quiet,
+        pieces, pieceGap, config, control;
+};
+
+OptionSet makeOptions()
+{
+    return {
+        {QStringLiteral("link"), QStringLiteral("Symbolic link to the device."), QStringLiteral("PATH")},
+        {QStringLiteral("id"), QStringLiteral("Servo ids, comma-separated (default 1)."), QStringLiteral("LIST"),
+         QStringLiteral("1")},
+        {QStringLiteral("model"), QStringLiteral("Servo model: v1 or ax12 (default v1)."), QStringLiteral("MODEL"),
+         QStringLiteral("v1")},
+        {QStringLiteral("protocol"), QStringLiteral("Protocol the servos speak: 1 (AX-12 only) or 2 (default 2)."),
+         QStringLiteral("1|2"), QStringLiteral("2")},
+        {QStringLiteral("baud"), QStringLiteral("The servos' baud rate (default 1000000)."), QStringLiteral("RATE"),
+         QStringLiteral("1000000")},
+        {QStringLiteral("no-wire-time"), QStringLiteral("Answer at once instead of after the line time.")},
+        {QStringLiteral("fault-rate"), QStringLiteral("Probability (0 to 1) that an answer gets a fault."),
+         QStringLiteral("P"), QStringLiteral("0")},
+        {QStringLiteral("faults"),
+         QStringLiteral("Faults to draw from, comma-separated (default all): no-answer, bad-crc, truncated,\n"
+                        "garbage-before, split, delayed, wrong-id, error-byte."),
+         QStringLiteral("KINDS")},
+        {QStringLiteral("hw-error"), QStringLiteral("Hardware error bits of every servo (e.g. 0x04)."),
+         QStringLiteral("BITS"), QStringLiteral("0")},
+        {QStringLiteral("quiet"), QStringLiteral("Do not print the traffic.")},
+        {QStringLiteral("pieces"),
+         QStringLiteral("Deliver answers in pieces of this many bytes, as USB adapters do\n"
+                        "(default 0: whole answers)."),
+         QStringLiteral("BYTES"), QStringLiteral("0")},
+        {QStringLiteral("piece-gap"), QStringLiteral("Pause between answer pieces in milliseconds (default 1)."),
+         QStringLiteral("MS"), QStringLiteral("1")},
+        {QStringLiteral("config"),
+         QStringLiteral("Start every servo with the settings of this configuration file (saved by the\n"
+                        "program; the servos keep the ids and the rate given here)."),
+         QStringLiteral("FILE")},
+        {QStringLiteral("control"),
+         QStringLiteral("Read commands from standard input, one a line, and answer\n"
+                        "each on standard output:\n"
+                        "  plug ID [RATE]  plug in a factory-new servo (RATE:\n"
+                        "                  the --baud rate if not given)\n"
+                        "  unplug ID       pull the servo answering to ID (the\n"
+                        "                  latest plugged of several)\n"
+                        "  list            the ids of the servos plugged in")},
+    };
+}
+
+// What the command line asks for.
+struct Startup
+{
+    servosim::Options options;
+    uint hardwareError = 0;
+    QString configPath;
+    bool control = false;
+};
+
+// The model and the protocol it speaks; the problem in words, or nothing.
+QString readModel(const QCommandLineParser& parser, const OptionSet& o, servosim::Options* options)
+{
+    const QString modelName = parser.value(o.model).toLower();
+    if (modelName == QLatin1String("ax12"))
+        options->model = servosim::Model::Ax12;
+    else if (modelName != QLatin1String("v1"))
+        return QStringLiteral("--model is v1 or ax12");
+    bool ok = false;
+    options->protocol = parser.value(o.protocol).toInt(&ok);
+    if (!ok || (options->protocol != 1 && options->protocol != 2))
+        return QStringLiteral("--protocol is 1 or 2");
+    if (options->protocol == 1 && options->model != servosim::Model::Ax12)
+        return QStringLiteral("--protocol 1 needs --model ax12: the V1 speaks protocol 2 only");
+    return {};
+}
+
+// Which faults the answers get, and how often.
+QString readLineFaults(const QCommandLineParser& parser, const OptionSet& o, servosim::Options* options)
+{
+    bool ok = false;
+    options->faultRate = parser.value(o.faultRate).toDouble(&ok);
+    if (!ok)
+        return QStringLiteral("--fault-rate wants a number from 0 to 1");
+    if (parser.isSet(o.faults)) {
+        for (const QString& name : parser.value(o.faults).split(QLatin1Char(','))) {
+            servosim::Fault fault;
+            if (!servosim::faultFromName(name, &fault))
+                return QStringLiteral("unknown fault %1").arg(name);
+            options->faultKinds.append(fault);
+        }
+    }
+    return {};
+}
+
+// The options given, checked; the problem in words, or nothing.
+QString readOptions(const QCommandLineParser& parser, const OptionSet& o, Startup* startup)
+{
+    if (!parser.positionalArguments().isEmpty())
+        return QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first());
+    servosim::Options& options = startup->options;
+    options.linkPath = parser.value(o.link);
+    if (!parseIds(parser.value(o.ids), &options.ids))
+        return QStringLiteral("--id wants a comma-separated list of numbers");
+    if (const QString problem = readModel(parser, o, &options); !problem.isEmpty())
+        return problem;
+    bool ok = false;
+    options.baudRate = parser.value(o.baud).toInt(&ok);
+    if (!ok)
+        return QStringLiteral("--baud wants a number");
+    options.wireTime = !parser.isSet(o.noWireTime);
+    if (const QString problem = readLineFaults(parser, o, &options); !problem.isEmpty())
+        return problem;
+    startup->hardwareError = parser.value(o.hardwareError).toUInt(&ok, 0);
+    if (!ok || startup->hardwareError > 0xFF)
+        return QStringLiteral("--hw-error wants a number from 0 to 255");
+    options.quiet = parser.isSet(o.quiet);
+    options.pieceBytes = parser.value(o.pieces).toInt(&ok);
+    if (!ok || options.pieceBytes < 0)
+        return QStringLiteral("--pieces wants a number of bytes, 0 or more");
+    const double gapMs = parser.value(o.pieceGap).toDouble(&ok);
+    if (!ok || gapMs < 0)
+        return QStringLiteral("--piece-gap wants milliseconds, 0 or more");
+    options.pieceGapUs = qRound64(gapMs * 1000);
+    if (parser.isSet(o.config))
+        startup->configPath = parser.value(o.config);
+    startup->control = parser.isSet(o.control);
+    return {};
+}
+
+// The settings of a configuration file, as register bytes; the problem in words, or nothing.
+QString readSettings(const Startup& startup, QList<RegisterBytes>* settings)
+{
+    if (startup.configPath.isEmpty())
+        return {};
+    QFile file(startup.configPath);
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("cannot read %1: %2").arg(file.fileName(), file.errorString());
+    const int modelNumber = startup.options.model == servosim::Model::Ax12 ? 12 : 0x0401;
+    return configurationRegisters(file.read(1 << 20), QFileInfo(file).fileName(), modelNumber, settings);
+}
+
+// SIGINT and SIGTERM end the event loop, through a pipe the loop watches.
+bool quitOnSignals(QSocketNotifier** notifier)
+{
+    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return false;
+    *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, QCoreApplication::instance());
+    QObject::connect(*notifier, &QSocketNotifier::activated, QCoreApplication::instance(), &QCoreApplication::quit);
+    struct sigaction action = {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -176,134 +333,28 @@ int main(int argc, char* argv[])
         "until SIGINT or SIGTERM."));
     parser.addHelpOption();
     parser.addVersionOption();
-    const QCommandLineOption link(QStringLiteral("link"), QStringLiteral("Symbolic link to the device."),
-                                  QStringLiteral("PATH"));
-    const QCommandLineOption ids(QStringLiteral("id"),
-                                 QStringLiteral("Servo ids, comma-separated (default 1)."),
-                                 QStringLiteral("LIST"), QStringLiteral("1"));
-    const QCommandLineOption model(QStringLiteral("model"),
-                                   QStringLiteral("Servo model: v1 or ax12 (default v1)."),
-                                   QStringLiteral("MODEL"), QStringLiteral("v1"));
-    const QCommandLineOption protocol(
-        QStringLiteral("protocol"),
-        QStringLiteral("Protocol the servos speak: 1 (AX-12 only) or 2 (default 2)."), QStringLiteral("1|2"),
-        QStringLiteral("2"));
-    const QCommandLineOption baud(QStringLiteral("baud"),
-                                  QStringLiteral("The servos' baud rate (default 1000000)."),
-                                  QStringLiteral("RATE"), QStringLiteral("1000000"));
-    const QCommandLineOption noWireTime(QStringLiteral("no-wire-time"),
-                                        QStringLiteral("Answer at once instead of after the line time."));
-    const QCommandLineOption faultRate(QStringLiteral("fault-rate"),
-                                       QStringLiteral("Probability (0 to 1) that an answer gets a fault."),
-                                       QStringLiteral("P"), QStringLiteral("0"));
-    const QCommandLineOption faults(
-        QStringLiteral("faults"),
-        QStringLiteral("Faults to draw from, comma-separated (default all): no-answer, bad-crc, truncated,\n"
-                       "garbage-before, split, delayed, wrong-id, error-byte."),
-        QStringLiteral("KINDS"));
-    const QCommandLineOption hardwareError(QStringLiteral("hw-error"),
-                                           QStringLiteral("Hardware error bits of every servo (e.g. 0x04)."),
-                                           QStringLiteral("BITS"), QStringLiteral("0"));
-    const QCommandLineOption quiet(QStringLiteral("quiet"), QStringLiteral("Do not print the traffic."));
-    const QCommandLineOption pieces(
-        QStringLiteral("pieces"),
-        QStringLiteral("Deliver answers in pieces of this many bytes, as USB adapters do\n"
-                       "(default 0: whole answers)."),
-        QStringLiteral("BYTES"), QStringLiteral("0"));
-    const QCommandLineOption pieceGap(
-        QStringLiteral("piece-gap"),
-        QStringLiteral("Pause between answer pieces in milliseconds (default 1)."), QStringLiteral("MS"),
-        QStringLiteral("1"));
-    const QCommandLineOption config(
-        QStringLiteral("config"),
-        QStringLiteral("Start every servo with the settings of this configuration file (saved by the\n"
-                       "program; the servos keep the ids and the rate given here)."),
-        QStringLiteral("FILE"));
-    const QCommandLineOption control(
-        QStringLiteral("control"),
-        QStringLiteral("Read commands from standard input, one a line, and answer\n"
-                       "each on standard output:\n"
-                       "  plug ID [RATE]  plug in a factory-new servo (RATE:\n"
-                       "                  the --baud rate if not given)\n"
-                       "  unplug ID       pull the servo answering to ID (the\n"
-                       "                  latest plugged of several)\n"
-                       "  list            the ids of the servos plugged in"));
-    parser.addOptions({link, ids, model, protocol, baud, noWireTime, faultRate, faults, hardwareError, quiet,
-                       pieces, pieceGap, config, control});
+    const OptionSet o = makeOptions();
+    parser.addOptions({o.link, o.ids, o.model, o.protocol, o.baud, o.noWireTime, o.faultRate, o.faults,
+                       o.hardwareError, o.quiet, o.pieces, o.pieceGap, o.config, o.control});
     parser.process(app);
-    if (!parser.positionalArguments().isEmpty())
-        return fail(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()));
-
-    servosim::Options options;
-    options.linkPath = parser.value(link);
-    if (!parseIds(parser.value(ids), &options.ids))
-        return fail(QStringLiteral("--id wants a comma-separated list of numbers"));
-    const QString modelName = parser.value(model).toLower();
-    if (modelName == QLatin1String("ax12"))
-        options.model = servosim::Model::Ax12;
-    else if (modelName != QLatin1String("v1"))
-        return fail(QStringLiteral("--model is v1 or ax12"));
-    bool ok = false;
-    options.protocol = parser.value(protocol).toInt(&ok);
-    if (!ok || (options.protocol != 1 && options.protocol != 2))
-        return fail(QStringLiteral("--protocol is 1 or 2"));
-    if (options.protocol == 1 && options.model != servosim::Model::Ax12)
-        return fail(QStringLiteral("--protocol 1 needs --model ax12: the V1 speaks protocol 2 only"));
-    options.baudRate = parser.value(baud).toInt(&ok);
-    if (!ok)
-        return fail(QStringLiteral("--baud wants a number"));
-    options.wireTime = !parser.isSet(noWireTime);
-    options.faultRate = parser.value(faultRate).toDouble(&ok);
-    if (!ok)
-        return fail(QStringLiteral("--fault-rate wants a number from 0 to 1"));
-    if (parser.isSet(faults)) {
-        for (const QString& name : parser.value(faults).split(QLatin1Char(','))) {
-            servosim::Fault fault;
-            if (!servosim::faultFromName(name, &fault))
-                return fail(QStringLiteral("unknown fault %1").arg(name));
-            options.faultKinds.append(fault);
-        }
-    }
-    const uint bits = parser.value(hardwareError).toUInt(&ok, 0);
-    if (!ok || bits > 0xFF)
-        return fail(QStringLiteral("--hw-error wants a number from 0 to 255"));
-    options.quiet = parser.isSet(quiet);
-    options.pieceBytes = parser.value(pieces).toInt(&ok);
-    if (!ok || options.pieceBytes < 0)
-        return fail(QStringLiteral("--pieces wants a number of bytes, 0 or more"));
-    const double gapMs = parser.value(pieceGap).toDouble(&ok);
-    if (!ok || gapMs < 0)
-        return fail(QStringLiteral("--piece-gap wants milliseconds, 0 or more"));
-    options.pieceGapUs = qRound64(gapMs * 1000);
+    Startup startup;
+    if (const QString problem = readOptions(parser, o, &startup); !problem.isEmpty())
+        return fail(problem);
+    const servosim::Options& options = startup.options;
     QList<RegisterBytes> settings;
-    if (parser.isSet(config)) {
-        QFile file(parser.value(config));
-        if (!file.open(QIODevice::ReadOnly))
-            return fail(QStringLiteral("cannot read %1: %2").arg(file.fileName(), file.errorString()), 1);
-        const int modelNumber = options.model == servosim::Model::Ax12 ? 12 : 0x0401;
-        const QString problem =
-            configurationRegisters(file.read(1 << 20), QFileInfo(file).fileName(), modelNumber, &settings);
-        if (!problem.isEmpty())
-            return fail(problem, 1);
-    }
+    if (const QString problem = readSettings(startup, &settings); !problem.isEmpty())
+        return fail(problem, 1);
 
-    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+    QSocketNotifier* signalNotifier = nullptr;
+    if (!quitOnSignals(&signalNotifier))
         return fail(QStringLiteral("cannot create the signal pipe"), 1);
-    QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
-    struct sigaction action = {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
 
     servosim::ServoSimulator simulator(options);
     QString error;
     if (!simulator.start(&error))
         return fail(error, 1);
     for (int id : options.ids) {
-        simulator.setHardwareError(id, quint8(bits));
+        simulator.setHardwareError(id, quint8(startup.hardwareError));
         for (const RegisterBytes& setting : settings)
             simulator.setRegisters(id, setting.address, setting.bytes);
     }
@@ -316,7 +367,7 @@ int main(int argc, char* argv[])
     std::fflush(stdout);
 
     std::unique_ptr<ControlInput> controlInput;
-    if (parser.isSet(control)) {
+    if (startup.control) {
         // A controller that goes away must not take the simulator with it at the next answer.
         struct sigaction ignore = {};
         ignore.sa_handler = SIG_IGN;
