@@ -35,7 +35,8 @@ int Arguments::number(const QString& name, int fallback, int lowest, int highest
     bool ok = false;
     const int n = text.toInt(&ok);
     if (!ok || n < lowest || n > highest)
-        throw UsageError{QStringLiteral("%1 wants a number from %2 to %3").arg(name).arg(lowest).arg(highest)};
+        throw UsageError{
+            QStringLiteral("%1 wants a number from %2 to %3").arg(name).arg(lowest).arg(highest)};
     return n;
 }
 
@@ -73,7 +74,8 @@ QList<int> idsOf(const QString& text)
         bool highOk = false;
         const int low = range.value(0).trimmed().toInt(&lowOk);
         const int high = range.size() == 2 ? range.value(1).trimmed().toInt(&highOk) : low;
-        if (!lowOk || (range.size() == 2 && !highOk) || range.size() > 2 || low < 0 || high > highestId || low > high)
+        if (!lowOk || (range.size() == 2 && !highOk) || range.size() > 2 || low < 0 || high > highestId ||
+            low > high)
             throw wrong();
         for (int id = low; id <= high; ++id)
             if (!ids.contains(id))
@@ -114,7 +116,8 @@ QList<int> baudRatesOf(const QString& text)
         bool ok = false;
         const int rate = part.trimmed().toInt(&ok);
         if (!ok || !offeredBaudRates().contains(rate))
-            throw UsageError{QStringLiteral("--bauds wants rates from %1, comma-separated, or all").arg(ratesText())};
+            throw UsageError{
+                QStringLiteral("--bauds wants rates from %1, comma-separated, or all").arg(ratesText())};
         if (!rates.contains(rate))
             rates.append(rate);
     }

@@ -42,9 +42,10 @@ QJsonArray portList()
                           {QStringLiteral("manufacturer"), port->getManufacturer()},
                           {QStringLiteral("byId"), QJsonArray::fromStringList(byId[device])}};
         if (port->getVendorIdentifier() != 0)
-            entry.insert(QStringLiteral("usb"), QStringLiteral("%1:%2")
-                                                    .arg(port->getVendorIdentifier(), 4, 16, QLatin1Char('0'))
-                                                    .arg(port->getProductIdentifier(), 4, 16, QLatin1Char('0')));
+            entry.insert(QStringLiteral("usb"),
+                         QStringLiteral("%1:%2")
+                             .arg(port->getVendorIdentifier(), 4, 16, QLatin1Char('0'))
+                             .arg(port->getProductIdentifier(), 4, 16, QLatin1Char('0')));
         if (latency.kind == PortLatency::Kind::UsbWithTimer)
             entry.insert(QStringLiteral("latencyTimerMs"), latency.latencyTimerMs);
         list.append(entry);
@@ -60,7 +61,8 @@ SearchPlan searchPlanOf(const Globals& globals, Arguments& arguments)
     plan.quick = arguments.flag(QStringLiteral("--quick"));
     plan.protocols = protocolsOf(
         arguments.value(QStringLiteral("--protocols"), QString::number(static_cast<int>(globals.protocol))));
-    std::tie(plan.lower, plan.upper) = idRangeOf(arguments.value(QStringLiteral("--ids"), QStringLiteral("1-10")));
+    std::tie(plan.lower, plan.upper) =
+        idRangeOf(arguments.value(QStringLiteral("--ids"), QStringLiteral("1-10")));
     plan.rates = baudRatesOf(arguments.value(QStringLiteral("--bauds"), QString::number(globals.baudRate)));
     arguments.rest(0, 0, QStringLiteral("scan takes only options"));
     return plan;
@@ -95,7 +97,8 @@ int portsCommand(CommandContext& context, Arguments& arguments)
         for (const QJsonValue& link : port.value(QStringLiteral("byId")).toArray())
             parts << link.toString();
         if (port.contains(QStringLiteral("latencyTimerMs")))
-            parts << QStringLiteral("latency timer %1 ms").arg(port.value(QStringLiteral("latencyTimerMs")).toInt());
+            parts << QStringLiteral("latency timer %1 ms")
+                         .arg(port.value(QStringLiteral("latencyTimerMs")).toInt());
         out() << parts.join(QStringLiteral("  ")) << '\n';
     }
     return ExitDone;
@@ -135,13 +138,15 @@ int scanCommand(CommandContext& context, Arguments& arguments)
     if (terminal)
         err() << "\r\033[K" << Qt::flush;
     if (!search.portError().isEmpty())
-        return fail(ExitPortFailed, QStringLiteral("cannot search %1: %2")
-                                        .arg(plan.portName, portOpenErrorText(plan.portName, search.portError())));
+        return fail(ExitPortFailed,
+                    QStringLiteral("cannot search %1: %2")
+                        .arg(plan.portName, portOpenErrorText(plan.portName, search.portError())));
     if (json)
         printJson(found);
     if (found.isEmpty())
-        return fail(ExitNoAnswer,
-                    QStringLiteral("no servo answered on %1 (%2 probes)").arg(plan.portName).arg(search.probesMade()));
+        return fail(ExitNoAnswer, QStringLiteral("no servo answered on %1 (%2 probes)")
+                                      .arg(plan.portName)
+                                      .arg(search.probesMade()));
     return ExitDone;
 }
 

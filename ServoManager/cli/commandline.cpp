@@ -69,11 +69,14 @@ const CommandEntry commandTable[] = {
     {"dump", dumpCommand, "dump", "the whole control table"},
     {"save", saveCommand, "save FILE", "the servo's settings to a configuration file"},
     {"restore", restoreCommand,
-     "restore FILE [--only KEYS] [--with-id-baud] [--dry-run]\nrestore FILE --ids IDS [--only KEYS] [--dry-run]",
+     "restore FILE [--only KEYS] [--with-id-baud] [--dry-run]\n"
+     "restore FILE --ids IDS [--only KEYS] [--dry-run]",
      "write a configuration file's settings, verified (--ids: to each\n"
      "of several servos at the port's rate; ids and rates stay)"},
-    {"diff", diffCommand, "diff FILE [FILE2]", "a file against the servo, or two files (exit 1 when they differ)"},
-    {"watch", watchCommand, "watch KEY... [--interval MS] [--count N]", "one CSV row per poll until Ctrl+C or N rows"},
+    {"diff", diffCommand, "diff FILE [FILE2]",
+     "a file against the servo, or two files (exit 1 when they differ)"},
+    {"watch", watchCommand, "watch KEY... [--interval MS] [--count N]",
+     "one CSV row per poll until Ctrl+C or N rows"},
     {"reboot", rebootCommand, "reboot", "reboot the servo"},
     {"reset", resetCommand, "reset --yes", "factory reset (its settings return to the factory defaults)"},
     {"number", numberCommand,
@@ -105,9 +108,11 @@ QString usageText()
 // Takes the options before the command; what is left is the command and its own words.
 QStringList readGlobals(const QStringList& arguments, LaunchOptions* launch, Globals* globals)
 {
-    static const QStringList withValue{QStringLiteral("--port"), QStringLiteral("--baud"), QStringLiteral("--id"),
-                                       QStringLiteral("--model"), QStringLiteral("--protocol")};
-    static const QStringList switches{QStringLiteral("--simulate"), QStringLiteral("--json"), QStringLiteral("--raw")};
+    static const QStringList withValue{QStringLiteral("--port"), QStringLiteral("--baud"),
+                                       QStringLiteral("--id"), QStringLiteral("--model"),
+                                       QStringLiteral("--protocol")};
+    static const QStringList switches{QStringLiteral("--simulate"), QStringLiteral("--json"),
+                                      QStringLiteral("--raw")};
     QStringList launchWords{QStringLiteral("velkora-servo")};
     int i = 0;
     for (; i < arguments.size(); ++i) {
@@ -157,8 +162,9 @@ void readStoredChoices(Globals* globals)
     globals->baudRate = port.getValue(QStringLiteral("baudRate"), defaultBaudRate).toInt();
     if (!offeredBaudRates().contains(globals->baudRate))
         globals->baudRate = defaultBaudRate;
-    globals->protocol =
-        protocolOfSetting(port.getValue(QStringLiteral("protocol"), QVariant())) == 1 ? BusProtocol::One : BusProtocol::Two;
+    globals->protocol = protocolOfSetting(port.getValue(QStringLiteral("protocol"), QVariant())) == 1
+                            ? BusProtocol::One
+                            : BusProtocol::Two;
     bool idOk = false;
     globals->id = window.getValue(QStringLiteral("servoId"), defaultId).toInt(&idOk);
     if (!idOk || globals->id < 0 || globals->id > highestId)

@@ -41,7 +41,8 @@ int diffCommand(CommandContext& context, Arguments& arguments);
 
 // Shared by set and restore (writecommands.cpp).
 // Writes `values` (raw by key) as the window does and says per key what the servo holds then.
-int writeAndReport(CommandContext& context, const std::map<QString, int>& values, const QList<GroupWrite>& writes);
+int writeAndReport(CommandContext& context, const std::map<QString, int>& values,
+                   const QList<GroupWrite>& writes);
 // The keys of `values` the servo takes only while its motor is off, when it is on.
 QStringList motorRefuses(const CommandContext& context, const std::map<QString, int>& values);
 // Says why nothing is written when the motor is on and `values` holds such keys; true then.

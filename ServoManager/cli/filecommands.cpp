@@ -16,13 +16,14 @@
 
 namespace cli {
 
-ServoConfiguration readConfigurationFile(const QString& path, const FieldCatalogue& catalogue, int model, int firmware)
+ServoConfiguration readConfigurationFile(const QString& path, const FieldCatalogue& catalogue, int model,
+                                         int firmware)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         throw UsageError{QStringLiteral("cannot read %1: %2").arg(path, file.errorString())};
-    const auto read =
-        ServoConfiguration::fromJson(file.read(1 << 20), QFileInfo(path).fileName(), catalogue, model, firmware);
+    const auto read = ServoConfiguration::fromJson(file.read(1 << 20), QFileInfo(path).fileName(), catalogue,
+                                                   model, firmware);
     if (!read.error.isEmpty())
         throw UsageError{read.error};
     if (!read.warning.isEmpty())
@@ -32,7 +33,8 @@ ServoConfiguration readConfigurationFile(const QString& path, const FieldCatalog
 
 ServoConfiguration readConfigurationFileForServo(const CommandContext& context, const QString& path)
 {
-    return readConfigurationFile(path, context.bus().catalogue(), context.rawOf(QStringLiteral("modelNumber")),
+    return readConfigurationFile(path, context.bus().catalogue(),
+                                 context.rawOf(QStringLiteral("modelNumber")),
                                  context.rawOf(QStringLiteral("firmwareVersion")));
 }
 
@@ -40,11 +42,13 @@ namespace {
 
 QByteArray configurationJson(const BusClient& bus)
 {
-    ServoConfiguration configuration = ServoConfiguration::fromTable(bus.catalogue(), bus.table(), bus.baudRate());
+    ServoConfiguration configuration =
+        ServoConfiguration::fromTable(bus.catalogue(), bus.table(), bus.baudRate());
     configuration.savedBy = QStringLiteral("Velkora Servo Manager %1").arg(QStringLiteral(VSM_VERSION));
     configuration.saved = QDateTime::currentDateTimeUtc();
     // In the units the window shows, so both save the same file for the same servo.
-    return configuration.toJson(bus.catalogue(), UnitsHelper(std::make_shared<PhysicalQuantities>(storedUnits())));
+    return configuration.toJson(bus.catalogue(),
+                                UnitsHelper(std::make_shared<PhysicalQuantities>(storedUnits())));
 }
 
 // Two sides of a diff over one model's fields.
@@ -62,7 +66,8 @@ Sides twoFiles(const QString& first, const QString& second)
     QFile file(first);
     if (!file.open(QIODevice::ReadOnly))
         throw UsageError{QStringLiteral("cannot read %1: %2").arg(first, file.errorString())};
-    const QJsonObject servo = QJsonDocument::fromJson(file.readAll()).object().value(QStringLiteral("servo")).toObject();
+    const QJsonObject servo =
+        QJsonDocument::fromJson(file.readAll()).object().value(QStringLiteral("servo")).toObject();
     const int model = servo.value(QStringLiteral("modelNumber")).toInt(-1);
     const int firmware = servo.value(QStringLiteral("firmware")).toInt(-1);
     Sides sides;
@@ -110,7 +115,8 @@ int diffCommand(CommandContext& context, Arguments& arguments)
         if (const int status = context.connectBus())
             return status;
         catalogue = &context.bus().catalogue();
-        sides.left = ServoConfiguration::fromTable(*catalogue, context.bus().table(), context.bus().baudRate());
+        sides.left =
+            ServoConfiguration::fromTable(*catalogue, context.bus().table(), context.bus().baudRate());
         sides.right = readConfigurationFileForServo(context, files.first());
         sides.leftName = QStringLiteral("servo");
     } else {
@@ -134,11 +140,12 @@ int diffCommand(CommandContext& context, Arguments& arguments)
         differing.insert(field.key, QJsonObject{{leftName, valueOf(field, a->second)},
                                                 {rightName, valueOf(field, b->second)}});
         if (!context.globals().json)
-            out() << field.key << ": " << leftName << ' ' << valueText(field, a->second, raw) << ", " << rightName
-                  << ' ' << valueText(field, b->second, raw) << '\n';
+            out() << field.key << ": " << leftName << ' ' << valueText(field, a->second, raw) << ", "
+                  << rightName << ' ' << valueText(field, b->second, raw) << '\n';
     }
     if (context.globals().json)
-        printJson(QJsonObject{{QStringLiteral("equal"), differing.isEmpty()}, {QStringLiteral("differing"), differing}});
+        printJson(QJsonObject{{QStringLiteral("equal"), differing.isEmpty()},
+                              {QStringLiteral("differing"), differing}});
     else if (differing.isEmpty())
         err() << "velkora-servo: no differences\n";
     return differing.isEmpty() ? ExitDone : ExitDiffers;

@@ -90,8 +90,8 @@ private:
     {
         servosim::ServoSimulator* simulator = LaunchSession::runningSimulator();
         QObject::connect(&_numbering, &ServoNumbering::waiting, [this, simulator] {
-            err() << "velkora-servo: waiting for a new servo at id " << _plan.factoryId << ", " << _plan.factoryRate
-                  << " baud (Ctrl+C ends)\n"
+            err() << "velkora-servo: waiting for a new servo at id " << _plan.factoryId << ", "
+                  << _plan.factoryRate << " baud (Ctrl+C ends)\n"
                   << Qt::flush;
             // One new servo at a time, as a user plugs them: never a second beside one still waiting.
             if (simulator && !simulator->servoIds().contains(_plan.factoryId) &&
@@ -100,7 +100,8 @@ private:
                       << Qt::flush;
         });
         QObject::connect(&_numbering, &ServoNumbering::idTaken, [](int id) {
-            err() << "velkora-servo: id " << id << " answers on the bus already; it is left alone\n" << Qt::flush;
+            err() << "velkora-servo: id " << id << " answers on the bus already; it is left alone\n"
+                  << Qt::flush;
         });
     }
 
@@ -124,8 +125,9 @@ private:
         if (_plan.configuration && !_numbering.results().isEmpty()) {
             const ServoWriteResult& result = _numbering.results().last();
             line += QStringLiteral("; configuration: %1").arg(result.text());
-            _configurationMissed = _configurationMissed || (result.outcome != ServoWriteResult::Outcome::Verified &&
-                                                            result.outcome != ServoWriteResult::Outcome::Unchanged);
+            _configurationMissed =
+                _configurationMissed || (result.outcome != ServoWriteResult::Outcome::Verified &&
+                                         result.outcome != ServoWriteResult::Outcome::Unchanged);
         }
         out() << line << '\n' << Qt::flush;
         if (_count > 0 && ++_done >= _count)
@@ -150,13 +152,15 @@ int numberCommand(CommandContext& context, Arguments& arguments)
     int count = 0;
     const NumberingPlan plan = numberingPlanOf(arguments, &count);
     if (context.globals().protocol != BusProtocol::Two)
-        throw UsageError{QStringLiteral("number works in Protocol 2 only: it finds new servos by a broadcast ping")};
+        throw UsageError{
+            QStringLiteral("number works in Protocol 2 only: it finds new servos by a broadcast ping")};
     const auto serial = std::make_shared<SerialHelper>();
     const QString portName = context.globals().portName;
     const QString openError = serial->openSerialPort(portName, plan.factoryRate);
     if (!openError.isEmpty())
-        return fail(ExitPortFailed,
-                    QStringLiteral("cannot open %1: %2").arg(portName, portOpenErrorText(portName, openError)));
+        return fail(
+            ExitPortFailed,
+            QStringLiteral("cannot open %1: %2").arg(portName, portOpenErrorText(portName, openError)));
     NumberingRun numbering(serial, portName, plan, count);
     return numbering.run();
 }

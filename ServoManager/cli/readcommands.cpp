@@ -56,7 +56,8 @@ void printFieldLines(const QJsonArray& list)
     }
 }
 
-void printInfoLines(const CommandContext& context, const QJsonObject& result, const QStringList& errors, int bits)
+void printInfoLines(const CommandContext& context, const QJsonObject& result, const QStringList& errors,
+                    int bits)
 {
     const BusClient& bus = context.bus();
     auto unitText = [&](const QString& key) {
@@ -70,7 +71,8 @@ void printInfoLines(const CommandContext& context, const QJsonObject& result, co
           << "baud rate: " << bus.baudRate() << '\n'
           << "voltage: " << unitText(QStringLiteral("actualVoltage")) << '\n'
           << "temperature: " << unitText(QStringLiteral("actualTemperature")) << '\n'
-          << "hardware error status: " << (errors.isEmpty() ? QStringLiteral("none") : errors.join(QStringLiteral(", ")))
+          << "hardware error status: "
+          << (errors.isEmpty() ? QStringLiteral("none") : errors.join(QStringLiteral(", ")))
           << QStringLiteral(" (0x%1)").arg(bits, 2, 16, QLatin1Char('0')) << '\n';
 }
 
@@ -195,8 +197,8 @@ int dumpCommand(CommandContext& context, Arguments& arguments)
         return ExitDone;
     }
     for (int row = 0; row < table.size(); row += 16)
-        out() << QStringLiteral("%1: ").arg(row, 4, 16, QLatin1Char('0')) << QString::fromLatin1(table.mid(row, 16).toHex(' '))
-              << '\n';
+        out() << QStringLiteral("%1: ").arg(row, 4, 16, QLatin1Char('0'))
+              << QString::fromLatin1(table.mid(row, 16).toHex(' ')) << '\n';
     return ExitDone;
 }
 
@@ -225,7 +227,8 @@ int watchCommand(CommandContext& context, Arguments& arguments)
         QStringList row{QString::number((arrivalNs - startNs) / 1e9, 'f', 6)};
         for (const FieldRecord* field : fields) {
             const int value = field->rawIn(table);
-            row << (raw ? QString::number(value) : QString::number(valueOf(*field, value).toDouble(), 'g', 10));
+            row << (raw ? QString::number(value)
+                        : QString::number(valueOf(*field, value).toDouble(), 'g', 10));
         }
         printRowNow(row);
         ++rows;

@@ -47,8 +47,8 @@ ModelFile readFileOfItsModel(const QString& path)
         throw UsageError{QStringLiteral("%1: not a configuration file of a known servo model").arg(path)};
     ModelFile file;
     file.catalogue = std::make_unique<FieldCatalogue>(*device);
-    file.configuration =
-        readConfigurationFile(path, *file.catalogue, model, servo.value(QStringLiteral("firmware")).toInt(-1));
+    file.configuration = readConfigurationFile(path, *file.catalogue, model,
+                                               servo.value(QStringLiteral("firmware")).toInt(-1));
     return file;
 }
 
@@ -76,12 +76,13 @@ void reportServo(const ServoWriteResult& result, const FieldCatalogue& catalogue
         changes.insert(key, valueOf(field, raw));
         if (!globals.json && result.outcome == ServoWriteResult::Outcome::WouldChange)
             out() << "servo " << result.servo.id << ' ' << key << ": "
-                  << valueText(field, result.held.at(key), globals.raw) << " -> " << valueText(field, raw, globals.raw)
-                  << '\n';
+                  << valueText(field, result.held.at(key), globals.raw) << " -> "
+                  << valueText(field, raw, globals.raw) << '\n';
     }
     if (globals.json)
-        results->insert(QString::number(result.servo.id),
-                        QJsonObject{{QStringLiteral("result"), result.text()}, {QStringLiteral("changes"), changes}});
+        results->insert(
+            QString::number(result.servo.id),
+            QJsonObject{{QStringLiteral("result"), result.text()}, {QStringLiteral("changes"), changes}});
     else if (result.outcome != ServoWriteResult::Outcome::WouldChange)
         out() << "servo " << result.servo.id << ": " << result.text() << '\n';
     out().flush();
@@ -98,7 +99,8 @@ int summaryOfSeveral(const QList<ServoWriteResult>& results, int servos)
         silent += result.outcome == ServoWriteResult::Outcome::NotAnswering;
     }
     if (differs)
-        err() << "velkora-servo: " << differs << " of " << servos << " servos did not take the file as asked\n";
+        err() << "velkora-servo: " << differs << " of " << servos
+              << " servos did not take the file as asked\n";
     if (silent)
         err() << "velkora-servo: " << silent << " of " << servos << " servos did not answer\n";
     return differs ? ExitDiffers : silent ? ExitNoAnswer : ExitDone;
@@ -127,8 +129,9 @@ int restoreMany(const Globals& globals, const RestoreRequest& request, const QLi
         portError = why;
         loop.quit();
     });
-    QObject::connect(&writer, &ConfigurationWriter::servoFinished,
-                     [&](const ServoWriteResult& result) { reportServo(result, *file.catalogue, globals, &results); });
+    QObject::connect(&writer, &ConfigurationWriter::servoFinished, [&](const ServoWriteResult& result) {
+        reportServo(result, *file.catalogue, globals, &results);
+    });
     writer.start(servos, request.dryRun);
     if (writer.isRunning())
         loop.exec();
@@ -165,7 +168,8 @@ QStringList keysForOne(const RestoreRequest& request, const ServoConfiguration& 
 }
 
 // The keys whose value the servo holds differently from the file, each said as "held -> wanted".
-std::map<QString, int> changesFor(const CommandContext& context, const ServoConfiguration& file, const QStringList& keys)
+std::map<QString, int> changesFor(const CommandContext& context, const ServoConfiguration& file,
+                                  const QStringList& keys)
 {
     const Globals& globals = context.globals();
     std::map<QString, int> changes;

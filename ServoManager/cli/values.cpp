@@ -39,8 +39,9 @@ int rawOfWholeNumber(const FieldRecord& field, const QString& text, bool asRaw)
         ok = true;
     }
     if (!ok && !asRaw && !listnames::namesOf(field.objectName).isEmpty())
-        throw UsageError{QStringLiteral("%1=%2: a whole number or one of %3 is wanted")
-                             .arg(field.key, text, listnames::namesOf(field.objectName).join(QStringLiteral(", ")))};
+        throw UsageError{
+            QStringLiteral("%1=%2: a whole number or one of %3 is wanted")
+                .arg(field.key, text, listnames::namesOf(field.objectName).join(QStringLiteral(", ")))};
     if (!ok)
         throw UsageError{QStringLiteral("%1=%2: a whole number is wanted").arg(field.key, text)};
     if (isBaudRate(field) && !asRaw) {
@@ -64,11 +65,12 @@ int rawOfQuantity(const FieldRecord& field, const QString& text)
     const double low = std::min(field.min, field.max);
     const double high = std::max(field.min, field.max);
     // Half a raw step of slack, so a value printed by get is taken back.
-    const double slack = std::abs(field.max - field.min) / std::max(1, std::abs(field.rawMax - field.rawMin)) / 2;
+    const double slack =
+        std::abs(field.max - field.min) / std::max(1, std::abs(field.rawMax - field.rawMin)) / 2;
     if (input.inDefaultUnit < low - slack || input.inDefaultUnit > high + slack)
         throw UsageError{QStringLiteral("%1=%2 is outside %3 to %4 %5")
-                             .arg(field.key, text, QString::number(low, 'g', 10), QString::number(high, 'g', 10),
-                                  unitOf(field))
+                             .arg(field.key, text, QString::number(low, 'g', 10),
+                                  QString::number(high, 'g', 10), unitOf(field))
                              .trimmed()};
     return field.toRaw(input.inDefaultUnit);
 }
@@ -78,10 +80,14 @@ int rawOfQuantity(const FieldRecord& field, const QString& text)
 QString groupName(FieldGroup group)
 {
     switch (group) {
-    case FieldGroup::NonVolatile: return QStringLiteral("non-volatile");
-    case FieldGroup::Volatile: return QStringLiteral("volatile");
-    case FieldGroup::Command: return QStringLiteral("command");
-    case FieldGroup::State: return QStringLiteral("state");
+    case FieldGroup::NonVolatile:
+        return QStringLiteral("non-volatile");
+    case FieldGroup::Volatile:
+        return QStringLiteral("volatile");
+    case FieldGroup::Command:
+        return QStringLiteral("command");
+    case FieldGroup::State:
+        return QStringLiteral("state");
     }
     return {};
 }
@@ -131,7 +137,8 @@ const FieldRecord& fieldOf(const FieldCatalogue& catalogue, const QString& key)
 {
     const FieldRecord* field = catalogue.byKey(key);
     if (!field)
-        throw UsageError{QStringLiteral("unknown key %1 (velkora-servo fields lists this servo's keys)").arg(key)};
+        throw UsageError{
+            QStringLiteral("unknown key %1 (velkora-servo fields lists this servo's keys)").arg(key)};
     return *field;
 }
 

@@ -6,7 +6,8 @@
 
 namespace cli {
 
-int writeAndReport(CommandContext& context, const std::map<QString, int>& values, const QList<GroupWrite>& writes)
+int writeAndReport(CommandContext& context, const std::map<QString, int>& values,
+                   const QList<GroupWrite>& writes)
 {
     BusClient& bus = context.bus();
     const bool raw = context.globals().raw;
@@ -69,7 +70,8 @@ bool refuseWhileMotorOn(const CommandContext& context, const std::map<QString, i
 namespace {
 
 // KEY=VALUE words as raw values by key, each checked against what its field can hold.
-std::map<QString, int> assignedValues(const FieldCatalogue& catalogue, const QStringList& assignments, bool raw)
+std::map<QString, int> assignedValues(const FieldCatalogue& catalogue, const QStringList& assignments,
+                                      bool raw)
 {
     std::map<QString, int> values;
     for (const QString& assignment : assignments) {
