@@ -5,12 +5,19 @@
 #include <QStringList>
 #include <QXmlStreamReader>
 
+// The form comes in a static library's resource, which the linker keeps only when it is named.
+static void initFormResource()
+{
+    Q_INIT_RESOURCE(listnames);
+}
+
 namespace {
 
 // Every combo box of the edit view's form with its items, the placeholder "-" that ends each
 // list left out: it stands for no value.
 QHash<QString, QStringList> readLists()
 {
+    initFormResource();
     QHash<QString, QStringList> lists;
     QFile form(QStringLiteral(":/velkora-servo/editview.ui"));
     if (!form.open(QIODevice::ReadOnly))

@@ -28,6 +28,7 @@ private slots:
     void commands();
     void ax12InProtocol1_data();
     void ax12InProtocol1();
+    void usageListsWhatRuns();
 
 private:
     struct Run
@@ -224,6 +225,40 @@ void TestCommandLine::commands()
         QVERIFY2(!result.err.isEmpty(), "a failure says why on standard error");
     if (writes >= 0)
         QCOMPARE(writesReceived(), writes);
+}
+
+// The usage lists every command, its summaries in one column, and each command it lists is one
+// the program takes.
+void TestCommandLine::usageListsWhatRuns()
+{
+    const Run help = run({"--help"});
+    QCOMPARE(help.status, 0);
+    const QString commands = help.out.section("Commands:\n", 1).section("\n\n", 0, 0);
+    QStringList names;
+    for (const QString& line : commands.split('\n')) {
+        if (line.size() > 2 && line[2] != ' ') {
+            const QString name = line.mid(2).section(' ', 0, 0);
+            if (names.value(names.size() - 1) != name)
+                names << name;
+        }
+        // A summary starts in its column, after its synopsis or on a line of its own.
+        const int gap = line.indexOf("  ", 2);
+        if (gap >= 0) {
+            int column = gap;
+            while (column < line.size() && line[column] == ' ')
+                ++column;
+            QVERIFY2(column == 37, qPrintable(line));
+        }
+    }
+    QCOMPARE(names, QStringList({"ports", "scan", "info", "fields", "keys", "get", "set", "dump", "save", "restore",
+                                 "diff", "watch", "reboot", "reset", "number"}));
+    const QStringList port{"--port", _simulator.devicePath(), "--baud", "1000000", "--id", "1"};
+    for (const QString& name : names) {
+        const Run result = run(port + QStringList{name, "--no-such-option"});
+        QCOMPARE(result.status, 2);
+        QVERIFY2(result.err.contains("unknown option --no-such-option"), qPrintable(name + ": " + result.err));
+    }
+    QCOMPARE(writesReceived(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestCommandLine)

@@ -1,0 +1,29 @@
+#include "cli/commandcontext.h"
+
+#include "cli/output.h"
+
+#include "core/jobs/servosearch.h"
+
+namespace cli {
+
+int CommandContext::connectBus()
+{
+    _bus = std::make_unique<BusClient>(_globals.portName, _globals.baudRate, _globals.id, _globals.protocol);
+    const int status = _bus->connect();
+    if (status != ExitDone)
+        err() << "velkora-servo: " << _bus->error() << '\n';
+    return status;
+}
+
+int CommandContext::rawOf(const QString& key) const
+{
+    const FieldRecord* field = _bus->catalogue().byKey(key);
+    return field ? field->rawIn(_bus->table()) : 0;
+}
+
+QString CommandContext::modelName() const
+{
+    return ServoSearch::modelText(rawOf(QStringLiteral("modelNumber")));
+}
+
+} // namespace cli
