@@ -7,9 +7,7 @@
 #include "core/settings/settingshelper.h"
 #include "core/units/unitshelper.h"
 
-#include <QTimer>
-
-#include <algorithm>
+#include <QTimerEvent>
 
 namespace {
 constexpr uint8_t instructionRead = 0x02;
@@ -187,13 +185,9 @@ void UiScheduler::writeData()
     const quint64 number = outgoing->number;
     const bool sent = _serial->writeData(static_cast<uint8_t>(_id), outgoing->write.address(), outgoing->data,
                                          [this](QByteArray response) { writeDataCallback(response); });
-    // A request refused at once may have been reported already, and the next write sent.
-    if (!sent && _writes.isInFlight(number)) {
-        WriteOutcome outcome;
-        outcome.answer = WriteOutcome::Answer::NotSent;
-        outcome.problem = tr("the request could not be sent");
-        endWrite(outcome);
-    }
+    // One that could not be sent may have been reported already, and another write sent since.
+    if (!sent && _writes.isInFlight(number))
+        endWrite(WriteVerifier::notSent(tr("the request could not be sent")));
 }
 
 void UiScheduler::writeDataCallback(QByteArray) {}

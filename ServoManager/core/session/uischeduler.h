@@ -91,7 +91,8 @@ public:
     // The other servos of the bus: read in turn in the time the polls leave free (at the
     // connected rate only), never before a queued write. It may be destroyed before the scheduler.
     void setBusRoster(RosterLink* roster);
-    // The unit choice the live values are decoded in; the stored choice until one is given.
+    // The unit choice the live values are decoded in, from the next answer on; the stored choice
+    // until one is given.
     void setUnits(const PhysicalQuantities& units);
 
     // Samples these values between the polls as fast as the line allows; none wanted: off.

@@ -35,6 +35,14 @@ WriteOutcome WriteVerifier::failedWith(FailureKind kind, uint8_t errorByte)
     return outcome;
 }
 
+WriteOutcome WriteVerifier::notSent(const QString& why)
+{
+    WriteOutcome outcome;
+    outcome.answer = WriteOutcome::Answer::NotSent;
+    outcome.problem = why;
+    return outcome;
+}
+
 void WriteVerifier::queue(const GroupWrite& write)
 {
     if (!write.isEmpty())
@@ -148,11 +156,8 @@ QList<FinishedWrite> WriteVerifier::dropAll(const QString& why)
     QList<FinishedWrite> dropped;
     for (const Unverified& entry : _unverified)
         dropped.append({entry.write, entry.outcome});
-    WriteOutcome notSent;
-    notSent.answer = WriteOutcome::Answer::NotSent;
-    notSent.problem = why;
     for (const GroupWrite& write : _queue)
-        dropped.append({write, notSent});
+        dropped.append({write, notSent(why)});
     _unverified.clear();
     _queue.clear();
     return dropped;

@@ -49,6 +49,8 @@ public:
     // What a write's answer says: `errorByte` of an answer that came, or how the transaction failed.
     static WriteOutcome answeredWith(uint8_t errorByte);
     static WriteOutcome failedWith(FailureKind kind, uint8_t errorByte);
+    // A write that never went out, because of `why`.
+    static WriteOutcome notSent(const QString& why);
 
     void queue(const GroupWrite& write);
     bool hasQueued() const { return !_queue.empty(); }
