@@ -2,6 +2,9 @@
 // servo counts as not answering.
 #include "core/jobs/busroster.h"
 #include "core/protocol/statuspacketframer.h"
+#include "core/session/sidereads.h"
+
+#include <isolatedsettings.h>
 
 #include <QSignalSpy>
 #include <QtTest>
@@ -23,6 +26,8 @@ QByteArray answer(int id, const QByteArray& data)
 class TestBusRoster : public QObject
 {
     Q_OBJECT
+
+    IsolatedSettings _home; // a roster starts with the stored units
 
 private slots:
     // In turn over the servos at the line's rate and in its protocol, never the connected one, none
@@ -114,6 +119,60 @@ private slots:
         QCOMPARE(roster.servoCount(), 2);
         QCOMPARE(roster.modelNumberAt(roster.rowOf(7)), 1025);
         QCOMPARE(roster.modelNumberAt(roster.rowOf(4)), -1);
+    }
+
+    // The table shows the values in the units it was given, again at once when they change.
+    void valuesInTheUnitsGiven()
+    {
+        BusRoster roster;
+        roster.add(3, 1000000, 1025, 3);
+        const auto read = roster.nextSideRead(1000000, 2);
+        QVERIFY(read && !read->ping && read->address == 86);
+        QByteArray values(read->length, '\0');
+        values[97 - 86] = char(40); // the temperature
+        roster.sideReadAnswered(*read, answer(3, values));
+        const auto temperature = [&roster] {
+            return roster.data(roster.index(0, BusRoster::TemperatureColumn), Qt::DisplayRole).toString();
+        };
+        QVERIFY2(temperature().startsWith("40") && temperature().endsWith("C"), qPrintable(temperature()));
+        QSignalSpy changed(&roster, &QAbstractItemModel::dataChanged);
+        PhysicalQuantities fahrenheit;
+        fahrenheit.temperature = 1;
+        roster.setUnits(fahrenheit);
+        QVERIFY2(temperature().startsWith("104") && temperature().endsWith("F"), qPrintable(temperature()));
+        QCOMPARE(changed.count(), 1);
+    }
+
+    // Whoever reads the roster through its handle finds nothing once it is gone.
+    void aHandleOutlivesItsRoster()
+    {
+        auto roster = std::make_unique<BusRoster>();
+        const RosterHandle handle(roster.get());
+        QCOMPARE(handle.get(), static_cast<RosterLink*>(roster.get()));
+        roster.reset();
+        QCOMPARE(handle.get(), nullptr);
+        QCOMPARE(RosterHandle().get(), nullptr);
+    }
+
+    // A side read goes out only when it ends before the connected servo's next poll is due.
+    void sideReadsFitBeforeTheNextPoll_data()
+    {
+        QTest::addColumn<int>("leftUs");
+        QTest::addColumn<int>("baudRate");
+        QTest::addColumn<bool>("fits");
+        QTest::newRow("1 Mbaud, 3 ms left") << 3000 << 1000000 << true;
+        QTest::newRow("1 Mbaud, 2 ms left") << 2000 << 1000000 << false;
+        QTest::newRow("9600 baud, 50 ms left") << 50000 << 9600 << false;
+        QTest::newRow("9600 baud, 60 ms left") << 60000 << 9600 << true;
+        QTest::newRow("the tick is overdue") << -1000 << 1000000 << false;
+    }
+
+    void sideReadsFitBeforeTheNextPoll()
+    {
+        QFETCH(int, leftUs);
+        QFETCH(int, baudRate);
+        QFETCH(bool, fits);
+        QCOMPARE(SideReads::fits(leftUs, baudRate), fits);
     }
 };
 

@@ -1,8 +1,11 @@
+#include "core/jobs/busroster.h"
 #include "core/session/devicehelper.h"
 #include "core/session/uischeduler.h"
 #include "core/transport/serialhelper.h"
+#include "core/units/unitshelper.h"
 #include "window/editview/uiregisterhelper.h"
 
+#include <isolatedsettings.h>
 #include <servosimulator.h>
 
 #include <QElapsedTimer>
@@ -13,6 +16,8 @@ using servosim::Fault;
 class TestUiScheduler : public QObject
 {
     Q_OBJECT
+
+    IsolatedSettings _home; // a scheduler starts with the stored units
 
 private slots:
     void cleanup()
@@ -160,6 +165,68 @@ private slots:
         // Waiting for the next tick instead would make that 200 ms a poll.
         const double meanGap = double(starts.last() - starts.first()) / (starts.size() - 1);
         QVERIFY2(meanGap < 175, qPrintable(QString::number(meanGap)));
+    }
+
+    // The bus table may end before the connection: polls go on, the other servos are no longer read.
+    void theRosterMayEndFirst()
+    {
+        servosim::Options options;
+        options.ids = {1, 2};
+        servosim::ServoSimulator sim(options);
+        QVERIFY(sim.start());
+        auto serial = std::make_shared<SerialHelper>();
+        QCOMPARE(serial->openSerialPort(sim.devicePath(), 1000000), QString());
+        bool identified = false;
+        DeviceHelper::getInstance(serial, [&identified] { identified = true; })->triggerDeviceInfoRead(1);
+        QTRY_VERIFY_WITH_TIMEOUT(identified, 20000);
+        UiScheduler scheduler(1, serial, DeviceHelper::getInstance());
+        auto roster = std::make_unique<BusRoster>();
+        roster->add(2, 1000000);
+        scheduler.setBusRoster(roster.get());
+        QSignalSpy polls(&scheduler, &UiScheduler::tableDecoded);
+        scheduler.startScheduler(20);
+        QTRY_VERIFY_WITH_TIMEOUT(roster->sideReadsAnswered() >= 2, 20000);
+        roster.reset();
+        const int packets = sim.packetsReceived();
+        const int before = polls.count();
+        QTRY_VERIFY_WITH_TIMEOUT(polls.count() >= before + 20, 20000);
+        // Only polls went out since: one per answer, and perhaps one on the line.
+        QVERIFY(sim.packetsReceived() - packets <= polls.count() - before + 2);
+        scheduler.stopScheduler();
+    }
+
+    // The live values come in the units the scheduler is given, from the next answer on.
+    void liveValuesInTheUnitsGiven()
+    {
+        servosim::ServoSimulator sim;
+        QVERIFY(sim.start());
+        auto serial = std::make_shared<SerialHelper>();
+        QCOMPARE(serial->openSerialPort(sim.devicePath(), 1000000), QString());
+        bool identified = false;
+        DeviceHelper::getInstance(serial, [&identified] { identified = true; })->triggerDeviceInfoRead(1);
+        QTRY_VERIFY_WITH_TIMEOUT(identified, 20000);
+        UiScheduler scheduler(1, serial, DeviceHelper::getInstance());
+        PhysicalQuantities degrees;
+        degrees.angle = Degrees;
+        scheduler.setUnits(degrees);
+        QSignalSpy samples(&scheduler, &UiScheduler::liveSample);
+        scheduler.startScheduler(20);
+        QTRY_VERIFY_WITH_TIMEOUT(!samples.isEmpty(), 20000);
+        const auto unitOf = [](const QSignalSpy& spy) {
+            return spy.last().at(0).value<LiveSample>().layout->units[size_t(LiveChannel::ActualPosition)];
+        };
+        const QString degreeUnit = UnitsHelper(std::make_shared<PhysicalQuantities>(degrees))
+                                       .getUnitString(PhysicalQuantitiesEnum::Angle);
+        const QString radianUnit =
+            UnitsHelper(std::make_shared<PhysicalQuantities>()).getUnitString(PhysicalQuantitiesEnum::Angle);
+        QVERIFY(degreeUnit != radianUnit);
+        QCOMPARE(unitOf(samples), degreeUnit);
+        scheduler.setUnits(PhysicalQuantities());
+        QCOMPARE(scheduler.liveLayout()->units[size_t(LiveChannel::ActualPosition)], radianUnit);
+        samples.clear();
+        QTRY_VERIFY_WITH_TIMEOUT(!samples.isEmpty(), 20000);
+        QCOMPARE(unitOf(samples), radianUnit);
+        scheduler.stopScheduler();
     }
 };
 

@@ -2,11 +2,11 @@
 
 #include "core/jobs/servosearch.h"
 #include "core/model/fieldcatalogue.h"
-#include "core/model/fieldcore.h"
 #include "core/model/hardwarestatus.h"
 #include "core/model/idevice.h"
 #include "core/protocol/readanswer.h"
 #include "core/session/devicehelper.h"
+#include "core/settings/settingshelper.h"
 #include "core/units/unitshelper.h"
 
 #include <algorithm>
@@ -20,6 +20,7 @@ constexpr int pingAnswerBytes = 3; // model number (2) and firmware
 
 BusRoster::BusRoster(QObject* parent) : QAbstractTableModel(parent)
 {
+    setUnits(storedUnits());
     _ageRefresh.setInterval(ageRefreshMs);
     connect(&_ageRefresh, &QTimer::timeout, this, [this] {
         if (!_servos.empty())
@@ -29,6 +30,13 @@ BusRoster::BusRoster(QObject* parent) : QAbstractTableModel(parent)
 }
 
 BusRoster::~BusRoster() = default;
+
+void BusRoster::setUnits(const PhysicalQuantities& units)
+{
+    _units = std::make_shared<UnitsHelper>(std::make_shared<PhysicalQuantities>(units));
+    if (!_servos.empty())
+        emit dataChanged(index(0, VoltageColumn), index(int(_servos.size()) - 1, PositionColumn));
+}
 
 int BusRoster::add(int id, int baudRate, int modelNumber, int firmware, int protocol)
 {
@@ -300,11 +308,10 @@ QString BusRoster::valueText(const Servo& servo, const char* key) const
     const FieldRecord* field = it->second->byKey(QLatin1String(key));
     if (!field || servo.table.size() < field->address + field->size)
         return QString();
-    const std::shared_ptr<UnitsHelper> units = FieldCore::currentUnits();
-    const double shown = units->convertToTargetUnit(field->toPhysical(field->rawIn(servo.table)), field->quantity);
-    const QString unit = units->getUnitString(field->quantity);
+    const double shown = _units->convertToTargetUnit(field->toPhysical(field->rawIn(servo.table)), field->quantity);
+    const QString unit = _units->getUnitString(field->quantity);
     const QString number =
-        QStringLiteral("%L1").arg(shown, 0, 'f', int(units->getTargetUnitDecimalPlaces(field->quantity)));
+        QStringLiteral("%L1").arg(shown, 0, 'f', int(_units->getTargetUnitDecimalPlaces(field->quantity)));
     return unit.isEmpty() ? number : number + QLatin1Char(' ') + unit;
 }
 

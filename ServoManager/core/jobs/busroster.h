@@ -1,5 +1,8 @@
 #pragma once
 
+#include "core/session/rosterlink.h"
+#include "core/units/physicalquantities.h"
+
 #include <QAbstractTableModel>
 #include <QByteArray>
 #include <QDateTime>
@@ -13,23 +16,13 @@
 #include <vector>
 
 class FieldCatalogue;
+class UnitsHelper;
 struct FieldRecord;
-enum class FailureKind;
-
-// A short read of a servo of the bus that is not the connected one: a ping while its model is not
-// known, otherwise the span of the values the bus table shows.
-struct SideRead
-{
-    int id = 0;
-    bool ping = false;
-    int address = 0;
-    int length = 0;
-};
 
 // The servos the program knows on one port, for the bus table: those a search found, those listed
 // on the command line or typed in. While connected, the scheduler reads them in turn between its
 // own polls (at the connected rate only) and hands the answers back here.
-class BusRoster : public QAbstractTableModel
+class BusRoster : public QAbstractTableModel, public RosterLink
 {
     Q_OBJECT
 
@@ -49,8 +42,11 @@ public:
         ColumnCount
     };
 
+    // The values are shown in the unit choice stored in Settings until others are given.
     explicit BusRoster(QObject* parent = nullptr);
     ~BusRoster() override;
+
+    void setUnits(const PhysicalQuantities& units);
 
     // Adds a servo (model and firmware -1 while unknown); one already listed at `id` is updated.
     // `protocol` 1 or 2 when known (a search found it so); 0: it is read in whatever the port
@@ -70,20 +66,20 @@ public:
 
     // The connected servo is polled by the scheduler itself; its row takes the poll's table.
     // `protocol`: the connection's; the connected servo's row takes it once a table read is answered.
-    void setConnected(int id, int baudRate, int protocol = 0);
+    void setConnected(int id, int baudRate, int protocol = 0) override;
     // The scheduler followed the connected servo to a new id or rate: its row goes with it.
-    void connectedMoved(int id, int baudRate, int protocol = 0);
+    void connectedMoved(int id, int baudRate, int protocol = 0) override;
     // `alarms`: a Protocol 1 answer's alarm bits, for a model without a status register; -1: none.
-    void tableRead(int id, const QByteArray& table, int alarms = -1);
+    void tableRead(int id, const QByteArray& table, int alarms = -1) override;
     // The protocol servos not known to speak another are asked in (the port's), for the table.
     void setAssumedProtocol(int protocol);
-    void connectedSilent(int id, bool silent);
+    void connectedSilent(int id, bool silent) override;
 
     // For the scheduler: the next servo to read at `baudRate` in `protocol`, in turn; none when
     // there is none. A servo known to speak the other protocol is not asked: it would not answer.
-    std::optional<SideRead> nextSideRead(int baudRate, int protocol = 0);
-    void sideReadAnswered(const SideRead& read, const QByteArray& response);
-    void sideReadFailed(const SideRead& read, FailureKind kind);
+    std::optional<SideRead> nextSideRead(int baudRate, int protocol = 0) override;
+    void sideReadAnswered(const SideRead& read, const QByteArray& response) override;
+    void sideReadFailed(const SideRead& read, FailureKind kind) override;
     // How many side reads were answered, for the benchmark.
     int sideReadsAnswered() const { return _sideReadsAnswered; }
 
@@ -135,6 +131,7 @@ private:
     int _connectedProtocol = 0;
     int _assumedProtocol = 0;
     std::map<int, std::unique_ptr<FieldCatalogue>> _catalogues;
+    std::shared_ptr<const UnitsHelper> _units;
     size_t _next = 0;
     int _connectedId = -1;
     int _sideReadsAnswered = 0;

@@ -1,58 +1,29 @@
 #pragma once
 
-#include "core/jobs/busroster.h"
 #include "core/model/groupwrite.h"
 #include "core/model/livevalues.h"
+#include "core/session/movefollower.h"
+#include "core/session/rosterlink.h"
 #include "core/session/servolocator.h"
+#include "core/session/sidereads.h"
+#include "core/session/spansampler.h"
+#include "core/session/writeverifier.h"
 #include "core/traffic/busstatistics.h"
 #include "core/transport/serialhelper.h"
+#include "core/units/physicalquantities.h"
 
 #include <QByteArray>
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QObject>
-#include <QPointer>
 
 #include <array>
 #include <cstdint>
-#include <deque>
-#include <functional>
 #include <memory>
-#include <optional>
-#include <vector>
 
 class DeviceHelper;
+class IDevice;
 class ServoViews;
-
-// One pending write of the scheduler. Its bytes are built when it is sent.
-struct QueueRequest
-{
-    uint8_t id = 0;
-    GroupWrite write;
-    std::function<void(QByteArray)> callback;
-};
-
-// What became of a write, judged by what the servo holds afterwards.
-struct WriteOutcome
-{
-    enum class Answer
-    {
-        Acknowledged,
-        Refused, // the servo answered with an error number
-        Lost,    // no valid answer by the deadline
-        NotSent
-    };
-    Answer answer = Answer::Acknowledged;
-    uint8_t errorByte = 0;
-    QString problem;       // why the answer was refused or lost
-    bool readBack = false; // a table read after the write was compared with it
-    WriteCheck check;
-};
-Q_DECLARE_METATYPE(WriteOutcome)
-
-// "Servo id changed to 7", "Baud rate changed to 57600" or both, and how the servo answered the
-// write that moved it; id or baudRate below 1 when it did not change.
-QString servoMovedText(int id, int baudRate, WriteOutcome::Answer answer);
 
 // Owns the bus while connected: on every tick either the oldest queued write or one read of
 // the whole control table, but never while the previous transaction still waits for its
@@ -69,6 +40,10 @@ QString servoMovedText(int id, int baudRate, WriteOutcome::Answer answer);
 // Fast sampling fills the time between the polls with reads of only the span that holds some
 // values, back to back, each a sample of its own. Queued writes then go out as soon as the line
 // is free, before the next span read; the bus roster's side reads wait until it is turned off.
+//
+// The scheduler decides what goes on the line when; its parts keep the rest: WriteVerifier the
+// writes from queued to judged, SpanSampler the span reads, MoveFollower a servo that moved, and
+// SideReads the reads of the other servos.
 class UiScheduler : public QObject
 {
     Q_OBJECT
@@ -105,7 +80,7 @@ public:
     {
         return _liveDecoder ? _liveDecoder->layout() : nullptr;
     }
-    bool hasWritesPending() const { return !_queue.empty() || _writeInFlight || !_unverified.empty(); }
+    bool hasWritesPending() const { return _writes.hasPending(); }
     // Drops every write that has not been shown written (the connection ends) and says what
     // became of them; empty when there were none.
     QString abandonWrites();
@@ -114,14 +89,17 @@ public:
     // The control table of the newest read-all answer (data bytes only).
     const QByteArray& lastTable() const { return _lastTable; }
     // The other servos of the bus: read in turn in the time the polls leave free (at the
-    // connected rate only), never before a queued write.
-    void setBusRoster(BusRoster* roster);
+    // connected rate only), never before a queued write. It may be destroyed before the scheduler.
+    void setBusRoster(RosterLink* roster);
+    // The unit choice the live values are decoded in, from the next answer on; the stored choice
+    // until one is given.
+    void setUnits(const PhysicalQuantities& units);
 
     // Samples these values between the polls as fast as the line allows; none wanted: off.
     void setFastSampling(const std::array<bool, liveChannelCount>& wanted);
-    bool isFastSampling() const { return !_span.isEmpty(); }
+    bool isFastSampling() const { return _sampler.isSampling(); }
     // What the span reads carry; empty while not fast sampling (or before the first poll).
-    SampledSpan sampledSpan() const { return _span; }
+    SampledSpan sampledSpan() const { return _sampler.span(); }
 
     // Polls that fail for this long, and at least this many in a row, mean the servo is silent.
     static constexpr int silentAfterMs = 1000;
@@ -158,29 +136,18 @@ protected:
     void timerEvent(QTimerEvent* event) override;
 
 private:
-    struct Unverified
-    {
-        std::shared_ptr<QueueRequest> request;
-        WriteOutcome outcome;
-        bool differedBefore = false; // one read showed it not held
-    };
-
     void onTransactionFailed(FailureKind kind, const RequestInfo& request, uint8_t errorByte);
     void onWriteAcknowledged(const RequestInfo& request, uint8_t errorByte);
     void sendNext();
     void onTransactionEnded();
-    void endWrite(WriteOutcome outcome);
-    void verify(size_t count);
-    // The newest table with the writes sent since it was read put in.
-    QByteArray expectedTable() const;
-    bool writesHeld() const;
+    void endWrite(const WriteOutcome& outcome);
     void pollFailed();
     void pollAnswered();
     void follow(const GroupWrite& write, const WriteOutcome& outcome);
-    void moveTo(int id, int baudRate, WriteOutcome::Answer answer);
-    void resume();
+    void followMoves();
     void sendSideRead();
-    void updateSpan();
+    void renewDecoder(std::shared_ptr<const IDevice> device);
+    void retime(bool wasFastSampling);
     void sendSpanRead();
     void spanAnswered(const QByteArray& response, int address);
     void spanFailed(FailureKind kind);
@@ -189,30 +156,19 @@ private:
     std::shared_ptr<SerialHelper> _serial;
     std::shared_ptr<DeviceHelper> _device;
     ServoViews* _views;
-    std::vector<std::shared_ptr<QueueRequest>> _queue;
+    PhysicalQuantities _units;
     int _timerId = 0;
     int _interval = 0;
     bool _tickDeferred = false;
-    bool _paused = false; // following or looking for the servo: nothing else goes out
-    std::shared_ptr<QueueRequest> _writeInFlight;
-    std::deque<Unverified> _unverified;
+    WriteVerifier _writes;
     QByteArray _lastTable;
     BusStatistics _statistics;
     std::unique_ptr<LiveValueDecoder> _liveDecoder;
-    ServoLocator* _locator = nullptr; // a child: it may end inside its own signal
+    MoveFollower _follower; // while busy, nothing else goes out
     bool _answering = true;
     int _failedPolls = 0;
     QElapsedTimer _sinceAnswer;
-    QPointer<BusRoster> _roster;
-    std::optional<SideRead> _sideRead; // in flight
-    QElapsedTimer _sinceTick;          // since the poll or write of this interval went out
-    std::array<bool, liveChannelCount> _wantedChannels{};
-    SampledSpan _span;
-    int _tableLength = 0;
-    bool _spanInFlight = false;
-    // A span read whose answer may still come is followed by one a byte longer (or shorter), so
-    // that late answer cannot pass for the next one's: only the size tells them apart.
-    bool _spanResized = false;
-    int _spanFailuresInRow = 0;
-    bool _spanHeld = false; // after failures in a row, until a poll is answered
+    SideReads _sideReads;
+    QElapsedTimer _sinceTick; // since the poll or write of this interval went out
+    SpanSampler _sampler;
 };

@@ -88,6 +88,7 @@ void BusControl::connected(UiScheduler& scheduler, int baudRate)
         _numbering->setWindowConnected(true);
     _dock->setDefaultBaudRate(baudRate);
     _roster->setAssumedProtocol(int(_serial->protocol()));
+    _roster->setUnits(storedUnits()); // Settings may have changed them since the last connection
     scheduler.setBusRoster(_roster);
 }
 
