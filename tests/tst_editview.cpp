@@ -367,7 +367,7 @@ private slots:
             // The baud rate has no range of the model: any code.
             const auto m =
                 QString(at.name) == "baudRateComboBox"
-                    ? std::make_unique<FieldDeviceMetadata>(FieldDeviceMetadata{0, 255, 0, 255, {}})
+                    ? std::make_unique<FieldDeviceMetadata>(FieldDeviceMetadata{0, 255, 0, 255})
                     : model.getFieldDeviceMetadata(at.name);
             for (int i = 0; i < 200; ++i) {
                 // Mostly inside the model's range, sometimes anywhere in the register.
@@ -605,8 +605,6 @@ private slots:
         QSettings settings(QStringLiteral("Tessaphor"), QStringLiteral("Velkora Servo Manager"));
         settings.setValue("units settings/" + key, unit);
         settings.sync();
-        // As at the start of a run: no window has given its unit choice yet.
-        FieldCore::setUnitsSource({});
         _window = std::make_unique<MainWindow>();
         _window->show();
         QCOMPARE(_window->findChild<VelkoraUnitLabel*>(label)->text(), caption);
