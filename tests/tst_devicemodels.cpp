@@ -442,7 +442,6 @@ void TestDeviceModels::catalogueDescribesEachFieldOnce()
     }
 }
 
-
 void TestDeviceModels::registerItemsTileTheTable_data()
 {
     QTest::addColumn<QString>("model");

@@ -365,10 +365,9 @@ private slots:
         for (const Location& at : v1Locations) {
             IUnitDataField* field = dataField(at.name);
             // The baud rate has no range of the model: any code.
-            const auto m =
-                QString(at.name) == "baudRateComboBox"
-                    ? std::make_unique<FieldDeviceMetadata>(FieldDeviceMetadata{0, 255, 0, 255})
-                    : model.getFieldDeviceMetadata(at.name);
+            const auto m = QString(at.name) == "baudRateComboBox"
+                               ? std::make_unique<FieldDeviceMetadata>(FieldDeviceMetadata{0, 255, 0, 255})
+                               : model.getFieldDeviceMetadata(at.name);
             for (int i = 0; i < 200; ++i) {
                 // Mostly inside the model's range, sometimes anywhere in the register.
                 const qint64 low = i % 10 ? m->rawMin : (at.isSigned ? -(1LL << (8 * at.bytes - 1)) : 0);

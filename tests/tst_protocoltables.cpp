@@ -20,7 +20,8 @@ private slots:
         QTest::addColumn<int>("code");
         QTest::addColumn<int>("rate");
         const int codes[] = {207, 103, 51, 34, 16, 9, 7, 4, 3, 1, 0};
-        const int rates[] = {9600, 19200, 38400, 57600, 115200, 200000, 250000, 400000, 500000, 1000000, 2000000};
+        const int rates[] = {9600,   19200,  38400,  57600,   115200, 200000,
+                             250000, 400000, 500000, 1000000, 2000000};
         QCOMPARE(int(std::size(codes)), baudrates::count);
         for (int index = 0; index < baudrates::count; ++index)
             QTest::addRow("%d baud", rates[index]) << index << codes[index] << rates[index];
@@ -136,7 +137,8 @@ private slots:
             const int rate = rates[random.bounded(int(std::size(rates)))];
             const int allowance = random.bounded(40000);
             const int deadline = linetime::transactionDeadlineMs(rate, bytes, 0, allowance);
-            QVERIFY(deadline * 1000.0 >= linetime::bytesUs(bytes, rate) + linetime::longestReturnDelayUs + allowance);
+            QVERIFY(deadline * 1000.0 >=
+                    linetime::bytesUs(bytes, rate) + linetime::longestReturnDelayUs + allowance);
             QVERIFY(linetime::transactionDeadlineMs(rate, bytes + 1, 0, allowance) >= deadline);
             QVERIFY(linetime::transactionDeadlineMs(rate / 2, bytes, 0, allowance) >= deadline);
         }

@@ -105,7 +105,8 @@ namespace {
 QString formatProblem(const QJsonDocument& document)
 {
     const QJsonObject root = document.object();
-    if (!document.isObject() || root.value(QStringLiteral("format")).toString() != QLatin1String(ServoConfiguration::format))
+    if (!document.isObject() ||
+        root.value(QStringLiteral("format")).toString() != QLatin1String(ServoConfiguration::format))
         return tr("not a servo configuration file");
     const QJsonValue fileVersion = root.value(QStringLiteral("version"));
     if (!isWholeNumber(fileVersion) || fileVersion.toInt() < 1)
@@ -168,8 +169,10 @@ qint64 rawOfValue(const QString& key, const FieldRecord& field, double value, co
 {
     const double physical = units.convertToDefaultUnit(value, field.quantity);
     // The nearest step of a value outside the range would be the range end: not what the file says.
-    const double halfStep = std::fabs(field.max - field.min) / std::abs(double(field.rawMax) - field.rawMin) / 2;
-    if (physical < std::min(field.min, field.max) - halfStep || physical > std::max(field.min, field.max) + halfStep) {
+    const double halfStep =
+        std::fabs(field.max - field.min) / std::abs(double(field.rawMax) - field.rawMin) / 2;
+    if (physical < std::min(field.min, field.max) - halfStep ||
+        physical > std::max(field.min, field.max) + halfStep) {
         *problem = tr("\"%1\": %2 %3 is outside the field's range").arg(key).arg(value).arg(unit);
         return 0;
     }
@@ -177,8 +180,8 @@ qint64 rawOfValue(const QString& key, const FieldRecord& field, double value, co
 }
 
 // Both given: the value must name the raw value, as saved or as the field shows it.
-QString disagreement(const QString& key, const FieldRecord& field, qint64 raw, double value, const QString& unit,
-                     const UnitsHelper& units)
+QString disagreement(const QString& key, const FieldRecord& field, qint64 raw, double value,
+                     const QString& unit, const UnitsHelper& units)
 {
     const double shown = units.convertToTargetUnit(field.toPhysical(int(raw)), field.quantity);
     const int decimals = decimalsOf(units, field.quantity);

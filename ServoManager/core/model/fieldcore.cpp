@@ -5,7 +5,6 @@
 #include "core/model/rangemap.h"
 #include "core/settings/settingshelper.h"
 
-
 #include <stdexcept>
 
 PhysicalQuantitiesEnum FieldCore::lookUpQuantity(const QString& name)

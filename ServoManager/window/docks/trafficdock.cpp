@@ -160,7 +160,8 @@ void TrafficDock::initButtons()
 void TrafficDock::initFollowing()
 {
     QScrollBar* bar = _ui->trafficTable->verticalScrollBar();
-    connect(bar, &QScrollBar::valueChanged, this, [this, bar](int value) { _following = value >= bar->maximum(); });
+    connect(bar, &QScrollBar::valueChanged, this,
+            [this, bar](int value) { _following = value >= bar->maximum(); });
     connect(bar, &QScrollBar::rangeChanged, this, [this] {
         if (_following)
             _ui->trafficTable->scrollToBottom();

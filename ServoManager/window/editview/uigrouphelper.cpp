@@ -58,7 +58,8 @@ UiGroupHelper::UiGroupHelper(Ui::EditView* form) : _form(form)
     };
     wire(_nonVolatile, form->nonVolatileParamsGroupBox, form->nvParamsEditSaveToolButton,
          form->nvParamsCancelToolButton);
-    wire(_volatile, form->volatileParamsGroupBox, form->vParamsEditSaveToolButton, form->vParamsCancelToolButton);
+    wire(_volatile, form->volatileParamsGroupBox, form->vParamsEditSaveToolButton,
+         form->vParamsCancelToolButton);
 
     initConnections();
 }
@@ -75,8 +76,9 @@ std::shared_ptr<IDevice> UiGroupHelper::device() const
 
 QList<VelkoraParametersGroupBox*> UiGroupHelper::groupBoxes() const
 {
-    return {_form->realtimeInformationGroupBox, _form->versionInfoGroupBox,          _form->nonVolatileParamsGroupBox,
-            _form->volatileParamsGroupBox,      _form->velkoraHardwareErrorGroupBox, _form->velkoraPacketStatusGroupBox};
+    return {_form->realtimeInformationGroupBox,  _form->versionInfoGroupBox,
+            _form->nonVolatileParamsGroupBox,    _form->volatileParamsGroupBox,
+            _form->velkoraHardwareErrorGroupBox, _form->velkoraPacketStatusGroupBox};
 }
 
 void UiGroupHelper::connected()
@@ -511,9 +513,8 @@ QString UiGroupHelper::valueText(const WriteField& field, uint32_t bits) const
     if (FieldCore::lookUpQuantity(field.name) == PhysicalQuantitiesEnum::Direction)
         bits = bits != 0 ? 1 : 0; // the item of the list
     if (auto* list = qobject_cast<QComboBox*>(widget)) {
-        const int index = field.name == QLatin1String("baudRateComboBox")
-                              ? baudrates::indexOfCode(int(bits))
-                              : int(bits);
+        const int index =
+            field.name == QLatin1String("baudRateComboBox") ? baudrates::indexOfCode(int(bits)) : int(bits);
         return index < list->count() - 1 ? list->itemText(index) : tr("Unknown (%1)").arg(bits);
     }
     if (qobject_cast<QCheckBox*>(widget))

@@ -81,8 +81,8 @@ void UiRegisterHelper::buildRegisterMetadata(const IDevice& device)
         std::function<void(int)> handler = [](int) {};
         if (item.address == hardwareError)
             handler = [this](int value) { showHardwareErrorStatus(static_cast<unsigned char>(value)); };
-        _registerMetadata.emplace(item.address,
-                                  std::make_shared<RegisterItemHelper>(RegisterItemHelper{item.byteCount, handler}));
+        _registerMetadata.emplace(
+            item.address, std::make_shared<RegisterItemHelper>(RegisterItemHelper{item.byteCount, handler}));
     }
 }
 
