@@ -171,7 +171,13 @@ void RegisterView::on_deviceLoaded()
 
 void RegisterView::updateNumberBase()
 {
+    // Every poll comes by here: the store is read again only after something was written to it.
+    const quint64 writes = Settings::writeCount();
+    if (_numberBaseRead && writes == _numberBaseReadAt)
+        return;
     _decimal = storedUnits().servoData != 0;
+    _numberBaseRead = true;
+    _numberBaseReadAt = writes;
 }
 
 void RegisterView::lookUpRecords()

@@ -67,6 +67,8 @@ private:
     QPointer<const ModelSource> _model;
     QMetaObject::Connection _modelConnection;
     bool _decimal = false;
+    bool _numberBaseRead = false;
+    quint64 _numberBaseReadAt = 0; // the store's write count when the number base was read
     // The register records of the model last shown, by address (held, so that a new model
     // can never take the old one's address).
     std::shared_ptr<const IDevice> _recordsOf;

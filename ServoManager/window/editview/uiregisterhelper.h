@@ -24,7 +24,7 @@ class ServoViews;
 struct RegisterItemHelper
 {
     uint8_t byteCount;
-    // Narrows the assembled value to the item's own type before showing it.
+    // Shows the item's value where it shows beyond the fields (the hardware error status).
     std::function<void(int)> handler;
 };
 
