@@ -1,6 +1,11 @@
 #include "core/model/dynamixelax12.h"
 #include "core/model/fieldcatalogue.h"
+#include "core/model/fieldcore.h"
+#include "core/model/modelsource.h"
 #include "core/model/velkorav1.h"
+#include "core/settings/settingshelper.h"
+
+#include <isolatedsettings.h>
 
 #include <QtTest>
 
@@ -26,6 +31,14 @@ double toDefaultUnit(const FieldDeviceMetadata& m, int raw)
 {
     return m.min + double(raw - m.rawMin) * (m.max - m.min) / double(m.rawMax - m.rawMin);
 }
+
+// Counts the models a field hears of.
+class LoadCounter : public QObject
+{
+public:
+    void onLoaded() { ++loads; }
+    int loads = 0;
+};
 
 } // namespace
 
@@ -54,6 +67,10 @@ private slots:
     void ax12DataSheetUnits();
     void catalogueDescribesEachFieldOnce_data();
     void catalogueDescribesEachFieldOnce();
+    void registerItemsTileTheTable_data();
+    void registerItemsTileTheTable();
+    void fieldFollowsItsModelSource_data();
+    void fieldFollowsItsModelSource();
 };
 
 void TestDeviceModels::bankRowsAreContiguous_data()
@@ -370,7 +387,6 @@ void TestDeviceModels::ax12DataSheetUnits()
         QCOMPARE(field->bitsOf(raw), uint32_t(bits) & field->mask);
 }
 
-QTEST_GUILESS_MAIN(TestDeviceModels)
 void TestDeviceModels::catalogueDescribesEachFieldOnce_data()
 {
     QTest::addColumn<QString>("model");
@@ -426,4 +442,87 @@ void TestDeviceModels::catalogueDescribesEachFieldOnce()
     }
 }
 
+void TestDeviceModels::registerItemsTileTheTable_data()
+{
+    QTest::addColumn<QString>("model");
+    QTest::addColumn<int>("items");
+    QTest::addColumn<int>("hardwareErrorAddress");
+    QTest::newRow("V1: its 118 bytes and the checksum after them") << "V1" << 69 << 107;
+    QTest::newRow("AX-12: decoded field by field") << "AX-12" << 0 << -1;
+}
+
+// The items a read-all answer is decoded by follow one another without gaps from address 0; every
+// register the register view lists lies in one, and the hardware error status is an item of its own.
+void TestDeviceModels::registerItemsTileTheTable()
+{
+    QFETCH(QString, model);
+    QFETCH(int, items);
+    QFETCH(int, hardwareErrorAddress);
+    const auto device = makeModel(model);
+    const std::vector<RegisterItem> list = device->getRegisterItems();
+    QCOMPARE(int(list.size()), items);
+    QCOMPARE(device->getHardwareErrorAddress(), hardwareErrorAddress);
+    int next = 0;
+    bool hardwareErrorItem = false;
+    for (const RegisterItem& item : list) {
+        QCOMPARE(int(item.address), next);
+        QVERIFY(item.byteCount == 1 || item.byteCount == 2 || item.byteCount == 4);
+        next += item.byteCount;
+        hardwareErrorItem |= item.address == hardwareErrorAddress && item.byteCount == 1;
+    }
+    QCOMPARE(hardwareErrorItem, hardwareErrorAddress >= 0);
+    for (unsigned short address = 0; address < 256; ++address) {
+        if (device->getRegisterDeviceMetadata(address))
+            QVERIFY2(address < next, qPrintable(QString::number(address)));
+    }
+    if (items > 0)
+        QVERIFY(next >= device->getMemoryUpperLimit());
+}
+
+void TestDeviceModels::fieldFollowsItsModelSource_data()
+{
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<bool>("ax12Describes");
+    QTest::newRow("a value both models keep") << "targetPositionDoubleSpinBox" << true;
+    QTest::newRow("a list only the V1 has") << "operatingModeComboBox" << false;
+}
+
+// A field without a window: while connected it hears every model its source loads and takes its
+// range from the model loaded last; it takes the units stored at connect; after Disconnect it hears
+// nothing more, and without a source nothing is ever described.
+void TestDeviceModels::fieldFollowsItsModelSource()
+{
+    QFETCH(QString, field);
+    QFETCH(bool, ax12Describes);
+    IsolatedSettings home;
+    QVERIFY(home.isValid());
+    Settings(QStringLiteral("units settings")).setValue(QStringLiteral("angle"), 1); // degrees
+
+    ModelSource source;
+    LoadCounter receiver;
+    FieldCore core;
+    core.physicalQuantity = PhysicalQuantitiesEnum::Angle;
+    core.connect(&source, &receiver, &LoadCounter::onLoaded);
+    QVERIFY(core.isConnected);
+    QCOMPARE(core.units->convertToTargetUnit(pi, PhysicalQuantitiesEnum::Angle), 180.0);
+    QVERIFY(!core.loadMetadata(field)); // nothing identified yet
+
+    source.load(std::make_shared<VelkoraV1>());
+    QCOMPARE(receiver.loads, 1);
+    QVERIFY(core.loadMetadata(field));
+    source.load(std::make_shared<DynamixelAx12>());
+    QCOMPARE(receiver.loads, 2);
+    QCOMPARE(core.loadMetadata(field), ax12Describes);
+
+    core.disconnect();
+    source.load(std::make_shared<VelkoraV1>());
+    QCOMPARE(receiver.loads, 2);
+    QVERIFY(!core.loadMetadata(field));
+
+    FieldCore alone;
+    alone.connect(nullptr, &receiver, &LoadCounter::onLoaded);
+    QVERIFY(!alone.loadMetadata(field));
+}
+
+QTEST_GUILESS_MAIN(TestDeviceModels)
 #include "tst_devicemodels.moc"

@@ -9,6 +9,7 @@
 #include "window/editview/registerview.h"
 #include "window/editview/uiregisterhelper.h"
 #include "window/mainwindow.h"
+#include "window/widgets/comboplaceholder.h"
 #include "window/widgets/staleoverlay.h"
 #include "window/widgets/velkorabaudratecombobox.h"
 #include "window/widgets/velkoracheckbox.h"
@@ -365,10 +366,9 @@ private slots:
         for (const Location& at : v1Locations) {
             IUnitDataField* field = dataField(at.name);
             // The baud rate has no range of the model: any code.
-            const auto m =
-                QString(at.name) == "baudRateComboBox"
-                    ? std::make_unique<FieldDeviceMetadata>(FieldDeviceMetadata{0, 255, 0, 255, {}})
-                    : model.getFieldDeviceMetadata(at.name);
+            const auto m = QString(at.name) == "baudRateComboBox"
+                               ? std::make_unique<FieldDeviceMetadata>(FieldDeviceMetadata{0, 255, 0, 255})
+                               : model.getFieldDeviceMetadata(at.name);
             for (int i = 0; i < 200; ++i) {
                 // Mostly inside the model's range, sometimes anywhere in the register.
                 const qint64 low = i % 10 ? m->rawMin : (at.isSigned ? -(1LL << (8 * at.bytes - 1)) : 0);
@@ -578,6 +578,33 @@ private slots:
     }
 
     // The captions name the stored units from the start, not the defaults until Connect.
+    // The edit view hears Connect and Disconnect before the window acts on them: while the
+    // window's own handler runs (it switches the actions over), the fields already follow.
+    void fieldsHearTheConnectionBeforeTheWindow()
+    {
+        testfixture::startSimulated(*_settingsHome, servosim::Model::V1, {}, servoId, 20, _sim);
+        _window = std::make_unique<MainWindow>();
+        _window->show();
+        auto* baud = _window->findChild<VelkoraBaudRateComboBox*>("baudRateComboBox");
+        QVERIFY(baud);
+        QStringList sheets; // the baud-rate list's look whenever an action changes
+        auto note = [&sheets, baud] { sheets << baud->styleSheet(); };
+
+        QMetaObject::Connection changed = connect(_window->getConnectAction(), &QAction::changed, note);
+        _window->getConnectAction()->trigger();
+        disconnect(changed);
+        QVERIFY(!sheets.isEmpty());
+        QCOMPARE(sheets.first(), QString::fromLatin1(comboplaceholder::onlineSheet));
+        QTRY_COMPARE_WITH_TIMEOUT(_window->statusBar()->currentMessage(), QStringLiteral("Connected"), 20000);
+
+        sheets.clear();
+        changed = connect(_window->getDisconnectAction(), &QAction::changed, note);
+        _window->getDisconnectAction()->trigger();
+        disconnect(changed);
+        QVERIFY(!sheets.isEmpty());
+        QCOMPARE(sheets.first(), QString::fromLatin1(comboplaceholder::offlineSheet));
+    }
+
     void captionsNameTheStoredUnitsFromTheStart_data()
     {
         QTest::addColumn<QString>("key");
@@ -605,8 +632,6 @@ private slots:
         QSettings settings(QStringLiteral("Tessaphor"), QStringLiteral("Velkora Servo Manager"));
         settings.setValue("units settings/" + key, unit);
         settings.sync();
-        // As at the start of a run: no window has given its unit choice yet.
-        FieldCore::setUnitsSource({});
         _window = std::make_unique<MainWindow>();
         _window->show();
         QCOMPARE(_window->findChild<VelkoraUnitLabel*>(label)->text(), caption);

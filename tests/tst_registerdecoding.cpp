@@ -382,7 +382,7 @@ void TestRegisterDecoding::statusIndicatorColours()
         QVERIFY(alert->isChecked());
         QVERIFY(!isRed()); // offline indicators stay grey
 
-        group->connected();
+        group->connected(nullptr);
         QVERIFY(!isRed()); // until the next value arrives
         StatusHelper::_instance->displayStatusPacket(0x80);
         QVERIFY(isRed());

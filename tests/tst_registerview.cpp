@@ -1,6 +1,7 @@
+#include "core/model/dynamixelax12.h"
 #include "core/model/idevice.h"
-#include "core/session/devicehelper.h"
-#include "core/transport/serialhelper.h"
+#include "core/model/modelsource.h"
+#include "core/model/velkorav1.h"
 #include "window/dialogs/settingsdialog.h"
 #include "window/editview/registerview.h"
 #include "window/editview/uiregisterhelper.h"
@@ -28,12 +29,6 @@ QByteArray statusPacket(const QByteArray& data)
     const quint16 crc = servosim::crc16(packet);
     packet.append(char(crc & 0xFF)).append(char(crc >> 8));
     return packet;
-}
-
-// The identification answer: the model number in the first two data bytes.
-QByteArray identification(int modelNumber)
-{
-    return statusPacket(QByteArray(1, char(modelNumber & 0xFF)).append(char(modelNumber >> 8)));
 }
 
 const RegisterBank banks[] = {RegisterBank::NonVolatileBank1, RegisterBank::NonVolatileBank2,
@@ -76,13 +71,16 @@ private:
     }
     int itemCount() const;
     void setDecimal(bool decimal);
+    // As identification loads it: model number 12 is the AX-12, anything else a V1.
     void loadModel(int modelNumber)
     {
-        DeviceHelper::_instance->readDeviceInfoCallback(identification(modelNumber));
+        _model.load(modelNumber == 12 ? std::shared_ptr<IDevice>(std::make_shared<DynamixelAx12>())
+                                      : std::make_shared<VelkoraV1>());
     }
 
     std::unique_ptr<IsolatedSettings> _isolated;
     std::unique_ptr<SettingsDialog> _settings;
+    ModelSource _model;
     RegisterView* _view = nullptr;
 };
 
@@ -91,8 +89,8 @@ void TestRegisterView::initTestCase()
     _isolated = std::make_unique<IsolatedSettings>();
     QVERIFY(_isolated->isValid());
     _settings = std::make_unique<SettingsDialog>();
-    DeviceHelper::getInstance(std::make_shared<SerialHelper>(), [] {});
     UiRegisterHelper::_instance = std::make_shared<UiRegisterHelper>();
+    UiRegisterHelper::_instance->setModelSource(&_model);
 }
 
 void TestRegisterView::init()
@@ -100,6 +98,8 @@ void TestRegisterView::init()
     setDecimal(false);
     _view = new RegisterView;
     QCOMPARE(RegisterView::_instance, _view);
+    _view->setModelSource(&_model);
+    UiRegisterHelper::_instance->setRegisterView(_view);
     _view->connected();
     loadModel(1);
 }
@@ -114,7 +114,6 @@ void TestRegisterView::cleanup()
 void TestRegisterView::cleanupTestCase()
 {
     UiRegisterHelper::_instance.reset();
-    DeviceHelper::_instance.reset();
     _settings.reset();
 }
 
@@ -292,6 +291,7 @@ void TestRegisterView::updatesInPlace()
 
     // Same texts and shading as a row that gets its items for the first time.
     RegisterView fresh;
+    fresh.setModelSource(&_model);
     fresh.connected();
     loadModel(1);
     fresh.setRegisterField(97, static_cast<unsigned char>(31));
@@ -316,7 +316,7 @@ void TestRegisterView::wholeAnswerFillsEveryRow()
     UiRegisterHelper::_instance->decodeResponse(answer);
 
     QCOMPARE(itemCount(), 87 * 3);
-    const auto device = DeviceHelper::_instance->getDevice();
+    const auto device = _model.device();
     for (unsigned short address = 0; address < 118; ++address) {
         const auto record = device->getRegisterDeviceMetadata(address);
         if (!record)

@@ -2,7 +2,7 @@
 #include "window/mainwindow.h"
 
 #include "core/files/csvrecorder.h"
-#include "core/model/fieldcore.h"
+#include "core/model/modelsource.h"
 #include "core/session/devicehelper.h"
 #include "core/session/uischeduler.h"
 #include "core/settings/settingshelper.h"
@@ -23,7 +23,6 @@
 #include "window/docks/fastsamplingcontrol.h"
 #include "window/docks/plotdock.h"
 #include "window/docks/trafficdock.h"
-#include "window/editview/objecthelper.h"
 #include "window/editview/registerview.h"
 #include "window/editview/uigrouphelper.h"
 #include "window/editview/uiregisterhelper.h"
@@ -61,14 +60,17 @@ MainWindow::MainWindow(QWidget* parent)
     _serialHelper->setPortErrorCallback([this](QString error) { onPortFailed(error); });
     initEditingConnections();
 
-    // The edit view's values show in the unit chosen in Settings.
-    FieldCore::setUnitsSource([] {
-        MainWindow* window = ObjectHelper::getMainWindowHandle();
-        return window ? window->getPhysicalQuantityUnits() : nullptr;
-    });
+    // The edit and register views show the servo as the model identification found describes it.
+    auto* model = new ModelSource(this);
+    connect(deviceHelper.get(), &DeviceHelper::loadDeviceMetadata, model,
+            [model, devices = deviceHelper.get()] { model->load(devices->getDevice()); });
     if (!UiRegisterHelper::_instance)
         UiRegisterHelper::_instance = std::make_shared<UiRegisterHelper>();
     _uiRegisterHelper = UiRegisterHelper::_instance;
+    _uiRegisterHelper->setModelSource(model);
+    _uiRegisterHelper->setRegisterView(ui->registerView);
+    ui->editView->setModelSource(model);
+    ui->registerView->setModelSource(model);
 
     initActions();
     addToolBarComponents();

@@ -1,7 +1,7 @@
 #include "core/files/servoconfiguration.h"
 
 #include "core/model/groupwrite.h"
-#include "core/transport/serialhelper.h"
+#include "core/protocol/baudrates.h"
 #include "core/units/unitshelper.h"
 
 #include <QCoreApplication>
@@ -99,6 +99,143 @@ QByteArray ServoConfiguration::toJson(const FieldCatalogue& catalogue, const Uni
     return QJsonDocument(document).toJson(QJsonDocument::Indented);
 }
 
+namespace {
+
+// Why the document is no configuration this program reads, or empty.
+QString formatProblem(const QJsonDocument& document)
+{
+    const QJsonObject root = document.object();
+    if (!document.isObject() ||
+        root.value(QStringLiteral("format")).toString() != QLatin1String(ServoConfiguration::format))
+        return tr("not a servo configuration file");
+    const QJsonValue fileVersion = root.value(QStringLiteral("version"));
+    if (!isWholeNumber(fileVersion) || fileVersion.toInt() < 1)
+        return tr("the format version is missing or unreadable");
+    if (fileVersion.toInt() > ServoConfiguration::version)
+        return tr("written in format version %1 by a newer program; this one reads version %2")
+            .arg(fileVersion.toInt())
+            .arg(ServoConfiguration::version);
+    return {};
+}
+
+void readServo(const QJsonObject& root, ServoConfiguration& configuration)
+{
+    const QJsonObject servo = root.value(QStringLiteral("servo")).toObject();
+    configuration.id = servo.value(QStringLiteral("id")).toInt(-1);
+    configuration.baudRate = servo.value(QStringLiteral("baudRate")).toInt();
+    configuration.modelNumber = servo.value(QStringLiteral("modelNumber")).toInt(-1);
+    configuration.firmware = servo.value(QStringLiteral("firmware")).toInt(-1);
+    configuration.savedBy = root.value(QStringLiteral("savedBy")).toString();
+    configuration.saved = QDateTime::fromString(root.value(QStringLiteral("saved")).toString(), Qt::ISODate);
+}
+
+// What is wrong with the members of a value's entry, or empty.
+QString entryProblem(const QString& key, const QJsonObject& entry)
+{
+    for (auto member = entry.begin(); member != entry.end(); ++member) {
+        if (member.key() != QLatin1String("raw") && member.key() != QLatin1String("value") &&
+            member.key() != QLatin1String("unit"))
+            return tr("\"%1\" has an unknown entry \"%2\"").arg(key, member.key());
+    }
+    const QJsonValue raw = entry.value(QStringLiteral("raw"));
+    if (!raw.isUndefined() && !isWholeNumber(raw))
+        return tr("\"%1\": the raw value must be a whole number").arg(key);
+    if (raw.isUndefined() && !entry.value(QStringLiteral("value")).isDouble())
+        return tr("\"%1\" gives neither a raw value nor a value").arg(key);
+    return {};
+}
+
+// The unit set whose unit of the field's quantity the entry names; null (and why) when none.
+const UnitsHelper* unitsOf(const QString& key, const FieldRecord& field, const QJsonObject& entry,
+                           const std::vector<UnitsHelper>& unitSets, QString* problem)
+{
+    const QJsonValue value = entry.value(QStringLiteral("value"));
+    if (!value.isDouble() || !field.hasRange) {
+        *problem = tr("\"%1\": the value must be a number of a field with a unit; give \"raw\"").arg(key);
+        return nullptr;
+    }
+    const QString unit = entry.value(QStringLiteral("unit")).toString();
+    for (const UnitsHelper& candidate : unitSets) {
+        if (candidate.getUnitString(field.quantity) == unit)
+            return &candidate;
+    }
+    *problem = tr("\"%1\": unknown unit \"%2\"").arg(key, unit);
+    return nullptr;
+}
+
+// The raw value a value in `units` stands for; why it stands for none.
+qint64 rawOfValue(const QString& key, const FieldRecord& field, double value, const QString& unit,
+                  const UnitsHelper& units, QString* problem)
+{
+    const double physical = units.convertToDefaultUnit(value, field.quantity);
+    // The nearest step of a value outside the range would be the range end: not what the file says.
+    const double halfStep =
+        std::fabs(field.max - field.min) / std::abs(double(field.rawMax) - field.rawMin) / 2;
+    if (physical < std::min(field.min, field.max) - halfStep ||
+        physical > std::max(field.min, field.max) + halfStep) {
+        *problem = tr("\"%1\": %2 %3 is outside the field's range").arg(key).arg(value).arg(unit);
+        return 0;
+    }
+    return field.toRaw(physical);
+}
+
+// Both given: the value must name the raw value, as saved or as the field shows it.
+QString disagreement(const QString& key, const FieldRecord& field, qint64 raw, double value,
+                     const QString& unit, const UnitsHelper& units)
+{
+    const double shown = units.convertToTargetUnit(field.toPhysical(int(raw)), field.quantity);
+    const int decimals = decimalsOf(units, field.quantity);
+    const bool names = field.toRaw(units.convertToDefaultUnit(value, field.quantity)) == raw;
+    if (names || QString::number(shown, 'f', decimals) == QString::number(value, 'f', decimals))
+        return {};
+    return tr("\"%1\": raw value %2 is %3 %4, not %5 %4")
+        .arg(key)
+        .arg(raw)
+        .arg(QString::number(shown, 'f', decimals), unit)
+        .arg(value);
+}
+
+// The raw value of one entry of "values"; why it cannot be restored.
+int readValue(const QString& key, const QJsonObject& entry, const FieldCatalogue& catalogue,
+              const std::vector<UnitsHelper>& unitSets, QString* problem)
+{
+    const FieldRecord* field = catalogue.byKey(key);
+    if (!field) {
+        *problem = tr("unknown field \"%1\"").arg(key);
+        return 0;
+    }
+    if (!ServoConfiguration::isKept(*field)) {
+        *problem = tr("\"%1\" is not a setting a configuration may restore").arg(key);
+        return 0;
+    }
+    *problem = entryProblem(key, entry);
+    if (!problem->isEmpty())
+        return 0;
+    const QJsonValue raw = entry.value(QStringLiteral("raw"));
+    const double value = entry.value(QStringLiteral("value")).toDouble();
+    const QString unit = entry.value(QStringLiteral("unit")).toString();
+    // The value, in a unit of the field's quantity.
+    const UnitsHelper* units = nullptr;
+    if (!entry.value(QStringLiteral("value")).isUndefined()) {
+        units = unitsOf(key, *field, entry, unitSets, problem);
+        if (!units)
+            return 0;
+    }
+    const qint64 rawValue = raw.isUndefined() ? rawOfValue(key, *field, value, unit, *units, problem)
+                                              : static_cast<qint64>(raw.toDouble());
+    if (!problem->isEmpty())
+        return 0;
+    if (!field->holds(rawValue))
+        *problem = tr("\"%1\": raw value %2 is outside the field's range").arg(key).arg(rawValue);
+    else if (key == QLatin1String("baudRate") && baudrates::rateOfCode(int(rawValue)) == 0)
+        *problem = tr("\"baudRate\": %1 is no baud-rate code").arg(rawValue);
+    else if (!raw.isUndefined() && units)
+        *problem = disagreement(key, *field, rawValue, value, unit, *units);
+    return static_cast<int>(rawValue);
+}
+
+} // namespace
+
 ServoConfiguration::ReadResult ServoConfiguration::fromJson(const QByteArray& json, const QString& fileName,
                                                             const FieldCatalogue& catalogue, int modelNumber,
                                                             int firmware)
@@ -114,25 +251,12 @@ ServoConfiguration::ReadResult ServoConfiguration::fromJson(const QByteArray& js
         return fail(tr("not a configuration file (%1 at byte %2)")
                         .arg(parseError.errorString())
                         .arg(parseError.offset));
-    const QJsonObject root = document.object();
-    if (!document.isObject() || root.value(QStringLiteral("format")).toString() != QLatin1String(format))
-        return fail(tr("not a servo configuration file"));
-    const QJsonValue fileVersion = root.value(QStringLiteral("version"));
-    if (!isWholeNumber(fileVersion) || fileVersion.toInt() < 1)
-        return fail(tr("the format version is missing or unreadable"));
-    if (fileVersion.toInt() > version)
-        return fail(tr("written in format version %1 by a newer program; this one reads version %2")
-                        .arg(fileVersion.toInt())
-                        .arg(version));
+    if (const QString problem = formatProblem(document); !problem.isEmpty())
+        return fail(problem);
 
+    const QJsonObject root = document.object();
     ServoConfiguration& configuration = result.configuration;
-    const QJsonObject servo = root.value(QStringLiteral("servo")).toObject();
-    configuration.id = servo.value(QStringLiteral("id")).toInt(-1);
-    configuration.baudRate = servo.value(QStringLiteral("baudRate")).toInt();
-    configuration.modelNumber = servo.value(QStringLiteral("modelNumber")).toInt(-1);
-    configuration.firmware = servo.value(QStringLiteral("firmware")).toInt(-1);
-    configuration.savedBy = root.value(QStringLiteral("savedBy")).toString();
-    configuration.saved = QDateTime::fromString(root.value(QStringLiteral("saved")).toString(), Qt::ISODate);
+    readServo(root, configuration);
     if (configuration.modelNumber != modelNumber)
         return fail(tr("a configuration of model number %1; this servo is model number %2")
                         .arg(configuration.modelNumber)
@@ -150,71 +274,11 @@ ServoConfiguration::ReadResult ServoConfiguration::fromJson(const QByteArray& js
     const std::vector<UnitsHelper> unitSets = allUnits();
     const QJsonObject entries = values.toObject();
     for (auto it = entries.begin(); it != entries.end(); ++it) {
-        const QString key = it.key();
-        const FieldRecord* field = catalogue.byKey(key);
-        if (!field)
-            return fail(tr("unknown field \"%1\"").arg(key));
-        if (!isKept(*field))
-            return fail(tr("\"%1\" is not a setting a configuration may restore").arg(key));
-        const QJsonObject entry = it.value().toObject();
-        for (auto member = entry.begin(); member != entry.end(); ++member) {
-            if (member.key() != QLatin1String("raw") && member.key() != QLatin1String("value") &&
-                member.key() != QLatin1String("unit"))
-                return fail(tr("\"%1\" has an unknown entry \"%2\"").arg(key, member.key()));
-        }
-        const QJsonValue raw = entry.value(QStringLiteral("raw"));
-        const QJsonValue value = entry.value(QStringLiteral("value"));
-        const QString unit = entry.value(QStringLiteral("unit")).toString();
-        if (!raw.isUndefined() && !isWholeNumber(raw))
-            return fail(tr("\"%1\": the raw value must be a whole number").arg(key));
-        if (raw.isUndefined() && !value.isDouble())
-            return fail(tr("\"%1\" gives neither a raw value nor a value").arg(key));
-
-        // The value, in a unit of the field's quantity.
-        const UnitsHelper* units = nullptr;
-        if (!value.isUndefined()) {
-            if (!value.isDouble() || !field->hasRange)
-                return fail(tr("\"%1\": the value must be a number of a field with a unit; give \"raw\"").arg(key));
-            for (const UnitsHelper& candidate : unitSets) {
-                if (candidate.getUnitString(field->quantity) == unit) {
-                    units = &candidate;
-                    break;
-                }
-            }
-            if (!units)
-                return fail(tr("\"%1\": unknown unit \"%2\"").arg(key, unit));
-        }
-        qint64 rawValue = 0;
-        if (!raw.isUndefined()) {
-            rawValue = static_cast<qint64>(raw.toDouble());
-        } else {
-            const double physical = units->convertToDefaultUnit(value.toDouble(), field->quantity);
-            // The nearest step of a value outside the range would be the range end: not what the
-            // file says.
-            const double halfStep = std::fabs(field->max - field->min) / std::abs(double(field->rawMax) - field->rawMin) / 2;
-            if (physical < std::min(field->min, field->max) - halfStep ||
-                physical > std::max(field->min, field->max) + halfStep)
-                return fail(tr("\"%1\": %2 %3 is outside the field's range").arg(key).arg(value.toDouble()).arg(unit));
-            rawValue = field->toRaw(physical);
-        }
-        if (!field->holds(rawValue))
-            return fail(tr("\"%1\": raw value %2 is outside the field's range").arg(key).arg(rawValue));
-        if (key == QLatin1String("baudRate") && SerialHelper::baudRateOfCode(int(rawValue)) == 0)
-            return fail(tr("\"baudRate\": %1 is no baud-rate code").arg(rawValue));
-        if (!raw.isUndefined() && units) {
-            // Both given: the raw value must be shown as the value.
-            // Both given: the value must name the raw value, as saved or as the field shows it.
-            const double shown = units->convertToTargetUnit(field->toPhysical(int(rawValue)), field->quantity);
-            const int decimals = decimalsOf(*units, field->quantity);
-            const bool names = field->toRaw(units->convertToDefaultUnit(value.toDouble(), field->quantity)) == rawValue;
-            if (!names && QString::number(shown, 'f', decimals) != QString::number(value.toDouble(), 'f', decimals))
-                return fail(tr("\"%1\": raw value %2 is %3 %4, not %5 %4")
-                                .arg(key)
-                                .arg(rawValue)
-                                .arg(QString::number(shown, 'f', decimals), unit)
-                                .arg(value.toDouble()));
-        }
-        configuration.values[key] = static_cast<int>(rawValue);
+        QString problem;
+        const int raw = readValue(it.key(), it.value().toObject(), catalogue, unitSets, &problem);
+        if (!problem.isEmpty())
+            return fail(problem);
+        configuration.values[it.key()] = raw;
     }
     return result;
 }

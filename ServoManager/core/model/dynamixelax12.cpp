@@ -15,27 +15,28 @@ constexpr int steps = 1023;
 // µs and %.
 DynamixelAx12::DynamixelAx12()
     : _fieldMap{
-          {QStringLiteral("modelNumberLineEdit"), {0, 255, 0, 255, {}}},
-          {QStringLiteral("firmwareVersionLineEdit"), {0, 255, 0, 255, {}}},
-          {QStringLiteral("idSpinBox"), {0, 252, 0, 252, {}}},
-          {QStringLiteral("ackResponseTimeSpinBox"), {0, 254, 0, 508, {}}},
-          {QStringLiteral("clockwiseLimitDoubleSpinBox"), {0, steps, 0, fullTravel, {}}},
-          {QStringLiteral("counterClockwiseLimitDoubleSpinBox"), {0, steps, 0, fullTravel, {}}},
-          {QStringLiteral("temperatureLimitDoubleSpinBox"), {0, 255, 0, 255, {}}},
-          {QStringLiteral("minVoltageLimitDoubleSpinBox"), {0, 255, 0, 25.5, {}}},
-          {QStringLiteral("maxVoltageLimitDoubleSpinBox"), {0, 255, 0, 25.5, {}}},
-          {QStringLiteral("maxTorque"), {0, steps, 0, 100, {}}},
-          {QStringLiteral("enableMotorCheckBox"), {0, 1, 0, 1, {}}},
-          {QStringLiteral("targetPositionDoubleSpinBox"), {0, steps, 0, fullTravel, {}}},
-          {QStringLiteral("targetAngularVelocityDoubleSpinBox"), {0, steps, 0, steps * speedStep, {}}},
-          {QStringLiteral("targetAngularVelocityDirectionComboBox"), {0, 0, 0, 0, {}}},
-          {QStringLiteral("torqueLimit"), {0, steps, 0, 100, {}}},
-          {QStringLiteral("actualPositionLineEdit"), {0, steps, 0, fullTravel, {}}},
-          {QStringLiteral("actualAngularVelocityLineEdit"), {-steps, steps, -steps * speedStep, steps * speedStep, {}}},
-          {QStringLiteral("presentLoad"), {-steps, steps, -100, 100, {}}},
-          {QStringLiteral("actualVoltageLineEdit"), {0, 255, 0, 25.5, {}}},
-          {QStringLiteral("actualTemperatureLineEdit"), {0, 255, 0, 255, {}}},
-          {QStringLiteral("isMovingCheckBox"), {0, 1, 0, 1, {}}},
+          {QStringLiteral("modelNumberLineEdit"), {0, 255, 0, 255}},
+          {QStringLiteral("firmwareVersionLineEdit"), {0, 255, 0, 255}},
+          {QStringLiteral("idSpinBox"), {0, 252, 0, 252}},
+          {QStringLiteral("ackResponseTimeSpinBox"), {0, 254, 0, 508}},
+          {QStringLiteral("clockwiseLimitDoubleSpinBox"), {0, steps, 0, fullTravel}},
+          {QStringLiteral("counterClockwiseLimitDoubleSpinBox"), {0, steps, 0, fullTravel}},
+          {QStringLiteral("temperatureLimitDoubleSpinBox"), {0, 255, 0, 255}},
+          {QStringLiteral("minVoltageLimitDoubleSpinBox"), {0, 255, 0, 25.5}},
+          {QStringLiteral("maxVoltageLimitDoubleSpinBox"), {0, 255, 0, 25.5}},
+          {QStringLiteral("maxTorque"), {0, steps, 0, 100}},
+          {QStringLiteral("enableMotorCheckBox"), {0, 1, 0, 1}},
+          {QStringLiteral("targetPositionDoubleSpinBox"), {0, steps, 0, fullTravel}},
+          {QStringLiteral("targetAngularVelocityDoubleSpinBox"), {0, steps, 0, steps * speedStep}},
+          {QStringLiteral("targetAngularVelocityDirectionComboBox"), {0, 0, 0, 0}},
+          {QStringLiteral("torqueLimit"), {0, steps, 0, 100}},
+          {QStringLiteral("actualPositionLineEdit"), {0, steps, 0, fullTravel}},
+          {QStringLiteral("actualAngularVelocityLineEdit"),
+           {-steps, steps, -steps * speedStep, steps * speedStep}},
+          {QStringLiteral("presentLoad"), {-steps, steps, -100, 100}},
+          {QStringLiteral("actualVoltageLineEdit"), {0, 255, 0, 25.5}},
+          {QStringLiteral("actualTemperatureLineEdit"), {0, 255, 0, 255}},
+          {QStringLiteral("isMovingCheckBox"), {0, 1, 0, 1}},
       }
 {
 }
@@ -73,4 +74,14 @@ bool DynamixelAx12::hasVelkoraControlTable() const
 std::vector<FieldRegister> DynamixelAx12::getFieldRegisters() const
 {
     return ax12FieldRegisters();
+}
+
+std::vector<RegisterItem> DynamixelAx12::getRegisterItems() const
+{
+    return {};
+}
+
+int DynamixelAx12::getHardwareErrorAddress() const
+{
+    return -1;
 }

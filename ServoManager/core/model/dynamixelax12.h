@@ -18,6 +18,8 @@ public:
     bool isCurrentReadingEnabled() const override;
     bool hasVelkoraControlTable() const override;
     std::vector<FieldRegister> getFieldRegisters() const override;
+    std::vector<RegisterItem> getRegisterItems() const override;
+    int getHardwareErrorAddress() const override;
 
 private:
     const std::map<QString, FieldDeviceMetadata> _fieldMap;

@@ -46,13 +46,13 @@ int FieldRecord::rawIn(const QByteArray& table) const
 
 double FieldRecord::toPhysical(int raw) const
 {
-    const FieldDeviceMetadata range{rawMin, rawMax, min, max, {}};
+    const FieldDeviceMetadata range{rawMin, rawMax, min, max};
     return rawToPhysical(hasRange ? &range : nullptr, raw);
 }
 
 int FieldRecord::toRaw(double physical) const
 {
-    const FieldDeviceMetadata range{rawMin, rawMax, min, max, {}};
+    const FieldDeviceMetadata range{rawMin, rawMax, min, max};
     return physicalToRaw(hasRange ? &range : nullptr, physical);
 }
 

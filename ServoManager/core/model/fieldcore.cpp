@@ -1,14 +1,10 @@
 #include "core/model/fieldcore.h"
 
 #include "core/model/fieldmetadefs.h"
+#include "core/model/modelsource.h"
 #include "core/model/rangemap.h"
-#include "core/session/devicehelper.h"
 #include "core/settings/settingshelper.h"
 
-#include <QCoreApplication>
-
-#include <algorithm>
-#include <cmath>
 #include <stdexcept>
 
 PhysicalQuantitiesEnum FieldCore::lookUpQuantity(const QString& name)
@@ -16,40 +12,25 @@ PhysicalQuantitiesEnum FieldCore::lookUpQuantity(const QString& name)
     return FieldStaticMetadataHelper().getFieldStaticMetadata(name)->physicalQuantity;
 }
 
-namespace {
-FieldCore::UnitsSource& unitsSource()
-{
-    static FieldCore::UnitsSource source;
-    return source;
-}
-} // namespace
-
-void FieldCore::setUnitsSource(UnitsSource source)
-{
-    unitsSource() = std::move(source);
-}
-
 std::shared_ptr<UnitsHelper> FieldCore::currentUnits()
 {
-    auto units = unitsSource() ? unitsSource()() : nullptr;
-    // Before a window gives its choice (its form is built first), the stored one: captions
-    // set while the form is built must not name the default units.
-    return std::make_shared<UnitsHelper>(units ? units : std::make_shared<PhysicalQuantities>(storedUnits()));
+    return std::make_shared<UnitsHelper>(std::make_shared<PhysicalQuantities>(storedUnits()));
 }
 
-void FieldCore::listen(QObject* receiver, std::function<void()> onLoaded)
+void FieldCore::listen(const ModelSource* model, QObject* receiver, std::function<void()> onLoaded)
 {
     disconnect();
-    auto deviceHelper = DeviceHelper::getInstance();
-    _deviceConnection = QObject::connect(deviceHelper.get(), &DeviceHelper::loadDeviceMetadata, receiver,
-                                         std::move(onLoaded));
+    _model = model;
+    if (model)
+        _modelConnection = QObject::connect(model, &ModelSource::loaded, receiver, std::move(onLoaded));
 }
 
 void FieldCore::disconnect()
 {
-    if (_deviceConnection)
-        QObject::disconnect(_deviceConnection);
-    _deviceConnection = {};
+    if (_modelConnection)
+        QObject::disconnect(_modelConnection);
+    _modelConnection = {};
+    _model = nullptr;
     isConnected = false;
     isValueLoaded = false;
     isForceDisabled = false;
@@ -59,7 +40,7 @@ void FieldCore::disconnect()
 bool FieldCore::loadMetadata(const QString& name)
 {
     metadata.reset();
-    const auto device = DeviceHelper::getInstance()->getDevice();
+    const auto device = _model ? _model->device() : nullptr;
     return device && loadMetadata(name, *device);
 }
 

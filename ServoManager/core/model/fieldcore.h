@@ -5,11 +5,13 @@
 #include "core/units/unitshelper.h"
 
 #include <QMetaObject>
+#include <QPointer>
 #include <QString>
 
 #include <functional>
 #include <memory>
 
+class ModelSource;
 class QObject;
 
 // The state every value widget of the edit view keeps about its servo value: the model's
@@ -21,18 +23,19 @@ public:
     // The quantity of the named field; a name missing from the table is a fault of the form.
     static PhysicalQuantitiesEnum lookUpQuantity(const QString& name);
 
-    // Takes the unit choice of the main window (the defaults when there is none) and listens
-    // for the device model: `onLoaded` runs on the receiver at every device load.
-    template <typename Receiver> void connect(Receiver* receiver, void (Receiver::*onLoaded)())
+    // Takes the unit choice stored by Settings and listens for the models `model` loads:
+    // `onLoaded` runs on the receiver at every load. Without a model nothing is ever described.
+    template <typename Receiver>
+    void connect(const ModelSource* model, Receiver* receiver, void (Receiver::*onLoaded)())
     {
         units = currentUnits();
-        listen(receiver, [receiver, onLoaded] { (receiver->*onLoaded)(); });
+        listen(model, receiver, [receiver, onLoaded] { (receiver->*onLoaded)(); });
         isConnected = true;
     }
-    // Removes only this field's own device-load connection.
+    // Removes only this field's own model-load connection.
     void disconnect();
 
-    // Replaces the range with the current model's record for `name`. False (and no range)
+    // Replaces the range with the connected model's record for `name`. False (and no range)
     // when the model does not describe the field: it then shows nothing until the next load.
     bool loadMetadata(const QString& name);
     bool loadMetadata(const QString& name, const IDevice& device);
@@ -52,10 +55,8 @@ public:
         return units->convertToTargetUnit(toPhysical(raw, offsetByRawMin), physicalQuantity);
     }
 
-    // The unit choice of this run (the window's Settings); the stored choice until one is given.
+    // The unit choice Settings stored (the Settings dialog writes it when applied).
     static std::shared_ptr<UnitsHelper> currentUnits();
-    using UnitsSource = std::function<std::shared_ptr<PhysicalQuantities>()>;
-    static void setUnitsSource(UnitsSource source);
 
     PhysicalQuantitiesEnum physicalQuantity = PhysicalQuantitiesEnum::Unitless;
     std::shared_ptr<UnitsHelper> units;
@@ -67,7 +68,8 @@ public:
     bool isValueLoaded = false;
 
 private:
-    void listen(QObject* receiver, std::function<void()> onLoaded);
+    void listen(const ModelSource* model, QObject* receiver, std::function<void()> onLoaded);
 
-    QMetaObject::Connection _deviceConnection;
+    QPointer<const ModelSource> _model;
+    QMetaObject::Connection _modelConnection;
 };

@@ -15,7 +15,7 @@ struct FieldStaticMetadata
 };
 
 // The quantity of every field and caption of the edit view, keyed by the widget's object
-// name. Widgets build one, look their name up and drop it.
+// name. Widgets build one, look their name up and drop it; all share one table.
 class FieldStaticMetadataHelper
 {
 public:
@@ -28,5 +28,5 @@ public:
     std::size_t size() const { return _fields.size(); }
 
 private:
-    std::map<QString, FieldStaticMetadata> _fields;
+    const std::map<QString, FieldStaticMetadata>& _fields;
 };

@@ -6,8 +6,6 @@
 #include <memory>
 #include <vector>
 
-class IFieldDependency;
-
 // One table of the register view per bank.
 enum class RegisterBank : int32_t
 {
@@ -26,8 +24,6 @@ struct FieldDeviceMetadata
     int32_t rawMax;
     double min;
     double max;
-    // Shared with every copy handed out; run when the field's value is refreshed.
-    std::shared_ptr<IFieldDependency> dependency;
 };
 
 // Where the register view shows one register address, and whether the user may write it.
@@ -37,6 +33,14 @@ struct RegisterDeviceMetadata
     uint16_t row;
     int32_t writable;
     QString description;
+};
+
+// One item of a model's control table as a read-all answer is decoded: the little-endian value of
+// `byteCount` bytes at `address`.
+struct RegisterItem
+{
+    uint8_t address;
+    uint8_t byteCount;
 };
 
 // What a field is to the servo: a setting kept over power cycles, a setting of this power-on,
@@ -85,6 +89,11 @@ public:
     // Where the model keeps each edit-view field it has: the one list of addresses the edit
     // view's writes, the live values and the configuration files read (see FieldCatalogue).
     virtual std::vector<FieldRegister> getFieldRegisters() const = 0;
+    // The control table item by item in address order, as the edit view decodes a read-all
+    // answer; empty for a model whose answers are decoded field by field only.
+    virtual std::vector<RegisterItem> getRegisterItems() const = 0;
+    // The register whose bit 5 says the servo is overloaded; -1 when the model has none.
+    virtual int getHardwareErrorAddress() const = 0;
 
 protected:
     ~IDevice() = default;

@@ -2,64 +2,62 @@
 
 #include "core/model/fieldregisters.h"
 
-#include "core/model/fielddependencies.h"
-
 #include <algorithm>
 
 // Positions count 4096 per revolution: 1044479 counts (255 turns and 4095 counts) is
 // 1602.2107193500067 rad. Angle limits map +-2047 onto +-pi; the dead zone maps 1024 onto pi/2.
 VelkoraV1::VelkoraV1()
     : _fieldMap{
-          {QStringLiteral("actualPositionLineEdit"), {-1044479, 1044479, -1602.2107193500067, 1602.2107193500067, {}}},
-          {QStringLiteral("actualAngularVelocityLineEdit"), {0, 2300, 0, 2.3, {}}},
-          {QStringLiteral("actualTemperatureLineEdit"), {0, 255, 0, 255, {}}},
-          {QStringLiteral("actualTorqueLineEdit"), {0, 18000, 0, 18, {}}},
-          {QStringLiteral("actualVoltageLineEdit"), {0, 255, 0, 25.5, {}}},
-          {QStringLiteral("actualQuadratureCurrentLineEdit"), {0, 255, 0, 255, {}}},
-          {QStringLiteral("firmwareVersionLineEdit"), {0, 255, 0, 255, {}}},
-          {QStringLiteral("modelNumberLineEdit"), {0, 255, 0, 255, {}}},
-          {QStringLiteral("idSpinBox"), {0, 252, 0, 252, {}}},
-          {QStringLiteral("ackResponseTimeSpinBox"), {0, 254, 0, 508, {}}},
-          {QStringLiteral("operatingModeComboBox"), {0, 0, 0, 0, {}}},
-          {QStringLiteral("inputModeComboBox"), {0, 0, 0, 0, {}}},
-          {QStringLiteral("clockwiseLimitDoubleSpinBox"), {-2047, 2047, -3.141592653589793, 3.141592653589793, {}}},
-          {QStringLiteral("counterClockwiseLimitDoubleSpinBox"), {-2047, 2047, -3.141592653589793, 3.141592653589793, {}}},
-          {QStringLiteral("temperatureLimitDoubleSpinBox"), {0, 255, 0, 255, {}}},
-          {QStringLiteral("minVoltageLimitDoubleSpinBox"), {0, 255, 0, 25.5, {}}},
-          {QStringLiteral("maxVoltageLimitDoubleSpinBox"), {0, 255, 0, 25.5, {}}},
-          {QStringLiteral("quadratureCurrentLimitDoubleSpinBox"), {0, 5000, 0, 5, {}}},
-          {QStringLiteral("angularVelocityLimitDoubleSpinBox"), {0, 2400, 0, 2.4, {}}},
-          {QStringLiteral("accelerationLimitDoubleSpinBox"), {0, 48000, 0, 48, {}}},
-          {QStringLiteral("defPositionProportionalTermDoubleSpinBox"), {0, 2000, 0, 200, {}}},
-          {QStringLiteral("defVelocityFeedforwardTermDoubleSpinBox"), {0, 16383, 0, 16.383, {}}},
-          {QStringLiteral("defCurrentFeedforwardTermDoubleSpinBox"), {0, 1000, 0, 1, {}}},
-          {QStringLiteral("defVelocityProportionalTermDoubleSpinBox"), {0, 4000, 0, 4, {}}},
-          {QStringLiteral("defVelocityIntegralTermDoubleSpinBox"), {0, 4000, 0, 4, {}}},
-          {QStringLiteral("defAngularVelocityProfileDoubleSpinBox"), {0, 2000, 0, 2, {}}},
-          {QStringLiteral("defAccelerationProfileDoubleSpinBox"), {0, 48000, 0, 48, {}}},
-          {QStringLiteral("hornPositionOffsetDoubleSpinBox"), {-1044479, 1044479, -1602.2107193500067, 1602.2107193500067, {}}},
-          {QStringLiteral("movingThresholdDoubleSpinBox"), {0, 2000, 0, 2, {}}},
-          {QStringLiteral("targetPositionDoubleSpinBox"), {-1044479, 1044479, -1602.2107193500067, 1602.2107193500067, {}}},
-          {QStringLiteral("positionProportionalTermDoubleSpinBox"), {0, 2000, 0, 200, {}}},
-          {QStringLiteral("velocityFeedforwardTermDoubleSpinBox"), {0, 16383, 0, 16.383, {}}},
-          {QStringLiteral("currentFeedforwardTermDoubleSpinBox"), {0, 1000, 0, 1, {}}},
-          {QStringLiteral("deadZoneDoubleSpinBox"), {0, 1024, 0, 1.5707963267948966, {}}},
-          {QStringLiteral("targetAngularVelocityDoubleSpinBox"), {0, 2000, 0, 2, {}}},
-          {QStringLiteral("targetAngularVelocityDirectionComboBox"), {0, 0, 0, 0, {}}},
-          {QStringLiteral("velocityProportionalTermDoubleSpinBox"), {0, 4000, 0, 4, {}}},
-          {QStringLiteral("velocityIntegralTermDoubleSpinBox"), {0, 4000, 0, 4, {}}},
-          {QStringLiteral("targetTorqueDoubleSpinBox"), {0, 18000, 0, 18, {}}},
-          {QStringLiteral("targetTorqueDirectionComboBox"), {0, 0, 0, 0, {}}},
-          {QStringLiteral("angularVelocityProfileDoubleSpinBox"), {0, 2000, 0, 2, {}}},
-          {QStringLiteral("accelerationProfileDoubleSpinBox"), {0, 48000, 0, 48, {}}},
-          {QStringLiteral("pendingShadowInstructionCheckBox"), {0, 1, 0, 1, {}}},
-          {QStringLiteral("enableMotorCheckBox"), {0, 1, 0, 1, {}}},
-          {QStringLiteral("isMovingCheckBox"), {0, 1, 0, 1, {}}},
-          {QStringLiteral("inputVoltageStatusCheckBox"), {0, 1, 0, 1, {}}},
-          {QStringLiteral("overheatingStatusCheckBox"), {0, 1, 0, 1, {}}},
-          {QStringLiteral("encoderStatusCheckBox"), {0, 1, 0, 1, {}}},
-          {QStringLiteral("hallStatusCheckBox"), {0, 1, 0, 1, {}}},
-          {QStringLiteral("angleLimitStatusCheckBox"), {0, 1, 0, 1, {}}},
+          {QStringLiteral("actualPositionLineEdit"), {-1044479, 1044479, -1602.2107193500067, 1602.2107193500067}},
+          {QStringLiteral("actualAngularVelocityLineEdit"), {0, 2300, 0, 2.3}},
+          {QStringLiteral("actualTemperatureLineEdit"), {0, 255, 0, 255}},
+          {QStringLiteral("actualTorqueLineEdit"), {0, 18000, 0, 18}},
+          {QStringLiteral("actualVoltageLineEdit"), {0, 255, 0, 25.5}},
+          {QStringLiteral("actualQuadratureCurrentLineEdit"), {0, 255, 0, 255}},
+          {QStringLiteral("firmwareVersionLineEdit"), {0, 255, 0, 255}},
+          {QStringLiteral("modelNumberLineEdit"), {0, 255, 0, 255}},
+          {QStringLiteral("idSpinBox"), {0, 252, 0, 252}},
+          {QStringLiteral("ackResponseTimeSpinBox"), {0, 254, 0, 508}},
+          {QStringLiteral("operatingModeComboBox"), {0, 0, 0, 0}},
+          {QStringLiteral("inputModeComboBox"), {0, 0, 0, 0}},
+          {QStringLiteral("clockwiseLimitDoubleSpinBox"), {-2047, 2047, -3.141592653589793, 3.141592653589793}},
+          {QStringLiteral("counterClockwiseLimitDoubleSpinBox"), {-2047, 2047, -3.141592653589793, 3.141592653589793}},
+          {QStringLiteral("temperatureLimitDoubleSpinBox"), {0, 255, 0, 255}},
+          {QStringLiteral("minVoltageLimitDoubleSpinBox"), {0, 255, 0, 25.5}},
+          {QStringLiteral("maxVoltageLimitDoubleSpinBox"), {0, 255, 0, 25.5}},
+          {QStringLiteral("quadratureCurrentLimitDoubleSpinBox"), {0, 5000, 0, 5}},
+          {QStringLiteral("angularVelocityLimitDoubleSpinBox"), {0, 2400, 0, 2.4}},
+          {QStringLiteral("accelerationLimitDoubleSpinBox"), {0, 48000, 0, 48}},
+          {QStringLiteral("defPositionProportionalTermDoubleSpinBox"), {0, 2000, 0, 200}},
+          {QStringLiteral("defVelocityFeedforwardTermDoubleSpinBox"), {0, 16383, 0, 16.383}},
+          {QStringLiteral("defCurrentFeedforwardTermDoubleSpinBox"), {0, 1000, 0, 1}},
+          {QStringLiteral("defVelocityProportionalTermDoubleSpinBox"), {0, 4000, 0, 4}},
+          {QStringLiteral("defVelocityIntegralTermDoubleSpinBox"), {0, 4000, 0, 4}},
+          {QStringLiteral("defAngularVelocityProfileDoubleSpinBox"), {0, 2000, 0, 2}},
+          {QStringLiteral("defAccelerationProfileDoubleSpinBox"), {0, 48000, 0, 48}},
+          {QStringLiteral("hornPositionOffsetDoubleSpinBox"), {-1044479, 1044479, -1602.2107193500067, 1602.2107193500067}},
+          {QStringLiteral("movingThresholdDoubleSpinBox"), {0, 2000, 0, 2}},
+          {QStringLiteral("targetPositionDoubleSpinBox"), {-1044479, 1044479, -1602.2107193500067, 1602.2107193500067}},
+          {QStringLiteral("positionProportionalTermDoubleSpinBox"), {0, 2000, 0, 200}},
+          {QStringLiteral("velocityFeedforwardTermDoubleSpinBox"), {0, 16383, 0, 16.383}},
+          {QStringLiteral("currentFeedforwardTermDoubleSpinBox"), {0, 1000, 0, 1}},
+          {QStringLiteral("deadZoneDoubleSpinBox"), {0, 1024, 0, 1.5707963267948966}},
+          {QStringLiteral("targetAngularVelocityDoubleSpinBox"), {0, 2000, 0, 2}},
+          {QStringLiteral("targetAngularVelocityDirectionComboBox"), {0, 0, 0, 0}},
+          {QStringLiteral("velocityProportionalTermDoubleSpinBox"), {0, 4000, 0, 4}},
+          {QStringLiteral("velocityIntegralTermDoubleSpinBox"), {0, 4000, 0, 4}},
+          {QStringLiteral("targetTorqueDoubleSpinBox"), {0, 18000, 0, 18}},
+          {QStringLiteral("targetTorqueDirectionComboBox"), {0, 0, 0, 0}},
+          {QStringLiteral("angularVelocityProfileDoubleSpinBox"), {0, 2000, 0, 2}},
+          {QStringLiteral("accelerationProfileDoubleSpinBox"), {0, 48000, 0, 48}},
+          {QStringLiteral("pendingShadowInstructionCheckBox"), {0, 1, 0, 1}},
+          {QStringLiteral("enableMotorCheckBox"), {0, 1, 0, 1}},
+          {QStringLiteral("isMovingCheckBox"), {0, 1, 0, 1}},
+          {QStringLiteral("inputVoltageStatusCheckBox"), {0, 1, 0, 1}},
+          {QStringLiteral("overheatingStatusCheckBox"), {0, 1, 0, 1}},
+          {QStringLiteral("encoderStatusCheckBox"), {0, 1, 0, 1}},
+          {QStringLiteral("hallStatusCheckBox"), {0, 1, 0, 1}},
+          {QStringLiteral("angleLimitStatusCheckBox"), {0, 1, 0, 1}},
     },
       _registerMap{
           {0, {RegisterBank::NonVolatileBank1, 0, 0, QStringLiteral("Model number (lower)")}},
@@ -160,15 +158,7 @@ int VelkoraV1::getMemoryUpperLimit() const
 
 std::unique_ptr<FieldDeviceMetadata> VelkoraV1::getFieldDeviceMetadata(const QString& name) const
 {
-    auto record = std::make_unique<FieldDeviceMetadata>(_fieldMap.at(name));
-    // The modes switch other fields on and off; one controller per model, made when first asked for.
-    if (name == QLatin1String("operatingModeComboBox") || name == QLatin1String("inputModeComboBox")) {
-        std::shared_ptr<IFieldDependency>& dependency = _dependencies[name];
-        if (!dependency)
-            dependency = fielddependencies::make(name);
-        record->dependency = dependency;
-    }
-    return record;
+    return std::make_unique<FieldDeviceMetadata>(_fieldMap.at(name));
 }
 
 std::unique_ptr<RegisterDeviceMetadata> VelkoraV1::getRegisterDeviceMetadata(unsigned short address) const
@@ -198,4 +188,24 @@ bool VelkoraV1::hasVelkoraControlTable() const
 std::vector<FieldRegister> VelkoraV1::getFieldRegisters() const
 {
     return velkoraV1FieldRegisters();
+}
+
+// Item by item from address 0, without gaps. The two bytes after the 118 of the table are decoded
+// too: in a whole read-all answer they are its checksum, and no register view row shows them.
+std::vector<RegisterItem> VelkoraV1::getRegisterItems() const
+{
+    return {
+        {0, 2},   {2, 1},   {3, 1},   {4, 1},   {5, 1},   {6, 1},   {7, 2},   {9, 2},   {11, 1},  {12, 1},
+        {13, 1},  {14, 2},  {16, 2},  {18, 2},  {20, 4},  {24, 2},  {26, 1},  {27, 2},  {29, 2},  {31, 2},
+        {33, 2},  {35, 2},  {37, 2},  {39, 2},  {41, 1},  {42, 2},  {44, 2},  {46, 2},  {48, 1},  {49, 1},
+        {50, 2},  {52, 2},  {54, 2},  {56, 2},  {58, 2},  {60, 2},  {62, 2},  {64, 2},  {66, 2},  {68, 2},
+        {70, 2},  {72, 2},  {74, 2},  {76, 2},  {78, 4},  {82, 2},  {84, 2},  {86, 4},  {90, 2},  {92, 2},
+        {94, 1},  {95, 2},  {97, 1},  {98, 1},  {99, 1},  {100, 1}, {101, 2}, {103, 4}, {107, 1}, {108, 1},
+        {109, 1}, {110, 1}, {111, 1}, {112, 1}, {113, 1}, {114, 2}, {116, 2}, {118, 1}, {119, 1},
+    };
+}
+
+int VelkoraV1::getHardwareErrorAddress() const
+{
+    return 107;
 }

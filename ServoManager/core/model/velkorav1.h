@@ -17,9 +17,10 @@ public:
     bool isCurrentReadingEnabled() const override;
     bool hasVelkoraControlTable() const override;
     std::vector<FieldRegister> getFieldRegisters() const override;
+    std::vector<RegisterItem> getRegisterItems() const override;
+    int getHardwareErrorAddress() const override;
 
 private:
     const std::map<QString, FieldDeviceMetadata> _fieldMap;
     const std::map<uint16_t, RegisterDeviceMetadata> _registerMap;
-    mutable std::map<QString, std::shared_ptr<IFieldDependency>> _dependencies;
 };

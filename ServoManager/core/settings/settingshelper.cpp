@@ -6,6 +6,8 @@
 #include <QCoreApplication>
 #include <QHash>
 
+#include <atomic>
+
 namespace {
 const QString& notAvailable()
 {
@@ -36,6 +38,12 @@ RunOverrides& runOverrides()
     return overrides;
 }
 
+std::atomic<quint64>& writes()
+{
+    static std::atomic<quint64> count{0};
+    return count;
+}
+
 QString overrideKey(const QString& group, const QString& key)
 {
     return group + QLatin1Char('/') + key;
@@ -62,6 +70,7 @@ QVariant Settings::getValue(const QString& key, const QVariant& defaultValue) co
 
 void Settings::setValue(const QString& key, const QVariant& value)
 {
+    ++writes();
     RunOverrides& overrides = runOverrides();
     const QString runKey = overrideKey(_group, key);
     if (overrides.keepAllWrites || overrides.values.contains(runKey)) {
@@ -75,6 +84,7 @@ void Settings::setValue(const QString& key, const QVariant& value)
 
 void Settings::overrideForRun(const QString& group, const QString& key, const QVariant& value)
 {
+    ++writes();
     runOverrides().values.insert(overrideKey(group, key), value);
 }
 
@@ -85,7 +95,13 @@ void Settings::keepWritesInMemory(bool keep)
 
 void Settings::clearRunOverrides()
 {
+    ++writes();
     runOverrides() = RunOverrides();
+}
+
+quint64 Settings::writeCount()
+{
+    return writes();
 }
 
 QStringList serialPortRecord(const SerialPortItem& port)

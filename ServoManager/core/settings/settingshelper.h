@@ -29,6 +29,10 @@ public:
     // Back to reading and writing the store itself.
     static void clearRunOverrides();
 
+    // Counts this run's writes through any Settings object (and changes of the overrides): a
+    // reader that keeps a value it read knows when to read it again.
+    static quint64 writeCount();
+
 private:
     std::shared_ptr<QSettings> _settings;
     QString _group;

@@ -6,9 +6,6 @@
 #include "core/traffic/trafficrecorder.h"
 #include "core/transport/portlatency.h"
 
-#include <array>
-#include <cmath>
-
 namespace {
 
 // Protocol 2 sizes, for the broadcast ping (which Protocol 1 servos do not answer).
@@ -22,20 +19,9 @@ constexpr uint8_t instructionWrite = 0x03;
 constexpr uint8_t instructionReset = 0x06;
 constexpr uint8_t instructionReboot = 0x08;
 
-// Longest return delay a servo may add (254 × 2 µs). What the adapter adds comes from the port.
-constexpr int longestReturnDelayUs = 508;
-// In a broadcast ping's answer train each servo gets its answer's line time plus this.
-constexpr int broadcastGapUs = 3000;
 constexpr uint8_t broadcastId = 0xFE;
 // A deadline timer this late means the thread was busy.
 constexpr int lateDeadlineMs = 1;
-
-// Register codes of the baud rates, by their position in the program's baud-rate lists.
-constexpr std::array<int, 11> baudRateCodes = {207, 103, 51, 34, 16, 9, 7, 4, 3, 1, 0};
-constexpr std::array<int, 11> baudRates = {9600,   19200,  38400,  57600,   115200, 200000,
-                                          250000, 400000, 500000, 1000000, 2000000};
-constexpr int defaultBaudRateIndex = 9; // 1 000 000 baud
-constexpr int defaultBaudRateCode = 1;
 
 // Bits 0-6 of a status packet's error byte hold the error number; bit 7 only flags a hardware
 // alert, the instruction itself was carried out.
@@ -174,17 +160,6 @@ void SerialHelper::setProtocol(BusProtocol protocol)
         openSerialPort(_portName, _baudRate);
 }
 
-int SerialHelper::readRequestBytes(BusProtocol protocol)
-{
-    const ProtocolSizes sizes = ProtocolSizes::of(protocol);
-    return sizes.instructionOverhead + 2 * sizes.addressBytes;
-}
-
-int SerialHelper::readAnswerBytes(BusProtocol protocol, int length)
-{
-    return ProtocolSizes::of(protocol).statusOverhead + length;
-}
-
 QByteArray SerialHelper::protocol1Request(uint8_t id, uint8_t instruction, const QByteArray& parameters) const
 {
     if (_protocol != BusProtocol::One)
@@ -199,25 +174,9 @@ QByteArray SerialHelper::protocol1Request(uint8_t id, uint8_t instruction, const
     return packet;
 }
 
-int SerialHelper::transactionDeadlineMs(int baudRate, int requestBytes, int answerBytes,
-                                        int adapterAllowanceUs)
-{
-    const double lineUs = (requestBytes + answerBytes) * 10.0 * 1e6 / std::max(baudRate, 1);
-    return static_cast<int>(std::ceil((lineUs + longestReturnDelayUs + adapterAllowanceUs) / 1000.0));
-}
-
 int SerialHelper::transactionDeadlineMs(int requestBytes, int answerBytes) const
 {
     return transactionDeadlineMs(_baudRate, requestBytes, answerBytes, _adapterAllowanceUs);
-}
-
-int SerialHelper::broadcastPingWindowMs(int baudRate, int highestId, int adapterAllowanceUs)
-{
-    const double byteUs = 10.0 * 1e6 / std::max(baudRate, 1);
-    const double answerUs = (statusOverhead + pingParameters) * byteUs + broadcastGapUs;
-    const double windowUs = instructionOverhead * byteUs + (std::max(highestId, 0) + 1) * answerUs +
-                            longestReturnDelayUs + adapterAllowanceUs;
-    return static_cast<int>(std::ceil(windowUs / 1000.0));
 }
 
 bool SerialHelper::pingAll(int windowMs, std::function<void(QList<QByteArray>)> callback,
@@ -434,29 +393,4 @@ void SerialHelper::endTransaction(TrafficOutcome outcome)
 bool SerialHelper::isRefusal(uint8_t errorByte)
 {
     return (errorByte & errorNumberMask) != 0;
-}
-
-int SerialHelper::baudRateToIndex(int code)
-{
-    for (size_t i = 0; i < baudRateCodes.size(); ++i) {
-        if (baudRateCodes[i] == code)
-            return static_cast<int>(i);
-    }
-    return defaultBaudRateIndex;
-}
-
-int SerialHelper::indexToBaudRate(int index)
-{
-    if (index < 0 || index >= static_cast<int>(baudRateCodes.size()))
-        return defaultBaudRateCode;
-    return baudRateCodes[static_cast<size_t>(index)];
-}
-
-int SerialHelper::baudRateOfCode(int code)
-{
-    for (size_t i = 0; i < baudRateCodes.size(); ++i) {
-        if (baudRateCodes[i] == code)
-            return baudRates[i];
-    }
-    return 0;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/protocol/baudrates.h"
+#include "core/protocol/linetime.h"
 #include "core/protocol/statuspacketframer.h"
 
 #include <kestrabus.h>
@@ -87,20 +89,24 @@ public:
     // hardware alert bit alone does not).
     static bool isRefusal(uint8_t errorByte);
 
-    static int baudRateToIndex(int code);
-    static int indexToBaudRate(int index);
-    // The rate a register code stands for; 0 for a code that is not in the list.
-    static int baudRateOfCode(int code);
+    // The baud-rate codes and the line-time arithmetic under the names callers know them by
+    // (see baudrates and linetime).
+    // The list position of a register code; the code at a list position; the rate of a code (0 if none).
+    static int baudRateToIndex(int code) { return baudrates::indexOfCode(code); }
+    static int indexToBaudRate(int index) { return baudrates::codeAtIndex(index); }
+    static int baudRateOfCode(int code) { return baudrates::rateOfCode(code); }
 
-    // What a transaction allows for a USB adapter whose latency timer is unknown (2 × 16 ms + 2 ms).
-    static constexpr int defaultAdapterAllowanceUs = 34000;
-    // Milliseconds a transaction may take at this baud rate before it counts as failed;
-    // adapterAllowanceUs is what the port's device adds (see PortLatency).
+    static constexpr int defaultAdapterAllowanceUs = linetime::defaultAdapterAllowanceUs;
     static int transactionDeadlineMs(int baudRate, int requestBytes, int answerBytes,
-                                     int adapterAllowanceUs = defaultAdapterAllowanceUs);
-    // The line bytes of a read of `length` bytes, request and answer, in a protocol.
-    static int readRequestBytes(BusProtocol protocol);
-    static int readAnswerBytes(BusProtocol protocol, int length);
+                                     int adapterAllowanceUs = defaultAdapterAllowanceUs)
+    {
+        return linetime::transactionDeadlineMs(baudRate, requestBytes, answerBytes, adapterAllowanceUs);
+    }
+    static int readRequestBytes(BusProtocol protocol) { return linetime::readRequestBytes(protocol); }
+    static int readAnswerBytes(BusProtocol protocol, int length)
+    {
+        return linetime::readAnswerBytes(protocol, length);
+    }
     // The same for the port that is open now.
     int transactionDeadlineMs(int requestBytes, int answerBytes) const;
     int adapterAllowanceUs() const { return _adapterAllowanceUs; }
@@ -111,7 +117,10 @@ public:
     bool pingAll(int windowMs, std::function<void(QList<QByteArray>)> callback,
                  FailureCallback onFailure = {});
     // A window long enough for every id up to highestId to answer a broadcast ping in its turn.
-    static int broadcastPingWindowMs(int baudRate, int highestId, int adapterAllowanceUs);
+    static int broadcastPingWindowMs(int baudRate, int highestId, int adapterAllowanceUs)
+    {
+        return linetime::broadcastPingWindowMs(baudRate, highestId, adapterAllowanceUs);
+    }
 
     void readDataCallback();
     void writeDataCallback();

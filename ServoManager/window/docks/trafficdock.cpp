@@ -67,6 +67,25 @@ TrafficDock::TrafficDock(std::shared_ptr<SerialHelper> serial, QMainWindow* wind
     if (QMenu* view = window->findChild<QMenu*>(QStringLiteral("menuView")))
         view->addAction(toggleViewAction());
 
+    initTable();
+    initFilters();
+    initButtons();
+    initFollowing();
+
+    _counts.setInterval(countsRefreshMs);
+    connect(&_counts, &QTimer::timeout, this, &TrafficDock::updateCounts);
+    connect(this, &QDockWidget::visibilityChanged, this, [this](bool visible) {
+        _shown = visible;
+        if (visible)
+            startRecording();
+        updateHeld();
+    });
+    updateHeld();
+    updateCounts();
+}
+
+void TrafficDock::initTable()
+{
     TrafficTableView* view = _ui->trafficTable;
     view->setModel(_model);
     view->setItemDelegate(new PlainTextDelegate(view));
@@ -94,7 +113,10 @@ TrafficDock::TrafficDock(std::shared_ptr<SerialHelper> serial, QMainWindow* wind
                                                metrics.horizontalAdvance(title)) +
                                           16);
     }
+}
 
+void TrafficDock::initFilters()
+{
     _ui->trafficInstructionFilter->addItem(tr("all"), -1);
     const std::pair<const char*, int> instructions[] = {
         {QT_TR_NOOP("ping"), 0x01},          {QT_TR_NOOP("read"), 0x02},
@@ -109,21 +131,16 @@ TrafficDock::TrafficDock(std::shared_ptr<SerialHelper> serial, QMainWindow* wind
     connect(_ui->trafficInstructionFilter, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
             &TrafficDock::applyFilter);
     connect(_ui->trafficFailuresOnlyCheckBox, &QCheckBox::toggled, this, &TrafficDock::applyFilter);
+}
+
+void TrafficDock::initButtons()
+{
     connect(_ui->trafficPauseButton, &QPushButton::toggled, this, [this](bool paused) {
         _ui->trafficPauseButton->setText(paused ? tr("Resume") : tr("Pause"));
         updateHeld();
     });
     connect(_ui->trafficClearButton, &QPushButton::clicked, _model, &TrafficModel::clear);
     connect(_ui->trafficSaveButton, &QPushButton::clicked, this, &TrafficDock::chooseFile);
-
-    // Following: only the user's scrolling decides it. New rows, or a table made shorter by the
-    // window's layout, move the range but not the value, and must not end it.
-    QScrollBar* bar = _ui->trafficTable->verticalScrollBar();
-    connect(bar, &QScrollBar::valueChanged, this, [this, bar](int value) { _following = value >= bar->maximum(); });
-    connect(bar, &QScrollBar::rangeChanged, this, [this] {
-        if (_following)
-            _ui->trafficTable->scrollToBottom();
-    });
     connect(_model, &TrafficModel::saved, this, [this](const QString& path, const QString& error) {
         _ui->trafficSaveButton->setEnabled(true);
         if (!error.isEmpty()) {
@@ -136,17 +153,19 @@ TrafficDock::TrafficDock(std::shared_ptr<SerialHelper> serial, QMainWindow* wind
             main->statusBar()->showMessage(tr("Traffic saved to %1").arg(QDir::toNativeSeparators(path)),
                                            savedMessageMs);
     });
+}
 
-    _counts.setInterval(countsRefreshMs);
-    connect(&_counts, &QTimer::timeout, this, &TrafficDock::updateCounts);
-    connect(this, &QDockWidget::visibilityChanged, this, [this](bool visible) {
-        _shown = visible;
-        if (visible)
-            startRecording();
-        updateHeld();
+// Following: only the user's scrolling decides it. New rows, or a table made shorter by the
+// window's layout, move the range but not the value, and must not end it.
+void TrafficDock::initFollowing()
+{
+    QScrollBar* bar = _ui->trafficTable->verticalScrollBar();
+    connect(bar, &QScrollBar::valueChanged, this,
+            [this, bar](int value) { _following = value >= bar->maximum(); });
+    connect(bar, &QScrollBar::rangeChanged, this, [this] {
+        if (_following)
+            _ui->trafficTable->scrollToBottom();
     });
-    updateHeld();
-    updateCounts();
 }
 
 TrafficDock::~TrafficDock()

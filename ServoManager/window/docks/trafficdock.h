@@ -52,6 +52,10 @@ public:
     void saveTo(const QString& path);
 
 private:
+    void initTable();
+    void initFilters();
+    void initButtons();
+    void initFollowing();
     void startRecording();
     void updateHeld();
     void updateCounts();

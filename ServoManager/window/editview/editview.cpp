@@ -2,6 +2,7 @@
 #include "window/editview/editview.h"
 
 #include "window/editview/fieldhelper.h"
+#include "window/editview/modecontrollers.h"
 #include "window/editview/statushelper.h"
 #include "window/editview/uigrouphelper.h"
 #include "window/editview/uiregisterhelper.h"
@@ -10,14 +11,17 @@ EditView::EditView(QWidget* parent) : QWidget(parent), ui(new Ui::EditView)
 {
     ui->setupUi(this);
     initWidgetParams();
+    uiGroupHelper = std::make_shared<UiGroupHelper>(ui);
     if (!UiGroupHelper::_instance)
-        UiGroupHelper::_instance = std::make_shared<UiGroupHelper>(ui);
-    uiGroupHelper = UiGroupHelper::_instance;
+        UiGroupHelper::_instance = uiGroupHelper;
     if (!StatusHelper::_instance)
         StatusHelper::_instance = std::make_shared<StatusHelper>(ui);
     const QList<QObject*> objects = children();
-    FieldHelper::getInstance(&objects);
+    const std::shared_ptr<FieldHelper> registry = FieldHelper::getInstance(&objects);
     registerDataFields(objects);
+    // The operating mode switches other fields on and off; its pass reads the input mode itself.
+    ui->operatingModeComboBox->setDependency(std::make_shared<OperationModeController>(registry));
+    ui->inputModeComboBox->setDependency(std::make_shared<InputModeController>());
 }
 
 EditView::~EditView()
@@ -25,7 +29,7 @@ EditView::~EditView()
     // The process-wide helpers point into this form; a later view builds its own.
     if (StatusHelper::_instance && StatusHelper::_instance->form() == ui)
         StatusHelper::_instance.reset();
-    if (UiGroupHelper::_instance && UiGroupHelper::_instance->form() == ui)
+    if (UiGroupHelper::_instance == uiGroupHelper)
         UiGroupHelper::_instance.reset();
     if (FieldHelper::_instance &&
         FieldHelper::_instance->getEditViewField(QStringLiteral("idSpinBox")) == ui->idSpinBox)
@@ -33,6 +37,21 @@ EditView::~EditView()
     if (UiRegisterHelper::_instance)
         UiRegisterHelper::_instance->unregisterFieldsBelow(this);
     delete ui;
+}
+
+void EditView::setModelSource(const ModelSource* model)
+{
+    uiGroupHelper->setModelSource(model);
+}
+
+void EditView::connected()
+{
+    uiGroupHelper->connected();
+}
+
+void EditView::disconnected()
+{
+    uiGroupHelper->disconnected();
 }
 
 void EditView::initWidgetParams()

@@ -59,10 +59,8 @@ int currentIndex(IVelkoraField* field)
 
 } // namespace
 
-ControllerBase::ControllerBase()
+ControllerBase::ControllerBase(const FieldHelper* registry)
 {
-    // Only the edit view builds the registry; without one there is nothing to control.
-    const FieldHelper* registry = FieldHelper::_instance.get();
     _operatingMode = lookUp(registry, "operatingModeComboBox");
     _inputMode = lookUp(registry, "inputModeComboBox");
     for (const Row& row : modeTable) {
@@ -128,35 +126,31 @@ void StepperModeController::process()
     applyMode(ControllerOperation::Stepper, getDisableState(ControllerOperation::Stepper));
 }
 
+OperationModeController::OperationModeController(std::shared_ptr<const FieldHelper> registry)
+    : _registry(std::move(registry))
+{
+}
+
 void OperationModeController::process()
 {
-    const FieldHelper* registry = FieldHelper::_instance.get();
+    const FieldHelper* registry = _registry.get();
     switch (currentIndex(lookUp(registry, "operatingModeComboBox"))) {
     case static_cast<int>(ControllerOperation::Torque):
-        TorqueModeController().process();
+        TorqueModeController(registry).process();
         break;
     case static_cast<int>(ControllerOperation::Wheel):
-        WheelModeController().process();
+        WheelModeController(registry).process();
         break;
     case static_cast<int>(ControllerOperation::MultiTurn):
-        MultiTurnModeController().process();
+        MultiTurnModeController(registry).process();
         break;
     case static_cast<int>(ControllerOperation::Stepper):
-        StepperModeController().process();
+        StepperModeController(registry).process();
         break;
     default:
-        JointModeController().process();
+        JointModeController(registry).process();
         break;
     }
 }
 
 void InputModeController::process() {}
-
-std::shared_ptr<IFieldDependency> makeModeController(const QString& objectName)
-{
-    if (objectName == QLatin1String("operatingModeComboBox"))
-        return std::make_shared<OperationModeController>();
-    if (objectName == QLatin1String("inputModeComboBox"))
-        return std::make_shared<InputModeController>();
-    return nullptr;
-}

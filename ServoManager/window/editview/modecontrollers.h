@@ -18,13 +18,15 @@ enum class ControllerOperation : int
     Stepper = 4,
 };
 
+class FieldHelper;
+
 // Forces off the fields (and their captions) that make no sense in one operating mode and
 // releases the others. Fields are found by name in the edit view's registry; a name the
-// registry does not have is skipped.
+// registry does not have is skipped, and without a registry nothing is controlled.
 class ControllerBase : public IFieldDependency
 {
 public:
-    ControllerBase();
+    explicit ControllerBase(const FieldHelper* registry);
     virtual ~ControllerBase() = default;
 
     // True when the operating-mode list shows `op`, or nothing the list knows.
@@ -48,18 +50,21 @@ private:
 class TorqueModeController : public ControllerBase
 {
 public:
+    using ControllerBase::ControllerBase;
     void process() override;
 };
 
 class WheelModeController : public ControllerBase
 {
 public:
+    using ControllerBase::ControllerBase;
     void process() override;
 };
 
 class JointModeController : public ControllerBase
 {
 public:
+    using ControllerBase::ControllerBase;
     void process() override;
     void disableFields(bool disable);
 };
@@ -67,12 +72,14 @@ public:
 class MultiTurnModeController : public ControllerBase
 {
 public:
+    using ControllerBase::ControllerBase;
     void process() override;
 };
 
 class StepperModeController : public ControllerBase
 {
 public:
+    using ControllerBase::ControllerBase;
     void process() override;
 };
 
@@ -80,8 +87,12 @@ public:
 class OperationModeController : public IFieldDependency
 {
 public:
+    explicit OperationModeController(std::shared_ptr<const FieldHelper> registry);
     virtual ~OperationModeController() = default;
     void process() override;
+
+private:
+    std::shared_ptr<const FieldHelper> _registry;
 };
 
 // Attached to the input-mode list; the operating-mode pass reads the input mode itself.
@@ -91,6 +102,3 @@ public:
     virtual ~InputModeController() = default;
     void process() override;
 };
-
-// The controllers of the named mode field (operating or input mode); empty for other fields.
-std::shared_ptr<IFieldDependency> makeModeController(const QString& objectName);

@@ -1,8 +1,10 @@
 #include "ui_registerview.h"
 #include "window/editview/registerview.h"
 
-#include "core/session/devicehelper.h"
-#include "window/dialogs/settingsdialog.h"
+#include "core/model/modelsource.h"
+#include "core/protocol/readanswer.h"
+#include "core/settings/settingshelper.h"
+#include "core/units/physicalquantities.h"
 
 #include <QBrush>
 #include <QColor>
@@ -104,7 +106,7 @@ RegisterView::RegisterView(QWidget* parent) : QWidget(parent), ui(new Ui::Regist
 
 RegisterView::~RegisterView()
 {
-    // The decoder reaches the view through _instance; never leave it dangling.
+    // Tests and benchmarks reach the view through _instance; never leave it dangling.
     if (_instance == this)
         _instance = nullptr;
     delete ui;
@@ -137,23 +139,28 @@ void RegisterView::initRegisterTables()
     }
 }
 
+void RegisterView::setModelSource(const ModelSource* model)
+{
+    _model = model;
+}
+
 void RegisterView::connected()
 {
-    connect(DeviceHelper::getInstance().get(), &DeviceHelper::loadDeviceMetadata, this,
-            &RegisterView::on_deviceLoaded, Qt::UniqueConnection);
+    if (_model && !_modelConnection)
+        _modelConnection = connect(_model, &ModelSource::loaded, this, &RegisterView::on_deviceLoaded);
 }
 
 void RegisterView::disconnected()
 {
-    // Every receiver: the field widgets subscribe again on the next connect.
-    disconnect(DeviceHelper::getInstance().get(), &DeviceHelper::loadDeviceMetadata, nullptr, nullptr);
+    disconnect(_modelConnection);
+    _modelConnection = {};
     for (int bank = 0; bank < 4; ++bank)
         getRegisterBank(static_cast<RegisterBank>(bank))->setRowCount(0);
 }
 
 void RegisterView::on_deviceLoaded()
 {
-    const auto device = DeviceHelper::getInstance()->getDevice();
+    const auto device = _model ? _model->device() : nullptr;
     for (int bank = 0; bank < 4; ++bank) {
         const auto registerBank = static_cast<RegisterBank>(bank);
         getRegisterBank(registerBank)
@@ -164,23 +171,47 @@ void RegisterView::on_deviceLoaded()
 
 void RegisterView::updateNumberBase()
 {
-    _decimal = SettingsDialog::_instance && SettingsDialog::_instance->unitsSettings()->servoData != 0;
+    // Every poll comes by here: the store is read again only after something was written to it.
+    const quint64 writes = Settings::writeCount();
+    if (_numberBaseRead && writes == _numberBaseReadAt)
+        return;
+    _decimal = storedUnits().servoData != 0;
+    _numberBaseRead = true;
+    _numberBaseReadAt = writes;
+}
+
+void RegisterView::lookUpRecords()
+{
+    const std::shared_ptr<const IDevice> device = _model ? _model->device() : nullptr;
+    if (device == _recordsOf)
+        return;
+    // Every poll shows over a hundred registers: look each model's records up once.
+    _recordsOf = device;
+    _records.clear();
+    for (unsigned short address = 0; device && address < 256; ++address)
+        _records.push_back(device->getRegisterDeviceMetadata(address));
+}
+
+void RegisterView::showAnswer(const QByteArray& response)
+{
+    lookUpRecords();
+    if (!_recordsOf)
+        return;
+    updateNumberBase();
+    for (unsigned short address = 0; address < _records.size(); ++address) {
+        if (_records[address])
+            showRegister(address, static_cast<unsigned char>(readanswer::valueAt(response, address, 1)));
+    }
 }
 
 void RegisterView::setRegisterField(unsigned short address, unsigned char value)
 {
-    if (!DeviceHelper::_instance)
-        return;
-    const auto device = DeviceHelper::_instance->getDevice();
-    if (!device)
-        return;
-    // Every poll shows over a hundred registers: look each model's records up once.
-    if (device != _recordsOf) {
-        _recordsOf = device;
-        _records.clear();
-        for (unsigned short a = 0; a < 256; ++a)
-            _records.push_back(device->getRegisterDeviceMetadata(a));
-    }
+    lookUpRecords();
+    showRegister(address, value);
+}
+
+void RegisterView::showRegister(unsigned short address, unsigned char value)
+{
     const RegisterDeviceMetadata* record = address < _records.size() ? _records[address].get() : nullptr;
     if (!record)
         return;

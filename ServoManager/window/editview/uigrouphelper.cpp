@@ -5,16 +5,14 @@
 #include "core/model/fieldcatalogue.h"
 #include "core/model/fieldcore.h"
 #include "core/model/fieldregisters.h"
-#include "core/model/idevice.h"
-#include "core/session/devicehelper.h"
+#include "core/model/modelsource.h"
+#include "core/protocol/baudrates.h"
 #include "core/session/uischeduler.h"
 #include "window/dialogs/confirmation.h"
-#include "window/editview/objecthelper.h"
 #include "window/editview/uiregisterhelper.h"
-#include "window/mainwindow.h"
+#include "window/widgets/velkoraparametersgroupbox.h"
 #include "window/widgets/velkoraunitlabel.h"
 
-#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
@@ -40,31 +38,6 @@ IUnitDataField* changedField(const QString& name)
     return input && input->hasUserChange() ? field : nullptr;
 }
 
-// The fields of `groups` the user changed, as the model describes them.
-QList<WriteField> changedFields(std::initializer_list<FieldGroup> groups)
-{
-    QList<WriteField> fields;
-    const auto device = DeviceHelper::_instance ? DeviceHelper::_instance->getDevice() : nullptr;
-    if (!device)
-        return fields;
-    const FieldCatalogue catalogue(*device);
-    for (const FieldRecord& record : catalogue.fields()) {
-        if (!record.writable || std::find(groups.begin(), groups.end(), record.group) == groups.end())
-            continue;
-        IUnitDataField* field = changedField(record.objectName);
-        if (!field)
-            continue;
-        int raw = field->getServoValue();
-        // A magnitude beside a direction bit (mask 0x7FFF, 0x3FF) must not reach that bit.
-        const uint32_t fullMask = registerMask(record.size);
-        const uint32_t bits = record.mask & fullMask;
-        if (!record.isDirection() && bits != fullMask && (bits & (bits + 1)) == 0)
-            raw = std::clamp(raw, 0, static_cast<int>(bits));
-        fields.append({record.objectName, record.address, record.size, record.bitsOf(raw), record.mask});
-    }
-    return fields;
-}
-
 int32_t signExtended(uint32_t bits, int size)
 {
     if (size >= 4)
@@ -78,48 +51,61 @@ int32_t signExtended(uint32_t bits, int size)
 UiGroupHelper::UiGroupHelper(Ui::EditView* form) : _form(form)
 {
     auto wire = [](Group& group, VelkoraParametersGroupBox* box, VelkoraGroupToolButton* edit,
-                   VelkoraGroupToolButton* cancel, uint8_t address) {
+                   VelkoraGroupToolButton* cancel) {
         group.box = box;
         group.edit = edit;
         group.cancel = cancel;
-        group.address = address;
     };
     wire(_nonVolatile, form->nonVolatileParamsGroupBox, form->nvParamsEditSaveToolButton,
-         form->nvParamsCancelToolButton, nonVolatileAddress);
+         form->nvParamsCancelToolButton);
     wire(_volatile, form->volatileParamsGroupBox, form->vParamsEditSaveToolButton,
-         form->vParamsCancelToolButton, volatileAddress);
+         form->vParamsCancelToolButton);
 
     initConnections();
 }
 
+void UiGroupHelper::setModelSource(const ModelSource* model)
+{
+    _model = model;
+}
+
+std::shared_ptr<IDevice> UiGroupHelper::device() const
+{
+    return _model ? _model->device() : nullptr;
+}
+
+QList<VelkoraParametersGroupBox*> UiGroupHelper::groupBoxes() const
+{
+    return {_form->realtimeInformationGroupBox,  _form->versionInfoGroupBox,
+            _form->nonVolatileParamsGroupBox,    _form->volatileParamsGroupBox,
+            _form->velkoraHardwareErrorGroupBox, _form->velkoraPacketStatusGroupBox};
+}
+
+void UiGroupHelper::connected()
+{
+    onConnected();
+    for (VelkoraParametersGroupBox* box : groupBoxes())
+        box->connected(_model);
+}
+
+void UiGroupHelper::disconnected()
+{
+    onDisconnected();
+    for (VelkoraParametersGroupBox* box : groupBoxes())
+        box->disconnected();
+}
+
 void UiGroupHelper::initConnections()
 {
-    MainWindow* window = ObjectHelper::getMainWindowHandle();
-    if (window) {
-        // Before the groups: whatever order their handlers run in, the buttons already know.
-        connect(window->getConnectAction(), &QAction::triggered, this, &UiGroupHelper::onConnected);
-        connect(window->getDisconnectAction(), &QAction::triggered, this, &UiGroupHelper::onDisconnected);
-    }
-    initGroupBoxConnections(_form->realtimeInformationGroupBox, nullptr);
-    initGroupBoxConnections(_form->versionInfoGroupBox, nullptr);
     initGroupBoxConnections(_form->nonVolatileParamsGroupBox,
                             &UiGroupHelper::nonVolatileParamsGroupRequestHandler);
     initGroupBoxConnections(_form->volatileParamsGroupBox, &UiGroupHelper::volatileParamsGroupRequestHandler);
-    initGroupBoxConnections(_form->velkoraHardwareErrorGroupBox, nullptr);
-    initGroupBoxConnections(_form->velkoraPacketStatusGroupBox, nullptr);
     initSpecialConnections();
     refreshEditButtons();
 }
 
-// Made while the main window builds its form, before its own handlers are connected by
-// name: the groups hear Connect and Disconnect before the window acts on them.
 void UiGroupHelper::initGroupBoxConnections(VelkoraParametersGroupBox* box, void (UiGroupHelper::*handler)())
 {
-    if (MainWindow* window = ObjectHelper::getMainWindowHandle()) {
-        connect(window->getConnectAction(), &QAction::triggered, box, &VelkoraParametersGroupBox::connected);
-        connect(window->getDisconnectAction(), &QAction::triggered, box,
-                &VelkoraParametersGroupBox::disconnected);
-    }
     Group* group = groupOf(box);
     if (!group || !box->isEditableGroupBox())
         return;
@@ -190,8 +176,7 @@ void UiGroupHelper::onDisconnected()
 bool UiGroupHelper::servoIsEditable() const
 {
     // Writes follow the model's own layout (its catalogue), so any identified model may be edited.
-    const auto device = DeviceHelper::_instance ? DeviceHelper::_instance->getDevice() : nullptr;
-    return _connected && _tableSeen && _answering && device;
+    return _connected && _tableSeen && _answering && device();
 }
 
 // The one place that decides whether a group may enter editing.
@@ -323,7 +308,7 @@ void UiGroupHelper::askBeforeWriting(Group& group)
 
 QStringList UiGroupHelper::brokenBounds(const GroupWrite& write) const
 {
-    const auto device = DeviceHelper::_instance ? DeviceHelper::_instance->getDevice() : nullptr;
+    const auto device = this->device();
     if (write.isEmpty() || !device || !UiRegisterHelper::_instance)
         return {};
     QByteArray table = UiRegisterHelper::_instance->lastTable();
@@ -380,6 +365,30 @@ void UiGroupHelper::on_limitsCancelToolButton_pressed()
         group->box->cancelGroupEdits();
 }
 
+QList<WriteField> UiGroupHelper::changedFields(std::initializer_list<FieldGroup> groups) const
+{
+    QList<WriteField> fields;
+    const auto device = this->device();
+    if (!device)
+        return fields;
+    const FieldCatalogue catalogue(*device);
+    for (const FieldRecord& record : catalogue.fields()) {
+        if (!record.writable || std::find(groups.begin(), groups.end(), record.group) == groups.end())
+            continue;
+        IUnitDataField* field = changedField(record.objectName);
+        if (!field)
+            continue;
+        int raw = field->getServoValue();
+        // A magnitude beside a direction bit (mask 0x7FFF, 0x3FF) must not reach that bit.
+        const uint32_t fullMask = registerMask(record.size);
+        const uint32_t bits = record.mask & fullMask;
+        if (!record.isDirection() && bits != fullMask && (bits & (bits + 1)) == 0)
+            raw = std::clamp(raw, 0, static_cast<int>(bits));
+        fields.append({record.objectName, record.address, record.size, record.bitsOf(raw), record.mask});
+    }
+    return fields;
+}
+
 GroupWrite UiGroupHelper::nonVolatileWrite() const
 {
     GroupWrite write(changedFields({FieldGroup::NonVolatile}));
@@ -422,15 +431,19 @@ void UiGroupHelper::onWriteFinished(const GroupWrite& write, const WriteOutcome&
     // Only the groups' own writes are the user's to hear of.
     if (write.isEmpty() || write.fields().first().name.isEmpty())
         return;
-    // The group the written fields belong to, in the model's layout.
-    bool nonVolatile = write.address() < volatileAddress;
-    if (const auto device = DeviceHelper::_instance ? DeviceHelper::_instance->getDevice() : nullptr) {
-        const FieldCatalogue catalogue(*device);
-        if (const FieldRecord* record = catalogue.byObjectName(write.fields().first().name))
-            nonVolatile = record->group == FieldGroup::NonVolatile;
+    // The group the written fields belong to, in the model's layout; with no model to say, the
+    // write is no group's to wait for any longer.
+    const auto device = this->device();
+    const FieldRecord* record = nullptr;
+    std::unique_ptr<FieldCatalogue> catalogue;
+    if (device) {
+        catalogue = std::make_unique<FieldCatalogue>(*device);
+        record = catalogue->byObjectName(write.fields().first().name);
     }
-    Group* group = nonVolatile ? &_nonVolatile : &_volatile;
-    group->awaitingWrite = false;
+    if (!record || record->group == FieldGroup::NonVolatile)
+        _nonVolatile.awaitingWrite = false;
+    if (!record || record->group != FieldGroup::NonVolatile)
+        _volatile.awaitingWrite = false;
     emit writeOutcome(outcomeText(write, outcome), outcome.readBack && outcome.check.allHeld());
     refreshEditButtons();
 }
@@ -445,7 +458,7 @@ QString UiGroupHelper::outcomeText(const GroupWrite& write, const WriteOutcome& 
     const WriteCheck& check = outcome.check;
     if (check.allHeld()) {
         if (write.movesServo())
-            return servoMovedText(write.newId, SerialHelper::baudRateOfCode(write.newBaudCode), outcome.answer);
+            return servoMovedText(write.newId, baudrates::rateOfCode(write.newBaudCode), outcome.answer);
         switch (outcome.answer) {
         case Answer::Lost:
             return tr("Parameters written (the acknowledgement was lost)");
@@ -500,9 +513,8 @@ QString UiGroupHelper::valueText(const WriteField& field, uint32_t bits) const
     if (FieldCore::lookUpQuantity(field.name) == PhysicalQuantitiesEnum::Direction)
         bits = bits != 0 ? 1 : 0; // the item of the list
     if (auto* list = qobject_cast<QComboBox*>(widget)) {
-        const int index = field.name == QLatin1String("baudRateComboBox")
-                              ? SerialHelper::baudRateToIndex(int(bits))
-                              : int(bits);
+        const int index =
+            field.name == QLatin1String("baudRateComboBox") ? baudrates::indexOfCode(int(bits)) : int(bits);
         return index < list->count() - 1 ? list->itemText(index) : tr("Unknown (%1)").arg(bits);
     }
     if (qobject_cast<QCheckBox*>(widget))
@@ -510,7 +522,8 @@ QString UiGroupHelper::valueText(const WriteField& field, uint32_t bits) const
     FieldCore core;
     core.physicalQuantity = FieldCore::lookUpQuantity(field.name);
     core.units = FieldCore::currentUnits();
-    if (!core.loadMetadata(field.name))
+    const auto device = this->device();
+    if (!device || !core.loadMetadata(field.name, *device))
         return QString::number(bits);
     const int raw = core.metadata->rawMin < 0 ? signExtended(bits, field.size) : int(bits);
     // The integer boxes scale from zero, as they show their values.

@@ -1,23 +1,28 @@
 #pragma once
 
 #include "core/model/groupwrite.h"
+#include "core/model/idevice.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 
 namespace Ui {
 class EditView;
 }
+class ModelSource;
 class VelkoraGroupToolButton;
 class VelkoraParametersGroupBox;
 struct WriteOutcome;
 
-// Group editing of the edit view: wires the groups to Connect and Disconnect, runs Edit /
+// Group editing of the edit view: passes Connect and Disconnect on to the groups, runs Edit /
 // Apply / Cancel with the two groups excluding each other, keeps the non-volatile group
 // closed while the motor runs, and builds the write of a group's register block.
 class UiGroupHelper : public QObject
@@ -25,11 +30,19 @@ class UiGroupHelper : public QObject
     Q_OBJECT
 
 public:
+    // The first edit view's; released when that view goes.
     static std::shared_ptr<UiGroupHelper> _instance;
 
     explicit UiGroupHelper(Ui::EditView* form);
 
     Ui::EditView* form() const { return _form; }
+    // Where the connected servo's model comes from: what the groups write is laid out as it says.
+    void setModelSource(const ModelSource* model);
+
+    // The servo connects or goes: the groups first, so the buttons already know, then every
+    // group box with its fields and indicators.
+    void connected();
+    void disconnected();
 
     // The write of the fields the user changed in the group (empty when none changed).
     GroupWrite nonVolatileWrite() const;
@@ -43,11 +56,6 @@ public:
     void nonVolatileParamsGroupRequestHandler();
     void volatileParamsGroupRequestHandler();
     void enableOtherGroupBox(VelkoraParametersGroupBox* box, bool enable);
-
-    static constexpr uint8_t nonVolatileAddress = 3;
-    static constexpr int nonVolatileLength = 38;
-    static constexpr uint8_t volatileAddress = 48;
-    static constexpr int volatileLength = 60;
 
 signals:
     void addQueueRequest(const GroupWrite& write);
@@ -73,7 +81,6 @@ private:
         VelkoraParametersGroupBox* box = nullptr;
         VelkoraGroupToolButton* edit = nullptr;
         VelkoraGroupToolButton* cancel = nullptr;
-        uint8_t address = 0;
         GroupWrite pending; // collected on press, queued when the click completes
         QStringList doubts; // why the pending write is asked about before it goes out
         bool keepEditing = false;   // this click does not end the edit
@@ -83,8 +90,13 @@ private:
     void initConnections();
     void initGroupBoxConnections(VelkoraParametersGroupBox* box, void (UiGroupHelper::*handler)());
     void initSpecialConnections();
+    // The group boxes in the order they hear Connect and Disconnect.
+    QList<VelkoraParametersGroupBox*> groupBoxes() const;
     void onConnected();
     void onDisconnected();
+    std::shared_ptr<IDevice> device() const;
+    // The fields of `groups` the user changed, as the model describes them.
+    QList<WriteField> changedFields(std::initializer_list<FieldGroup> groups) const;
     Group* groupOf(QObject* object);
     void refreshEditButtons();
     bool servoIsEditable() const;
@@ -95,6 +107,7 @@ private:
     QString physicalText(const QString& name, double value) const;
 
     Ui::EditView* _form;
+    QPointer<const ModelSource> _model;
     Group _nonVolatile;
     Group _volatile;
     bool _connected = false;

@@ -1,14 +1,12 @@
 #include "window/editview/uiregisterhelper.h"
 
 #include "core/model/fieldcatalogue.h"
-#include "core/model/fielddependencies.h"
 #include "core/model/idevice.h"
+#include "core/model/modelsource.h"
 #include "core/model/velkorav1.h"
 #include "core/protocol/readanswer.h"
-#include "core/session/devicehelper.h"
 #include "core/session/servoviews.h"
 #include "core/session/uischeduler.h"
-#include "window/editview/modecontrollers.h"
 #include "window/editview/registerview.h"
 #include "window/editview/statushelper.h"
 #include "window/editview/uigrouphelper.h"
@@ -61,138 +59,69 @@ ServoViews* UiRegisterHelper::views()
 
 UiRegisterHelper::UiRegisterHelper()
 {
-    fielddependencies::install(makeModeController);
-    buildRegisterMetadata();
+    catalogueOf(nullptr);
 }
 
-template <typename U>
-void UiRegisterHelper::insertRegisterMetadataItem(uint8_t address, uint8_t byteCount,
-                                                  void (UiRegisterHelper::*handler)(U))
+void UiRegisterHelper::setModelSource(const ModelSource* model)
 {
-    // The conversion to U truncates to the item's width and sign-extends the signed types.
-    auto item = std::make_shared<RegisterItemHelper>(RegisterItemHelper{
-        byteCount, [this, handler](int value) { (this->*handler)(static_cast<U>(value)); }});
-    _registerMetadata.emplace(address, std::move(item));
+    _model = model;
 }
 
-// The V1 control table, item by item from address 0 to 119 without gaps.
-void UiRegisterHelper::buildRegisterMetadata()
+void UiRegisterHelper::setRegisterView(RegisterView* view)
 {
-    insertRegisterMetadataItem(0, 2, &UiRegisterHelper::noOp16);
-    insertRegisterMetadataItem(2, 1, &UiRegisterHelper::noOp);
-    insertRegisterMetadataItem(3, 1, &UiRegisterHelper::noOp);
-    insertRegisterMetadataItem(4, 1, &UiRegisterHelper::noOp);
-    insertRegisterMetadataItem(5, 1, &UiRegisterHelper::noOp);
-    insertRegisterMetadataItem(6, 1, &UiRegisterHelper::noOp);
-    insertRegisterMetadataItem(7, 2, &UiRegisterHelper::noOp16);
-    insertRegisterMetadataItem(9, 2, &UiRegisterHelper::noOp16);
-    insertRegisterMetadataItem(11, 1, &UiRegisterHelper::noOp);
-    insertRegisterMetadataItem(12, 1, &UiRegisterHelper::noOp);
-    insertRegisterMetadataItem(13, 1, &UiRegisterHelper::noOp);
-    insertRegisterMetadataItem(14, 2, &UiRegisterHelper::noOp16);
-    insertRegisterMetadataItem(16, 2, &UiRegisterHelper::noOp16);
-    insertRegisterMetadataItem(18, 2, &UiRegisterHelper::noOp16);
-    insertRegisterMetadataItem(20, 4, &UiRegisterHelper::noOp32);
-    insertRegisterMetadataItem(24, 2, &UiRegisterHelper::noOp16);
-    insertRegisterMetadataItem(26, 1, &UiRegisterHelper::noOp);
-    insertRegisterMetadataItem(27, 2, &UiRegisterHelper::noOp16);
-    insertRegisterMetadataItem(29, 2, &UiRegisterHelper::noOp16);
-    insertRegisterMetadataItem(31, 2, &UiRegisterHelper::noOp16);
-    insertRegisterMetadataItem(33, 2, &UiRegisterHelper::noOp16);
-    insertRegisterMetadataItem(35, 2, &UiRegisterHelper::noOp16);
-    insertRegisterMetadataItem(37, 2, &UiRegisterHelper::noOp16);
-    insertRegisterMetadataItem(39, 2, &UiRegisterHelper::noOp16);
-    insertRegisterMetadataItem(41, 1, &UiRegisterHelper::noOp);
-    insertRegisterMetadataItem(42, 2, &UiRegisterHelper::noOp);
-    insertRegisterMetadataItem(44, 2, &UiRegisterHelper::noOp);
-    insertRegisterMetadataItem(46, 2, &UiRegisterHelper::noOp);
-    insertRegisterMetadataItem(48, 1, &UiRegisterHelper::noOp);
-    insertRegisterMetadataItem(49, 1, &UiRegisterHelper::noOp);
-    insertRegisterMetadataItem(50, 2, &UiRegisterHelper::noOp16);
-    insertRegisterMetadataItem(52, 2, &UiRegisterHelper::noOp16);
-    insertRegisterMetadataItem(54, 2, &UiRegisterHelper::noOp16);
-    insertRegisterMetadataItem(56, 2, &UiRegisterHelper::noOp16);
-    insertRegisterMetadataItem(58, 2, &UiRegisterHelper::noOp16);
-    insertRegisterMetadataItem(60, 2, &UiRegisterHelper::noOp16);
-    insertRegisterMetadataItem(62, 2, &UiRegisterHelper::noOp16);
-    insertRegisterMetadataItem(64, 2, &UiRegisterHelper::noOp16);
-    insertRegisterMetadataItem(66, 2, &UiRegisterHelper::noOp16);
-    insertRegisterMetadataItem(68, 2, &UiRegisterHelper::noOp16);
-    insertRegisterMetadataItem(70, 2, &UiRegisterHelper::noOp16);
-    insertRegisterMetadataItem(72, 2, &UiRegisterHelper::noOp16);
-    insertRegisterMetadataItem(74, 2, &UiRegisterHelper::noOp16);
-    insertRegisterMetadataItem(76, 2, &UiRegisterHelper::noOp16);
-    insertRegisterMetadataItem(78, 4, &UiRegisterHelper::noOp32);
-    insertRegisterMetadataItem(82, 2, &UiRegisterHelper::noOp16);
-    insertRegisterMetadataItem(84, 2, &UiRegisterHelper::noOp16);
-    insertRegisterMetadataItem(86, 4, &UiRegisterHelper::noOp32);
-    insertRegisterMetadataItem(90, 2, &UiRegisterHelper::noOp16);
-    insertRegisterMetadataItem(92, 2, &UiRegisterHelper::noOp16);
-    insertRegisterMetadataItem(94, 1, &UiRegisterHelper::noOp);
-    insertRegisterMetadataItem(95, 2, &UiRegisterHelper::noOp16);
-    insertRegisterMetadataItem(97, 1, &UiRegisterHelper::noOp);
-    insertRegisterMetadataItem(98, 1, &UiRegisterHelper::noOp);
-    insertRegisterMetadataItem(99, 1, &UiRegisterHelper::noOp);
-    insertRegisterMetadataItem(100, 1, &UiRegisterHelper::noOp);
-    insertRegisterMetadataItem(101, 2, &UiRegisterHelper::noOp16);
-    insertRegisterMetadataItem(103, 4, &UiRegisterHelper::noOp32);
-    insertRegisterMetadataItem(107, 1, &UiRegisterHelper::showHardwareErrorStatus);
-    insertRegisterMetadataItem(108, 1, &UiRegisterHelper::noOp);
-    insertRegisterMetadataItem(109, 1, &UiRegisterHelper::noOp);
-    insertRegisterMetadataItem(110, 1, &UiRegisterHelper::noOp);
-    insertRegisterMetadataItem(111, 1, &UiRegisterHelper::noOp);
-    insertRegisterMetadataItem(112, 1, &UiRegisterHelper::noOp);
-    insertRegisterMetadataItem(113, 1, &UiRegisterHelper::noOp);
-    insertRegisterMetadataItem(114, 2, &UiRegisterHelper::noOp16);
-    insertRegisterMetadataItem(116, 2, &UiRegisterHelper::noOp16);
-    insertRegisterMetadataItem(118, 1, &UiRegisterHelper::noOp);
-    insertRegisterMetadataItem(119, 1, &UiRegisterHelper::noOp);
+    _registerView = view;
+}
+
+// The model's control table item by item; only the hardware error status shows beyond the fields.
+void UiRegisterHelper::buildRegisterMetadata(const IDevice& device)
+{
+    _registerMetadata.clear();
+    const int hardwareError = device.getHardwareErrorAddress();
+    for (const RegisterItem& item : device.getRegisterItems()) {
+        std::function<void(int)> handler = [](int) {};
+        if (item.address == hardwareError)
+            handler = [this](int value) { showHardwareErrorStatus(static_cast<unsigned char>(value)); };
+        _registerMetadata.emplace(
+            item.address, std::make_shared<RegisterItemHelper>(RegisterItemHelper{item.byteCount, handler}));
+    }
 }
 
 void UiRegisterHelper::decodeResponse(const QByteArray& response)
 {
     _lastTable = readanswer::table(response);
 
-    const auto device = DeviceHelper::_instance ? DeviceHelper::_instance->getDevice() : nullptr;
-    const FieldCatalogue& catalogue = catalogueOf(device.get());
+    const FieldCatalogue& catalogue = catalogueOf(_model ? _model->device() : nullptr);
     // As the answer holds it: a short answer's last bytes are values too, not a checksum.
     const QByteArray data = readanswer::dataOnward(response);
-    if (device && !device->hasVelkoraControlTable()) {
-        // Another layout: only the values it describes.
-        for (const FieldRecord& field : catalogue.fields())
-            showRegisteredField(QString(field.objectName), field.rawIn(data));
-    } else {
-        RegisterView* view = RegisterView::_instance;
-        if (view)
-            view->updateNumberBase();
-        // Register by register for the register view; each field when its register comes up,
-        // so a mode is shown (and its controller has run) before the fields that follow it.
-        auto next = catalogue.fields().begin();
-        for (const auto& [address, item] : _registerMetadata) {
-            for (; next != catalogue.fields().end() && next->address <= address; ++next)
-                showRegisteredField(QString(next->objectName), next->rawIn(data));
-            const uint32_t value = valueAt(response, address, item->byteCount);
-            item->handler(static_cast<int>(value));
-            if (view)
-                view->setRegisterField(address, item->byteCount, value);
-        }
+    // Item by item; each field when its register comes up, so a mode is shown (and its controller
+    // has run) before the fields that follow it. Fields past the last item come after them.
+    auto next = catalogue.fields().begin();
+    for (const auto& [address, item] : _registerMetadata) {
+        for (; next != catalogue.fields().end() && next->address <= address; ++next)
+            showRegisteredField(QString(next->objectName), next->rawIn(data));
+        item->handler(static_cast<int>(valueAt(response, address, item->byteCount)));
     }
+    for (; next != catalogue.fields().end(); ++next)
+        showRegisteredField(QString(next->objectName), next->rawIn(data));
 
+    if (_registerView)
+        _registerView->showAnswer(response);
     if (StatusHelper::_instance)
         StatusHelper::_instance->displayStatusPacket(errorByte(response));
 }
 
-const FieldCatalogue& UiRegisterHelper::catalogueOf(const IDevice* device)
+const FieldCatalogue& UiRegisterHelper::catalogueOf(std::shared_ptr<const IDevice> device)
 {
     // Without a model (nothing identified yet) the table is read as the V1's.
     if (!device) {
         if (!_defaultModel)
             _defaultModel = std::make_shared<VelkoraV1>();
-        device = _defaultModel.get();
+        device = _defaultModel;
     }
     if (device != _catalogueDevice) {
         _catalogue = std::make_unique<FieldCatalogue>(*device);
-        _catalogueDevice = device;
+        buildRegisterMetadata(*device);
+        _catalogueDevice = std::move(device);
     }
     return *_catalogue;
 }
@@ -243,12 +172,6 @@ bool UiRegisterHelper::isGroupUpdating(IUnitDataField* field) const
         widget ? qobject_cast<VelkoraParametersGroupBox*>(widget->parentWidget()) : nullptr;
     return groupBox && groupBox->isEditing;
 }
-
-void UiRegisterHelper::noOp(unsigned char) {}
-
-void UiRegisterHelper::noOp16(unsigned short) {}
-
-void UiRegisterHelper::noOp32(unsigned int) {}
 
 // Bit 5 is the overload bit of servos of this protocol family; it has an indicator of its own.
 // The other bits are fields of the catalogue.

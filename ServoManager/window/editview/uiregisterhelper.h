@@ -4,31 +4,33 @@
 #include "core/protocol/readanswer.h"
 
 #include <QByteArray>
+#include <QPointer>
 #include <QString>
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <cstddef>
 #include <map>
 #include <memory>
 
-
 class IDevice;
-class ServoViews;
 class IUnitDataField;
+class ModelSource;
 class QObject;
+class RegisterView;
+class ServoViews;
 
 // One entry of the decoding map: the item's width and the handler that shows its value.
 struct RegisterItemHelper
 {
     uint8_t byteCount;
-    // Narrows the assembled value to the item's own type before showing it.
+    // Shows the item's value where it shows beyond the fields (the hardware error status).
     std::function<void(int)> handler;
 };
 
 // Turns the control table of a read-all answer into the values of the edit view's fields,
-// hands every item's bytes to the register view and the error byte to the status indicators.
-// Its first instance installs the window's views for the scheduler (they use `_instance`).
+// hands the answer to the register view and the error byte to the status indicators. The items
+// and fields are the connected model's (the V1's until one is identified).
 class UiRegisterHelper
 {
 public:
@@ -43,9 +45,14 @@ public:
     UiRegisterHelper(const UiRegisterHelper&) = delete;
     UiRegisterHelper& operator=(const UiRegisterHelper&) = delete;
 
-    // Decodes a Protocol 2 status packet of a read that started at address 0: error byte at
-    // position 8, data from position 9. All entries are visited whatever the length; those
-    // past the end of the answer get the bytes that are there (0 when none).
+    // Where the connected servo's model comes from.
+    void setModelSource(const ModelSource* model);
+    // The view that shows every answer's registers as bytes; none: the bytes show nowhere.
+    void setRegisterView(RegisterView* view);
+
+    // Decodes a status packet of a read that started at address 0. All items are visited
+    // whatever the length; those past the end of the answer get the bytes that are there (0
+    // when none), and so do the fields.
     void decodeResponse(const QByteArray& response);
 
     // Of a read-all answer: the little-endian item of `byteCount` bytes at `address`; bytes
@@ -59,7 +66,7 @@ public:
     // The control table of the latest read-all answer (data bytes only).
     const QByteArray& lastTable() const { return _lastTable; }
 
-    // A copy of the decoding map; the items are shared.
+    // A copy of the decoding map of the model decoded last; the items are shared.
     RegisterMetadata getRegisterMetadata() const { return _registerMetadata; }
 
     // A name that is already registered keeps its first widget.
@@ -72,23 +79,21 @@ public:
     void showRegisteredField(QString&& name, int value);
     bool isGroupUpdating(IUnitDataField* field) const;
 
-    // The handlers of the registers that are no field (the fields come from the catalogue).
+    // The overload bit of the model's hardware error status; it has an indicator of its own.
     void showHardwareErrorStatus(unsigned char value);
-    void noOp(unsigned char);
-    void noOp16(unsigned short);
-    void noOp32(unsigned int);
 
 private:
-    // The current model's catalogue, made once per model.
-    const FieldCatalogue& catalogueOf(const IDevice* device);
-    void buildRegisterMetadata();
-    template <typename U>
-    void insertRegisterMetadataItem(uint8_t address, uint8_t byteCount, void (UiRegisterHelper::*handler)(U));
+    // The catalogue and decoding map of `device` (the V1 without one), made once per model.
+    const FieldCatalogue& catalogueOf(std::shared_ptr<const IDevice> device);
+    void buildRegisterMetadata(const IDevice& device);
 
+    QPointer<const ModelSource> _model;
+    QPointer<RegisterView> _registerView;
     RegisterMetadata _registerMetadata;
     QByteArray _lastTable;
-    std::shared_ptr<IDevice> _defaultModel;
+    std::shared_ptr<const IDevice> _defaultModel;
     std::unique_ptr<FieldCatalogue> _catalogue;
-    const IDevice* _catalogueDevice = nullptr;
+    // Held, so that another model can never take its address.
+    std::shared_ptr<const IDevice> _catalogueDevice;
     std::map<QString, IUnitDataField*> _fields;
 };

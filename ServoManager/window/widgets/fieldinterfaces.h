@@ -4,6 +4,8 @@
 
 #include <QString>
 
+class ModelSource;
+
 // The contract every widget of the edit view takes part in. Widgets are owned by the Qt
 // object tree; these interfaces only let non-widget code reach them.
 
@@ -30,11 +32,13 @@ public:
     virtual void processDependencies() = 0;
 };
 
+// Follows the connection: a servo whose model comes from `model` (none: nothing is described)
+// connected, or the connection ended.
 class IConnectInfo
 {
 public:
     virtual ~IConnectInfo() = default;
-    virtual void connected() = 0;
+    virtual void connected(const ModelSource* model) = 0;
     virtual void disconnected() = 0;
 };
 

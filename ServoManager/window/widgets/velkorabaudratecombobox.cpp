@@ -1,6 +1,6 @@
 #include "window/widgets/velkorabaudratecombobox.h"
 
-#include "core/transport/serialhelper.h"
+#include "core/protocol/baudrates.h"
 #include "window/widgets/comboplaceholder.h"
 
 #include <QListView>
@@ -31,7 +31,7 @@ PhysicalQuantitiesEnum VelkoraBaudRateComboBox::getPhysicalQuantity()
     return core.physicalQuantity;
 }
 
-void VelkoraBaudRateComboBox::connected()
+void VelkoraBaudRateComboBox::connected(const ModelSource*)
 {
     if (!core.isConnected)
         setStyleSheet(comboplaceholder::onlineSheet);
@@ -46,9 +46,9 @@ void VelkoraBaudRateComboBox::setServoValue(int raw)
     // Only a change repaints: the decoder comes by at every poll.
     const bool changed = !core.isValueLoaded || raw != core.lastRaw;
     core.lastRaw = raw;
-    const int index = SerialHelper::baudRateToIndex(raw);
+    const int index = baudrates::indexOfCode(raw);
     // The lookup falls back to a default item for codes it does not know.
-    const bool known = SerialHelper::indexToBaudRate(index) == raw && index < comboplaceholder::index(this);
+    const bool known = baudrates::codeAtIndex(index) == raw && index < comboplaceholder::index(this);
     setCurrentIndex(known ? index : comboplaceholder::index(this));
     lastValue = currentIndex();
     unknownValue = !known;
@@ -65,7 +65,7 @@ int VelkoraBaudRateComboBox::getServoValue()
     const int index = currentIndex();
     if ((core.isValueLoaded && index == lastValue) || index < 0 || index >= comboplaceholder::index(this))
         return core.lastRaw;
-    return SerialHelper::indexToBaudRate(index);
+    return baudrates::codeAtIndex(index);
 }
 
 void VelkoraBaudRateComboBox::on_currentIndexChanged(int index)

@@ -20,7 +20,7 @@ class VelkoraBaudRateComboBox : public QComboBox,
 public:
     explicit VelkoraBaudRateComboBox(QWidget* parent = nullptr);
 
-    void connected() override;
+    void connected(const ModelSource* model) override;
     void disconnected() override;
     void setObjectName(const QString& name) override;
     QString objectName() const override;

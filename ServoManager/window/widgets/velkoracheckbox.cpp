@@ -63,9 +63,9 @@ PhysicalQuantitiesEnum VelkoraCheckBox::getPhysicalQuantity()
     return core.physicalQuantity;
 }
 
-void VelkoraCheckBox::connected()
+void VelkoraCheckBox::connected(const ModelSource* model)
 {
-    core.connect(this, &VelkoraCheckBox::on_deviceLoaded);
+    core.connect(model, this, &VelkoraCheckBox::on_deviceLoaded);
     restyle();
 }
 
@@ -137,8 +137,4 @@ void VelkoraCheckBox::disconnected()
     restyle();
 }
 
-void VelkoraCheckBox::processDependencies()
-{
-    if (core.metadata && core.metadata->dependency)
-        core.metadata->dependency->process();
-}
+void VelkoraCheckBox::processDependencies() {}

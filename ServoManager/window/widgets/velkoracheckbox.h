@@ -21,7 +21,7 @@ public:
     // Hides QAbstractButton::setText: the indicator is placed at the group box's right edge.
     void setText(const QString& text);
 
-    void connected() override;
+    void connected(const ModelSource* model) override;
     void disconnected() override;
     void setObjectName(const QString& name) override;
     QString objectName() const override;

@@ -36,11 +36,11 @@ PhysicalQuantitiesEnum VelkoraComboBox::getPhysicalQuantity()
     return core.physicalQuantity;
 }
 
-void VelkoraComboBox::connected()
+void VelkoraComboBox::connected(const ModelSource* model)
 {
     if (!core.isConnected)
         setStyleSheet(comboplaceholder::onlineSheet);
-    core.connect(this, &VelkoraComboBox::on_deviceLoaded);
+    core.connect(model, this, &VelkoraComboBox::on_deviceLoaded);
     comboplaceholder::setOffered(this, listView.get(), false);
 }
 
@@ -130,8 +130,8 @@ void VelkoraComboBox::disconnected()
 
 void VelkoraComboBox::processDependencies()
 {
-    if (core.metadata && core.metadata->dependency)
-        core.metadata->dependency->process();
+    if (_dependency && core.isDescribed())
+        _dependency->process();
 }
 
 void VelkoraComboBox::paintEvent(QPaintEvent* event)

@@ -22,12 +22,15 @@ class VelkoraComboBox : public QComboBox,
 public:
     explicit VelkoraComboBox(QWidget* parent = nullptr);
 
-    void connected() override;
+    void connected(const ModelSource* model) override;
     void disconnected() override;
     void setObjectName(const QString& name) override;
     QString objectName() const override;
     void forceDisable(bool disable) override;
+    // Runs the dependency, while the connected model describes this field.
     void processDependencies() override;
+    // What runs before each value the servo sends is shown (a mode list's controller).
+    void setDependency(std::shared_ptr<IFieldDependency> dependency) { _dependency = std::move(dependency); }
     void setEnabled(bool enable) override;
     void setServoValue(int value) override;
     int getServoValue() override;
@@ -56,6 +59,7 @@ private:
     VelkoraParametersGroupBox* parentGroupBox;
     std::shared_ptr<QListView> listView;
     FieldCore core;
+    std::shared_ptr<IFieldDependency> _dependency;
     int lastValue = 0;
     bool unknownValue = false;
 };

@@ -40,9 +40,9 @@ PhysicalQuantitiesEnum VelkoraDoubleSpinBox::getPhysicalQuantity()
     return core.physicalQuantity;
 }
 
-void VelkoraDoubleSpinBox::connected()
+void VelkoraDoubleSpinBox::connected(const ModelSource* model)
 {
-    core.connect(this, &VelkoraDoubleSpinBox::on_deviceLoaded);
+    core.connect(model, this, &VelkoraDoubleSpinBox::on_deviceLoaded);
 }
 
 void VelkoraDoubleSpinBox::on_deviceLoaded()

@@ -7,7 +7,7 @@ VelkoraLabel::VelkoraLabel(const QString& text, QWidget* parent, Qt::WindowFlags
 {
 }
 
-void VelkoraLabel::connected()
+void VelkoraLabel::connected(const ModelSource*)
 {
     isConnected = true;
 }

@@ -14,7 +14,7 @@ public:
     explicit VelkoraLabel(const QString& text, QWidget* parent = nullptr,
                           Qt::WindowFlags flags = Qt::WindowFlags());
 
-    void connected() override;
+    void connected(const ModelSource* model) override;
     void disconnected() override;
     QString objectName() const override;
     // Only while connected: offline captions are never grey.

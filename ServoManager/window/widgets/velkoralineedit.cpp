@@ -28,9 +28,9 @@ PhysicalQuantitiesEnum VelkoraLineEdit::getPhysicalQuantity()
     return core.physicalQuantity;
 }
 
-void VelkoraLineEdit::connected()
+void VelkoraLineEdit::connected(const ModelSource* model)
 {
-    core.connect(this, &VelkoraLineEdit::on_deviceLoaded);
+    core.connect(model, this, &VelkoraLineEdit::on_deviceLoaded);
 }
 
 void VelkoraLineEdit::on_deviceLoaded()

@@ -17,7 +17,7 @@ class VelkoraLineEdit : public QLineEdit,
 public:
     explicit VelkoraLineEdit(QWidget* parent = nullptr);
 
-    void connected() override;
+    void connected(const ModelSource* model) override;
     void disconnected() override;
     void setObjectName(const QString& name) override;
     QString objectName() const override;

@@ -7,26 +7,26 @@
 
 VelkoraParametersGroupBox::VelkoraParametersGroupBox(QWidget* parent) : QGroupBox(parent) {}
 
-void VelkoraParametersGroupBox::connected()
+void VelkoraParametersGroupBox::connected(const ModelSource* model)
 {
-    showData(true);
+    showData(model, true);
 }
 
 void VelkoraParametersGroupBox::disconnected()
 {
-    showData(false);
+    showData(nullptr, false);
     if (isEditableGroupBox() && isEditing)
         cancelGroupEdits();
 }
 
-void VelkoraParametersGroupBox::showData(bool on)
+void VelkoraParametersGroupBox::showData(const ModelSource* model, bool on)
 {
     for (QObject* child : children()) {
         auto* connectInfo = dynamic_cast<IConnectInfo*>(child);
         if (!connectInfo || !dynamic_cast<IVelkoraField*>(child))
             continue;
         if (on)
-            connectInfo->connected();
+            connectInfo->connected(model);
         else
             connectInfo->disconnected();
     }

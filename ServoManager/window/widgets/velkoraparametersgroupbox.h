@@ -16,16 +16,18 @@ public:
     // Set while the user edits this group; the register decoding then leaves its fields alone.
     bool isEditing = false;
 
-    void showData(bool on);
     // True for the groups with Edit and Cancel buttons.
     bool isEditableGroupBox() const;
     // Every field back to the servo's value, the buttons back to "Edit".
     void cancelGroupEdits();
 
+    void connected(const ModelSource* model) override;
+    void disconnected() override;
+
 signals:
     void editsCancelled();
 
-public slots:
-    void connected() override;
-    void disconnected() override;
+private:
+    // Passes the connection on to the fields and indicators of the group.
+    void showData(const ModelSource* model, bool on);
 };

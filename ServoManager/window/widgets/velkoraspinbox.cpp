@@ -48,9 +48,9 @@ PhysicalQuantitiesEnum VelkoraSpinBox::getPhysicalQuantity()
     return core.physicalQuantity;
 }
 
-void VelkoraSpinBox::connected()
+void VelkoraSpinBox::connected(const ModelSource* model)
 {
-    core.connect(this, &VelkoraSpinBox::on_deviceLoaded);
+    core.connect(model, this, &VelkoraSpinBox::on_deviceLoaded);
 }
 
 void VelkoraSpinBox::on_deviceLoaded()

@@ -18,7 +18,7 @@ class VelkoraSpinBox : public QSpinBox,
 public:
     explicit VelkoraSpinBox(QWidget* parent = nullptr);
 
-    void connected() override;
+    void connected(const ModelSource* model) override;
     void disconnected() override;
     void setObjectName(const QString& name) override;
     QString objectName() const override;

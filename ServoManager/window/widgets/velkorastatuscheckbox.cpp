@@ -46,7 +46,7 @@ void VelkoraStatusCheckBox::setText(const QString& text)
     setChecked(false);
 }
 
-void VelkoraStatusCheckBox::connected()
+void VelkoraStatusCheckBox::connected(const ModelSource*)
 {
     isConnected = true;
 }

@@ -18,7 +18,7 @@ public:
     void setChecked(bool on);
     void setText(const QString& text);
 
-    void connected() override;
+    void connected(const ModelSource* model) override;
     void disconnected() override;
     QString objectName() const override;
     void forceDisable(bool disable) override;

@@ -27,7 +27,7 @@ void VelkoraUnitLabel::setText(const QString& text)
                                    : QStringLiteral("%1 (%2):").arg(baseText, unit));
 }
 
-void VelkoraUnitLabel::connected()
+void VelkoraUnitLabel::connected(const ModelSource*)
 {
     isConnected = true;
     setText(baseText);

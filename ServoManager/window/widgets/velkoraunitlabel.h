@@ -20,7 +20,7 @@ public:
     QString caption() const { return baseText; }
 
     // Also refreshes the unit, so the caption always names the unit its field converts to.
-    void connected() override;
+    void connected(const ModelSource* model) override;
     void disconnected() override;
     QString objectName() const override;
     void forceDisable(bool disable) override;
