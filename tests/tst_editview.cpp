@@ -577,7 +577,6 @@ private slots:
         QVERIFY(darkestGrey(view, _window->findChild<QWidget*>("voltageLabel")) < 0x48);
     }
 
-    // The captions name the stored units from the start, not the defaults until Connect.
     // The edit view hears Connect and Disconnect before the window acts on them: while the
     // window's own handler runs (it switches the actions over), the fields already follow.
     void fieldsHearTheConnectionBeforeTheWindow()
@@ -605,6 +604,7 @@ private slots:
         QCOMPARE(sheets.first(), QString::fromLatin1(comboplaceholder::offlineSheet));
     }
 
+    // The captions name the stored units from the start, not the defaults until Connect.
     void captionsNameTheStoredUnitsFromTheStart_data()
     {
         QTest::addColumn<QString>("key");

@@ -345,11 +345,14 @@ void TestRegisterView::disconnectEmptiesAndUnsubscribes()
     UiRegisterHelper::_instance->decodeResponse(statusPacket(QByteArray(118, '\x01')));
     QCOMPARE(itemCount(), 87 * 3);
 
+    QSignalSpy heard(&_model, &ModelSource::loaded);
     _view->disconnected();
     for (RegisterBank bank : banks)
         QCOMPARE(table(bank)->rowCount(), 0);
-    // An identification after Disconnect no longer sizes the view, and values are dropped.
+    // An identification after Disconnect no longer sizes the view, and values are dropped; the
+    // view leaves alone whoever else listens.
     loadModel(1);
+    QCOMPARE(heard.count(), 1);
     QCOMPARE(table(RegisterBank::NonVolatileBank1)->rowCount(), 0);
     UiRegisterHelper::_instance->decodeResponse(statusPacket(QByteArray(118, '\x01')));
     QCOMPARE(itemCount(), 0);

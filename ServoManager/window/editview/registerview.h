@@ -47,7 +47,7 @@ public:
     void showAnswer(const QByteArray& response);
 
     // Takes the "Servo data" choice (hexadecimal or decimal) Settings stored; every answer
-    // reads it, so that a changed choice shows on the next poll.
+    // asks, so that a choice applied meanwhile shows on the next poll.
     void updateNumberBase();
 
     void setRegisterField(unsigned short address, unsigned char value);
