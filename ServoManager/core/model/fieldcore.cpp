@@ -40,9 +40,10 @@ std::shared_ptr<UnitsHelper> FieldCore::currentUnits()
 void FieldCore::listen(QObject* receiver, std::function<void()> onLoaded)
 {
     disconnect();
-    auto deviceHelper = DeviceHelper::getInstance();
-    _deviceConnection = QObject::connect(deviceHelper.get(), &DeviceHelper::loadDeviceMetadata, receiver,
-                                         std::move(onLoaded));
+    // The window's helper: without a window there is no model to follow.
+    if (const auto deviceHelper = DeviceHelper::_instance)
+        _deviceConnection = QObject::connect(deviceHelper.get(), &DeviceHelper::loadDeviceMetadata, receiver,
+                                             std::move(onLoaded));
 }
 
 void FieldCore::disconnect()
@@ -59,7 +60,7 @@ void FieldCore::disconnect()
 bool FieldCore::loadMetadata(const QString& name)
 {
     metadata.reset();
-    const auto device = DeviceHelper::getInstance()->getDevice();
+    const auto device = DeviceHelper::_instance ? DeviceHelper::_instance->getDevice() : nullptr;
     return device && loadMetadata(name, *device);
 }
 
