@@ -241,17 +241,7 @@ void MainWindow::initConfigurationFiles()
     _configurationDialog = new ConfigurationDialog(this);
     _configurationDialog->attach(
         {ui->actionSaveConfiguration, ui->actionCompareConfiguration, ui->actionCompareFiles},
-        [this] {
-            ConnectedServo connected;
-            const auto device = _session->device();
-            if (!_connection->isConnected() || !device)
-                return connected;
-            // This connection's table: empty until its first read, never the servo connected before.
-            connected = {_session->scheduler(), std::make_shared<FieldCatalogue>(*device),
-                         [scheduler = _session->scheduler()] { return scheduler->lastTable(); },
-                         _session->baudRate()};
-            return connected;
-        },
+        [this] { return _connection->servo(); },
         _settings);
     connect(_configurationDialog, &ConfigurationDialog::message, this, &MainWindow::showPassing);
     connect(_configurationDialog, &ConfigurationDialog::failed, this,

@@ -61,9 +61,10 @@ struct BusRequest
 // How a request ended: the servo's whole, checked answer, or why there is none.
 struct BusResult
 {
-    // `answer` holds the status packet; for a write: acknowledged without a refusal.
+    // The whole answer came (for a write: an acknowledgement without a refusal).
     bool answered = false;
-    QByteArray answer;
+    QByteArray answer; // the status packet, also the one a write was refused with
+
     FailureKind failure = FailureKind::Timeout; // when not answered
     RequestInfo request;
     uint8_t errorByte = 0; // of the answer, or of the refusal

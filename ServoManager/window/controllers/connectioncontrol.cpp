@@ -1,6 +1,8 @@
 #include "window/controllers/connectioncontrol.h"
 
 #include "core/files/csvrecorder.h"
+#include "core/model/fieldcatalogue.h"
+#include "core/model/idevice.h"
 #include "core/session/uischeduler.h"
 #include "window/controllers/buscontrol.h"
 #include "window/controllers/maintenancerequests.h"
@@ -80,6 +82,17 @@ void ConnectionControl::disconnectServo()
     _window.window->statusBar()->showMessage(tr("Disconnected"));
     if (!lostWrites.isEmpty())
         _window.showMessage(QMessageBox::Critical, tr("Error"), lostWrites);
+}
+
+ConnectedServo ConnectionControl::servo() const
+{
+    const std::shared_ptr<IDevice> device = _session->device();
+    const std::shared_ptr<UiScheduler> scheduler = _session->scheduler();
+    if (!isConnected() || !device)
+        return {};
+    // This connection's table: empty until its first read, never the servo connected before.
+    return {scheduler, std::make_shared<FieldCatalogue>(*device), [scheduler] { return scheduler->lastTable(); },
+            _session->baudRate()};
 }
 
 void ConnectionControl::setIdle(bool idle)

@@ -12,6 +12,7 @@
 
 class BusControl;
 class ConfigurationDialog;
+struct ConnectedServo;
 class FastSamplingControl;
 class MaintenanceRequests;
 class PlotDock;
@@ -61,6 +62,8 @@ public:
     void connectServo();
     void disconnectServo();
     bool isConnected() const { return _session->state() == ServoSession::State::Connected; }
+    // The identified servo, for its configuration file; empty otherwise.
+    ConnectedServo servo() const;
 
     // The state stays in the status bar until it changes; passing messages give way to it.
     void showState(const QString& message);
