@@ -49,17 +49,17 @@ private slots:
         const auto none = FailureKind::Timeout;
         QTest::newRow("ping") << BusRequest::ping(1) << Fault::None << true << none << 14 << 0;
         QTest::newRow("read") << BusRequest::read(1, 0, 4) << Fault::None << true << none << 15 << 0;
-        QTest::newRow("write") << BusRequest::write(1, 11, QByteArray(1, char(70))) << Fault::None << true << none
-                               << 11 << 0;
+        QTest::newRow("write") << BusRequest::write(1, 11, QByteArray(1, char(70))) << Fault::None << true
+                               << none << 11 << 0;
         // The model number is read-only.
-        QTest::newRow("write refused") << BusRequest::write(1, 0, QByteArray(1, char(5))) << Fault::None << false
-                                       << FailureKind::Refused << 0 << 0;
-        QTest::newRow("silent servo") << BusRequest::read(1, 0, 4) << Fault::NoAnswer << false
-                                      << FailureKind::Timeout << 0 << 1;
-        QTest::newRow("corrupt answer") << BusRequest::read(1, 0, 4) << Fault::BadCrc << false
-                                        << FailureKind::Corrupt << 0 << 1;
-        QTest::newRow("no such servo") << BusRequest::ping(9) << Fault::None << false << FailureKind::Timeout << 0
-                                       << 1;
+        QTest::newRow("write refused") << BusRequest::write(1, 0, QByteArray(1, char(5))) << Fault::None
+                                       << false << FailureKind::Refused << 0 << 0;
+        QTest::newRow("silent servo")
+            << BusRequest::read(1, 0, 4) << Fault::NoAnswer << false << FailureKind::Timeout << 0 << 1;
+        QTest::newRow("corrupt answer")
+            << BusRequest::read(1, 0, 4) << Fault::BadCrc << false << FailureKind::Corrupt << 0 << 1;
+        QTest::newRow("no such servo")
+            << BusRequest::ping(9) << Fault::None << false << FailureKind::Timeout << 0 << 1;
     }
 
     void resultIsToldOnce()
@@ -88,7 +88,8 @@ private slots:
             QCOMPARE(result.answer.size(), answerBytes);
             QCOMPARE(readanswer::servoId(result.answer), int(request.id));
             if (request.kind == BusRequest::Kind::Read)
-                QCOMPARE(readanswer::table(result.answer), sim.registers(1).mid(request.address, request.length));
+                QCOMPARE(readanswer::table(result.answer),
+                         sim.registers(1).mid(request.address, request.length));
         } else {
             QCOMPARE(result.failure, failure);
             // A refusal is a whole answer all the same; otherwise there is none.
@@ -114,7 +115,8 @@ private slots:
         QTest::newRow("reboot") << true << BusRequest::reboot(1) << true;
         QTest::newRow("reset") << true << BusRequest::reset(1) << true;
         QTest::newRow("read, port closed") << false << BusRequest::read(1, 0, 4) << false;
-        QTest::newRow("write, port closed") << false << BusRequest::write(1, 11, QByteArray(1, char(70))) << false;
+        QTest::newRow("write, port closed")
+            << false << BusRequest::write(1, 11, QByteArray(1, char(70))) << false;
     }
 
     void finishedBeforeTheConstructorReturns()

@@ -482,7 +482,8 @@ private slots:
         auto helper = DeviceHelper::getInstance(first, [&] { ++firstCalls; });
         QVERIFY_EXCEPTION_THROWN(
             DeviceHelper::getInstance(serial ? std::make_shared<SerialHelper>() : nullptr,
-                                      callback ? std::function<void()>([] { QFAIL("second callback"); }) : nullptr),
+                                      callback ? std::function<void()>([] { QFAIL("second callback"); })
+                                               : nullptr),
             std::logic_error);
         QCOMPARE(DeviceHelper::getInstance().get(), helper.get());
         helper->readDeviceInfoCallback(QByteArray());

@@ -180,7 +180,8 @@ private slots:
         QTest::addColumn<QString>("port");
         QTest::addColumn<QString>("error"); // part of it
         QTest::newRow("gone") << QStringLiteral("/nonexistent/ttyUSB9") << QStringLiteral("No such file");
-        QTest::newRow("not a serial port") << QStringLiteral("/dev/null") << QStringLiteral("not a serial port");
+        QTest::newRow("not a serial port")
+            << QStringLiteral("/dev/null") << QStringLiteral("not a serial port");
     }
 
     void portThatCannotBeOpenedIsTold()
@@ -242,9 +243,10 @@ private slots:
             int sessionIdThen;
         };
         QList<Told> told;
-        connect(_session.get(), &ServoSession::servoMoved, this, [&](int id, int baudRate, WriteOutcome::Answer answer) {
-            told.append({id, baudRate, answer, _session->servoId()});
-        });
+        connect(_session.get(), &ServoSession::servoMoved, this,
+                [&](int id, int baudRate, WriteOutcome::Answer answer) {
+                    told.append({id, baudRate, answer, _session->servoId()});
+                });
         const FieldCatalogue catalogue(*_session->device());
         const QList<GroupWrite> writes = groupWrites(catalogue, {{QStringLiteral("id"), 5}});
         QCOMPARE(writes.size(), 1);

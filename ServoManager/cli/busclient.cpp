@@ -76,7 +76,8 @@ ExitStatus BusClient::connect()
     FailureKind failure = FailureKind::Timeout;
     QObject context;
     ServoSession* session = _session.get();
-    QObject::connect(session, &ServoSession::portFailed, &context, [&](const QString& error) { openError = error; });
+    QObject::connect(session, &ServoSession::portFailed, &context,
+                     [&](const QString& error) { openError = error; });
     QObject::connect(session, &ServoSession::identificationFailed, &context,
                      [&](int, FailureKind kind) { failure = kind; });
     if (!session->open({_portName, _baudRate, _serial->protocol(), _id})) {
@@ -128,14 +129,16 @@ ExitStatus BusClient::write(const QList<GroupWrite>& writes, QList<WriteOutcome>
     QObject context;
     QObject::connect(scheduler.get(), &UiScheduler::writeFinished, &context,
                      [&](const GroupWrite&, const WriteOutcome& outcome) { finished.append(outcome); });
-    QObject::connect(session, &ServoSession::servoMoved, &context, [&](int id, int baudRate, WriteOutcome::Answer) {
-        _id = id;
-        _baudRate = baudRate;
-    });
+    QObject::connect(session, &ServoSession::servoMoved, &context,
+                     [&](int id, int baudRate, WriteOutcome::Answer) {
+                         _id = id;
+                         _baudRate = baudRate;
+                     });
     QObject::connect(session, &ServoSession::servoNotFound, &context, [&] {
         lost = QStringLiteral("the servo answers neither at its old nor at its new id and rate");
     });
-    QObject::connect(session, &ServoSession::portFailed, &context, [&](const QString& error) { lost = error; });
+    QObject::connect(session, &ServoSession::portFailed, &context,
+                     [&](const QString& error) { lost = error; });
     QObject::connect(session, &ServoSession::firstTable, &context, [&] { tableRead = true; });
     // A write's bytes between its fields come from the newest table read: one read first, or they
     // would be written as zeros.
@@ -148,7 +151,8 @@ ExitStatus BusClient::write(const QList<GroupWrite>& writes, QList<WriteOutcome>
     }
     for (const GroupWrite& write : writes)
         scheduler->addWrite(write);
-    SignalWait([&] { return finished.size() >= writes.size() || !lost.isEmpty() || !scheduler->isServoAnswering(); })
+    SignalWait(
+        [&] { return finished.size() >= writes.size() || !lost.isEmpty() || !scheduler->isServoAnswering(); })
         .on(scheduler.get(), &UiScheduler::writeFinished)
         .on(scheduler.get(), &UiScheduler::servoAnswering)
         .on(session, &ServoSession::servoNotFound)
@@ -182,12 +186,13 @@ ExitStatus BusClient::poll(int intervalMs,
             loop.quit();
         }
     });
-    QObject::connect(scheduler.get(), &UiScheduler::servoAnswering, &loop, [&](bool answering, const QDateTime&) {
-        if (!answering) {
-            silent = done = true;
-            loop.quit();
-        }
-    });
+    QObject::connect(scheduler.get(), &UiScheduler::servoAnswering, &loop,
+                     [&](bool answering, const QDateTime&) {
+                         if (!answering) {
+                             silent = done = true;
+                             loop.quit();
+                         }
+                     });
     QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, &loop, &QEventLoop::quit);
     _session->startPolling(intervalMs);
     if (!done)
@@ -207,8 +212,8 @@ ExitStatus BusClient::maintenance(bool reset)
     // when the request returns.
     bool answered = false;
     auto onAnswer = [&](QByteArray) { answered = true; };
-    const bool sent =
-        reset ? _deviceHelper->triggerDeviceReset(_id, onAnswer) : _deviceHelper->triggerDeviceReboot(_id, onAnswer);
+    const bool sent = reset ? _deviceHelper->triggerDeviceReset(_id, onAnswer)
+                            : _deviceHelper->triggerDeviceReboot(_id, onAnswer);
     if (!sent) {
         _error = QStringLiteral("the %1 request could not be sent").arg(reset ? "factory reset" : "reboot");
         return ExitNoAnswer;

@@ -199,7 +199,10 @@ void MainWindow::initSession()
 {
     _connection = new ConnectionControl(
         _session.get(),
-        {this, _toolBar, ui->actionDisconnect, ui->actionRecord,
+        {this,
+         _toolBar,
+         ui->actionDisconnect,
+         ui->actionRecord,
          {ui->actionConnect, ui->actionSettings, ui->actionSearch, ui->numberServosAction, ui->actionReboot,
           ui->actionReset},
          {ui->actionSaveConfiguration, ui->actionCompareConfiguration},
@@ -208,7 +211,8 @@ void MainWindow::initSession()
          messageBoxes()},
         {_maintenance, _bus, _plotDock, _recording, _fastSampling, _follower, _configurationDialog});
     connect(_session.get(), &ServoSession::opened, this, [] { RegisterView::_instance->connected(); });
-    new ConnectionReports(_session.get(), {this, ui->actionDisconnect, [this] { offerSearch(); }, messageBoxes()});
+    new ConnectionReports(_session.get(),
+                          {this, ui->actionDisconnect, [this] { offerSearch(); }, messageBoxes()});
 }
 
 void MainWindow::on_actionConnect_triggered()
@@ -241,8 +245,7 @@ void MainWindow::initConfigurationFiles()
     _configurationDialog = new ConfigurationDialog(this);
     _configurationDialog->attach(
         {ui->actionSaveConfiguration, ui->actionCompareConfiguration, ui->actionCompareFiles},
-        [this] { return _connection->servo(); },
-        _settings);
+        [this] { return _connection->servo(); }, _settings);
     connect(_configurationDialog, &ConfigurationDialog::message, this, &MainWindow::showPassing);
     connect(_configurationDialog, &ConfigurationDialog::failed, this,
             [this](const QString& text) { showMessage(QMessageBox::Critical, tr("Error"), text); });
@@ -382,8 +385,9 @@ void MainWindow::initPlotAndRecording()
     ui->menuView->addAction(_plotDock->toggleViewAction());
     _fastSampling = new FastSamplingControl(_plotDock);
 
-    _recording = new RecordingControl(this, ui->actionRecord, statusBar(), _settings,
-                                      [this] { return RecordingControl::sourceOf(*_session); }, messageBoxes());
+    _recording = new RecordingControl(
+        this, ui->actionRecord, statusBar(), _settings,
+        [this] { return RecordingControl::sourceOf(*_session); }, messageBoxes());
     connect(ui->actionRecord, &QAction::triggered, _recording,
             [this] { _recording->toggle(_servoIdSpinBox->value()); });
 }

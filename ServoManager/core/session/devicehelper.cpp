@@ -45,13 +45,15 @@ void DeviceHelper::readDeviceInfoCallback(QByteArray response)
 bool DeviceHelper::triggerDeviceReboot(int id, std::function<void(QByteArray)> callback,
                                        std::function<void()> noAnswer)
 {
-    return triggerMaintenance(BusRequest::reboot(static_cast<uint8_t>(id)), std::move(callback), std::move(noAnswer));
+    return triggerMaintenance(BusRequest::reboot(static_cast<uint8_t>(id)), std::move(callback),
+                              std::move(noAnswer));
 }
 
 bool DeviceHelper::triggerDeviceReset(int id, std::function<void(QByteArray)> callback,
                                       std::function<void()> noAnswer)
 {
-    return triggerMaintenance(BusRequest::reset(static_cast<uint8_t>(id)), std::move(callback), std::move(noAnswer));
+    return triggerMaintenance(BusRequest::reset(static_cast<uint8_t>(id)), std::move(callback),
+                              std::move(noAnswer));
 }
 
 bool DeviceHelper::triggerMaintenance(const BusRequest& request, std::function<void(QByteArray)> callback,

@@ -17,8 +17,8 @@ class DeviceHelper : public QObject
     Q_OBJECT
 
 public:
-    // The window's own, for its views; the command line has none. It is set where the window is
-    // put together, and only the window reads it.
+    // The window's own, for its views; the command line has none. The window sets it where it is
+    // put together.
     static inline std::shared_ptr<DeviceHelper> _instance;
     // The window's helper, made on first use. Arguments when one exists already would be dropped
     // without a word: that throws std::logic_error instead.

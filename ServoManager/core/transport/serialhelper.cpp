@@ -242,32 +242,37 @@ bool SerialHelper::submit(const BusRequest& request, Completion done)
     switch (request.kind) {
     case Kind::Ping:
         return startTransaction(
-            {id, instructionPing, 0, 0}, _sizes.instructionOverhead, _sizes.statusOverhead + _sizes.pingParameters,
-            std::move(done), Collector::Answer,
+            {id, instructionPing, 0, 0}, _sizes.instructionOverhead,
+            _sizes.statusOverhead + _sizes.pingParameters, std::move(done), Collector::Answer,
             [&](std::function<void()> collector) { return _kestrabus->ping(id, collector); },
             protocol1Request(id, instructionPing, {}));
     case Kind::Read:
         return startTransaction(
-            {id, instructionRead, address, length}, readRequestBytes(_protocol), readAnswerBytes(_protocol, length),
-            std::move(done), Collector::Answer,
-            [&](std::function<void()> collector) { return _kestrabus->readData(id, address, length, collector); },
+            {id, instructionRead, address, length}, readRequestBytes(_protocol),
+            readAnswerBytes(_protocol, length), std::move(done), Collector::Answer,
+            [&](std::function<void()> collector) {
+                return _kestrabus->readData(id, address, length, collector);
+            },
             protocol1Request(id, instructionRead, QByteArray().append(char(address)).append(char(length))));
     case Kind::Write:
         return startTransaction(
             {id, instructionWrite, address, static_cast<int>(request.data.size())},
             _sizes.instructionOverhead + _sizes.addressBytes + request.data.size(), _sizes.statusOverhead,
             std::move(done), Collector::Write,
-            [&](std::function<void()> collector) { return _kestrabus->writeData(id, address, request.data, collector); },
+            [&](std::function<void()> collector) {
+                return _kestrabus->writeData(id, address, request.data, collector);
+            },
             protocol1Request(id, instructionWrite, QByteArray(1, char(address)) + request.data));
     case Kind::Reboot:
         return startTransaction(
             {id, instructionReboot, 0, 0}, _sizes.instructionOverhead, _sizes.statusOverhead, std::move(done),
-            Collector::Answer, [&](std::function<void()> collector) { return _kestrabus->reboot(id, collector); },
+            Collector::Answer,
+            [&](std::function<void()> collector) { return _kestrabus->reboot(id, collector); },
             protocol1Request(id, instructionReboot, {}));
     case Kind::Reset:
         return startTransaction(
-            {id, instructionReset, 0, 0}, _sizes.instructionOverhead + _sizes.resetOptionBytes, _sizes.statusOverhead,
-            std::move(done), Collector::Answer,
+            {id, instructionReset, 0, 0}, _sizes.instructionOverhead + _sizes.resetOptionBytes,
+            _sizes.statusOverhead, std::move(done), Collector::Answer,
             [&](std::function<void()> collector) { return _kestrabus->reset(id, collector); },
             protocol1Request(id, instructionReset, {}));
     }
@@ -296,7 +301,8 @@ bool SerialHelper::ping(uint8_t id, ResponseCallback callback, FailureCallback o
 bool SerialHelper::readData(uint8_t id, uint8_t address, uint8_t length, ResponseCallback callback,
                             FailureCallback onFailure)
 {
-    return submit(BusRequest::read(id, address, length), completionOf(std::move(callback), std::move(onFailure)));
+    return submit(BusRequest::read(id, address, length),
+                  completionOf(std::move(callback), std::move(onFailure)));
 }
 
 bool SerialHelper::writeData(uint8_t id, uint8_t address, const QByteArray& data, ResponseCallback callback,
@@ -435,7 +441,8 @@ void SerialHelper::finishWithFailure(FailureKind kind, uint8_t errorByte)
     report(kind, request, errorByte, done);
 }
 
-void SerialHelper::report(FailureKind kind, const RequestInfo& request, uint8_t errorByte, const Completion& done)
+void SerialHelper::report(FailureKind kind, const RequestInfo& request, uint8_t errorByte,
+                          const Completion& done)
 {
     emit transactionFailed(kind, request, errorByte);
     if (done)

@@ -49,7 +49,10 @@ struct BusRequest
     QByteArray data;    // bytes to write
 
     static BusRequest ping(uint8_t id) { return {Kind::Ping, id, 0, 0, {}}; }
-    static BusRequest read(uint8_t id, uint8_t address, uint8_t length) { return {Kind::Read, id, address, length, {}}; }
+    static BusRequest read(uint8_t id, uint8_t address, uint8_t length)
+    {
+        return {Kind::Read, id, address, length, {}};
+    }
     static BusRequest write(uint8_t id, uint8_t address, const QByteArray& data)
     {
         return {Kind::Write, id, address, 0, data};
@@ -179,9 +182,8 @@ private:
         Several
     };
     static Completion completionOf(ResponseCallback callback, FailureCallback onFailure);
-    bool startTransaction(const RequestInfo& info, int requestBytes, int expectedAnswerBytes,
-                          Completion done, Collector collector,
-                          const std::function<bool(std::function<void()>)>& send,
+    bool startTransaction(const RequestInfo& info, int requestBytes, int expectedAnswerBytes, Completion done,
+                          Collector collector, const std::function<bool(std::function<void()>)>& send,
                           const QByteArray& echo = {});
     void collect();
     void finishWithPacket(const QByteArray& packet);

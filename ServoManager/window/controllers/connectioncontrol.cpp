@@ -91,8 +91,8 @@ ConnectedServo ConnectionControl::servo() const
     if (!isConnected() || !device)
         return {};
     // This connection's table: empty until its first read, never the servo connected before.
-    return {scheduler, std::make_shared<FieldCatalogue>(*device), [scheduler] { return scheduler->lastTable(); },
-            _session->baudRate()};
+    return {scheduler, std::make_shared<FieldCatalogue>(*device),
+            [scheduler] { return scheduler->lastTable(); }, _session->baudRate()};
 }
 
 void ConnectionControl::setIdle(bool idle)

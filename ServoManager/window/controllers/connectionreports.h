@@ -22,8 +22,8 @@ public:
     using ShowMessage = std::function<void(QMessageBox::Icon, const QString& title, const QString& text)>;
     struct Window
     {
-        QWidget* window;      // parent of the box that offers a search
-        QAction* disconnect;  // ends the connection, and everything that shows it
+        QWidget* window;     // parent of the box that offers a search
+        QAction* disconnect; // ends the connection, and everything that shows it
         std::function<void()> offerSearch;
         ShowMessage showMessage;
     };

@@ -36,8 +36,8 @@ public:
     static constexpr int factoryRate = 1000000;
     static constexpr int protocol1FactoryId = 1;
 
-    MaintenanceRequests(QWidget* window, std::shared_ptr<SerialHelper> serial, std::shared_ptr<DeviceHelper> device,
-                        Hooks hooks);
+    MaintenanceRequests(QWidget* window, std::shared_ptr<SerialHelper> serial,
+                        std::shared_ptr<DeviceHelper> device, Hooks hooks);
 
     // Stops looking for a reset servo: the window is about to use the port itself.
     void cancel();

@@ -1,7 +1,6 @@
 #include "window/controllers/servofollower.h"
 
 #include "core/session/servosession.h"
-
 #include "window/dialogs/searchdialog.h"
 #include "window/docks/plotdock.h"
 #include "window/widgets/staleoverlay.h"

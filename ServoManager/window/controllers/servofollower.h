@@ -28,7 +28,7 @@ public:
         QWidget* window;       // parent of the box that offers a search
         ServoSession* session; // the port's rate, and the servo's moves
         QSpinBox* servoId;     // the tool bar's address; setting it stores the servo id
-        QAction* disconnect; // before a search, which needs the port
+        QAction* disconnect;   // before a search, which needs the port
         SearchDialog* search;
         PlotDock* plot;
         QList<QWidget*> liveViews;                     // not editable while the servo is silent
