@@ -60,7 +60,6 @@ public:
     // For the status bar's traffic summary and for tests and benchmarks.
     std::shared_ptr<UiScheduler> scheduler() const { return _session->scheduler(); }
     std::shared_ptr<SerialHelper> serialHelper() const { return _serialHelper; }
-    ServoSession* session() const { return _session.get(); }
     SearchDialog* searchDialog() const { return _searchDialog.get(); }
     QLabel* trafficLabel() const;
     PlotDock* plotDock() const { return _plotDock; }
