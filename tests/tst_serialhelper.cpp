@@ -11,6 +11,8 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <stdexcept>
+
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
@@ -459,15 +461,32 @@ private slots:
         QCOMPARE(initialised, 1);
     }
 
-    void getInstanceKeepsItsFirstArguments()
+    // The window's helper is made once. A later caller's port or callback would be dropped without
+    // a word (its requests would go to another port): giving them again is refused, and the helper
+    // keeps its first ones.
+    void getInstanceRefusesArgumentsOnceMade_data()
     {
+        QTest::addColumn<bool>("serial");
+        QTest::addColumn<bool>("callback");
+        QTest::newRow("a port") << true << false;
+        QTest::newRow("a callback") << false << true;
+        QTest::newRow("both") << true << true;
+    }
+
+    void getInstanceRefusesArgumentsOnceMade()
+    {
+        QFETCH(bool, serial);
+        QFETCH(bool, callback);
         auto first = std::make_shared<SerialHelper>();
         int firstCalls = 0;
         auto helper = DeviceHelper::getInstance(first, [&] { ++firstCalls; });
-        auto again =
-            DeviceHelper::getInstance(std::make_shared<SerialHelper>(), [] { QFAIL("second callback"); });
-        QCOMPARE(again.get(), helper.get());
-        again->readDeviceInfoCallback(QByteArray());
+        QVERIFY_EXCEPTION_THROWN(
+            DeviceHelper::getInstance(serial ? std::make_shared<SerialHelper>() : nullptr,
+                                      callback ? std::function<void()>([] { QFAIL("second callback"); })
+                                               : nullptr),
+            std::logic_error);
+        QCOMPARE(DeviceHelper::getInstance().get(), helper.get());
+        helper->readDeviceInfoCallback(QByteArray());
         QCOMPARE(firstCalls, 1);
     }
 

@@ -3,6 +3,8 @@
 #include "core/model/idevice.h"
 #include "core/protocol/readanswer.h"
 #include "core/session/devicehelper.h"
+#include "core/session/servosession.h"
+#include "core/transport/busreply.h"
 #include "core/transport/portdiagnostics.h"
 #include "core/transport/serialhelper.h"
 
@@ -16,37 +18,47 @@ constexpr int stalledMs = 5000;
 // A write is judged by a read after it; the scheduler polls this often meanwhile.
 constexpr int writePollMs = 1;
 
-// Runs the event loop until `done` is set (or the stall limit passed); false on a stall.
-bool waitFor(const bool& done, int limitMs = stalledMs)
+// Runs the event loop until `done` holds, looking again whenever one of the watched signals
+// arrives; false when the limit passed first.
+class SignalWait
 {
-    QEventLoop loop;
-    QTimer limit;
-    limit.setSingleShot(true);
-    QObject::connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
-    limit.start(limitMs);
-    QTimer check;
-    check.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        if (done)
-            loop.quit();
-    });
-    check.start(1);
-    while (!done && limit.isActive())
-        loop.exec();
-    return done;
-}
+public:
+    explicit SignalWait(std::function<bool()> done) : _done(std::move(done)) {}
+
+    template <typename Sender, typename Signal> SignalWait& on(const Sender* sender, Signal signal)
+    {
+        QObject::connect(sender, signal, &_loop, [this] { _loop.quit(); });
+        return *this;
+    }
+
+    bool run(int limitMs)
+    {
+        QTimer limit;
+        limit.setSingleShot(true);
+        QObject::connect(&limit, &QTimer::timeout, &_loop, &QEventLoop::quit);
+        limit.start(limitMs);
+        while (!_done() && limit.isActive())
+            _loop.exec();
+        return _done();
+    }
+
+private:
+    std::function<bool()> _done;
+    QEventLoop _loop;
+};
 } // namespace
 
 BusClient::BusClient(QString portName, int baudRate, int id, BusProtocol protocol)
-    : _portName(std::move(portName)), _baudRate(baudRate), _id(id), _serial(std::make_shared<SerialHelper>())
+    : _portName(std::move(portName)), _baudRate(baudRate), _id(id), _serial(std::make_shared<SerialHelper>()),
+      _deviceHelper(std::make_shared<DeviceHelper>(_serial)),
+      _session(std::make_unique<ServoSession>(_serial, _deviceHelper))
 {
     _serial->setProtocol(protocol);
 }
 
 BusClient::~BusClient()
 {
-    if (_serial->isOpen())
-        _serial->closeSerialPort();
+    _session->close();
 }
 
 QString BusClient::noAnswerText(const QString& what) const
@@ -60,52 +72,47 @@ QString BusClient::noAnswerText(const QString& what) const
 
 ExitStatus BusClient::connect()
 {
-    const QString openError = _serial->openSerialPort(_portName, _baudRate);
-    if (!openError.isEmpty()) {
+    QString openError;
+    FailureKind failure = FailureKind::Timeout;
+    QObject context;
+    ServoSession* session = _session.get();
+    QObject::connect(session, &ServoSession::portFailed, &context,
+                     [&](const QString& error) { openError = error; });
+    QObject::connect(session, &ServoSession::identificationFailed, &context,
+                     [&](int, FailureKind kind) { failure = kind; });
+    if (!session->open({_portName, _baudRate, _serial->protocol(), _id})) {
         _error = QStringLiteral("cannot open %1: %2").arg(_portName, portOpenErrorText(_portName, openError));
         return ExitPortFailed;
     }
-    // The window's way of telling the model: its identification read, by the process-wide helper
-    // that the scheduler's live values ask for the model too.
-    const auto helper = DeviceHelper::getInstance(_serial);
-    bool done = false;
-    bool identified = false;
-    FailureKind failure = FailureKind::Timeout;
-    QObject context;
-    QObject::connect(helper.get(), &DeviceHelper::loadDeviceMetadata, &context, [&] { identified = done = true; });
-    QObject::connect(helper.get(), &DeviceHelper::identificationFailed, &context, [&](int, FailureKind kind) {
-        failure = kind;
-        done = true;
-    });
-    helper->triggerDeviceInfoRead(_id);
-    if (!waitFor(done) || !identified) {
+    SignalWait([session] { return session->state() != ServoSession::State::Identifying; })
+        .on(session, &ServoSession::identified)
+        .on(session, &ServoSession::identificationFailed)
+        .run(stalledMs);
+    if (session->state() != ServoSession::State::Connected) {
         _error = noAnswerText(failureKindText(failure));
         return ExitNoAnswer;
     }
-    _device = helper->getDevice();
+    _device = session->device();
     _catalogue = std::make_unique<FieldCatalogue>(*_device);
     return readTable();
 }
 
 ExitStatus BusClient::readTable()
 {
-    bool done = false;
-    QString problem;
-    const bool sent = _serial->readData(
-        static_cast<uint8_t>(_id), 0, static_cast<uint8_t>(_device->getMemoryUpperLimit()),
-        [&](QByteArray response) {
-            _table = readanswer::table(response);
-            _alarms = readanswer::isProtocol1(response) ? readanswer::alarmsOf(response) : -1;
-            done = true;
-        },
-        [&](FailureKind kind, const RequestInfo&, uint8_t errorByte) {
-            problem = kind == FailureKind::Refused ? servoErrorText(errorByte) : failureKindText(kind);
-            done = true;
-        });
-    if (!sent || !waitFor(done) || !problem.isEmpty()) {
+    BusReply reply(*_serial, BusRequest::read(static_cast<uint8_t>(_id), 0,
+                                              static_cast<uint8_t>(_device->getMemoryUpperLimit())));
+    SignalWait([&reply] { return reply.isFinished(); }).on(&reply, &BusReply::finished).run(stalledMs);
+    const BusResult& result = reply.result();
+    if (!reply.isFinished() || !result.answered) {
+        QString problem;
+        if (reply.isFinished())
+            problem = result.failure == FailureKind::Refused ? servoErrorText(result.errorByte)
+                                                             : failureKindText(result.failure);
         _error = noAnswerText(problem);
         return ExitNoAnswer;
     }
+    _table = readanswer::table(result.answer);
+    _alarms = readanswer::isProtocol1(result.answer) ? readanswer::alarmsOf(result.answer) : -1;
     return ExitDone;
 }
 
@@ -114,40 +121,45 @@ ExitStatus BusClient::write(const QList<GroupWrite>& writes, QList<WriteOutcome>
     outcomes->clear();
     if (writes.isEmpty())
         return ExitDone;
-    UiScheduler scheduler(_id, _serial, DeviceHelper::getInstance());
+    ServoSession* session = _session.get();
+    const std::shared_ptr<UiScheduler> scheduler = session->scheduler();
     QList<WriteOutcome> finished;
     QString lost;
-    QObject::connect(&scheduler, &UiScheduler::writeFinished,
+    bool tableRead = false;
+    QObject context;
+    QObject::connect(scheduler.get(), &UiScheduler::writeFinished, &context,
                      [&](const GroupWrite&, const WriteOutcome& outcome) { finished.append(outcome); });
-    QObject::connect(&scheduler, &UiScheduler::servoMoved, [&](int id, int baudRate, WriteOutcome::Answer) {
-        _id = id;
-        _baudRate = baudRate;
-    });
-    QObject::connect(&scheduler, &UiScheduler::servoNotFound, [&](const QList<BusAddress>&) {
+    QObject::connect(session, &ServoSession::servoMoved, &context,
+                     [&](int id, int baudRate, WriteOutcome::Answer) {
+                         _id = id;
+                         _baudRate = baudRate;
+                     });
+    QObject::connect(session, &ServoSession::servoNotFound, &context, [&] {
         lost = QStringLiteral("the servo answers neither at its old nor at its new id and rate");
     });
-    QObject::connect(&scheduler, &UiScheduler::portFailed, [&](const QString& error) { lost = error; });
+    QObject::connect(session, &ServoSession::portFailed, &context,
+                     [&](const QString& error) { lost = error; });
+    QObject::connect(session, &ServoSession::firstTable, &context, [&] { tableRead = true; });
     // A write's bytes between its fields come from the newest table read: one read first, or they
     // would be written as zeros.
-    bool tableRead = false;
-    QObject::connect(&scheduler, &UiScheduler::tableDecoded, [&] { tableRead = true; });
-    scheduler.startScheduler(writePollMs);
-    if (!waitFor(tableRead) || scheduler.lastTable().isEmpty()) {
-        scheduler.stopScheduler();
+    session->startPolling(writePollMs);
+    SignalWait([&] { return tableRead; }).on(session, &ServoSession::firstTable).run(stalledMs);
+    if (!tableRead || scheduler->lastTable().isEmpty()) {
+        session->stopPolling();
         _error = noAnswerText(QStringLiteral("nothing was written"));
         return ExitNoAnswer;
     }
     for (const GroupWrite& write : writes)
-        scheduler.addWrite(write);
-    bool done = false;
-    QTimer check;
-    QObject::connect(&check, &QTimer::timeout, [&] {
-        done = finished.size() >= writes.size() || !lost.isEmpty() || !scheduler.isServoAnswering();
-    });
-    check.start(1);
-    waitFor(done, stalledMs * (writes.size() + 1));
-    scheduler.stopScheduler();
-    _id = scheduler.servoId();
+        scheduler->addWrite(write);
+    SignalWait(
+        [&] { return finished.size() >= writes.size() || !lost.isEmpty() || !scheduler->isServoAnswering(); })
+        .on(scheduler.get(), &UiScheduler::writeFinished)
+        .on(scheduler.get(), &UiScheduler::servoAnswering)
+        .on(session, &ServoSession::servoNotFound)
+        .on(session, &ServoSession::portFailed)
+        .run(stalledMs * (writes.size() + 1));
+    session->stopPolling();
+    _id = scheduler->servoId();
     *outcomes = finished;
     if (!lost.isEmpty()) {
         _error = lost;
@@ -157,35 +169,36 @@ ExitStatus BusClient::write(const QList<GroupWrite>& writes, QList<WriteOutcome>
         _error = noAnswerText(QStringLiteral("it stopped answering while it was written"));
         return ExitNoAnswer;
     }
-    _table = scheduler.lastTable();
+    _table = scheduler->lastTable();
     return ExitDone;
 }
 
 ExitStatus BusClient::poll(int intervalMs,
                            const std::function<bool(const QByteArray& table, qint64 arrivalNs)>& onTable)
 {
-    UiScheduler scheduler(_id, _serial, DeviceHelper::getInstance());
+    const std::shared_ptr<UiScheduler> scheduler = _session->scheduler();
     bool done = false;
     bool silent = false;
     QEventLoop loop;
-    QObject::connect(&scheduler, &UiScheduler::liveSample, [&](const LiveSample& sample) {
-        if (!done && !onTable(scheduler.lastTable(), sample.arrivalNs)) {
+    QObject::connect(scheduler.get(), &UiScheduler::liveSample, &loop, [&](const LiveSample& sample) {
+        if (!done && !onTable(scheduler->lastTable(), sample.arrivalNs)) {
             done = true;
             loop.quit();
         }
     });
-    QObject::connect(&scheduler, &UiScheduler::servoAnswering, [&](bool answering, const QDateTime&) {
-        if (!answering) {
-            silent = done = true;
-            loop.quit();
-        }
-    });
+    QObject::connect(scheduler.get(), &UiScheduler::servoAnswering, &loop,
+                     [&](bool answering, const QDateTime&) {
+                         if (!answering) {
+                             silent = done = true;
+                             loop.quit();
+                         }
+                     });
     QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, &loop, &QEventLoop::quit);
-    scheduler.startScheduler(intervalMs);
+    _session->startPolling(intervalMs);
     if (!done)
         loop.exec();
-    scheduler.stopScheduler();
-    _table = scheduler.lastTable();
+    _session->stopPolling();
+    _table = scheduler->lastTable();
     if (silent) {
         _error = noAnswerText(QStringLiteral("it stopped answering"));
         return ExitNoAnswer;
@@ -195,18 +208,16 @@ ExitStatus BusClient::poll(int intervalMs,
 
 ExitStatus BusClient::maintenance(bool reset)
 {
-    const auto helper = DeviceHelper::getInstance(_serial);
-    bool done = false;
+    // The bus library waits for the servo's answer itself (up to a second): the outcome is known
+    // when the request returns.
     bool answered = false;
-    auto onAnswer = [&](QByteArray) { answered = done = true; };
-    auto onSilence = [&] { done = true; };
-    const bool sent = reset ? helper->triggerDeviceReset(_id, onAnswer, onSilence)
-                            : helper->triggerDeviceReboot(_id, onAnswer, onSilence);
+    auto onAnswer = [&](QByteArray) { answered = true; };
+    const bool sent = reset ? _deviceHelper->triggerDeviceReset(_id, onAnswer)
+                            : _deviceHelper->triggerDeviceReboot(_id, onAnswer);
     if (!sent) {
         _error = QStringLiteral("the %1 request could not be sent").arg(reset ? "factory reset" : "reboot");
         return ExitNoAnswer;
     }
-    waitFor(done);
     if (!answered) {
         _error = QStringLiteral("no answer from servo %1 to the %2 request").arg(_id).arg(reset ? "factory reset" : "reboot");
         return ExitNoAnswer;

@@ -10,8 +10,10 @@
 
 #include <memory>
 
+class DeviceHelper;
 class IDevice;
 class SerialHelper;
+class ServoSession;
 
 // What the command line's exit status says.
 enum ExitStatus
@@ -24,7 +26,8 @@ enum ExitStatus
 };
 
 // One servo on one port, for a command that runs to its end: each call waits (running the event
-// loop) until the request layer has the answer or gave up. Errors are kept as text for the user.
+// loop until the session or the request tells it is done) for the answer or the failure. Errors
+// are kept as text for the user.
 class BusClient
 {
 public:
@@ -67,6 +70,8 @@ private:
     QByteArray _table;
     int _alarms = -1;
     std::shared_ptr<SerialHelper> _serial;
+    std::shared_ptr<DeviceHelper> _deviceHelper;
+    std::unique_ptr<ServoSession> _session;
     std::shared_ptr<IDevice> _device;
     std::unique_ptr<FieldCatalogue> _catalogue;
     QString _error;

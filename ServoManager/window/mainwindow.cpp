@@ -4,19 +4,22 @@
 #include "core/files/csvrecorder.h"
 #include "core/model/modelsource.h"
 #include "core/session/devicehelper.h"
+#include "core/session/servosession.h"
 #include "core/session/uischeduler.h"
 #include "core/settings/settingshelper.h"
 #include "core/transport/portdiagnostics.h"
 #include "core/transport/serialhelper.h"
 #include "window/controllers/buscontrol.h"
+#include "window/controllers/connectioncontrol.h"
+#include "window/controllers/connectionreports.h"
 #include "window/controllers/dockfitter.h"
 #include "window/controllers/maintenancerequests.h"
 #include "window/controllers/recordingcontrol.h"
 #include "window/controllers/servofollower.h"
+#include "window/controllers/servotoolbar.h"
 #include "window/controllers/windowgeometry.h"
 #include "window/dialogs/configurationdialog.h"
 #include "window/dialogs/confirmation.h"
-#include "window/dialogs/offer.h"
 #include "window/dialogs/searchdialog.h"
 #include "window/dialogs/settingsdialog.h"
 #include "window/docks/busdock.h"
@@ -37,11 +40,6 @@
 namespace {
 const QString keyGeometry = QStringLiteral("geometry");
 const QString keyWindowState = QStringLiteral("windowState");
-const QString keyPollingInterval = QStringLiteral("pollingInterval");
-const QString keyServoId = QStringLiteral("servoId");
-constexpr int closeDelayMs = 100;
-constexpr int defaultPollingIntervalMs = 500;
-constexpr int trafficRefreshMs = 1000;
 constexpr int transientMessageMs = 5000;
 } // namespace
 
@@ -54,16 +52,15 @@ MainWindow::MainWindow(QWidget* parent)
     Q_INIT_RESOURCE(images);
     ui->setupUi(this);
 
-    auto deviceHelper = DeviceHelper::getInstance(_serialHelper, [this] { on_DeviceInitialised(); });
-    connect(deviceHelper.get(), &DeviceHelper::identificationFailed, this,
-            &MainWindow::onIdentificationFailed);
-    _serialHelper->setPortErrorCallback([this](QString error) { onPortFailed(error); });
+    // The views find the connected servo's model through the class-wide helper: this window's.
+    DeviceHelper::_instance = std::make_shared<DeviceHelper>(_serialHelper);
+    _session = std::make_unique<ServoSession>(_serialHelper, DeviceHelper::_instance);
     initEditingConnections();
 
     // The edit and register views show the servo as the model identification found describes it.
     auto* model = new ModelSource(this);
-    connect(deviceHelper.get(), &DeviceHelper::loadDeviceMetadata, model,
-            [model, devices = deviceHelper.get()] { model->load(devices->getDevice()); });
+    connect(DeviceHelper::_instance.get(), &DeviceHelper::loadDeviceMetadata, model,
+            [model, devices = DeviceHelper::_instance.get()] { model->load(devices->getDevice()); });
     if (!UiRegisterHelper::_instance)
         UiRegisterHelper::_instance = std::make_shared<UiRegisterHelper>();
     _uiRegisterHelper = UiRegisterHelper::_instance;
@@ -71,27 +68,23 @@ MainWindow::MainWindow(QWidget* parent)
     _uiRegisterHelper->setRegisterView(ui->registerView);
     ui->editView->setModelSource(model);
     ui->registerView->setModelSource(model);
+    _session->setViews(UiRegisterHelper::views());
 
-    initActions();
-    addToolBarComponents();
+    _toolBar = new ServoToolBar(ui->toolBar, _settings);
+    _servoIdSpinBox = _toolBar->servoId();
     initToolBarConnections();
     initPlotAndRecording(); // before the saved window state, which places the dock
     initServoFollower();
     initMaintenance();
     initConfigurationFiles();
     initBus(); // before the saved window state, which places the dock
+    initSession();
     auto* traffic = new TrafficDock(_serialHelper, this); // likewise; it adds itself to the View menu
     // Ctrl+C copies table rows, also in a dock floating as a window of its own.
     const QList<QDockWidget*> docks{_plotDock, traffic, _bus->dock()};
     tablecopy::attach(ui->actionCopy, QList<QWidget*>{this, docks.at(0), docks.at(1), docks.at(2)});
     _dockFitter = new DockFitter(this, docks);
     setScreenRect();
-
-    _trafficLabel = new QLabel(this);
-    _trafficLabel->setObjectName(QStringLiteral("trafficLabel"));
-    statusBar()->addPermanentWidget(_trafficLabel);
-    _trafficRefresh.setInterval(trafficRefreshMs);
-    connect(&_trafficRefresh, &QTimer::timeout, this, &MainWindow::refreshTrafficLabel);
 
     ui->tabWidget->setAutoFillBackground(true);
     statusBar()->showMessage(tr("Disconnected"));
@@ -103,12 +96,10 @@ MainWindow::~MainWindow()
     delete _recording;
     delete ui;
     ui = nullptr;
-    if (_scheduler)
-        _scheduler->stopScheduler();
-    // These process-wide helpers hold callbacks into this window and pointers into its form.
-    if (DeviceHelper::_instance)
-        disconnect(DeviceHelper::_instance.get(), nullptr, this, nullptr);
-    DeviceHelper::_instance.reset();
+    _session->stopPolling();
+    // These process-wide helpers hold pointers into this window and its form.
+    if (DeviceHelper::_instance == _session->deviceHelper())
+        DeviceHelper::_instance.reset();
     UiRegisterHelper::_instance.reset();
 }
 
@@ -157,66 +148,18 @@ QAction* MainWindow::getRecordAction()
     return ui->actionRecord;
 }
 
+QLabel* MainWindow::trafficLabel() const
+{
+    return _connection->trafficLabel();
+}
+
 std::shared_ptr<PhysicalQuantities> MainWindow::getPhysicalQuantityUnits()
 {
     return _settingsDialog->unitsSettings();
 }
 
-void MainWindow::initActions()
-{
-    setIdleActions(true);
-}
-
-void MainWindow::setIdleActions(bool idle)
-{
-    ui->actionConnect->setEnabled(idle);
-    ui->actionDisconnect->setEnabled(!idle);
-    ui->actionSettings->setEnabled(idle);
-    ui->actionSearch->setEnabled(idle);
-    ui->numberServosAction->setEnabled(idle);
-    ui->actionReboot->setEnabled(idle);
-    ui->actionReset->setEnabled(idle);
-    // Recording needs values: it is offered once the servo answers.
-    if (idle)
-        ui->actionRecord->setEnabled(false);
-    ui->actionSaveConfiguration->setEnabled(!idle && _state == ConnectionState::Connected);
-    ui->actionCompareConfiguration->setEnabled(!idle && _state == ConnectionState::Connected);
-    if (_servoIdSpinBox) {
-        _servoIdSpinBox->setEnabled(idle);
-        _pollingIntervalSpinBox->setEnabled(idle);
-    }
-}
-
-void MainWindow::addToolBarComponents()
-{
-    _pollingIntervalLabel = std::make_shared<QLabel>(tr("Polling interval (ms): "), ui->toolBar);
-    ui->toolBar->addWidget(_pollingIntervalLabel.get());
-    _pollingIntervalSpinBox = std::make_shared<QSpinBox>(ui->toolBar);
-    _pollingIntervalSpinBox->setObjectName(QStringLiteral("pollingIntervalSpinBox"));
-    _pollingIntervalSpinBox->setMinimum(10);
-    _pollingIntervalSpinBox->setMaximum(5000);
-    _pollingIntervalSpinBox->setSingleStep(10);
-    bool readable = false;
-    const int interval = _settings->getValue(keyPollingInterval, defaultPollingIntervalMs).toInt(&readable);
-    _pollingIntervalSpinBox->setValue(readable ? interval : defaultPollingIntervalMs);
-    ui->toolBar->addWidget(_pollingIntervalSpinBox.get());
-    ui->toolBar->addSeparator();
-    _servoAddressLabel = std::make_shared<QLabel>(tr("Servo address: "), ui->toolBar);
-    ui->toolBar->addWidget(_servoAddressLabel.get());
-    _servoIdSpinBox = std::make_shared<QSpinBox>(ui->toolBar);
-    _servoIdSpinBox->setObjectName(QStringLiteral("servoIdSpinBox"));
-    _servoIdSpinBox->setMinimum(0);
-    _servoIdSpinBox->setMaximum(253);
-    _servoIdSpinBox->setValue(_settings->getValue(keyServoId, 0).toInt());
-    ui->toolBar->addWidget(_servoIdSpinBox.get());
-}
-
 void MainWindow::initToolBarConnections()
 {
-    connect(_pollingIntervalSpinBox.get(), QOverload<int>::of(&QSpinBox::valueChanged), this,
-            &MainWindow::on_pollingIntervalSpinBoxValueChanged);
-    connect(_servoIdSpinBox.get(), QOverload<int>::of(&QSpinBox::valueChanged), this,
-            &MainWindow::on_idSpinBoxValueChanged);
     connect(ui->actionQuit, &QAction::triggered, this, &MainWindow::close);
     connect(ui->actionSettings, &QAction::triggered, _settingsDialog.get(), &SettingsDialog::show);
     connect(ui->actionSearch, &QAction::triggered, _searchDialog.get(), &SearchDialog::show);
@@ -226,7 +169,7 @@ void MainWindow::initToolBarConnections()
             &SettingsDialog::on_updateBaudRate);
     connect(_searchDialog.get(), &SearchDialog::updateProtocol, _settingsDialog.get(),
             &SettingsDialog::on_updateProtocol);
-    connect(_searchDialog.get(), &SearchDialog::updateId, this, &MainWindow::on_updateId);
+    connect(_searchDialog.get(), &SearchDialog::updateId, _servoIdSpinBox, &QSpinBox::setValue);
 }
 
 void MainWindow::setScreenRect()
@@ -238,53 +181,51 @@ void MainWindow::setScreenRect()
     restoreState(_settings->getValue(keyWindowState, QVariant()).toByteArray(), 0);
 }
 
-bool MainWindow::openPort()
+SessionTarget MainWindow::sessionTarget() const
 {
     const PortSettings port = _settingsDialog->portSettings();
-    _serialHelper->setProtocol(port.protocol == 1 ? BusProtocol::One : BusProtocol::Two);
-    const QString error = _serialHelper->openSerialPort(port.name, port.baudRate);
-    if (!error.isEmpty()) {
-        showMessage(QMessageBox::Critical, tr("Error"), portOpenErrorText(port.name, error));
-        return false;
-    }
-    _connectedPort = port.name;
-    _connectedBaudRate = port.baudRate;
-    return true;
+    return {port.name, port.baudRate, port.protocol == 1 ? BusProtocol::One : BusProtocol::Two,
+            _servoIdSpinBox->value()};
+}
+
+bool MainWindow::openPort()
+{
+    const SessionTarget target = sessionTarget();
+    const QString error = _session->openPort(target.portName, target.baudRate, target.protocol);
+    if (!error.isEmpty())
+        showMessage(QMessageBox::Critical, tr("Error"), portOpenErrorText(target.portName, error));
+    return error.isEmpty();
+}
+
+void MainWindow::initSession()
+{
+    _connection = new ConnectionControl(
+        _session.get(),
+        {this,
+         _toolBar,
+         ui->actionDisconnect,
+         ui->actionRecord,
+         {ui->actionConnect, ui->actionSettings, ui->actionSearch, ui->numberServosAction, ui->actionReboot,
+          ui->actionReset},
+         {ui->actionSaveConfiguration, ui->actionCompareConfiguration},
+         {ui->editView, ui->registerView},
+         [this] { return sessionTarget(); },
+         messageBoxes()},
+        {_maintenance, _bus, _plotDock, _recording, _fastSampling, _follower, _configurationDialog});
+    connect(_session.get(), &ServoSession::opened, this, [this] { ui->registerView->connected(); });
+    new ConnectionReports(_session.get(),
+                          {this, ui->actionDisconnect, [this] { offerSearch(); }, messageBoxes()});
 }
 
 void MainWindow::on_actionConnect_triggered()
 {
-    // A disconnect moments ago must not close the port we are about to open.
-    if (_closeDelayTimerId != 0) {
-        killTimer(_closeDelayTimerId);
-        _closeDelayTimerId = 0;
-    }
-    _maintenance->cancel(); // the port is the connection's now
-    if (!openPort())
-        return;
-
-    const int servoId = _servoIdSpinBox->value();
-    _state = ConnectionState::Connecting;
-    _scheduler = std::make_shared<UiScheduler>(servoId, _serialHelper, DeviceHelper::getInstance(),
-                                               UiRegisterHelper::views());
-    connectScheduler();
-    setIdleActions(false);
-    RegisterView::_instance->connected();
-    DeviceHelper::getInstance()->triggerDeviceInfoRead(servoId);
+    _connection->connectServo();
 }
 
-void MainWindow::on_DeviceInitialised()
+void MainWindow::on_actionDisconnect_triggered()
 {
-    // An answer that arrives after the user gave up on the connection starts nothing.
-    if (_state != ConnectionState::Connecting || !_scheduler)
-        return;
-    _state = ConnectionState::Connected;
-    showState(tr("Connected"));
-    _scheduler->startScheduler(_pollingIntervalSpinBox->value());
-    refreshTrafficLabel();
-    _trafficRefresh.start();
-    ui->actionRecord->setEnabled(true);
-    setIdleActions(false); // the configuration actions need the model
+    _connection->disconnectServo();
+    ui->registerView->disconnected();
 }
 
 void MainWindow::initMaintenance()
@@ -298,7 +239,7 @@ void MainWindow::initMaintenance()
     };
     maintenance.search = [this] { offerSearch(); };
     maintenance.showMessage = messageBoxes();
-    _maintenance = new MaintenanceRequests(this, _serialHelper, maintenance);
+    _maintenance = new MaintenanceRequests(this, _serialHelper, _session->deviceHelper(), maintenance);
 }
 
 void MainWindow::initConfigurationFiles()
@@ -306,17 +247,7 @@ void MainWindow::initConfigurationFiles()
     _configurationDialog = new ConfigurationDialog(this);
     _configurationDialog->attach(
         {ui->actionSaveConfiguration, ui->actionCompareConfiguration, ui->actionCompareFiles},
-        [this] {
-            ConnectedServo connected;
-            const auto device = DeviceHelper::getInstance()->getDevice();
-            if (_state != ConnectionState::Connected || !device)
-                return connected;
-            // This connection's table: empty until its first read, never the servo connected before.
-            connected = {_scheduler, std::make_shared<FieldCatalogue>(*device),
-                         [scheduler = _scheduler] { return scheduler->lastTable(); }, _connectedBaudRate};
-            return connected;
-        },
-        _settings);
+        [this] { return _connection->servo(); }, _settings);
     connect(_configurationDialog, &ConfigurationDialog::message, this, &MainWindow::showPassing);
     connect(_configurationDialog, &ConfigurationDialog::failed, this,
             [this](const QString& text) { showMessage(QMessageBox::Critical, tr("Error"), text); });
@@ -329,17 +260,17 @@ void MainWindow::initEditingConnections()
     }
     // A passing message gives the status bar back to the connection state.
     connect(statusBar(), &QStatusBar::messageChanged, this, [this](const QString& message) {
-        if (message.isEmpty() && _state == ConnectionState::Connected)
-            statusBar()->showMessage(_stateMessage);
+        if (message.isEmpty() && _connection && _connection->isConnected())
+            statusBar()->showMessage(_connection->state());
     });
 }
 
 void MainWindow::initBus()
 {
     BusControl::Hooks hooks;
-    hooks.scheduler = [this] { return _state == ConnectionState::Connected ? _scheduler : nullptr; };
+    hooks.scheduler = [this] { return _connection->isConnected() ? _session->scheduler() : nullptr; };
     hooks.connectTo = [this](const BusAddress& servo) {
-        if (_state != ConnectionState::Disconnected)
+        if (_session->state() != ServoSession::State::Closed)
             ui->actionDisconnect->trigger();
         if (servo.protocol != 0)
             _settingsDialog->on_updateProtocol(servo.protocol);
@@ -347,102 +278,25 @@ void MainWindow::initBus()
         _servoIdSpinBox->setValue(servo.id);
         ui->actionConnect->trigger();
     };
-    hooks.pollingInterval = [this] { return _pollingIntervalSpinBox->value(); };
+    hooks.pollingInterval = [this] { return _toolBar->pollingInterval()->value(); };
     hooks.passingMessage = [this](const QString& text) { showPassing(text); };
-    hooks.releasePort = [this] {
-        if (_closeDelayTimerId == 0)
-            return;
-        killTimer(_closeDelayTimerId);
-        _closeDelayTimerId = 0;
-        _serialHelper->closeSerialPort();
-    };
+    hooks.releasePort = [this] { _session->releasePort(); };
     hooks.settings = _settings;
     _bus = new BusControl(this, ui->numberServosAction, _serialHelper, _searchDialog.get(), hooks);
-}
-
-void MainWindow::connectScheduler()
-{
-    UiScheduler* scheduler = _scheduler.get();
-    _bus->connected(*scheduler, _connectedBaudRate);
-    connect(scheduler, &UiScheduler::liveSample, _plotDock, &PlotDock::addSample);
-    connect(scheduler, &UiScheduler::liveSample, _recording->recorder(), &CsvRecorder::addSample);
-    _fastSampling->attach(scheduler, _connectedPort);
-    _follower->follow(scheduler);
-    connect(scheduler, &UiScheduler::portFailed, this, [this](const QString& error) {
-        ui->actionDisconnect->trigger();
-        showMessage(QMessageBox::Critical, tr("Error"), portOpenErrorText(_connectedPort, error));
-    });
 }
 
 void MainWindow::initServoFollower()
 {
     _follower = new ServoFollower({this,
-                                   _servoIdSpinBox.get(),
+                                   _session.get(),
+                                   _servoIdSpinBox,
                                    ui->actionDisconnect,
                                    _searchDialog.get(),
                                    _plotDock,
                                    {ui->editView, ui->registerView},
-                                   [this] { return _connectedBaudRate; },
-                                   [this](int baudRate) {
-                                       _settingsDialog->on_updateBaudRate(baudRate);
-                                       _connectedBaudRate = baudRate;
-                                   },
-                                   [this](const QString& text) { showState(text); },
+                                   [this](int baudRate) { _settingsDialog->on_updateBaudRate(baudRate); },
+                                   [this](const QString& text) { _connection->showState(text); },
                                    [this](const QString& text) { showPassing(text); }});
-}
-
-void MainWindow::on_actionDisconnect_triggered()
-{
-    // A write the servo has not acknowledged must not vanish without a word.
-    const QString lostWrites = _scheduler ? _scheduler->abandonWrites() : QString();
-    if (_scheduler)
-        _scheduler->stopScheduler();
-    _serialHelper->cancelTransaction();
-    _recording->stop(); // every row read so far reaches the file
-    _state = ConnectionState::Disconnected;
-    _bus->disconnected();
-    if (_configurationDialog->showsServo())
-        _configurationDialog->hide();
-    _trafficRefresh.stop();
-    _trafficLabel->clear(); // the figures describe the connection that just ended
-    RegisterView::_instance->disconnected();
-    ui->editView->setEnabled(true);
-    ui->registerView->setEnabled(true);
-    setIdleActions(true);
-    if (_closeDelayTimerId == 0)
-        _closeDelayTimerId = startTimer(closeDelayMs);
-    statusBar()->showMessage(tr("Disconnected"));
-    if (!lostWrites.isEmpty())
-        showMessage(QMessageBox::Critical, tr("Error"), lostWrites);
-}
-
-void MainWindow::timerEvent(QTimerEvent* event)
-{
-    if (event->timerId() != _closeDelayTimerId) {
-        QMainWindow::timerEvent(event);
-        return;
-    }
-    killTimer(_closeDelayTimerId);
-    _closeDelayTimerId = 0;
-    _serialHelper->closeSerialPort();
-}
-
-void MainWindow::onIdentificationFailed(int id, FailureKind kind)
-{
-    if (_state != ConnectionState::Connecting)
-        return;
-    ui->actionDisconnect->trigger();
-    // The id, rate or protocol may be other than the settings say: a search finds out.
-    showWithOffer(this, QMessageBox::Critical, tr("Error"),
-                  (kind == FailureKind::Timeout
-                       ? tr("No answer from servo id %1 at %2 baud in Protocol %3 on %4 (%5).")
-                       : tr("No valid answer from servo id %1 at %2 baud in Protocol %3 on %4 (%5)."))
-                          .arg(id)
-                          .arg(_connectedBaudRate)
-                          .arg(static_cast<int>(_serialHelper->protocol()))
-                          .arg(_connectedPort, failureKindText(kind)) +
-                      QLatin1Char('\n') + tr("Search the port for servos at other ids, rates and protocols?"),
-                  tr("Search…"), [this] { offerSearch(); });
 }
 
 void MainWindow::offerSearch()
@@ -450,21 +304,6 @@ void MainWindow::offerSearch()
     // Only while disconnected: the search takes the port.
     if (ui->actionSearch->isEnabled())
         ui->actionSearch->trigger();
-}
-
-void MainWindow::onPortFailed(const QString& error)
-{
-    if (_state == ConnectionState::Disconnected)
-        return;
-    // Leave exactly as the user would, then close the dead port at once.
-    ui->actionDisconnect->trigger();
-    if (_closeDelayTimerId != 0) {
-        killTimer(_closeDelayTimerId);
-        _closeDelayTimerId = 0;
-    }
-    _serialHelper->closeSerialPort();
-    Q_UNUSED(error) // stale after an unplug; the message names the cause instead
-    showMessage(QMessageBox::Critical, tr("Error"), portLostText(_connectedPort));
 }
 
 void MainWindow::on_actionReboot_triggered()
@@ -486,21 +325,6 @@ void MainWindow::on_actionAbout_triggered()
                          QString::fromLatin1(qVersion())));
 }
 
-void MainWindow::on_idSpinBoxValueChanged(int value)
-{
-    _settings->setValue(keyServoId, value);
-}
-
-void MainWindow::on_pollingIntervalSpinBoxValueChanged(int value)
-{
-    _settings->setValue(keyPollingInterval, value);
-}
-
-void MainWindow::on_updateId(int id)
-{
-    _servoIdSpinBox->setValue(id);
-}
-
 QStringList MainWindow::workAtRisk() const
 {
     QStringList work;
@@ -509,7 +333,7 @@ QStringList MainWindow::workAtRisk() const
     if (const UiGroupHelper* groups = UiGroupHelper::_instance.get();
         groups && (!groups->nonVolatileWrite().isEmpty() || !groups->volatileWrite().isEmpty()))
         work << tr("Edited values have not been applied.");
-    if (_scheduler && _scheduler->hasWritesPending())
+    if (scheduler() && scheduler()->hasWritesPending())
         work << tr("Parameters are still being written to the servo.");
     return work;
 }
@@ -535,13 +359,6 @@ void MainWindow::closeEvent(QCloseEvent* event)
     QMainWindow::closeEvent(event);
 }
 
-void MainWindow::refreshTrafficLabel()
-{
-    if (!_scheduler)
-        return;
-    _trafficLabel->setText(_scheduler->takeStatisticsSummary());
-}
-
 void MainWindow::showMessage(QMessageBox::Icon icon, const QString& title, const QString& text)
 {
     // Not exec(): the window keeps running (and tests can find and close the box).
@@ -555,12 +372,6 @@ RecordingControl::ShowMessage MainWindow::messageBoxes()
     return [this](QMessageBox::Icon icon, const QString& title, const QString& text) {
         showMessage(icon, title, text);
     };
-}
-
-void MainWindow::showState(const QString& message)
-{
-    _stateMessage = message;
-    statusBar()->showMessage(_stateMessage);
 }
 
 void MainWindow::showPassing(const QString& message)
@@ -578,16 +389,7 @@ void MainWindow::initPlotAndRecording()
 
     _recording = new RecordingControl(
         this, ui->actionRecord, statusBar(), _settings,
-        [this] {
-            if (_state != ConnectionState::Connected || !_scheduler)
-                return RecordingSource();
-            // This connection's newest table: it opens with the model number.
-            const QByteArray& table = _scheduler->lastTable();
-            const int model = table.size() >= 2 ? quint8(table.at(0)) | quint8(table.at(1)) << 8 : 0;
-            return RecordingSource{true, _scheduler->servoId(), model, _connectedBaudRate,
-                                   _scheduler->liveLayout(), _scheduler->sampledSpan()};
-        },
-        messageBoxes());
+        [this] { return RecordingControl::sourceOf(*_session); }, messageBoxes());
     connect(ui->actionRecord, &QAction::triggered, _recording,
             [this] { _recording->toggle(_servoIdSpinBox->value()); });
 }

@@ -3,8 +3,8 @@
 #include <QByteArray>
 #include <QMainWindow>
 #include <QMessageBox>
-#include <QTimer>
 
+#include "core/session/servosession.h"
 #include "core/session/uischeduler.h"
 #include "window/controllers/recordingcontrol.h"
 
@@ -12,6 +12,7 @@
 
 class BusControl;
 class ConfigurationDialog;
+class ConnectionControl;
 class DockFitter;
 class MaintenanceRequests;
 class CsvRecorder;
@@ -23,17 +24,20 @@ class QSpinBox;
 class SearchDialog;
 class SerialHelper;
 class ServoFollower;
+class ServoToolBar;
 class SettingsDialog;
 class Settings;
 class UiRegisterHelper;
 class UiScheduler;
 struct PhysicalQuantities;
-enum class FailureKind;
 
 namespace Ui {
 class MainWindow;
 }
 
+// Puts the program's window together: makes its parts, hands each what it needs and wires them.
+// The flows run in parts of their own: the connection in a ServoSession, the rest in the
+// controllers.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -54,10 +58,10 @@ public:
     std::shared_ptr<PhysicalQuantities> getPhysicalQuantityUnits();
 
     // For the status bar's traffic summary and for tests and benchmarks.
-    std::shared_ptr<UiScheduler> scheduler() const { return _scheduler; }
+    std::shared_ptr<UiScheduler> scheduler() const { return _session->scheduler(); }
     std::shared_ptr<SerialHelper> serialHelper() const { return _serialHelper; }
     SearchDialog* searchDialog() const { return _searchDialog.get(); }
-    QLabel* trafficLabel() const { return _trafficLabel; }
+    QLabel* trafficLabel() const;
     PlotDock* plotDock() const { return _plotDock; }
     ConfigurationDialog* configurationDialog() const { return _configurationDialog; }
     BusControl* bus() const { return _bus; }
@@ -73,42 +77,26 @@ public slots:
     void on_actionReboot_triggered();
     void on_actionReset_triggered();
     void on_actionAbout_triggered();
-    void on_idSpinBoxValueChanged(int value);
-    void on_pollingIntervalSpinBoxValueChanged(int value);
-    void on_updateId(int id);
 
 protected:
-    void timerEvent(QTimerEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    enum class ConnectionState
-    {
-        Disconnected,
-        Connecting,
-        Connected
-    };
-
-    void initActions();
+    void initSession();
     void initEditingConnections();
-    void connectScheduler();
-    void addToolBarComponents();
     void initToolBarConnections();
     void setScreenRect();
-    void on_DeviceInitialised();
 
+    // The settings' port and the tool bar's servo.
+    SessionTarget sessionTarget() const;
+    // The port as Connect opens it, for a reboot or reset; false after its error was shown.
     bool openPort();
-    void setIdleActions(bool idle);
-    void onIdentificationFailed(int id, FailureKind kind);
     // The search dialog, as a way on after a servo was not found.
     void offerSearch();
-    void onPortFailed(const QString& error);
-    void refreshTrafficLabel();
     void showMessage(QMessageBox::Icon icon, const QString& title, const QString& text);
     // The same boxes, for the helpers that report on their own.
     RecordingControl::ShowMessage messageBoxes();
-    // The connection state stays in the status bar; a passing message gives way to it again.
-    void showState(const QString& message);
+    // Shown for a while; then the connection state is shown again.
     void showPassing(const QString& message);
     void initPlotAndRecording();
     void initMaintenance();
@@ -122,21 +110,14 @@ private:
     std::shared_ptr<Settings> _settings;
     std::shared_ptr<SettingsDialog> _settingsDialog;
     std::shared_ptr<SearchDialog> _searchDialog;
-    std::shared_ptr<QLabel> _servoAddressLabel;
-    std::shared_ptr<QSpinBox> _servoIdSpinBox;
-    std::shared_ptr<QLabel> _pollingIntervalLabel;
-    std::shared_ptr<QSpinBox> _pollingIntervalSpinBox;
+    ServoToolBar* _toolBar = nullptr;
+    QSpinBox* _servoIdSpinBox = nullptr;
     std::shared_ptr<UiRegisterHelper> _uiRegisterHelper;
     std::shared_ptr<SerialHelper> _serialHelper;
-    std::shared_ptr<UiScheduler> _scheduler;
-    int _closeDelayTimerId = 0;
+    std::unique_ptr<ServoSession> _session;
     bool _quitConfirmed = false;
 
-    ConnectionState _state = ConnectionState::Disconnected;
-    QString _connectedPort;
-    QString _stateMessage; // what the status bar shows between passing messages
-    int _connectedBaudRate = 0;
-    QLabel* _trafficLabel = nullptr;
+    ConnectionControl* _connection = nullptr;
     PlotDock* _plotDock = nullptr;
     RecordingControl* _recording = nullptr;
     FastSamplingControl* _fastSampling = nullptr;
@@ -145,5 +126,4 @@ private:
     BusControl* _bus = nullptr;
     MaintenanceRequests* _maintenance = nullptr;
     DockFitter* _dockFitter = nullptr;
-    QTimer _trafficRefresh;
 };

@@ -10,16 +10,6 @@ constexpr int modelNumberAddress = 0;
 constexpr int modelNumberBytes = 2;
 } // namespace
 
-std::shared_ptr<DeviceHelper> DeviceHelper::_instance;
-
-std::shared_ptr<DeviceHelper> DeviceHelper::getInstance(std::shared_ptr<SerialHelper> serial,
-                                                        std::function<void()> initialised)
-{
-    if (!_instance)
-        _instance = std::make_shared<DeviceHelper>(std::move(serial), std::move(initialised));
-    return _instance;
-}
-
 DeviceHelper::DeviceHelper(std::shared_ptr<SerialHelper> serial, std::function<void()> initialised)
     : _serialHelper(std::move(serial)), _initialisedCallback(std::move(initialised))
 {
@@ -49,32 +39,36 @@ void DeviceHelper::readDeviceInfoCallback(QByteArray response)
     emit loadDeviceMetadata();
     if (_initialisedCallback)
         _initialisedCallback();
+    emit identified();
 }
 
 bool DeviceHelper::triggerDeviceReboot(int id, std::function<void(QByteArray)> callback,
                                        std::function<void()> noAnswer)
 {
-    return triggerMaintenance(&SerialHelper::reboot, id, std::move(callback), std::move(noAnswer));
+    return triggerMaintenance(BusRequest::reboot(static_cast<uint8_t>(id)), std::move(callback),
+                              std::move(noAnswer));
 }
 
 bool DeviceHelper::triggerDeviceReset(int id, std::function<void(QByteArray)> callback,
                                       std::function<void()> noAnswer)
 {
-    return triggerMaintenance(&SerialHelper::reset, id, std::move(callback), std::move(noAnswer));
+    return triggerMaintenance(BusRequest::reset(static_cast<uint8_t>(id)), std::move(callback),
+                              std::move(noAnswer));
 }
 
-bool DeviceHelper::triggerMaintenance(Request request, int id, std::function<void(QByteArray)> callback,
+bool DeviceHelper::triggerMaintenance(const BusRequest& request, std::function<void(QByteArray)> callback,
                                       std::function<void()> noAnswer)
 {
     // The request returns once the request layer has the whole answer (however many reads it
     // took to arrive) or after the library's limit; only then is the port closed.
     auto answered = std::make_shared<bool>(false);
-    auto handler = [answered, callback](QByteArray response) {
+    const bool sent = _serialHelper->submit(request, [answered, callback](const BusResult& result) {
+        if (!result.answered)
+            return;
         *answered = true;
         if (callback)
-            callback(response);
-    };
-    const bool sent = ((*_serialHelper).*request)(static_cast<uint8_t>(id), handler, {});
+            callback(result.answer);
+    });
     _serialHelper->closeSerialPort();
     if (sent && !*answered && noAnswer)
         noAnswer();

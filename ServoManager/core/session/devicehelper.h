@@ -10,18 +10,22 @@
 
 class IDevice;
 
-// Process-wide owner of the current device model: identifies the servo after a connect and
-// forwards reboot and factory reset.
+// The model of the servo on one port: identifies the servo after a connect, and forwards reboot
+// and factory reset. Whoever needs it is handed it by the one who made it.
 class DeviceHelper : public QObject
 {
     Q_OBJECT
 
 public:
-    static std::shared_ptr<DeviceHelper> _instance;
+    // The window's own, for its views; the command line has none. The window sets it where it is
+    // put together.
+    static inline std::shared_ptr<DeviceHelper> _instance;
+    // The window's helper, made on first use. Arguments when one exists already would be dropped
+    // without a word: that throws std::logic_error instead.
     static std::shared_ptr<DeviceHelper> getInstance(std::shared_ptr<SerialHelper> serial = {},
                                                      std::function<void()> initialised = {});
 
-    DeviceHelper(std::shared_ptr<SerialHelper> serial, std::function<void()> initialised);
+    explicit DeviceHelper(std::shared_ptr<SerialHelper> serial, std::function<void()> initialised = {});
 
     void triggerDeviceInfoRead(int id);
     void readDeviceInfoCallback(QByteArray response);
@@ -40,13 +44,13 @@ public:
 
 signals:
     void loadDeviceMetadata();
+    // The model is known, and every receiver of loadDeviceMetadata has it already.
+    void identified();
     // The identification read failed (no valid answer by its deadline).
     void identificationFailed(int id, FailureKind kind);
 
 private:
-    using Request = bool (SerialHelper::*)(uint8_t, SerialHelper::ResponseCallback,
-                                           SerialHelper::FailureCallback);
-    bool triggerMaintenance(Request request, int id, std::function<void(QByteArray)> callback,
+    bool triggerMaintenance(const BusRequest& request, std::function<void(QByteArray)> callback,
                             std::function<void()> noAnswer);
 
     std::shared_ptr<SerialHelper> _serialHelper;

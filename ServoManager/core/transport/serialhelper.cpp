@@ -184,65 +184,105 @@ bool SerialHelper::pingAll(int windowMs, std::function<void(QList<QByteArray>)> 
 {
     _windowMs = windowMs;
     const bool sent = startTransaction(
-        {broadcastId, instructionPing, 0, 0}, instructionOverhead, statusOverhead + pingParameters, {},
-        std::move(onFailure), Collector::Several,
+        {broadcastId, instructionPing, 0, 0}, instructionOverhead, statusOverhead + pingParameters,
+        completionOf({}, std::move(onFailure)), Collector::Several,
         [&](std::function<void()> collector) { return _kestrabus->ping(broadcastId, collector); });
     if (_pending && _collector == Collector::Several)
         _severalCallback = std::move(callback);
     return sent;
 }
 
+bool SerialHelper::submit(const BusRequest& request, Completion done)
+{
+    const uint8_t id = request.id;
+    const uint8_t address = request.address;
+    const uint8_t length = request.length;
+    using Kind = BusRequest::Kind;
+    switch (request.kind) {
+    case Kind::Ping:
+        return startTransaction(
+            {id, instructionPing, 0, 0}, _sizes.instructionOverhead,
+            _sizes.statusOverhead + _sizes.pingParameters, std::move(done), Collector::Answer,
+            [&](std::function<void()> collector) { return _kestrabus->ping(id, collector); },
+            protocol1Request(id, instructionPing, {}));
+    case Kind::Read:
+        return startTransaction(
+            {id, instructionRead, address, length}, readRequestBytes(_protocol),
+            readAnswerBytes(_protocol, length), std::move(done), Collector::Answer,
+            [&](std::function<void()> collector) {
+                return _kestrabus->readData(id, address, length, collector);
+            },
+            protocol1Request(id, instructionRead, QByteArray().append(char(address)).append(char(length))));
+    case Kind::Write:
+        return startTransaction(
+            {id, instructionWrite, address, static_cast<int>(request.data.size())},
+            _sizes.instructionOverhead + _sizes.addressBytes + request.data.size(), _sizes.statusOverhead,
+            std::move(done), Collector::Write,
+            [&](std::function<void()> collector) {
+                return _kestrabus->writeData(id, address, request.data, collector);
+            },
+            protocol1Request(id, instructionWrite, QByteArray(1, char(address)) + request.data));
+    case Kind::Reboot:
+        return startTransaction(
+            {id, instructionReboot, 0, 0}, _sizes.instructionOverhead, _sizes.statusOverhead, std::move(done),
+            Collector::Answer,
+            [&](std::function<void()> collector) { return _kestrabus->reboot(id, collector); },
+            protocol1Request(id, instructionReboot, {}));
+    case Kind::Reset:
+        return startTransaction(
+            {id, instructionReset, 0, 0}, _sizes.instructionOverhead + _sizes.resetOptionBytes,
+            _sizes.statusOverhead, std::move(done), Collector::Answer,
+            [&](std::function<void()> collector) { return _kestrabus->reset(id, collector); },
+            protocol1Request(id, instructionReset, {}));
+    }
+    return false;
+}
+
+SerialHelper::Completion SerialHelper::completionOf(ResponseCallback callback, FailureCallback onFailure)
+{
+    if (!callback && !onFailure)
+        return {};
+    return [callback = std::move(callback), onFailure = std::move(onFailure)](const BusResult& result) {
+        if (result.answered) {
+            if (callback)
+                callback(result.answer);
+        } else if (onFailure) {
+            onFailure(result.failure, result.request, result.errorByte);
+        }
+    };
+}
+
 bool SerialHelper::ping(uint8_t id, ResponseCallback callback, FailureCallback onFailure)
 {
-    return startTransaction(
-        {id, instructionPing, 0, 0}, _sizes.instructionOverhead, _sizes.statusOverhead + _sizes.pingParameters,
-        std::move(callback), std::move(onFailure), Collector::Answer,
-        [&](std::function<void()> collector) { return _kestrabus->ping(id, collector); },
-        protocol1Request(id, instructionPing, {}));
+    return submit(BusRequest::ping(id), completionOf(std::move(callback), std::move(onFailure)));
 }
 
 bool SerialHelper::readData(uint8_t id, uint8_t address, uint8_t length, ResponseCallback callback,
                             FailureCallback onFailure)
 {
-    const QByteArray p1Parameters{char(address), char(length)};
-    return startTransaction(
-        {id, instructionRead, address, length}, readRequestBytes(_protocol), readAnswerBytes(_protocol, length),
-        std::move(callback), std::move(onFailure), Collector::Answer,
-        [&](std::function<void()> collector) { return _kestrabus->readData(id, address, length, collector); },
-        protocol1Request(id, instructionRead, p1Parameters));
+    return submit(BusRequest::read(id, address, length),
+                  completionOf(std::move(callback), std::move(onFailure)));
 }
 
 bool SerialHelper::writeData(uint8_t id, uint8_t address, const QByteArray& data, ResponseCallback callback,
                              FailureCallback onFailure)
 {
-    return startTransaction(
-        {id, instructionWrite, address, static_cast<int>(data.size())},
-        _sizes.instructionOverhead + _sizes.addressBytes + data.size(), _sizes.statusOverhead, std::move(callback),
-        std::move(onFailure), Collector::Write,
-        [&](std::function<void()> collector) { return _kestrabus->writeData(id, address, data, collector); },
-        protocol1Request(id, instructionWrite, QByteArray(1, char(address)) + data));
+    Q_UNUSED(callback) // a write's answer is told through writeAcknowledged
+    return submit(BusRequest::write(id, address, data), completionOf({}, std::move(onFailure)));
 }
 
 bool SerialHelper::reboot(uint8_t id, ResponseCallback callback, FailureCallback onFailure)
 {
-    return startTransaction(
-        {id, instructionReboot, 0, 0}, _sizes.instructionOverhead, _sizes.statusOverhead, std::move(callback),
-        std::move(onFailure), Collector::Answer,
-        [&](std::function<void()> collector) { return _kestrabus->reboot(id, collector); },
-        protocol1Request(id, instructionReboot, {}));
+    return submit(BusRequest::reboot(id), completionOf(std::move(callback), std::move(onFailure)));
 }
 
 bool SerialHelper::reset(uint8_t id, ResponseCallback callback, FailureCallback onFailure)
 {
-    return startTransaction(
-        {id, instructionReset, 0, 0}, _sizes.instructionOverhead + _sizes.resetOptionBytes, _sizes.statusOverhead,
-        std::move(callback), std::move(onFailure), Collector::Answer,
-        [&](std::function<void()> collector) { return _kestrabus->reset(id, collector); },
-        protocol1Request(id, instructionReset, {}));
+    return submit(BusRequest::reset(id), completionOf(std::move(callback), std::move(onFailure)));
 }
 
 bool SerialHelper::startTransaction(const RequestInfo& info, int requestBytes, int expectedAnswerBytes,
-                                    ResponseCallback callback, FailureCallback onFailure, Collector collector,
+                                    Completion done, Collector collector,
                                     const std::function<bool(std::function<void()>)>& send,
                                     const QByteArray& echo)
 {
@@ -252,7 +292,7 @@ bool SerialHelper::startTransaction(const RequestInfo& info, int requestBytes, i
     const bool supersedes = _pending;
     const FailureKind supersededKind = _framer.failureKind();
     const RequestInfo supersededRequest = _request;
-    const FailureCallback supersededCallback = _failureCallback;
+    const Completion supersededCompletion = _completion;
     if (_traffic) {
         if (supersedes) {
             _traffic->transactionEnded(trafficOutcomeOf(supersededKind));
@@ -270,8 +310,7 @@ bool SerialHelper::startTransaction(const RequestInfo& info, int requestBytes, i
     _framer.reset(info.id, expectedAnswerBytes, echo);
     _request = info;
     _expectedLength = expectedAnswerBytes;
-    _responseCallback = std::move(callback);
-    _failureCallback = std::move(onFailure);
+    _completion = std::move(done);
     _collector = collector;
     _pending = true;
     _collected.clear();
@@ -287,7 +326,7 @@ bool SerialHelper::startTransaction(const RequestInfo& info, int requestBytes, i
     if (!sent && _pending)
         finishWithFailure(FailureKind::NotSent, 0);
     if (supersedes)
-        report(supersededKind, supersededRequest, 0, supersededCallback);
+        report(supersededKind, supersededRequest, 0, supersededCompletion);
     return sent;
 }
 
@@ -324,25 +363,24 @@ void SerialHelper::finishWithPacket(const QByteArray& packet)
     const RequestInfo request = _request;
     const uint8_t errorByte = readanswer::errorByte(packet);
     const Collector collector = _collector;
-    const ResponseCallback callback = _responseCallback;
-    const FailureCallback onFailure = _failureCallback;
+    const Completion done = _completion;
     const bool whole = packet.size() == _expectedLength;
     const bool refused = collector == Collector::Write ? isRefusal(errorByte) : !whole;
     endTransaction(refused ? TrafficOutcome::Refused : TrafficOutcome::Answered);
 
     if (collector == Collector::Write) {
         emit writeAcknowledged(request, errorByte);
-        if (isRefusal(errorByte) && onFailure)
-            onFailure(FailureKind::Refused, request, errorByte);
+        if (done)
+            done({!refused, packet, FailureKind::Refused, request, errorByte});
         return;
     }
     if (!whole) {
         // An error status without the data asked for: nothing to decode.
-        report(FailureKind::Refused, request, errorByte, onFailure);
+        report(FailureKind::Refused, request, errorByte, done);
         return;
     }
-    if (callback)
-        callback(packet);
+    if (done)
+        done({true, packet, FailureKind::Timeout, request, errorByte});
 }
 
 void SerialHelper::finishCollecting()
@@ -357,17 +395,17 @@ void SerialHelper::finishCollecting()
 void SerialHelper::finishWithFailure(FailureKind kind, uint8_t errorByte)
 {
     const RequestInfo request = _request;
-    const FailureCallback onFailure = _failureCallback;
+    const Completion done = _completion;
     endTransaction(trafficOutcomeOf(kind));
-    report(kind, request, errorByte, onFailure);
+    report(kind, request, errorByte, done);
 }
 
 void SerialHelper::report(FailureKind kind, const RequestInfo& request, uint8_t errorByte,
-                          const FailureCallback& onFailure)
+                          const Completion& done)
 {
     emit transactionFailed(kind, request, errorByte);
-    if (onFailure)
-        onFailure(kind, request, errorByte);
+    if (done)
+        done({false, {}, kind, request, errorByte});
 }
 
 void SerialHelper::cancelTransaction()
@@ -380,8 +418,7 @@ void SerialHelper::endTransaction(TrafficOutcome outcome)
 {
     _pending = false;
     _deadline.stop();
-    _responseCallback = nullptr;
-    _failureCallback = nullptr;
+    _completion = nullptr;
     _severalCallback = nullptr;
     _collected.clear();
     _kestrabus->cleanUp();

@@ -33,6 +33,48 @@ struct RequestInfo
 };
 Q_DECLARE_METATYPE(RequestInfo)
 
+// One request to one servo, as a value: what SerialHelper::submit() sends.
+struct BusRequest
+{
+    enum class Kind : uint8_t
+    {
+        Ping,
+        Read,
+        Write,
+        Reboot,
+        Reset
+    };
+    Kind kind = Kind::Ping;
+    uint8_t id = 0;
+    uint8_t address = 0;
+    uint8_t length = 0; // bytes to read
+    QByteArray data;    // bytes to write
+
+    static BusRequest ping(uint8_t id) { return {Kind::Ping, id, 0, 0, {}}; }
+    static BusRequest read(uint8_t id, uint8_t address, uint8_t length)
+    {
+        return {Kind::Read, id, address, length, {}};
+    }
+    static BusRequest write(uint8_t id, uint8_t address, const QByteArray& data)
+    {
+        return {Kind::Write, id, address, 0, data};
+    }
+    static BusRequest reboot(uint8_t id) { return {Kind::Reboot, id, 0, 0, {}}; }
+    static BusRequest reset(uint8_t id) { return {Kind::Reset, id, 0, 0, {}}; }
+};
+
+// How a request ended: the servo's whole, checked answer, or why there is none.
+struct BusResult
+{
+    // The whole answer came (for a write: an acknowledgement without a refusal).
+    bool answered = false;
+    QByteArray answer; // the status packet, also the one a write was refused with
+
+    FailureKind failure = FailureKind::Timeout; // when not answered
+    RequestInfo request;
+    uint8_t errorByte = 0; // of the answer, or of the refusal
+};
+
 // The program's way onto the bus: one transaction at a time on one port, in the protocol set
 // for it (Protocol 2 unless told otherwise), each with a deadline. Whole, checked answers reach the caller's callback once; every failure
 // reaches transactionFailed (and the request's own failure callback, if it gave one).
@@ -43,6 +85,7 @@ class SerialHelper : public QObject
 public:
     using ResponseCallback = std::function<void(QByteArray)>;
     using FailureCallback = std::function<void(FailureKind, const RequestInfo&, uint8_t errorByte)>;
+    using Completion = std::function<void(const BusResult&)>;
 
     SerialHelper();
     ~SerialHelper() override;
@@ -61,6 +104,12 @@ public:
     // The port last opened.
     QString portName() const { return _portName; }
 
+    // The one way a request goes out: `done` is told its result once, when the answer is whole or
+    // the request failed (a request that cannot be sent fails as NotSent before this returns, and
+    // a reboot or reset is answered before it returns); false when it was not sent. Every failure
+    // also reaches transactionFailed, except a write's refusal, which reaches writeAcknowledged.
+    bool submit(const BusRequest& request, Completion done);
+    // Wrappers over submit() for callers that take the answer and the failure apart.
     bool ping(uint8_t id, ResponseCallback callback, FailureCallback onFailure = {});
     bool readData(uint8_t id, uint8_t address, uint8_t length, ResponseCallback callback,
                   FailureCallback onFailure = {});
@@ -141,16 +190,15 @@ private:
         Write,
         Several
     };
-    bool startTransaction(const RequestInfo& info, int requestBytes, int expectedAnswerBytes,
-                          ResponseCallback callback, FailureCallback onFailure, Collector collector,
-                          const std::function<bool(std::function<void()>)>& send,
+    static Completion completionOf(ResponseCallback callback, FailureCallback onFailure);
+    bool startTransaction(const RequestInfo& info, int requestBytes, int expectedAnswerBytes, Completion done,
+                          Collector collector, const std::function<bool(std::function<void()>)>& send,
                           const QByteArray& echo = {});
     void collect();
     void finishWithPacket(const QByteArray& packet);
     void finishWithFailure(FailureKind kind, uint8_t errorByte);
     void finishCollecting();
-    void report(FailureKind kind, const RequestInfo& request, uint8_t errorByte,
-                const FailureCallback& onFailure);
+    void report(FailureKind kind, const RequestInfo& request, uint8_t errorByte, const Completion& done);
     void endTransaction(TrafficOutcome outcome);
     void installBusCallbacks();
     void readBetweenTransactions();
@@ -162,10 +210,9 @@ private:
     BusProtocol _protocol = BusProtocol::Two;
     ProtocolSizes _sizes = ProtocolSizes::of(BusProtocol::Two);
     std::function<void(QString)> _portErrorCallback;
-    ResponseCallback _responseCallback;
+    Completion _completion;
     int _expectedLength = 0;
 
-    FailureCallback _failureCallback;
     StatusPacketFramer _framer;
     RequestInfo _request;
     Collector _collector = Collector::Answer;

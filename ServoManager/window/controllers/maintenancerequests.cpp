@@ -24,8 +24,10 @@ bool acknowledgedWithError(const QByteArray& response)
 }
 } // namespace
 
-MaintenanceRequests::MaintenanceRequests(QWidget* window, std::shared_ptr<SerialHelper> serial, Hooks hooks)
-    : QObject(window), _window(window), _serial(std::move(serial)), _hooks(std::move(hooks))
+MaintenanceRequests::MaintenanceRequests(QWidget* window, std::shared_ptr<SerialHelper> serial,
+                                         std::shared_ptr<DeviceHelper> device, Hooks hooks)
+    : QObject(window), _window(window), _serial(std::move(serial)), _device(std::move(device)),
+      _hooks(std::move(hooks))
 {
 }
 
@@ -71,9 +73,8 @@ void MaintenanceRequests::send(Kind kind, int servoId)
                                    : tr("No answer from servo id %1 to the factory reset request."))
                                .arg(servoId));
     };
-    const auto device = DeviceHelper::getInstance();
-    const bool sent = reboot ? device->triggerDeviceReboot(servoId, onAnswer, onSilence)
-                             : device->triggerDeviceReset(servoId, onAnswer, onSilence);
+    const bool sent = reboot ? _device->triggerDeviceReboot(servoId, onAnswer, onSilence)
+                             : _device->triggerDeviceReset(servoId, onAnswer, onSilence);
     if (!sent)
         _hooks.showMessage(QMessageBox::Critical, tr("Error"),
                            reboot ? tr("Error occurred during reboot operation")

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 
+class DeviceHelper;
 class QWidget;
 class SerialHelper;
 enum class FailureKind;
@@ -35,7 +36,8 @@ public:
     static constexpr int factoryRate = 1000000;
     static constexpr int protocol1FactoryId = 1;
 
-    MaintenanceRequests(QWidget* window, std::shared_ptr<SerialHelper> serial, Hooks hooks);
+    MaintenanceRequests(QWidget* window, std::shared_ptr<SerialHelper> serial,
+                        std::shared_ptr<DeviceHelper> device, Hooks hooks);
 
     // Stops looking for a reset servo: the window is about to use the port itself.
     void cancel();
@@ -57,6 +59,7 @@ private:
 
     QWidget* _window;
     std::shared_ptr<SerialHelper> _serial;
+    std::shared_ptr<DeviceHelper> _device;
     Hooks _hooks;
     int _rateBeforeReset = 0;
     int _protocolOfReset = 2;

@@ -1,6 +1,7 @@
 #include "window/controllers/recordingcontrol.h"
 
 #include "core/files/csvrecorder.h"
+#include "core/session/servosession.h"
 #include "core/settings/settingshelper.h"
 
 #include <QAction>
@@ -31,6 +32,22 @@ RecordingControl::RecordingControl(QWidget* window, QAction* record, QStatusBar*
         _label->setText(tr("Recording failed"));
         _showMessage(QMessageBox::Critical, tr("Error"), message);
     });
+}
+
+RecordingSource RecordingControl::sourceOf(const ServoSession& session)
+{
+    const std::shared_ptr<UiScheduler> scheduler = session.scheduler();
+    if (session.state() != ServoSession::State::Connected || !scheduler)
+        return RecordingSource();
+    // This connection's newest table: it opens with the model number.
+    const QByteArray& table = scheduler->lastTable();
+    const int model = table.size() >= 2 ? quint8(table.at(0)) | quint8(table.at(1)) << 8 : 0;
+    return RecordingSource{true,
+                           scheduler->servoId(),
+                           model,
+                           session.baudRate(),
+                           scheduler->liveLayout(),
+                           scheduler->sampledSpan()};
 }
 
 RecordingControl::~RecordingControl()

@@ -14,6 +14,7 @@ class QAction;
 class QLabel;
 class QStatusBar;
 class QWidget;
+class ServoSession;
 class Settings;
 
 // The connection a recording would take its values from.
@@ -41,6 +42,9 @@ public:
                      std::shared_ptr<Settings> settings, Source source, ShowMessage showMessage);
     // Writes the rows still held.
     ~RecordingControl() override;
+
+    // What a recording would take from `session`: nothing unless its servo is identified and polled.
+    static RecordingSource sourceOf(const ServoSession& session);
 
     CsvRecorder* recorder() const { return _recorder; }
 

@@ -1,5 +1,6 @@
 #include "window/controllers/servofollower.h"
 
+#include "core/session/servosession.h"
 #include "window/dialogs/searchdialog.h"
 #include "window/docks/plotdock.h"
 #include "window/widgets/staleoverlay.h"
@@ -10,7 +11,11 @@
 #include <QPushButton>
 #include <QSpinBox>
 
-ServoFollower::ServoFollower(Window window) : QObject(window.window), _window(std::move(window)) {}
+ServoFollower::ServoFollower(Window window) : QObject(window.window), _window(std::move(window))
+{
+    connect(_window.session, &ServoSession::servoMoved, this, &ServoFollower::moved);
+    connect(_window.session, &ServoSession::servoNotFound, this, &ServoFollower::notFound);
+}
 
 void ServoFollower::follow(UiScheduler* scheduler)
 {
@@ -18,14 +23,12 @@ void ServoFollower::follow(UiScheduler* scheduler)
             [this, scheduler](bool answering, const QDateTime& since) {
                 answeringChanged(answering, since, scheduler->servoId());
             });
-    connect(scheduler, &UiScheduler::servoMoved, this, &ServoFollower::moved);
-    connect(scheduler, &UiScheduler::servoNotFound, this, &ServoFollower::notFound);
 }
 
 void ServoFollower::moved(int id, int baudRate, WriteOutcome::Answer answer)
 {
     const int oldId = _window.servoId->value();
-    const int oldRate = _window.baudRate();
+    const int oldRate = _window.session->baudRate(); // the session follows once it has told
     if (id == oldId && baudRate == oldRate)
         return;
     _window.servoId->setValue(id);

@@ -14,6 +14,7 @@ class QDateTime;
 class QSpinBox;
 class QWidget;
 class SearchDialog;
+class ServoSession;
 
 // The window's side of a polled servo that moves or falls silent: the scheduler already polls it
 // where it is now, and the tool bar, the settings and the status bar follow.
@@ -24,13 +25,13 @@ class ServoFollower : public QObject
 public:
     struct Window
     {
-        QWidget* window;     // parent of the box that offers a search
-        QSpinBox* servoId;   // the tool bar's address; setting it stores the servo id
-        QAction* disconnect; // before a search, which needs the port
+        QWidget* window;       // parent of the box that offers a search
+        ServoSession* session; // the port's rate, and the servo's moves
+        QSpinBox* servoId;     // the tool bar's address; setting it stores the servo id
+        QAction* disconnect;   // before a search, which needs the port
         SearchDialog* search;
         PlotDock* plot;
         QList<QWidget*> liveViews;                     // not editable while the servo is silent
-        std::function<int()> baudRate;                 // the rate the port is open at
         std::function<void(int)> followBaudRate;       // the port is open at a new rate
         std::function<void(const QString&)> showState; // stays until the state changes
         std::function<void(const QString&)> showPassing;
@@ -38,7 +39,7 @@ public:
 
     explicit ServoFollower(Window window);
 
-    // Follows the servo `scheduler` polls.
+    // Shows whether the servo `scheduler` polls answers.
     void follow(UiScheduler* scheduler);
 
 private:

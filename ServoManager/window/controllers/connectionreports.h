@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QMessageBox>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+class QAction;
+class QWidget;
+class ServoSession;
+enum class FailureKind;
+
+// What the user is told when a connection fails: a servo that does not identify itself (a search
+// is offered with it), a port that cannot be opened, a port lost while connected. Each first ends
+// the connection as the user would, with the window's Disconnect.
+class ConnectionReports : public QObject
+{
+    Q_OBJECT
+
+public:
+    using ShowMessage = std::function<void(QMessageBox::Icon, const QString& title, const QString& text)>;
+    struct Window
+    {
+        QWidget* window;     // parent of the box that offers a search
+        QAction* disconnect; // ends the connection, and everything that shows it
+        std::function<void()> offerSearch;
+        ShowMessage showMessage;
+    };
+
+    ConnectionReports(ServoSession* session, Window window);
+
+private:
+    void identificationFailed(int id, FailureKind kind);
+    void portFailed(const QString& error);
+    void portLost();
+
+    ServoSession* _session;
+    Window _window;
+};
