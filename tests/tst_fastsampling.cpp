@@ -120,7 +120,7 @@ private slots:
     void samplesAreTheAnswersSent()
     {
         QFETCH(Model, model);
-        constexpr int pollIntervalMs = 40;
+        constexpr int pollIntervalMs = 100;
         QVERIFY(startFastSampling(model));
         QVERIFY(stopAndSettle()); // started again with nothing on the line: every answer recorded is a sample
         _sim->clearSentAnswers();
@@ -194,7 +194,7 @@ private slots:
         // Rates are the benchmark's; here only that span reads fill the time between the polls and
         // do not crowd them out, also on a loaded machine (whose timer ticks come late: a tenth of
         // the polls is the bound).
-        QVERIFY2(reads.size() - tables > tables && tables >= elapsedMs / (10 * pollIntervalMs),
+        QVERIFY2(reads.size() - tables >= tables && tables >= elapsedMs / (10 * pollIntervalMs),
                  qPrintable(QStringLiteral("%1 polls among %2 reads in %3 ms")
                                 .arg(tables)
                                 .arg(reads.size())
