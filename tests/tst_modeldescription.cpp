@@ -1,0 +1,138 @@
+// Model description files are read strictly: one fault anywhere refuses the whole file, with a
+// message that names the file, the entry and why.
+#include "core/model/modeldescription.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QtTest>
+
+namespace {
+
+QJsonObject entry(const QString& key, int address, int size, const QString& access)
+{
+    return QJsonObject{{"key", key},        {"caption", key.toUpper()}, {"address", address},
+                       {"size", size},      {"access", access},         {"area", "volatile"}};
+}
+
+// A small but complete description; each row below breaks one thing in it.
+QJsonObject validDescription()
+{
+    QJsonObject position = entry("presentPosition", 4, 4, "read");
+    position["sign"] = "twosComplement";
+    position["quantity"] = "angle";
+    position["rawMin"] = -4096;
+    position["rawMax"] = 4095;
+    position["min"] = -360;
+    position["max"] = 359.912;
+    position["role"] = "presentPosition";
+    QJsonObject velocity = entry("presentVelocity", 8, 2, "read");
+    velocity["sign"] = "signMagnitude";
+    velocity["signBit"] = 15;
+    QJsonObject mode = entry("operatingMode", 1, 1, "readWrite");
+    mode["area"] = "nonVolatile";
+    mode["list"] = QJsonObject{{"1", "velocity"}, {"3", "position"}};
+    mode["default"] = 3;
+    QJsonObject low = entry("lowBits", 10, 1, "read");
+    low["mask"] = 0x0F;
+    QJsonObject high = entry("highBits", 10, 1, "read");
+    high["mask"] = 0xF0;
+    QJsonObject id = entry("id", 0, 1, "readWrite");
+    id["role"] = "id";
+    return QJsonObject{{"format", "velkora-servo-model"},
+                       {"version", 1},
+                       {"name", "Test servo"},
+                       {"modelNumbers", QJsonArray{900, 901}},
+                       {"protocols", QJsonArray{2}},
+                       {"byteOrder", "little"},
+                       {"tableLength", 12},
+                       {"factory", QJsonObject{{"id", 1}, {"baudRate", 57600}}},
+                       {"baudCodes", QJsonObject{{"1", 57600}, {"3", 1000000}}},
+                       {"entries", QJsonArray{id, mode, position, velocity, low, high}}};
+}
+
+QByteArray withChange(int entryIndex, const QString& member, const QJsonValue& value)
+{
+    QJsonObject description = validDescription();
+    if (entryIndex < 0) {
+        description[member] = value;
+    } else {
+        QJsonArray entries = description["entries"].toArray();
+        QJsonObject changed = entries[entryIndex].toObject();
+        changed[member] = value;
+        entries[entryIndex] = changed;
+        description["entries"] = entries;
+    }
+    return QJsonDocument(description).toJson();
+}
+
+} // namespace
+
+class TestModelDescription : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void readsWhatTheFileSays()
+    {
+        QString problem;
+        const auto model = readModelDescription(QJsonDocument(validDescription()).toJson(), "test.json", &problem);
+        QVERIFY2(model, qPrintable(problem));
+        QCOMPARE(model->name, QString("Test servo"));
+        QCOMPARE(model->modelNumbers, (QList<int>{900, 901}));
+        QCOMPARE(model->baudCodes.value(3), 1000000);
+        QCOMPARE(model->factoryBaudRate, 57600);
+        const ModelEntry* position = model->entryWithRole("presentPosition");
+        QVERIFY(position);
+        QCOMPARE(position->rawMin, -4096);
+        QCOMPARE(position->quantity, PhysicalQuantitiesEnum::Angle);
+        QCOMPARE(model->entry("presentVelocity")->rawMin, -32767); // sign and magnitude: no -32768
+        QCOMPARE(model->entry("operatingMode")->listValues.value(3), QString("position"));
+        QCOMPARE(*model->entry("operatingMode")->powerOnDefault, 3);
+        QCOMPARE(model->entry("operatingMode")->area, ModelEntry::Area::NonVolatile);
+        QCOMPARE(model->entry("lowBits")->rawMax, 0x0F);
+    }
+
+    void refusesAFaultyFile_data()
+    {
+        QTest::addColumn<QByteArray>("json");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("not JSON") << QByteArray("{\"format\": ") << "bad.json: not JSON";
+        QTest::newRow("unknown member") << withChange(-1, "colour", "red") << "bad.json: unknown member \"colour\"";
+        QTest::newRow("wrong format") << withChange(-1, "format", "other") << "\"format\" must be";
+        QTest::newRow("unknown entry member")
+            << withChange(2, "units", "deg") << "entry 3: unknown member \"units\"";
+        QTest::newRow("size 3") << withChange(2, "size", 3) << "entry \"presentPosition\": \"size\" must be 1, 2 or 4";
+        QTest::newRow("size 8") << withChange(2, "size", 8) << "\"size\" must be a whole number from 1 to 4";
+        QTest::newRow("range too wide for its size")
+            << withChange(3, "rawMax", 70000) << "entry \"presentVelocity\": \"rawMax\" must be a whole number from -32767 to 32767";
+        QTest::newRow("negative raw of an unsigned entry")
+            << withChange(1, "rawMin", -1) << "entry \"operatingMode\": \"rawMin\" must be";
+        QTest::newRow("past the table's end") << withChange(2, "address", 10) << "\"address\" must be a whole number from 0 to 8";
+        QTest::newRow("overlap") << withChange(1, "address", 0) << "entry \"operatingMode\": its bytes overlap entry \"id\"";
+        QTest::newRow("masks sharing bits") << withChange(5, "mask", 0x18) << "entry \"highBits\": its bytes overlap entry \"lowBits\"";
+        QTest::newRow("duplicate key") << withChange(1, "key", "id") << "entry \"id\": the key is used twice";
+        QTest::newRow("unknown quantity") << withChange(2, "quantity", "colour") << "unknown quantity \"colour\"";
+        QTest::newRow("unknown access") << withChange(0, "access", "write") << "\"access\" is read or readWrite";
+        QTest::newRow("unknown area") << withChange(0, "area", "eeprom") << "\"area\" is nonVolatile";
+        QTest::newRow("sign bit on a plain entry") << withChange(0, "signBit", 7) << "\"signBit\" belongs to";
+        QTest::newRow("default outside the range") << withChange(1, "default", 300) << "\"default\" must be";
+        QTest::newRow("list value outside the register") << withChange(1, "list", QJsonObject{{"256", "x"}})
+                                                         << "list value \"256\"";
+        QTest::newRow("model number twice") << withChange(-1, "modelNumbers", QJsonArray{5, 5}) << "lists 5 twice";
+        QTest::newRow("protocol 3") << withChange(-1, "protocols", QJsonArray{3}) << "\"protocols\" must be";
+        QTest::newRow("no entries") << withChange(-1, "entries", QJsonArray{}) << "\"entries\" must list";
+        QTest::newRow("byte order") << withChange(-1, "byteOrder", "middle") << "\"byteOrder\" is little or big";
+    }
+    void refusesAFaultyFile()
+    {
+        QFETCH(QByteArray, json);
+        QFETCH(QString, expected);
+        QString problem;
+        QVERIFY(!readModelDescription(json, "bad.json", &problem));
+        QVERIFY2(problem.startsWith("bad.json: ") && problem.contains(expected), qPrintable(problem));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestModelDescription)
+#include "tst_modeldescription.moc"
