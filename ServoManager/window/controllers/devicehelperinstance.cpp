@@ -4,6 +4,8 @@
 
 #include <stdexcept>
 
+std::shared_ptr<DeviceHelper> DeviceHelper::_instance;
+
 std::shared_ptr<DeviceHelper> DeviceHelper::getInstance(std::shared_ptr<SerialHelper> serial,
                                                         std::function<void()> initialised)
 {
