@@ -73,11 +73,8 @@ private slots:
         QFETCH(int, secondHeld);
         servosim::ServoSimulator sim;
         QVERIFY(sim.start());
-        auto serial = std::make_shared<SerialHelper>();
-        QCOMPARE(serial->openSerialPort(sim.devicePath(), 1000000), QString());
-        bool identified = false;
-        DeviceHelper::getInstance(serial, [&identified] { identified = true; })->triggerDeviceInfoRead(1);
-        QTRY_VERIFY_WITH_TIMEOUT(identified, 20000);
+        const auto serial = identifiedServo(sim, 1000000);
+        QVERIFY(serial);
         UiScheduler scheduler(1, serial, DeviceHelper::getInstance());
         QSignalSpy finished(&scheduler, &UiScheduler::writeFinished);
         sim.refuseWritesAt(1, refusedAt);
@@ -123,11 +120,8 @@ private slots:
         options.baudRate = 9600;
         servosim::ServoSimulator sim(options);
         QVERIFY(sim.start());
-        auto serial = std::make_shared<SerialHelper>();
-        QCOMPARE(serial->openSerialPort(sim.devicePath(), 9600), QString());
-        bool identified = false;
-        DeviceHelper::getInstance(serial, [&identified] { identified = true; })->triggerDeviceInfoRead(1);
-        QTRY_VERIFY_WITH_TIMEOUT(identified, 20000);
+        const auto serial = identifiedServo(sim, 9600);
+        QVERIFY(serial);
 
         UiScheduler scheduler(1, serial, DeviceHelper::getInstance());
         const int before = sim.packetsReceived();
@@ -174,11 +168,8 @@ private slots:
         options.ids = {1, 2};
         servosim::ServoSimulator sim(options);
         QVERIFY(sim.start());
-        auto serial = std::make_shared<SerialHelper>();
-        QCOMPARE(serial->openSerialPort(sim.devicePath(), 1000000), QString());
-        bool identified = false;
-        DeviceHelper::getInstance(serial, [&identified] { identified = true; })->triggerDeviceInfoRead(1);
-        QTRY_VERIFY_WITH_TIMEOUT(identified, 20000);
+        const auto serial = identifiedServo(sim, 1000000);
+        QVERIFY(serial);
         UiScheduler scheduler(1, serial, DeviceHelper::getInstance());
         auto roster = std::make_unique<BusRoster>();
         roster->add(2, 1000000);
@@ -200,11 +191,8 @@ private slots:
     {
         servosim::ServoSimulator sim;
         QVERIFY(sim.start());
-        auto serial = std::make_shared<SerialHelper>();
-        QCOMPARE(serial->openSerialPort(sim.devicePath(), 1000000), QString());
-        bool identified = false;
-        DeviceHelper::getInstance(serial, [&identified] { identified = true; })->triggerDeviceInfoRead(1);
-        QTRY_VERIFY_WITH_TIMEOUT(identified, 20000);
+        const auto serial = identifiedServo(sim, 1000000);
+        QVERIFY(serial);
         UiScheduler scheduler(1, serial, DeviceHelper::getInstance());
         PhysicalQuantities degrees;
         degrees.angle = Degrees;
@@ -227,6 +215,18 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!samples.isEmpty(), 20000);
         QCOMPARE(unitOf(samples), radianUnit);
         scheduler.stopScheduler();
+    }
+
+private:
+    // A port open on the simulator at `baudRate` with servo 1 identified; none when either failed.
+    static std::shared_ptr<SerialHelper> identifiedServo(servosim::ServoSimulator& sim, int baudRate)
+    {
+        auto serial = std::make_shared<SerialHelper>();
+        if (!serial->openSerialPort(sim.devicePath(), baudRate).isEmpty())
+            return nullptr;
+        bool identified = false;
+        DeviceHelper::getInstance(serial, [&identified] { identified = true; })->triggerDeviceInfoRead(1);
+        return QTest::qWaitFor([&identified] { return identified; }, 20000) ? serial : nullptr;
     }
 };
 
