@@ -1,8 +1,7 @@
-#include "core/model/dynamixelax12.h"
+#include "testmodels.h"
 #include "core/model/fieldcatalogue.h"
 #include "core/model/fieldcore.h"
 #include "core/model/modelsource.h"
-#include "core/model/velkorav1.h"
 #include "core/settings/settingshelper.h"
 
 #include <isolatedsettings.h>
@@ -223,8 +222,6 @@ void TestDeviceModels::linearMap_data()
                                       << "hornPositionOffsetDoubleSpinBox" << 0 << 0.0;
     QTest::newRow("clockwise limit") << "V1"
                                      << "clockwiseLimitDoubleSpinBox" << -2047 << -pi;
-    QTest::newRow("dead zone") << "V1"
-                               << "deadZoneDoubleSpinBox" << 1024 << pi / 2;
     QTest::newRow("return delay in 2 us") << "V1"
                                           << "ackResponseTimeSpinBox" << 127 << 254.0;
     QTest::newRow("velocity feedforward") << "V1"
@@ -250,8 +247,8 @@ void TestDeviceModels::unknownFieldNameThrows_data()
     QTest::addColumn<QString>("name");
     QTest::newRow("V1: AX-12 only name") << "V1"
                                          << "positionLineEdit";
-    QTest::newRow("V1: baud rate has no range") << "V1"
-                                                << "baudRateComboBox";
+    QTest::newRow("V1: the dead zone has no register") << "V1"
+                                                       << "deadZoneDoubleSpinBox";
     QTest::newRow("V1: case matters") << "V1"
                                       << "ActualPositionLineEdit";
     QTest::newRow("V1: empty") << "V1"
@@ -271,7 +268,7 @@ void TestDeviceModels::unknownFieldNameThrows()
         device->getFieldDeviceMetadata(name);
         QFAIL("no exception");
     } catch (const std::out_of_range& e) {
-        QCOMPARE(QString::fromLatin1(e.what()), QStringLiteral("map::at"));
+        QCOMPARE(QString::fromLatin1(e.what()), name);
     }
 }
 
@@ -320,16 +317,30 @@ void TestDeviceModels::modelConstants()
     QFETCH(bool, currentReading);
     const auto device = makeModel(model);
     QCOMPARE(device->getMemoryUpperLimit(), memoryUpperLimit);
-    QCOMPARE(device->isCurrentReadingEnabled(), currentReading);
+    QCOMPARE(device->description().entryWithRole(QStringLiteral("presentCurrent")) != nullptr, currentReading);
 }
 
+// A model without tables of its own shows one table of every byte it describes, in address order.
 void TestDeviceModels::ax12HasNoRegisterMap()
 {
     DynamixelAx12 model;
-    for (int bank = 0; bank < 4; ++bank)
+    for (int bank = 1; bank < 4; ++bank)
         QCOMPARE(model.getRegisterBankRowCount(static_cast<RegisterBank>(bank)), 0);
-    for (unsigned short address = 0; address < 256; ++address)
-        QVERIFY(!model.getRegisterDeviceMetadata(address));
+    int expectedRow = 0;
+    for (unsigned short address = 0; address < 256; ++address) {
+        const auto row = model.getRegisterDeviceMetadata(address);
+        const bool described = address < 50 && address != 10 && address != 19 && (address < 20 || address > 23) &&
+                               address != 45;
+        QCOMPARE(bool(row), described);
+        if (!row)
+            continue;
+        QCOMPARE(row->bank, RegisterBank::NonVolatileBank1);
+        QCOMPARE(int(row->row), expectedRow++);
+        const bool writable = (address >= 3 && address <= 18) || (address >= 24 && address <= 35) || address >= 47;
+        QCOMPARE(row->writable != 0, writable);
+    }
+    QCOMPARE(model.getRegisterBankRowCount(RegisterBank::NonVolatileBank1), expectedRow);
+    QCOMPARE(model.getRegisterDeviceMetadata(0)->description, QStringLiteral("Model number (byte 0)"));
 }
 
 // The AX-12's values in its data sheet's terms: 1023 steps over 300°, 0.111 rpm a step, bit 10
@@ -392,8 +403,8 @@ void TestDeviceModels::catalogueDescribesEachFieldOnce_data()
     QTest::addColumn<QString>("model");
     QTest::addColumn<int>("fields");
     QTest::addColumn<int>("writable");
-    QTest::newRow("V1") << "V1" << 50 << 36;
-    QTest::newRow("AX-12") << "AX-12" << 22 << 14;
+    QTest::newRow("V1") << "V1" << 56 << 36;
+    QTest::newRow("AX-12") << "AX-12" << 33 << 24;
 }
 
 // Every field once, inside the table the model reads, with a key the files and the command line
@@ -447,12 +458,13 @@ void TestDeviceModels::registerItemsTileTheTable_data()
     QTest::addColumn<QString>("model");
     QTest::addColumn<int>("items");
     QTest::addColumn<int>("hardwareErrorAddress");
-    QTest::newRow("V1: its 118 bytes and the checksum after them") << "V1" << 69 << 107;
-    QTest::newRow("AX-12: decoded field by field") << "AX-12" << 0 << -1;
+    QTest::newRow("V1") << "V1" << 49 << 107;
+    QTest::newRow("AX-12: alarms in the answers") << "AX-12" << 32 << -1;
 }
 
-// The items a read-all answer is decoded by follow one another without gaps from address 0; every
-// register the register view lists lies in one, and the hardware error status is an item of its own.
+// The items a read-all answer is decoded by are the described registers in address order, none
+// overlapping another; every register the register view lists lies in one, and the hardware
+// error status is an item of its own.
 void TestDeviceModels::registerItemsTileTheTable()
 {
     QFETCH(QString, model);
@@ -464,19 +476,21 @@ void TestDeviceModels::registerItemsTileTheTable()
     QCOMPARE(device->getHardwareErrorAddress(), hardwareErrorAddress);
     int next = 0;
     bool hardwareErrorItem = false;
+    QSet<int> covered;
     for (const RegisterItem& item : list) {
-        QCOMPARE(int(item.address), next);
+        QVERIFY(int(item.address) >= next);
         QVERIFY(item.byteCount == 1 || item.byteCount == 2 || item.byteCount == 4);
-        next += item.byteCount;
+        next = item.address + item.byteCount;
+        for (int i = 0; i < item.byteCount; ++i)
+            covered.insert(item.address + i);
         hardwareErrorItem |= item.address == hardwareErrorAddress && item.byteCount == 1;
     }
     QCOMPARE(hardwareErrorItem, hardwareErrorAddress >= 0);
+    QVERIFY(next <= device->getMemoryUpperLimit());
     for (unsigned short address = 0; address < 256; ++address) {
         if (device->getRegisterDeviceMetadata(address))
-            QVERIFY2(address < next, qPrintable(QString::number(address)));
+            QVERIFY2(covered.contains(address), qPrintable(QString::number(address)));
     }
-    if (items > 0)
-        QVERIFY(next >= device->getMemoryUpperLimit());
 }
 
 void TestDeviceModels::fieldFollowsItsModelSource_data()

@@ -1,5 +1,5 @@
 #include "core/model/fieldcore.h"
-#include "core/model/velkorav1.h"
+#include "testmodels.h"
 #include "core/session/devicehelper.h"
 #include "core/session/uischeduler.h"
 #include "core/transport/serialhelper.h"

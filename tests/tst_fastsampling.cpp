@@ -1,6 +1,5 @@
 #include "core/files/csvrecorder.h"
-#include "core/model/dynamixelax12.h"
-#include "core/model/velkorav1.h"
+#include "testmodels.h"
 #include "core/session/uischeduler.h"
 #include "core/transport/portlatency.h"
 #include "core/units/unitshelper.h"

@@ -681,10 +681,12 @@ private slots:
         openWindow(0, 20);
         connectAndWait();
         QTRY_VERIFY_WITH_TIMEOUT(_window->scheduler()->statistics().polls() >= 3, 20000);
-        for (int bank = 0; bank < 4; ++bank)
+        // One table of every described byte; the others stay empty.
+        QCOMPARE(RegisterView::_instance->getRegisterBank(RegisterBank(0))->rowCount(), 43);
+        for (int bank = 1; bank < 4; ++bank)
             QCOMPARE(RegisterView::_instance->getRegisterBank(RegisterBank(bank))->rowCount(), 0);
         const auto reads = packetsOf(*_sim, 0x02);
-        QCOMPARE(reads.first().params, QByteArray("\x00\x00\x02\x00", 4)); // identification
+        QCOMPARE(reads.first().params, QByteArray("\x00\x00\x03\x00", 4)); // identification
         QCOMPARE(reads.last().params, QByteArray("\x00\x00\x32\x00", 4));  // 50 bytes
     }
 };

@@ -3,7 +3,7 @@
 #include "core/jobs/servonumbering.h"
 #include "core/launch/launchoptions.h"
 #include "core/model/fieldcatalogue.h"
-#include "core/model/velkorav1.h"
+#include "testmodels.h"
 #include "core/transport/serialhelper.h"
 #include "window/dialogs/numberingdialog.h"
 

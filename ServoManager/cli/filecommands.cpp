@@ -70,8 +70,11 @@ Sides twoFiles(const QString& first, const QString& second)
         QJsonDocument::fromJson(file.readAll()).object().value(QStringLiteral("servo")).toObject();
     const int model = servo.value(QStringLiteral("modelNumber")).toInt(-1);
     const int firmware = servo.value(QStringLiteral("firmware")).toInt(-1);
+    const std::shared_ptr<IDevice> device = DeviceHelper::createDevice(model);
+    if (!device)
+        throw UsageError{QStringLiteral("%1: not a configuration file of a known servo model").arg(first)};
     Sides sides;
-    sides.ownCatalogue = std::make_unique<FieldCatalogue>(*DeviceHelper::createDevice(model));
+    sides.ownCatalogue = std::make_unique<FieldCatalogue>(*device);
     sides.left = readConfigurationFile(first, *sides.ownCatalogue, model, firmware);
     sides.right = readConfigurationFile(second, *sides.ownCatalogue, model, firmware);
     sides.leftName = QFileInfo(first).fileName();

@@ -3,9 +3,8 @@
 #include "cli/output.h"
 #include "cli/values.h"
 
-#include "core/model/dynamixelax12.h"
 #include "core/model/hardwarestatus.h"
-#include "core/model/velkorav1.h"
+#include "core/model/modelregistry.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -135,15 +134,12 @@ int fieldsCommand(CommandContext& context, Arguments& arguments)
 
 int keysCommand(CommandContext&, Arguments& arguments)
 {
-    const QStringList model = arguments.rest(0, 1, QStringLiteral("keys takes at most a model, v1 or ax12"));
-    const QString name = model.value(0, QStringLiteral("v1"));
-    std::shared_ptr<IDevice> device;
-    if (name == QLatin1String("v1"))
-        device = std::make_shared<VelkoraV1>();
-    else if (name == QLatin1String("ax12"))
-        device = std::make_shared<DynamixelAx12>();
-    else
-        throw UsageError{QStringLiteral("keys takes v1 or ax12")};
+    const QStringList model = arguments.rest(0, 1, QStringLiteral("keys takes at most a model"));
+    QString problem;
+    const std::shared_ptr<IDevice> device =
+        deviceOf(ModelRegistry::shared().find(model.value(0, QStringLiteral("v1")), &problem));
+    if (!device)
+        throw UsageError{QStringLiteral("keys: %1").arg(problem)};
     const FieldCatalogue catalogue(*device);
     for (const FieldRecord& field : catalogue.fields())
         out() << field.key << '\n';

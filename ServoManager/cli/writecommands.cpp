@@ -48,7 +48,7 @@ int writeAndReport(CommandContext& context, const std::map<QString, int>& values
 QStringList motorRefuses(const CommandContext& context, const std::map<QString, int>& values)
 {
     QStringList nonVolatile;
-    if (context.rawOf(QStringLiteral("enableMotor")) == 0)
+    if (!context.bus().catalogue().motorBlocksNonVolatile(context.bus().table()))
         return nonVolatile;
     for (const auto& [key, raw] : values)
         if (fieldOf(context.bus().catalogue(), key).group == FieldGroup::NonVolatile)

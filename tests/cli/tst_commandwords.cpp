@@ -3,8 +3,7 @@
 #include "cli/arguments.h"
 #include "cli/values.h"
 
-#include "core/model/dynamixelax12.h"
-#include "core/model/velkorav1.h"
+#include "testmodels.h"
 #include "core/settings/settingshelper.h"
 #include "core/transport/serialhelper.h"
 #include "core/units/valueinput.h"

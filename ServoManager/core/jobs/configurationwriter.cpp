@@ -172,6 +172,10 @@ void ConfigurationWriter::compareWithModel(int model)
         return;
     }
     const std::shared_ptr<IDevice> device = DeviceHelper::createDevice(model);
+    if (!device) {
+        finishServo(ServoWriteResult::Outcome::OtherModel, ServoSearch::modelText(model));
+        return;
+    }
     _catalogue = std::make_unique<FieldCatalogue>(*device);
     _tableLength = device->getMemoryUpperLimit();
     readTable([this](const QByteArray& table) {
@@ -193,8 +197,7 @@ void ConfigurationWriter::compareWithModel(int model)
             finishServo(ServoWriteResult::Outcome::WouldChange);
             return;
         }
-        const FieldRecord* motor = _catalogue->byKey(QStringLiteral("enableMotor"));
-        if (motor && motor->rawIn(table) != 0) {
+        if (_catalogue->motorBlocksNonVolatile(table)) {
             for (const auto& [key, raw] : _current.changes) {
                 if (_catalogue->byKey(key)->group == FieldGroup::NonVolatile) {
                     finishServo(ServoWriteResult::Outcome::Refused,

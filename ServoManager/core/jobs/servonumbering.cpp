@@ -167,10 +167,14 @@ void ServoNumbering::servoFound()
 {
     _state = State::Working;
     const std::shared_ptr<IDevice> device = DeviceHelper::createDevice(_modelNumber);
+    if (!device) {
+        fail(tr("the new servo reports model number %1, which no model description covers").arg(_modelNumber));
+        return;
+    }
     _catalogue = std::make_unique<FieldCatalogue>(*device);
     _tableLength = device->getMemoryUpperLimit();
-    const FieldRecord* idField = _catalogue->byKey(QStringLiteral("id"));
-    const FieldRecord* baudField = _catalogue->byKey(QStringLiteral("baudRate"));
+    const FieldRecord* idField = _catalogue->byRole(QStringLiteral("id"));
+    const FieldRecord* baudField = _catalogue->byRole(QStringLiteral("baudRate"));
     if (!idField || (_baudCode >= 0 && (!baudField || !baudField->holds(_baudCode)))) {
         fail(tr("the new servo (%1) has no id or baud-rate setting this program can write")
                  .arg(ServoSearch::modelText(_modelNumber)));
@@ -266,8 +270,7 @@ void ServoNumbering::readTable()
 
 void ServoNumbering::writeAddress()
 {
-    const FieldRecord* motor = _catalogue->byKey(QStringLiteral("enableMotor"));
-    if (motor && motor->rawIn(_table) != 0) {
+    if (_catalogue->motorBlocksNonVolatile(_table)) {
         fail(tr("the new servo's motor is on: a servo takes a new id only while its motor is off "
                 "(switch it off, or power the servo off and on)"));
         return;
@@ -433,6 +436,12 @@ ServoConfiguration::ReadResult readNumberingConfiguration(const QString& path)
     const QJsonObject servo = QJsonDocument::fromJson(json).object().value(QStringLiteral("servo")).toObject();
     const int model = servo.value(QStringLiteral("modelNumber")).toInt(-1);
     const int firmware = servo.value(QStringLiteral("firmware")).toInt(-1);
-    const FieldCatalogue catalogue(*DeviceHelper::createDevice(model));
+    const std::shared_ptr<IDevice> device = DeviceHelper::createDevice(model);
+    if (!device) {
+        result.error = QCoreApplication::translate("ServoNumbering", "%1: not a configuration file of a known servo model")
+                           .arg(QFileInfo(path).fileName());
+        return result;
+    }
+    const FieldCatalogue catalogue(*device);
     return ServoConfiguration::fromJson(json, QFileInfo(path).fileName(), catalogue, model, firmware);
 }

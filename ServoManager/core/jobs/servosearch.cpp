@@ -1,6 +1,7 @@
 #include "core/jobs/servosearch.h"
 
 #include "core/jobs/searchhelper.h"
+#include "core/model/modelregistry.h"
 #include "core/protocol/readanswer.h"
 #include "core/transport/portlatency.h"
 #include "core/transport/serialhelper.h"
@@ -15,8 +16,6 @@ namespace {
 
 constexpr int probeRequestBytes = 14; // read instruction with address and length
 constexpr int probeAnswerBytes = 15;  // status packet with 4 data bytes
-constexpr int ax12ModelNumber = 12;
-constexpr int velkoraV1Series = 4;
 // Events are let in at least this often while a long probe runs.
 constexpr int eventSliceMs = 50;
 // The worker's own deadline ends every probe; this only bounds a stalled worker.
@@ -55,11 +54,8 @@ QString ServoSearch::modelText(int modelNumber)
 {
     if (modelNumber < 0)
         return {};
-    if (modelNumber == ax12ModelNumber)
-        return QStringLiteral("AX-12");
-    // The high byte names the series; the V1's is 4.
-    if (modelNumber >> 8 == velkoraV1Series)
-        return QStringLiteral("Velkora V1");
+    if (const auto described = ModelRegistry::shared().byNumber(modelNumber))
+        return described->caption;
     return QCoreApplication::translate("ServoSearch", "unknown model (%1)").arg(modelNumber);
 }
 

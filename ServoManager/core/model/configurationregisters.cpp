@@ -1,7 +1,7 @@
 #include "core/model/configurationregisters.h"
 
 #include "core/model/fieldcatalogue.h"
-#include "core/model/fieldregisters.h"
+#include "core/model/modelregistry.h"
 
 #include <QCoreApplication>
 #include <QJsonDocument>
@@ -10,7 +10,6 @@
 #include <cmath>
 
 namespace {
-constexpr int ax12ModelNumber = 12;
 const char* const formatName = "velkora-servo-configuration";
 
 QString tr(const char* text)
@@ -32,27 +31,25 @@ QString configurationRegisters(const QByteArray& json, const QString& fileName, 
     const int fileModel = root.value(QStringLiteral("servo")).toObject().value(QStringLiteral("modelNumber")).toInt(-1);
     if (fileModel != modelNumber)
         return tr("%1: a configuration of model number %2, not %3").arg(fileName).arg(fileModel).arg(modelNumber);
-    const std::vector<FieldRegister> fields =
-        modelNumber == ax12ModelNumber ? ax12FieldRegisters() : velkoraV1FieldRegisters();
+    const std::shared_ptr<IDevice> device = deviceOf(ModelRegistry::shared().byNumber(modelNumber));
+    if (!device)
+        return tr("%1: no model description covers model number %2").arg(fileName).arg(modelNumber);
+    const FieldCatalogue catalogue(*device);
     const QJsonObject values = root.value(QStringLiteral("values")).toObject();
     for (auto it = values.begin(); it != values.end(); ++it) {
-        const FieldRegister* field = nullptr;
-        for (const FieldRegister& candidate : fields) {
-            if (FieldCatalogue::keyOf(candidate.name) == it.key())
-                field = &candidate;
-        }
+        const FieldRecord* field = catalogue.byKey(it.key());
         if (!field || (field->group != FieldGroup::NonVolatile && field->group != FieldGroup::Volatile))
             return tr("%1: \"%2\" is no setting of this model").arg(fileName, it.key());
         const QJsonValue raw = it.value().toObject().value(QStringLiteral("raw"));
         const double number = raw.toDouble(NAN);
         if (!raw.isDouble() || std::floor(number) != number)
             return tr("%1: \"%2\" needs its raw value").arg(fileName, it.key());
-        if (it.key() == QLatin1String("id") || it.key() == QLatin1String("baudRate"))
+        if (field->role == QLatin1String("id") || field->role == QLatin1String("baudRate"))
             continue;
         const auto value = static_cast<qint64>(number);
-        QByteArray bytes(field->byteCount, '\0');
-        for (int i = 0; i < field->byteCount; ++i)
-            bytes[i] = char((value >> (8 * i)) & 0xFF);
+        QByteArray bytes(field->size, '\0');
+        for (int i = 0; i < field->size; ++i)
+            bytes[field->bigEndian ? field->size - 1 - i : i] = char((value >> (8 * i)) & 0xFF);
         registers->append({field->address, bytes});
     }
     return {};

@@ -1,7 +1,7 @@
 #include "core/model/fieldcatalogue.h"
 
-#include "core/model/fieldmetadefs.h"
 #include "core/model/fieldregisters.h"
+#include "core/model/modeldescription.h"
 #include "core/model/rangemap.h"
 
 
@@ -27,8 +27,9 @@ int FieldRecord::rawIn(const QByteArray& table) const
 {
     uint32_t bits = 0;
     for (int i = 0; i < size; ++i) {
+        const int shift = 8 * (bigEndian ? size - 1 - i : i);
         if (address + i < table.size())
-            bits |= uint32_t(uint8_t(table.at(address + i))) << (8 * i);
+            bits |= uint32_t(uint8_t(table.at(address + i))) << shift;
     }
     bits &= mask & registerMask(size);
     if (isDirection())
@@ -77,35 +78,54 @@ bool FieldRecord::holds(qint64 raw) const
 
 FieldCatalogue::FieldCatalogue(const IDevice& device)
 {
-    const FieldStaticMetadataHelper quantities;
-    for (const FieldRegister& location : device.getFieldRegisters()) {
+    const ModelDescription& model = device.description();
+    _nonVolatileNeedsMotorOff = model.nonVolatileNeedsMotorOff;
+    static const FieldGroup groups[] = {FieldGroup::NonVolatile, FieldGroup::Volatile, FieldGroup::Command,
+                                        FieldGroup::State};
+    for (const ModelEntry& entry : model.entries) {
         FieldRecord record;
-        record.objectName = location.name;
-        record.key = keyOf(location.name);
-        record.caption = captionOf(record.key);
-        record.group = location.group;
-        record.address = location.address;
-        record.size = location.byteCount;
-        record.mask = location.mask;
-        record.signBit = location.signBit;
-        record.quantity = quantities.getFieldStaticMetadata(location.name)->physicalQuantity;
-        try {
-            const auto range = device.getFieldDeviceMetadata(location.name);
-            record.rawMin = range->rawMin;
-            record.rawMax = range->rawMax;
-            record.min = range->min;
-            record.max = range->max;
-            record.hasRange = range->rawMin != range->rawMax;
-        } catch (const std::out_of_range&) {
-            // A value the model keeps but gives no range (a list or a flag).
+        record.key = entry.key;
+        record.objectName = entry.widget.isEmpty() ? entry.key : entry.widget;
+        record.caption = entry.caption;
+        record.group = groups[int(entry.area)];
+        record.address = entry.address;
+        record.size = entry.size;
+        record.mask = entry.mask ? entry.mask : 0xFFFFFFFF;
+        record.signBit = entry.sign == ModelEntry::Sign::SignMagnitude ? uint32_t(1) << entry.signBit : 0;
+        record.isSigned = entry.sign == ModelEntry::Sign::TwosComplement;
+        record.quantity = entry.quantity;
+        record.hasRange = entry.hasRange;
+        if (entry.hasRange) {
+            record.rawMin = int32_t(entry.rawMin);
+            record.rawMax = int32_t(entry.rawMax);
+            record.min = entry.min;
+            record.max = entry.max;
         }
-        record.isSigned = record.hasRange && record.rawMin < 0 && record.signBit == 0;
-        const auto registerRecord = device.getRegisterDeviceMetadata(location.address);
-        record.writable = location.group != FieldGroup::State && (!registerRecord || registerRecord->writable != 0);
+        record.writable = entry.writable && entry.area != ModelEntry::Area::State;
+        record.bigEndian = model.bigEndian;
+        record.role = entry.role;
+        record.description = entry.description;
+        for (auto it = entry.listValues.begin(); it != entry.listValues.end(); ++it)
+            record.listValues.insert(it.key(), it.value());
         _fields.push_back(record);
     }
     std::stable_sort(_fields.begin(), _fields.end(),
                      [](const FieldRecord& a, const FieldRecord& b) { return a.address < b.address; });
+}
+
+bool FieldCatalogue::motorBlocksNonVolatile(const QByteArray& table) const
+{
+    const FieldRecord* motor = byRole(QStringLiteral("motorEnable"));
+    return _nonVolatileNeedsMotorOff && motor && motor->rawIn(table) != 0;
+}
+
+const FieldRecord* FieldCatalogue::byRole(const QString& role) const
+{
+    for (const FieldRecord& record : _fields) {
+        if (record.role == role)
+            return &record;
+    }
+    return nullptr;
 }
 
 const FieldRecord* FieldCatalogue::byKey(const QString& key) const

@@ -3,14 +3,15 @@
 #include "core/model/idevice.h"
 #include "core/units/physicalquantitiesenum.h"
 
+#include <QMap>
 #include <QString>
 
 #include <memory>
 #include <vector>
 
-// Everything the program knows of one field of a model, in one record: where the servo keeps it
-// (the model's register list), its raw and physical range (the model's field records), its
-// quantity (the field static metadata) and whether it may be written (the register records).
+// Everything the program knows of one entry of a model's description, in one record: where the
+// servo keeps it, its raw and physical range, its quantity, whether it may be written and what
+// the program uses it for.
 struct FieldRecord
 {
     QString key;        // the object name without its widget class: "temperatureLimit"
@@ -29,6 +30,10 @@ struct FieldRecord
     double min = 0;
     double max = 0;
     bool writable = false;
+    bool bigEndian = false; // the model's byte order
+    QString role;           // what the program uses it for (see modelEntryRoles)
+    QString description;
+    QMap<qint64, QString> listValues; // raw value -> its text
 
     // The field's raw value out of a control table from address 0 (missing bytes are 0).
     int rawIn(const QByteArray& table) const;
@@ -47,11 +52,16 @@ struct FieldRecord
 class FieldCatalogue
 {
 public:
+    FieldCatalogue() = default;
     explicit FieldCatalogue(const IDevice& device);
 
     const std::vector<FieldRecord>& fields() const { return _fields; }
     const FieldRecord* byKey(const QString& key) const;
     const FieldRecord* byObjectName(const QString& name) const;
+    // The first field with the role; the hardware error bits share theirs.
+    const FieldRecord* byRole(const QString& role) const;
+    // The model takes non-volatile settings only while its motor is off, and `table` shows it on.
+    bool motorBlocksNonVolatile(const QByteArray& table) const;
 
     // "temperatureLimitDoubleSpinBox" -> "temperatureLimit"
     static QString keyOf(const QString& objectName);
@@ -60,4 +70,5 @@ public:
 
 private:
     std::vector<FieldRecord> _fields;
+    bool _nonVolatileNeedsMotorOff = false;
 };

@@ -7,7 +7,7 @@
 #include <utility>
 
 namespace {
-constexpr int overloadBit = 0x20; // the V1 reports it but shows no field for it
+constexpr int overloadBit = 0x20;
 }
 
 QStringList hardwareErrorsOf(const FieldCatalogue& catalogue, const QByteArray& table, int* bits, int alarms)
@@ -15,12 +15,10 @@ QStringList hardwareErrorsOf(const FieldCatalogue& catalogue, const QByteArray& 
     QStringList set;
     *bits = 0;
     int address = -1;
-    int named = 0;
     for (const FieldRecord& field : catalogue.fields()) {
-        if (field.group != FieldGroup::State || !field.key.endsWith(QLatin1String("Status")))
+        if (field.role != QLatin1String("hardwareError"))
             continue;
         address = field.address;
-        named |= int(field.mask);
         if (field.rawIn(table) != 0)
             set.append(field.caption);
     }
@@ -41,7 +39,5 @@ QStringList hardwareErrorsOf(const FieldCatalogue& catalogue, const QByteArray& 
     if (address < 0 || address >= table.size())
         return set;
     *bits = uint8_t(table.at(address));
-    if ((*bits & overloadBit) && !(named & overloadBit))
-        set.append(QCoreApplication::translate("HardwareStatus", "Overload"));
     return set;
 }

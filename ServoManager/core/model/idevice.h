@@ -6,6 +6,8 @@
 #include <memory>
 #include <vector>
 
+struct ModelDescription;
+
 // One table of the register view per bank.
 enum class RegisterBank : int32_t
 {
@@ -82,18 +84,16 @@ public:
     virtual std::unique_ptr<RegisterDeviceMetadata>
     getRegisterDeviceMetadata(unsigned short address) const = 0;
     virtual int getRegisterBankRowCount(RegisterBank bank) const = 0;
-    virtual bool isCurrentReadingEnabled() const = 0;
-    // True when the control table is laid out as the V1's, so the V1 decoding and the V1
-    // parameter groups apply.
-    virtual bool hasVelkoraControlTable() const = 0;
     // Where the model keeps each edit-view field it has: the one list of addresses the edit
     // view's writes, the live values and the configuration files read (see FieldCatalogue).
     virtual std::vector<FieldRegister> getFieldRegisters() const = 0;
     // The control table item by item in address order, as the edit view decodes a read-all
     // answer; empty for a model whose answers are decoded field by field only.
     virtual std::vector<RegisterItem> getRegisterItems() const = 0;
-    // The register whose bit 5 says the servo is overloaded; -1 when the model has none.
+    // The register of the hardware error bits; -1 when the model keeps them outside its table.
     virtual int getHardwareErrorAddress() const = 0;
+    // Everything the model's description file says.
+    virtual const ModelDescription& description() const = 0;
 
 protected:
     ~IDevice() = default;

@@ -15,24 +15,23 @@
 #include <limits>
 
 namespace {
-constexpr int hardwareErrorAddress = 107;
-
 struct ChannelRecord
 {
     const char* name;
-    const char* field;
+    const char* field; // the edit-view field that shows the same value
+    const char* role;  // the entry of a model's description that holds it
 };
 
 const ChannelRecord channelRecords[liveChannelCount] = {
-    {QT_TRANSLATE_NOOP("LiveValues", "Actual position"), "actualPositionLineEdit"},
-    {QT_TRANSLATE_NOOP("LiveValues", "Actual angular velocity"), "actualAngularVelocityLineEdit"},
-    {QT_TRANSLATE_NOOP("LiveValues", "Actual torque"), "actualTorqueLineEdit"},
-    {QT_TRANSLATE_NOOP("LiveValues", "Voltage"), "actualVoltageLineEdit"},
-    {QT_TRANSLATE_NOOP("LiveValues", "Phase current"), "actualQuadratureCurrentLineEdit"},
-    {QT_TRANSLATE_NOOP("LiveValues", "Temperature"), "actualTemperatureLineEdit"},
-    {QT_TRANSLATE_NOOP("LiveValues", "Target position"), "targetPositionDoubleSpinBox"},
-    {QT_TRANSLATE_NOOP("LiveValues", "Target angular velocity"), "targetAngularVelocityDoubleSpinBox"},
-    {QT_TRANSLATE_NOOP("LiveValues", "Target torque"), "targetTorqueDoubleSpinBox"},
+    {QT_TRANSLATE_NOOP("LiveValues", "Actual position"), "actualPositionLineEdit", "presentPosition"},
+    {QT_TRANSLATE_NOOP("LiveValues", "Actual angular velocity"), "actualAngularVelocityLineEdit", "presentVelocity"},
+    {QT_TRANSLATE_NOOP("LiveValues", "Actual torque"), "actualTorqueLineEdit", "presentTorque"},
+    {QT_TRANSLATE_NOOP("LiveValues", "Voltage"), "actualVoltageLineEdit", "presentVoltage"},
+    {QT_TRANSLATE_NOOP("LiveValues", "Phase current"), "actualQuadratureCurrentLineEdit", "presentCurrent"},
+    {QT_TRANSLATE_NOOP("LiveValues", "Temperature"), "actualTemperatureLineEdit", "presentTemperature"},
+    {QT_TRANSLATE_NOOP("LiveValues", "Target position"), "targetPositionDoubleSpinBox", "goalPosition"},
+    {QT_TRANSLATE_NOOP("LiveValues", "Target angular velocity"), "targetAngularVelocityDoubleSpinBox", "goalVelocity"},
+    {QT_TRANSLATE_NOOP("LiveValues", "Target torque"), "targetTorqueDoubleSpinBox", "goalTorque"},
 };
 } // namespace
 
@@ -48,7 +47,8 @@ QString LiveLayout::caption(int channel) const
 }
 
 LiveValueDecoder::LiveValueDecoder(std::shared_ptr<const IDevice> device, std::shared_ptr<UnitsHelper> units)
-    : _device(std::move(device)), _layout(std::make_shared<LiveLayout>())
+    : _device(std::move(device)), _layout(std::make_shared<LiveLayout>()),
+      _hardwareErrorAddress(_device ? _device->getHardwareErrorAddress() : -1)
 {
     const std::unique_ptr<FieldCatalogue> catalogue = _device ? std::make_unique<FieldCatalogue>(*_device) : nullptr;
     for (int channel = 0; channel < liveChannelCount; ++channel) {
@@ -60,10 +60,13 @@ LiveValueDecoder::LiveValueDecoder(std::shared_ptr<const IDevice> device, std::s
         _layout->names[index] = QCoreApplication::translate("LiveValues", record.name);
         _layout->units[index] = units->getUnitString(map.physicalQuantity);
 
-        const FieldRecord* field = catalogue ? catalogue->byObjectName(LiveLayout::fieldName(channel)) : nullptr;
+        // By role, and only in the quantity the curve shows (a load in per cent is no torque).
+        const FieldRecord* field = catalogue ? catalogue->byRole(QLatin1String(record.role)) : nullptr;
+        if (field && field->quantity != map.physicalQuantity)
+            field = nullptr;
         if (field)
             _fields[index] = *field;
-        _layout->described[index] = field && _device && map.loadMetadata(LiveLayout::fieldName(channel), *_device);
+        _layout->described[index] = field && _device && map.loadMetadata(field->objectName, *_device);
     }
 }
 
@@ -75,8 +78,8 @@ LiveSample LiveValueDecoder::decode(const QByteArray& response, qint64 arrivalNs
     LiveSample sample;
     sample.arrivalNs = arrivalNs;
     sample.layout = _layout;
-    if (_device && _device->hasVelkoraControlTable())
-        sample.hardwareError = static_cast<uint8_t>(readanswer::valueAt(response, hardwareErrorAddress, 1));
+    if (_hardwareErrorAddress >= 0)
+        sample.hardwareError = static_cast<uint8_t>(readanswer::valueAt(response, _hardwareErrorAddress, 1));
     else
         sample.hardwareError = readanswer::alarmsOf(response);
     for (size_t index = 0; index < _fields.size(); ++index) {
@@ -106,8 +109,8 @@ SampledSpan LiveValueDecoder::spanOf(const std::array<bool, liveChannelCount>& w
                                field.address + field.size <= end;
     }
     // A model without the register takes the alarms from the error byte every answer has.
-    span.hardwareError = !(_device && _device->hasVelkoraControlTable()) ||
-                         (hardwareErrorAddress >= span.address && hardwareErrorAddress < end);
+    span.hardwareError = _hardwareErrorAddress < 0 ||
+                         (_hardwareErrorAddress >= span.address && _hardwareErrorAddress < end);
     return span;
 }
 
@@ -122,10 +125,10 @@ LiveSample LiveValueDecoder::decodeSpan(const QByteArray& response, int address,
     LiveSample sample;
     sample.arrivalNs = arrivalNs;
     sample.layout = _layout;
-    if (_device && _device->hasVelkoraControlTable()) {
-        sample.hardwareErrorKnown = hardwareErrorAddress >= address && hardwareErrorAddress < end;
+    if (_hardwareErrorAddress >= 0) {
+        sample.hardwareErrorKnown = _hardwareErrorAddress >= address && _hardwareErrorAddress < end;
         if (sample.hardwareErrorKnown)
-            sample.hardwareError = uint8_t(table.at(hardwareErrorAddress));
+            sample.hardwareError = uint8_t(table.at(_hardwareErrorAddress));
     } else {
         sample.hardwareError = readanswer::alarmsOf(response);
     }

@@ -98,4 +98,6 @@ private:
     // direction bit is the magnitude the edit view shows next to its direction box).
     std::array<FieldRecord, liveChannelCount> _fields;
     std::shared_ptr<LiveLayout> _layout;
+    // The register of the hardware error bits; -1: the answer's error byte says them.
+    int _hardwareErrorAddress = -1;
 };

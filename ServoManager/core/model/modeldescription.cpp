@@ -1,8 +1,12 @@
 #include "core/model/modeldescription.h"
 
+#include "core/model/fieldmetadefs.h"
+#include "core/units/valueinput.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QSet>
 
 #include <stdexcept>
@@ -112,6 +116,31 @@ void readSign(const QJsonObject& object, const QString& where, ModelEntry* entry
         refuse(QStringLiteral("%1\"signBit\" belongs to a signMagnitude entry").arg(where));
 }
 
+// A value of `quantity` given in `unit`, in the quantity's default unit.
+double inDefaultUnit(double value, const QString& unit, Q quantity, const QString& where)
+{
+    if (unit.isEmpty())
+        return value;
+    const ValueInput input = readValueInUnit(QString::number(value, 'g', 17) + QLatin1Char(' ') + unit, quantity);
+    if (!input.ok)
+        refuse(QStringLiteral("%1unknown unit \"%2\" (%3)").arg(where, unit, input.error));
+    return input.inDefaultUnit;
+}
+
+void readList(const QJsonObject& object, const QString& where, int64_t low, int64_t high, ModelEntry* entry)
+{
+    const QJsonObject list = object.value("list").toObject();
+    for (auto it = list.begin(); it != list.end(); ++it) {
+        bool ok = false;
+        const int64_t raw = it.key().toLongLong(&ok, 0);
+        if (!ok || raw < low || raw > high || !it.value().isString())
+            refuse(QStringLiteral("%1list value \"%2\" is no raw value of the entry with a text").arg(where, it.key()));
+        entry->listValues.insert(raw, it.value().toString());
+    }
+}
+
+// The physical value is either given by its range ("min", "max" at "rawMin", "rawMax") or by a
+// scale and offset in a unit; either way a linear map in the quantity's default unit.
 void readConversion(const QJsonObject& object, const QString& where, ModelEntry* entry)
 {
     const QString quantity = object.value("quantity").toString(QStringLiteral("unitless"));
@@ -123,16 +152,46 @@ void readConversion(const QJsonObject& object, const QString& where, ModelEntry*
     entry->rawMax = object.contains("rawMax") ? wholeNumber(object.value("rawMax"), where + "\"rawMax\"", low, high) : high;
     if (entry->rawMin > entry->rawMax)
         refuse(QStringLiteral("%1\"rawMin\" is above \"rawMax\"").arg(where));
-    entry->min = object.value("min").toDouble(double(entry->rawMin));
-    entry->max = object.value("max").toDouble(double(entry->rawMax));
-    const QJsonObject list = object.value("list").toObject();
-    for (auto it = list.begin(); it != list.end(); ++it) {
-        bool ok = false;
-        const int64_t raw = it.key().toLongLong(&ok, 0);
-        if (!ok || raw < low || raw > high || !it.value().isString())
-            refuse(QStringLiteral("%1list value \"%2\" is no raw value of the entry with a text").arg(where, it.key()));
-        entry->listValues.insert(raw, it.value().toString());
+    const bool scaled = object.contains("scale") || object.contains("offset");
+    const bool ranged = object.contains("min") || object.contains("max");
+    if (scaled && ranged)
+        refuse(QStringLiteral("%1give either \"min\" and \"max\" or \"scale\" and \"offset\"").arg(where));
+    if (object.contains("unit") && !scaled)
+        refuse(QStringLiteral("%1\"unit\" belongs to \"scale\"").arg(where));
+    const QString unit = object.value("unit").toString();
+    if (scaled) {
+        const double scale = object.value("scale").toDouble(1.0);
+        const double offset = object.value("offset").toDouble(0.0);
+        entry->min = inDefaultUnit(double(entry->rawMin) * scale + offset, unit, entry->quantity, where);
+        entry->max = inDefaultUnit(double(entry->rawMax) * scale + offset, unit, entry->quantity, where);
+    } else {
+        entry->min = object.value("min").toDouble(double(entry->rawMin));
+        entry->max = object.value("max").toDouble(double(entry->rawMax));
     }
+    entry->hasRange = scaled || ranged || object.contains("rawMin") || object.contains("rawMax");
+    if (entry->hasRange && entry->rawMin == entry->rawMax)
+        refuse(QStringLiteral("%1a range needs \"rawMin\" below \"rawMax\"").arg(where));
+    readList(object, where, low, high, entry);
+}
+
+// The field of the edit view an entry names must be one of the form's, and show the entry's quantity.
+void readWidget(const QJsonObject& object, const QString& where, ModelEntry* entry)
+{
+    entry->widget = text(object, "widget", where, false);
+    if (entry->widget.isEmpty())
+        return;
+    const FieldStaticMetadataHelper form;
+    std::unique_ptr<FieldStaticMetadata> shown;
+    try {
+        shown = form.getFieldStaticMetadata(entry->widget);
+    } catch (const std::out_of_range&) {
+    }
+    if (!shown || entry->widget.endsWith(QLatin1String("Label")))
+        refuse(QStringLiteral("%1the edit view has no field \"%2\"").arg(where, entry->widget));
+    if (shown->physicalQuantity != entry->quantity)
+        refuse(QStringLiteral("%1the field \"%2\" shows %3, not %4")
+                   .arg(where, entry->widget, quantityNames().key(shown->physicalQuantity),
+                        quantityNames().key(entry->quantity)));
 }
 
 ModelEntry readEntry(const QJsonValue& value, int index, int tableLength)
@@ -143,7 +202,8 @@ ModelEntry readEntry(const QJsonValue& value, int index, int tableLength)
     const QJsonObject object = value.toObject();
     onlyKnownMembers(object,
                      {"key", "caption", "description", "address", "size", "access", "area", "mask", "sign", "signBit",
-                      "quantity", "rawMin", "rawMax", "min", "max", "list", "widget", "role", "default"},
+                      "quantity", "rawMin", "rawMax", "min", "max", "scale", "offset", "unit", "list", "widget",
+                      "role", "default"},
                      where);
     ModelEntry entry;
     entry.key = text(object, "key", where, true);
@@ -170,14 +230,19 @@ ModelEntry readEntry(const QJsonValue& value, int index, int tableLength)
                                           (int64_t(1) << (entry.size * 8)) - 1));
     readSign(object, where, &entry);
     readConversion(object, where, &entry);
-    entry.widget = text(object, "widget", where, false);
+    readWidget(object, where, &entry);
     entry.role = text(object, "role", where, false);
-    if (object.contains("default"))
-        entry.powerOnDefault = wholeNumber(object.value("default"), where + "\"default\"", entry.rawMin, entry.rawMax);
+    if (!entry.role.isEmpty() && !modelEntryRoles().contains(entry.role))
+        refuse(QStringLiteral("%1unknown role \"%2\"").arg(where, entry.role));
+    if (object.contains("default")) {
+        const auto [low, high] = rawLimits(entry);
+        entry.powerOnDefault = wholeNumber(object.value("default"), where + "\"default\"", low, high);
+    }
     return entry;
 }
 
-// Entries may share bytes only as masks of one register.
+// Entries may share bytes only as masks of one register; a key, a widget and a role (but the
+// hardware error bits') belong to one entry each.
 void noOverlaps(const QList<ModelEntry>& entries)
 {
     for (int i = 0; i < entries.size(); ++i)
@@ -190,6 +255,10 @@ void noOverlaps(const QList<ModelEntry>& entries)
                 refuse(QStringLiteral("entry \"%1\": its bytes overlap entry \"%2\"").arg(a.key, b.key));
             if (a.key == b.key)
                 refuse(QStringLiteral("entry \"%1\": the key is used twice").arg(a.key));
+            if (!a.widget.isEmpty() && a.widget == b.widget)
+                refuse(QStringLiteral("entry \"%1\": entry \"%2\" shows in \"%3\" already").arg(a.key, b.key, a.widget));
+            if (!a.role.isEmpty() && a.role == b.role && a.role != QLatin1String("hardwareError"))
+                refuse(QStringLiteral("entry \"%1\": entry \"%2\" has the role \"%3\" already").arg(a.key, b.key, a.role));
         }
 }
 
@@ -207,23 +276,27 @@ QList<int> numbers(const QJsonValue& value, const QString& what, int low, int hi
     return list;
 }
 
-void readHeader(const QJsonObject& root, ModelDescription* model)
+// Numbers, or {"from", "to"} for a family's run of them.
+QList<int> modelNumbers(const QJsonValue& value)
 {
-    onlyKnownMembers(root,
-                     {"format", "version", "name", "modelNumbers", "protocols", "byteOrder", "tableLength",
-                      "factory", "baudCodes", "entries"},
-                     QString());
-    if (root.value("format").toString() != QLatin1String("velkora-servo-model"))
-        refuse(QStringLiteral("\"format\" must be \"velkora-servo-model\""));
-    model->version = int(wholeNumber(root.value("version"), "\"version\"", 1, 1));
-    model->name = text(root, "name", QString(), true);
-    model->modelNumbers = numbers(root.value("modelNumbers"), "modelNumbers", 0, 0xFFFF);
-    model->protocols = numbers(root.value("protocols"), "protocols", 1, 2);
-    const QString byteOrder = root.value("byteOrder").toString(QStringLiteral("little"));
-    if (byteOrder != QLatin1String("little") && byteOrder != QLatin1String("big"))
-        refuse(QStringLiteral("\"byteOrder\" is little or big"));
-    model->bigEndian = byteOrder == QLatin1String("big");
-    model->tableLength = int(wholeNumber(root.value("tableLength"), "\"tableLength\"", 1, 0xFFFF));
+    QJsonArray plain;
+    for (const QJsonValue& item : value.toArray()) {
+        if (!item.isObject()) {
+            plain.append(item);
+            continue;
+        }
+        const QJsonObject run = item.toObject();
+        onlyKnownMembers(run, {"from", "to"}, QStringLiteral("modelNumbers: "));
+        const int from = int(wholeNumber(run.value("from"), "\"modelNumbers\" \"from\"", 0, 0xFFFF));
+        const int to = int(wholeNumber(run.value("to"), "\"modelNumbers\" \"to\"", from, 0xFFFF));
+        for (int number = from; number <= to; ++number)
+            plain.append(number);
+    }
+    return numbers(value.isArray() ? QJsonValue(plain) : value, "modelNumbers", 0, 0xFFFF);
+}
+
+void readFactory(const QJsonObject& root, ModelDescription* model)
+{
     const QJsonObject factory = root.value("factory").toObject();
     onlyKnownMembers(factory, {"id", "baudRate"}, QStringLiteral("factory: "));
     model->factoryId = int(wholeNumber(factory.value("id"), "\"factory\" \"id\"", 0, 252));
@@ -238,7 +311,120 @@ void readHeader(const QJsonObject& root, ModelDescription* model)
     }
 }
 
+void readRules(const QJsonObject& root, ModelDescription* model)
+{
+    const QJsonObject firmware = root.value("firmware").toObject();
+    onlyKnownMembers(firmware, {"min", "max"}, QStringLiteral("firmware: "));
+    if (firmware.contains("min"))
+        model->firmwareMin = int(wholeNumber(firmware.value("min"), "\"firmware\" \"min\"", 0, 0xFFFF));
+    if (firmware.contains("max"))
+        model->firmwareMax = int(wholeNumber(firmware.value("max"), "\"firmware\" \"max\"", 0, 0xFFFF));
+    const QJsonObject rules = root.value("nonVolatile").toObject();
+    onlyKnownMembers(rules, {"motorOff", "lock"}, QStringLiteral("nonVolatile: "));
+    model->nonVolatileNeedsMotorOff = rules.value("motorOff").toBool(false);
+    const QJsonObject lock = rules.value("lock").toObject();
+    onlyKnownMembers(lock, {"key", "open", "close"}, QStringLiteral("nonVolatile: lock: "));
+    if (!lock.isEmpty()) {
+        model->lockKey = text(lock, "key", QStringLiteral("nonVolatile: lock: "), true);
+        model->lockOpen = wholeNumber(lock.value("open"), "\"lock\" \"open\"", 0, 0xFFFF);
+        model->lockClose = wholeNumber(lock.value("close"), "\"lock\" \"close\"", 0, 0xFFFF);
+    }
+    static const QStringList known{"regWrite", "action",       "reboot",       "reset",       "syncWrite",
+                                   "syncRead", "fastSyncRead", "bulkRead",     "fastBulkRead"};
+    for (const QJsonValue& name : root.value("instructions").toArray()) {
+        if (!known.contains(name.toString()))
+            refuse(QStringLiteral("\"instructions\": unknown instruction \"%1\"").arg(name.toString()));
+        model->instructions.append(name.toString());
+    }
+}
+
+void readRegisterTables(const QJsonValue& value, ModelDescription* model)
+{
+    const QJsonArray tables = value.toArray();
+    if (tables.size() > 4)
+        refuse(QStringLiteral("\"registerView\" has at most 4 tables"));
+    QSet<int> shown;
+    for (const QJsonValue& tableValue : tables) {
+        const QJsonObject object = tableValue.toObject();
+        onlyKnownMembers(object, {"title", "rows"}, QStringLiteral("registerView: "));
+        RegisterTable table;
+        table.title = text(object, "title", QStringLiteral("registerView: "), true);
+        for (const QJsonValue& rowValue : object.value("rows").toArray()) {
+            const QJsonObject row = rowValue.toObject();
+            const QString where = QStringLiteral("registerView \"%1\": ").arg(table.title);
+            onlyKnownMembers(row, {"address", "text"}, where);
+            const int address = int(wholeNumber(row.value("address"), where + "\"address\"", 0, model->tableLength - 1));
+            if (shown.contains(address))
+                refuse(QStringLiteral("%1address %2 has a row already").arg(where).arg(address));
+            shown.insert(address);
+            table.rows.append({address, text(row, "text", where, true)});
+        }
+        model->registerTables.append(table);
+    }
+}
+
+void readHeader(const QJsonObject& root, ModelDescription* model)
+{
+    onlyKnownMembers(root,
+                     {"format", "version", "name", "caption", "modelNumbers", "firmware", "protocols", "byteOrder",
+                      "tableLength", "factory", "baudCodes", "nonVolatile", "instructions", "registerView", "entries"},
+                     QString());
+    if (root.value("format").toString() != QLatin1String("velkora-servo-model"))
+        refuse(QStringLiteral("\"format\" must be \"velkora-servo-model\""));
+    model->version = int(wholeNumber(root.value("version"), "\"version\"", 1, 1));
+    model->name = text(root, "name", QString(), true);
+    static const QRegularExpression shortName(QStringLiteral("^[a-z0-9][a-z0-9._-]*$"));
+    if (!shortName.match(model->name).hasMatch())
+        refuse(QStringLiteral("\"name\" is a short name: small letters, digits, '.', '_' or '-'"));
+    model->caption = root.contains("caption") ? text(root, "caption", QString(), true) : model->name;
+    model->modelNumbers = modelNumbers(root.value("modelNumbers"));
+    model->protocols = numbers(root.value("protocols"), "protocols", 1, 2);
+    const QString byteOrder = root.value("byteOrder").toString(QStringLiteral("little"));
+    if (byteOrder != QLatin1String("little") && byteOrder != QLatin1String("big"))
+        refuse(QStringLiteral("\"byteOrder\" is little or big"));
+    model->bigEndian = byteOrder == QLatin1String("big");
+    // Addresses are one byte wide in the program's requests for now.
+    model->tableLength = int(wholeNumber(root.value("tableLength"), "\"tableLength\"", 1, 256));
+    readFactory(root, model);
+    readRules(root, model);
+    readRegisterTables(root.value("registerView"), model);
+}
+
+// What the header says of entries must hold for the entries read.
+void headerAgreesWithEntries(const ModelDescription& model)
+{
+    if (!model.lockKey.isEmpty()) {
+        const ModelEntry* lock = model.entry(model.lockKey);
+        if (!lock || !lock->writable)
+            refuse(QStringLiteral("\"nonVolatile\": the lock \"%1\" is no writable entry").arg(model.lockKey));
+    }
+    if (model.nonVolatileNeedsMotorOff && !model.entryWithRole(QStringLiteral("motorEnable")))
+        refuse(QStringLiteral("\"nonVolatile\": \"motorOff\" needs an entry with the role \"motorEnable\""));
+    for (const char* role : {"modelNumber", "id"})
+        if (!model.entryWithRole(QLatin1String(role)))
+            refuse(QStringLiteral("no entry has the role \"%1\"").arg(QLatin1String(role)));
+    // Configuration files and the command line name these two by key, whatever the model.
+    for (const char* role : {"id", "baudRate"}) {
+        const ModelEntry* entry = model.entryWithRole(QLatin1String(role));
+        if (entry && entry->key != QLatin1String(role))
+            refuse(QStringLiteral("entry \"%1\": the entry with the role \"%2\" has the key \"%2\"").arg(entry->key, QLatin1String(role)));
+    }
+}
+
 } // namespace
+
+const QStringList& modelEntryRoles()
+{
+    static const QStringList roles{
+        "modelNumber",     "firmware",           "id",           "baudRate",          "returnDelay",
+        "statusReturnLevel", "motorEnable",      "pending",      "goalPosition",      "presentPosition",
+        "goalVelocity",    "presentVelocity",    "goalTorque",   "presentTorque",     "presentLoad",
+        "presentVoltage",  "presentCurrent",     "presentTemperature", "hardwareError", "moving",
+        "minPositionLimit", "maxPositionLimit",  "velocityLimit", "temperatureLimit", "minVoltageLimit",
+        "maxVoltageLimit", "goalVelocityDirection", "goalTorqueDirection", "operatingMode", "homingOffset",
+    };
+    return roles;
+}
 
 const ModelEntry* ModelDescription::entry(const QString& key) const
 {
@@ -274,6 +460,7 @@ std::optional<ModelDescription> readModelDescription(const QByteArray& json, con
         for (int i = 0; i < entries.size(); ++i)
             model.entries.append(readEntry(entries.at(i), i, model.tableLength));
         noOverlaps(model.entries);
+        headerAgreesWithEntries(model);
         return model;
     } catch (const Refusal& refusal) {
         if (problem)

@@ -5,7 +5,9 @@
 #include <QByteArray>
 #include <QList>
 #include <QMap>
+#include <QPair>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <optional>
@@ -39,6 +41,8 @@ struct ModelEntry
     int signBit = 0;
     PhysicalQuantitiesEnum quantity = PhysicalQuantitiesEnum::Unitless;
     // Raw range and the physical range it maps onto linearly (in the quantity's default unit).
+    // Without `hasRange` the raw value is the value itself, and rawMin..rawMax what the register holds.
+    bool hasRange = false;
     int64_t rawMin = 0;
     int64_t rawMax = 0;
     double min = 0;
@@ -49,23 +53,47 @@ struct ModelEntry
     std::optional<int64_t> powerOnDefault;
 };
 
+// One table of the register view: the bytes it shows, row by row, with their texts.
+struct RegisterTable
+{
+    QString title;
+    QList<QPair<int, QString>> rows; // address, text
+};
+
 // What the program knows about one servo model, read from its description file.
 struct ModelDescription
 {
-    QString name;
+    QString name;    // the short name of --model, --as and "Treat as…"
+    QString caption; // what people read
     int version = 1;
     QList<int> modelNumbers;
+    std::optional<int> firmwareMin;
+    std::optional<int> firmwareMax;
     QList<int> protocols;
     bool bigEndian = false;
     int tableLength = 0;
     int factoryId = 1;
     int factoryBaudRate = 0;
     QMap<int, int> baudCodes; // the baud register's code -> its rate
+    // Non-volatile settings are taken only while the motor-enable entry is 0.
+    bool nonVolatileNeedsMotorOff = false;
+    // A lock entry opened (written `lockOpen`) before and closed (`lockClose`) after a write of
+    // non-volatile settings; empty when the model has none.
+    QString lockKey;
+    int64_t lockOpen = 0;
+    int64_t lockClose = 1;
+    // The instructions its servos answer beyond ping, read and write (sync and bulk reads…).
+    QStringList instructions;
+    QList<RegisterTable> registerTables; // empty: one table in address order
     QList<ModelEntry> entries;
 
     const ModelEntry* entry(const QString& key) const;
     const ModelEntry* entryWithRole(const QString& role) const;
+    bool answersModelNumber(int number) const { return modelNumbers.contains(number); }
 };
+
+// The roles an entry may have: what the program uses it for.
+const QStringList& modelEntryRoles();
 
 // Reads one description strictly: a file with any fault is refused whole, and `problem` names the
 // file, the entry and why.

@@ -1,13 +1,15 @@
 #include "core/session/devicehelper.h"
 
-#include "core/model/dynamixelax12.h"
-#include "core/model/velkorav1.h"
+#include "core/model/idevice.h"
+#include "core/model/modelregistry.h"
 #include "core/protocol/readanswer.h"
+#include "core/settings/settingshelper.h"
 
 namespace {
-constexpr int ax12ModelNumber = 12;
+// Every model keeps its number in the first two bytes of its table; the byte after it is the
+// firmware on the models of the first protocol, and the read takes it along.
 constexpr int modelNumberAddress = 0;
-constexpr int modelNumberBytes = 2;
+constexpr int identificationBytes = 3;
 } // namespace
 
 DeviceHelper::DeviceHelper(std::shared_ptr<SerialHelper> serial, std::function<void()> initialised)
@@ -17,25 +19,38 @@ DeviceHelper::DeviceHelper(std::shared_ptr<SerialHelper> serial, std::function<v
 
 std::shared_ptr<IDevice> DeviceHelper::createDevice(int modelNumber)
 {
-    if (modelNumber == ax12ModelNumber)
-        return std::make_shared<DynamixelAx12>();
-    return std::make_shared<VelkoraV1>();
+    const ModelRegistry& models = ModelRegistry::shared();
+    if (auto described = models.byNumber(modelNumber))
+        return deviceOf(described);
+    const QString chosen = treatedAs(modelNumber);
+    return chosen.isEmpty() ? nullptr : deviceOf(models.byName(chosen));
 }
 
 void DeviceHelper::triggerDeviceInfoRead(int id)
 {
     // Every way the read can fail, including not being sent at all, comes back as a failure.
     _serialHelper->readData(
-        static_cast<uint8_t>(id), modelNumberAddress, modelNumberBytes,
-        [this](QByteArray response) { readDeviceInfoCallback(response); },
+        static_cast<uint8_t>(id), modelNumberAddress, identificationBytes,
+        [this, id](QByteArray response) {
+            _identifiedId = id;
+            readDeviceInfoCallback(response);
+        },
         [this, id](FailureKind kind, const RequestInfo&, uint8_t) { emit identificationFailed(id, kind); });
 }
 
 void DeviceHelper::readDeviceInfoCallback(QByteArray response)
 {
     // The model number is the first two data bytes of the status packet, in either protocol.
-    const int modelNumber = static_cast<int>(readanswer::valueAt(response, modelNumberAddress, modelNumberBytes));
-    _device = createDevice(modelNumber);
+    _modelNumber = static_cast<int>(readanswer::valueAt(response, modelNumberAddress, 2));
+    _device = createDevice(_modelNumber);
+    const QByteArray table = readanswer::table(response);
+    const ModelEntry* firmware = _device ? _device->description().entryWithRole(QStringLiteral("firmware")) : nullptr;
+    const int firmwareAt = firmware ? firmware->address : identificationBytes - 1;
+    _firmware = firmwareAt < table.size() ? uint8_t(table.at(firmwareAt)) : -1;
+    if (!_device) {
+        emit unknownModel(_identifiedId, _modelNumber, _firmware);
+        return;
+    }
     emit loadDeviceMetadata();
     if (_initialisedCallback)
         _initialisedCallback();

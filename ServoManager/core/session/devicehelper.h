@@ -39,8 +39,12 @@ public:
 
     std::shared_ptr<IDevice> getDevice() const { return _device; }
 
-    // Model number 12 is the AX-12; everything else is treated as a V1.
+    // The model whose description lists the number, or the one "Treat as…" chose for it; empty
+    // when neither: nothing may then be written to the servo.
     static std::shared_ptr<IDevice> createDevice(int modelNumber);
+    // The model number and firmware the last identification read.
+    int modelNumber() const { return _modelNumber; }
+    int firmware() const { return _firmware; }
 
 signals:
     void loadDeviceMetadata();
@@ -48,6 +52,9 @@ signals:
     void identified();
     // The identification read failed (no valid answer by its deadline).
     void identificationFailed(int id, FailureKind kind);
+    // The servo answered with a model number no description covers; no model is loaded.
+    // `firmware` is -1 when the answer did not say.
+    void unknownModel(int id, int modelNumber, int firmware);
 
 private:
     bool triggerMaintenance(const BusRequest& request, std::function<void(QByteArray)> callback,
@@ -56,4 +63,7 @@ private:
     std::shared_ptr<SerialHelper> _serialHelper;
     std::shared_ptr<IDevice> _device;
     std::function<void()> _initialisedCallback;
+    int _modelNumber = -1;
+    int _firmware = -1;
+    int _identifiedId = -1;
 };

@@ -154,3 +154,37 @@ int protocolOfSetting(const QVariant& stored)
     const int protocol = stored.toInt(&ok);
     return ok && protocol == 1 ? 1 : 2;
 }
+
+// All choices in one value, "1060=xl430", so a run that keeps its writes in memory keeps these too.
+QMap<int, QString> treatAsChoices()
+{
+    QMap<int, QString> choices;
+    const QStringList stored =
+        Settings(QStringLiteral("models")).getValue(QStringLiteral("treat as"), QStringList()).toStringList();
+    for (const QString& item : stored) {
+        bool ok = false;
+        const int number = item.section(QLatin1Char('='), 0, 0).toInt(&ok);
+        const QString name = item.section(QLatin1Char('='), 1);
+        if (ok && !name.isEmpty())
+            choices.insert(number, name);
+    }
+    return choices;
+}
+
+QString treatedAs(int modelNumber)
+{
+    return treatAsChoices().value(modelNumber);
+}
+
+void setTreatedAs(int modelNumber, const QString& modelName)
+{
+    QMap<int, QString> choices = treatAsChoices();
+    if (modelName.isEmpty())
+        choices.remove(modelNumber);
+    else
+        choices.insert(modelNumber, modelName);
+    QStringList stored;
+    for (auto it = choices.begin(); it != choices.end(); ++it)
+        stored.append(QStringLiteral("%1=%2").arg(it.key()).arg(it.value()));
+    Settings(QStringLiteral("models")).setValue(QStringLiteral("treat as"), stored);
+}

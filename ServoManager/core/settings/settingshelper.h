@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QList>
+#include <QMap>
 #include <QSettings>
 #include <QString>
 #include <QStringList>
@@ -70,3 +71,10 @@ const QList<int>& offeredBaudRates();
 // The device file behind a port name, resolved the way QSerialPort resolves it: a path stays
 // as it is, any other name is taken under /dev/.
 QString portSystemLocation(const QString& portName);
+
+// "Treat as…": the model (by its description's name) chosen for a model number no description
+// lists; empty when none was chosen. An empty name forgets the choice.
+QString treatedAs(int modelNumber);
+void setTreatedAs(int modelNumber, const QString& modelName);
+// Every choice, model number -> model name.
+QMap<int, QString> treatAsChoices();

@@ -281,8 +281,7 @@ void ConfigurationDialog::applySelected()
                              QMessageBox::Yes | QMessageBox::Cancel, QMessageBox::Cancel) != QMessageBox::Yes)
         return;
     const QByteArray table = _servo.table();
-    const FieldRecord* motor = _servo.catalogue->byKey(QStringLiteral("enableMotor"));
-    const bool motorOn = motor && motor->rawIn(table) != 0;
+    const bool motorOn = _servo.catalogue->motorBlocksNonVolatile(table);
     QStringList notes;
     _results.clear();
     _verified = _differing = 0;
@@ -366,6 +365,10 @@ bool ConfigurationDialog::compareFiles(const QString& first, const QString& seco
             model = servo.value(QStringLiteral("modelNumber")).toInt(-1);
             firmware = servo.value(QStringLiteral("firmware")).toInt(-1);
             const auto device = DeviceHelper::createDevice(model);
+            if (!device) {
+                emit failed(tr("%1: not a configuration file of a known servo model").arg(QFileInfo(path).fileName()));
+                return false;
+            }
             catalogue = std::make_shared<FieldCatalogue>(*device);
         }
         const auto read = ServoConfiguration::fromJson(json, QFileInfo(path).fileName(), *catalogue, model, firmware);

@@ -3,7 +3,7 @@
 #include "core/model/fieldcatalogue.h"
 #include "core/model/idevice.h"
 #include "core/model/modelsource.h"
-#include "core/model/velkorav1.h"
+#include "core/model/modelregistry.h"
 #include "core/protocol/readanswer.h"
 #include "core/session/servoviews.h"
 #include "core/session/uischeduler.h"
@@ -115,8 +115,13 @@ const FieldCatalogue& UiRegisterHelper::catalogueOf(std::shared_ptr<const IDevic
     // Without a model (nothing identified yet) the table is read as the V1's.
     if (!device) {
         if (!_defaultModel)
-            _defaultModel = std::make_shared<VelkoraV1>();
+            _defaultModel = deviceOf(ModelRegistry::shared().byName(QStringLiteral("v1")));
         device = _defaultModel;
+    }
+    if (!device) {
+        static const FieldCatalogue none{};
+        _registerMetadata.clear();
+        return none;
     }
     if (device != _catalogueDevice) {
         _catalogue = std::make_unique<FieldCatalogue>(*device);

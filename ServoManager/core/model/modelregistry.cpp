@@ -1,0 +1,156 @@
+#include "core/model/modelregistry.h"
+
+#include "core/model/describeddevice.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#include <mutex>
+
+// The built-in descriptions live in a static library: their resources are registered by hand.
+static void initResources()
+{
+    Q_INIT_RESOURCE(models);
+}
+
+namespace {
+std::mutex sharedLock;
+std::unique_ptr<ModelRegistry> sharedRegistry;
+} // namespace
+
+ModelRegistry::ModelRegistry() : ModelRegistry(QStringList{}) {}
+
+ModelRegistry::ModelRegistry(const QStringList& folders)
+{
+    initResources();
+    const QDir builtIn(QStringLiteral(":/models"));
+    for (const QString& name : builtIn.entryList({QStringLiteral("*.json")}, QDir::Files, QDir::Name)) {
+        QFile file(builtIn.filePath(name));
+        file.open(QIODevice::ReadOnly);
+        add(file.readAll(), file.fileName(), true);
+    }
+    for (const QString& folder : folders)
+        loadFolder(folder);
+}
+
+void ModelRegistry::loadFolder(const QString& folder)
+{
+    const QDir dir(folder);
+    for (const QFileInfo& info : dir.entryInfoList({QStringLiteral("*.json")}, QDir::Files | QDir::Readable, QDir::Name)) {
+        QFile file(info.filePath());
+        if (!file.open(QIODevice::ReadOnly)) {
+            _refused.append({info.filePath(), QStringLiteral("%1: %2").arg(info.filePath(), file.errorString())});
+            continue;
+        }
+        add(file.readAll(), info.filePath(), false);
+    }
+}
+
+void ModelRegistry::add(const QByteArray& json, const QString& file, bool builtIn)
+{
+    QString problem;
+    std::optional<ModelDescription> read = readModelDescription(json, file, &problem);
+    if (!read) {
+        _refused.append({file, problem});
+        return;
+    }
+    auto description = std::make_shared<const ModelDescription>(std::move(*read));
+    int replaced = -1;
+    for (int i = 0; i < _models.size(); ++i) {
+        const Model& known = _models.at(i);
+        if (known.description->name == description->name) {
+            // A user's file replaces a built-in model; two user files of one name are a fault.
+            if (builtIn || !known.overrides.isEmpty() || !known.file.startsWith(QLatin1String(":/"))) {
+                _refused.append({file, QStringLiteral("%1: the model \"%2\" is described already by %3")
+                                           .arg(file, description->name, known.file)});
+                return;
+            }
+            replaced = i;
+            continue;
+        }
+        for (int number : description->modelNumbers)
+            if (known.description->modelNumbers.contains(number)) {
+                _refused.append({file, QStringLiteral("%1: model number %2 is described already by %3")
+                                           .arg(file)
+                                           .arg(number)
+                                           .arg(known.file)});
+                return;
+            }
+    }
+    if (replaced >= 0)
+        _models[replaced] = Model{description, file, _models.at(replaced).file};
+    else
+        _models.append(Model{description, file, QString()});
+}
+
+std::shared_ptr<const ModelDescription> ModelRegistry::byName(const QString& name) const
+{
+    for (const Model& model : _models)
+        if (model.description->name == name)
+            return model.description;
+    return {};
+}
+
+std::shared_ptr<const ModelDescription> ModelRegistry::byNumber(int modelNumber) const
+{
+    for (const Model& model : _models)
+        if (model.description->modelNumbers.contains(modelNumber))
+            return model.description;
+    return {};
+}
+
+std::shared_ptr<const ModelDescription> ModelRegistry::find(const QString& nameOrFile, QString* problem) const
+{
+    if (auto known = byName(nameOrFile))
+        return known;
+    if (!nameOrFile.endsWith(QLatin1String(".json"), Qt::CaseInsensitive)) {
+        *problem = QStringLiteral("no model is called \"%1\" (known: %2)").arg(nameOrFile, names().join(QStringLiteral(", ")));
+        return {};
+    }
+    QFile file(nameOrFile);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *problem = QStringLiteral("%1: %2").arg(nameOrFile, file.errorString());
+        return {};
+    }
+    std::optional<ModelDescription> read = readModelDescription(file.readAll(), nameOrFile, problem);
+    if (!read)
+        return {};
+    return std::make_shared<const ModelDescription>(std::move(*read));
+}
+
+QStringList ModelRegistry::names() const
+{
+    QStringList list;
+    for (const Model& model : _models)
+        list.append(model.description->name);
+    return list;
+}
+
+QString ModelRegistry::userFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QStringLiteral("/models");
+}
+
+const ModelRegistry& ModelRegistry::shared()
+{
+    const std::lock_guard<std::mutex> lock(sharedLock);
+    if (!sharedRegistry)
+        sharedRegistry = std::make_unique<ModelRegistry>(QStringList{userFolder()});
+    return *sharedRegistry;
+}
+
+void ModelRegistry::use(const QStringList& folders)
+{
+    auto registry = std::make_unique<ModelRegistry>(folders);
+    const std::lock_guard<std::mutex> lock(sharedLock);
+    sharedRegistry = std::move(registry);
+}
+
+std::shared_ptr<IDevice> deviceOf(std::shared_ptr<const ModelDescription> description)
+{
+    if (!description)
+        return {};
+    return std::make_shared<DescribedDevice>(std::move(description));
+}

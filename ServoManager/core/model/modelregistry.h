@@ -1,0 +1,62 @@
+#pragma once
+
+#include "core/model/modeldescription.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+class IDevice;
+
+// Every servo model the program knows: the descriptions built into it, then the files of the
+// user's folders, which add models or replace a built-in one of the same name. A file with a
+// fault is refused whole and listed with why; the others still load.
+class ModelRegistry
+{
+public:
+    struct Model
+    {
+        std::shared_ptr<const ModelDescription> description;
+        QString file;      // ":/models/v1.json" or the user's file
+        QString overrides; // the built-in file it replaces; empty when it replaces none
+    };
+    struct Refused
+    {
+        QString file;
+        QString problem; // names the file, the entry and why
+    };
+
+    // Only the built-in descriptions.
+    ModelRegistry();
+    // The built-in descriptions, then every *.json of `folders` in order (a missing folder is none).
+    explicit ModelRegistry(const QStringList& folders);
+
+    const QList<Model>& models() const { return _models; }
+    const QList<Refused>& refused() const { return _refused; }
+    std::shared_ptr<const ModelDescription> byName(const QString& name) const;
+    // Empty when no description lists the number.
+    std::shared_ptr<const ModelDescription> byNumber(int modelNumber) const;
+    // A file name or a model's name, as --model and --as take them; empty with `problem` set.
+    std::shared_ptr<const ModelDescription> find(const QString& nameOrFile, QString* problem) const;
+    QStringList names() const;
+
+    // The user's own folder of descriptions.
+    static QString userFolder();
+
+    // The registry of this process: the built-ins and the user's folder until `use` replaces it
+    // (at start-up, with --models; tests, with a folder of their own).
+    static const ModelRegistry& shared();
+    static void use(const QStringList& folders);
+
+private:
+    void add(const QByteArray& json, const QString& file, bool builtIn);
+    void loadFolder(const QString& folder);
+
+    QList<Model> _models;
+    QList<Refused> _refused;
+};
+
+// A model built from the description, for the request layer and the views.
+std::shared_ptr<IDevice> deviceOf(std::shared_ptr<const ModelDescription> description);
