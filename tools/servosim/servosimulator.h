@@ -12,12 +12,16 @@
 #include <memory>
 #include <optional>
 
+struct ModelDescription;
+
 namespace servosim {
 
 struct Options
 {
     QList<int> ids{1}; // servo ids on the bus, 0 to 252
     Model model = Model::V1;
+    // A model description to play instead of `model`; empty: `model`.
+    std::shared_ptr<const ModelDescription> description;
     int protocol = 2;        // what the servos of `ids` speak: 1 (AX-12 only) or 2
     int baudRate = 1000000;  // the servos' rate; one of the baud-rate codes' rates
     bool wireTime = true;    // answers take the line time of request and answer
