@@ -93,9 +93,6 @@ const Entry expectedFields[] = {
     {"defCurrentFeedforwardTermDoubleSpinBox", 11},
     {"defAngularVelocityProfileDoubleSpinBox", 15},
     {"defAccelerationProfileDoubleSpinBox", 16},
-    {"maxTorque", 24},
-    {"torqueLimit", 24},
-    {"presentLoad", 24},
 };
 } // namespace
 

@@ -8,6 +8,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
@@ -96,6 +97,31 @@ private slots:
         QCOMPARE(*model->entry("operatingMode")->powerOnDefault, 3);
         QCOMPARE(model->entry("operatingMode")->area, ModelEntry::Area::NonVolatile);
         QCOMPARE(model->entry("lowBits")->rawMax, 0x0F);
+        QVERIFY(!model->entry("lowBits")->hasRange);
+    }
+
+    // A scale and offset in a named unit is a linear range in the quantity's default unit.
+    void scaleAndOffsetInAUnit()
+    {
+        QJsonObject description = validDescription();
+        QJsonArray entries = description["entries"].toArray();
+        QJsonObject position = entries[2].toObject();
+        for (const char* member : {"min", "max"})
+            position.remove(member);
+        position["rawMin"] = 0;
+        position["rawMax"] = 4095;
+        position["scale"] = 0.088;
+        position["offset"] = -180;
+        position["unit"] = "deg";
+        entries[2] = position;
+        description["entries"] = entries;
+        QString problem;
+        const auto model = readModelDescription(QJsonDocument(description).toJson(), "scaled.json", &problem);
+        QVERIFY2(model, qPrintable(problem));
+        const ModelEntry* entry = model->entry("presentPosition");
+        QVERIFY(entry->hasRange);
+        QVERIFY(qAbs(entry->min - (-M_PI)) < 1e-12);
+        QVERIFY(qAbs(entry->max - (4095 * 0.088 - 180) * M_PI / 180) < 1e-12);
     }
 
     // The descriptions build, fact by fact, what the code tables they replaced built; they may
@@ -140,6 +166,57 @@ private slots:
         QVERIFY(ModelRegistry().refused().isEmpty());
     }
 
+    // User folders add and replace models; a faulty file is refused alone, naming why.
+    void registryLoadsTheUserFolder_data()
+    {
+        QTest::addColumn<QStringList>("files"); // name=modelName:modelNumber, or name=broken
+        QTest::addColumn<QStringList>("expectedNames");
+        QTest::addColumn<QString>("refusal");
+        QTest::addColumn<QString>("overrides");
+        const QStringList builtIn{"ax12", "v1"};
+        QTest::newRow("a new model") << QStringList{"mine.json=mine:900"} << builtIn + QStringList{"mine"} << "" << "";
+        QTest::newRow("a faulty file beside a good one")
+            << QStringList{"a.json=broken", "b.json=mine:900"} << builtIn + QStringList{"mine"} << "a.json: not JSON" << "";
+        QTest::newRow("replacing a built-in model")
+            << QStringList{"v1.json=v1:1025"} << builtIn << "" << ":/models/v1.json";
+        QTest::newRow("another model's number")
+            << QStringList{"clone.json=clone:12"} << builtIn << "model number 12 is described already by :/models/ax12.json" << "";
+        QTest::newRow("one name in two user files")
+            << QStringList{"a.json=mine:900", "b.json=mine:901"} << builtIn + QStringList{"mine"}
+            << "b.json: the model \"mine\" is described already by" << "";
+    }
+    void registryLoadsTheUserFolder()
+    {
+        QFETCH(QStringList, files);
+        QFETCH(QStringList, expectedNames);
+        QFETCH(QString, refusal);
+        QFETCH(QString, overrides);
+        QTemporaryDir folder;
+        for (const QString& file : files) {
+            QFile out(folder.filePath(file.section('=', 0, 0)));
+            QVERIFY(out.open(QIODevice::WriteOnly));
+            const QString what = file.section('=', 1);
+            QJsonObject description = validDescription();
+            description["name"] = what.section(':', 0, 0);
+            description["modelNumbers"] = QJsonArray{what.section(':', 1).toInt()};
+            out.write(what == "broken" ? QByteArray("{") : QJsonDocument(description).toJson());
+        }
+        const ModelRegistry registry({folder.path()});
+        QStringList names = registry.names();
+        names.sort();
+        expectedNames.sort();
+        QCOMPARE(names, expectedNames);
+        QCOMPARE(registry.refused().size(), refusal.isEmpty() ? 0 : 1);
+        if (!refusal.isEmpty())
+            QVERIFY2(registry.refused().first().problem.contains(refusal), qPrintable(registry.refused().first().problem));
+        QString overridden;
+        for (const ModelRegistry::Model& model : registry.models())
+            overridden += model.overrides;
+        QCOMPARE(overridden, overrides);
+        if (!overrides.isEmpty())
+            QCOMPARE(registry.byNumber(1025)->name, QString("v1"));
+    }
+
     void refusesAFaultyFile_data()
     {
         QTest::addColumn<QByteArray>("json");
@@ -170,6 +247,25 @@ private slots:
         QTest::newRow("protocol 3") << withChange(-1, "protocols", QJsonArray{3}) << "\"protocols\" must be";
         QTest::newRow("no entries") << withChange(-1, "entries", QJsonArray{}) << "\"entries\" must list";
         QTest::newRow("byte order") << withChange(-1, "byteOrder", "middle") << "\"byteOrder\" is little or big";
+        QTest::newRow("unknown role") << withChange(4, "role", "colour") << "entry \"lowBits\": unknown role \"colour\"";
+        QTest::newRow("a role twice") << withChange(3, "role", "presentPosition") << "has the role \"presentPosition\" already";
+        QTest::newRow("a field the form lacks") << withChange(0, "widget", "noSuchSpinBox") << "the edit view has no field \"noSuchSpinBox\"";
+        QTest::newRow("a field of another quantity")
+            << withChange(2, "widget", "actualVoltageLineEdit") << "the field \"actualVoltageLineEdit\" shows voltage, not angle";
+        QTest::newRow("range and scale") << withChange(2, "scale", 0.1) << "either \"min\" and \"max\" or \"scale\"";
+        QTest::newRow("unknown unit") << withChange(3, "unit", "furlong") << "\"unit\" belongs to \"scale\"";
+        QTest::newRow("a lock that is no entry")
+            << withChange(-1, "nonVolatile", QJsonObject{{"lock", QJsonObject{{"key", "nope"}, {"open", 0}, {"close", 1}}}})
+            << "the lock \"nope\" is no writable entry";
+        QTest::newRow("motor rule without a motor")
+            << withChange(-1, "nonVolatile", QJsonObject{{"motorOff", true}}) << "needs an entry with the role \"motorEnable\"";
+        QTest::newRow("the id under another key") << withChange(0, "key", "servoId") << "the entry with the role \"id\" has the key \"id\"";
+        QTest::newRow("no short name") << withChange(-1, "name", "My Servo") << "\"name\" is a short name";
+        QTest::newRow("a table past 256 bytes") << withChange(-1, "tableLength", 300) << "\"tableLength\" must be a whole number from 1 to 256";
+        QTest::newRow("unknown instruction") << withChange(-1, "instructions", QJsonArray{"teleport"}) << "unknown instruction \"teleport\"";
+        QTest::newRow("a register row twice")
+            << withChange(-1, "registerView", QJsonArray{QJsonObject{{"title", "t"}, {"rows", QJsonArray{QJsonObject{{"address", 1}, {"text", "a"}}, QJsonObject{{"address", 1}, {"text", "b"}}}}}})
+            << "address 1 has a row already";
     }
     void refusesAFaultyFile()
     {

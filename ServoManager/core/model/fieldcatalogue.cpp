@@ -12,15 +12,6 @@ namespace {
 // Widget classes as the form's object names end in them.
 const char* const widgetSuffixes[] = {"DoubleSpinBox", "SpinBox", "LineEdit", "ComboBox", "CheckBox"};
 
-// Keys whose words are not what the value is: files keep the old key, people read the caption.
-struct KeyCaption
-{
-    const char* key;
-    const char* caption;
-};
-const KeyCaption captionsOfOddKeys[] = {
-    {"quadratureCurrentLimit", "Torque limit"}, // register 14 limits the torque, in Nm
-};
 } // namespace
 
 int FieldRecord::rawIn(const QByteArray& table) const
@@ -153,23 +144,4 @@ QString FieldCatalogue::keyOf(const QString& objectName)
             return objectName.left(objectName.size() - int(qstrlen(suffix)));
     }
     return objectName;
-}
-
-QString FieldCatalogue::captionOf(const QString& key)
-{
-    for (const KeyCaption& odd : captionsOfOddKeys) {
-        if (key == QLatin1String(odd.key))
-            return QString::fromLatin1(odd.caption);
-    }
-    QString caption;
-    for (int i = 0; i < key.size(); ++i) {
-        const QChar c = key.at(i);
-        if (i == 0)
-            caption += c.toUpper();
-        else if (c.isUpper())
-            caption += QLatin1Char(' ') + c.toLower();
-        else
-            caption += c;
-    }
-    return caption;
 }

@@ -65,8 +65,6 @@ public:
 
     // "temperatureLimitDoubleSpinBox" -> "temperatureLimit"
     static QString keyOf(const QString& objectName);
-    // "temperatureLimit" -> "Temperature limit"
-    static QString captionOf(const QString& key);
 
 private:
     std::vector<FieldRecord> _fields;

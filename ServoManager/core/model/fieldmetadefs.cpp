@@ -90,10 +90,6 @@ const Entry table[] = {
     {"defCurrentFeedforwardTermDoubleSpinBox", Q::CurrentFeedforwardTerm},
     {"defAngularVelocityProfileDoubleSpinBox", Q::AngularVelocityProfile},
     {"defAccelerationProfileDoubleSpinBox", Q::AccelerationProfile},
-    // Values of the AX-12 that no widget shows.
-    {"maxTorque", Q::Percent},
-    {"torqueLimit", Q::Percent},
-    {"presentLoad", Q::Percent},
 };
 
 const std::map<QString, FieldStaticMetadata>& fieldsByName()
