@@ -129,7 +129,7 @@ void TestFieldStaticMetadata::everyFieldHasItsQuantity()
 
 void TestFieldStaticMetadata::tableHoldsExactlyTheListedFields()
 {
-    QCOMPARE(int(std::size(expectedFields)), 82);
+    QCOMPARE(int(std::size(expectedFields)), 79);
     QCOMPARE(FieldStaticMetadataHelper().size(), std::size(expectedFields));
 }
 
