@@ -130,7 +130,9 @@ QStringList ModelRegistry::names() const
 
 QString ModelRegistry::userFolder()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QStringLiteral("/models");
+    // One folder for the window, the command line and the simulator, whatever each calls itself.
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+           QStringLiteral("/velkora-servo-manager/models");
 }
 
 const ModelRegistry& ModelRegistry::shared()
