@@ -1,7 +1,6 @@
 #include "core/files/servoconfiguration.h"
 
 #include "core/model/groupwrite.h"
-#include "core/protocol/baudrates.h"
 #include "core/units/unitshelper.h"
 
 #include <QCoreApplication>
@@ -49,11 +48,11 @@ ServoConfiguration ServoConfiguration::fromTable(const FieldCatalogue& catalogue
     ServoConfiguration configuration;
     configuration.baudRate = baudRate;
     for (const FieldRecord& field : catalogue.fields()) {
-        if (field.key == QLatin1String("modelNumber"))
+        if (field.role == QLatin1String("modelNumber"))
             configuration.modelNumber = field.rawIn(table);
-        else if (field.key == QLatin1String("firmwareVersion"))
+        else if (field.role == QLatin1String("firmware"))
             configuration.firmware = field.rawIn(table);
-        else if (field.key == QLatin1String("id"))
+        else if (field.role == QLatin1String("id"))
             configuration.id = field.rawIn(table);
         if (isKept(field))
             configuration.values[field.key] = field.rawIn(table);
@@ -227,7 +226,7 @@ int readValue(const QString& key, const QJsonObject& entry, const FieldCatalogue
         return 0;
     if (!field->holds(rawValue))
         *problem = tr("\"%1\": raw value %2 is outside the field's range").arg(key).arg(rawValue);
-    else if (key == QLatin1String("baudRate") && baudrates::rateOfCode(int(rawValue)) == 0)
+    else if (key == QLatin1String("baudRate") && !catalogue.baudCodes().contains(int(rawValue)))
         *problem = tr("\"baudRate\": %1 is no baud-rate code").arg(rawValue);
     else if (!raw.isUndefined() && units)
         *problem = disagreement(key, *field, rawValue, value, unit, *units);
@@ -257,7 +256,11 @@ ServoConfiguration::ReadResult ServoConfiguration::fromJson(const QByteArray& js
     const QJsonObject root = document.object();
     ServoConfiguration& configuration = result.configuration;
     readServo(root, configuration);
-    if (configuration.modelNumber != modelNumber)
+    // One description may cover a family of model numbers: its settings fit every member.
+    const bool sameModel = configuration.modelNumber == modelNumber ||
+                           (catalogue.modelNumbers().contains(configuration.modelNumber) &&
+                            catalogue.modelNumbers().contains(modelNumber));
+    if (!sameModel)
         return fail(tr("a configuration of model number %1; this servo is model number %2")
                         .arg(configuration.modelNumber)
                         .arg(modelNumber));

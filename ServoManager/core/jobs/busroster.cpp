@@ -13,7 +13,8 @@
 #include <climits>
 
 namespace {
-const char* const shownKeys[] = {"actualPosition", "actualVoltage", "actualTemperature"};
+// The roles of the entries the table shows, besides the hardware error bits.
+const char* const shownRoles[] = {"presentPosition", "presentVoltage", "presentTemperature"};
 constexpr int ageRefreshMs = 500;
 constexpr int pingAnswerBytes = 3; // model number (2) and firmware
 } // namespace
@@ -275,9 +276,9 @@ std::pair<int, int> BusRoster::valueSpan(const FieldCatalogue& catalogue)
     int low = INT_MAX;
     int high = -1;
     for (const FieldRecord& field : catalogue.fields()) {
-        bool shown = field.group == FieldGroup::State && field.key.endsWith(QLatin1String("Status"));
-        for (const char* key : shownKeys)
-            shown = shown || field.key == QLatin1String(key);
+        bool shown = field.role == QLatin1String("hardwareError");
+        for (const char* role : shownRoles)
+            shown = shown || field.role == QLatin1String(role);
         if (!shown)
             continue;
         low = std::min(low, field.address);
@@ -300,12 +301,12 @@ const FieldCatalogue* BusRoster::catalogueOf(int modelNumber)
     return catalogue.get();
 }
 
-QString BusRoster::valueText(const Servo& servo, const char* key) const
+QString BusRoster::valueText(const Servo& servo, const char* role) const
 {
     const auto it = _catalogues.find(servo.modelNumber);
     if (it == _catalogues.end() || !it->second)
         return QString();
-    const FieldRecord* field = it->second->byKey(QLatin1String(key));
+    const FieldRecord* field = it->second->byRole(QLatin1String(role));
     if (!field || servo.table.size() < field->address + field->size)
         return QString();
     const double shown = _units->convertToTargetUnit(field->toPhysical(field->rawIn(servo.table)), field->quantity);
@@ -347,11 +348,11 @@ QVariant BusRoster::data(const QModelIndex& index, int role) const
     case FirmwareColumn:
         return servo.firmware < 0 ? QVariant() : QVariant(servo.firmware);
     case VoltageColumn:
-        return valueText(servo, "actualVoltage");
+        return valueText(servo, "presentVoltage");
     case TemperatureColumn:
-        return valueText(servo, "actualTemperature");
+        return valueText(servo, "presentTemperature");
     case PositionColumn:
-        return valueText(servo, "actualPosition");
+        return valueText(servo, "presentPosition");
     case HardwareErrorColumn: {
         const auto it = _catalogues.find(servo.modelNumber);
         if (it == _catalogues.end() || !it->second || servo.table.isEmpty())

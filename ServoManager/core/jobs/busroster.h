@@ -122,7 +122,7 @@ private:
     };
 
     const FieldCatalogue* catalogueOf(int modelNumber);
-    QString valueText(const Servo& servo, const char* key) const;
+    QString valueText(const Servo& servo, const char* role) const;
     void answered(Servo& servo);
     void failed(Servo& servo);
     void rowChanged(int row);

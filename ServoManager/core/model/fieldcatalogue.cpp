@@ -71,6 +71,8 @@ FieldCatalogue::FieldCatalogue(const IDevice& device)
 {
     const ModelDescription& model = device.description();
     _nonVolatileNeedsMotorOff = model.nonVolatileNeedsMotorOff;
+    _modelNumbers = model.modelNumbers;
+    _baudCodes = model.baudCodes;
     static const FieldGroup groups[] = {FieldGroup::NonVolatile, FieldGroup::Volatile, FieldGroup::Command,
                                         FieldGroup::State};
     for (const ModelEntry& entry : model.entries) {

@@ -3,6 +3,7 @@
 #include "core/model/idevice.h"
 #include "core/units/physicalquantitiesenum.h"
 
+#include <QList>
 #include <QMap>
 #include <QString>
 
@@ -62,6 +63,9 @@ public:
     const FieldRecord* byRole(const QString& role) const;
     // The model takes non-volatile settings only while its motor is off, and `table` shows it on.
     bool motorBlocksNonVolatile(const QByteArray& table) const;
+    // The model numbers of the model, and its baud register's codes (code -> rate).
+    const QList<int>& modelNumbers() const { return _modelNumbers; }
+    const QMap<int, int>& baudCodes() const { return _baudCodes; }
 
     // "temperatureLimitDoubleSpinBox" -> "temperatureLimit"
     static QString keyOf(const QString& objectName);
@@ -69,4 +73,6 @@ public:
 private:
     std::vector<FieldRecord> _fields;
     bool _nonVolatileNeedsMotorOff = false;
+    QList<int> _modelNumbers;
+    QMap<int, int> _baudCodes;
 };
