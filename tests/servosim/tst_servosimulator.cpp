@@ -1,5 +1,6 @@
 // The simulator on a real pseudo-terminal, seen by a client the way the program sees it.
 #include "crc16.h"
+#include "madeupmodel.h"
 #include "protocol.h"
 #include "servosimulator.h"
 
@@ -443,6 +444,50 @@ private slots:
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(process.exitCode(), 0);
         QVERIFY(!QFileInfo(link).isSymLink());
+    }
+
+    // --model plays a description given as a file or by a name of the --models folders; one it cannot
+    // find or a protocol it does not speak is a bad command line.
+    void programPlaysDescription_data()
+    {
+        QTest::addColumn<QStringList>("args"); // DIR: the folder holding madeup.json
+        QTest::addColumn<QString>("problem");
+        QTest::newRow("file") << QStringList{"--model", "DIR/madeup.json"} << QString();
+        QTest::newRow("name in --models") << QStringList{"--models", "DIR", "--model", "madeup"} << QString();
+        QTest::newRow("unknown name") << QStringList{"--models", "DIR", "--model", "nosuch"} << "nosuch";
+        QTest::newRow("missing file") << QStringList{"--model", "DIR/none.json"} << "none.json";
+        QTest::newRow("protocol it does not speak")
+            << QStringList{"--model", "DIR/madeup.json", "--protocol", "1"} << "--protocol 1";
+    }
+    void programPlaysDescription()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, problem);
+        QTemporaryDir directory;
+        QVERIFY(madeup::writeDescription(directory.filePath(QStringLiteral("madeup.json"))));
+        args.replaceInStrings(QStringLiteral("DIR"), directory.path());
+        QProcess process;
+        process.start(QStringLiteral(VSM_SIMULATOR_PATH), args + QStringList{"--id", "1,2", "--baud", "57600", "--quiet"});
+        QVERIFY(process.waitForStarted());
+        if (!problem.isEmpty()) {
+            QVERIFY(process.waitForFinished(20000));
+            QCOMPARE(process.exitCode(), 2);
+            const QString error = QString::fromLocal8Bit(process.readAllStandardError());
+            QVERIFY2(error.contains(problem), qPrintable(error));
+            return;
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(process.canReadLine(), 20000);
+        const QString device = QString::fromLocal8Bit(process.readLine()).trimmed();
+        Client client;
+        QVERIFY(client.open(device, 57600));
+        QCOMPARE(client.pingIds(BroadcastId, 2, 2000), QList<int>({1, 2}));
+        const QList<QByteArray> ping = packets(client.exchange(2, instruction::Ping));
+        QCOMPARE(ping.size(), 1);
+        QCOMPARE(ping.first().mid(9, 3), QByteArray::fromHex("921007")); // model 4242, firmware 7
+        client.port.close();
+        process.terminate();
+        QVERIFY(process.waitForFinished(5000));
+        QCOMPARE(process.exitCode(), 0);
     }
 
     // --control: commands on standard input, one answer line each; the end of input leaves the
