@@ -5,15 +5,16 @@
 #include <QString>
 
 // A model no code knows, for playing a description: its own baud codes (3 is 57600 baud), a
-// non-volatile area closed while the motor is on, a four-byte signed position.
+// non-volatile area closed while the motor is on (with a setting after the live values), a four-byte
+// signed position.
 namespace madeup {
 
 constexpr int ModelNumber = 4242;
 constexpr int Firmware = 7;
 constexpr int IdAddress = 3, BaudAddress = 4, TorqueAddress = 6, MotorAddress = 10;
 constexpr int GoalAddress = 12, PresentAddress = 16, MovingAddress = 20, VoltageAddress = 21;
-constexpr int VelocityAddress = 22, TableLength = 26;
-constexpr int PresentDefault = -500, VoltageDefault = 120, TorqueDefault = 800;
+constexpr int VelocityAddress = 22, OffsetAddress = 24, TableLength = 26;
+constexpr int PresentDefault = -500, VoltageDefault = 120, TorqueDefault = 800, OffsetDefault = 50;
 
 inline QByteArray description(bool bigEndian)
 {
@@ -48,7 +49,9 @@ inline QByteArray description(bool bigEndian)
     {"key": "presentVoltage", "caption": "Present voltage", "address": 21, "size": 1, "access": "read",
      "area": "state", "role": "presentVoltage", "default": 120},
     {"key": "presentVelocity", "caption": "Present velocity", "address": 22, "size": 2, "access": "read",
-     "area": "state", "sign": "twosComplement", "role": "presentVelocity"}
+     "area": "state", "sign": "twosComplement", "role": "presentVelocity"},
+    {"key": "homeOffset", "caption": "Home offset", "address": 24, "size": 2, "access": "readWrite",
+     "area": "nonVolatile", "sign": "twosComplement", "default": 50}
   ]
 })");
 }

@@ -17,16 +17,6 @@ int roleAddress(const ModelDescription& description, const char* role)
     return entry ? entry->address : -1;
 }
 
-// Where the settings end: everything from the first volatile, command or state entry on is live.
-int firstLiveAddress(const ModelDescription& description)
-{
-    int first = description.tableLength;
-    for (const ModelEntry& entry : description.entries)
-        if (entry.area != ModelEntry::Area::NonVolatile)
-            first = std::min(first, entry.address);
-    return first;
-}
-
 // How fast the shaft turns, in position counts a second: its whole range in two seconds, but never so
 // fast that a wide (multi-turn) range is crossed in a blink.
 double positionRate(const ModelEntry& position)
@@ -49,7 +39,8 @@ QString DescribedModel::unplayable(const ModelDescription& description)
 
 DescribedModel::DescribedModel(std::shared_ptr<const ModelDescription> description)
     : ServoModel(description->tableLength, {}, roleAddress(*description, "motorEnable"),
-                 firstLiveAddress(*description), roleAddress(*description, "pending"),
+                 // The areas are the entries', not one address: see refusesWrite and keepLiveValues.
+                 description->tableLength, roleAddress(*description, "pending"),
                  roleAddress(*description, "hardwareError")),
       m_description(std::move(description)), m_id(roleAddress(*m_description, "id")),
       m_baud(roleAddress(*m_description, "baudRate")), m_returnDelay(roleAddress(*m_description, "returnDelay"))
@@ -115,6 +106,13 @@ QByteArray DescribedModel::pingParams(const QByteArray& table) const
     return params;
 }
 
+void DescribedModel::keepLiveValues(QByteArray& fresh, const QByteArray& old) const
+{
+    for (const ModelEntry& entry : m_description->entries)
+        if (entry.area != ModelEntry::Area::NonVolatile)
+            fresh.replace(entry.address, entry.size, old.mid(entry.address, entry.size));
+}
+
 QByteArray DescribedModel::factoryTable() const
 {
     QByteArray table(tableSize(), '\0');
@@ -148,7 +146,7 @@ void DescribedModel::simulate(QByteArray& table, double& fraction, double second
     const ModelEntry* present = role("presentPosition");
     const ModelEntry* goal = role("goalPosition");
     const bool enabled = !motor || value(table, *motor) != 0;
-    double speed = 0;
+    double signedSpeed = 0;
     if (present) {
         double position = double(value(table, *present)) + fraction;
         if (enabled && goal) {
@@ -159,16 +157,18 @@ void DescribedModel::simulate(QByteArray& table, double& fraction, double second
             if (std::abs(target - position) <= reach) {
                 position = target;
             } else {
+                signedSpeed = target < position ? -rate : rate;
                 position += target < position ? -reach : reach;
-                speed = rate;
             }
         }
         const int64_t whole = std::llround(position);
         fraction = position - double(whole);
         setWithin(table, present, whole);
     }
-    setWithin(table, role("moving"), speed > 0 ? 1 : 0);
-    setWithin(table, role("presentVelocity"), std::llround(speed));
+    setWithin(table, role("moving"), signedSpeed != 0 ? 1 : 0);
+    // An unsigned velocity register holds the speed alone.
+    const ModelEntry* velocity = role("presentVelocity");
+    setWithin(table, velocity, std::llround(velocity && velocity->rawMin >= 0 ? std::abs(signedSpeed) : signedSpeed));
     addNoise(table, "presentVoltage", noise);
     addNoise(table, "presentTemperature", noise);
 }

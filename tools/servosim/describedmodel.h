@@ -28,6 +28,7 @@ public:
     bool refusesWrite(const QByteArray& table, int address, int length) const override;
     QByteArray pingParams(const QByteArray& table) const override;
 
+    void keepLiveValues(QByteArray& fresh, const QByteArray& old) const override;
     QByteArray factoryTable() const override;
     void powerOn(QByteArray& table) const override;
     void simulate(QByteArray& table, double& fraction, double seconds, QRandomGenerator& noise) const override;

@@ -266,8 +266,7 @@ Servo::Reply Servo::factoryReset(const QByteArray& params)
     const QByteArray old = m_table;
     m_table = m_model->factoryTable();
     // The shaft and its hardware faults are not part of the settings.
-    m_table.replace(m_model->volatileStart(), m_table.size() - m_model->volatileStart(),
-                    old.mid(m_model->volatileStart()));
+    m_model->keepLiveValues(m_table, old);
     if (option != resetOption::All)
         m_table[m_model->idAddress()] = old.at(m_model->idAddress());
     if (option == resetOption::KeepIdAndBaud)

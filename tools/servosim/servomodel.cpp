@@ -74,6 +74,11 @@ bool ServoModel::refusesWrite(const QByteArray& table, int address, int /*length
     return table.at(m_motorEnable) != 0 && address < m_volatileStart;
 }
 
+void ServoModel::keepLiveValues(QByteArray& fresh, const QByteArray& old) const
+{
+    fresh.replace(m_volatileStart, fresh.size() - m_volatileStart, old.mid(m_volatileStart));
+}
+
 namespace {
 
 // Velkora V1: 4096 position counts per revolution, velocities in mrad/s, torque in mN·m, current in mA,

@@ -64,6 +64,9 @@ public:
     // What a Protocol 2 ping answers: the model number (little-endian) and the firmware version.
     virtual QByteArray pingParams(const QByteArray& table) const { return table.left(3); }
 
+    // What a factory reset keeps of the `old` table in `fresh`: the shaft's place and the live values.
+    virtual void keepLiveValues(QByteArray& fresh, const QByteArray& old) const;
+
     // The table of a servo as it leaves the factory, just powered on.
     virtual QByteArray factoryTable() const = 0;
     // Volatile registers back to their power-on values; the shaft stays where it is.
