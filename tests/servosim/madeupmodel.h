@@ -16,12 +16,13 @@ constexpr int GoalAddress = 12, PresentAddress = 16, MovingAddress = 20, Voltage
 constexpr int VelocityAddress = 22, OffsetAddress = 24, TableLength = 26;
 constexpr int PresentDefault = -500, VoltageDefault = 120, TorqueDefault = 800, OffsetDefault = 50;
 
-inline QByteArray description(bool bigEndian)
+inline QByteArray description(bool bigEndian, int protocol = 2)
 {
     return QByteArrayLiteral(R"({
   "format": "velkora-servo-model", "version": 1, "name": "madeup", "caption": "Made-up servo",
-  "modelNumbers": [4242, 4243], "protocols": [2], "byteOrder": ")")
-           + (bigEndian ? "big" : "little") + QByteArrayLiteral(R"(", "tableLength": 26,
+  "modelNumbers": [4242, 4243], "protocols": [)")
+           + QByteArray::number(protocol) + QByteArrayLiteral(R"(], "byteOrder": ")") +
+           (bigEndian ? "big" : "little") + QByteArrayLiteral(R"(", "tableLength": 26,
   "factory": {"id": 1, "baudRate": 57600},
   "baudCodes": {"1": 1000000, "3": 57600},
   "nonVolatile": {"motorOff": true},
@@ -57,10 +58,10 @@ inline QByteArray description(bool bigEndian)
 }
 
 // Writes the description to `path`; false when it cannot.
-inline bool writeDescription(const QString& path, bool bigEndian = false)
+inline bool writeDescription(const QString& path, bool bigEndian = false, int protocol = 2)
 {
     QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(description(bigEndian)) > 0;
+    return file.open(QIODevice::WriteOnly) && file.write(description(bigEndian, protocol)) > 0;
 }
 
 // `value` as `size` bytes in the model's byte order.

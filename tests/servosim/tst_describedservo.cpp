@@ -52,7 +52,8 @@ QByteArray addressed(int address, const QByteArray& tail)
 
 QByteArray read(QSerialPort& port, int address, int length)
 {
-    const Status status = exchange(port, instruction::Read, addressed(address, QByteArray(1, char(length)) + '\0'));
+    const Status status =
+        exchange(port, instruction::Read, addressed(address, QByteArray(1, char(length)) + '\0'));
     return status.complete && status.error == error::None ? status.params : QByteArray();
 }
 
@@ -75,7 +76,8 @@ struct Rig
     explicit Rig(bool bigEndian)
     {
         QString problem;
-        auto read = readModelDescription(madeup::description(bigEndian), QStringLiteral("madeup.json"), &problem);
+        auto read =
+            readModelDescription(madeup::description(bigEndian), QStringLiteral("madeup.json"), &problem);
         if (!read) {
             error = problem;
             return;
@@ -147,22 +149,23 @@ private slots:
         QTest::addColumn<QByteArray>("data");
         QTest::addColumn<bool>("motorOn");
         QTest::addColumn<int>("error");
-        QTest::newRow("read-only state entry") << madeup::VoltageAddress << QByteArray("\x05", 1) << false
-                                               << int(error::Access);
+        QTest::newRow("read-only state entry")
+            << madeup::VoltageAddress << QByteArray("\x05", 1) << false << int(error::Access);
         QTest::newRow("model number") << 0 << QByteArray::fromHex("0100") << false << int(error::Access);
-        QTest::newRow("setting, motor on") << madeup::TorqueAddress << QByteArray::fromHex("2c01") << true
-                                           << int(error::Access);
-        QTest::newRow("setting, motor off") << madeup::TorqueAddress << QByteArray::fromHex("2c01") << false
-                                            << int(error::None);
+        QTest::newRow("setting, motor on")
+            << madeup::TorqueAddress << QByteArray::fromHex("2c01") << true << int(error::Access);
+        QTest::newRow("setting, motor off")
+            << madeup::TorqueAddress << QByteArray::fromHex("2c01") << false << int(error::None);
         QTest::newRow("setting after the live values, motor on")
             << madeup::OffsetAddress << QByteArray::fromHex("0100") << true << int(error::Access);
-        QTest::newRow("id, motor on") << madeup::IdAddress << QByteArray("\x09", 1) << true << int(error::Access);
-        QTest::newRow("goal, motor on") << madeup::GoalAddress << QByteArray::fromHex("10000000") << true
-                                        << int(error::None);
-        QTest::newRow("baud code of other models") << madeup::BaudAddress << QByteArray("\x22", 1) << false
-                                                   << int(error::DataLimit);
-        QTest::newRow("baud code of the model") << madeup::BaudAddress << QByteArray("\x03", 1) << false
-                                                << int(error::None);
+        QTest::newRow("id, motor on")
+            << madeup::IdAddress << QByteArray("\x09", 1) << true << int(error::Access);
+        QTest::newRow("goal, motor on")
+            << madeup::GoalAddress << QByteArray::fromHex("10000000") << true << int(error::None);
+        QTest::newRow("baud code of other models")
+            << madeup::BaudAddress << QByteArray("\x22", 1) << false << int(error::DataLimit);
+        QTest::newRow("baud code of the model")
+            << madeup::BaudAddress << QByteArray("\x03", 1) << false << int(error::None);
     }
     void writes()
     {
@@ -210,13 +213,15 @@ private slots:
                  quint8(error::None));
 
         QByteArray table;
-        QTRY_VERIFY_WITH_TIMEOUT((table = rig.simulator->registers(Id), value(table, madeup::MovingAddress, 1, bigEndian) == 1),
-                                 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (table = rig.simulator->registers(Id), value(table, madeup::MovingAddress, 1, bigEndian) == 1),
+            20000);
         const qint64 between = value(table, madeup::PresentAddress, 4, bigEndian);
         QVERIFY2(qMin(Goal, madeup::PresentDefault) < between && between < qMax(Goal, madeup::PresentDefault),
                  qPrintable(QString::number(between)));
         const qint64 velocity = value(table, madeup::VelocityAddress, 2, bigEndian);
-        QVERIFY2(Goal > madeup::PresentDefault ? velocity > 0 : velocity < 0, qPrintable(QString::number(velocity)));
+        QVERIFY2(Goal > madeup::PresentDefault ? velocity > 0 : velocity < 0,
+                 qPrintable(QString::number(velocity)));
         QTRY_COMPARE_WITH_TIMEOUT(value(rig.simulator->registers(Id), madeup::PresentAddress, 4, bigEndian),
                                   qint64(Goal), 30000);
         table = read(rig.port, 0, madeup::TableLength);
@@ -238,17 +243,21 @@ private slots:
         Rig rig(false);
         QVERIFY2(rig.error.isEmpty(), qPrintable(rig.error));
         rig.simulator->setRegisters(Id, madeup::PresentAddress, madeup::bytes(1234, 4, false));
-        QCOMPARE(exchange(rig.port, instruction::Write, addressed(madeup::TorqueAddress, QByteArray::fromHex("2c01")))
+        QCOMPARE(exchange(rig.port, instruction::Write,
+                          addressed(madeup::TorqueAddress, QByteArray::fromHex("2c01")))
                      .error,
                  quint8(error::None));
 
-        QCOMPARE(exchange(rig.port, instruction::Write, addressed(madeup::OffsetAddress, QByteArray::fromHex("f6ff")))
+        QCOMPARE(exchange(rig.port, instruction::Write,
+                          addressed(madeup::OffsetAddress, QByteArray::fromHex("f6ff")))
                      .error,
                  quint8(error::None));
         QCOMPARE(value(rig.simulator->registers(Id), madeup::OffsetAddress, 2, false), -10);
 
-        QCOMPARE(exchange(rig.port, instruction::FactoryReset, QByteArray(1, char(resetOption::KeepIdAndBaud))).error,
-                 quint8(error::None));
+        QCOMPARE(
+            exchange(rig.port, instruction::FactoryReset, QByteArray(1, char(resetOption::KeepIdAndBaud)))
+                .error,
+            quint8(error::None));
         const QByteArray table = read(rig.port, 0, madeup::TableLength);
         QCOMPARE(value(table, madeup::TorqueAddress, 2, false), madeup::TorqueDefault);
         QCOMPARE(value(table, madeup::OffsetAddress, 2, false), madeup::OffsetDefault);

@@ -452,22 +452,31 @@ private slots:
     {
         QTest::addColumn<QStringList>("args"); // DIR: the folder holding madeup.json
         QTest::addColumn<QString>("problem");
-        QTest::newRow("file") << QStringList{"--model", "DIR/madeup.json"} << QString();
-        QTest::newRow("name in --models") << QStringList{"--models", "DIR", "--model", "madeup"} << QString();
-        QTest::newRow("unknown name") << QStringList{"--models", "DIR", "--model", "nosuch"} << "nosuch";
-        QTest::newRow("missing file") << QStringList{"--model", "DIR/none.json"} << "none.json";
+        QTest::addColumn<int>("protocol"); // what the servos then speak
+        QTest::newRow("file") << QStringList{"--model", "DIR/madeup.json"} << QString() << 2;
+        QTest::newRow("name in --models") << QStringList{"--models", "DIR", "--model", "madeup"} << QString()
+                                          << 2;
+        QTest::newRow("its only protocol by default")
+            << QStringList{"--model", "DIR/p1/madeup.json"} << QString() << 1;
+        QTest::newRow("unknown name") << QStringList{"--models", "DIR", "--model", "nosuch"} << "nosuch" << 0;
+        QTest::newRow("missing file") << QStringList{"--model", "DIR/none.json"} << "none.json" << 0;
         QTest::newRow("protocol it does not speak")
-            << QStringList{"--model", "DIR/madeup.json", "--protocol", "1"} << "--protocol 1";
+            << QStringList{"--model", "DIR/madeup.json", "--protocol", "1"} << "--protocol 1" << 0;
     }
     void programPlaysDescription()
     {
         QFETCH(QStringList, args);
         QFETCH(QString, problem);
+        QFETCH(int, protocol);
         QTemporaryDir directory;
         QVERIFY(madeup::writeDescription(directory.filePath(QStringLiteral("madeup.json"))));
+        // Outside the folder of --models: the same model in another protocol.
+        QVERIFY(QDir(directory.path()).mkdir(QStringLiteral("p1")));
+        QVERIFY(madeup::writeDescription(directory.filePath(QStringLiteral("p1/madeup.json")), false, 1));
         args.replaceInStrings(QStringLiteral("DIR"), directory.path());
         QProcess process;
-        process.start(QStringLiteral(VSM_SIMULATOR_PATH), args + QStringList{"--id", "1,2", "--baud", "57600", "--quiet"});
+        process.start(QStringLiteral(VSM_SIMULATOR_PATH),
+                      args + QStringList{"--id", "1,2", "--baud", "57600", "--quiet"});
         QVERIFY(process.waitForStarted());
         if (!problem.isEmpty()) {
             QVERIFY(process.waitForFinished(20000));
@@ -479,11 +488,17 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(process.canReadLine(), 20000);
         const QString device = QString::fromLocal8Bit(process.readLine()).trimmed();
         Client client;
+        client.protocol = protocol;
         QVERIFY(client.open(device, 57600));
-        QCOMPARE(client.pingIds(BroadcastId, 2, 2000), QList<int>({1, 2}));
-        const QList<QByteArray> ping = packets(client.exchange(2, instruction::Ping));
-        QCOMPARE(ping.size(), 1);
-        QCOMPARE(ping.first().mid(9, 3), QByteArray::fromHex("921007")); // model 4242, firmware 7
+        // Protocol 1 servos answer no broadcast.
+        for (int id : {1, 2})
+            QCOMPARE(client.pingIds(quint8(id), 1, 2000), QList<int>{id});
+        const QList<QByteArray> read = packets(
+            client.exchange(2, instruction::Read, protocol == 1 ? QByteArray::fromHex("0003") : readParams(0, 3)),
+            protocol);
+        QCOMPARE(read.size(), 1);
+        QVERIFY(crcValid(read.first()));
+        QCOMPARE(read.first().mid(protocol == 1 ? 5 : 9, 3), QByteArray::fromHex("921007")); // 4242, firmware 7
         client.port.close();
         process.terminate();
         QVERIFY(process.waitForFinished(5000));

@@ -43,7 +43,8 @@ DescribedModel::DescribedModel(std::shared_ptr<const ModelDescription> descripti
                  description->tableLength, roleAddress(*description, "pending"),
                  roleAddress(*description, "hardwareError")),
       m_description(std::move(description)), m_id(roleAddress(*m_description, "id")),
-      m_baud(roleAddress(*m_description, "baudRate")), m_returnDelay(roleAddress(*m_description, "returnDelay"))
+      m_baud(roleAddress(*m_description, "baudRate")),
+      m_returnDelay(roleAddress(*m_description, "returnDelay"))
 {
     for (const ModelEntry& entry : m_description->entries)
         if (entry.writable && entry.area != ModelEntry::Area::State)
@@ -138,7 +139,8 @@ void DescribedModel::powerOn(QByteArray& table) const
         table.replace(error->address, error->size, before.mid(error->address, error->size));
 }
 
-void DescribedModel::simulate(QByteArray& table, double& fraction, double seconds, QRandomGenerator& noise) const
+void DescribedModel::simulate(QByteArray& table, double& fraction, double seconds,
+                              QRandomGenerator& noise) const
 {
     if (seconds <= 0)
         return;
@@ -168,7 +170,8 @@ void DescribedModel::simulate(QByteArray& table, double& fraction, double second
     setWithin(table, role("moving"), signedSpeed != 0 ? 1 : 0);
     // An unsigned velocity register holds the speed alone.
     const ModelEntry* velocity = role("presentVelocity");
-    setWithin(table, velocity, std::llround(velocity && velocity->rawMin >= 0 ? std::abs(signedSpeed) : signedSpeed));
+    setWithin(table, velocity,
+              std::llround(velocity && velocity->rawMin >= 0 ? std::abs(signedSpeed) : signedSpeed));
     addNoise(table, "presentVoltage", noise);
     addNoise(table, "presentTemperature", noise);
 }

@@ -31,7 +31,8 @@ public:
     void keepLiveValues(QByteArray& fresh, const QByteArray& old) const override;
     QByteArray factoryTable() const override;
     void powerOn(QByteArray& table) const override;
-    void simulate(QByteArray& table, double& fraction, double seconds, QRandomGenerator& noise) const override;
+    void simulate(QByteArray& table, double& fraction, double seconds,
+                  QRandomGenerator& noise) const override;
 
     // An entry's value in a table, in the description's byte order, mask and sign.
     int64_t value(const QByteArray& table, const ModelEntry& entry) const;

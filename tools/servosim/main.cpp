@@ -162,8 +162,8 @@ private:
 // The command line's options.
 struct OptionSet
 {
-    QCommandLineOption link, ids, model, models, protocol, baud, noWireTime, faultRate, faults, hardwareError, quiet,
-        pieces, pieceGap, config, control;
+    QCommandLineOption link, ids, model, models, protocol, baud, noWireTime, faultRate, faults, hardwareError,
+        quiet, pieces, pieceGap, config, control;
 };
 
 OptionSet makeOptions()
@@ -181,7 +181,8 @@ OptionSet makeOptions()
                         "folder; may be given several times)."),
          QStringLiteral("DIR")},
         {QStringLiteral("protocol"),
-         QStringLiteral("Protocol the servos speak: 1 or 2, one the model speaks (default 2)."),
+         QStringLiteral("Protocol the servos speak: 1 or 2, one the model speaks (default 2, or the\n"
+                        "model's only one)."),
          QStringLiteral("1|2"), QStringLiteral("2")},
         {QStringLiteral("baud"), QStringLiteral("The servos' baud rate (default 1000000)."), QStringLiteral("RATE"),
          QStringLiteral("1000000")},
@@ -253,6 +254,9 @@ QString readModel(const QCommandLineParser& parser, const OptionSet& o, servosim
     }
     bool ok = false;
     options->protocol = parser.value(o.protocol).toInt(&ok);
+    // A model that speaks one protocol only is played in it unless asked otherwise.
+    if (options->description && options->description->protocols.size() == 1 && !parser.isSet(o.protocol))
+        options->protocol = options->description->protocols.first();
     if (!ok || (options->protocol != 1 && options->protocol != 2))
         return QStringLiteral("--protocol is 1 or 2");
     if (options->description) {
@@ -372,8 +376,8 @@ int main(int argc, char* argv[])
     parser.addHelpOption();
     parser.addVersionOption();
     const OptionSet o = makeOptions();
-    parser.addOptions({o.link, o.ids, o.model, o.models, o.protocol, o.baud, o.noWireTime, o.faultRate, o.faults,
-                       o.hardwareError, o.quiet, o.pieces, o.pieceGap, o.config, o.control});
+    parser.addOptions({o.link, o.ids, o.model, o.models, o.protocol, o.baud, o.noWireTime, o.faultRate,
+                       o.faults, o.hardwareError, o.quiet, o.pieces, o.pieceGap, o.config, o.control});
     parser.process(app);
     Startup startup;
     if (const QString problem = readOptions(parser, o, &startup); !problem.isEmpty())

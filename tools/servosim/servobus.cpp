@@ -60,7 +60,8 @@ bool ServoBus::plugServo(int id, int baudRate, std::optional<Model> model, int p
     if (id < 0 || id > 252 || servoModel->codeForBaudRate(rate) < 0 ||
         !servoModel->protocolProblem(servoProtocol).isEmpty())
         return false;
-    m_servos.push_back(std::make_unique<Servo>(std::move(servoModel), quint8(id), rate, m_clock(), servoProtocol));
+    m_servos.push_back(
+        std::make_unique<Servo>(std::move(servoModel), quint8(id), rate, m_clock(), servoProtocol));
     return true;
 }
 

@@ -35,8 +35,8 @@ public:
 
     virtual ~ServoModel() = default;
     // `description`, when given, is played instead of `model`.
-    static std::unique_ptr<ServoModel> create(Model model,
-                                              const std::shared_ptr<const ModelDescription>& description = {});
+    static std::unique_ptr<ServoModel>
+    create(Model model, const std::shared_ptr<const ModelDescription>& description = {});
 
     int tableSize() const { return m_writable.size(); }
     // Registers the servo lets a write change; read-only registers and unused addresses are not.
