@@ -265,6 +265,26 @@ private slots:
         QCOMPARE(value(table, madeup::GoalAddress, 4, false), 1234);
         QCOMPARE(int(table.at(madeup::IdAddress)), Id);
     }
+
+    // A model without a baud register cannot be put on the line: refused, with no servo made of it.
+    void modelWithoutBaudRegister()
+    {
+        QByteArray json = madeup::description(false);
+        const int at = json.indexOf("{\"key\": \"baudRate\"");
+        json.remove(at, json.indexOf('}', at) + 2 - at);
+        QString problem;
+        auto read = readModelDescription(json, QStringLiteral("madeup.json"), &problem);
+        QVERIFY2(read, qPrintable(problem));
+        Options options;
+        options.baudRate = Rate;
+        options.description = std::make_shared<const ModelDescription>(std::move(*read));
+        ServoSimulator simulator(options);
+        QString error;
+        QVERIFY(!simulator.start(&error));
+        QVERIFY2(error.contains(QLatin1String("\"baudRate\"")), qPrintable(error));
+        QVERIFY(simulator.servoIds().isEmpty());
+        QVERIFY(!simulator.plugServo(2));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestDescribedServo)
