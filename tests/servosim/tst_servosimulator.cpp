@@ -1,5 +1,6 @@
 // The simulator on a real pseudo-terminal, seen by a client the way the program sees it.
 #include "crc16.h"
+#include "madeupmodel.h"
 #include "protocol.h"
 #include "servosimulator.h"
 
@@ -443,6 +444,65 @@ private slots:
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(process.exitCode(), 0);
         QVERIFY(!QFileInfo(link).isSymLink());
+    }
+
+    // --model plays a description given as a file or by a name of the --models folders; one it cannot
+    // find or a protocol it does not speak is a bad command line.
+    void programPlaysDescription_data()
+    {
+        QTest::addColumn<QStringList>("args"); // DIR: the folder holding madeup.json
+        QTest::addColumn<QString>("problem");
+        QTest::addColumn<int>("protocol"); // what the servos then speak
+        QTest::newRow("file") << QStringList{"--model", "DIR/madeup.json"} << QString() << 2;
+        QTest::newRow("name in --models") << QStringList{"--models", "DIR", "--model", "madeup"} << QString()
+                                          << 2;
+        QTest::newRow("its only protocol by default")
+            << QStringList{"--model", "DIR/p1/madeup.json"} << QString() << 1;
+        QTest::newRow("unknown name") << QStringList{"--models", "DIR", "--model", "nosuch"} << "nosuch" << 0;
+        QTest::newRow("missing file") << QStringList{"--model", "DIR/none.json"} << "none.json" << 0;
+        QTest::newRow("protocol it does not speak")
+            << QStringList{"--model", "DIR/madeup.json", "--protocol", "1"} << "--protocol 1" << 0;
+    }
+    void programPlaysDescription()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, problem);
+        QFETCH(int, protocol);
+        QTemporaryDir directory;
+        QVERIFY(madeup::writeDescription(directory.filePath(QStringLiteral("madeup.json"))));
+        // Outside the folder of --models: the same model in another protocol.
+        QVERIFY(QDir(directory.path()).mkdir(QStringLiteral("p1")));
+        QVERIFY(madeup::writeDescription(directory.filePath(QStringLiteral("p1/madeup.json")), false, 1));
+        args.replaceInStrings(QStringLiteral("DIR"), directory.path());
+        QProcess process;
+        process.start(QStringLiteral(VSM_SIMULATOR_PATH),
+                      args + QStringList{"--id", "1,2", "--baud", "57600", "--quiet"});
+        QVERIFY(process.waitForStarted());
+        if (!problem.isEmpty()) {
+            QVERIFY(process.waitForFinished(20000));
+            QCOMPARE(process.exitCode(), 2);
+            const QString error = QString::fromLocal8Bit(process.readAllStandardError());
+            QVERIFY2(error.contains(problem), qPrintable(error));
+            return;
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(process.canReadLine(), 20000);
+        const QString device = QString::fromLocal8Bit(process.readLine()).trimmed();
+        Client client;
+        client.protocol = protocol;
+        QVERIFY(client.open(device, 57600));
+        // Protocol 1 servos answer no broadcast.
+        for (int id : {1, 2})
+            QCOMPARE(client.pingIds(quint8(id), 1, 2000), QList<int>{id});
+        const QList<QByteArray> read = packets(
+            client.exchange(2, instruction::Read, protocol == 1 ? QByteArray::fromHex("0003") : readParams(0, 3)),
+            protocol);
+        QCOMPARE(read.size(), 1);
+        QVERIFY(crcValid(read.first()));
+        QCOMPARE(read.first().mid(protocol == 1 ? 5 : 9, 3), QByteArray::fromHex("921007")); // 4242, firmware 7
+        client.port.close();
+        process.terminate();
+        QVERIFY(process.waitForFinished(5000));
+        QCOMPARE(process.exitCode(), 0);
     }
 
     // --control: commands on standard input, one answer line each; the end of input leaves the

@@ -1,9 +1,11 @@
 // velkora-servo-sim: simulated servos on a pseudo-terminal, for trying and testing the program without
 // hardware.
+#include "describedmodel.h"
 #include "protocol.h"
 #include "servosimulator.h"
 
 #include "core/model/configurationregisters.h"
+#include "core/model/modelregistry.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -70,7 +72,7 @@ QString runCommand(servosim::ServoSimulator& simulator, int busBaudRate, const Q
             return QStringLiteral("error: plug wants an id and maybe a baud rate, as numbers");
         if (id < 0 || id > 252)
             return QStringLiteral("error: servo id %1 is outside 0 to 252").arg(id);
-        if (servosim::codeForBaudRate(rate) < 0 || !simulator.plugServo(id, rate))
+        if (!simulator.plugServo(id, rate))
             return QStringLiteral("error: %1 baud has no baud-rate code").arg(rate);
         return QStringLiteral("plugged %1 at %2 baud").arg(id).arg(rate);
     }
@@ -160,8 +162,8 @@ private:
 // The command line's options.
 struct OptionSet
 {
-    QCommandLineOption link, ids, model, protocol, baud, noWireTime, faultRate, faults, hardwareError, quiet,
-        pieces, pieceGap, config, control;
+    QCommandLineOption link, ids, model, models, protocol, baud, noWireTime, faultRate, faults, hardwareError,
+        quiet, pieces, pieceGap, config, control;
 };
 
 OptionSet makeOptions()
@@ -170,9 +172,17 @@ OptionSet makeOptions()
         {QStringLiteral("link"), QStringLiteral("Symbolic link to the device."), QStringLiteral("PATH")},
         {QStringLiteral("id"), QStringLiteral("Servo ids, comma-separated (default 1)."), QStringLiteral("LIST"),
          QStringLiteral("1")},
-        {QStringLiteral("model"), QStringLiteral("Servo model: v1 or ax12 (default v1)."), QStringLiteral("MODEL"),
-         QStringLiteral("v1")},
-        {QStringLiteral("protocol"), QStringLiteral("Protocol the servos speak: 1 (AX-12 only) or 2 (default 2)."),
+        {QStringLiteral("model"),
+         QStringLiteral("Servo model: v1, ax12, the name of another model description or a\n"
+                        "description file (.json) (default v1)."),
+         QStringLiteral("NAME|FILE"), QStringLiteral("v1")},
+        {QStringLiteral("models"),
+         QStringLiteral("Also read the model descriptions of this folder (after the user's own\n"
+                        "folder; may be given several times)."),
+         QStringLiteral("DIR")},
+        {QStringLiteral("protocol"),
+         QStringLiteral("Protocol the servos speak: 1 or 2, one the model speaks (default 2, or the\n"
+                        "model's only one)."),
          QStringLiteral("1|2"), QStringLiteral("2")},
         {QStringLiteral("baud"), QStringLiteral("The servos' baud rate (default 1000000)."), QStringLiteral("RATE"),
          QStringLiteral("1000000")},
@@ -216,20 +226,49 @@ struct Startup
     bool control = false;
 };
 
+// A model description by name (the built-ins, the user's folder and --models) or file.
+QString readDescription(const QCommandLineParser& parser, const OptionSet& o, servosim::Options* options)
+{
+    if (parser.isSet(o.models))
+        ModelRegistry::use(QStringList{ModelRegistry::userFolder()} + parser.values(o.models));
+    const ModelRegistry& registry = ModelRegistry::shared();
+    QString problem;
+    options->description = registry.find(parser.value(o.model), &problem);
+    if (options->description)
+        return servosim::DescribedModel::unplayable(*options->description);
+    // The model asked for may be in a file that was refused: say why.
+    for (const ModelRegistry::Refused& refused : registry.refused())
+        problem += QStringLiteral("\n  refused %1").arg(refused.problem);
+    return QStringLiteral("--model: %1").arg(problem);
+}
+
 // The model and the protocol it speaks; the problem in words, or nothing.
 QString readModel(const QCommandLineParser& parser, const OptionSet& o, servosim::Options* options)
 {
     const QString modelName = parser.value(o.model).toLower();
-    if (modelName == QLatin1String("ax12"))
+    if (modelName == QLatin1String("ax12")) {
         options->model = servosim::Model::Ax12;
-    else if (modelName != QLatin1String("v1"))
-        return QStringLiteral("--model is v1 or ax12");
+    } else if (modelName != QLatin1String("v1")) {
+        if (const QString problem = readDescription(parser, o, options); !problem.isEmpty())
+            return problem;
+    }
     bool ok = false;
     options->protocol = parser.value(o.protocol).toInt(&ok);
+    // A model that speaks one protocol only is played in it unless asked otherwise.
+    if (options->description && options->description->protocols.size() == 1 && !parser.isSet(o.protocol))
+        options->protocol = options->description->protocols.first();
     if (!ok || (options->protocol != 1 && options->protocol != 2))
         return QStringLiteral("--protocol is 1 or 2");
-    if (options->protocol == 1 && options->model != servosim::Model::Ax12)
+    if (options->description) {
+        const QList<int>& protocols = options->description->protocols;
+        if (!protocols.contains(options->protocol))
+            return QStringLiteral("--protocol %1: model %2 speaks protocol %3 only")
+                .arg(options->protocol)
+                .arg(options->description->name)
+                .arg(protocols.value(0));
+    } else if (options->protocol == 1 && options->model != servosim::Model::Ax12) {
         return QStringLiteral("--protocol 1 needs --model ax12: the V1 speaks protocol 2 only");
+    }
     return {};
 }
 
@@ -294,7 +333,10 @@ QString readSettings(const Startup& startup, QList<RegisterBytes>* settings)
     QFile file(startup.configPath);
     if (!file.open(QIODevice::ReadOnly))
         return QStringLiteral("cannot read %1: %2").arg(file.fileName(), file.errorString());
-    const int modelNumber = startup.options.model == servosim::Model::Ax12 ? 12 : 0x0401;
+    const servosim::Options& options = startup.options;
+    const int modelNumber = options.description ? options.description->modelNumbers.value(0)
+                            : options.model == servosim::Model::Ax12 ? 12
+                                                                     : 0x0401;
     return configurationRegisters(file.read(1 << 20), QFileInfo(file).fileName(), modelNumber, settings);
 }
 
@@ -334,8 +376,8 @@ int main(int argc, char* argv[])
     parser.addHelpOption();
     parser.addVersionOption();
     const OptionSet o = makeOptions();
-    parser.addOptions({o.link, o.ids, o.model, o.protocol, o.baud, o.noWireTime, o.faultRate, o.faults,
-                       o.hardwareError, o.quiet, o.pieces, o.pieceGap, o.config, o.control});
+    parser.addOptions({o.link, o.ids, o.model, o.models, o.protocol, o.baud, o.noWireTime, o.faultRate,
+                       o.faults, o.hardwareError, o.quiet, o.pieces, o.pieceGap, o.config, o.control});
     parser.process(app);
     Startup startup;
     if (const QString problem = readOptions(parser, o, &startup); !problem.isEmpty())

@@ -38,17 +38,23 @@ quint8 errorP1For(quint8 errorP2)
 
 } // namespace
 
-Servo::Servo(Model model, quint8 id, int baudCode, qint64 nowUs, int protocol)
-    : m_model(ServoModel::create(model)), m_protocol(protocol), m_table(m_model->factoryTable()),
-      m_lineBaudRate(baudRateForCode(baudCode)), m_lastUpdateUs(nowUs), m_noise(id)
+Servo::Servo(std::unique_ptr<ServoModel> model, quint8 id, int baudRate, qint64 nowUs, int protocol)
+    : m_model(std::move(model)), m_protocol(protocol), m_table(m_model->factoryTable()),
+      m_lineBaudRate(baudRate), m_lastUpdateUs(nowUs), m_noise(id)
 {
-    m_table[ServoModel::IdAddress] = char(id);
-    m_table[ServoModel::BaudAddress] = char(baudCode);
+    m_table[m_model->idAddress()] = char(id);
+    m_table[m_model->baudAddress()] = char(m_model->codeForBaudRate(baudRate));
+}
+
+qint64 Servo::returnDelayUs() const
+{
+    const int address = m_model->returnDelayAddress();
+    return address < 0 ? 0 : 2 * quint8(m_table.at(address));
 }
 
 void Servo::completeBaudSwitch()
 {
-    m_lineBaudRate = baudRateForCode(quint8(m_table.at(ServoModel::BaudAddress)));
+    m_lineBaudRate = m_model->baudRateForCode(quint8(m_table.at(m_model->baudAddress())));
 }
 
 Servo::Reply Servo::execute(quint8 code, const QByteArray& params, qint64 nowUs)
@@ -128,7 +134,7 @@ void Servo::poke(int address, const QByteArray& bytes, qint64 nowUs)
     if (address < 0 || count <= 0)
         return;
     m_table.replace(address, count, bytes.left(count));
-    if (baudRateForCode(quint8(m_table.at(ServoModel::BaudAddress))) > 0)
+    if (m_model->baudRateForCode(quint8(m_table.at(m_model->baudAddress()))) > 0)
         completeBaudSwitch();
 }
 
@@ -149,17 +155,17 @@ void Servo::setHardwareError(quint8 bits)
 
 bool Servo::setBaudRate(int baudRate)
 {
-    const int code = codeForBaudRate(baudRate);
+    const int code = m_model->codeForBaudRate(baudRate);
     if (code < 0)
         return false;
-    m_table[ServoModel::BaudAddress] = char(code);
+    m_table[m_model->baudAddress()] = char(code);
     m_lineBaudRate = baudRate;
     return true;
 }
 
 Servo::Reply Servo::ping() const
 {
-    return {error::None, m_table.left(3)};
+    return {error::None, m_model->pingParams(m_table)};
 }
 
 Servo::Reply Servo::read(const QByteArray& params)
@@ -181,15 +187,15 @@ quint8 Servo::checkWrite(int address, const QByteArray& data) const
         return error::DataRange;
     if (!m_model->isWritable(address))
         return error::Access;
-    const bool motorEnabled = m_table.at(m_model->motorEnableAddress()) != 0;
-    if (motorEnabled && address < m_model->volatileStart())
+    if (m_model->refusesWrite(m_table, address, data.size()))
         return error::Access;
     // An id the bus cannot address, or a baud code nobody can talk to, would lose the servo.
-    const int idOffset = ServoModel::IdAddress - address;
+    const int idOffset = m_model->idAddress() - address;
     if (idOffset >= 0 && idOffset < data.size() && quint8(data.at(idOffset)) > HighestServoId)
         return error::DataLimit;
-    const int baudOffset = ServoModel::BaudAddress - address;
-    if (baudOffset >= 0 && baudOffset < data.size() && baudRateForCode(quint8(data.at(baudOffset))) < 0)
+    const int baudOffset = m_model->baudAddress() - address;
+    if (baudOffset >= 0 && baudOffset < data.size() &&
+        m_model->baudRateForCode(quint8(data.at(baudOffset))) < 0)
         return error::DataLimit;
     return error::None;
 }
@@ -260,12 +266,11 @@ Servo::Reply Servo::factoryReset(const QByteArray& params)
     const QByteArray old = m_table;
     m_table = m_model->factoryTable();
     // The shaft and its hardware faults are not part of the settings.
-    m_table.replace(m_model->volatileStart(), m_table.size() - m_model->volatileStart(),
-                    old.mid(m_model->volatileStart()));
+    m_model->keepLiveValues(m_table, old);
     if (option != resetOption::All)
-        m_table[ServoModel::IdAddress] = old.at(ServoModel::IdAddress);
+        m_table[m_model->idAddress()] = old.at(m_model->idAddress());
     if (option == resetOption::KeepIdAndBaud)
-        m_table[ServoModel::BaudAddress] = old.at(ServoModel::BaudAddress);
+        m_table[m_model->baudAddress()] = old.at(m_model->baudAddress());
     return reboot();
 }
 
@@ -280,7 +285,8 @@ Servo::Reply Servo::reboot()
 void Servo::setPending(bool pending)
 {
     m_hasPending = pending;
-    m_table[m_model->pendingAddress()] = pending ? 1 : 0;
+    if (m_model->pendingAddress() >= 0)
+        m_table[m_model->pendingAddress()] = pending ? 1 : 0;
 }
 
 void Servo::advance(qint64 nowUs)

@@ -20,15 +20,16 @@ public:
         QByteArray params;
     };
 
-    Servo(Model model, quint8 id, int baudCode, qint64 nowUs, int protocol = 2);
+    // `baudRate` must have a code in the model's baud register.
+    Servo(std::unique_ptr<ServoModel> model, quint8 id, int baudRate, qint64 nowUs, int protocol = 2);
 
     int protocol() const { return m_protocol; }
-    quint8 id() const { return quint8(m_table.at(ServoModel::IdAddress)); }
+    quint8 id() const { return quint8(m_table.at(m_model->idAddress())); }
     // The rate the servo listens and answers at; a new baud code takes over in completeBaudSwitch().
     int lineBaudRate() const { return m_lineBaudRate; }
     void completeBaudSwitch();
     // Return delay register, in microseconds.
-    qint64 returnDelayUs() const { return 2 * quint8(m_table.at(ServoModel::ReturnDelayAddress)); }
+    qint64 returnDelayUs() const;
 
     // Runs one instruction addressed to this servo (directly or by broadcast), with the parameters and
     // the error byte of the servo's protocol.

@@ -1,6 +1,7 @@
 #include "servobus.h"
 
 #include "crc16.h"
+#include "describedmodel.h"
 #include "protocol.h"
 #include "servo.h"
 
@@ -24,16 +25,13 @@ constexpr int MaxGarbageBytes = 5;
 
 QString protocolProblem(Model model, int protocol)
 {
-    if (protocol != 1 && protocol != 2)
-        return QStringLiteral("protocol %1 is neither 1 nor 2").arg(protocol);
-    if (protocol == 1 && model != Model::Ax12)
-        return QStringLiteral("protocol 1 is for the AX-12 only (a V1 speaks protocol 2)");
-    return {};
+    return ServoModel::create(model)->protocolProblem(protocol);
 }
 
-ServoBus::ServoBus(const QList<int>& ids, Model model, int baudRate, Clock clock, int protocol)
-    : m_model(model), m_baudRate(baudRate), m_protocol(protocol), m_clock(std::move(clock)),
-      m_random(0x5e4f0d)
+ServoBus::ServoBus(const QList<int>& ids, Model model, int baudRate, Clock clock, int protocol,
+                   std::shared_ptr<const ModelDescription> description)
+    : m_model(model), m_description(std::move(description)), m_baudRate(baudRate), m_protocol(protocol),
+      m_clock(std::move(clock)), m_random(0x5e4f0d)
 {
     const qint64 now = m_clock();
     QList<int> unique;
@@ -41,21 +39,29 @@ ServoBus::ServoBus(const QList<int>& ids, Model model, int baudRate, Clock clock
         if (!unique.contains(id))
             unique.append(id);
     std::sort(unique.begin(), unique.end());
+    // A description the simulator cannot play gets no servos (ServoSimulator::start says why).
+    if (m_description && !DescribedModel::unplayable(*m_description).isEmpty())
+        return;
     for (int id : unique)
-        m_servos.push_back(
-            std::make_unique<Servo>(model, quint8(id), codeForBaudRate(baudRate), now, protocol));
+        m_servos.push_back(std::make_unique<Servo>(ServoModel::create(model, m_description), quint8(id),
+                                                   baudRate, now, protocol));
 }
 
 ServoBus::~ServoBus() = default;
 
 bool ServoBus::plugServo(int id, int baudRate, std::optional<Model> model, int protocol)
 {
-    const int code = codeForBaudRate(baudRate == 0 ? m_baudRate : baudRate);
-    const Model servoModel = model.value_or(m_model);
-    const int servoProtocol = protocol == 0 ? m_protocol : protocol;
-    if (id < 0 || id > 252 || code < 0 || !protocolProblem(servoModel, servoProtocol).isEmpty())
+    const int rate = baudRate == 0 ? m_baudRate : baudRate;
+    if (!model && m_description && !DescribedModel::unplayable(*m_description).isEmpty())
         return false;
-    m_servos.push_back(std::make_unique<Servo>(servoModel, quint8(id), code, m_clock(), servoProtocol));
+    // A model given by name is that model; otherwise the bus's, described or not.
+    auto servoModel = model ? ServoModel::create(*model) : ServoModel::create(m_model, m_description);
+    const int servoProtocol = protocol == 0 ? m_protocol : protocol;
+    if (id < 0 || id > 252 || servoModel->codeForBaudRate(rate) < 0 ||
+        !servoModel->protocolProblem(servoProtocol).isEmpty())
+        return false;
+    m_servos.push_back(
+        std::make_unique<Servo>(std::move(servoModel), quint8(id), rate, m_clock(), servoProtocol));
     return true;
 }
 

@@ -67,7 +67,9 @@ public:
 
     // `ids` are servo ids (0 to 252) and `baudRate` one of the rates of the baud-rate codes. `protocol`
     // must suit `model` (see protocolProblem(); ServoSimulator::start checks it).
-    ServoBus(const QList<int>& ids, Model model, int baudRate, Clock clock, int protocol = 2);
+    // `description`, when given, is what every servo plays instead of `model` (unless plugServo names one).
+    ServoBus(const QList<int>& ids, Model model, int baudRate, Clock clock, int protocol = 2,
+             std::shared_ptr<const ModelDescription> description = {});
     ~ServoBus();
 
     // A servo as it leaves the factory but for `id` (0 to 252) and `baudRate` (0: the rate the bus was
@@ -134,6 +136,7 @@ private:
     // come to mean another servo.
     std::vector<std::unique_ptr<Servo>> m_servos;
     const Model m_model;
+    const std::shared_ptr<const ModelDescription> m_description;
     const int m_baudRate;
     const int m_protocol;
     Clock m_clock;

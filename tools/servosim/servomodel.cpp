@@ -1,5 +1,8 @@
 #include "servomodel.h"
 
+#include "describedmodel.h"
+#include "protocol.h"
+
 #include <QRandomGenerator>
 #include <QtMath>
 
@@ -49,6 +52,33 @@ ServoModel::ServoModel(int tableSize, std::initializer_list<Range> writable, int
             m_writable[address] = true;
 }
 
+int ServoModel::baudRateForCode(int code) const
+{
+    return servosim::baudRateForCode(code);
+}
+
+int ServoModel::codeForBaudRate(int baudRate) const
+{
+    return servosim::codeForBaudRate(baudRate);
+}
+
+QString ServoModel::protocolProblem(int protocol) const
+{
+    if (protocol != 1 && protocol != 2)
+        return QStringLiteral("protocol %1 is neither 1 nor 2").arg(protocol);
+    return {};
+}
+
+bool ServoModel::refusesWrite(const QByteArray& table, int address, int /*length*/) const
+{
+    return table.at(m_motorEnable) != 0 && address < m_volatileStart;
+}
+
+void ServoModel::keepLiveValues(QByteArray& fresh, const QByteArray& old) const
+{
+    fresh.replace(m_volatileStart, fresh.size() - m_volatileStart, old.mid(m_volatileStart));
+}
+
 namespace {
 
 // Velkora V1: 4096 position counts per revolution, velocities in mrad/s, torque in mN·m, current in mA,
@@ -57,6 +87,13 @@ class VelkoraV1 : public ServoModel
 {
 public:
     VelkoraV1() : ServoModel(118, {{3, 40}, {48, 49}, {54, 63}, {68, 71}, {78, 85}}, 48, 48, 49, 107) {}
+
+    QString protocolProblem(int protocol) const override
+    {
+        if (protocol == 1)
+            return QStringLiteral("protocol 1 is for the AX-12 only (a V1 speaks protocol 2)");
+        return ServoModel::protocolProblem(protocol);
+    }
 
     QByteArray factoryTable() const override
     {
@@ -265,8 +302,11 @@ private:
 
 } // namespace
 
-std::unique_ptr<ServoModel> ServoModel::create(Model model)
+std::unique_ptr<ServoModel> ServoModel::create(Model model,
+                                               const std::shared_ptr<const ModelDescription>& description)
 {
+    if (description)
+        return std::make_unique<DescribedModel>(description);
     if (model == Model::Ax12)
         return std::make_unique<DynamixelAx12>();
     return std::make_unique<VelkoraV1>();

@@ -1,12 +1,14 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 #include <QMetaType>
 #include <QVector>
 
 #include <memory>
 
 class QRandomGenerator;
+struct ModelDescription;
 
 namespace servosim {
 
@@ -32,7 +34,9 @@ public:
     static constexpr int ReturnDelayAddress = 5;
 
     virtual ~ServoModel() = default;
-    static std::unique_ptr<ServoModel> create(Model model);
+    // `description`, when given, is played instead of `model`.
+    static std::unique_ptr<ServoModel>
+    create(Model model, const std::shared_ptr<const ModelDescription>& description = {});
 
     int tableSize() const { return m_writable.size(); }
     // Registers the servo lets a write change; read-only registers and unused addresses are not.
@@ -44,6 +48,24 @@ public:
     int pendingAddress() const { return m_pending; }
     // -1 when the model keeps its hardware error bits outside the control table.
     int hardwareErrorAddress() const { return m_hardwareError; }
+
+    virtual int idAddress() const { return IdAddress; }
+    virtual int baudAddress() const { return BaudAddress; }
+    // -1: the servo answers without delay.
+    virtual int returnDelayAddress() const { return ReturnDelayAddress; }
+    // The model's own baud-rate codes; -1 for a code or rate it has not.
+    virtual int baudRateForCode(int code) const;
+    virtual int codeForBaudRate(int baudRate) const;
+    // Why the model cannot speak `protocol`; empty when it can.
+    virtual QString protocolProblem(int protocol) const;
+    // A write of `length` bytes at `address` the servo refuses in its present state (settings while the
+    // motor is on, say); bounds and read-only registers are checked apart.
+    virtual bool refusesWrite(const QByteArray& table, int address, int length) const;
+    // What a Protocol 2 ping answers: the model number (little-endian) and the firmware version.
+    virtual QByteArray pingParams(const QByteArray& table) const { return table.left(3); }
+
+    // What a factory reset keeps of the `old` table in `fresh`: the shaft's place and the live values.
+    virtual void keepLiveValues(QByteArray& fresh, const QByteArray& old) const;
 
     // The table of a servo as it leaves the factory, just powered on.
     virtual QByteArray factoryTable() const = 0;
@@ -61,6 +83,7 @@ protected:
     };
     ServoModel(int tableSize, std::initializer_list<Range> writable, int motorEnable, int volatileStart,
                int pending, int hardwareError);
+    void setWritable(int address) { m_writable[address] = true; }
 
 private:
     QVector<bool> m_writable;

@@ -1,5 +1,6 @@
 #include "servosimulator.h"
 
+#include "describedmodel.h"
 #include "protocol.h"
 #include "ptyline.h"
 
@@ -44,10 +45,14 @@ QString validate(const Options& options)
     for (int id : options.ids)
         if (id < 0 || id > 252)
             return QStringLiteral("servo id %1 is outside 0 to 252").arg(id);
-    const QString protocol = protocolProblem(options.model, options.protocol);
+    if (options.description)
+        if (const QString problem = DescribedModel::unplayable(*options.description); !problem.isEmpty())
+            return problem;
+    const auto model = ServoModel::create(options.model, options.description);
+    const QString protocol = model->protocolProblem(options.protocol);
     if (!protocol.isEmpty())
         return protocol;
-    if (codeForBaudRate(options.baudRate) < 0)
+    if (model->codeForBaudRate(options.baudRate) < 0)
         return QStringLiteral("%1 baud has no baud-rate code").arg(options.baudRate);
     if (options.faultRate < 0 || options.faultRate > 1)
         return QStringLiteral("fault rate %1 is outside 0 to 1").arg(options.faultRate);
@@ -71,7 +76,8 @@ ServoSimulator::ServoSimulator(Options options)
 {
     m_clock.start();
     m_bus = std::make_unique<ServoBus>(
-        m_options.ids, m_options.model, m_options.baudRate, [this] { return nowUs(); }, m_options.protocol);
+        m_options.ids, m_options.model, m_options.baudRate, [this] { return nowUs(); }, m_options.protocol,
+        m_options.description);
     m_bus->setFaultRate(m_options.faultRate, m_options.faultKinds);
 }
 

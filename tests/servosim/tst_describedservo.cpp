@@ -1,0 +1,291 @@
+// A servo played from a model description no code knows, seen over a real pseudo-terminal.
+#include "madeupmodel.h"
+#include "protocol.h"
+#include "servosimulator.h"
+
+#include "core/model/modeldescription.h"
+
+#include <QtSerialPort/QSerialPort>
+#include <QtTest>
+
+using namespace servosim;
+
+namespace {
+
+constexpr int Id = 7;
+constexpr int Rate = 57600; // code 3 of this model, 34 of the built-in ones
+
+struct Status
+{
+    bool complete = false;
+    quint8 error = 0;
+    QByteArray params;
+};
+
+// One request and its status packet.
+Status exchange(QSerialPort& port, quint8 code, const QByteArray& params = {})
+{
+    port.write(instructionPacket(Id, code, params));
+    port.waitForBytesWritten(1000);
+    QByteArray bytes;
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < 5000) {
+        const int at = bytes.indexOf(packetHeader());
+        if (at >= 0 && bytes.size() >= at + HeaderSize) {
+            const int size = HeaderSize + (quint8(bytes.at(at + 5)) | (quint8(bytes.at(at + 6)) << 8));
+            if (bytes.size() >= at + size) {
+                const QByteArray packet = bytes.mid(at, size);
+                return {true, quint8(packet.at(8)), packet.mid(9, packet.size() - StatusOverhead)};
+            }
+        }
+        if (port.waitForReadyRead(int(qMax<qint64>(1, 5000 - timer.elapsed()))))
+            bytes += port.readAll();
+    }
+    return {};
+}
+
+QByteArray addressed(int address, const QByteArray& tail)
+{
+    return QByteArray(1, char(address)) + '\0' + tail;
+}
+
+QByteArray read(QSerialPort& port, int address, int length)
+{
+    const Status status =
+        exchange(port, instruction::Read, addressed(address, QByteArray(1, char(length)) + '\0'));
+    return status.complete && status.error == error::None ? status.params : QByteArray();
+}
+
+// A register of `table`; two- and four-byte ones are signed.
+qint64 value(const QByteArray& table, int address, int size, bool bigEndian)
+{
+    if (table.size() < address + size)
+        return -1;
+    quint64 bits = 0;
+    for (int i = 0; i < size; ++i)
+        bits |= quint64(quint8(table.at(address + i))) << (8 * (bigEndian ? size - 1 - i : i));
+    if (size == 2)
+        return qint16(quint16(bits));
+    return size == 4 ? qint64(qint32(quint32(bits))) : qint64(bits);
+}
+
+// The simulator playing the made-up model, and a client port open on it.
+struct Rig
+{
+    explicit Rig(bool bigEndian)
+    {
+        QString problem;
+        auto read =
+            readModelDescription(madeup::description(bigEndian), QStringLiteral("madeup.json"), &problem);
+        if (!read) {
+            error = problem;
+            return;
+        }
+        Options options;
+        options.ids = {Id};
+        options.baudRate = Rate;
+        options.description = std::make_shared<const ModelDescription>(std::move(*read));
+        simulator = std::make_unique<ServoSimulator>(options);
+        if (!simulator->start(&error))
+            return;
+        port.setPortName(simulator->devicePath());
+        port.setBaudRate(Rate);
+        if (!port.open(QIODevice::ReadWrite))
+            error = port.errorString();
+    }
+
+    QString error;
+    std::unique_ptr<ServoSimulator> simulator;
+    QSerialPort port;
+};
+
+} // namespace
+
+class TestDescribedServo : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void byteOrder_data()
+    {
+        QTest::addColumn<bool>("bigEndian");
+        QTest::newRow("little-endian") << false;
+        QTest::newRow("big-endian") << true;
+    }
+
+    // The factory table as the description gives it, in its byte order; the id and the baud code are the
+    // simulator's own; a ping reports the model number as the protocol does, low byte first.
+    void factoryTable_data() { byteOrder_data(); }
+    void factoryTable()
+    {
+        QFETCH(bool, bigEndian);
+        Rig rig(bigEndian);
+        QVERIFY2(rig.error.isEmpty(), qPrintable(rig.error));
+
+        const QByteArray table = read(rig.port, 0, madeup::TableLength);
+        QCOMPARE(table.size(), madeup::TableLength);
+        QCOMPARE(table.left(2), madeup::bytes(madeup::ModelNumber, 2, bigEndian));
+        QCOMPARE(int(table.at(2)), madeup::Firmware);
+        QCOMPARE(int(table.at(madeup::IdAddress)), Id);
+        QCOMPARE(int(table.at(madeup::BaudAddress)), 3);
+        QCOMPARE(table.mid(madeup::TorqueAddress, 2), madeup::bytes(madeup::TorqueDefault, 2, bigEndian));
+        QCOMPARE(table.mid(madeup::PresentAddress, 4), madeup::bytes(madeup::PresentDefault, 4, bigEndian));
+        // The goal starts where the shaft is, so enabling the motor does not move it.
+        QCOMPARE(table.mid(madeup::GoalAddress, 4), table.mid(madeup::PresentAddress, 4));
+        QCOMPARE(int(table.at(madeup::MotorAddress)), 0);
+        QVERIFY(qAbs(quint8(table.at(madeup::VoltageAddress)) - madeup::VoltageDefault) <= 1);
+
+        const Status ping = exchange(rig.port, instruction::Ping);
+        QVERIFY(ping.complete);
+        QCOMPARE(ping.params, QByteArray::fromHex("921007"));
+    }
+
+    // Access: read-only entries, the non-volatile area closed while the motor is on, the model's own baud
+    // codes.
+    void writes_data()
+    {
+        QTest::addColumn<int>("address");
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<bool>("motorOn");
+        QTest::addColumn<int>("error");
+        QTest::newRow("read-only state entry")
+            << madeup::VoltageAddress << QByteArray("\x05", 1) << false << int(error::Access);
+        QTest::newRow("model number") << 0 << QByteArray::fromHex("0100") << false << int(error::Access);
+        QTest::newRow("setting, motor on")
+            << madeup::TorqueAddress << QByteArray::fromHex("2c01") << true << int(error::Access);
+        QTest::newRow("setting, motor off")
+            << madeup::TorqueAddress << QByteArray::fromHex("2c01") << false << int(error::None);
+        QTest::newRow("setting after the live values, motor on")
+            << madeup::OffsetAddress << QByteArray::fromHex("0100") << true << int(error::Access);
+        QTest::newRow("id, motor on")
+            << madeup::IdAddress << QByteArray("\x09", 1) << true << int(error::Access);
+        QTest::newRow("goal, motor on")
+            << madeup::GoalAddress << QByteArray::fromHex("10000000") << true << int(error::None);
+        QTest::newRow("baud code of other models")
+            << madeup::BaudAddress << QByteArray("\x22", 1) << false << int(error::DataLimit);
+        QTest::newRow("baud code of the model")
+            << madeup::BaudAddress << QByteArray("\x03", 1) << false << int(error::None);
+    }
+    void writes()
+    {
+        QFETCH(int, address);
+        QFETCH(QByteArray, data);
+        QFETCH(bool, motorOn);
+        QFETCH(int, error);
+        Rig rig(false);
+        QVERIFY2(rig.error.isEmpty(), qPrintable(rig.error));
+        if (motorOn)
+            QCOMPARE(exchange(rig.port, instruction::Write, addressed(madeup::MotorAddress, "\x01")).error,
+                     quint8(error::None));
+        const QByteArray before = rig.simulator->registers(Id).mid(address, data.size());
+
+        const Status status = exchange(rig.port, instruction::Write, addressed(address, data));
+        QVERIFY(status.complete);
+        QCOMPARE(int(status.error), error);
+        const QByteArray after = rig.simulator->registers(Id).mid(address, data.size());
+        if (address != madeup::VoltageAddress) // it wanders on its own
+            QCOMPARE(after, error == error::None ? data : before);
+    }
+
+    // With the motor on the shaft travels to the goal, moving and with a speed on the way, then rests; a
+    // reboot keeps it there and turns the motor off.
+    void goalReached_data()
+    {
+        QTest::addColumn<bool>("bigEndian");
+        QTest::addColumn<int>("goal"); // some seconds away, so a busy machine still sees it on the way
+        QTest::newRow("little-endian") << false << 15000;
+        QTest::newRow("big-endian") << true << 15000;
+        QTest::newRow("backwards") << false << -15000;
+    }
+    void goalReached()
+    {
+        QFETCH(bool, bigEndian);
+        QFETCH(int, goal);
+        const int Goal = goal;
+        Rig rig(bigEndian);
+        QVERIFY2(rig.error.isEmpty(), qPrintable(rig.error));
+        QCOMPARE(exchange(rig.port, instruction::Write, addressed(madeup::MotorAddress, "\x01")).error,
+                 quint8(error::None));
+        QCOMPARE(exchange(rig.port, instruction::Write,
+                          addressed(madeup::GoalAddress, madeup::bytes(Goal, 4, bigEndian)))
+                     .error,
+                 quint8(error::None));
+
+        QByteArray table;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (table = rig.simulator->registers(Id), value(table, madeup::MovingAddress, 1, bigEndian) == 1),
+            20000);
+        const qint64 between = value(table, madeup::PresentAddress, 4, bigEndian);
+        QVERIFY2(qMin(Goal, madeup::PresentDefault) < between && between < qMax(Goal, madeup::PresentDefault),
+                 qPrintable(QString::number(between)));
+        const qint64 velocity = value(table, madeup::VelocityAddress, 2, bigEndian);
+        QVERIFY2(Goal > madeup::PresentDefault ? velocity > 0 : velocity < 0,
+                 qPrintable(QString::number(velocity)));
+        QTRY_COMPARE_WITH_TIMEOUT(value(rig.simulator->registers(Id), madeup::PresentAddress, 4, bigEndian),
+                                  qint64(Goal), 30000);
+        table = read(rig.port, 0, madeup::TableLength);
+        QCOMPARE(table.mid(madeup::PresentAddress, 4), madeup::bytes(Goal, 4, bigEndian));
+        QCOMPARE(value(table, madeup::MovingAddress, 1, bigEndian), 0);
+        QCOMPARE(value(table, madeup::VelocityAddress, 2, bigEndian), 0);
+
+        QCOMPARE(exchange(rig.port, instruction::Reboot).error, quint8(error::None));
+        table = read(rig.port, 0, madeup::TableLength);
+        QCOMPARE(value(table, madeup::PresentAddress, 4, bigEndian), qint64(Goal));
+        QCOMPARE(value(table, madeup::GoalAddress, 4, bigEndian), qint64(Goal));
+        QCOMPARE(value(table, madeup::MotorAddress, 1, bigEndian), 0);
+    }
+
+    // A factory reset brings the settings back and keeps the id asked for, the shaft's place and the
+    // live values.
+    void factoryResetKeepsTheShaft()
+    {
+        Rig rig(false);
+        QVERIFY2(rig.error.isEmpty(), qPrintable(rig.error));
+        rig.simulator->setRegisters(Id, madeup::PresentAddress, madeup::bytes(1234, 4, false));
+        QCOMPARE(exchange(rig.port, instruction::Write,
+                          addressed(madeup::TorqueAddress, QByteArray::fromHex("2c01")))
+                     .error,
+                 quint8(error::None));
+
+        QCOMPARE(exchange(rig.port, instruction::Write,
+                          addressed(madeup::OffsetAddress, QByteArray::fromHex("f6ff")))
+                     .error,
+                 quint8(error::None));
+        QCOMPARE(value(rig.simulator->registers(Id), madeup::OffsetAddress, 2, false), -10);
+
+        QCOMPARE(
+            exchange(rig.port, instruction::FactoryReset, QByteArray(1, char(resetOption::KeepIdAndBaud)))
+                .error,
+            quint8(error::None));
+        const QByteArray table = read(rig.port, 0, madeup::TableLength);
+        QCOMPARE(value(table, madeup::TorqueAddress, 2, false), madeup::TorqueDefault);
+        QCOMPARE(value(table, madeup::OffsetAddress, 2, false), madeup::OffsetDefault);
+        QCOMPARE(value(table, madeup::PresentAddress, 4, false), 1234);
+        QCOMPARE(value(table, madeup::GoalAddress, 4, false), 1234);
+        QCOMPARE(int(table.at(madeup::IdAddress)), Id);
+    }
+
+    // A model without a baud register cannot be put on the line: refused, with no servo made of it.
+    void modelWithoutBaudRegister()
+    {
+        QByteArray json = madeup::description(false);
+        const int at = json.indexOf("{\"key\": \"baudRate\"");
+        json.remove(at, json.indexOf('}', at) + 2 - at);
+        QString problem;
+        auto read = readModelDescription(json, QStringLiteral("madeup.json"), &problem);
+        QVERIFY2(read, qPrintable(problem));
+        Options options;
+        options.baudRate = Rate;
+        options.description = std::make_shared<const ModelDescription>(std::move(*read));
+        ServoSimulator simulator(options);
+        QString error;
+        QVERIFY(!simulator.start(&error));
+        QVERIFY2(error.contains(QLatin1String("\"baudRate\"")), qPrintable(error));
+        QVERIFY(simulator.servoIds().isEmpty());
+        QVERIFY(!simulator.plugServo(2));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDescribedServo)
+#include "tst_describedservo.moc"
