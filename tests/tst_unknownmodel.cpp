@@ -101,7 +101,8 @@ void TestUnknownModel::unknownNumberAsks_data()
     QTest::addColumn<QString>("choice"); // in the list of models; empty: the list is cancelled
     QTest::addColumn<bool>("connected");
     QTest::newRow("cancel disconnects") << "Cancel" << QString() << false;
-    QTest::newRow("treat as a V1") << "Treat as…" << "Velkora V1 (v1)" << true;
+    QTest::newRow("treat as a V1") << "Treat as…"
+                                   << "Velkora V1 (v1)" << true;
     QTest::newRow("no model chosen disconnects") << "Treat as…" << QString() << false;
 }
 
@@ -119,7 +120,7 @@ void TestUnknownModel::unknownNumberAsks()
     QCOMPARE(status(), expected);
     const QString seen = messageboxes::answer(button);
     QVERIFY2(seen.contains(expected), qPrintable(seen));
-    if (button == QLatin1String("Treat as…")) {
+    if (button == QStringLiteral("Treat as…")) {
         QTRY_VERIFY_WITH_TIMEOUT(treatAsDialog(), 5000);
         QInputDialog* dialog = treatAsDialog();
         QVERIFY(dialog->comboBoxItems().contains(QStringLiteral("AX-12 (ax12)")));
@@ -171,7 +172,8 @@ void TestUnknownModel::choiceIsForgottenInSettings()
         QVERIFY(forget && forget->isEnabled());
         forget->click();
         QCOMPARE(choices->topLevelItemCount(), 1);
-        choices->window()->findChild<QPushButton*>(confirm ? QStringLiteral("okButton") : QStringLiteral("cancelButton"))
+        choices->window()
+            ->findChild<QPushButton*>(confirm ? QStringLiteral("okButton") : QStringLiteral("cancelButton"))
             ->click();
         QCOMPARE(treatedAs(unknownNumber), confirm ? QString() : QStringLiteral("v1"));
         QCOMPARE(treatedAs(1061), QStringLiteral("ax12"));

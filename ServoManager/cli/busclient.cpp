@@ -115,11 +115,12 @@ ExitStatus BusClient::connect()
     }
     _device = session->device();
     if (_unknownAs && _device->description().name != _unknownAs->name) {
-        _error = QStringLiteral("--as %1: servo %2 is a %3 (model number %4), which its own description covers")
-                     .arg(_unknownAs->name)
-                     .arg(_id)
-                     .arg(_device->description().name)
-                     .arg(_deviceHelper->modelNumber());
+        _error =
+            QStringLiteral("--as %1: servo %2 is a %3 (model number %4), which its own description covers")
+                .arg(_unknownAs->name)
+                .arg(_id)
+                .arg(_device->description().name)
+                .arg(_deviceHelper->modelNumber());
         return ExitUsage;
     }
     _catalogue = std::make_unique<FieldCatalogue>(*_device);
@@ -248,7 +249,9 @@ ExitStatus BusClient::maintenance(bool reset)
         return ExitNoAnswer;
     }
     if (!answered) {
-        _error = QStringLiteral("no answer from servo %1 to the %2 request").arg(_id).arg(reset ? "factory reset" : "reboot");
+        _error = QStringLiteral("no answer from servo %1 to the %2 request")
+                     .arg(_id)
+                     .arg(reset ? "factory reset" : "reboot");
         return ExitNoAnswer;
     }
     return ExitDone;

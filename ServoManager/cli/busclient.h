@@ -54,7 +54,8 @@ public:
     ExitStatus write(const QList<GroupWrite>& writes, QList<WriteOutcome>* outcomes);
     // Polls the whole table every `intervalMs` and hands over each table read until `onTable`
     // returns false or the servo goes silent (ExitNoAnswer).
-    ExitStatus poll(int intervalMs, const std::function<bool(const QByteArray& table, qint64 arrivalNs)>& onTable);
+    ExitStatus poll(int intervalMs,
+                    const std::function<bool(const QByteArray& table, qint64 arrivalNs)>& onTable);
     // Reboot or factory reset; ExitNoAnswer when the servo does not confirm it.
     ExitStatus maintenance(bool reset);
 

@@ -69,7 +69,8 @@ const CommandEntry commandTable[] = {
      "look for servos (default ids 1-10 at the chosen rate and\nprotocol; --quick pings in Protocol 2 only)"},
     {"info", infoCommand, "info", "model, firmware, id, baud rate, voltage, temperature, errors"},
     {"fields", fieldsCommand, "fields", "the servo model's keys: caption, group, unit, range, writable"},
-    {"models", modelsCommand, "models", "the servo models known: names, model numbers, files;\nrefused files on standard error"},
+    {"models", modelsCommand, "models",
+     "the servo models known: names, model numbers, files;\nrefused files on standard error"},
     {"keys", keysCommand, "keys [v1|ax12]", "only the keys, without a servo (for completion)"},
     {"get", getCommand, "get KEY...", "values in units (--raw: raw)"},
     {"set", setCommand, "set KEY=VALUE...", "write, verified; VALUE may carry a unit: targetPosition=90deg"},
@@ -115,8 +116,8 @@ QString usageText()
 // Takes the options before the command; what is left is the command and its own words.
 QStringList readGlobals(const QStringList& arguments, LaunchOptions* launch, Globals* globals)
 {
-    static const QStringList withValue{QStringLiteral("--port"), QStringLiteral("--baud"),
-                                       QStringLiteral("--id"), QStringLiteral("--model"),
+    static const QStringList withValue{QStringLiteral("--port"),     QStringLiteral("--baud"),
+                                       QStringLiteral("--id"),       QStringLiteral("--model"),
                                        QStringLiteral("--protocol"), QStringLiteral("--models"),
                                        QStringLiteral("--as")};
     static const QStringList switches{QStringLiteral("--simulate"), QStringLiteral("--json"),

@@ -9,6 +9,8 @@
 #include <QCommandLineParser>
 #include <QStringList>
 
+#include <algorithm>
+
 namespace {
 const QString simulateName = QStringLiteral("simulate");
 const QString idName = QStringLiteral("id");
@@ -64,8 +66,9 @@ void addLaunchOptions(QCommandLineParser& parser)
         {simulateName, QStringLiteral("Start simulated servos inside the program and point the window at "
                                       "them. Nothing is stored during such a run.")},
         {idName,
-         QStringLiteral("Servo id (0 to %1), or several, comma-separated, for the bus table; the first is chosen. "
-                        "With --simulate: the simulated servos' ids (default 1).")
+         QStringLiteral(
+             "Servo id (0 to %1), or several, comma-separated, for the bus table; the first is chosen. "
+             "With --simulate: the simulated servos' ids (default 1).")
              .arg(highestServoId),
          QStringLiteral("ID")},
         {modelName,
@@ -83,7 +86,8 @@ void addLaunchOptions(QCommandLineParser& parser)
         {portName, QStringLiteral("Serial port, a name such as ttyUSB0 or a device path."),
          QStringLiteral("PATH")},
         {protocolName,
-         QStringLiteral("Bus protocol, 1 or 2 (AX-12 servos speak 1). With --simulate --model ax12 the default is 1."),
+         QStringLiteral(
+             "Bus protocol, 1 or 2 (AX-12 servos speak 1). With --simulate --model ax12 the default is 1."),
          QStringLiteral("N")},
     });
 }
@@ -113,9 +117,16 @@ QString readLaunchOptions(const QCommandLineParser& parser, LaunchOptions* optio
         if (!options->simulate)
             return QStringLiteral("--model goes with --simulate only");
         const QString model = parser.value(modelName);
-        if (model.toLower() == QLatin1String("ax12"))
+        const bool overridden =
+            std::any_of(ModelRegistry::shared().models().begin(), ModelRegistry::shared().models().end(),
+                        [&](const ModelRegistry::Model& known) {
+                            return !known.overrides.isEmpty() &&
+                                   known.description->name.compare(model, Qt::CaseInsensitive) == 0;
+                        });
+        if (model.toLower() == QLatin1String("ax12") && !overridden)
             options->model = servosim::Model::Ax12;
-        else if (model.toLower() != QLatin1String("v1")) {
+        else if (model.toLower() != QLatin1String("v1") || overridden) {
+            // Any other model, or a built-in one a user's file replaces: the description is played.
             QString problem;
             options->description = ModelRegistry::shared().find(model, &problem);
             if (!options->description)
@@ -239,7 +250,7 @@ QString LaunchSession::windowTitle(const QString& title) const
         return title;
     // Only what stays true for the whole run: the simulated servos' ids and rates change when the
     // user changes them, and the window's status bar and Bus table follow those.
-    const QString model = _options.description ? _options.description->caption
+    const QString model = _options.description                      ? _options.description->caption
                           : _options.model == servosim::Model::Ax12 ? QStringLiteral("AX-12")
                                                                     : QStringLiteral("Velkora V1");
     return QStringLiteral("%1 \u2014 simulated %2 servos, Protocol %3")

@@ -45,7 +45,10 @@ public:
     static std::shared_ptr<IDevice> createDevice(int modelNumber);
     // The model to load for a model number no description lists, for this helper only (the
     // command line's --as); a listed number still loads its own.
-    void treatUnknownAs(std::shared_ptr<const ModelDescription> description) { _unknownAs = std::move(description); }
+    void treatUnknownAs(std::shared_ptr<const ModelDescription> description)
+    {
+        _unknownAs = std::move(description);
+    }
     // The model number and firmware the last identification read.
     int modelNumber() const { return _modelNumber; }
     int firmware() const { return _firmware; }

@@ -19,7 +19,8 @@ ConnectionReports::ConnectionReports(ServoSession* session, Window window)
     connect(session, &ServoSession::identificationFailed, this, &ConnectionReports::identificationFailed);
     connect(session, &ServoSession::portFailed, this, &ConnectionReports::portFailed);
     connect(session, &ServoSession::portLost, this, &ConnectionReports::portLost);
-    connect(session->deviceHelper().get(), &DeviceHelper::unknownModel, this, &ConnectionReports::unknownModel);
+    connect(session->deviceHelper().get(), &DeviceHelper::unknownModel, this,
+            &ConnectionReports::unknownModel);
 }
 
 void ConnectionReports::identificationFailed(int id, FailureKind kind)
@@ -79,10 +80,10 @@ void ConnectionReports::unknownModel(int id, int modelNumber, int firmware)
     const QString text = unknownModelText(id, modelNumber, firmware);
     if (auto* main = qobject_cast<QMainWindow*>(_window.window))
         main->statusBar()->showMessage(text);
-    auto* box = new QMessageBox(QMessageBox::Warning, tr("Unknown servo model"),
-                                text + QLatin1Char('\n') +
-                                    tr("Treat it as one of the known models, or disconnect?"),
-                                QMessageBox::Cancel, _window.window);
+    auto* box =
+        new QMessageBox(QMessageBox::Warning, tr("Unknown servo model"),
+                        text + QLatin1Char('\n') + tr("Treat it as one of the known models, or disconnect?"),
+                        QMessageBox::Cancel, _window.window);
     box->setAttribute(Qt::WA_DeleteOnClose);
     QPushButton* treatAs = box->addButton(tr("Treat as…"), QMessageBox::AcceptRole);
     connect(box, &QDialog::finished, this, [this, box, treatAs, id, modelNumber] {
