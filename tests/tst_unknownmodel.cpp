@@ -12,11 +12,11 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QComboBox>
+#include <QFile>
 #include <QInputDialog>
 #include <QPushButton>
 #include <QStatusBar>
-#include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTreeWidget>
 #include <QtTest>
 
@@ -66,6 +66,7 @@ private slots:
     void unknownNumberAsks_data();
     void unknownNumberAsks();
     void choiceIsForgottenInSettings();
+    void modelsDialogListsTheModels_data();
     void modelsDialogListsTheModels();
 
 private:
@@ -180,9 +181,32 @@ void TestUnknownModel::choiceIsForgottenInSettings()
     }
 }
 
-// Help → Models… lists every model known with its numbers and file.
+// Help → Models… lists every model known with its numbers and file, and the files refused; a
+// user's file that replaces a built-in model says so there and in About.
+void TestUnknownModel::modelsDialogListsTheModels_data()
+{
+    QTest::addColumn<bool>("userFiles");
+    QTest::newRow("built-ins only") << false;
+    QTest::newRow("an override and a faulty file") << true;
+}
+
 void TestUnknownModel::modelsDialogListsTheModels()
 {
+    QFETCH(bool, userFiles);
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    if (userFiles) {
+        QFile builtIn(QStringLiteral(":/models/v1.json"));
+        QVERIFY(builtIn.open(QIODevice::ReadOnly));
+        const QByteArray v1 = builtIn.readAll();
+        QFile copy(folder.filePath(QStringLiteral("my-v1.json")));
+        QVERIFY(copy.open(QIODevice::WriteOnly) && copy.write(v1) == v1.size());
+        copy.close();
+        QFile broken(folder.filePath(QStringLiteral("broken.json")));
+        QVERIFY(broken.open(QIODevice::WriteOnly) && broken.write("{\"format\": ") > 0);
+        broken.close();
+    }
+    ModelRegistry::use({folder.path()});
     _window = std::make_unique<MainWindow>();
     QAction* models = _window->findChild<QAction*>(QStringLiteral("actionModels"));
     QVERIFY(models);
@@ -195,9 +219,23 @@ void TestUnknownModel::modelsDialogListsTheModels()
         const QTreeWidgetItem* item = list->topLevelItem(row);
         rows << QStringList{item->text(0), item->text(2), item->text(3)}.join(QLatin1Char('|'));
     }
-    QVERIFY2(rows.contains(QStringLiteral("v1|1025|:/models/v1.json")), qPrintable(rows.join(", ")));
+    const QString v1Row = userFiles ? QStringLiteral("v1|1025|%1 (overrides the built-in :/models/v1.json)")
+                                          .arg(folder.filePath(QStringLiteral("my-v1.json")))
+                                    : QStringLiteral("v1|1025|:/models/v1.json");
+    QVERIFY2(rows.contains(v1Row), qPrintable(rows.join(", ")));
     QVERIFY2(rows.contains(QStringLiteral("ax12|12|:/models/ax12.json")), qPrintable(rows.join(", ")));
-    QVERIFY(!dialog->findChild<QWidget*>(QStringLiteral("refusedBox"))->isVisibleTo(dialog));
+    QCOMPARE(dialog->findChild<QWidget*>(QStringLiteral("refusedBox"))->isVisibleTo(dialog), userFiles);
+    auto* refused = dialog->findChild<QTreeWidget*>(QStringLiteral("refusedList"));
+    QCOMPARE(refused->topLevelItemCount(), userFiles ? 1 : 0);
+    if (userFiles)
+        QVERIFY(refused->topLevelItem(0)->text(0).endsWith(QStringLiteral("broken.json")));
+
+    _window->findChild<QAction*>(QStringLiteral("actionAbout"))->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(messageboxes::visible(), 5000);
+    const QString about = messageboxes::visible()->text();
+    messageboxes::visible()->close();
+    QCOMPARE(about.contains(QStringLiteral("overrides the built-in :/models/v1.json")), userFiles);
+    ModelRegistry::use({});
 }
 
 QTEST_MAIN(TestUnknownModel)

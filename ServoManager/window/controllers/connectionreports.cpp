@@ -75,6 +75,9 @@ QString unknownModelText(int id, int modelNumber, int firmware)
 
 void ConnectionReports::unknownModel(int id, int modelNumber, int firmware)
 {
+    // Another job's identification (a numbering, say) tells its own user.
+    if (_session->state() != ServoSession::State::Identifying)
+        return;
     // Nothing is written meanwhile: the session stays identifying, with no model loaded, until
     // the user picks one or gives up.
     const QString text = unknownModelText(id, modelNumber, firmware);
