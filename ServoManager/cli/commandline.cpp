@@ -118,8 +118,7 @@ QStringList readGlobals(const QStringList& arguments, LaunchOptions* launch, Glo
 {
     static const QStringList withValue{QStringLiteral("--port"),     QStringLiteral("--baud"),
                                        QStringLiteral("--id"),       QStringLiteral("--model"),
-                                       QStringLiteral("--protocol"), QStringLiteral("--models"),
-                                       QStringLiteral("--as")};
+                                       QStringLiteral("--protocol"), QStringLiteral("--models")};
     static const QStringList switches{QStringLiteral("--simulate"), QStringLiteral("--json"),
                                       QStringLiteral("--raw")};
     QStringList launchWords{QStringLiteral("velkora-servo")};
@@ -128,6 +127,7 @@ QStringList readGlobals(const QStringList& arguments, LaunchOptions* launch, Glo
     for (; i < arguments.size(); ++i) {
         const QString& word = arguments[i];
         const QString name = word.section(QLatin1Char('='), 0, 0);
+        // --as is the command line's own: the window has no use for it.
         if (name == QLatin1String("--as")) {
             if (word.contains(QLatin1Char('=')))
                 as = word.section(QLatin1Char('='), 1);
