@@ -61,6 +61,11 @@ private slots:
             << QStringList{"--simulate", "--protocol", "1"} << "!--model ax12";
         QTest::newRow("simulated AX-12 in Protocol 1")
             << QStringList{"--simulate", "--model", "ax12", "--protocol", "1"} << "1|1|1||1000000|1|1";
+        QTest::newRow("model no description has")
+            << QStringList{"--simulate", "--model", "xl999"} << "!--model: no model is called \"xl999\"";
+        QTest::newRow("model file missing")
+            << QStringList{"--simulate", "--model", "/nonexistent/servo.json"} << "!--model: /nonexistent/servo.json";
+        QTest::newRow("missing models folder") << QStringList{"--models", "/nonexistent"} << "0||0||0|-1|0";
     }
 
     void commandLine()

@@ -1,6 +1,7 @@
 #include "cli/busclient.h"
 
 #include "core/model/idevice.h"
+#include "core/model/modeldescription.h"
 #include "core/protocol/readanswer.h"
 #include "core/session/devicehelper.h"
 #include "core/session/servosession.h"
@@ -70,6 +71,12 @@ QString BusClient::noAnswerText(const QString& what) const
         .arg(_portName, what.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(what));
 }
 
+void BusClient::treatUnknownAs(std::shared_ptr<const ModelDescription> description)
+{
+    _unknownAs = description;
+    _deviceHelper->treatUnknownAs(std::move(description));
+}
+
 ExitStatus BusClient::connect()
 {
     QString openError;
@@ -80,19 +87,42 @@ ExitStatus BusClient::connect()
                      [&](const QString& error) { openError = error; });
     QObject::connect(session, &ServoSession::identificationFailed, &context,
                      [&](int, FailureKind kind) { failure = kind; });
+    int unknownNumber = -1;
+    QObject::connect(_deviceHelper.get(), &DeviceHelper::unknownModel, &context,
+                     [&](int, int modelNumber, int) { unknownNumber = modelNumber; });
     if (!session->open({_portName, _baudRate, _serial->protocol(), _id})) {
         _error = QStringLiteral("cannot open %1: %2").arg(_portName, portOpenErrorText(_portName, openError));
         return ExitPortFailed;
     }
-    SignalWait([session] { return session->state() != ServoSession::State::Identifying; })
+    SignalWait([session, &unknownNumber] {
+        return unknownNumber >= 0 || session->state() != ServoSession::State::Identifying;
+    })
         .on(session, &ServoSession::identified)
         .on(session, &ServoSession::identificationFailed)
+        .on(_deviceHelper.get(), &DeviceHelper::unknownModel)
         .run(stalledMs);
+    if (unknownNumber >= 0) {
+        // Nothing more is sent: the servo's layout is not known.
+        _error = QStringLiteral("servo %1 reports model number %2, which no model description covers "
+                                "(choose one with --as MODEL)")
+                     .arg(_id)
+                     .arg(unknownNumber);
+        return ExitUnknownModel;
+    }
     if (session->state() != ServoSession::State::Connected) {
         _error = noAnswerText(failureKindText(failure));
         return ExitNoAnswer;
     }
     _device = session->device();
+    if (_unknownAs && _device->description().name != _unknownAs->name) {
+        _error =
+            QStringLiteral("--as %1: servo %2 is a %3 (model number %4), which its own description covers")
+                .arg(_unknownAs->name)
+                .arg(_id)
+                .arg(_device->description().name)
+                .arg(_deviceHelper->modelNumber());
+        return ExitUsage;
+    }
     _catalogue = std::make_unique<FieldCatalogue>(*_device);
     return readTable();
 }
@@ -219,7 +249,9 @@ ExitStatus BusClient::maintenance(bool reset)
         return ExitNoAnswer;
     }
     if (!answered) {
-        _error = QStringLiteral("no answer from servo %1 to the %2 request").arg(_id).arg(reset ? "factory reset" : "reboot");
+        _error = QStringLiteral("no answer from servo %1 to the %2 request")
+                     .arg(_id)
+                     .arg(reset ? "factory reset" : "reboot");
         return ExitNoAnswer;
     }
     return ExitDone;

@@ -23,6 +23,7 @@ enum ExitStatus
     ExitUsage = 2,
     ExitNoAnswer = 3,
     ExitPortFailed = 4,
+    ExitUnknownModel = 5, // no description covers the servo's model number, and --as chose none
 };
 
 // One servo on one port, for a command that runs to its end: each call waits (running the event
@@ -39,6 +40,9 @@ public:
     // Opens the port, identifies the servo and reads its control table; ExitDone or the status to
     // leave with.
     ExitStatus connect();
+    // The model to take a servo for whose model number no description lists (--as); a listed
+    // number must then be this model's.
+    void treatUnknownAs(std::shared_ptr<const ModelDescription> description);
     // Reads the whole control table from address 0 again.
     ExitStatus readTable();
     // The newest table read (data bytes from address 0).
@@ -50,7 +54,8 @@ public:
     ExitStatus write(const QList<GroupWrite>& writes, QList<WriteOutcome>* outcomes);
     // Polls the whole table every `intervalMs` and hands over each table read until `onTable`
     // returns false or the servo goes silent (ExitNoAnswer).
-    ExitStatus poll(int intervalMs, const std::function<bool(const QByteArray& table, qint64 arrivalNs)>& onTable);
+    ExitStatus poll(int intervalMs,
+                    const std::function<bool(const QByteArray& table, qint64 arrivalNs)>& onTable);
     // Reboot or factory reset; ExitNoAnswer when the servo does not confirm it.
     ExitStatus maintenance(bool reset);
 
@@ -74,5 +79,6 @@ private:
     std::unique_ptr<ServoSession> _session;
     std::shared_ptr<IDevice> _device;
     std::unique_ptr<FieldCatalogue> _catalogue;
+    std::shared_ptr<const ModelDescription> _unknownAs;
     QString _error;
 };

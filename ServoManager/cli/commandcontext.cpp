@@ -9,6 +9,8 @@ namespace cli {
 int CommandContext::connectBus()
 {
     _bus = std::make_unique<BusClient>(_globals.portName, _globals.baudRate, _globals.id, _globals.protocol);
+    if (_globals.as)
+        _bus->treatUnknownAs(_globals.as);
     const int status = _bus->connect();
     if (status != ExitDone)
         err() << "velkora-servo: " << _bus->error() << '\n';

@@ -8,6 +8,8 @@
 
 #include <memory>
 
+struct ModelDescription;
+
 namespace cli {
 
 // The options before the command, as every command reads them.
@@ -19,6 +21,8 @@ struct Globals
     BusProtocol protocol = BusProtocol::Two;
     bool json = false;
     bool raw = false;
+    // --as: the model of a servo whose model number no description lists.
+    std::shared_ptr<const ModelDescription> as;
 };
 
 // What a command works with: the common options, and the servo once it is connected.

@@ -6,6 +6,7 @@
 #include "cli/output.h"
 
 #include "core/launch/launchoptions.h"
+#include "core/model/modelregistry.h"
 #include "core/settings/settingshelper.h"
 
 #include <QCommandLineParser>
@@ -28,7 +29,11 @@ Options (before the command):
   --baud RATE       baud rate (default: the window's stored rate, else 1000000)
   --id N            servo id (default: the window's stored id, else 1)
   --simulate        run against simulated servos inside the program (--id: their ids, comma-separated)
-  --model MODEL     with --simulate: v1 or ax12
+  --model MODEL     with --simulate: a model's name (velkora-servo models lists them) or a
+                    description file (default: v1)
+  --as MODEL        take a servo whose model number no description covers for this model
+                    (a name or a description file)
+  --models DIR      read model descriptions from DIR too (after the user's folder; repeatable)
   --protocol N      bus protocol, 1 or 2 (default: the window's stored protocol, else 2;
                     with --simulate --model ax12: 1). AX-12 servos speak Protocol 1 only.
   --json            every result as one JSON document
@@ -41,7 +46,8 @@ Commands:
 
 const char* const usageTail = R"(
 Exit status: 0 done, 1 differences, a write not taken as asked or a numbering step that failed,
-2 wrong usage, 3 no answer, 4 the port could not be opened.
+2 wrong usage, 3 no answer, 4 the port could not be opened, 5 no model description covers
+the servo's model number (choose one with --as).
 )";
 
 using Command = int (*)(CommandContext&, Arguments&);
@@ -63,6 +69,8 @@ const CommandEntry commandTable[] = {
      "look for servos (default ids 1-10 at the chosen rate and\nprotocol; --quick pings in Protocol 2 only)"},
     {"info", infoCommand, "info", "model, firmware, id, baud rate, voltage, temperature, errors"},
     {"fields", fieldsCommand, "fields", "the servo model's keys: caption, group, unit, range, writable"},
+    {"models", modelsCommand, "models",
+     "the servo models known: names, model numbers, files;\nrefused files on standard error"},
     {"keys", keysCommand, "keys [v1|ax12]", "only the keys, without a servo (for completion)"},
     {"get", getCommand, "get KEY...", "values in units (--raw: raw)"},
     {"set", setCommand, "set KEY=VALUE...", "write, verified; VALUE may carry a unit: targetPosition=90deg"},
@@ -108,17 +116,26 @@ QString usageText()
 // Takes the options before the command; what is left is the command and its own words.
 QStringList readGlobals(const QStringList& arguments, LaunchOptions* launch, Globals* globals)
 {
-    static const QStringList withValue{QStringLiteral("--port"), QStringLiteral("--baud"),
-                                       QStringLiteral("--id"), QStringLiteral("--model"),
-                                       QStringLiteral("--protocol")};
+    static const QStringList withValue{QStringLiteral("--port"),     QStringLiteral("--baud"),
+                                       QStringLiteral("--id"),       QStringLiteral("--model"),
+                                       QStringLiteral("--protocol"), QStringLiteral("--models")};
     static const QStringList switches{QStringLiteral("--simulate"), QStringLiteral("--json"),
                                       QStringLiteral("--raw")};
     QStringList launchWords{QStringLiteral("velkora-servo")};
+    QString as;
     int i = 0;
     for (; i < arguments.size(); ++i) {
         const QString& word = arguments[i];
         const QString name = word.section(QLatin1Char('='), 0, 0);
-        if (word == QLatin1String("--json"))
+        // --as is the command line's own: the window has no use for it.
+        if (name == QLatin1String("--as")) {
+            if (word.contains(QLatin1Char('=')))
+                as = word.section(QLatin1Char('='), 1);
+            else if (i + 1 < arguments.size())
+                as = arguments[++i];
+            else
+                throw UsageError{QStringLiteral("--as wants a model")};
+        } else if (word == QLatin1String("--json"))
             globals->json = true;
         else if (word == QLatin1String("--raw"))
             globals->raw = true;
@@ -143,6 +160,13 @@ QStringList readGlobals(const QStringList& arguments, LaunchOptions* launch, Glo
     const QString problem = readLaunchOptions(parser, launch);
     if (!problem.isEmpty())
         throw UsageError{problem};
+    // After --models: the model may be one of those folders'.
+    if (!as.isNull()) {
+        QString notFound;
+        globals->as = ModelRegistry::shared().find(as, &notFound);
+        if (!globals->as)
+            throw UsageError{QStringLiteral("--as: %1").arg(notFound)};
+    }
     QStringList rest = arguments.mid(i);
     // --json and --raw are also taken after the command.
     globals->json = rest.removeAll(QStringLiteral("--json")) > 0 || globals->json;

@@ -25,6 +25,7 @@ int numberCommand(CommandContext& context, Arguments& arguments); // numbercomma
 int infoCommand(CommandContext& context, Arguments& arguments);
 int fieldsCommand(CommandContext& context, Arguments& arguments);
 int keysCommand(CommandContext& context, Arguments& arguments);
+int modelsCommand(CommandContext& context, Arguments& arguments);
 int getCommand(CommandContext& context, Arguments& arguments);
 int dumpCommand(CommandContext& context, Arguments& arguments);
 int watchCommand(CommandContext& context, Arguments& arguments);

@@ -2,6 +2,7 @@
 #include "window/mainwindow.h"
 
 #include "core/files/csvrecorder.h"
+#include "core/model/modelregistry.h"
 #include "core/model/modelsource.h"
 #include "core/session/devicehelper.h"
 #include "core/session/servosession.h"
@@ -20,6 +21,7 @@
 #include "window/controllers/windowgeometry.h"
 #include "window/dialogs/configurationdialog.h"
 #include "window/dialogs/confirmation.h"
+#include "window/dialogs/modelsdialog.h"
 #include "window/dialogs/searchdialog.h"
 #include "window/dialogs/settingsdialog.h"
 #include "window/docks/busdock.h"
@@ -318,11 +320,26 @@ void MainWindow::on_actionReset_triggered()
 
 void MainWindow::on_actionAbout_triggered()
 {
-    showMessage(QMessageBox::Information, tr("About Velkora Servo Manager"),
-                tr("Velkora Servo Manager %1\nBuilt with Qt %2, running on Qt %3.\n\n"
-                   "Configure and watch smart servo motors on a half-duplex serial bus.")
-                    .arg(QStringLiteral(VSM_VERSION), QStringLiteral(QT_VERSION_STR),
-                         QString::fromLatin1(qVersion())));
+    QString text = tr("Velkora Servo Manager %1\nBuilt with Qt %2, running on Qt %3.\n\n"
+                      "Configure and watch smart servo motors on a half-duplex serial bus.")
+                       .arg(QStringLiteral(VSM_VERSION), QStringLiteral(QT_VERSION_STR),
+                            QString::fromLatin1(qVersion()));
+    // A user's file that replaces a built-in model changes what the program does: say so.
+    for (const ModelRegistry::Model& model : ModelRegistry::shared().models()) {
+        if (!model.overrides.isEmpty())
+            text += QLatin1Char('\n') + tr("The model %1 is read from %2 (overrides the built-in %3).")
+                                             .arg(model.description->name, model.file, model.overrides);
+    }
+    showMessage(QMessageBox::Information, tr("About Velkora Servo Manager"), text);
+}
+
+void MainWindow::on_actionModels_triggered()
+{
+    if (!_modelsDialog)
+        _modelsDialog = new ModelsDialog(this);
+    _modelsDialog->refresh();
+    _modelsDialog->show();
+    _modelsDialog->raise();
 }
 
 QStringList MainWindow::workAtRisk() const

@@ -15,6 +15,7 @@ class ConfigurationDialog;
 class ConnectionControl;
 class DockFitter;
 class MaintenanceRequests;
+class ModelsDialog;
 class CsvRecorder;
 class FastSamplingControl;
 class PlotDock;
@@ -77,6 +78,7 @@ public slots:
     void on_actionReboot_triggered();
     void on_actionReset_triggered();
     void on_actionAbout_triggered();
+    void on_actionModels_triggered();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -109,6 +111,7 @@ private:
     Ui::MainWindow* ui;
     std::shared_ptr<Settings> _settings;
     std::shared_ptr<SettingsDialog> _settingsDialog;
+    ModelsDialog* _modelsDialog = nullptr;
     std::shared_ptr<SearchDialog> _searchDialog;
     ServoToolBar* _toolBar = nullptr;
     QSpinBox* _servoIdSpinBox = nullptr;

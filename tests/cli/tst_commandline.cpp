@@ -1,6 +1,8 @@
 // velkora-servo as a shell user runs it, against simulated servos on a pseudo-terminal.
 #include <servosimulator.h>
 
+#include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -29,6 +31,8 @@ private slots:
     void ax12InProtocol1_data();
     void ax12InProtocol1();
     void usageListsWhatRuns();
+    void models_data();
+    void models();
 
 private:
     struct Run
@@ -250,7 +254,7 @@ void TestCommandLine::usageListsWhatRuns()
             QVERIFY2(column == 37, qPrintable(line));
         }
     }
-    QCOMPARE(names, QStringList({"ports", "scan", "info", "fields", "keys", "get", "set", "dump", "save", "restore",
+    QCOMPARE(names, QStringList({"ports", "scan", "info", "fields", "models", "keys", "get", "set", "dump", "save", "restore",
                                  "diff", "watch", "reboot", "reset", "number"}));
     const QStringList port{"--port", _simulator.devicePath(), "--baud", "1000000", "--id", "1"};
     for (const QString& name : names) {
@@ -259,6 +263,95 @@ void TestCommandLine::usageListsWhatRuns()
         QVERIFY2(result.err.contains("unknown option --no-such-option"), qPrintable(name + ": " + result.err));
     }
     QCOMPARE(writesReceived(), 0);
+}
+
+// The models known, a user's folder of descriptions, and a servo whose model number none covers.
+void TestCommandLine::models_data()
+{
+    QTest::addColumn<QString>("folder"); // what --models DIR holds: "" (no --models), madeup, v1, faulty
+    QTest::addColumn<int>("modelNumber"); // what the servo reports; 0: the V1's own
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QStringList>("output"); // texts standard output must contain
+    QTest::addColumn<QString>("message");    // text standard error must contain
+
+    const QString unknown = "velkora-servo: servo 1 reports model number 1060, which no model description "
+                            "covers (choose one with --as MODEL)\n";
+    auto row = [](const char* name, const QString& folder, int modelNumber, const QStringList& arguments,
+                  int status, const QStringList& output, const QString& message) {
+        QTest::newRow(name) << folder << modelNumber << arguments << status << output << message;
+    };
+    row("built-ins", "", 0, {"models"}, 0, {"v1\tVelkora V1\t1025\t:/models/v1.json\n", "ax12\tAX-12\t12\t"}, "");
+    row("a user's model", "madeup", 0, {"models"}, 0, {"madeup\tMade-up servo\t1060\t", "v1\t"}, "");
+    row("an override says so", "v1", 0, {"models"}, 0, {"(overrides the built-in :/models/v1.json)"}, "");
+    row("a refused file", "faulty", 0, {"models"}, 0, {"v1\t", "ax12\t"}, "broken.json");
+    row("as JSON", "madeup", 0, {"--json", "models"}, 0, {"\"name\": \"madeup\""}, "");
+    row("unknown model number", "", 1060, {"info"}, 5, {}, unknown);
+    row("unknown model number, fields", "", 1060, {"fields"}, 5, {}, unknown);
+    row("--as takes it for a V1", "", 1060, {"--as", "v1", "info"}, 0, {"model number 1060"}, "");
+    row("--as a user's model", "madeup", 1025, {"--as", "madeup", "info"}, 2, {}, "--as madeup: servo 1 is a v1");
+    row("a user's description covers it", "madeup", 1060, {"info"}, 0, {"model number 1060"}, "");
+    row("--as the servo's own model", "", 0, {"--as", "v1", "info"}, 0, {"model number 1025"}, "");
+    row("--as another model", "", 0, {"--as=ax12", "info"}, 2, {}, "--as ax12: servo 1 is a v1");
+    row("--as an unknown name", "", 0, {"--as", "nosuch", "info"}, 2, {}, "--as: ");
+    row("--as without a model", "", 0, {"--as"}, 2, {}, "--as wants a model");
+    row("--model unknown", "", 0, {"--simulate", "--model", "nosuch", "models"}, 2, {}, "--model: ");
+    row("--model a user's", "madeup", 0, {"--simulate", "--model", "madeup", "--protocol", "1", "models"}, 2, {},
+        "does not speak Protocol 1");
+}
+
+void TestCommandLine::models()
+{
+    QFETCH(QString, folder);
+    QFETCH(int, modelNumber);
+    QFETCH(QStringList, arguments);
+    QFETCH(int, status);
+    QFETCH(QStringList, output);
+    QFETCH(QString, message);
+
+    QTemporaryDir models;
+    QVERIFY(models.isValid());
+    QStringList options;
+    if (!folder.isEmpty()) {
+        QFile builtIn(QStringLiteral(VSM_MODELS_DIR "/v1.json"));
+        QVERIFY(builtIn.open(QIODevice::ReadOnly));
+        QJsonObject description = QJsonDocument::fromJson(builtIn.readAll()).object();
+        QVERIFY(!description.isEmpty());
+        QByteArray text;
+        QString name = folder + ".json";
+        if (folder == "madeup") {
+            description["name"] = "madeup";
+            description["caption"] = "Made-up servo";
+            description["modelNumbers"] = QJsonArray{1060};
+        } else if (folder == "faulty") {
+            description["name"] = "broken";
+            description["modelNumbers"] = QJsonArray{1061};
+            description["noSuchMember"] = 1;
+            name = "broken.json";
+        }
+        QFile file(models.filePath(name));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QJsonDocument(description).toJson());
+        file.close();
+        options << "--models" << models.path();
+    }
+    servosim::ServoSimulator simulator;
+    QVERIFY(simulator.start());
+    if (modelNumber > 0)
+        simulator.setRegisters(1, 0, QByteArray(1, char(modelNumber & 0xFF)) + char(modelNumber >> 8));
+    simulator.clearReceived();
+    const QStringList port{"--port", simulator.devicePath(), "--baud", "1000000", "--id", "1"};
+    const bool simulated = arguments.contains("--simulate");
+    const Run result = run(options + (simulated ? QStringList() : port) + arguments);
+    QVERIFY2(result.status == status, qPrintable(QStringLiteral("exit %1: %2%3").arg(result.status).arg(result.out, result.err)));
+    for (const QString& text : output)
+        QVERIFY2(result.out.contains(text), qPrintable(result.out));
+    QVERIFY2(result.err.contains(message), qPrintable(result.err));
+    if (status == 0 && message.isEmpty())
+        QVERIFY2(result.err.isEmpty(), qPrintable(result.err));
+    // Whatever the model, none of these writes to the servo.
+    for (const auto& packet : simulator.receivedPackets())
+        QVERIFY(packet.instruction != 0x03 && packet.instruction != 0x83);
 }
 
 QTEST_GUILESS_MAIN(TestCommandLine)

@@ -1,11 +1,15 @@
 #include "core/launch/launchoptions.h"
 
+#include "core/model/modeldescription.h"
+#include "core/model/modelregistry.h"
 #include "core/settings/settingshelper.h"
 
 #include <servosimulator.h>
 
 #include <QCommandLineParser>
 #include <QStringList>
+
+#include <algorithm>
 
 namespace {
 const QString simulateName = QStringLiteral("simulate");
@@ -14,6 +18,7 @@ const QString modelName = QStringLiteral("model");
 const QString baudName = QStringLiteral("baud");
 const QString portName = QStringLiteral("port");
 const QString protocolName = QStringLiteral("protocol");
+const QString modelsName = QStringLiteral("models");
 constexpr int defaultSimulatedBaudRate = 1000000;
 constexpr int highestServoId = 253;
 constexpr int highestSimulatedId = 252; // 253 and up are reserved on the bus
@@ -61,12 +66,19 @@ void addLaunchOptions(QCommandLineParser& parser)
         {simulateName, QStringLiteral("Start simulated servos inside the program and point the window at "
                                       "them. Nothing is stored during such a run.")},
         {idName,
-         QStringLiteral("Servo id (0 to %1), or several, comma-separated, for the bus table; the first is chosen. "
-                        "With --simulate: the simulated servos' ids (default 1).")
+         QStringLiteral(
+             "Servo id (0 to %1), or several, comma-separated, for the bus table; the first is chosen. "
+             "With --simulate: the simulated servos' ids (default 1).")
              .arg(highestServoId),
          QStringLiteral("ID")},
-        {modelName, QStringLiteral("With --simulate: the simulated servos' model, v1 or ax12 (default v1)."),
+        {modelName,
+         QStringLiteral("With --simulate: the simulated servos' model, a model's name or a description "
+                        "file (default v1)."),
          QStringLiteral("MODEL")},
+        {modelsName,
+         QStringLiteral("Read model descriptions from DIR too, after the user's folder (may be given "
+                        "more than once)."),
+         QStringLiteral("DIR")},
         {baudName,
          QStringLiteral("Baud rate. With --simulate: the simulated servos' rate (default %1).")
              .arg(defaultSimulatedBaudRate),
@@ -74,7 +86,8 @@ void addLaunchOptions(QCommandLineParser& parser)
         {portName, QStringLiteral("Serial port, a name such as ttyUSB0 or a device path."),
          QStringLiteral("PATH")},
         {protocolName,
-         QStringLiteral("Bus protocol, 1 or 2 (AX-12 servos speak 1). With --simulate --model ax12 the default is 1."),
+         QStringLiteral(
+             "Bus protocol, 1 or 2 (AX-12 servos speak 1). With --simulate --model ax12 the default is 1."),
          QStringLiteral("N")},
     });
 }
@@ -94,14 +107,31 @@ QString readLaunchOptions(const QCommandLineParser& parser, LaunchOptions* optio
             return QStringLiteral("--port wants a port name");
     }
 
+    // Before anything looks a model up: the folders may add or replace models.
+    if (parser.isSet(modelsName)) {
+        options->modelFolders = parser.values(modelsName);
+        ModelRegistry::use(QStringList{ModelRegistry::userFolder()} + options->modelFolders);
+    }
+
     if (parser.isSet(modelName)) {
         if (!options->simulate)
             return QStringLiteral("--model goes with --simulate only");
-        const QString model = parser.value(modelName).toLower();
-        if (model == QLatin1String("ax12"))
+        const QString model = parser.value(modelName);
+        const bool overridden =
+            std::any_of(ModelRegistry::shared().models().begin(), ModelRegistry::shared().models().end(),
+                        [&](const ModelRegistry::Model& known) {
+                            return !known.overrides.isEmpty() &&
+                                   known.description->name.compare(model, Qt::CaseInsensitive) == 0;
+                        });
+        if (model.toLower() == QLatin1String("ax12") && !overridden)
             options->model = servosim::Model::Ax12;
-        else if (model != QLatin1String("v1"))
-            return QStringLiteral("--model is v1 or ax12");
+        else if (model.toLower() != QLatin1String("v1") || overridden) {
+            // Any other model, or a built-in one a user's file replaces: the description is played.
+            QString problem;
+            options->description = ModelRegistry::shared().find(model, &problem);
+            if (!options->description)
+                return QStringLiteral("--model: %1").arg(problem);
+        }
     }
 
     if (parser.isSet(protocolName)) {
@@ -110,7 +140,13 @@ QString readLaunchOptions(const QCommandLineParser& parser, LaunchOptions* optio
             return QStringLiteral("--protocol is 1 or 2");
         options->protocol = protocol.toInt();
     }
-    if (options->simulate && options->protocol == 1 && options->model != servosim::Model::Ax12)
+    if (options->simulate && options->description && options->protocol > 0 &&
+        !options->description->protocols.contains(options->protocol))
+        return QStringLiteral("a simulated %1 does not speak Protocol %2")
+            .arg(options->description->caption)
+            .arg(options->protocol);
+    if (options->simulate && !options->description && options->protocol == 1 &&
+        options->model != servosim::Model::Ax12)
         return QStringLiteral("a simulated V1 speaks Protocol 2 only; Protocol 1 goes with --model ax12");
 
     if (parser.isSet(baudName)) {
@@ -151,8 +187,12 @@ QString readLaunchOptions(const QCommandLineParser& parser, LaunchOptions* optio
 LaunchSession::LaunchSession(LaunchOptions options) : _options(std::move(options))
 {
     // Real AX-12 servos answer Protocol 1 only; the V1 speaks Protocol 2.
-    if (_options.simulate && _options.protocol == 0)
-        _options.protocol = _options.model == servosim::Model::Ax12 ? 1 : 2;
+    if (_options.simulate && _options.protocol == 0) {
+        if (_options.description)
+            _options.protocol = _options.description->protocols.contains(2) ? 2 : 1;
+        else
+            _options.protocol = _options.model == servosim::Model::Ax12 ? 1 : 2;
+    }
 }
 
 LaunchSession::~LaunchSession()
@@ -172,6 +212,7 @@ bool LaunchSession::start(QString* error)
         servosim::Options simulated;
         simulated.ids = _options.simulatedIds;
         simulated.model = _options.model;
+        simulated.description = _options.description;
         simulated.baudRate = _options.baudRate;
         simulated.protocol = _options.protocol;
         _simulator = std::make_unique<servosim::ServoSimulator>(simulated);
@@ -209,8 +250,9 @@ QString LaunchSession::windowTitle(const QString& title) const
         return title;
     // Only what stays true for the whole run: the simulated servos' ids and rates change when the
     // user changes them, and the window's status bar and Bus table follow those.
-    const QString model =
-        _options.model == servosim::Model::Ax12 ? QStringLiteral("AX-12") : QStringLiteral("Velkora V1");
+    const QString model = _options.description                      ? _options.description->caption
+                          : _options.model == servosim::Model::Ax12 ? QStringLiteral("AX-12")
+                                                                    : QStringLiteral("Velkora V1");
     return QStringLiteral("%1 \u2014 simulated %2 servos, Protocol %3")
         .arg(title, model, QString::number(_options.protocol));
 }

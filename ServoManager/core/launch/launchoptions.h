@@ -4,10 +4,12 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
 class QCommandLineParser;
+struct ModelDescription;
 
 namespace servosim {
 class ServoSimulator;
@@ -19,11 +21,14 @@ struct LaunchOptions
     bool simulate = false;
     QList<int> simulatedIds{1};
     servosim::Model model = servosim::Model::V1;
-    QString portName; // empty: the stored port
-    int baudRate = 0; // 0: the stored rate (simulated servos: 1000000)
-    int protocol = 0; // 1 or 2; 0: the stored one (simulated servos: their model's)
-    int servoId = -1; // -1: the stored id
-    QList<int> listedIds; // every id given, for the bus table (the simulated ones with --simulate)
+    // --model naming any other description: the simulated servos play it instead of `model`.
+    std::shared_ptr<const ModelDescription> description;
+    QStringList modelFolders; // --models, in the order given
+    QString portName;         // empty: the stored port
+    int baudRate = 0;         // 0: the stored rate (simulated servos: 1000000)
+    int protocol = 0;         // 1 or 2; 0: the stored one (simulated servos: their model's)
+    int servoId = -1;         // -1: the stored id
+    QList<int> listedIds;     // every id given, for the bus table (the simulated ones with --simulate)
 };
 
 // Adds the program's options, --help and --version among them.

@@ -42,9 +42,11 @@ void DeviceHelper::readDeviceInfoCallback(QByteArray response)
 {
     // The model number is the first two data bytes of the status packet, in either protocol.
     _modelNumber = static_cast<int>(readanswer::valueAt(response, modelNumberAddress, 2));
-    _device = createDevice(_modelNumber);
+    _device = _unknownAs && !ModelRegistry::shared().byNumber(_modelNumber) ? deviceOf(_unknownAs)
+                                                                            : createDevice(_modelNumber);
     const QByteArray table = readanswer::table(response);
-    const ModelEntry* firmware = _device ? _device->description().entryWithRole(QStringLiteral("firmware")) : nullptr;
+    const ModelEntry* firmware =
+        _device ? _device->description().entryWithRole(QStringLiteral("firmware")) : nullptr;
     const int firmwareAt = firmware ? firmware->address : identificationBytes - 1;
     _firmware = firmwareAt < table.size() ? uint8_t(table.at(firmwareAt)) : -1;
     if (!_device) {

@@ -9,6 +9,7 @@
 #include <memory>
 
 class IDevice;
+struct ModelDescription;
 
 // The model of the servo on one port: identifies the servo after a connect, and forwards reboot
 // and factory reset. Whoever needs it is handed it by the one who made it.
@@ -42,6 +43,12 @@ public:
     // The model whose description lists the number, or the one "Treat as…" chose for it; empty
     // when neither: nothing may then be written to the servo.
     static std::shared_ptr<IDevice> createDevice(int modelNumber);
+    // The model to load for a model number no description lists, for this helper only (the
+    // command line's --as); a listed number still loads its own.
+    void treatUnknownAs(std::shared_ptr<const ModelDescription> description)
+    {
+        _unknownAs = std::move(description);
+    }
     // The model number and firmware the last identification read.
     int modelNumber() const { return _modelNumber; }
     int firmware() const { return _firmware; }
@@ -66,4 +73,5 @@ private:
     int _modelNumber = -1;
     int _firmware = -1;
     int _identifiedId = -1;
+    std::shared_ptr<const ModelDescription> _unknownAs;
 };

@@ -12,6 +12,8 @@
 #include <QIntValidator>
 #include <QLineEdit>
 #include <QSerialPort>
+#include <QSet>
+#include <QTreeWidgetItem>
 
 namespace {
 const QString portGroup = QStringLiteral("port settings");
@@ -50,6 +52,9 @@ SettingsDialog::SettingsDialog(QWidget* parent) : QDialog(parent), ui(new Ui::Se
 
     connect(ui->okButton, &QPushButton::clicked, this, &SettingsDialog::apply);
     connect(ui->cancelButton, &QPushButton::clicked, this, &SettingsDialog::cancel);
+    connect(ui->treatAsList, &QTreeWidget::currentItemChanged, this,
+            [this](QTreeWidgetItem* item) { ui->forgetButton->setEnabled(item != nullptr); });
+    connect(ui->forgetButton, &QPushButton::clicked, this, [this] { delete ui->treatAsList->currentItem(); });
     connect(ui->serialPortInfoListBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
             &SettingsDialog::showPortInfo);
     connect(ui->baudRateBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
@@ -92,6 +97,7 @@ void SettingsDialog::show()
     // that Connect will use, and the applied units.
     showPort(_currentPortSettings);
     showUnits(_currentUnitsSettings);
+    showTreatAsChoices();
     QDialog::show();
     ui->settingsTabWidget->setCurrentWidget(ui->connectionTab);
     ui->okButton->setFocus(Qt::OtherFocusReason);
@@ -104,6 +110,7 @@ void SettingsDialog::apply()
     persistPortSettings();
     updateUnitsSettings();
     persistUnitsSettings();
+    forgetDroppedChoices();
     hide();
 }
 
@@ -349,4 +356,25 @@ void SettingsDialog::showUnits(const PhysicalQuantities& units)
     checkUnit(ui->ampsRadioButton, ui->milliAmpsRadioButton, units.current);
     checkUnit(ui->centigradeRadioButton, ui->fahrenheitRadioButton, units.temperature);
     checkUnit(ui->hexRadioButton, ui->decimalRadioButton, units.servoData);
+}
+
+void SettingsDialog::showTreatAsChoices()
+{
+    ui->treatAsList->clear();
+    const QMap<int, QString> choices = treatAsChoices();
+    for (auto it = choices.begin(); it != choices.end(); ++it)
+        new QTreeWidgetItem(ui->treatAsList, {QString::number(it.key()), it.value()});
+    ui->forgetButton->setEnabled(false);
+}
+
+void SettingsDialog::forgetDroppedChoices()
+{
+    QSet<int> kept;
+    for (int row = 0; row < ui->treatAsList->topLevelItemCount(); ++row)
+        kept.insert(ui->treatAsList->topLevelItem(row)->text(0).toInt());
+    const QMap<int, QString> choices = treatAsChoices();
+    for (auto it = choices.begin(); it != choices.end(); ++it) {
+        if (!kept.contains(it.key()))
+            setTreatedAs(it.key(), QString());
+    }
 }

@@ -58,6 +58,9 @@ private:
     void adoptTypedPort();
     void showPort(const PortSettings& port);
     void showUnits(const PhysicalQuantities& units);
+    // "Treat as…" choices: shown on opening, forgotten on OK.
+    void showTreatAsChoices();
+    void forgetDroppedChoices();
 
     Ui::SettingsDialog* ui;
     PortSettings _currentPortSettings;
