@@ -195,6 +195,42 @@ private slots:
         QVERIFY(!applyButton()->isEnabled());
     }
 
+    // What the servo made of a write of two entries, as read back, is what the status says.
+    void outcomeFollowsWhatTheServoHolds_data()
+    {
+        QTest::addColumn<int>("refusedAt"); // -1: nothing refused
+        QTest::addColumn<QString>("outcome");
+        QTest::addColumn<QByteArray>("held"); // the two entries afterwards
+        const QByteArray before = QByteArray::fromHex("90012003");
+        const QByteArray both = QByteArray::fromHex("2c01e803");
+        QTest::newRow("held") << -1 << "Written and verified: Position proportional term, Velocity proportional term."
+                              << both;
+        QTest::newRow("refused") << 54 << "Not written: data limit error." << before;
+        QTest::newRow("in part") << 62
+                                 << "Written in part (data limit error): Velocity proportional term is 0.80 on "
+                                    "the servo, not 1.00."
+                                 << both.left(2) + before.right(2);
+    }
+
+    void outcomeFollowsWhatTheServoHolds()
+    {
+        QFETCH(int, refusedAt);
+        QFETCH(QString, outcome);
+        QFETCH(QByteArray, held);
+        openConnected(servosim::Model::V1);
+        _sim->setRegisters(servoId, 54, QByteArray::fromHex("9001") + QByteArray(6, 0) + QByteArray::fromHex("2003"));
+        _sim->refuseWritesAt(servoId, refusedAt);
+        QTRY_COMPARE_WITH_TIMEOUT(cell(model(), "velocityProportionalTerm", ControlTableModel::RawColumn),
+                                  QStringLiteral("800"), 20000);
+        edit("positionProportionalTerm", ControlTableModel::RawColumn, "300");
+        edit("velocityProportionalTerm", ControlTableModel::RawColumn, "1000");
+        QTest::mouseClick(applyButton(), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(status(), outcome, 20000);
+        const QByteArray table = _sim->registers(servoId);
+        QCOMPARE(table.mid(54, 2) + table.mid(62, 2), held);
+        QVERIFY(model().edits().isEmpty()); // the rows show what the servo holds
+    }
+
     // Read-only entries refuse edits; a value outside an entry's range is refused as typed.
     void onlyReadWriteEntriesTakeValuesTheyHold()
     {

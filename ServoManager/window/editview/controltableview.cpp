@@ -247,6 +247,9 @@ QString ControlTableView::outcomeProblem(const GroupWrite& write, const WriteOut
     }
     if (outcome.check.allHeld())
         return {};
+    const bool answered = outcome.answer == WriteOutcome::Answer::Acknowledged;
+    if (outcome.check.fieldsHeld == 0 && !answered && !outcome.problem.isEmpty())
+        return tr("Not written: %1.").arg(outcome.problem);
     const WriteField& field = write.fields().at(outcome.check.firstDiffering);
     const FieldCatalogue* catalogue = _table->catalogue();
     const FieldRecord* entry = catalogue ? catalogue->byObjectName(field.name) : nullptr;
@@ -258,7 +261,7 @@ QString ControlTableView::outcomeProblem(const GroupWrite& write, const WriteOut
     const QString held = _table->valueText(*entry, entry->rawIn(table));
     const QString wanted = _table->valueText(*entry, entry->rawIn(sent));
     const QString differs = tr("%1 is %2 on the servo, not %3.").arg(entry->caption, held, wanted);
-    if (outcome.answer == WriteOutcome::Answer::Refused && !outcome.problem.isEmpty())
+    if (!answered && !outcome.problem.isEmpty())
         return tr("Written in part (%1): %2").arg(outcome.problem, differs);
     return tr("Differs: %1").arg(differs);
 }
