@@ -10,10 +10,12 @@
 #include <isolatedsettings.h>
 #include <servosimulator.h>
 
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSortFilterProxyModel>
+#include <QTableView>
 #include <QtTest>
 
 using QMapStringInt = QMap<QString, int>;
@@ -288,6 +290,38 @@ private slots:
         const auto writes = writesOf(*_sim);
         QCOMPARE(writes.size(), 1);
         QCOMPARE(writes.first().params, QByteArray::fromHex("220002")); // address 34, two bytes
+    }
+
+    // A list entry is edited by choosing one of its texts.
+    void listEntriesAreChosenFromTheirTexts()
+    {
+        openConnected(servosim::Model::V1);
+        auto* table = view()->findChild<QTableView*>("controlTableTable");
+        const QModelIndex mode = view()->filterModel()->mapFromSource(
+            model().index(rowOf(model(), "operatingMode"), ControlTableModel::ValueColumn));
+        table->edit(mode);
+        auto* list = table->findChild<QComboBox*>();
+        QVERIFY(list);
+        QStringList texts;
+        for (int i = 0; i < list->count(); ++i)
+            texts << list->itemText(i);
+        QCOMPARE(texts, QStringList({"Torque", "Wheel", "Joint", "Multi-turn", "Stepper"}));
+        QCOMPARE(list->currentText(), QStringLiteral("Joint"));
+        list->setCurrentIndex(1);
+        table->itemDelegate()->setModelData(list, table->model(), mode);
+        QCOMPARE(model().edits().value(rowOf(model(), "operatingMode"), -1), 1);
+        QCOMPARE(mode.data().toString(), QStringLiteral("Wheel"));
+    }
+
+    // A new id is written like any entry, and the program follows the servo to it.
+    void aNewIdIsFollowed()
+    {
+        openConnected(servosim::Model::V1);
+        edit("id", ControlTableModel::RawColumn, "5");
+        QTest::mouseClick(applyButton(), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(_sim->registers(5).at(3), char(5), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(_window->scheduler()->servoId(), 5, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(status(), QStringLiteral("Written and verified: Id."), 20000);
     }
 
     // Edits become writes: non-volatile entries apart, a write never spans a read-only entry, one
