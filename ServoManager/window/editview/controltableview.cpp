@@ -182,22 +182,23 @@ void ControlTableView::apply()
         return;
     }
     const bool motorOn = catalogue->motorBlocksNonVolatile(scheduler->lastTable());
-    QStringList notes;
     QList<GroupWrite> writes;
+    bool heldBack = false;
     for (const GroupWrite& write : controlTableWrites(*catalogue, _table->edits())) {
         const FieldRecord* first = catalogue->byObjectName(write.fields().first().name);
-        if (motorOn && first && first->group == FieldGroup::NonVolatile) {
-            // The servo refuses these while its motor is on: they stay edited, nothing is sent.
-            notes << tr("Non-volatile entries are not written while the motor is on: switch the motor off, "
-                        "then apply again.");
-            continue;
-        }
-        writes << write;
+        // The servo refuses these while its motor is on: they stay edited, nothing is sent.
+        if (motorOn && first && first->group == FieldGroup::NonVolatile)
+            heldBack = true;
+        else
+            writes << write;
     }
     _verified.clear();
-    _problems = notes;
+    _problems.clear();
+    if (heldBack)
+        _problems << tr("Non-volatile entries are not written while the motor is on: switch the motor off, "
+                        "then apply again.");
     if (writes.isEmpty()) {
-        showStatus(notes.join(QLatin1Char(' ')));
+        showStatus(_problems.join(QLatin1Char(' ')));
         return;
     }
     if (_writingTo != scheduler.get()) {
@@ -223,8 +224,9 @@ void ControlTableView::onWriteFinished(const GroupWrite& write, const WriteOutco
             const FieldRecord* entry = _table->catalogue() ? _table->catalogue()->byObjectName(field.name) : nullptr;
             _verified << (entry ? entry->caption : field.name);
         }
-    } else
+    } else {
         _problems << problem;
+    }
     // What the servo holds is shown now; an edit that was never sent stays to be applied again.
     if (outcome.readBack)
         _table->dropEditsOf(write);
