@@ -28,6 +28,7 @@
 #include "window/docks/fastsamplingcontrol.h"
 #include "window/docks/plotdock.h"
 #include "window/docks/trafficdock.h"
+#include "window/editview/controltableview.h"
 #include "window/editview/registerview.h"
 #include "window/editview/uigrouphelper.h"
 #include "window/editview/uiregisterhelper.h"
@@ -68,8 +69,10 @@ MainWindow::MainWindow(QWidget* parent)
     _uiRegisterHelper = UiRegisterHelper::_instance;
     _uiRegisterHelper->setModelSource(model);
     _uiRegisterHelper->setRegisterView(ui->registerView);
+    _uiRegisterHelper->setControlTableView(ui->controlTableView);
     ui->editView->setModelSource(model);
     ui->registerView->setModelSource(model);
+    ui->controlTableView->setModelSource(model);
     _session->setViews(UiRegisterHelper::views());
 
     _toolBar = new ServoToolBar(ui->toolBar, _settings);
@@ -210,11 +213,17 @@ void MainWindow::initSession()
          {ui->actionConnect, ui->actionSettings, ui->actionSearch, ui->numberServosAction, ui->actionReboot,
           ui->actionReset},
          {ui->actionSaveConfiguration, ui->actionCompareConfiguration},
-         {ui->editView, ui->registerView},
+         {ui->editView, ui->registerView, ui->controlTableView},
          [this] { return sessionTarget(); },
          messageBoxes()},
         {_maintenance, _bus, _plotDock, _recording, _fastSampling, _follower, _configurationDialog});
-    connect(_session.get(), &ServoSession::opened, this, [this] { ui->registerView->connected(); });
+    connect(_session.get(), &ServoSession::opened, this, [this] {
+        ui->registerView->connected();
+        ui->controlTableView->connected();
+    });
+    connect(_session.get(), &ServoSession::closed, ui->controlTableView, &ControlTableView::disconnected);
+    ui->controlTableView->setSchedulerSource(
+        [this] { return _connection->isConnected() ? _session->scheduler() : nullptr; });
     new ConnectionReports(_session.get(),
                           {this, ui->actionDisconnect, [this] { offerSearch(); }, messageBoxes()});
 }
@@ -295,7 +304,7 @@ void MainWindow::initServoFollower()
                                    ui->actionDisconnect,
                                    _searchDialog.get(),
                                    _plotDock,
-                                   {ui->editView, ui->registerView},
+                                   {ui->editView, ui->registerView, ui->controlTableView},
                                    [this](int baudRate) { _settingsDialog->on_updateBaudRate(baudRate); },
                                    [this](const QString& text) { _connection->showState(text); },
                                    [this](const QString& text) { showPassing(text); }});

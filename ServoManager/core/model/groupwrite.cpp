@@ -24,6 +24,17 @@ uint32_t WriteField::heldIn(const QByteArray& table) const
     return littleEndian(table, address, size) & mask & registerMask(size);
 }
 
+bool WriteField::operator==(const WriteField& other) const
+{
+    return name == other.name && address == other.address && size == other.size && value == other.value &&
+           mask == other.mask;
+}
+
+bool GroupWrite::operator==(const GroupWrite& other) const
+{
+    return _fields == other._fields && newId == other.newId && newBaudCode == other.newBaudCode;
+}
+
 GroupWrite::GroupWrite(QList<WriteField> fields) : _fields(std::move(fields))
 {
     if (_fields.isEmpty())

@@ -19,6 +19,8 @@ struct WriteField
 
     // The register's bits this field sets, as `table` (the control table from address 0) holds them.
     uint32_t heldIn(const QByteArray& table) const;
+
+    bool operator==(const WriteField& other) const;
 };
 
 // What the servo held of a write's fields when it was read back.
@@ -56,6 +58,10 @@ public:
     int newId = -1;
     int newBaudCode = -1;
     bool movesServo() const { return newId >= 0 || newBaudCode >= 0; }
+
+    // The same fields with the same values, to the same place: how a writer knows its own write
+    // among the outcomes.
+    bool operator==(const GroupWrite& other) const;
 
 private:
     QList<WriteField> _fields;

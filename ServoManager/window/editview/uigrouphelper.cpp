@@ -153,6 +153,7 @@ void UiGroupHelper::onConnected()
     _connected = true;
     _tableSeen = false;
     _answering = true;
+    _queued.clear();
     for (Group* group : {&_nonVolatile, &_volatile}) {
         group->awaitingWrite = false;
         group->pending = {};
@@ -164,6 +165,7 @@ void UiGroupHelper::onDisconnected()
 {
     _connected = false;
     _tableSeen = false;
+    _queued.clear();
     for (Group* group : {&_nonVolatile, &_volatile}) {
         if (group->box->isEditing)
             group->box->cancelGroupEdits();
@@ -282,6 +284,7 @@ void UiGroupHelper::queueWrite(Group& group)
     if (group.pending.isEmpty() || !_connected)
         return;
     group.awaitingWrite = true;
+    _queued.append(group.pending);
     emit addQueueRequest(group.pending);
     group.pending = {};
     refreshEditButtons();
@@ -428,8 +431,9 @@ void UiGroupHelper::setServoAnswering(bool answering)
 
 void UiGroupHelper::onWriteFinished(const GroupWrite& write, const WriteOutcome& outcome)
 {
-    // Only the groups' own writes are the user's to hear of.
-    if (write.isEmpty() || write.fields().first().name.isEmpty())
+    // Only the groups' own writes are the user's to hear of here: the control table and
+    // configuration files report theirs, and their entries need not be fields of this form.
+    if (!_queued.removeOne(write))
         return;
     // The group the written fields belong to, in the model's layout; with no model to say, the
     // write is no group's to wait for any longer.

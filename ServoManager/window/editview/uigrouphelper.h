@@ -110,6 +110,7 @@ private:
     QPointer<const ModelSource> _model;
     Group _nonVolatile;
     Group _volatile;
+    QList<GroupWrite> _queued; // the groups' writes whose outcome has not come yet
     bool _connected = false;
     bool _tableSeen = false;
     bool _answering = true;

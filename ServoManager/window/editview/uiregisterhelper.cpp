@@ -7,6 +7,7 @@
 #include "core/protocol/readanswer.h"
 #include "core/session/servoviews.h"
 #include "core/session/uischeduler.h"
+#include "window/editview/controltableview.h"
 #include "window/editview/registerview.h"
 #include "window/editview/statushelper.h"
 #include "window/editview/uigrouphelper.h"
@@ -72,6 +73,11 @@ void UiRegisterHelper::setRegisterView(RegisterView* view)
     _registerView = view;
 }
 
+void UiRegisterHelper::setControlTableView(ControlTableView* view)
+{
+    _controlTableView = view;
+}
+
 // The model's control table item by item; only the hardware error status shows beyond the fields.
 void UiRegisterHelper::buildRegisterMetadata(const IDevice& device)
 {
@@ -106,6 +112,8 @@ void UiRegisterHelper::decodeResponse(const QByteArray& response)
 
     if (_registerView)
         _registerView->showAnswer(response);
+    if (_controlTableView)
+        _controlTableView->showAnswer(response);
     if (StatusHelper::_instance)
         StatusHelper::_instance->displayStatusPacket(errorByte(response));
 }

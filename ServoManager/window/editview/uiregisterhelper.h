@@ -15,6 +15,7 @@
 
 class IDevice;
 class IUnitDataField;
+class ControlTableView;
 class ModelSource;
 class QObject;
 class RegisterView;
@@ -49,6 +50,8 @@ public:
     void setModelSource(const ModelSource* model);
     // The view that shows every answer's registers as bytes; none: the bytes show nowhere.
     void setRegisterView(RegisterView* view);
+    // The view that lists every entry of the model with its value; none: they show nowhere.
+    void setControlTableView(ControlTableView* view);
 
     // Decodes a status packet of a read that started at address 0. All items are visited
     // whatever the length; those past the end of the answer get the bytes that are there (0
@@ -89,6 +92,7 @@ private:
 
     QPointer<const ModelSource> _model;
     QPointer<RegisterView> _registerView;
+    QPointer<ControlTableView> _controlTableView;
     RegisterMetadata _registerMetadata;
     QByteArray _lastTable;
     std::shared_ptr<const IDevice> _defaultModel;
