@@ -23,9 +23,15 @@ int CommandContext::rawOf(const QString& key) const
     return field ? field->rawIn(_bus->table()) : 0;
 }
 
+int CommandContext::rawOfRole(const QString& role) const
+{
+    const FieldRecord* field = _bus->catalogue().byRole(role);
+    return field ? field->rawIn(_bus->table()) : 0;
+}
+
 QString CommandContext::modelName() const
 {
-    return ServoSearch::modelText(rawOf(QStringLiteral("modelNumber")));
+    return ServoSearch::modelText(rawOfRole(QStringLiteral("modelNumber")));
 }
 
 } // namespace cli

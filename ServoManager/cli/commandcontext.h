@@ -38,6 +38,8 @@ public:
     BusClient& bus() const { return *_bus; }
     // A field's raw value in the newest table read; 0 for a key the model has not.
     int rawOf(const QString& key) const;
+    // The raw value of the model's entry with the role ("presentVoltage"); 0 when it has none.
+    int rawOfRole(const QString& role) const;
     // The model's name from the table read ("AX-12").
     QString modelName() const;
 

@@ -34,8 +34,8 @@ ServoConfiguration readConfigurationFile(const QString& path, const FieldCatalog
 ServoConfiguration readConfigurationFileForServo(const CommandContext& context, const QString& path)
 {
     return readConfigurationFile(path, context.bus().catalogue(),
-                                 context.rawOf(QStringLiteral("modelNumber")),
-                                 context.rawOf(QStringLiteral("firmwareVersion")));
+                                 context.rawOfRole(QStringLiteral("modelNumber")),
+                                 context.rawOfRole(QStringLiteral("firmware")));
 }
 
 namespace {

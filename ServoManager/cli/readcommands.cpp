@@ -59,8 +59,8 @@ void printInfoLines(const CommandContext& context, const QJsonObject& result, co
                     int bits)
 {
     const BusClient& bus = context.bus();
-    auto unitText = [&](const QString& key) {
-        const FieldRecord* field = bus.catalogue().byKey(key);
+    auto unitText = [&](const QString& role) {
+        const FieldRecord* field = bus.catalogue().byRole(role);
         return field ? valueText(*field, field->rawIn(bus.table()), false) : QStringLiteral("-");
     };
     out() << "model: " << result.value(QStringLiteral("model")).toString() << " (model number "
@@ -68,8 +68,8 @@ void printInfoLines(const CommandContext& context, const QJsonObject& result, co
           << "firmware: " << result.value(QStringLiteral("firmware")).toInt() << '\n'
           << "id: " << bus.id() << '\n'
           << "baud rate: " << bus.baudRate() << '\n'
-          << "voltage: " << unitText(QStringLiteral("actualVoltage")) << '\n'
-          << "temperature: " << unitText(QStringLiteral("actualTemperature")) << '\n'
+          << "voltage: " << unitText(QStringLiteral("presentVoltage")) << '\n'
+          << "temperature: " << unitText(QStringLiteral("presentTemperature")) << '\n'
           << "hardware error status: "
           << (errors.isEmpty() ? QStringLiteral("none") : errors.join(QStringLiteral(", ")))
           << QStringLiteral(" (0x%1)").arg(bits, 2, 16, QLatin1Char('0')) << '\n';
@@ -96,8 +96,8 @@ int infoCommand(CommandContext& context, Arguments& arguments)
     const BusClient& bus = context.bus();
     int bits = 0;
     const QStringList errors = hardwareErrorsOf(bus.catalogue(), bus.table(), &bits, bus.alarms());
-    auto measured = [&](const QString& key) -> QJsonValue {
-        const FieldRecord* field = bus.catalogue().byKey(key);
+    auto measured = [&](const QString& role) -> QJsonValue {
+        const FieldRecord* field = bus.catalogue().byRole(role);
         return field ? valueOf(*field, field->rawIn(bus.table())) : QJsonValue();
     };
     const QJsonObject result{
@@ -105,10 +105,10 @@ int infoCommand(CommandContext& context, Arguments& arguments)
         {QStringLiteral("id"), bus.id()},
         {QStringLiteral("baudRate"), bus.baudRate()},
         {QStringLiteral("model"), context.modelName()},
-        {QStringLiteral("modelNumber"), context.rawOf(QStringLiteral("modelNumber"))},
-        {QStringLiteral("firmware"), context.rawOf(QStringLiteral("firmwareVersion"))},
-        {QStringLiteral("voltage"), measured(QStringLiteral("actualVoltage"))},
-        {QStringLiteral("temperature"), measured(QStringLiteral("actualTemperature"))},
+        {QStringLiteral("modelNumber"), context.rawOfRole(QStringLiteral("modelNumber"))},
+        {QStringLiteral("firmware"), context.rawOfRole(QStringLiteral("firmware"))},
+        {QStringLiteral("voltage"), measured(QStringLiteral("presentVoltage"))},
+        {QStringLiteral("temperature"), measured(QStringLiteral("presentTemperature"))},
         {QStringLiteral("hardwareErrorStatus"), bits},
         {QStringLiteral("hardwareErrors"), QJsonArray::fromStringList(errors)},
     };
