@@ -6,6 +6,7 @@
 
 #include <isolatedsettings.h>
 
+#include <QRegularExpression>
 #include <QtTest>
 
 #include <cmath>
@@ -66,6 +67,7 @@ private slots:
     void ax12DataSheetUnits();
     void catalogueDescribesEachFieldOnce_data();
     void catalogueDescribesEachFieldOnce();
+    void baudCodesReadAsRates();
     void registerItemsTileTheTable_data();
     void registerItemsTileTheTable();
     void fieldFollowsItsModelSource_data();
@@ -450,6 +452,21 @@ void TestDeviceModels::catalogueDescribesEachFieldOnce()
         QCOMPARE(catalogue.byKey("targetAngularVelocity")->rawIn(table), 100);
         QCOMPARE(catalogue.byKey("targetAngularVelocityDirection")->rawIn(table), 1);
         QCOMPARE(catalogue.byKey("clockwiseLimit")->rawIn(QByteArray::fromHex("0000000000000001f8")), -2047);
+    }
+}
+
+// The baud register of either model lists its codes as the rates they stand for.
+void TestDeviceModels::baudCodesReadAsRates()
+{
+    for (const char* model : {"V1", "AX-12"}) {
+        const FieldCatalogue catalogue(*makeModel(model));
+        const FieldRecord* baud = catalogue.byRole("baudRate");
+        QVERIFY(baud);
+        QCOMPARE(baud->listValues.size(), 11);
+        QString fastest = baud->listValues.value(0);
+        QVERIFY(fastest.endsWith(" baud"));
+        QCOMPARE(fastest.remove(QRegularExpression("[^0-9]")), QString("2000000"));
+        QCOMPARE(QString(baud->listValues.value(207)).remove(QRegularExpression("[^0-9]")), QString("9600"));
     }
 }
 

@@ -100,6 +100,10 @@ FieldCatalogue::FieldCatalogue(const IDevice& device)
         record.description = entry.description;
         for (auto it = entry.listValues.begin(); it != entry.listValues.end(); ++it)
             record.listValues.insert(it.key(), it.value());
+        // A baud register's codes read as their rates.
+        if (record.listValues.isEmpty() && entry.role == QLatin1String("baudRate"))
+            for (auto it = model.baudCodes.begin(); it != model.baudCodes.end(); ++it)
+                record.listValues.insert(it.key(), QStringLiteral("%L1 baud").arg(it.value()));
         _fields.push_back(record);
     }
     std::stable_sort(_fields.begin(), _fields.end(),
