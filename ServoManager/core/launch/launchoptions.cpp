@@ -92,21 +92,9 @@ void addLaunchOptions(QCommandLineParser& parser)
     });
 }
 
-QString readLaunchOptions(const QCommandLineParser& parser, LaunchOptions* options)
+// --models and --model: the folders first, as they may add or replace the model named.
+static QString readModelOptions(const QCommandLineParser& parser, LaunchOptions* options)
 {
-    *options = LaunchOptions();
-    if (!parser.positionalArguments().isEmpty())
-        return QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first());
-    options->simulate = parser.isSet(simulateName);
-
-    if (parser.isSet(portName)) {
-        if (options->simulate)
-            return QStringLiteral("--port does not go with --simulate: the simulated servos bring their own");
-        options->portName = parser.value(portName).trimmed();
-        if (options->portName.isEmpty())
-            return QStringLiteral("--port wants a port name");
-    }
-
     // Before anything looks a model up: the folders may add or replace models.
     if (parser.isSet(modelsName)) {
         options->modelFolders = parser.values(modelsName);
@@ -133,6 +121,26 @@ QString readLaunchOptions(const QCommandLineParser& parser, LaunchOptions* optio
                 return QStringLiteral("--model: %1").arg(problem);
         }
     }
+    return {};
+}
+
+QString readLaunchOptions(const QCommandLineParser& parser, LaunchOptions* options)
+{
+    *options = LaunchOptions();
+    if (!parser.positionalArguments().isEmpty())
+        return QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first());
+    options->simulate = parser.isSet(simulateName);
+
+    if (parser.isSet(portName)) {
+        if (options->simulate)
+            return QStringLiteral("--port does not go with --simulate: the simulated servos bring their own");
+        options->portName = parser.value(portName).trimmed();
+        if (options->portName.isEmpty())
+            return QStringLiteral("--port wants a port name");
+    }
+
+    if (const QString problem = readModelOptions(parser, options); !problem.isEmpty())
+        return problem;
 
     if (parser.isSet(protocolName)) {
         const QString protocol = parser.value(protocolName).trimmed();
