@@ -11,6 +11,7 @@ class DescribedDevice : public IDevice
 {
 public:
     explicit DescribedDevice(std::shared_ptr<const ModelDescription> description);
+    virtual ~DescribedDevice() = default;
 
     int getMemoryUpperLimit() const override;
     std::unique_ptr<FieldDeviceMetadata> getFieldDeviceMetadata(const QString& name) const override;
