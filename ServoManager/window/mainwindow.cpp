@@ -2,7 +2,6 @@
 #include "window/mainwindow.h"
 
 #include "core/files/csvrecorder.h"
-#include "core/model/modelregistry.h"
 #include "core/model/modelsource.h"
 #include "core/session/devicehelper.h"
 #include "core/session/servosession.h"
@@ -217,13 +216,9 @@ void MainWindow::initSession()
          [this] { return sessionTarget(); },
          messageBoxes()},
         {_maintenance, _bus, _plotDock, _recording, _fastSampling, _follower, _configurationDialog});
-    connect(_session.get(), &ServoSession::opened, this, [this] {
-        ui->registerView->connected();
-        ui->controlTableView->connected();
-    });
-    connect(_session.get(), &ServoSession::closed, ui->controlTableView, &ControlTableView::disconnected);
-    ui->controlTableView->setSchedulerSource(
-        [this] { return _connection->isConnected() ? _session->scheduler() : nullptr; });
+    connect(_session.get(), &ServoSession::opened, ui->registerView, &RegisterView::connected);
+    ui->controlTableView->follow(_session.get(),
+                                 [this] { return _connection->isConnected() ? _session->scheduler() : nullptr; });
     new ConnectionReports(_session.get(),
                           {this, ui->actionDisconnect, [this] { offerSearch(); }, messageBoxes()});
 }
@@ -329,26 +324,12 @@ void MainWindow::on_actionReset_triggered()
 
 void MainWindow::on_actionAbout_triggered()
 {
-    QString text = tr("Velkora Servo Manager %1\nBuilt with Qt %2, running on Qt %3.\n\n"
-                      "Configure and watch smart servo motors on a half-duplex serial bus.")
-                       .arg(QStringLiteral(VSM_VERSION), QStringLiteral(QT_VERSION_STR),
-                            QString::fromLatin1(qVersion()));
-    // A user's file that replaces a built-in model changes what the program does: say so.
-    for (const ModelRegistry::Model& model : ModelRegistry::shared().models()) {
-        if (!model.overrides.isEmpty())
-            text += QLatin1Char('\n') + tr("The model %1 is read from %2 (overrides the built-in %3).")
-                                             .arg(model.description->name, model.file, model.overrides);
-    }
-    showMessage(QMessageBox::Information, tr("About Velkora Servo Manager"), text);
+    showMessage(QMessageBox::Information, tr("About Velkora Servo Manager"), ModelsDialog::aboutText());
 }
 
 void MainWindow::on_actionModels_triggered()
 {
-    if (!_modelsDialog)
-        _modelsDialog = new ModelsDialog(this);
-    _modelsDialog->refresh();
-    _modelsDialog->show();
-    _modelsDialog->raise();
+    _modelsDialog = ModelsDialog::showOver(this, _modelsDialog);
 }
 
 QStringList MainWindow::workAtRisk() const

@@ -38,3 +38,28 @@ void ModelsDialog::refresh()
         ui->modelsList->resizeColumnToContents(column);
     ui->folderLabel->setText(tr("Your own descriptions go in %1.").arg(ModelRegistry::userFolder()));
 }
+
+ModelsDialog* ModelsDialog::showOver(QWidget* parent, ModelsDialog* kept)
+{
+    if (!kept)
+        kept = new ModelsDialog(parent);
+    kept->refresh();
+    kept->show();
+    kept->raise();
+    return kept;
+}
+
+QString ModelsDialog::aboutText()
+{
+    QString text = tr("Velkora Servo Manager %1\nBuilt with Qt %2, running on Qt %3.\n\n"
+                      "Configure and watch smart servo motors on a half-duplex serial bus.")
+                       .arg(QStringLiteral(VSM_VERSION), QStringLiteral(QT_VERSION_STR),
+                            QString::fromLatin1(qVersion()));
+    // A user's file that replaces a built-in model changes what the program does: say so.
+    for (const ModelRegistry::Model& model : ModelRegistry::shared().models()) {
+        if (!model.overrides.isEmpty())
+            text += QLatin1Char('\n') + tr("The model %1 is read from %2 (overrides the built-in %3).")
+                                             .arg(model.description->name, model.file, model.overrides);
+    }
+    return text;
+}

@@ -18,6 +18,10 @@ public:
 
     // Fills the lists from the registry of the moment.
     void refresh();
+    // Shows `kept` (made on first use) filled afresh; returns it for the caller to keep.
+    static ModelsDialog* showOver(QWidget* parent, ModelsDialog* kept);
+    // The program's About text, with a line for each user's file that replaces a built-in model.
+    static QString aboutText();
 
 private:
     Ui::ModelsDialog* ui;

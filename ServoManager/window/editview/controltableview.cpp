@@ -5,6 +5,7 @@
 #include "core/model/fieldcore.h"
 #include "core/model/modelsource.h"
 #include "core/protocol/readanswer.h"
+#include "core/session/servosession.h"
 #include "core/session/uischeduler.h"
 #include "core/session/writeverifier.h"
 #include "core/settings/settingshelper.h"
@@ -93,6 +94,13 @@ void ControlTableView::setModelSource(const ModelSource* model)
 void ControlTableView::setSchedulerSource(SchedulerSource scheduler)
 {
     _scheduler = std::move(scheduler);
+}
+
+void ControlTableView::follow(ServoSession* session, SchedulerSource scheduler)
+{
+    setSchedulerSource(std::move(scheduler));
+    connect(session, &ServoSession::opened, this, &ControlTableView::connected);
+    connect(session, &ServoSession::closed, this, &ControlTableView::disconnected);
 }
 
 void ControlTableView::connected()

@@ -17,6 +17,7 @@ class ControlTableModel;
 class IDevice;
 class ModelSource;
 class QSortFilterProxyModel;
+class ServoSession;
 class UiScheduler;
 struct WriteOutcome;
 
@@ -42,6 +43,8 @@ public:
     // The scheduler of the current connection (none while not connected); writes go to it.
     void setSchedulerSource(SchedulerSource scheduler);
 
+    // Follows the session's Connect and Disconnect; writes go to the scheduler `scheduler` gives.
+    void follow(ServoSession* session, SchedulerSource scheduler);
     // From Connect until Disconnect the rows follow the models loaded.
     void connected();
     void disconnected();
