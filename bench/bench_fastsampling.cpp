@@ -11,6 +11,7 @@
 //   bench_fastsampling [seconds-per-setting]
 
 #include "core/files/csvrecorder.h"
+#include "window/controllers/windowdevicehelper.h"
 #include "core/session/uischeduler.h"
 #include "window/docks/plotdock.h"
 #include "window/mainwindow.h"
@@ -156,7 +157,7 @@ bool measure(const Setting& setting, int seconds, const QDir& home)
         dock->show();
         if (!connectAndWait(window))
             return false;
-        tableLength = DeviceHelper::getInstance()->getDevice()->getMemoryUpperLimit();
+        tableLength = WindowDeviceHelper::getInstance()->getDevice()->getMemoryUpperLimit();
         UiScheduler* scheduler = window.scheduler().get();
         int written = 0;
         QObject::connect(scheduler, &UiScheduler::writeFinished, [&written] { ++written; });

@@ -9,6 +9,7 @@
 
 #include "core/model/idevice.h"
 #include "core/session/devicehelper.h"
+#include "window/controllers/windowdevicehelper.h"
 #include "core/session/uischeduler.h"
 #include "core/transport/serialhelper.h"
 #include "window/editview/registerview.h"
@@ -111,7 +112,7 @@ public:
     Soak(MainWindow& window, servosim::ServoSimulator& simulator, bool wireTime)
         : _window(window), _simulator(simulator), _wireTime(wireTime)
     {
-        const auto device = DeviceHelper::getInstance()->getDevice();
+        const auto device = WindowDeviceHelper::getInstance()->getDevice();
         for (int address = 0; address < tableSize; ++address) {
             const auto record = device->getRegisterDeviceMetadata(static_cast<unsigned short>(address));
             _cells.push_back(record ? std::make_pair(RegisterView::_instance->getRegisterBank(record->bank),

@@ -6,6 +6,7 @@
 #include "core/model/fieldcatalogue.h"
 #include "core/model/idevice.h"
 #include "core/session/devicehelper.h"
+#include "window/controllers/windowdevicehelper.h"
 #include "core/session/uischeduler.h"
 #include "window/mainwindow.h"
 
@@ -88,7 +89,7 @@ inline QByteArray targetPosition(qint32 counts)
 inline void swingTarget(QTimer& timer, UiScheduler* scheduler, int periodMs)
 {
     const int goalPosition =
-        FieldCatalogue(*DeviceHelper::getInstance()->getDevice()).byKey(QStringLiteral("targetPosition"))->address;
+        FieldCatalogue(*WindowDeviceHelper::getInstance()->getDevice()).byKey(QStringLiteral("targetPosition"))->address;
     auto out = std::make_shared<bool>(true);
     scheduler->addQueueRequest(goalPosition, targetPosition(1500));
     QObject::connect(&timer, &QTimer::timeout, scheduler, [scheduler, out, goalPosition] {

@@ -3,6 +3,7 @@
 #include "core/files/servoconfiguration.h"
 #include "core/jobs/busroster.h"
 #include "core/session/devicehelper.h"
+#include "window/controllers/windowdevicehelper.h"
 #include "core/session/uischeduler.h"
 #include "core/units/unitshelper.h"
 #include "window/controllers/buscontrol.h"
@@ -38,7 +39,7 @@ private slots:
     {
         _window.reset();
         _sim.reset();
-        DeviceHelper::_instance.reset();
+        WindowDeviceHelper::_instance.reset();
         UiRegisterHelper::_instance.reset();
     }
 

@@ -1,6 +1,7 @@
 #include "core/files/servoconfiguration.h"
 #include "testmodels.h"
 #include "core/session/devicehelper.h"
+#include "window/controllers/windowdevicehelper.h"
 #include "core/session/uischeduler.h"
 #include "core/transport/serialhelper.h"
 #include "core/units/unitshelper.h"
@@ -82,7 +83,7 @@ private slots:
     {
         _window.reset();
         _sim.reset();
-        DeviceHelper::_instance.reset();
+        WindowDeviceHelper::_instance.reset();
         UiRegisterHelper::_instance.reset();
     }
 
@@ -153,7 +154,7 @@ private slots:
         chooseFile(chooser, windowPath);
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(windowPath), 20000);
         _window.reset(); // lets go of the port
-        DeviceHelper::_instance.reset();
+        WindowDeviceHelper::_instance.reset();
 
         QProcess cli;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -326,7 +327,7 @@ private slots:
         _sim->setRegisters(1, 11, QByteArray(1, char(70))); // temperature limit
         // Silent from the moment the servo is identified: the connection gets no table.
         QObject silence;
-        connect(DeviceHelper::getInstance().get(), &DeviceHelper::loadDeviceMetadata, &silence,
+        connect(WindowDeviceHelper::getInstance().get(), &DeviceHelper::loadDeviceMetadata, &silence,
                 [this] { _sim->setSilent(true); });
         _window->getConnectAction()->trigger();
         QTRY_COMPARE_WITH_TIMEOUT(_window->statusBar()->currentMessage(), QStringLiteral("Connected"), 20000);
@@ -425,9 +426,9 @@ private slots:
         auto serial = std::make_shared<SerialHelper>();
         QCOMPARE(serial->openSerialPort(sim.devicePath(), 1000000), QString());
         bool identified = false;
-        DeviceHelper::getInstance(serial, [&identified] { identified = true; })->triggerDeviceInfoRead(2);
+        WindowDeviceHelper::getInstance(serial, [&identified] { identified = true; })->triggerDeviceInfoRead(2);
         QTRY_VERIFY_WITH_TIMEOUT(identified, 20000);
-        UiScheduler scheduler(2, serial, DeviceHelper::getInstance());
+        UiScheduler scheduler(2, serial, WindowDeviceHelper::getInstance());
         QSignalSpy finished(&scheduler, &UiScheduler::writeFinished);
         const ServoConfiguration saved = ServoConfiguration::fromTable(catalogue, source, 1000000);
         QStringList keys;

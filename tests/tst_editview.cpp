@@ -1,6 +1,7 @@
 #include "core/model/fieldcore.h"
 #include "testmodels.h"
 #include "core/session/devicehelper.h"
+#include "window/controllers/windowdevicehelper.h"
 #include "core/session/uischeduler.h"
 #include "core/transport/serialhelper.h"
 #include "core/units/unitshelper.h"
@@ -327,7 +328,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!_window->serialHelper()->isBusy(), 20000);
 
         QRandomGenerator typed(5);
-        const auto device = DeviceHelper::getInstance()->getDevice();
+        const auto device = WindowDeviceHelper::getInstance()->getDevice();
         for (auto* box : _window->findChild<EditView*>()->findChildren<QAbstractSpinBox*>()) {
             auto* field = dynamic_cast<IUnitDataField*>(box);
             std::unique_ptr<FieldDeviceMetadata> m;

@@ -1,6 +1,7 @@
 #include "core/model/idevice.h"
 #include "core/protocol/readanswer.h"
 #include "core/session/devicehelper.h"
+#include "window/controllers/windowdevicehelper.h"
 #include "core/transport/serialhelper.h"
 
 #include <answerdelivery.h>
@@ -85,11 +86,11 @@ private:
     }
 
 private slots:
-    void init() { DeviceHelper::_instance.reset(); }
+    void init() { WindowDeviceHelper::_instance.reset(); }
 
     void cleanup()
     {
-        DeviceHelper::_instance.reset();
+        WindowDeviceHelper::_instance.reset();
         _serial.reset();
         _sim.reset();
     }
@@ -430,7 +431,7 @@ private slots:
         QFETCH(BusProtocol, protocol);
         startSimulator(simOptions(model, delivery, protocol));
         QStringList events;
-        auto helper = DeviceHelper::getInstance(_serial, [&events] { events << "initialised"; });
+        auto helper = WindowDeviceHelper::getInstance(_serial, [&events] { events << "initialised"; });
         connect(helper.get(), &DeviceHelper::loadDeviceMetadata, this, [&events] { events << "loaded"; });
         helper->triggerDeviceInfoRead(servoId);
         QTRY_COMPARE_WITH_TIMEOUT(events, (QStringList{"loaded", "initialised"}), 20000);
@@ -454,7 +455,7 @@ private slots:
         QFETCH(int, modelNumber);
         QFETCH(int, memoryLimit);
         int initialised = 0;
-        auto helper = DeviceHelper::getInstance(std::make_shared<SerialHelper>(), [&] { ++initialised; });
+        auto helper = WindowDeviceHelper::getInstance(std::make_shared<SerialHelper>(), [&] { ++initialised; });
         QByteArray answer = QByteArray::fromHex("FFFFFD0001060055000000");
         answer[9] = char(modelNumber & 0xFF);
         answer[10] = char(modelNumber >> 8);
@@ -493,13 +494,13 @@ private slots:
         QFETCH(bool, callback);
         auto first = std::make_shared<SerialHelper>();
         int firstCalls = 0;
-        auto helper = DeviceHelper::getInstance(first, [&] { ++firstCalls; });
+        auto helper = WindowDeviceHelper::getInstance(first, [&] { ++firstCalls; });
         QVERIFY_EXCEPTION_THROWN(
-            DeviceHelper::getInstance(serial ? std::make_shared<SerialHelper>() : nullptr,
+            WindowDeviceHelper::getInstance(serial ? std::make_shared<SerialHelper>() : nullptr,
                                       callback ? std::function<void()>([] { QFAIL("second callback"); })
                                                : nullptr),
             std::logic_error);
-        QCOMPARE(DeviceHelper::getInstance().get(), helper.get());
+        QCOMPARE(WindowDeviceHelper::getInstance().get(), helper.get());
         helper->readDeviceInfoCallback(QByteArray::fromHex("FFFFFD0001060055000104") + QByteArray(2, '\0'));
         QCOMPARE(firstCalls, 1);
     }
@@ -529,7 +530,7 @@ private slots:
     {
         startSimulator();
         _sim->injectFault(Fault::NoAnswer);
-        auto helper = DeviceHelper::getInstance(_serial, [] { QFAIL("identified a silent servo"); });
+        auto helper = WindowDeviceHelper::getInstance(_serial, [] { QFAIL("identified a silent servo"); });
         QSignalSpy failed(helper.get(), &DeviceHelper::identificationFailed);
         helper->triggerDeviceInfoRead(servoId);
         QVERIFY(failed.wait(20000));
@@ -544,7 +545,7 @@ private slots:
     {
         QFETCH(AnswerDelivery, delivery);
         startSimulator(simOptions(servosim::Model::V1, delivery));
-        auto helper = DeviceHelper::getInstance(_serial, [] {});
+        auto helper = WindowDeviceHelper::getInstance(_serial, [] {});
         QByteArray acknowledgement;
         bool silent = false;
         auto acknowledge = [&](QByteArray answer) { acknowledgement = answer; };

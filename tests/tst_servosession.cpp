@@ -4,6 +4,7 @@
 #include "core/model/fieldcatalogue.h"
 #include "core/model/idevice.h"
 #include "core/session/devicehelper.h"
+#include "window/controllers/windowdevicehelper.h"
 #include "core/session/servosession.h"
 #include "core/transport/serialhelper.h"
 
@@ -68,7 +69,7 @@ private slots:
         _serial = std::make_shared<SerialHelper>();
         _device = std::make_shared<DeviceHelper>(_serial);
         _session = std::make_unique<ServoSession>(_serial, _device);
-        QVERIFY(!DeviceHelper::_instance);
+        QVERIFY(!WindowDeviceHelper::_instance);
     }
 
     void cleanup()
@@ -77,7 +78,7 @@ private slots:
         _device.reset();
         _serial.reset();
         _sim.reset();
-        QVERIFY(!DeviceHelper::_instance);
+        QVERIFY(!WindowDeviceHelper::_instance);
     }
 
     // Open → identified → first table → closed, each told once and in this order; the model

@@ -1,5 +1,6 @@
 #include "core/jobs/busroster.h"
 #include "core/session/devicehelper.h"
+#include "window/controllers/windowdevicehelper.h"
 #include "core/session/uischeduler.h"
 #include "core/transport/serialhelper.h"
 #include "core/units/unitshelper.h"
@@ -22,7 +23,7 @@ class TestUiScheduler : public QObject
 private slots:
     void cleanup()
     {
-        DeviceHelper::_instance.reset();
+        WindowDeviceHelper::_instance.reset();
         UiRegisterHelper::_instance.reset();
     }
 
@@ -75,7 +76,7 @@ private slots:
         QVERIFY(sim.start());
         const auto serial = identifiedServo(sim, 1000000);
         QVERIFY(serial);
-        UiScheduler scheduler(1, serial, DeviceHelper::getInstance());
+        UiScheduler scheduler(1, serial, WindowDeviceHelper::getInstance());
         QSignalSpy finished(&scheduler, &UiScheduler::writeFinished);
         sim.refuseWritesAt(1, refusedAt);
         // Queued before the first tick: the fault hits the first write's answer.
@@ -123,7 +124,7 @@ private slots:
         const auto serial = identifiedServo(sim, 9600);
         QVERIFY(serial);
 
-        UiScheduler scheduler(1, serial, DeviceHelper::getInstance());
+        UiScheduler scheduler(1, serial, WindowDeviceHelper::getInstance());
         const int before = sim.packetsReceived();
         scheduler.startScheduler(interval);
         QList<qint64> starts; // when the servo saw each request, in ms
@@ -170,7 +171,7 @@ private slots:
         QVERIFY(sim.start());
         const auto serial = identifiedServo(sim, 1000000);
         QVERIFY(serial);
-        UiScheduler scheduler(1, serial, DeviceHelper::getInstance());
+        UiScheduler scheduler(1, serial, WindowDeviceHelper::getInstance());
         auto roster = std::make_unique<BusRoster>();
         roster->add(2, 1000000);
         scheduler.setBusRoster(roster.get());
@@ -193,7 +194,7 @@ private slots:
         QVERIFY(sim.start());
         const auto serial = identifiedServo(sim, 1000000);
         QVERIFY(serial);
-        UiScheduler scheduler(1, serial, DeviceHelper::getInstance());
+        UiScheduler scheduler(1, serial, WindowDeviceHelper::getInstance());
         PhysicalQuantities degrees;
         degrees.angle = Degrees;
         scheduler.setUnits(degrees);
@@ -225,7 +226,7 @@ private:
         if (!serial->openSerialPort(sim.devicePath(), baudRate).isEmpty())
             return nullptr;
         bool identified = false;
-        DeviceHelper::getInstance(serial, [&identified] { identified = true; })->triggerDeviceInfoRead(1);
+        WindowDeviceHelper::getInstance(serial, [&identified] { identified = true; })->triggerDeviceInfoRead(1);
         return QTest::qWaitFor([&identified] { return identified; }, 20000) ? serial : nullptr;
     }
 };

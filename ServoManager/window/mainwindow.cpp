@@ -17,6 +17,7 @@
 #include "window/controllers/recordingcontrol.h"
 #include "window/controllers/servofollower.h"
 #include "window/controllers/servotoolbar.h"
+#include "window/controllers/windowdevicehelper.h"
 #include "window/controllers/windowgeometry.h"
 #include "window/dialogs/configurationdialog.h"
 #include "window/dialogs/confirmation.h"
@@ -55,14 +56,14 @@ MainWindow::MainWindow(QWidget* parent)
     ui->setupUi(this);
 
     // The views find the connected servo's model through the class-wide helper: this window's.
-    DeviceHelper::_instance = std::make_shared<DeviceHelper>(_serialHelper);
-    _session = std::make_unique<ServoSession>(_serialHelper, DeviceHelper::_instance);
+    WindowDeviceHelper::_instance = std::make_shared<DeviceHelper>(_serialHelper);
+    _session = std::make_unique<ServoSession>(_serialHelper, WindowDeviceHelper::_instance);
     initEditingConnections();
 
     // The edit and register views show the servo as the model identification found describes it.
     auto* model = new ModelSource(this);
-    connect(DeviceHelper::_instance.get(), &DeviceHelper::loadDeviceMetadata, model,
-            [model, devices = DeviceHelper::_instance.get()] { model->load(devices->getDevice()); });
+    connect(WindowDeviceHelper::_instance.get(), &DeviceHelper::loadDeviceMetadata, model,
+            [model, devices = WindowDeviceHelper::_instance.get()] { model->load(devices->getDevice()); });
     if (!UiRegisterHelper::_instance)
         UiRegisterHelper::_instance = std::make_shared<UiRegisterHelper>();
     _uiRegisterHelper = UiRegisterHelper::_instance;
@@ -102,8 +103,8 @@ MainWindow::~MainWindow()
     ui = nullptr;
     _session->stopPolling();
     // These process-wide helpers hold pointers into this window and its form.
-    if (DeviceHelper::_instance == _session->deviceHelper())
-        DeviceHelper::_instance.reset();
+    if (WindowDeviceHelper::_instance == _session->deviceHelper())
+        WindowDeviceHelper::_instance.reset();
     UiRegisterHelper::_instance.reset();
 }
 

@@ -18,14 +18,6 @@ class DeviceHelper : public QObject
     Q_OBJECT
 
 public:
-    // The window's own, for its views, defined and set in window code; the core and the command
-    // line are handed theirs.
-    static std::shared_ptr<DeviceHelper> _instance;
-    // The window's helper, made on first use. Arguments when one exists already would be dropped
-    // without a word: that throws std::logic_error instead.
-    static std::shared_ptr<DeviceHelper> getInstance(std::shared_ptr<SerialHelper> serial = {},
-                                                     std::function<void()> initialised = {});
-
     explicit DeviceHelper(std::shared_ptr<SerialHelper> serial, std::function<void()> initialised = {});
 
     void triggerDeviceInfoRead(int id);
