@@ -262,6 +262,8 @@ private slots:
         QTest::newRow("the id under another key") << withChange(0, "key", "servoId") << "the entry with the role \"id\" has the key \"id\"";
         QTest::newRow("no short name") << withChange(-1, "name", "My Servo") << "\"name\" is a short name";
         QTest::newRow("a table past 256 bytes") << withChange(-1, "tableLength", 300) << "\"tableLength\" must be a whole number from 1 to 256";
+        QTest::newRow("unknown reset option") << withChange(-1, "resetOptions", QJsonArray{"allButLed"}) << "\"allButLed\" is no reset option";
+        QTest::newRow("no reset option") << withChange(-1, "resetOptions", QJsonArray{}) << "names at least one option";
         QTest::newRow("unknown instruction") << withChange(-1, "instructions", QJsonArray{"teleport"}) << "unknown instruction \"teleport\"";
         QTest::newRow("a register row twice")
             << withChange(-1, "registerView", QJsonArray{QJsonObject{{"title", "t"}, {"rows", QJsonArray{QJsonObject{{"address", 1}, {"text", "a"}}, QJsonObject{{"address", 1}, {"text", "b"}}}}}})

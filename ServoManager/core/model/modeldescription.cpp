@@ -336,6 +336,18 @@ void readRules(const QJsonObject& root, ModelDescription* model)
             refuse(QStringLiteral("\"instructions\": unknown instruction \"%1\"").arg(name.toString()));
         model->instructions.append(name.toString());
     }
+    if (root.contains("resetOptions")) {
+        static const QStringList options{"all", "allButId", "allButIdAndBaudRate"};
+        model->resetOptions.clear();
+        for (const QJsonValue& option : root.value("resetOptions").toArray()) {
+            if (!options.contains(option.toString()) || model->resetOptions.contains(option.toString()))
+                refuse(QStringLiteral("\"resetOptions\": \"%1\" is no reset option, or named twice").arg(option.toString()));
+            model->resetOptions.append(option.toString());
+        }
+        if (model->resetOptions.isEmpty())
+            refuse(QStringLiteral("\"resetOptions\" names at least one option"));
+    }
+    model->rebootClearsHardwareError = root.value("rebootClearsHardwareError").toBool(false);
 }
 
 void readRegisterTables(const QJsonValue& value, ModelDescription* model)
@@ -367,7 +379,8 @@ void readHeader(const QJsonObject& root, ModelDescription* model)
 {
     onlyKnownMembers(root,
                      {"format", "version", "name", "caption", "modelNumbers", "firmware", "protocols", "byteOrder",
-                      "tableLength", "factory", "baudCodes", "nonVolatile", "instructions", "registerView", "entries"},
+                      "tableLength", "factory", "baudCodes", "nonVolatile", "instructions", "resetOptions",
+                      "rebootClearsHardwareError", "registerView", "entries"},
                      QString());
     if (root.value("format").toString() != QLatin1String("velkora-servo-model"))
         refuse(QStringLiteral("\"format\" must be \"velkora-servo-model\""));

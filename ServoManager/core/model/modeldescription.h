@@ -84,6 +84,11 @@ struct ModelDescription
     int64_t lockClose = 1;
     // The instructions its servos answer beyond ping, read and write (sync and bulk reads…).
     QStringList instructions;
+    // What a factory reset may keep: "all" resets everything; "allButId" and "allButIdAndBaudRate"
+    // where the reset instruction takes that option.
+    QStringList resetOptions{QStringLiteral("all")};
+    // A reboot clears the hardware error bits (where their cause is gone); otherwise they outlive it.
+    bool rebootClearsHardwareError = false;
     QList<RegisterTable> registerTables; // empty: one table in address order
     QList<ModelEntry> entries;
 
