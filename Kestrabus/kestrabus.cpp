@@ -61,7 +61,12 @@ bool Kestrabus::reboot(uint8_t id, std::function<void()> callback)
 
 bool Kestrabus::reset(uint8_t id, std::function<void()> callback)
 {
-    return _kestrabusImpl->reset(id, std::move(callback));
+    return _kestrabusImpl->reset(id, 0x01, std::move(callback));
+}
+
+bool Kestrabus::reset(uint8_t id, uint8_t option, std::function<void()> callback)
+{
+    return _kestrabusImpl->reset(id, option, std::move(callback));
 }
 
 void Kestrabus::setPortErrorCallback(std::function<void(QString)> callback)

@@ -46,6 +46,9 @@ public:
     // each calling the callback) and ended the transaction with cleanUp(), or after 1000 ms.
     bool reboot(uint8_t id, std::function<void()> callback);
     bool reset(uint8_t id, std::function<void()> callback);
+    // A Protocol 2 reset with its option: 0xFF everything, 0x01 all but the id, 0x02 all but the id
+    // and the baud rate (the reset above sends 0x01). Protocol 1's reset has no option.
+    bool reset(uint8_t id, uint8_t option, std::function<void()> callback);
 
     // Called once per failure with the port's error text, later and in the target's thread, when the
     // open port fails (for example the adapter was unplugged). Reopening the port arms it again.

@@ -121,10 +121,10 @@ bool KestrabusImpl::reboot(uint8_t id, std::function<void()> callback)
     return sent;
 }
 
-bool KestrabusImpl::reset(uint8_t id, std::function<void()> callback)
+bool KestrabusImpl::reset(uint8_t id, uint8_t option, std::function<void()> callback)
 {
     connectCallback(std::move(callback));
-    const bool sent = _spo->reset(id);
+    const bool sent = _spo->reset(id, option);
     if (sent)
         waitForAnswer();
     return sent;

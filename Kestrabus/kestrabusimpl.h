@@ -42,7 +42,7 @@ public:
     // These two return once the callback has taken the whole answer and ended the transaction
     // with cleanUp(), or after a second.
     bool reboot(uint8_t id, std::function<void()> callback);
-    bool reset(uint8_t id, std::function<void()> callback);
+    bool reset(uint8_t id, uint8_t option, std::function<void()> callback);
 
     // Called once, in the target's thread, with the port's error text when the open port fails
     // (device removed, read or write failure); armed again by the next successful open.

@@ -23,7 +23,7 @@ public:
     virtual bool readData(uint8_t id, uint8_t address, uint8_t length) = 0;
     virtual bool writeData(uint8_t id, uint8_t address, const QByteArray& data) = 0;
     virtual bool reboot(uint8_t id) = 0;
-    virtual bool reset(uint8_t id) = 0;
+    virtual bool reset(uint8_t id, uint8_t option) = 0;
     // The largest data block one write can carry; longer writes are refused.
     virtual int maxWriteDataSize() const = 0;
     // Called with the bytes of every packet written.

@@ -34,7 +34,7 @@ bool SerialPortOpsP1::reboot(uint8_t id)
     return writePacket(packet);
 }
 
-bool SerialPortOpsP1::reset(uint8_t id)
+bool SerialPortOpsP1::reset(uint8_t id, uint8_t)
 {
     QByteArray packet;
     setPacket(packet, id, 2, PacketCodec::FactoryReset);

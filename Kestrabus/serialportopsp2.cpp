@@ -33,11 +33,10 @@ bool SerialPortOpsP2::reboot(uint8_t id)
     return writePacket(packet);
 }
 
-bool SerialPortOpsP2::reset(uint8_t id)
+bool SerialPortOpsP2::reset(uint8_t id, uint8_t option)
 {
-    // 0x01: everything but the id.
     QByteArray packet;
-    setPacket(packet, id, 4, PacketCodec::FactoryReset, QByteArray(1, 0x01));
+    setPacket(packet, id, 4, PacketCodec::FactoryReset, QByteArray(1, char(option)));
     return writePacket(packet);
 }
 

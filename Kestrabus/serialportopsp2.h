@@ -13,7 +13,7 @@ public:
     bool readData(uint8_t id, uint8_t address, uint8_t length) override;
     bool writeData(uint8_t id, uint8_t address, const QByteArray& data) override;
     bool reboot(uint8_t id) override;
-    bool reset(uint8_t id) override;
+    bool reset(uint8_t id, uint8_t option) override;
     int maxWriteDataSize() const override;
     // Stored by the servo and applied by commitShadowData.
     virtual bool writeShadowData(uint8_t id, uint8_t address, const QByteArray& data);

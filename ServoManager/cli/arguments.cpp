@@ -1,5 +1,6 @@
 #include "cli/arguments.h"
 
+#include "core/model/modelregistry.h"
 #include "core/settings/settingshelper.h"
 
 #include <algorithm>

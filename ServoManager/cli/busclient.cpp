@@ -236,13 +236,13 @@ ExitStatus BusClient::poll(int intervalMs,
     return ExitDone;
 }
 
-ExitStatus BusClient::maintenance(bool reset)
+ExitStatus BusClient::maintenance(bool reset, uint8_t resetOption)
 {
     // The bus library waits for the servo's answer itself (up to a second): the outcome is known
     // when the request returns.
     bool answered = false;
     auto onAnswer = [&](QByteArray) { answered = true; };
-    const bool sent = reset ? _deviceHelper->triggerDeviceReset(_id, onAnswer)
+    const bool sent = reset ? _deviceHelper->triggerDeviceReset(_id, onAnswer, {}, resetOption)
                             : _deviceHelper->triggerDeviceReboot(_id, onAnswer);
     if (!sent) {
         _error = QStringLiteral("the %1 request could not be sent").arg(reset ? "factory reset" : "reboot");

@@ -57,7 +57,8 @@ public:
     ExitStatus poll(int intervalMs,
                     const std::function<bool(const QByteArray& table, qint64 arrivalNs)>& onTable);
     // Reboot or factory reset; ExitNoAnswer when the servo does not confirm it.
-    ExitStatus maintenance(bool reset);
+    // `resetOption`: Protocol 2's reset option byte.
+    ExitStatus maintenance(bool reset, uint8_t resetOption = 0x01);
 
     const QString& error() const { return _error; }
     std::shared_ptr<IDevice> device() const { return _device; }

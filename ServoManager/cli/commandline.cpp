@@ -86,9 +86,10 @@ const CommandEntry commandTable[] = {
     {"watch", watchCommand, "watch KEY... [--interval MS] [--count N]",
      "one CSV row per poll until Ctrl+C or N rows"},
     {"reboot", rebootCommand, "reboot", "reboot the servo"},
-    {"reset", resetCommand, "reset --yes", "factory reset (its settings return to the factory defaults)"},
+    {"reset", resetCommand, "reset --yes [--keep nothing|id|id,rate]",
+     "factory reset (its settings return to the factory defaults)"},
     {"number", numberCommand,
-     "number --from N [--rate R] [--config FILE] [--factory-id ID] [--factory-rate R] [--count C]",
+     "number --from N [--rate R] [--config FILE] [--new-model MODEL] [--factory-id ID] [--factory-rate R] [--count C]",
      "give factory-new servos, plugged in one at a time, ids N, N+1, ...\nuntil Ctrl+C or C servos"},
 };
 

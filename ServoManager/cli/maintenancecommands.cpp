@@ -1,6 +1,10 @@
 #include "cli/commands.h"
 #include "cli/output.h"
 
+#include "core/model/idevice.h"
+#include "core/model/modeldescription.h"
+#include "core/session/factoryreset.h"
+
 namespace cli {
 
 int rebootCommand(CommandContext& context, Arguments& arguments)
@@ -14,18 +18,57 @@ int rebootCommand(CommandContext& context, Arguments& arguments)
     return ExitDone;
 }
 
+namespace {
+using factoryreset::Keeps;
+
+QString keptText(Keeps keeps)
+{
+    switch (keeps) {
+    case Keeps::Nothing:
+        return QStringLiteral("nothing");
+    case Keeps::Id:
+        return QStringLiteral("id");
+    case Keeps::IdAndRate:
+        return QStringLiteral("id,rate");
+    }
+    return {};
+}
+
+// What --keep names, among what the servo's model offers; its first offer without --keep.
+Keeps keepsOf(const QString& keep, const QList<Keeps>& offered)
+{
+    if (keep.isNull())
+        return offered.first();
+    QStringList names;
+    for (Keeps keeps : offered) {
+        names.append(keptText(keeps));
+        if (names.last() == keep)
+            return keeps;
+    }
+    throw UsageError{QStringLiteral("--keep %1: this servo's reset keeps %2").arg(keep, names.join(QStringLiteral(" or ")))};
+}
+} // namespace
+
 int resetCommand(CommandContext& context, Arguments& arguments)
 {
     const bool confirmed = arguments.flag(QStringLiteral("--yes"));
-    arguments.rest(0, 0, QStringLiteral("reset takes only --yes"));
+    const QString keep = arguments.value(QStringLiteral("--keep"));
+    arguments.rest(0, 0, QStringLiteral("reset takes only --yes and --keep"));
     if (!confirmed)
-        throw UsageError{QStringLiteral("reset returns every setting of the servo to the factory defaults "
-                                        "(its id and baud rate too); give --yes to do it")};
+        throw UsageError{QStringLiteral("reset returns the settings of the servo to the factory defaults "
+                                        "(its id and baud rate too, unless --keep names them); give --yes to do it")};
     if (const int status = context.connectBus())
         return status;
-    if (const int status = context.bus().maintenance(true))
+    const auto device = context.bus().device();
+    const ModelDescription* model = device ? &device->description() : nullptr;
+    const int protocol = context.globals().protocol == BusProtocol::One ? 1 : 2;
+    const Keeps keeps = keepsOf(keep, factoryreset::choices(model, protocol));
+    if (const int status = context.bus().maintenance(true, factoryreset::optionByte(keeps)))
         return fail(status, context.bus().error());
-    err() << "velkora-servo: servo " << context.bus().id() << " was reset to the factory defaults\n";
+    const factoryreset::Address after =
+        factoryreset::after(keeps, model, {context.bus().id(), context.globals().baudRate});
+    err() << "velkora-servo: servo " << context.bus().id() << " was reset to the factory defaults; it answers at id "
+          << after.id << ", " << after.baudRate << " baud\n";
     return ExitDone;
 }
 

@@ -4,6 +4,7 @@
 
 #include "core/jobs/servonumbering.h"
 #include "core/launch/launchoptions.h"
+#include "core/model/modelregistry.h"
 #include "core/transport/portdiagnostics.h"
 #include "core/transport/serialhelper.h"
 
@@ -22,6 +23,15 @@ namespace {
 NumberingPlan numberingPlanOf(Arguments& arguments, int* count)
 {
     NumberingPlan plan;
+    // New servos of a model leave the factory at its address.
+    if (const QString model = arguments.value(QStringLiteral("--new-model")); !model.isNull()) {
+        QString problem;
+        const auto description = ModelRegistry::shared().find(model, &problem);
+        if (!description)
+            throw UsageError{QStringLiteral("--new-model: %1").arg(problem)};
+        plan.factoryId = description->factoryId;
+        plan.factoryRate = description->factoryBaudRate;
+    }
     plan.nextId = arguments.number(QStringLiteral("--from"), -1, 0, highestId);
     plan.factoryId = arguments.number(QStringLiteral("--factory-id"), plan.factoryId, 0, highestId);
     plan.factoryRate = arguments.rate(QStringLiteral("--factory-rate"), plan.factoryRate);

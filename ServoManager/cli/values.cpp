@@ -3,7 +3,6 @@
 #include "cli/arguments.h"
 #include "cli/listnames.h"
 
-#include "core/transport/serialhelper.h"
 #include "core/units/unitshelper.h"
 #include "core/units/valueinput.h"
 
@@ -25,6 +24,27 @@ bool isBaudRate(const FieldRecord& field)
     return field.key == QLatin1String("baudRate");
 }
 
+// The edit view's list where the field shows in one; otherwise the model's own list.
+bool ownList(const FieldRecord& field)
+{
+    return !isBaudRate(field) && !field.listValues.isEmpty() && listnames::namesOf(field.objectName).isEmpty();
+}
+
+QStringList namesOf(const FieldRecord& field)
+{
+    return ownList(field) ? QStringList(field.listValues.values()) : listnames::namesOf(field.objectName);
+}
+
+int valueOfName(const FieldRecord& field, const QString& name)
+{
+    if (!ownList(field))
+        return listnames::valueOf(field.objectName, name);
+    for (auto it = field.listValues.begin(); it != field.listValues.end(); ++it)
+        if (it.value().compare(name, Qt::CaseInsensitive) == 0)
+            return int(it.key());
+    return -1;
+}
+
 // A whole number (decimal, or hexadecimal with 0x), a list value's name or a baud rate.
 int rawOfWholeNumber(const FieldRecord& field, const QString& text, bool asRaw)
 {
@@ -34,21 +54,19 @@ int rawOfWholeNumber(const FieldRecord& field, const QString& text, bool asRaw)
     const bool hex = digits.startsWith(QLatin1String("0x"), Qt::CaseInsensitive);
     qint64 raw = hex ? digits.mid(2).toLongLong(&ok, 16) : digits.toLongLong(&ok, 10);
     // A list value may be given by the name get shows for it.
-    if (!ok && !asRaw && listnames::valueOf(field.objectName, digits) >= 0) {
-        raw = listnames::valueOf(field.objectName, digits);
+    if (!ok && !asRaw && valueOfName(field, digits) >= 0) {
+        raw = valueOfName(field, digits);
         ok = true;
     }
-    if (!ok && !asRaw && !listnames::namesOf(field.objectName).isEmpty())
-        throw UsageError{
-            QStringLiteral("%1=%2: a whole number or one of %3 is wanted")
-                .arg(field.key, text, listnames::namesOf(field.objectName).join(QStringLiteral(", ")))};
+    if (!ok && !asRaw && !namesOf(field).isEmpty())
+        throw UsageError{QStringLiteral("%1=%2: a whole number or one of %3 is wanted")
+                             .arg(field.key, text, namesOf(field).join(QStringLiteral(", ")))};
     if (!ok)
         throw UsageError{QStringLiteral("%1=%2: a whole number is wanted").arg(field.key, text)};
     if (isBaudRate(field) && !asRaw) {
-        // 0 is the rate of every code the servo does not know: never one to write.
-        for (int code = 0; code < 256 && raw > 0; ++code)
-            if (SerialHelper::baudRateOfCode(code) == raw)
-                return code;
+        // The model's own codes: one rate has different codes on different models.
+        if (const int code = field.baudRates.key(int(raw), -1); raw > 0 && code >= 0)
+            return code;
         throw UsageError{QStringLiteral("%1=%2 is no baud rate the servo knows").arg(field.key, text)};
     }
     if (!field.holds(raw))
@@ -100,7 +118,7 @@ QString unitOf(const FieldRecord& field)
 QJsonValue valueOf(const FieldRecord& field, int raw)
 {
     if (isBaudRate(field))
-        return SerialHelper::baudRateOfCode(raw);
+        return field.baudRates.value(raw, 0); // 0: a code the model does not list
     if (field.hasRange) {
         // Enough digits to tell one raw step from the next.
         return QString::number(field.toPhysical(raw), 'g', 10).toDouble();
@@ -110,6 +128,8 @@ QJsonValue valueOf(const FieldRecord& field, int raw)
 
 QString nameOf(const FieldRecord& field, int raw)
 {
+    if (ownList(field))
+        return field.listValues.value(raw, QStringLiteral("Unknown (%1)").arg(raw));
     return listnames::nameOf(field.objectName, raw);
 }
 

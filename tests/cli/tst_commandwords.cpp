@@ -4,6 +4,7 @@
 #include "cli/values.h"
 
 #include "testmodels.h"
+#include "core/model/modelregistry.h"
 #include "core/settings/settingshelper.h"
 #include "core/transport/serialhelper.h"
 #include "core/units/valueinput.h"
@@ -317,7 +318,7 @@ void TestCommandWords::printedValuesAreTakenBack()
         for (int i = 0; i < 40; ++i) {
             int raw = i < 2 ? (i == 0 ? low : high) : low + int(random.bounded(quint32(high - low) + 1));
             if (field.key == QLatin1String("baudRate"))
-                raw = SerialHelper::indexToBaudRate(i % offeredBaudRates().size());
+                raw = field.baudRates.keys().at(i % field.baudRates.size());
             else if (!field.holds(raw))
                 continue;
             const QString shown = cli::valueText(field, raw, false);

@@ -135,7 +135,7 @@ bool TestProtocolOps::send(Request request, int id, int address, int length, con
     case Request::Commit:
         return _p2->commitShadowData(uint8_t(id));
     case Request::Reset:
-        return _ops->reset(uint8_t(id));
+        return _ops->reset(uint8_t(id), 0x01);
     case Request::Reboot:
         return _ops->reboot(uint8_t(id));
     }

@@ -303,8 +303,10 @@ QList<GroupWrite> groupWrites(const FieldCatalogue& catalogue, const std::map<QS
             continue;
         if (nonVolatile && values.count(QStringLiteral("id")))
             write.newId = values.at(QStringLiteral("id"));
-        if (nonVolatile && values.count(QStringLiteral("baudRate")))
+        if (nonVolatile && values.count(QStringLiteral("baudRate"))) {
             write.newBaudCode = values.at(QStringLiteral("baudRate"));
+            write.newBaudRate = catalogue.baudCodes().value(write.newBaudCode, 0);
+        }
         writes.append(write);
     }
     return writes;

@@ -176,7 +176,12 @@ void BusRoster::tableRead(int id, const QByteArray& table, int alarms)
         servo.protocol = _connectedProtocol; // it has just answered in it
     if (table.size() >= pingAnswerBytes) {
         servo.modelNumber = uint8_t(table.at(0)) | uint8_t(table.at(1)) << 8;
-        servo.firmware = uint8_t(table.at(2));
+        // Where the model keeps its firmware version: at 2 on some, at 6 on others.
+        const FieldCatalogue* catalogue = catalogueOf(servo.modelNumber);
+        const FieldRecord* firmware = catalogue ? catalogue->byRole(QStringLiteral("firmware")) : nullptr;
+        const int at = firmware ? firmware->address : 2;
+        if (at < table.size())
+            servo.firmware = uint8_t(table.at(at));
     }
     answered(servo);
     rowChanged(row);

@@ -4,6 +4,7 @@
 #include "core/model/fieldcatalogue.h"
 #include "core/model/groupwrite.h"
 #include "core/model/idevice.h"
+#include "core/model/modelregistry.h"
 #include "core/protocol/readanswer.h"
 #include "core/session/devicehelper.h"
 #include "core/traffic/busstatistics.h"
@@ -24,14 +25,6 @@ constexpr int waitIntervalMs = 200;
 // A request may be lost on a noisy line: the new address and the table are asked twice.
 constexpr int attempts = 2;
 constexpr uint8_t instructionWrite = 0x03;
-
-int codeOfRate(int baudRate)
-{
-    for (int code = 0; code < 256; ++code)
-        if (SerialHelper::baudRateOfCode(code) == baudRate)
-            return code;
-    return -1;
-}
 
 // A garbled or refused answer is an answer all the same: something is there. An answer of another
 // id is not one of the id asked for.
@@ -57,7 +50,7 @@ void ServoNumbering::start(const NumberingPlan& plan)
     stop();
     _plan = plan;
     _rate = plan.newRate > 0 ? plan.newRate : plan.factoryRate;
-    _baudCode = _rate != plan.factoryRate ? codeOfRate(_rate) : -1;
+    _baudCode = -1; // the new servo's model has the code, once it is known
     _nextId = plan.nextId;
     _results.clear();
     _state = State::Waiting;
@@ -68,8 +61,9 @@ void ServoNumbering::start(const NumberingPlan& plan)
         fail(tr("servo ids go from 0 to %1").arg(highestId));
         return;
     }
-    if (codeOfRate(plan.factoryRate) < 0 || (_rate != plan.factoryRate && _baudCode < 0)) {
-        fail(tr("%1 baud is no rate a servo knows").arg(codeOfRate(plan.factoryRate) < 0 ? plan.factoryRate : _rate));
+    const QList<int> rates = offeredBaudRates();
+    if (!rates.contains(plan.factoryRate) || !rates.contains(_rate)) {
+        fail(tr("%1 baud is no rate a servo knows").arg(rates.contains(plan.factoryRate) ? _rate : plan.factoryRate));
         return;
     }
     if (!_serial->isOpen()) {
@@ -173,6 +167,11 @@ void ServoNumbering::servoFound()
     }
     _catalogue = std::make_unique<FieldCatalogue>(*device);
     _tableLength = device->getMemoryUpperLimit();
+    _baudCode = _rate != _plan.factoryRate ? device->description().baudCodeOfRate(_rate) : -1;
+    if (_rate != _plan.factoryRate && _baudCode < 0) {
+        fail(tr("the new servo (%1) cannot run at %2 baud").arg(ServoSearch::modelText(_modelNumber)).arg(_rate));
+        return;
+    }
     const FieldRecord* idField = _catalogue->byRole(QStringLiteral("id"));
     const FieldRecord* baudField = _catalogue->byRole(QStringLiteral("baudRate"));
     if (!idField || (_baudCode >= 0 && (!baudField || !baudField->holds(_baudCode)))) {

@@ -101,6 +101,8 @@ FieldCatalogue::FieldCatalogue(const IDevice& device)
         for (auto it = entry.listValues.begin(); it != entry.listValues.end(); ++it)
             record.listValues.insert(it.key(), it.value());
         // A baud register's codes read as their rates.
+        if (entry.role == QLatin1String("baudRate"))
+            record.baudRates = model.baudCodes;
         if (record.listValues.isEmpty() && entry.role == QLatin1String("baudRate"))
             for (auto it = model.baudCodes.begin(); it != model.baudCodes.end(); ++it)
                 record.listValues.insert(it.key(), QStringLiteral("%L1 baud").arg(it.value()));

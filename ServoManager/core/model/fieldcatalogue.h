@@ -35,6 +35,7 @@ struct FieldRecord
     QString role;           // what the program uses it for (see modelEntryRoles)
     QString description;
     QMap<qint64, QString> listValues; // raw value -> its text
+    QMap<int, int> baudRates;         // of the baud register: code -> the rate it selects
 
     // The field's raw value out of a control table from address 0 (missing bytes are 0).
     int rawIn(const QByteArray& table) const;

@@ -57,6 +57,7 @@ public:
     // The servo id or baud code the write gives the servo; -1 when it does not change them.
     int newId = -1;
     int newBaudCode = -1;
+    int newBaudRate = 0; // the rate newBaudCode selects on the servo's model; 0: not known
     bool movesServo() const { return newId >= 0 || newBaudCode >= 0; }
 
     // The same fields with the same values, to the same place: how a writer knows its own write

@@ -1,5 +1,7 @@
 #include "core/model/modeldescription.h"
 
+#include <algorithm>
+
 #include "core/model/fieldmetadefs.h"
 #include "core/units/valueinput.h"
 
@@ -425,6 +427,14 @@ void headerAgreesWithEntries(const ModelDescription& model)
 }
 
 } // namespace
+
+QList<int> ModelDescription::baudRates() const
+{
+    QList<int> rates = baudCodes.values();
+    std::sort(rates.begin(), rates.end());
+    rates.erase(std::unique(rates.begin(), rates.end()), rates.end());
+    return rates;
+}
 
 const QStringList& modelEntryRoles()
 {

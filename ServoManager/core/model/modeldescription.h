@@ -94,6 +94,12 @@ struct ModelDescription
 
     const ModelEntry* entry(const QString& key) const;
     const ModelEntry* entryWithRole(const QString& role) const;
+    // The rate the baud register's `code` selects on this model; 0 for a code it does not list.
+    int rateOfBaudCode(int code) const { return baudCodes.value(code, 0); }
+    // The code that selects `rate` on this model; -1 for a rate it cannot take.
+    int baudCodeOfRate(int rate) const { return baudCodes.key(rate, -1); }
+    // The rates its baud register selects, slowest first.
+    QList<int> baudRates() const;
     bool answersModelNumber(int number) const { return modelNumbers.contains(number); }
 };
 

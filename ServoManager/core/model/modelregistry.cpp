@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <mutex>
 
 // The built-in descriptions live in a static library: their resources are registered by hand.
@@ -126,6 +127,36 @@ QStringList ModelRegistry::names() const
     for (const Model& model : _models)
         list.append(model.description->name);
     return list;
+}
+
+namespace {
+QList<int> sortedOnce(QList<int> rates)
+{
+    std::sort(rates.begin(), rates.end());
+    rates.erase(std::unique(rates.begin(), rates.end()), rates.end());
+    return rates;
+}
+} // namespace
+
+QList<int> ModelRegistry::baudRates() const
+{
+    QList<int> rates;
+    for (const Model& model : _models)
+        rates += model.description->baudRates();
+    return sortedOnce(rates);
+}
+
+QList<int> ModelRegistry::factoryBaudRates() const
+{
+    QList<int> rates;
+    for (const Model& model : _models)
+        rates.append(model.description->factoryBaudRate);
+    return sortedOnce(rates);
+}
+
+QList<int> offeredBaudRates()
+{
+    return ModelRegistry::shared().baudRates();
 }
 
 QString ModelRegistry::userFolder()

@@ -41,6 +41,10 @@ public:
     // A file name or a model's name, as --model and --as take them; empty with `problem` set.
     std::shared_ptr<const ModelDescription> find(const QString& nameOrFile, QString* problem) const;
     QStringList names() const;
+    // Every rate a known model's baud register selects, slowest first.
+    QList<int> baudRates() const;
+    // The rates servos of the known models leave the factory at, slowest first.
+    QList<int> factoryBaudRates() const;
 
     // The user's own folder of descriptions.
     static QString userFolder();
@@ -57,6 +61,9 @@ private:
     QList<Model> _models;
     QList<Refused> _refused;
 };
+
+// The baud rates the program offers: those of every known model, slowest first.
+QList<int> offeredBaudRates();
 
 // A model built from the description, for the request layer and the views.
 std::shared_ptr<IDevice> deviceOf(std::shared_ptr<const ModelDescription> description);

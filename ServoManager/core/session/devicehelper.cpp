@@ -6,10 +6,10 @@
 #include "core/settings/settingshelper.h"
 
 namespace {
-// Every model keeps its number in the first two bytes of its table; the byte after it is the
-// firmware on the models of the first protocol, and the read takes it along.
+// Every model keeps its number in the first two bytes of its table, and its firmware version a
+// few bytes on (at 2 or at 6): the read takes it along.
 constexpr int modelNumberAddress = 0;
-constexpr int identificationBytes = 3;
+constexpr int identificationBytes = 7;
 } // namespace
 
 DeviceHelper::DeviceHelper(std::shared_ptr<SerialHelper> serial, std::function<void()> initialised)
@@ -47,7 +47,7 @@ void DeviceHelper::readDeviceInfoCallback(QByteArray response)
     const QByteArray table = readanswer::table(response);
     const ModelEntry* firmware =
         _device ? _device->description().entryWithRole(QStringLiteral("firmware")) : nullptr;
-    const int firmwareAt = firmware ? firmware->address : identificationBytes - 1;
+    const int firmwareAt = firmware ? firmware->address : 2;
     _firmware = firmwareAt < table.size() ? uint8_t(table.at(firmwareAt)) : -1;
     if (!_device) {
         emit unknownModel(_identifiedId, _modelNumber, _firmware);
@@ -67,9 +67,9 @@ bool DeviceHelper::triggerDeviceReboot(int id, std::function<void(QByteArray)> c
 }
 
 bool DeviceHelper::triggerDeviceReset(int id, std::function<void(QByteArray)> callback,
-                                      std::function<void()> noAnswer)
+                                      std::function<void()> noAnswer, uint8_t option)
 {
-    return triggerMaintenance(BusRequest::reset(static_cast<uint8_t>(id)), std::move(callback),
+    return triggerMaintenance(BusRequest::reset(static_cast<uint8_t>(id), option), std::move(callback),
                               std::move(noAnswer));
 }
 

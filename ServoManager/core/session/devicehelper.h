@@ -27,10 +27,13 @@ public:
     // limit (about a second); the port is closed again in either case.
     bool triggerDeviceReboot(int id, std::function<void(QByteArray)> callback,
                              std::function<void()> noAnswer = {});
+    // `option`: Protocol 2's reset option (see factoryreset::optionByte).
     bool triggerDeviceReset(int id, std::function<void(QByteArray)> callback,
-                            std::function<void()> noAnswer = {});
+                            std::function<void()> noAnswer = {}, uint8_t option = 0x01);
 
     std::shared_ptr<IDevice> getDevice() const { return _device; }
+    // The id of the servo identified last; -1 before any.
+    int identifiedId() const { return _identifiedId; }
 
     // The model whose description lists the number, or the one "Treat as…" chose for it; empty
     // when neither: nothing may then be written to the servo.

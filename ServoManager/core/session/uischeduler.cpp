@@ -311,7 +311,7 @@ void UiScheduler::endWrite(const WriteOutcome& outcome)
 void UiScheduler::follow(const GroupWrite& write, const WriteOutcome& outcome)
 {
     const BusAddress from{_id, _serial->baudRate()};
-    const int newRate = write.newBaudCode >= 0 ? SerialHelper::baudRateOfCode(write.newBaudCode) : 0;
+    const int newRate = write.newBaudCode >= 0 ? write.newBaudRate : 0;
     const BusAddress to{write.newId >= 0 ? write.newId : _id, newRate > 0 ? newRate : from.baudRate};
     _follower.follow(from, to, outcome.answer);
 }

@@ -114,13 +114,6 @@ QStringList serialPortRecord(const SerialPortItem& port)
             identifierOrNotAvailable(port.getProductIdentifier())};
 }
 
-const QList<int>& offeredBaudRates()
-{
-    static const QList<int> rates = {9600,   19200,  38400,  57600,   115200, 200000,
-                                     250000, 400000, 500000, 1000000, 2000000};
-    return rates;
-}
-
 QString portSystemLocation(const QString& portName)
 {
     const bool isPath = portName.startsWith(QLatin1Char('/')) || portName.startsWith(QLatin1String("./")) ||

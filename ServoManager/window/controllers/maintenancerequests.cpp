@@ -1,5 +1,7 @@
 #include "window/controllers/maintenancerequests.h"
 
+#include "core/model/idevice.h"
+#include "core/model/modeldescription.h"
 #include "core/protocol/readanswer.h"
 #include "core/session/devicehelper.h"
 #include "core/transport/serialhelper.h"
@@ -44,27 +46,71 @@ void MaintenanceRequests::reboot(int servoId)
     send(Kind::Reboot, servoId);
 }
 
-void MaintenanceRequests::askToReset(int servoId)
+const ModelDescription* MaintenanceRequests::modelAt(int servoId) const
 {
-    const QString whereAfter =
-        _hooks.protocol() == 1 ? tr("Its id returns to %1 and its baud rate to %2 baud.")
-                                     .arg(protocol1FactoryId)
-                                     .arg(factoryRate)
-                               : tr("It keeps its id; its baud rate returns to %1 baud.").arg(factoryRate);
-    askToConfirm(_window, tr("Factory reset"),
-                 tr("Factory reset servo id %1? Its settings return to the factory defaults. %2")
-                     .arg(servoId)
-                     .arg(whereAfter),
-                 tr("Reset"), [this, servoId] { send(Kind::Reset, servoId); });
+    const auto device = _device->getDevice();
+    return device && _device->identifiedId() == servoId ? &device->description() : nullptr;
 }
 
-void MaintenanceRequests::send(Kind kind, int servoId)
+namespace {
+QString whereAfter(factoryreset::Keeps keeps, const ModelDescription* model, int servoId)
+{
+    using factoryreset::Keeps;
+    const factoryreset::Address after = factoryreset::after(keeps, model, {servoId, 0});
+    switch (keeps) {
+    case Keeps::Nothing:
+        return MaintenanceRequests::tr("Its id returns to %1 and its baud rate to %2 baud.").arg(after.id).arg(after.baudRate);
+    case Keeps::Id:
+        return MaintenanceRequests::tr("It keeps its id; its baud rate returns to %1 baud.").arg(after.baudRate);
+    case Keeps::IdAndRate:
+        return MaintenanceRequests::tr("It keeps its id and its baud rate.");
+    }
+    return {};
+}
+
+QString buttonText(factoryreset::Keeps keeps)
+{
+    using factoryreset::Keeps;
+    switch (keeps) {
+    case Keeps::Nothing:
+        return MaintenanceRequests::tr("Reset all");
+    case Keeps::Id:
+        return MaintenanceRequests::tr("Keep the id");
+    case Keeps::IdAndRate:
+        return MaintenanceRequests::tr("Keep id and rate");
+    }
+    return {};
+}
+} // namespace
+
+void MaintenanceRequests::askToReset(int servoId)
+{
+    const ModelDescription* model = modelAt(servoId);
+    const QList<factoryreset::Keeps> choices = factoryreset::choices(model, _hooks.protocol());
+    const QString question = tr("Factory reset servo id %1? Its settings return to the factory defaults.").arg(servoId);
+    if (choices.size() == 1) {
+        askToConfirm(_window, tr("Factory reset"), question + QLatin1Char(' ') + whereAfter(choices.first(), model, servoId),
+                     tr("Reset"), [this, servoId, keeps = choices.first()] { send(Kind::Reset, servoId, keeps); });
+        return;
+    }
+    QStringList buttons;
+    QString ways;
+    for (factoryreset::Keeps keeps : choices) {
+        buttons.append(buttonText(keeps));
+        ways += QStringLiteral("\n%1: %2").arg(buttons.last(), whereAfter(keeps, model, servoId));
+    }
+    askToChoose(_window, tr("Factory reset"), question + ways, buttons, [this, servoId, choices](int index) {
+        send(Kind::Reset, servoId, choices.at(index));
+    });
+}
+
+void MaintenanceRequests::send(Kind kind, int servoId, factoryreset::Keeps keeps)
 {
     cancel(); // a servo still looked for after an earlier reset is not any more
     if (!_hooks.openPort())
         return;
     _rateBeforeReset = _serial->baudRate();
-    _protocolOfReset = _hooks.protocol();
+    _afterReset = factoryreset::after(keeps, modelAt(servoId), {servoId, _rateBeforeReset});
     const bool reboot = kind == Kind::Reboot;
     auto onAnswer = [this, kind](QByteArray response) { acknowledged(kind, response); };
     auto onSilence = [this, servoId, reboot] {
@@ -74,7 +120,8 @@ void MaintenanceRequests::send(Kind kind, int servoId)
                                .arg(servoId));
     };
     const bool sent = reboot ? _device->triggerDeviceReboot(servoId, onAnswer, onSilence)
-                             : _device->triggerDeviceReset(servoId, onAnswer, onSilence);
+                             : _device->triggerDeviceReset(servoId, onAnswer, onSilence,
+                                                            factoryreset::optionByte(keeps));
     if (!sent)
         _hooks.showMessage(QMessageBox::Critical, tr("Error"),
                            reboot ? tr("Error occurred during reboot operation")
@@ -92,8 +139,7 @@ void MaintenanceRequests::acknowledged(Kind kind, const QByteArray& response)
                                .arg(id));
         return;
     }
-    const bool moved =
-        !reboot && (_rateBeforeReset != factoryRate || (_protocolOfReset == 1 && id != protocol1FactoryId));
+    const bool moved = !reboot && (_rateBeforeReset != _afterReset.baudRate || id != _afterReset.id);
     if (!moved) {
         _hooks.showMessage(QMessageBox::Information, tr("Success"),
                            (reboot ? tr("Velkora servo id:%1 was rebooted successfully")
@@ -111,7 +157,8 @@ void MaintenanceRequests::acknowledged(Kind kind, const QByteArray& response)
 void MaintenanceRequests::findAfterReset(int resetId, int tries)
 {
     _looking = true;
-    const int id = _protocolOfReset == 1 ? protocol1FactoryId : resetId;
+    const int id = _afterReset.id;
+    const int factoryRate = _afterReset.baudRate;
     if (!_serial->isOpen() || _serial->baudRate() != factoryRate) {
         if (!_hooks.openPort()) // the settings' port, in their protocol
             return;
@@ -150,7 +197,8 @@ void MaintenanceRequests::findAfterReset(int resetId, int tries)
 void MaintenanceRequests::foundAfterReset(int resetId, bool answered)
 {
     _looking = false;
-    const int id = _protocolOfReset == 1 ? protocol1FactoryId : resetId;
+    const int id = _afterReset.id;
+    const int factoryRate = _afterReset.baudRate;
     const QString done = tr("Factory reset of Velkora servo id:%1 was successful").arg(resetId);
     if (!answered) {
         showWithOffer(
@@ -169,5 +217,5 @@ void MaintenanceRequests::foundAfterReset(int resetId, bool answered)
                 .arg(id)
                 .arg(factoryRate),
         tr("Use id %1 at %2 baud").arg(id).arg(factoryRate),
-        [adopt = _hooks.adopt, id] { adopt(factoryRate, id); });
+        [adopt = _hooks.adopt, id, factoryRate] { adopt(factoryRate, id); });
 }

@@ -7,15 +7,18 @@
 #include <functional>
 #include <memory>
 
+#include "core/session/factoryreset.h"
+
 class DeviceHelper;
+struct ModelDescription;
 class QWidget;
 class SerialHelper;
 enum class FailureKind;
 
 // Reboot and factory reset of the servo the tool bar names: each opens the port, sends its
-// instruction and reports the servo's acknowledgement in a message box. After a factory reset
-// the servo answers at the factory rate (and, in Protocol 1, at the factory id): it is looked
-// for there and the user is offered to follow it.
+// instruction and reports the servo's acknowledgement in a message box. A factory reset offers
+// what the servo's model can keep (its id, its rate); afterwards the servo answers at its model's
+// factory address for what was not kept: it is looked for there and the user is offered to follow it.
 class MaintenanceRequests : public QObject
 {
     Q_OBJECT
@@ -30,11 +33,6 @@ public:
         std::function<void()> search;                // offered when the servo cannot be found
         ShowMessage showMessage;
     };
-
-    // Both models this program knows leave the factory at this rate, and a Protocol 1 reset
-    // gives the id back its factory value as well.
-    static constexpr int factoryRate = 1000000;
-    static constexpr int protocol1FactoryId = 1;
 
     MaintenanceRequests(QWidget* window, std::shared_ptr<SerialHelper> serial,
                         std::shared_ptr<DeviceHelper> device, Hooks hooks);
@@ -51,10 +49,12 @@ private:
         Reboot,
         Reset
     };
-    void send(Kind kind, int servoId);
+    void send(Kind kind, int servoId, factoryreset::Keeps keeps = factoryreset::Keeps::Id);
     void acknowledged(Kind kind, const QByteArray& response);
     // After a reset: pings the servo where the factory settings put it.
     void findAfterReset(int resetId, int tries);
+    // The model identified at `servoId`; none when another servo (or none) was identified.
+    const ModelDescription* modelAt(int servoId) const;
     void foundAfterReset(int resetId, bool answered);
 
     QWidget* _window;
@@ -62,7 +62,7 @@ private:
     std::shared_ptr<DeviceHelper> _device;
     Hooks _hooks;
     int _rateBeforeReset = 0;
-    int _protocolOfReset = 2;
+    factoryreset::Address _afterReset; // where the reset servo answers
     quint64 _generation = 0;
     bool _looking = false; // the port is open for finding a reset servo
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -12,3 +13,6 @@ class QWidget;
 // the button named `actionText`; Cancel is the default and the Escape key's button.
 void askToConfirm(QWidget* parent, const QString& title, const QString& question, const QString& actionText,
                   std::function<void()> confirmed);
+// The same with one button per way to do it: `chosen` gets the index of the pressed one.
+void askToChoose(QWidget* parent, const QString& title, const QString& question, const QStringList& actionTexts,
+                 std::function<void(int)> chosen);

@@ -3,6 +3,7 @@
 
 #include "core/jobs/servonumbering.h"
 #include "core/launch/launchoptions.h"
+#include "core/model/modelregistry.h"
 #include "core/settings/settingshelper.h"
 #include "core/transport/portdiagnostics.h"
 #include "core/transport/serialhelper.h"

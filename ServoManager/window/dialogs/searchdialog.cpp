@@ -1,6 +1,7 @@
 #include "window/dialogs/searchdialog.h"
 
 #include "core/jobs/servosearch.h"
+#include "core/model/modelregistry.h"
 #include "core/settings/settingshelper.h"
 #include "core/transport/portdiagnostics.h"
 #include "core/transport/serialhelper.h"
@@ -10,9 +11,10 @@
 
 #include <QButtonGroup>
 #include <QHeaderView>
-#include <QScrollBar>
 #include <QCheckBox>
 #include <QCompleter>
+#include <QGridLayout>
+#include <QScrollBar>
 #include <QMessageBox>
 
 #include <algorithm>
@@ -61,13 +63,7 @@ SearchDialog::SearchDialog(QWidget* parent) : QDialog(parent), ui(new Ui::Search
 
     _buttonGroup = new QButtonGroup(this);
     _buttonGroup->setExclusive(false);
-    const QList<QCheckBox*> boxes = {ui->baudRate9600CheckBox,   ui->baudRate19200CheckBox,
-                                     ui->baudRate38400CheckBox,  ui->baudRate57600CheckBox,
-                                     ui->baudRate115200CheckBox, ui->baudRate200000CheckBox,
-                                     ui->baudRate250000CheckBox, ui->baudRate400000CheckBox,
-                                     ui->baudRate500000CheckBox, ui->baudRate1000000CheckBox};
-    for (int i = 0; i < boxes.size(); ++i)
-        _buttonGroup->addButton(boxes[i], i);
+    addRateBoxes();
 
     connect(ui->selectPushButton, &QPushButton::clicked, this, &SearchDialog::select);
     connect(ui->addAllButton, &QPushButton::clicked, this, &SearchDialog::addAll);
@@ -94,6 +90,23 @@ SearchDialog::SearchDialog(QWidget* parent) : QDialog(parent), ui(new Ui::Search
     ui->servoTreeWidget->header()->setStretchLastSection(false);
     fitColumns();
     updateProtocolHint();
+}
+
+void SearchDialog::addRateBoxes()
+{
+    // Every rate a known model's servos can run at, in two columns, the fastest first; the
+    // group holds them slowest first, the order a scan takes them in.
+    const QList<int> rates = offeredBaudRates();
+    auto* grid = new QGridLayout;
+    const int rows = (rates.size() + 1) / 2;
+    for (int i = 0; i < rates.size(); ++i) {
+        auto* box = new QCheckBox(QString::number(rates.at(i)), this);
+        box->setObjectName(QStringLiteral("baudRate%1CheckBox").arg(rates.at(i)));
+        _buttonGroup->addButton(box, i);
+        const int fromTop = rates.size() - 1 - i;
+        grid->addWidget(box, fromTop % rows, fromTop / rows);
+    }
+    ui->baudRateLayout->addLayout(grid);
 }
 
 void SearchDialog::updateProtocolHint()
@@ -174,7 +187,7 @@ void SearchDialog::setVisible(bool visible)
     }
     ++_showings;
     // The stored rate and the rates servos leave the factory at: Scan is ready at once.
-    QList<int> rates = commonRates;
+    QList<int> rates = commonRates + ModelRegistry::shared().factoryBaudRates();
     rates << _settings->getValue(baudRateKey, 0).toInt();
     for (QAbstractButton* box : _buttonGroup->buttons())
         box->setChecked(rates.contains(box->text().toInt()));

@@ -77,6 +77,7 @@ private:
     void updateScanEnabled();
     void lockInputs(bool locked);
     void updateProtocolHint();
+    void addRateBoxes();
     void addServo(const FoundServo& servo, const QString& portName);
     void fitColumns();
     void showProgress(int made, int total, qint64 leftMs);

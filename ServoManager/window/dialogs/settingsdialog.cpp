@@ -1,5 +1,6 @@
 #include "window/dialogs/settingsdialog.h"
 
+#include "core/model/modelregistry.h"
 #include "core/transport/defaultport.h"
 #include "core/transport/portlatency.h"
 #include "core/transport/serialhelper.h"

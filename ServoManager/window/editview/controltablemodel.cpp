@@ -345,8 +345,10 @@ GroupWrite writeOf(const FieldCatalogue& catalogue, const QList<WriteField>& fie
         const FieldRecord* entry = catalogue.byObjectName(field.name);
         if (entry && entry->role == QLatin1String("id"))
             write.newId = int(field.value & 0xFF);
-        else if (entry && entry->role == QLatin1String("baudRate"))
+        else if (entry && entry->role == QLatin1String("baudRate")) {
             write.newBaudCode = int(field.value & 0xFF);
+            write.newBaudRate = entry->baudRates.value(write.newBaudCode, 0);
+        }
     }
     return write;
 }

@@ -6,7 +6,7 @@
 #include "core/model/fieldcore.h"
 #include "core/model/fieldregisters.h"
 #include "core/model/modelsource.h"
-#include "core/protocol/baudrates.h"
+#include "core/model/modeldescription.h"
 #include "core/session/uischeduler.h"
 #include "window/dialogs/confirmation.h"
 #include "window/editview/uiregisterhelper.h"
@@ -397,8 +397,11 @@ GroupWrite UiGroupHelper::nonVolatileWrite() const
     GroupWrite write(changedFields({FieldGroup::NonVolatile}));
     if (const WriteField* id = write.field(QStringLiteral("idSpinBox")))
         write.newId = static_cast<int>(id->value & 0xFF);
-    if (const WriteField* baud = write.field(QStringLiteral("baudRateComboBox")))
+    if (const WriteField* baud = write.field(QStringLiteral("baudRateComboBox"))) {
         write.newBaudCode = static_cast<int>(baud->value & 0xFF);
+        if (const auto device = this->device())
+            write.newBaudRate = device->description().rateOfBaudCode(write.newBaudCode);
+    }
     return write;
 }
 
@@ -462,7 +465,7 @@ QString UiGroupHelper::outcomeText(const GroupWrite& write, const WriteOutcome& 
     const WriteCheck& check = outcome.check;
     if (check.allHeld()) {
         if (write.movesServo())
-            return servoMovedText(write.newId, baudrates::rateOfCode(write.newBaudCode), outcome.answer);
+            return servoMovedText(write.newId, write.newBaudRate, outcome.answer);
         switch (outcome.answer) {
         case Answer::Lost:
             return tr("Parameters written (the acknowledgement was lost)");
@@ -517,9 +520,8 @@ QString UiGroupHelper::valueText(const WriteField& field, uint32_t bits) const
     if (FieldCore::lookUpQuantity(field.name) == PhysicalQuantitiesEnum::Direction)
         bits = bits != 0 ? 1 : 0; // the item of the list
     if (auto* list = qobject_cast<QComboBox*>(widget)) {
-        const int index =
-            field.name == QLatin1String("baudRateComboBox") ? baudrates::indexOfCode(int(bits)) : int(bits);
-        return index < list->count() - 1 ? list->itemText(index) : tr("Unknown (%1)").arg(bits);
+        const int index = field.name == QLatin1String("baudRateComboBox") ? list->findData(int(bits)) : int(bits);
+        return index >= 0 && index < list->count() - 1 ? list->itemText(index) : tr("Unknown (%1)").arg(bits);
     }
     if (qobject_cast<QCheckBox*>(widget))
         return bits != 0 ? tr("on") : tr("off");

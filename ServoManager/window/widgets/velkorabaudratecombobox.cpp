@@ -1,6 +1,8 @@
 #include "window/widgets/velkorabaudratecombobox.h"
 
-#include "core/protocol/baudrates.h"
+#include "core/model/idevice.h"
+#include "core/model/modeldescription.h"
+#include "core/model/modelsource.h"
 #include "window/widgets/comboplaceholder.h"
 
 #include <QListView>
@@ -31,8 +33,9 @@ PhysicalQuantitiesEnum VelkoraBaudRateComboBox::getPhysicalQuantity()
     return core.physicalQuantity;
 }
 
-void VelkoraBaudRateComboBox::connected(const ModelSource*)
+void VelkoraBaudRateComboBox::connected(const ModelSource* model)
 {
+    offerRatesOf(model);
     if (!core.isConnected)
         setStyleSheet(comboplaceholder::onlineSheet);
     core.isConnected = true;
@@ -46,9 +49,8 @@ void VelkoraBaudRateComboBox::setServoValue(int raw)
     // Only a change repaints: the decoder comes by at every poll.
     const bool changed = !core.isValueLoaded || raw != core.lastRaw;
     core.lastRaw = raw;
-    const int index = baudrates::indexOfCode(raw);
-    // The lookup falls back to a default item for codes it does not know.
-    const bool known = baudrates::codeAtIndex(index) == raw && index < comboplaceholder::index(this);
+    const int index = findData(raw);
+    const bool known = index >= 0 && index < comboplaceholder::index(this);
     setCurrentIndex(known ? index : comboplaceholder::index(this));
     lastValue = currentIndex();
     unknownValue = !known;
@@ -65,7 +67,22 @@ int VelkoraBaudRateComboBox::getServoValue()
     const int index = currentIndex();
     if ((core.isValueLoaded && index == lastValue) || index < 0 || index >= comboplaceholder::index(this))
         return core.lastRaw;
-    return baudrates::codeAtIndex(index);
+    return itemData(index).toInt();
+}
+
+void VelkoraBaudRateComboBox::offerRatesOf(const ModelSource* model)
+{
+    const auto device = model ? model->device() : nullptr;
+    if (!device || device->description().baudCodes == offeredCodes)
+        return;
+    offeredCodes = device->description().baudCodes;
+    const QSignalBlocker blocker(this);
+    clear();
+    for (int rate : device->description().baudRates())
+        addItem(QString::number(rate), device->description().baudCodeOfRate(rate));
+    addItem(QStringLiteral("-"));
+    setCurrentIndex(comboplaceholder::index(this));
+    lastValue = currentIndex();
 }
 
 void VelkoraBaudRateComboBox::on_currentIndexChanged(int index)

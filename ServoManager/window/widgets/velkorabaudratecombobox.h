@@ -4,12 +4,14 @@
 #include "window/widgets/fieldstyle.h"
 
 #include <QComboBox>
+#include <QMap>
 
 #include <memory>
 
 class QListView;
 
-// The servo's baud rate, chosen from the rates it supports; the last item is "-".
+// The servo's baud rate, chosen from the rates its model's baud register selects (each item
+// holds its code: one rate has different codes on different models); the last item is "-".
 class VelkoraBaudRateComboBox : public QComboBox,
                                 public IGroupInputComponent,
                                 public IConnectInfo,
@@ -48,7 +50,11 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    // The model's rates as the items, when they are not already.
+    void offerRatesOf(const ModelSource* model);
+
     std::shared_ptr<QListView> listView;
+    QMap<int, int> offeredCodes; // code -> rate of the items
     FieldCore core;
     int lastValue = 0;
     bool unknownValue = false;
