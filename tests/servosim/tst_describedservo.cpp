@@ -23,9 +23,9 @@ struct Status
 };
 
 // One request and its status packet.
-Status exchange(QSerialPort& port, quint8 code, const QByteArray& params = {})
+Status exchange(QSerialPort& port, quint8 code, const QByteArray& params = {}, quint8 id = Id)
 {
-    port.write(instructionPacket(Id, code, params));
+    port.write(instructionPacket(id, code, params));
     port.waitForBytesWritten(1000);
     QByteArray bytes;
     QElapsedTimer timer;
@@ -70,7 +70,36 @@ qint64 value(const QByteArray& table, int address, int size, bool bigEndian)
     return size == 4 ? qint64(qint32(quint32(bits))) : qint64(bits);
 }
 
-// The simulator playing the made-up model, and a client port open on it.
+// The X-like test description with `edits` (text, replacement) made to its file; null when it cannot be
+// read (`problem` says why).
+std::shared_ptr<const ModelDescription> xSeries(QString* problem,
+                                                const QList<QPair<QByteArray, QByteArray>>& edits = {})
+{
+    QFile file(QStringLiteral(VSM_TEST_DATA "/xseries-test.json"));
+    if (!file.open(QIODevice::ReadOnly)) {
+        *problem = file.errorString();
+        return {};
+    }
+    QByteArray json = file.readAll();
+    for (const auto& edit : edits) {
+        if (!json.contains(edit.first)) {
+            *problem = QString::fromUtf8("no " + edit.first);
+            return {};
+        }
+        json.replace(edit.first, edit.second);
+    }
+    auto read = readModelDescription(json, file.fileName(), problem);
+    return read ? std::make_shared<const ModelDescription>(std::move(*read)) : nullptr;
+}
+
+// Addresses of the X-like test description.
+namespace x {
+constexpr int IdAddress = 7, BaudAddress = 8, TemperatureLimitAddress = 31, VelocityLimitAddress = 44;
+constexpr int ShutdownAddress = 63, TorqueAddress = 64, HardwareErrorAddress = 70, GoalAddress = 116;
+constexpr int TableLength = 147;
+} // namespace x
+
+// The simulator playing the made-up model (or what `options` say), and a client port open on it.
 struct Rig
 {
     explicit Rig(bool bigEndian)
@@ -86,11 +115,17 @@ struct Rig
         options.ids = {Id};
         options.baudRate = Rate;
         options.description = std::make_shared<const ModelDescription>(std::move(*read));
+        open(options);
+    }
+    explicit Rig(const Options& options) { open(options); }
+
+    void open(const Options& options)
+    {
         simulator = std::make_unique<ServoSimulator>(options);
         if (!simulator->start(&error))
             return;
         port.setPortName(simulator->devicePath());
-        port.setBaudRate(Rate);
+        port.setBaudRate(options.baudRate);
         if (!port.open(QIODevice::ReadWrite))
             error = port.errorString();
     }
@@ -284,6 +319,223 @@ private slots:
         QVERIFY2(error.contains(QLatin1String("\"baudRate\"")), qPrintable(error));
         QVERIFY(simulator.servoIds().isEmpty());
         QVERIFY(!simulator.plugServo(2));
+    }
+
+    // Servos of three models on one bus: each answers its ping with its own model number and firmware,
+    // and a broadcast ping with all of them in id order.
+    void severalModelsOnOneBus()
+    {
+        QString problem;
+        const auto description = xSeries(&problem);
+        QVERIFY2(description, qPrintable(problem));
+        auto madeupRead = readModelDescription(madeup::description(false), QStringLiteral("madeup.json"), &problem);
+        QVERIFY2(madeupRead, qPrintable(problem));
+        Options options;
+        options.ids = {1, 4};
+        options.baudRate = 1000000;
+        options.moreGroups = {{{3}, Model::V1, description},
+                              {{2}, Model::Ax12, {}},
+                              {{5}, Model::V1, std::make_shared<const ModelDescription>(std::move(*madeupRead))}};
+        Rig rig(options);
+        QVERIFY2(rig.error.isEmpty(), qPrintable(rig.error));
+        const QList<QPair<int, QByteArray>> pings{
+            {1, "010403"}, {2, "0c0018"}, {3, "24042e"}, {4, "010403"}, {5, "921007"}};
+        for (const auto& ping : pings) {
+            const Status status = exchange(rig.port, instruction::Ping, {}, quint8(ping.first));
+            QVERIFY2(status.complete, qPrintable(QString::number(ping.first)));
+            QCOMPARE(status.params, QByteArray::fromHex(ping.second));
+        }
+        QCOMPARE(rig.simulator->servoIds(), QList<int>({1, 2, 3, 4, 5}));
+    }
+
+    // --baud and plug take the rates of the model's own baud codes, and refuse others with the model's
+    // rates; the servo answers at such a rate.
+    void modelsOwnRates_data()
+    {
+        QTest::addColumn<bool>("described");
+        QTest::addColumn<int>("rate");
+        QTest::addColumn<bool>("taken");
+        QTest::newRow("4.5 Mbaud, X codes") << true << 4500000 << true;
+        QTest::newRow("3 Mbaud, X codes") << true << 3000000 << true;
+        QTest::newRow("500 kbaud, not an X code") << true << 500000 << false;
+        QTest::newRow("4.5 Mbaud, not a V1 code") << false << 4500000 << false;
+        QTest::newRow("500 kbaud, V1 code") << false << 500000 << true;
+    }
+    void modelsOwnRates()
+    {
+        QFETCH(bool, described);
+        QFETCH(int, rate);
+        QFETCH(bool, taken);
+        QString problem;
+        Options options;
+        options.ids = {Id};
+        options.baudRate = rate;
+        if (described)
+            QVERIFY2(options.description = xSeries(&problem), qPrintable(problem));
+        Rig rig(options);
+        QCOMPARE(rig.error.isEmpty(), taken);
+        if (!taken) {
+            const QString rates = described ? "(its rates: 9600, 57600, 115200, 1000000, 2000000, 3000000, 4000000, "
+                                              "4500000)"
+                                            : "(its rates: 9600, 19200";
+            QVERIFY2(rig.error.contains(QString::number(rate)) && rig.error.contains(rates), qPrintable(rig.error));
+            return;
+        }
+        QCOMPARE(exchange(rig.port, instruction::Ping).complete, true);
+        QCOMPARE(rig.simulator->plugServo(9, rate), true);
+        QCOMPARE(rig.simulator->plugServo(10, described ? 500000 : 4500000), false);
+        QCOMPARE(rig.simulator->servoIds(), QList<int>({Id, 9}));
+    }
+
+    // Factory reset takes the options the description lists; "all" puts the servo at the description's
+    // factory id and rate. An option not listed is refused and changes nothing.
+    void factoryResetOptions_data()
+    {
+        QTest::addColumn<QByteArray>("listed");
+        QTest::addColumn<QByteArray>("factory");
+        QTest::addColumn<int>("option");
+        QTest::addColumn<int>("error");
+        QTest::addColumn<int>("id");
+        QTest::addColumn<int>("baudCode");
+        const QByteArray all = R"("all", "allButId", "allButIdAndBaudRate")";
+        const QByteArray usual = R"("id": 1, "baudRate": 57600)";
+        QTest::newRow("all") << all << usual << int(resetOption::All) << 0 << 1 << 1;
+        // Not the id and baud entries' defaults: the factory's.
+        QTest::newRow("all, factory elsewhere")
+            << all << QByteArray(R"("id": 9, "baudRate": 115200)") << int(resetOption::All) << 0 << 9 << 2;
+        QTest::newRow("all but the id") << all << usual << int(resetOption::KeepId) << 0 << Id << 1;
+        QTest::newRow("all but id and rate") << all << usual << int(resetOption::KeepIdAndBaud) << 0 << Id << 3;
+        QTest::newRow("unknown option") << all << usual << 0x03 << int(error::DataRange) << Id << 3;
+        QTest::newRow("not listed: all but the id")
+            << QByteArray(R"("all")") << usual << int(resetOption::KeepId) << int(error::DataRange) << Id << 3;
+        QTest::newRow("not listed: all but id and rate") << QByteArray(R"("all", "allButId")") << usual
+                                                         << int(resetOption::KeepIdAndBaud) << int(error::DataRange)
+                                                         << Id << 3;
+        QTest::newRow("not listed: all") << QByteArray(R"("allButId")") << usual << int(resetOption::All)
+                                         << int(error::DataRange) << Id << 3;
+    }
+    void factoryResetOptions()
+    {
+        QFETCH(QByteArray, listed);
+        QFETCH(QByteArray, factory);
+        QFETCH(int, option);
+        QFETCH(int, error);
+        QFETCH(int, id);
+        QFETCH(int, baudCode);
+        QString problem;
+        Options options;
+        options.ids = {Id};
+        options.baudRate = 1000000;
+        options.description = xSeries(&problem, {{R"("all", "allButId", "allButIdAndBaudRate")", listed},
+                                                 {R"("id": 1, "baudRate": 57600)", factory}});
+        QVERIFY2(options.description, qPrintable(problem));
+        Rig rig(options);
+        QVERIFY2(rig.error.isEmpty(), qPrintable(rig.error));
+        QCOMPARE(exchange(rig.port, instruction::Write, addressed(x::TemperatureLimitAddress, "\x3c")).error,
+                 quint8(error::None));
+
+        const Status status = exchange(rig.port, instruction::FactoryReset, QByteArray(1, char(option)));
+        QVERIFY(status.complete);
+        QCOMPARE(int(status.error), error);
+        QCOMPARE(rig.simulator->servoIds(), QList<int>{id});
+        const QByteArray table = rig.simulator->registers(id);
+        QCOMPARE(int(table.at(x::BaudAddress)), baudCode);
+        QCOMPARE(int(table.at(x::TemperatureLimitAddress)), error == 0 ? 72 : 60);
+        // Reset to the factory rate, the servo answers there once its acknowledgement is out.
+        if (baudCode != 3) {
+            rig.port.setBaudRate(options.description->baudCodes.value(baudCode));
+            QVERIFY(exchange(rig.port, instruction::Ping, {}, quint8(id)).complete);
+        }
+    }
+
+    // The hardware error bits (--hw-error) are in the error register and flag every answer; a reboot
+    // clears them where the description says so, else they outlive it.
+    void rebootAndHardwareError_data()
+    {
+        QTest::addColumn<bool>("clears");
+        QTest::newRow("reboot clears") << true;
+        QTest::newRow("errors outlive the reboot") << false;
+    }
+    void rebootAndHardwareError()
+    {
+        QFETCH(bool, clears);
+        QString problem;
+        Options options;
+        options.ids = {Id};
+        options.baudRate = 1000000;
+        options.description =
+            xSeries(&problem, {{"\"rebootClearsHardwareError\": true", clears ? "\"rebootClearsHardwareError\": true"
+                                                                              : "\"rebootClearsHardwareError\": false"}});
+        QVERIFY2(options.description, qPrintable(problem));
+        Rig rig(options);
+        QVERIFY2(rig.error.isEmpty(), qPrintable(rig.error));
+        rig.simulator->setHardwareError(Id, 0x24);
+        const QByteArray readError = addressed(x::HardwareErrorAddress, QByteArray::fromHex("0100"));
+        Status status = exchange(rig.port, instruction::Read, readError);
+        QCOMPARE(status.error, quint8(error::Alert));
+        QCOMPARE(status.params, QByteArray("\x24"));
+
+        QVERIFY(exchange(rig.port, instruction::Reboot).complete);
+        status = exchange(rig.port, instruction::Read, readError);
+        QCOMPARE(status.error, quint8(clears ? error::None : error::Alert));
+        QCOMPARE(status.params, QByteArray(1, clears ? '\0' : '\x24'));
+    }
+
+    // With the torque on, a write touching a non-volatile entry is refused with the access error and
+    // changes nothing, however many entries it spans; volatile entries stay open.
+    void torqueOnKeepsNonVolatile_data()
+    {
+        QTest::addColumn<int>("address");
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<bool>("torqueOn");
+        QTest::addColumn<int>("error");
+        const QByteArray limits = QByteArray::fromHex("2c010000ff0f0000"); // velocity and max position
+        QTest::newRow("two settings, torque on") << x::VelocityLimitAddress << limits << true << int(error::Access);
+        QTest::newRow("two settings, torque off") << x::VelocityLimitAddress << limits << false << 0;
+        QTest::newRow("last setting into the torque and LED, on")
+            << x::ShutdownAddress << QByteArray::fromHex("140101") << true << int(error::Access);
+        QTest::newRow("last setting into the torque and LED, off")
+            << x::ShutdownAddress << QByteArray::fromHex("140001") << false << 0;
+        QTest::newRow("homing offset, torque on")
+            << 20 << QByteArray::fromHex("10000000") << true << int(error::Access);
+        QTest::newRow("torque and LED, on") << x::TorqueAddress << QByteArray::fromHex("0101") << true << 0;
+        QTest::newRow("goal, torque on") << x::GoalAddress << QByteArray::fromHex("00090000") << true << 0;
+    }
+    void torqueOnKeepsNonVolatile()
+    {
+        QFETCH(int, address);
+        QFETCH(QByteArray, data);
+        QFETCH(bool, torqueOn);
+        QFETCH(int, error);
+        QString problem;
+        Options options;
+        options.ids = {Id};
+        options.baudRate = 1000000;
+        options.description = xSeries(&problem);
+        QVERIFY2(options.description, qPrintable(problem));
+        Rig rig(options);
+        QVERIFY2(rig.error.isEmpty(), qPrintable(rig.error));
+        if (torqueOn)
+            QCOMPARE(exchange(rig.port, instruction::Write, addressed(x::TorqueAddress, "\x01")).error,
+                     quint8(error::None));
+        const QByteArray before = rig.simulator->registers(Id).left(x::GoalAddress);
+
+        const Status status = exchange(rig.port, instruction::Write, addressed(address, data));
+        QVERIFY(status.complete);
+        QCOMPARE(int(status.error), error);
+        QByteArray expected = before;
+        if (error == 0 && address < x::GoalAddress)
+            expected.replace(address, data.size(), data);
+        QCOMPARE(rig.simulator->registers(Id).left(x::GoalAddress), expected);
+        // Registered, the write is checked again when Action applies it.
+        if (torqueOn && error != 0) {
+            QCOMPARE(exchange(rig.port, instruction::Write, addressed(x::TorqueAddress, QByteArray(1, 0))).error,
+                     quint8(error::None));
+            QCOMPARE(exchange(rig.port, instruction::RegWrite, addressed(address, data)).error, quint8(error::None));
+            QCOMPARE(exchange(rig.port, instruction::Write, addressed(x::TorqueAddress, "\x01")).error,
+                     quint8(error::None));
+            QCOMPARE(int(exchange(rig.port, instruction::Action).error), error);
+        }
     }
 };
 
