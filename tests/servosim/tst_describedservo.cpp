@@ -328,14 +328,16 @@ private slots:
         QString problem;
         const auto description = xSeries(&problem);
         QVERIFY2(description, qPrintable(problem));
-        auto madeupRead = readModelDescription(madeup::description(false), QStringLiteral("madeup.json"), &problem);
+        auto madeupRead =
+            readModelDescription(madeup::description(false), QStringLiteral("madeup.json"), &problem);
         QVERIFY2(madeupRead, qPrintable(problem));
         Options options;
         options.ids = {1, 4};
         options.baudRate = 1000000;
-        options.moreGroups = {{{3}, Model::V1, description},
-                              {{2}, Model::Ax12, {}},
-                              {{5}, Model::V1, std::make_shared<const ModelDescription>(std::move(*madeupRead))}};
+        options.moreGroups = {
+            {{3}, Model::V1, description},
+            {{2}, Model::Ax12, {}},
+            {{5}, Model::V1, std::make_shared<const ModelDescription>(std::move(*madeupRead))}};
         Rig rig(options);
         QVERIFY2(rig.error.isEmpty(), qPrintable(rig.error));
         const QList<QPair<int, QByteArray>> pings{
@@ -375,10 +377,12 @@ private slots:
         Rig rig(options);
         QCOMPARE(rig.error.isEmpty(), taken);
         if (!taken) {
-            const QString rates = described ? "(its rates: 9600, 57600, 115200, 1000000, 2000000, 3000000, 4000000, "
-                                              "4500000)"
-                                            : "(its rates: 9600, 19200";
-            QVERIFY2(rig.error.contains(QString::number(rate)) && rig.error.contains(rates), qPrintable(rig.error));
+            const QString rates =
+                described ? "(its rates: 9600, 57600, 115200, 1000000, 2000000, 3000000, 4000000, "
+                            "4500000)"
+                          : "(its rates: 9600, 19200";
+            QVERIFY2(rig.error.contains(QString::number(rate)) && rig.error.contains(rates),
+                     qPrintable(rig.error));
             return;
         }
         QCOMPARE(exchange(rig.port, instruction::Ping).complete, true);
@@ -404,13 +408,15 @@ private slots:
         QTest::newRow("all, factory elsewhere")
             << all << QByteArray(R"("id": 9, "baudRate": 115200)") << int(resetOption::All) << 0 << 9 << 2;
         QTest::newRow("all but the id") << all << usual << int(resetOption::KeepId) << 0 << Id << 1;
-        QTest::newRow("all but id and rate") << all << usual << int(resetOption::KeepIdAndBaud) << 0 << Id << 3;
+        QTest::newRow("all but id and rate")
+            << all << usual << int(resetOption::KeepIdAndBaud) << 0 << Id << 3;
         QTest::newRow("unknown option") << all << usual << 0x03 << int(error::DataRange) << Id << 3;
         QTest::newRow("not listed: all but the id")
-            << QByteArray(R"("all")") << usual << int(resetOption::KeepId) << int(error::DataRange) << Id << 3;
-        QTest::newRow("not listed: all but id and rate") << QByteArray(R"("all", "allButId")") << usual
-                                                         << int(resetOption::KeepIdAndBaud) << int(error::DataRange)
-                                                         << Id << 3;
+            << QByteArray(R"("all")") << usual << int(resetOption::KeepId) << int(error::DataRange) << Id
+            << 3;
+        QTest::newRow("not listed: all but id and rate")
+            << QByteArray(R"("all", "allButId")") << usual << int(resetOption::KeepIdAndBaud)
+            << int(error::DataRange) << Id << 3;
         QTest::newRow("not listed: all") << QByteArray(R"("allButId")") << usual << int(resetOption::All)
                                          << int(error::DataRange) << Id << 3;
     }
@@ -463,9 +469,9 @@ private slots:
         Options options;
         options.ids = {Id};
         options.baudRate = 1000000;
-        options.description =
-            xSeries(&problem, {{"\"rebootClearsHardwareError\": true", clears ? "\"rebootClearsHardwareError\": true"
-                                                                              : "\"rebootClearsHardwareError\": false"}});
+        options.description = xSeries(&problem, {{"\"rebootClearsHardwareError\": true",
+                                                  clears ? "\"rebootClearsHardwareError\": true"
+                                                         : "\"rebootClearsHardwareError\": false"}});
         QVERIFY2(options.description, qPrintable(problem));
         Rig rig(options);
         QVERIFY2(rig.error.isEmpty(), qPrintable(rig.error));
@@ -490,7 +496,8 @@ private slots:
         QTest::addColumn<bool>("torqueOn");
         QTest::addColumn<int>("error");
         const QByteArray limits = QByteArray::fromHex("2c010000ff0f0000"); // velocity and max position
-        QTest::newRow("two settings, torque on") << x::VelocityLimitAddress << limits << true << int(error::Access);
+        QTest::newRow("two settings, torque on")
+            << x::VelocityLimitAddress << limits << true << int(error::Access);
         QTest::newRow("two settings, torque off") << x::VelocityLimitAddress << limits << false << 0;
         QTest::newRow("last setting into the torque and LED, on")
             << x::ShutdownAddress << QByteArray::fromHex("140101") << true << int(error::Access);
@@ -529,9 +536,11 @@ private slots:
         QCOMPARE(rig.simulator->registers(Id).left(x::GoalAddress), expected);
         // Registered, the write is checked again when Action applies it.
         if (torqueOn && error != 0) {
-            QCOMPARE(exchange(rig.port, instruction::Write, addressed(x::TorqueAddress, QByteArray(1, 0))).error,
+            QCOMPARE(
+                exchange(rig.port, instruction::Write, addressed(x::TorqueAddress, QByteArray(1, 0))).error,
+                quint8(error::None));
+            QCOMPARE(exchange(rig.port, instruction::RegWrite, addressed(address, data)).error,
                      quint8(error::None));
-            QCOMPARE(exchange(rig.port, instruction::RegWrite, addressed(address, data)).error, quint8(error::None));
             QCOMPARE(exchange(rig.port, instruction::Write, addressed(x::TorqueAddress, "\x01")).error,
                      quint8(error::None));
             QCOMPARE(int(exchange(rig.port, instruction::Action).error), error);

@@ -465,8 +465,8 @@ private slots:
         QTest::newRow("protocol the second model does not speak")
             << QStringList{"--model", "ax12", "--model", "DIR/madeup.json", "--protocol", "1"}
             << "--protocol 1: model madeup" << 0;
-        QTest::newRow("two --id for one model") << QStringList{"--model", "DIR/madeup.json", "--id", "3"}
-                                                << "--id 3 and --id 1,2" << 0;
+        QTest::newRow("two --id for one model")
+            << QStringList{"--model", "DIR/madeup.json", "--id", "3"} << "--id 3 and --id 1,2" << 0;
     }
     void programPlaysDescription()
     {
@@ -517,8 +517,9 @@ private slots:
     {
         const QString xFile = QStringLiteral(VSM_TEST_DATA "/xseries-test.json");
         QProcess process;
-        process.start(QStringLiteral(VSM_SIMULATOR_PATH), {"--id", "2", "--model", "v1", "--model", xFile, "--id",
-                                                           "1,3", "--hw-error", "0x04", "--quiet", "--control"});
+        process.start(QStringLiteral(VSM_SIMULATOR_PATH),
+                      {"--id", "2", "--model", "v1", "--model", xFile, "--id", "1,3", "--hw-error", "0x04",
+                       "--quiet", "--control"});
         QVERIFY(process.waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(process.canReadLine(), 20000);
         const QString device = QString::fromLocal8Bit(process.readLine()).trimmed();
@@ -540,9 +541,11 @@ private slots:
         QCOMPARE(ping(3), QByteArray("8024042e"));
 
         const QString wrongRate = command("plug 5 4500000");
-        QVERIFY2(wrongRate.startsWith("error: 4500000 baud") && wrongRate.contains("model v1 (its rates: 9600"),
+        QVERIFY2(wrongRate.startsWith("error: 4500000 baud") &&
+                     wrongRate.contains("model v1 (its rates: 9600"),
                  qPrintable(wrongRate));
-        QCOMPARE(command("plug 5 4500000 " + xFile.toLocal8Bit()), QStringLiteral("plugged 5 at 4500000 baud"));
+        QCOMPARE(command("plug 5 4500000 " + xFile.toLocal8Bit()),
+                 QStringLiteral("plugged 5 at 4500000 baud"));
         QCOMPARE(command("plug 6 " + xFile.toLocal8Bit()), QStringLiteral("plugged 6 at 1000000 baud"));
         QVERIFY(command("plug 7 1000000 nosuchmodel").startsWith("error: "));
         QCOMPARE(command("list"), QStringLiteral("servos 1,2,3,5,6"));

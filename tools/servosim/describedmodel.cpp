@@ -111,7 +111,7 @@ QByteArray DescribedModel::pingParams(const QByteArray& table) const
 
 quint8 DescribedModel::resetOptionError(quint8 option) const
 {
-    const char* name = option == resetOption::All           ? "all"
+    const char* name = option == resetOption::All             ? "all"
                        : option == resetOption::KeepId        ? "allButId"
                        : option == resetOption::KeepIdAndBaud ? "allButIdAndBaudRate"
                                                               : nullptr;

@@ -90,7 +90,9 @@ QString plug(servosim::ServoSimulator& simulator, const PlugDefaults& defaults, 
     if (words.size() > 2)
         rate = words.at(2).toInt(&rateOk);
     // A model may follow the id directly: a name is no number.
-    const QString modelName = words.size() == 4 ? words.at(3) : words.size() == 3 && !rateOk ? words.at(2) : QString();
+    const QString modelName = words.size() == 4              ? words.at(3)
+                              : words.size() == 3 && !rateOk ? words.at(2)
+                                                             : QString();
     if (words.size() == 3 && !modelName.isEmpty()) {
         rate = defaults.baudRate;
         rateOk = true;
@@ -147,7 +149,8 @@ class ControlInput
 {
 public:
     ControlInput(servosim::ServoSimulator& simulator, PlugDefaults defaults)
-        : m_simulator(simulator), m_defaults(std::move(defaults)), m_notifier(STDIN_FILENO, QSocketNotifier::Read)
+        : m_simulator(simulator), m_defaults(std::move(defaults)),
+          m_notifier(STDIN_FILENO, QSocketNotifier::Read)
     {
         QObject::connect(&m_notifier, &QSocketNotifier::activated, [this] { readInput(); });
     }
@@ -219,9 +222,10 @@ OptionSet makeOptions()
 {
     return {
         {QStringLiteral("link"), QStringLiteral("Symbolic link to the device."), QStringLiteral("PATH")},
-        {QStringLiteral("id"), QStringLiteral("Servo ids, comma-separated, of the --model before it (before any\n"
-                        "--model: of the first) (default 1)."), QStringLiteral("LIST"),
-         QStringLiteral("1")},
+        {QStringLiteral("id"),
+         QStringLiteral("Servo ids, comma-separated, of the --model before it (before any\n"
+                        "--model: of the first) (default 1)."),
+         QStringLiteral("LIST"), QStringLiteral("1")},
         {QStringLiteral("model"),
          QStringLiteral("Servo model: v1, ax12, the name of another model description or a\n"
                         "description file (.json) (default v1). Each --model adds servos of\n"
@@ -235,9 +239,10 @@ OptionSet makeOptions()
          QStringLiteral("Protocol the servos speak: 1 or 2, one every model speaks (default 2, or\n"
                         "the first model's only one)."),
          QStringLiteral("1|2"), QStringLiteral("2")},
-        {QStringLiteral("baud"), QStringLiteral("The servos' baud rate, one of every model's baud codes\n"
-                                        "(default 1000000)."), QStringLiteral("RATE"),
-         QStringLiteral("1000000")},
+        {QStringLiteral("baud"),
+         QStringLiteral("The servos' baud rate, one of every model's baud codes\n"
+                        "(default 1000000)."),
+         QStringLiteral("RATE"), QStringLiteral("1000000")},
         {QStringLiteral("no-wire-time"), QStringLiteral("Answer at once instead of after the line time.")},
         {QStringLiteral("fault-rate"), QStringLiteral("Probability (0 to 1) that an answer gets a fault."),
          QStringLiteral("P"), QStringLiteral("0")},
@@ -252,8 +257,9 @@ OptionSet makeOptions()
          QStringLiteral("Deliver answers in pieces of this many bytes, as USB adapters do\n"
                         "(default 0: whole answers)."),
          QStringLiteral("BYTES"), QStringLiteral("0")},
-        {QStringLiteral("piece-gap"), QStringLiteral("Pause between answer pieces in milliseconds (default 1)."),
-         QStringLiteral("MS"), QStringLiteral("1")},
+        {QStringLiteral("piece-gap"),
+         QStringLiteral("Pause between answer pieces in milliseconds (default 1)."), QStringLiteral("MS"),
+         QStringLiteral("1")},
         {QStringLiteral("config"),
          QStringLiteral("Start the first model's servos with the settings of this configuration\n"
                         "file (saved by the program; the servos keep the ids and the rate given\n"
@@ -273,8 +279,8 @@ OptionSet makeOptions()
 
 QList<QCommandLineOption> allOptions(const OptionSet& o)
 {
-    return {o.link,     o.ids,           o.model, o.models, o.protocol, o.baud,   o.noWireTime, o.faultRate,
-            o.faults,   o.hardwareError, o.quiet, o.pieces, o.pieceGap, o.config, o.control};
+    return {o.link,   o.ids,           o.model, o.models, o.protocol, o.baud,   o.noWireTime, o.faultRate,
+            o.faults, o.hardwareError, o.quiet, o.pieces, o.pieceGap, o.config, o.control};
 }
 
 // What the command line asks for.
@@ -296,7 +302,8 @@ struct GroupWords
     bool idsGiven = false;
 };
 
-QString groupWords(const QStringList& arguments, const QList<QCommandLineOption>& all, QList<GroupWords>* groups)
+QString groupWords(const QStringList& arguments, const QList<QCommandLineOption>& all,
+                   QList<GroupWords>* groups)
 {
     QStringList withValue;
     for (const QCommandLineOption& option : all)
@@ -335,9 +342,9 @@ QString groupWords(const QStringList& arguments, const QList<QCommandLineOption>
 // Whether the servos of `group` can speak `protocol`; the problem in words, or nothing.
 QString protocolFits(const servosim::ServoGroup& group, int protocol, bool given, const QString& first)
 {
-    const QList<int> spoken =
-        group.description ? group.description->protocols
-                          : group.model == servosim::Model::Ax12 ? QList<int>{1, 2} : QList<int>{2};
+    const QList<int> spoken = group.description                      ? group.description->protocols
+                              : group.model == servosim::Model::Ax12 ? QList<int>{1, 2}
+                                                                     : QList<int>{2};
     if (spoken.contains(protocol))
         return {};
     if (!group.description)
@@ -347,18 +354,21 @@ QString protocolFits(const servosim::ServoGroup& group, int protocol, bool given
             .arg(protocol)
             .arg(group.description->name)
             .arg(spoken.value(0));
-    return QStringLiteral("model %1 speaks protocol %2 only, model %3 protocol %4 only (give --protocol)")
+    return QStringLiteral(
+               "model %1 speaks protocol %2 only, not protocol %3 of the first model %4 (--protocol "
+               "chooses another)")
         .arg(group.description->name)
         .arg(spoken.value(0))
-        .arg(first)
-        .arg(protocol);
+        .arg(protocol)
+        .arg(first);
 }
 
 // The servos' models and ids, and the protocol they speak; the problem in words, or nothing.
 QString readGroups(const QCommandLineParser& parser, const OptionSet& o, servosim::Options* options)
 {
     QList<GroupWords> words;
-    if (const QString problem = groupWords(QCoreApplication::arguments(), allOptions(o), &words); !problem.isEmpty())
+    if (const QString problem = groupWords(QCoreApplication::arguments(), allOptions(o), &words);
+        !problem.isEmpty())
         return problem;
     if (parser.isSet(o.models))
         ModelRegistry::use(QStringList{ModelRegistry::userFolder()} + parser.values(o.models));
@@ -535,8 +545,8 @@ int main(int argc, char* argv[])
         sigemptyset(&ignore.sa_mask);
         sigaction(SIGPIPE, &ignore, nullptr);
         const servosim::ServoGroup first = options.groups().first();
-        controlInput =
-            std::make_unique<ControlInput>(simulator, PlugDefaults{first, options.baudRate, options.protocol});
+        controlInput = std::make_unique<ControlInput>(
+            simulator, PlugDefaults{first, options.baudRate, options.protocol});
     }
 
     app.exec();

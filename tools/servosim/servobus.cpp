@@ -109,7 +109,8 @@ bool ServoBus::plug(int id, int baudRate, std::unique_ptr<ServoModel> model, int
 {
     const int rate = baudRate == 0 ? m_baudRate : baudRate;
     const int servoProtocol = protocol == 0 ? m_protocol : protocol;
-    if (id < 0 || id > 252 || model->codeForBaudRate(rate) < 0 || !model->protocolProblem(servoProtocol).isEmpty())
+    if (id < 0 || id > 252 || model->codeForBaudRate(rate) < 0 ||
+        !model->protocolProblem(servoProtocol).isEmpty())
         return false;
     m_servos.push_back(std::make_unique<Servo>(std::move(model), quint8(id), rate, m_clock(), servoProtocol));
     return true;
@@ -384,8 +385,10 @@ void ServoBus::setRegisters(int id, int address, const QByteArray& bytes)
 
 void ServoBus::setHardwareError(int id, quint8 bits)
 {
-    if (Servo* target = servo(id))
-        target->setHardwareError(bits);
+    // Servos sharing an id are all meant: a fault given for the id is not the first one's alone.
+    for (const auto& servo : m_servos)
+        if (servo && servo->id() == id)
+            servo->setHardwareError(bits);
 }
 
 void ServoBus::refuseWritesAt(int id, int address)

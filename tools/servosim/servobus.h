@@ -114,6 +114,7 @@ public:
     // Empty for an id not on the bus.
     QByteArray registers(int id);
     void setRegisters(int id, int address, const QByteArray& bytes);
+    // Every servo answering to `id`.
     void setHardwareError(int id, quint8 bits);
     bool setServoBaudRate(int id, int baudRate);
     // While silent the bus hears nothing and answers nothing (a pulled cable, a servo without power).

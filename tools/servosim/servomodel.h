@@ -1,9 +1,9 @@
 #pragma once
 
 #include <QByteArray>
-#include <QString>
-#include <QMetaType>
 #include <QList>
+#include <QMetaType>
+#include <QString>
 #include <QVector>
 
 #include <memory>

@@ -46,7 +46,8 @@ QString validate(const Options& options)
         for (int id : group.ids)
             if (id < 0 || id > 252)
                 return QStringLiteral("servo id %1 is outside 0 to 252").arg(id);
-        if (const QString problem = servoProblem(group, options.baudRate, options.protocol); !problem.isEmpty())
+        if (const QString problem = servoProblem(group, options.baudRate, options.protocol);
+            !problem.isEmpty())
             return problem;
     }
     if (options.faultRate < 0 || options.faultRate > 1)
@@ -409,8 +410,8 @@ bool ServoSimulator::plugServo(int id, int baudRate, std::optional<Model> model,
     return m_bus->plugServo(id, baudRate, model, protocol);
 }
 
-bool ServoSimulator::plugServo(int id, int baudRate, const std::shared_ptr<const ModelDescription>& description,
-                               int protocol)
+bool ServoSimulator::plugServo(int id, int baudRate,
+                               const std::shared_ptr<const ModelDescription>& description, int protocol)
 {
     QMutexLocker lock(&m_mutex);
     return m_bus->plugServo(id, baudRate, description, protocol);
