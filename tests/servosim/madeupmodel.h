@@ -26,6 +26,7 @@ inline QByteArray description(bool bigEndian, int protocol = 2)
   "factory": {"id": 1, "baudRate": 57600},
   "baudCodes": {"1": 1000000, "3": 57600},
   "nonVolatile": {"motorOff": true},
+  "resetOptions": ["all", "allButId", "allButIdAndBaudRate"],
   "entries": [
     {"key": "modelNumber", "caption": "Model number", "address": 0, "size": 2, "access": "read",
      "area": "state", "role": "modelNumber", "default": 4242},

@@ -23,9 +23,9 @@ struct Status
 };
 
 // One request and its status packet.
-Status exchange(QSerialPort& port, quint8 code, const QByteArray& params = {})
+Status exchange(QSerialPort& port, quint8 code, const QByteArray& params = {}, quint8 id = Id)
 {
-    port.write(instructionPacket(Id, code, params));
+    port.write(instructionPacket(id, code, params));
     port.waitForBytesWritten(1000);
     QByteArray bytes;
     QElapsedTimer timer;
@@ -70,7 +70,29 @@ qint64 value(const QByteArray& table, int address, int size, bool bigEndian)
     return size == 4 ? qint64(qint32(quint32(bits))) : qint64(bits);
 }
 
-// The simulator playing the made-up model, and a client port open on it.
+// Servo `Id` of the X-like test description, with `edits` (text, replacement) made to its file, at `rate`;
+// no description when it cannot be read (`problem` says why).
+Options xSeries(QString* problem, const QList<QPair<QByteArray, QByteArray>>& edits = {}, int rate = 1000000)
+{
+    Options options;
+    options.ids = {Id};
+    options.baudRate = rate;
+    QFile file(QStringLiteral(VSM_TEST_DATA "/xseries-test.json"));
+    QByteArray json = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    for (const auto& edit : edits)
+        json.replace(edit.first, edit.second);
+    if (auto read = readModelDescription(json, file.fileName(), problem))
+        options.description = std::make_shared<const ModelDescription>(std::move(*read));
+    return options;
+}
+
+// Addresses of the X-like test description.
+namespace x {
+constexpr int BaudAddress = 8, TemperatureLimitAddress = 31, VelocityLimitAddress = 44, ShutdownAddress = 63;
+constexpr int TorqueAddress = 64, HardwareErrorAddress = 70, GoalAddress = 116;
+} // namespace x
+
+// The simulator playing the made-up model (or what `options` say), and a client port open on it.
 struct Rig
 {
     explicit Rig(bool bigEndian)
@@ -86,11 +108,17 @@ struct Rig
         options.ids = {Id};
         options.baudRate = Rate;
         options.description = std::make_shared<const ModelDescription>(std::move(*read));
+        open(options);
+    }
+    explicit Rig(const Options& options) { open(options); }
+
+    void open(const Options& options)
+    {
         simulator = std::make_unique<ServoSimulator>(options);
         if (!simulator->start(&error))
             return;
         port.setPortName(simulator->devicePath());
-        port.setBaudRate(Rate);
+        port.setBaudRate(options.baudRate);
         if (!port.open(QIODevice::ReadWrite))
             error = port.errorString();
     }
@@ -284,6 +312,155 @@ private slots:
         QVERIFY2(error.contains(QLatin1String("\"baudRate\"")), qPrintable(error));
         QVERIFY(simulator.servoIds().isEmpty());
         QVERIFY(!simulator.plugServo(2));
+    }
+
+    // --baud takes the rates of the model's own baud codes and refuses others, listing the model's rates.
+    void modelsOwnRates_data()
+    {
+        QTest::addColumn<bool>("described");
+        QTest::addColumn<int>("rate");
+        QTest::addColumn<QString>("refusal");
+        QTest::newRow("4.5 Mbaud, X codes") << true << 4500000 << QString();
+        QTest::newRow("500 kbaud, not an X code")
+            << true << 500000
+            << "500000 baud has no baud-rate code of model xseries-test (its rates: 9600, 57600, 115200, "
+               "1000000, 2000000, 3000000, 4000000, 4500000)";
+        QTest::newRow("4.5 Mbaud, not a V1 code") << false << 4500000 << "of model v1 (its rates: 9600, 19200";
+    }
+    void modelsOwnRates()
+    {
+        QFETCH(bool, described);
+        QFETCH(int, rate);
+        QFETCH(QString, refusal);
+        QString problem;
+        Options options = xSeries(&problem, {}, rate);
+        QVERIFY2(options.description, qPrintable(problem));
+        if (!described)
+            options.description.reset();
+        Rig rig(options);
+        QVERIFY2(refusal.isEmpty() ? rig.error.isEmpty() : rig.error.contains(refusal), qPrintable(rig.error));
+        if (refusal.isEmpty())
+            QVERIFY(exchange(rig.port, instruction::Ping).complete);
+    }
+
+    // Factory reset takes the options the description lists; "all" puts the servo at the description's
+    // factory id and rate, where it answers after its acknowledgement. An option not listed is refused and
+    // changes nothing.
+    void factoryResetOptions_data()
+    {
+        QTest::addColumn<QByteArray>("listed");
+        QTest::addColumn<QByteArray>("factory");
+        QTest::addColumn<int>("option");
+        QTest::addColumn<int>("error");
+        QTest::addColumn<int>("id");
+        QTest::addColumn<int>("baudCode");
+        const QByteArray all = R"("all", "allButId", "allButIdAndBaudRate")";
+        const QByteArray usual = R"("id": 1, "baudRate": 57600)";
+        const int range = error::DataRange;
+        QTest::newRow("all") << all << usual << int(resetOption::All) << 0 << 1 << 1;
+        // Not the id and baud entries' defaults: the factory's.
+        QTest::newRow("all, factory elsewhere")
+            << all << QByteArray(R"("id": 9, "baudRate": 115200)") << int(resetOption::All) << 0 << 9 << 2;
+        QTest::newRow("all but the id") << all << usual << int(resetOption::KeepId) << 0 << Id << 1;
+        QTest::newRow("all but id and rate")
+            << all << usual << int(resetOption::KeepIdAndBaud) << 0 << Id << 3;
+        QTest::newRow("unknown option") << all << usual << 0x03 << range << Id << 3;
+        QTest::newRow("not listed: all but the id")
+            << QByteArray(R"("all")") << usual << int(resetOption::KeepId) << range << Id << 3;
+        QTest::newRow("not listed: all")
+            << QByteArray(R"("allButId")") << usual << int(resetOption::All) << range << Id << 3;
+    }
+    void factoryResetOptions()
+    {
+        QFETCH(QByteArray, listed);
+        QFETCH(QByteArray, factory);
+        QFETCH(int, option);
+        QFETCH(int, error);
+        QFETCH(int, id);
+        QFETCH(int, baudCode);
+        QString problem;
+        const Options options = xSeries(&problem, {{R"("all", "allButId", "allButIdAndBaudRate")", listed},
+                                                   {R"("id": 1, "baudRate": 57600)", factory}});
+        QVERIFY2(options.description, qPrintable(problem));
+        Rig rig(options);
+        QVERIFY2(rig.error.isEmpty(), qPrintable(rig.error));
+        QCOMPARE(exchange(rig.port, instruction::Write, addressed(x::TemperatureLimitAddress, "\x3c")).error,
+                 quint8(error::None));
+
+        const Status status = exchange(rig.port, instruction::FactoryReset, QByteArray(1, char(option)));
+        QCOMPARE(int(status.error), error);
+        QCOMPARE(rig.simulator->servoIds(), QList<int>{id});
+        const QByteArray table = rig.simulator->registers(id);
+        QCOMPARE(int(table.at(x::BaudAddress)), baudCode);
+        QCOMPARE(int(table.at(x::TemperatureLimitAddress)), error == 0 ? 72 : 60);
+        rig.port.setBaudRate(options.description->baudCodes.value(baudCode));
+        QVERIFY(exchange(rig.port, instruction::Ping, {}, quint8(id)).complete);
+    }
+
+    // The hardware error bits (--hw-error) are in the error register and flag every answer; a reboot
+    // clears them where the description says so, else they outlive it.
+    void rebootAndHardwareError_data()
+    {
+        QTest::addColumn<bool>("clears");
+        QTest::newRow("reboot clears") << true;
+        QTest::newRow("errors outlive the reboot") << false;
+    }
+    void rebootAndHardwareError()
+    {
+        QFETCH(bool, clears);
+        QString problem;
+        Rig rig(xSeries(&problem, {{"\"rebootClearsHardwareError\": true",
+                                    clears ? "\"rebootClearsHardwareError\": true"
+                                           : "\"rebootClearsHardwareError\": false"}}));
+        QVERIFY2(rig.error.isEmpty(), qPrintable(rig.error + problem));
+        rig.simulator->setHardwareError(Id, 0x24);
+        const QByteArray readError = addressed(x::HardwareErrorAddress, QByteArray::fromHex("0100"));
+        Status status = exchange(rig.port, instruction::Read, readError);
+        QCOMPARE(status.error, quint8(error::Alert));
+        QCOMPARE(status.params, QByteArray("\x24"));
+
+        QVERIFY(exchange(rig.port, instruction::Reboot).complete);
+        status = exchange(rig.port, instruction::Read, readError);
+        QCOMPARE(status.error, quint8(clears ? error::None : error::Alert));
+        QCOMPARE(status.params, QByteArray(1, clears ? '\0' : '\x24'));
+    }
+
+    // With the torque on, a write touching a non-volatile entry is refused with the access error and
+    // changes nothing, however many entries it spans; volatile entries stay open.
+    void torqueOnKeepsNonVolatile_data()
+    {
+        QTest::addColumn<int>("address");
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<bool>("torqueOn");
+        QTest::addColumn<int>("error");
+        const QByteArray limits = QByteArray::fromHex("2c010000ff0f0000"); // velocity and max position
+        const int access = error::Access;
+        QTest::newRow("two settings, torque on") << x::VelocityLimitAddress << limits << true << access;
+        QTest::newRow("two settings, torque off") << x::VelocityLimitAddress << limits << false << 0;
+        QTest::newRow("last setting into the torque and LED, on")
+            << x::ShutdownAddress << QByteArray::fromHex("140101") << true << access;
+        QTest::newRow("last setting into the torque and LED, off")
+            << x::ShutdownAddress << QByteArray::fromHex("140001") << false << 0;
+        QTest::newRow("torque and LED, on") << x::TorqueAddress << QByteArray::fromHex("0101") << true << 0;
+    }
+    void torqueOnKeepsNonVolatile()
+    {
+        QFETCH(int, address);
+        QFETCH(QByteArray, data);
+        QFETCH(bool, torqueOn);
+        QFETCH(int, error);
+        QString problem;
+        Rig rig(xSeries(&problem));
+        QVERIFY2(rig.error.isEmpty(), qPrintable(rig.error + problem));
+        if (torqueOn)
+            QCOMPARE(exchange(rig.port, instruction::Write, addressed(x::TorqueAddress, "\x01")).error,
+                     quint8(error::None));
+        QByteArray expected = rig.simulator->registers(Id).left(x::GoalAddress); // no live values in it
+        if (error == 0)
+            expected.replace(address, data.size(), data);
+
+        QCOMPARE(int(exchange(rig.port, instruction::Write, addressed(address, data)).error), error);
+        QCOMPARE(rig.simulator->registers(Id).left(x::GoalAddress), expected);
     }
 };
 

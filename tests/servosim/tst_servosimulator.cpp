@@ -462,6 +462,11 @@ private slots:
         QTest::newRow("missing file") << QStringList{"--model", "DIR/none.json"} << "none.json" << 0;
         QTest::newRow("protocol it does not speak")
             << QStringList{"--model", "DIR/madeup.json", "--protocol", "1"} << "--protocol 1" << 0;
+        QTest::newRow("protocol the second model does not speak")
+            << QStringList{"--model", "ax12", "--model", "DIR/madeup.json", "--protocol", "1"}
+            << "--protocol 1: model madeup" << 0;
+        QTest::newRow("two --id for one model")
+            << QStringList{"--model", "DIR/madeup.json", "--id", "3"} << "--id 3 and --id 1,2" << 0;
     }
     void programPlaysDescription()
     {
@@ -500,6 +505,53 @@ private slots:
         QVERIFY(crcValid(read.first()));
         QCOMPARE(read.first().mid(protocol == 1 ? 5 : 9, 3), QByteArray::fromHex("921007")); // 4242, firmware 7
         client.port.close();
+        process.terminate();
+        QVERIFY(process.waitForFinished(5000));
+        QCOMPARE(process.exitCode(), 0);
+    }
+
+    // Each --model adds servos at the --id after it (an --id before any --model is the first model's):
+    // every servo answers with its own model number, --hw-error reaches them all, and plug takes a model
+    // and that model's rates only.
+    void programSeveralModels()
+    {
+        const QString xFile = QStringLiteral(VSM_TEST_DATA "/xseries-test.json");
+        QProcess process;
+        process.start(QStringLiteral(VSM_SIMULATOR_PATH),
+                      {"--id", "2", "--model", "v1", "--model", xFile, "--id", "1,3", "--hw-error", "0x04",
+                       "--quiet", "--control"});
+        QVERIFY(process.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(process.canReadLine(), 20000);
+        const QString device = QString::fromLocal8Bit(process.readLine()).trimmed();
+        const auto command = [&process](const QByteArray& line) {
+            process.write(line + '\n');
+            return QTest::qWaitFor([&process] { return process.canReadLine(); }, 20000)
+                       ? QString::fromLocal8Bit(process.readLine()).trimmed()
+                       : QStringLiteral("(no answer)");
+        };
+        Client client;
+        QVERIFY(client.open(device, 1000000));
+        const auto ping = [&client](quint8 id) {
+            const QList<QByteArray> answers = packets(client.exchange(id, instruction::Ping, {}, 1, 2000));
+            return answers.size() == 1 ? answers.first().mid(8, 4).toHex() : QByteArray("no answer");
+        };
+        // Error byte with the alert bit, model number, firmware.
+        QCOMPARE(ping(1), QByteArray("8024042e"));
+        QCOMPARE(ping(2), QByteArray("80010403"));
+        QCOMPARE(ping(3), QByteArray("8024042e"));
+
+        const QString wrongRate = command("plug 5 4500000");
+        QVERIFY2(wrongRate.startsWith("error: 4500000 baud") &&
+                     wrongRate.contains("model v1 (its rates: 9600"),
+                 qPrintable(wrongRate));
+        QCOMPARE(command("plug 5 4500000 " + xFile.toLocal8Bit()),
+                 QStringLiteral("plugged 5 at 4500000 baud"));
+        QCOMPARE(command("plug 6 " + xFile.toLocal8Bit()), QStringLiteral("plugged 6 at 1000000 baud"));
+        QVERIFY(command("plug 7 1000000 nosuchmodel").startsWith("error: "));
+        QCOMPARE(command("list"), QStringLiteral("servos 1,2,3,5,6"));
+        QCOMPARE(ping(6), QByteArray("0024042e")); // plugged factory-new: no error bits
+        QVERIFY(client.open(device, 4500000));
+        QCOMPARE(ping(5), QByteArray("0024042e"));
         process.terminate();
         QVERIFY(process.waitForFinished(5000));
         QCOMPARE(process.exitCode(), 0);

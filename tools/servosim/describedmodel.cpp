@@ -1,5 +1,7 @@
 #include "describedmodel.h"
 
+#include "protocol.h"
+
 #include "core/model/modeldescription.h"
 
 #include <QRandomGenerator>
@@ -107,6 +109,20 @@ QByteArray DescribedModel::pingParams(const QByteArray& table) const
     return params;
 }
 
+quint8 DescribedModel::resetOptionError(quint8 option) const
+{
+    const char* name = option == resetOption::All             ? "all"
+                       : option == resetOption::KeepId        ? "allButId"
+                       : option == resetOption::KeepIdAndBaud ? "allButIdAndBaudRate"
+                                                              : nullptr;
+    return name && m_description->resetOptions.contains(QLatin1String(name)) ? error::None : error::DataRange;
+}
+
+bool DescribedModel::rebootClearsHardwareError() const
+{
+    return m_description->rebootClearsHardwareError;
+}
+
 void DescribedModel::keepLiveValues(QByteArray& fresh, const QByteArray& old) const
 {
     for (const ModelEntry& entry : m_description->entries)
@@ -119,6 +135,11 @@ QByteArray DescribedModel::factoryTable() const
     QByteArray table(tableSize(), '\0');
     for (const ModelEntry& entry : m_description->entries)
         setValue(table, entry, defaultOf(entry));
+    // Where the servo answers after a reset of everything, whatever the entries' defaults say.
+    if (m_id >= 0)
+        table[m_id] = char(m_description->factoryId);
+    if (const int code = codeForBaudRate(m_description->factoryBaudRate); m_baud >= 0 && code >= 0)
+        table[m_baud] = char(code);
     powerOn(table);
     return table;
 }
@@ -129,14 +150,17 @@ void DescribedModel::powerOn(QByteArray& table) const
     for (const ModelEntry& entry : m_description->entries)
         if (entry.area != ModelEntry::Area::NonVolatile)
             setValue(table, entry, defaultOf(entry));
-    // The shaft stays where it is, and holds there once the motor is enabled; faults outlive a reboot.
+    // The shaft stays where it is, and holds there once the motor is enabled; faults outlive a reboot
+    // unless the model clears them.
     const ModelEntry* present = role("presentPosition");
     if (present) {
         table.replace(present->address, present->size, before.mid(present->address, present->size));
         setWithin(table, role("goalPosition"), value(table, *present));
     }
     if (const ModelEntry* error = role("hardwareError"))
-        table.replace(error->address, error->size, before.mid(error->address, error->size));
+        table.replace(error->address, error->size,
+                      m_description->rebootClearsHardwareError ? QByteArray(error->size, '\0')
+                                                               : before.mid(error->address, error->size));
 }
 
 void DescribedModel::simulate(QByteArray& table, double& fraction, double seconds,

@@ -27,6 +27,8 @@ public:
     QString protocolProblem(int protocol) const override;
     bool refusesWrite(const QByteArray& table, int address, int length) const override;
     QByteArray pingParams(const QByteArray& table) const override;
+    quint8 resetOptionError(quint8 option) const override;
+    bool rebootClearsHardwareError() const override;
 
     void keepLiveValues(QByteArray& fresh, const QByteArray& old) const override;
     QByteArray factoryTable() const override;

@@ -52,8 +52,70 @@ int fail(const QString& message, int exitCode = 2)
     return exitCode;
 }
 
+// A model by name: v1 and ax12 (the built-in simulations), a model description's name (the built-ins, the
+// user's folder and --models) or a description file. The problem in words, or nothing.
+QString findModel(const QString& name, servosim::ServoGroup* group)
+{
+    group->description.reset();
+    if (name.toLower() == QLatin1String("v1") || name.toLower() == QLatin1String("ax12")) {
+        group->model = name.toLower() == QLatin1String("v1") ? servosim::Model::V1 : servosim::Model::Ax12;
+        return {};
+    }
+    const ModelRegistry& registry = ModelRegistry::shared();
+    QString problem;
+    group->description = registry.find(name, &problem);
+    if (group->description)
+        return servosim::DescribedModel::unplayable(*group->description);
+    // The model asked for may be in a file that was refused: say why.
+    for (const ModelRegistry::Refused& refused : registry.refused())
+        problem += QStringLiteral("\n  refused %1").arg(refused.problem);
+    return QStringLiteral("--model: %1").arg(problem);
+}
+
+// What plug commands plug by default, and where.
+struct PlugDefaults
+{
+    servosim::ServoGroup group; // the first --model's
+    int baudRate = 0;
+    int protocol = 2;
+};
+
+// plug ID [RATE] [MODEL]: the answer line.
+QString plug(servosim::ServoSimulator& simulator, const PlugDefaults& defaults, const QStringList& words)
+{
+    bool idOk = false;
+    const int id = words.at(1).toInt(&idOk);
+    int rate = defaults.baudRate;
+    bool rateOk = true;
+    if (words.size() > 2)
+        rate = words.at(2).toInt(&rateOk);
+    // A model may follow the id directly: a name is no number.
+    const QString modelName = words.size() == 4              ? words.at(3)
+                              : words.size() == 3 && !rateOk ? words.at(2)
+                                                             : QString();
+    if (words.size() == 3 && !modelName.isEmpty()) {
+        rate = defaults.baudRate;
+        rateOk = true;
+    }
+    if (!idOk || !rateOk)
+        return QStringLiteral("error: plug wants an id and maybe a baud rate, as numbers, and maybe a model");
+    if (id < 0 || id > 252)
+        return QStringLiteral("error: servo id %1 is outside 0 to 252").arg(id);
+    servosim::ServoGroup group = defaults.group;
+    if (!modelName.isEmpty())
+        if (const QString problem = findModel(modelName, &group); !problem.isEmpty())
+            return QStringLiteral("error: ") + problem;
+    if (const QString problem = servosim::servoProblem(group, rate, defaults.protocol); !problem.isEmpty())
+        return QStringLiteral("error: ") + problem;
+    const bool plugged = group.description ? simulator.plugServo(id, rate, group.description)
+                                           : simulator.plugServo(id, rate, group.model);
+    if (!plugged)
+        return QStringLiteral("error: servo %1 cannot be plugged at %2 baud").arg(id).arg(rate);
+    return QStringLiteral("plugged %1 at %2 baud").arg(id).arg(rate);
+}
+
 // One line of --control input carried out; the answer line, or nothing for a blank line.
-QString runCommand(servosim::ServoSimulator& simulator, int busBaudRate, const QString& line)
+QString runCommand(servosim::ServoSimulator& simulator, const PlugDefaults& defaults, const QString& line)
 {
     const QStringList words = line.simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts);
     if (words.isEmpty())
@@ -63,19 +125,8 @@ QString runCommand(servosim::ServoSimulator& simulator, int busBaudRate, const Q
     bool idOk = words.size() > 1;
     if (idOk)
         id = words.at(1).toInt(&idOk);
-    if (command == QLatin1String("plug") && (words.size() == 2 || words.size() == 3)) {
-        int rate = busBaudRate;
-        bool rateOk = true;
-        if (words.size() == 3)
-            rate = words.at(2).toInt(&rateOk);
-        if (!idOk || !rateOk)
-            return QStringLiteral("error: plug wants an id and maybe a baud rate, as numbers");
-        if (id < 0 || id > 252)
-            return QStringLiteral("error: servo id %1 is outside 0 to 252").arg(id);
-        if (!simulator.plugServo(id, rate))
-            return QStringLiteral("error: %1 baud has no baud-rate code").arg(rate);
-        return QStringLiteral("plugged %1 at %2 baud").arg(id).arg(rate);
-    }
+    if (command == QLatin1String("plug") && words.size() >= 2 && words.size() <= 4)
+        return plug(simulator, defaults, words);
     if (command == QLatin1String("unplug") && words.size() == 2) {
         if (!idOk)
             return QStringLiteral("error: unplug wants an id as a number");
@@ -89,7 +140,7 @@ QString runCommand(servosim::ServoSimulator& simulator, int busBaudRate, const Q
         return ids.isEmpty() ? QStringLiteral("servos")
                              : QStringLiteral("servos ") + ids.join(QLatin1Char(','));
     }
-    return QStringLiteral("error: \"%1\" is not plug ID [RATE], unplug ID or list")
+    return QStringLiteral("error: \"%1\" is not plug ID [RATE] [MODEL], unplug ID or list")
         .arg(words.join(QLatin1Char(' ')));
 }
 
@@ -97,8 +148,9 @@ QString runCommand(servosim::ServoSimulator& simulator, int busBaudRate, const Q
 class ControlInput
 {
 public:
-    ControlInput(servosim::ServoSimulator& simulator, int busBaudRate)
-        : m_simulator(simulator), m_busBaudRate(busBaudRate), m_notifier(STDIN_FILENO, QSocketNotifier::Read)
+    ControlInput(servosim::ServoSimulator& simulator, PlugDefaults defaults)
+        : m_simulator(simulator), m_defaults(std::move(defaults)),
+          m_notifier(STDIN_FILENO, QSocketNotifier::Read)
     {
         QObject::connect(&m_notifier, &QSocketNotifier::activated, [this] { readInput(); });
     }
@@ -141,7 +193,7 @@ private:
 
     void answer(const QByteArray& line)
     {
-        const QString text = runCommand(m_simulator, m_busBaudRate, QString::fromLocal8Bit(line));
+        const QString text = runCommand(m_simulator, m_defaults, QString::fromLocal8Bit(line));
         if (!text.isEmpty())
             reply(text);
     }
@@ -153,7 +205,7 @@ private:
     }
 
     servosim::ServoSimulator& m_simulator;
-    const int m_busBaudRate;
+    const PlugDefaults m_defaults;
     QSocketNotifier m_notifier;
     QByteArray m_pending;
     bool m_skipping = false; // the rest of an overlong line
@@ -170,22 +222,27 @@ OptionSet makeOptions()
 {
     return {
         {QStringLiteral("link"), QStringLiteral("Symbolic link to the device."), QStringLiteral("PATH")},
-        {QStringLiteral("id"), QStringLiteral("Servo ids, comma-separated (default 1)."), QStringLiteral("LIST"),
-         QStringLiteral("1")},
+        {QStringLiteral("id"),
+         QStringLiteral("Servo ids, comma-separated, of the --model before it (before any\n"
+                        "--model: of the first) (default 1)."),
+         QStringLiteral("LIST"), QStringLiteral("1")},
         {QStringLiteral("model"),
          QStringLiteral("Servo model: v1, ax12, the name of another model description or a\n"
-                        "description file (.json) (default v1)."),
+                        "description file (.json) (default v1). Each --model adds servos of\n"
+                        "its own, at the --id after it (default 1)."),
          QStringLiteral("NAME|FILE"), QStringLiteral("v1")},
         {QStringLiteral("models"),
          QStringLiteral("Also read the model descriptions of this folder (after the user's own\n"
                         "folder; may be given several times)."),
          QStringLiteral("DIR")},
         {QStringLiteral("protocol"),
-         QStringLiteral("Protocol the servos speak: 1 or 2, one the model speaks (default 2, or the\n"
-                        "model's only one)."),
+         QStringLiteral("Protocol the servos speak: 1 or 2, one every model speaks (default 2, or\n"
+                        "the first model's only one)."),
          QStringLiteral("1|2"), QStringLiteral("2")},
-        {QStringLiteral("baud"), QStringLiteral("The servos' baud rate (default 1000000)."), QStringLiteral("RATE"),
-         QStringLiteral("1000000")},
+        {QStringLiteral("baud"),
+         QStringLiteral("The servos' baud rate, one of every model's baud codes\n"
+                        "(default 1000000)."),
+         QStringLiteral("RATE"), QStringLiteral("1000000")},
         {QStringLiteral("no-wire-time"), QStringLiteral("Answer at once instead of after the line time.")},
         {QStringLiteral("fault-rate"), QStringLiteral("Probability (0 to 1) that an answer gets a fault."),
          QStringLiteral("P"), QStringLiteral("0")},
@@ -200,21 +257,30 @@ OptionSet makeOptions()
          QStringLiteral("Deliver answers in pieces of this many bytes, as USB adapters do\n"
                         "(default 0: whole answers)."),
          QStringLiteral("BYTES"), QStringLiteral("0")},
-        {QStringLiteral("piece-gap"), QStringLiteral("Pause between answer pieces in milliseconds (default 1)."),
-         QStringLiteral("MS"), QStringLiteral("1")},
+        {QStringLiteral("piece-gap"),
+         QStringLiteral("Pause between answer pieces in milliseconds (default 1)."), QStringLiteral("MS"),
+         QStringLiteral("1")},
         {QStringLiteral("config"),
-         QStringLiteral("Start every servo with the settings of this configuration file (saved by the\n"
-                        "program; the servos keep the ids and the rate given here)."),
+         QStringLiteral("Start the first model's servos with the settings of this configuration\n"
+                        "file (saved by the program; the servos keep the ids and the rate given\n"
+                        "here)."),
          QStringLiteral("FILE")},
         {QStringLiteral("control"),
          QStringLiteral("Read commands from standard input, one a line, and answer\n"
                         "each on standard output:\n"
-                        "  plug ID [RATE]  plug in a factory-new servo (RATE:\n"
-                        "                  the --baud rate if not given)\n"
+                        "  plug ID [RATE] [MODEL]  plug in a factory-new servo\n"
+                        "                  (RATE: the --baud rate, MODEL: the first\n"
+                        "                  --model if not given)\n"
                         "  unplug ID       pull the servo answering to ID (the\n"
                         "                  latest plugged of several)\n"
                         "  list            the ids of the servos plugged in")},
     };
+}
+
+QList<QCommandLineOption> allOptions(const OptionSet& o)
+{
+    return {o.link,   o.ids,           o.model, o.models, o.protocol, o.baud,   o.noWireTime, o.faultRate,
+            o.faults, o.hardwareError, o.quiet, o.pieces, o.pieceGap, o.config, o.control};
 }
 
 // What the command line asks for.
@@ -226,49 +292,113 @@ struct Startup
     bool control = false;
 };
 
-// A model description by name (the built-ins, the user's folder and --models) or file.
-QString readDescription(const QCommandLineParser& parser, const OptionSet& o, servosim::Options* options)
+// The words of the --model and --id options in the order given: each --model starts a group of servos,
+// the --id after it (or before the first --model) gives that group's ids.
+struct GroupWords
 {
-    if (parser.isSet(o.models))
-        ModelRegistry::use(QStringList{ModelRegistry::userFolder()} + parser.values(o.models));
-    const ModelRegistry& registry = ModelRegistry::shared();
-    QString problem;
-    options->description = registry.find(parser.value(o.model), &problem);
-    if (options->description)
-        return servosim::DescribedModel::unplayable(*options->description);
-    // The model asked for may be in a file that was refused: say why.
-    for (const ModelRegistry::Refused& refused : registry.refused())
-        problem += QStringLiteral("\n  refused %1").arg(refused.problem);
-    return QStringLiteral("--model: %1").arg(problem);
+    QString model = QStringLiteral("v1");
+    QString ids = QStringLiteral("1");
+    bool modelGiven = false;
+    bool idsGiven = false;
+};
+
+QString groupWords(const QStringList& arguments, const QList<QCommandLineOption>& all,
+                   QList<GroupWords>* groups)
+{
+    QStringList withValue;
+    for (const QCommandLineOption& option : all)
+        if (!option.valueName().isEmpty())
+            withValue += option.names();
+    groups->clear();
+    groups->append(GroupWords());
+    for (int i = 1; i < arguments.size(); ++i) {
+        const QString& argument = arguments.at(i);
+        if (argument == QLatin1String("--"))
+            break;
+        if (!argument.startsWith(QLatin1String("--")))
+            continue;
+        const int equals = argument.indexOf(QLatin1Char('='));
+        const QString name = argument.mid(2, equals < 0 ? -1 : equals - 2);
+        if (!withValue.contains(name))
+            continue;
+        const QString value = equals >= 0 ? argument.mid(equals + 1) : arguments.value(++i);
+        if (name == QLatin1String("model")) {
+            if (groups->last().modelGiven)
+                groups->append(GroupWords());
+            groups->last().model = value;
+            groups->last().modelGiven = true;
+        } else if (name == QLatin1String("id")) {
+            if (groups->last().idsGiven)
+                return QStringLiteral("--id %1 and --id %2 both give the ids of model %3: each --model takes "
+                                      "one --id after it")
+                    .arg(groups->last().ids, value, groups->last().model);
+            groups->last().ids = value;
+            groups->last().idsGiven = true;
+        }
+    }
+    return {};
 }
 
-// The model and the protocol it speaks; the problem in words, or nothing.
-QString readModel(const QCommandLineParser& parser, const OptionSet& o, servosim::Options* options)
+// Whether the servos of `group` can speak `protocol`; the problem in words, or nothing.
+QString protocolFits(const servosim::ServoGroup& group, int protocol, bool given, const QString& first)
 {
-    const QString modelName = parser.value(o.model).toLower();
-    if (modelName == QLatin1String("ax12")) {
-        options->model = servosim::Model::Ax12;
-    } else if (modelName != QLatin1String("v1")) {
-        if (const QString problem = readDescription(parser, o, options); !problem.isEmpty())
+    const QList<int> spoken = group.description                      ? group.description->protocols
+                              : group.model == servosim::Model::Ax12 ? QList<int>{1, 2}
+                                                                     : QList<int>{2};
+    if (spoken.contains(protocol))
+        return {};
+    if (!group.description)
+        return QStringLiteral("--protocol 1 needs --model ax12: the V1 speaks protocol 2 only");
+    if (given)
+        return QStringLiteral("--protocol %1: model %2 speaks protocol %3 only")
+            .arg(protocol)
+            .arg(group.description->name)
+            .arg(spoken.value(0));
+    return QStringLiteral(
+               "model %1 speaks protocol %2 only, not protocol %3 of the first model %4 (--protocol "
+               "chooses another)")
+        .arg(group.description->name)
+        .arg(spoken.value(0))
+        .arg(protocol)
+        .arg(first);
+}
+
+// The servos' models and ids, and the protocol they speak; the problem in words, or nothing.
+QString readGroups(const QCommandLineParser& parser, const OptionSet& o, servosim::Options* options)
+{
+    QList<GroupWords> words;
+    if (const QString problem = groupWords(QCoreApplication::arguments(), allOptions(o), &words);
+        !problem.isEmpty())
+        return problem;
+    if (parser.isSet(o.models))
+        ModelRegistry::use(QStringList{ModelRegistry::userFolder()} + parser.values(o.models));
+    QList<servosim::ServoGroup> groups;
+    for (const GroupWords& word : words) {
+        servosim::ServoGroup group;
+        if (!parseIds(word.ids, &group.ids))
+            return QStringLiteral("--id wants a comma-separated list of numbers");
+        if (const QString problem = findModel(word.model, &group); !problem.isEmpty())
             return problem;
+        groups.append(group);
     }
+    const servosim::ServoGroup& first = groups.first();
+    options->ids = first.ids;
+    options->model = first.model;
+    options->description = first.description;
+    options->moreGroups = groups.mid(1);
+
     bool ok = false;
     options->protocol = parser.value(o.protocol).toInt(&ok);
-    // A model that speaks one protocol only is played in it unless asked otherwise.
-    if (options->description && options->description->protocols.size() == 1 && !parser.isSet(o.protocol))
-        options->protocol = options->description->protocols.first();
+    // A first model that speaks one protocol only is played in it unless asked otherwise.
+    if (first.description && first.description->protocols.size() == 1 && !parser.isSet(o.protocol))
+        options->protocol = first.description->protocols.first();
     if (!ok || (options->protocol != 1 && options->protocol != 2))
         return QStringLiteral("--protocol is 1 or 2");
-    if (options->description) {
-        const QList<int>& protocols = options->description->protocols;
-        if (!protocols.contains(options->protocol))
-            return QStringLiteral("--protocol %1: model %2 speaks protocol %3 only")
-                .arg(options->protocol)
-                .arg(options->description->name)
-                .arg(protocols.value(0));
-    } else if (options->protocol == 1 && options->model != servosim::Model::Ax12) {
-        return QStringLiteral("--protocol 1 needs --model ax12: the V1 speaks protocol 2 only");
-    }
+    for (const servosim::ServoGroup& group : groups)
+        if (const QString problem =
+                protocolFits(group, options->protocol, parser.isSet(o.protocol), servosim::modelName(first));
+            !problem.isEmpty())
+            return problem;
     return {};
 }
 
@@ -297,9 +427,7 @@ QString readOptions(const QCommandLineParser& parser, const OptionSet& o, Startu
         return QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first());
     servosim::Options& options = startup->options;
     options.linkPath = parser.value(o.link);
-    if (!parseIds(parser.value(o.ids), &options.ids))
-        return QStringLiteral("--id wants a comma-separated list of numbers");
-    if (const QString problem = readModel(parser, o, &options); !problem.isEmpty())
+    if (const QString problem = readGroups(parser, o, &options); !problem.isEmpty())
         return problem;
     bool ok = false;
     options.baudRate = parser.value(o.baud).toInt(&ok);
@@ -376,8 +504,7 @@ int main(int argc, char* argv[])
     parser.addHelpOption();
     parser.addVersionOption();
     const OptionSet o = makeOptions();
-    parser.addOptions({o.link, o.ids, o.model, o.models, o.protocol, o.baud, o.noWireTime, o.faultRate,
-                       o.faults, o.hardwareError, o.quiet, o.pieces, o.pieceGap, o.config, o.control});
+    parser.addOptions(allOptions(o));
     parser.process(app);
     Startup startup;
     if (const QString problem = readOptions(parser, o, &startup); !problem.isEmpty())
@@ -395,11 +522,13 @@ int main(int argc, char* argv[])
     QString error;
     if (!simulator.start(&error))
         return fail(error, 1);
-    for (int id : options.ids) {
-        simulator.setHardwareError(id, quint8(startup.hardwareError));
+    for (const servosim::ServoGroup& group : options.groups())
+        for (int id : group.ids)
+            simulator.setHardwareError(id, quint8(startup.hardwareError));
+    // The file is of the first model: the settings go to its servos only.
+    for (int id : options.ids)
         for (const RegisterBytes& setting : settings)
             simulator.setRegisters(id, setting.address, setting.bytes);
-    }
 
     QTextStream out(stdout);
     out << simulator.devicePath() << '\n';
@@ -415,7 +544,9 @@ int main(int argc, char* argv[])
         ignore.sa_handler = SIG_IGN;
         sigemptyset(&ignore.sa_mask);
         sigaction(SIGPIPE, &ignore, nullptr);
-        controlInput = std::make_unique<ControlInput>(simulator, options.baudRate);
+        const servosim::ServoGroup first = options.groups().first();
+        controlInput = std::make_unique<ControlInput>(
+            simulator, PlugDefaults{first, options.baudRate, options.protocol});
     }
 
     app.exec();

@@ -261,8 +261,8 @@ Servo::Reply Servo::factoryReset(const QByteArray& params)
     if (params.size() != 1)
         return {error::DataLength, {}};
     const quint8 option = quint8(params.at(0));
-    if (option != resetOption::All && option != resetOption::KeepId && option != resetOption::KeepIdAndBaud)
-        return {error::DataLimit, {}};
+    if (const quint8 refused = m_model->resetOptionError(option); refused != error::None)
+        return {refused, {}};
     const QByteArray old = m_table;
     m_table = m_model->factoryTable();
     // The shaft and its hardware faults are not part of the settings.
@@ -279,6 +279,8 @@ Servo::Reply Servo::reboot()
     m_hasPending = false;
     m_positionFraction = 0;
     m_model->powerOn(m_table);
+    if (m_model->rebootClearsHardwareError())
+        m_hardwareError = 0;
     return {error::None, {}};
 }
 

@@ -5,6 +5,8 @@
 #include "protocol.h"
 #include "servo.h"
 
+#include "core/model/modeldescription.h"
+
 #include <algorithm>
 
 namespace servosim {
@@ -28,40 +30,89 @@ QString protocolProblem(Model model, int protocol)
     return ServoModel::create(model)->protocolProblem(protocol);
 }
 
+QString modelName(const ServoGroup& group)
+{
+    if (group.description)
+        return group.description->name;
+    return group.model == Model::Ax12 ? QStringLiteral("ax12") : QStringLiteral("v1");
+}
+
+QString servoProblem(const ServoGroup& group, int baudRate, int protocol)
+{
+    if (group.description)
+        if (const QString problem = DescribedModel::unplayable(*group.description); !problem.isEmpty())
+            return problem;
+    const auto model = ServoModel::create(group.model, group.description);
+    if (const QString problem = model->protocolProblem(protocol); !problem.isEmpty())
+        return problem;
+    if (model->codeForBaudRate(baudRate) >= 0)
+        return {};
+    QStringList rates;
+    for (int rate : model->baudRates())
+        rates.append(QString::number(rate));
+    return QStringLiteral("%1 baud has no baud-rate code of model %2 (its rates: %3)")
+        .arg(baudRate)
+        .arg(modelName(group), rates.join(QStringLiteral(", ")));
+}
+
 ServoBus::ServoBus(const QList<int>& ids, Model model, int baudRate, Clock clock, int protocol,
                    std::shared_ptr<const ModelDescription> description)
-    : m_model(model), m_description(std::move(description)), m_baudRate(baudRate), m_protocol(protocol),
-      m_clock(std::move(clock)), m_random(0x5e4f0d)
+    : ServoBus(QList<ServoGroup>{{ids, model, std::move(description)}}, baudRate, std::move(clock), protocol)
+{
+}
+
+ServoBus::ServoBus(const QList<ServoGroup>& groups, int baudRate, Clock clock, int protocol)
+    : m_model(groups.value(0).model), m_description(groups.value(0).description), m_baudRate(baudRate),
+      m_protocol(protocol), m_clock(std::move(clock)), m_random(0x5e4f0d)
 {
     const qint64 now = m_clock();
-    QList<int> unique;
-    for (int id : ids)
-        if (!unique.contains(id))
-            unique.append(id);
-    std::sort(unique.begin(), unique.end());
-    // A description the simulator cannot play gets no servos (ServoSimulator::start says why).
-    if (m_description && !DescribedModel::unplayable(*m_description).isEmpty())
-        return;
-    for (int id : unique)
-        m_servos.push_back(std::make_unique<Servo>(ServoModel::create(model, m_description), quint8(id),
-                                                   baudRate, now, protocol));
+    // Each group's ids once, all servos in ascending id order (a group's own first on a shared id).
+    QList<QPair<int, int>> servos; // id, group
+    for (int group = 0; group < groups.size(); ++group) {
+        const ServoGroup& servoGroup = groups.at(group);
+        // A description the simulator cannot play gets no servos (ServoSimulator::start says why).
+        if (servoGroup.description && !DescribedModel::unplayable(*servoGroup.description).isEmpty())
+            continue;
+        for (int id : servoGroup.ids)
+            if (!servos.contains({id, group}))
+                servos.append({id, group});
+    }
+    std::stable_sort(servos.begin(), servos.end(),
+                     [](const QPair<int, int>& a, const QPair<int, int>& b) { return a.first < b.first; });
+    for (const QPair<int, int>& servo : servos) {
+        const ServoGroup& group = groups.at(servo.second);
+        m_servos.push_back(std::make_unique<Servo>(ServoModel::create(group.model, group.description),
+                                                   quint8(servo.first), baudRate, now, protocol));
+    }
 }
 
 ServoBus::~ServoBus() = default;
 
 bool ServoBus::plugServo(int id, int baudRate, std::optional<Model> model, int protocol)
 {
-    const int rate = baudRate == 0 ? m_baudRate : baudRate;
     if (!model && m_description && !DescribedModel::unplayable(*m_description).isEmpty())
         return false;
     // A model given by name is that model; otherwise the bus's, described or not.
-    auto servoModel = model ? ServoModel::create(*model) : ServoModel::create(m_model, m_description);
-    const int servoProtocol = protocol == 0 ? m_protocol : protocol;
-    if (id < 0 || id > 252 || servoModel->codeForBaudRate(rate) < 0 ||
-        !servoModel->protocolProblem(servoProtocol).isEmpty())
+    return plug(id, baudRate, model ? ServoModel::create(*model) : ServoModel::create(m_model, m_description),
+                protocol);
+}
+
+bool ServoBus::plugServo(int id, int baudRate, const std::shared_ptr<const ModelDescription>& description,
+                         int protocol)
+{
+    if (!description || !DescribedModel::unplayable(*description).isEmpty())
         return false;
-    m_servos.push_back(
-        std::make_unique<Servo>(std::move(servoModel), quint8(id), rate, m_clock(), servoProtocol));
+    return plug(id, baudRate, ServoModel::create(m_model, description), protocol);
+}
+
+bool ServoBus::plug(int id, int baudRate, std::unique_ptr<ServoModel> model, int protocol)
+{
+    const int rate = baudRate == 0 ? m_baudRate : baudRate;
+    const int servoProtocol = protocol == 0 ? m_protocol : protocol;
+    if (id < 0 || id > 252 || model->codeForBaudRate(rate) < 0 ||
+        !model->protocolProblem(servoProtocol).isEmpty())
+        return false;
+    m_servos.push_back(std::make_unique<Servo>(std::move(model), quint8(id), rate, m_clock(), servoProtocol));
     return true;
 }
 
@@ -334,8 +385,10 @@ void ServoBus::setRegisters(int id, int address, const QByteArray& bytes)
 
 void ServoBus::setHardwareError(int id, quint8 bits)
 {
-    if (Servo* target = servo(id))
-        target->setHardwareError(bits);
+    // Servos sharing an id are all meant: a fault given for the id is not the first one's alone.
+    for (const auto& servo : m_servos)
+        if (servo && servo->id() == id)
+            servo->setHardwareError(bits);
 }
 
 void ServoBus::refuseWritesAt(int id, int address)

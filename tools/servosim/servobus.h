@@ -56,6 +56,21 @@ struct SentAnswer
 // Why a servo of `model` cannot speak `protocol` (1 or 2); empty when it can. Protocol 1 is the AX-12's.
 QString protocolProblem(Model model, int protocol);
 
+// Servos of one model on a bus: a built-in model, or the description played instead of it.
+struct ServoGroup
+{
+    QList<int> ids{1};
+    Model model = Model::V1;
+    std::shared_ptr<const ModelDescription> description;
+};
+
+// The short name of the group's model: the description's, or v1 and ax12.
+QString modelName(const ServoGroup& group);
+// Why servos of the group's model cannot be on a bus at `baudRate` speaking `protocol`: a description
+// the simulator cannot play, a protocol or a rate the model has not (the message lists its rates).
+// Empty when they can; the ids are not looked at.
+QString servoProblem(const ServoGroup& group, int baudRate, int protocol);
+
 // The servos of one bus and the protocols they speak, without any I/O: request bytes in, answers out.
 // Each packet is framed by its header and goes to the servos of its protocol only, so servos of both
 // protocols may share the bus. Not thread-safe; ServoSimulator guards it.
@@ -70,6 +85,8 @@ public:
     // `description`, when given, is what every servo plays instead of `model` (unless plugServo names one).
     ServoBus(const QList<int>& ids, Model model, int baudRate, Clock clock, int protocol = 2,
              std::shared_ptr<const ModelDescription> description = {});
+    // Servos of several models on one bus; the first group's model is the one plugServo plugs by default.
+    ServoBus(const QList<ServoGroup>& groups, int baudRate, Clock clock, int protocol = 2);
     ~ServoBus();
 
     // A servo as it leaves the factory but for `id` (0 to 252) and `baudRate` (0: the rate the bus was
@@ -77,6 +94,9 @@ public:
     // servo may already answer to that id: both then answer, as on a real bus. False for an id or a rate
     // without a baud code, or a protocol the model does not speak.
     bool plugServo(int id, int baudRate = 0, std::optional<Model> model = std::nullopt, int protocol = 0);
+    // The same with a servo playing `description`.
+    bool plugServo(int id, int baudRate, const std::shared_ptr<const ModelDescription>& description,
+                   int protocol = 0);
     // Pulls the servo that answers to `id` (the latest plugged of several); false when none does. It never
     // hears or answers again; an answer of it still on its way counts as lost.
     bool unplugServo(int id);
@@ -94,6 +114,7 @@ public:
     // Empty for an id not on the bus.
     QByteArray registers(int id);
     void setRegisters(int id, int address, const QByteArray& bytes);
+    // Every servo answering to `id`.
     void setHardwareError(int id, quint8 bits);
     bool setServoBaudRate(int id, int baudRate);
     // While silent the bus hears nothing and answers nothing (a pulled cable, a servo without power).
@@ -121,6 +142,7 @@ public:
 
 private:
     Servo* servo(int id) const;
+    bool plug(int id, int baudRate, std::unique_ptr<ServoModel> model, int protocol);
     // The size of the packet at the front of m_input, header to CRC or checksum, and its protocol: 0 while
     // too little has come to tell, -1 when no packet starts there.
     int frameSize(int* protocol) const;

@@ -62,6 +62,23 @@ int ServoModel::codeForBaudRate(int baudRate) const
     return servosim::codeForBaudRate(baudRate);
 }
 
+QList<int> ServoModel::baudRates() const
+{
+    QList<int> rates;
+    for (int code = 0; code <= 0xFF; ++code)
+        if (const int rate = baudRateForCode(code); rate > 0 && !rates.contains(rate))
+            rates.append(rate);
+    std::sort(rates.begin(), rates.end());
+    return rates;
+}
+
+quint8 ServoModel::resetOptionError(quint8 option) const
+{
+    const bool known =
+        option == resetOption::All || option == resetOption::KeepId || option == resetOption::KeepIdAndBaud;
+    return known ? error::None : error::DataLimit;
+}
+
 QString ServoModel::protocolProblem(int protocol) const
 {
     if (protocol != 1 && protocol != 2)

@@ -1,8 +1,9 @@
 #pragma once
 
 #include <QByteArray>
-#include <QString>
+#include <QList>
 #include <QMetaType>
+#include <QString>
 #include <QVector>
 
 #include <memory>
@@ -56,6 +57,8 @@ public:
     // The model's own baud-rate codes; -1 for a code or rate it has not.
     virtual int baudRateForCode(int code) const;
     virtual int codeForBaudRate(int baudRate) const;
+    // Every rate the baud register has a code for, ascending.
+    QList<int> baudRates() const;
     // Why the model cannot speak `protocol`; empty when it can.
     virtual QString protocolProblem(int protocol) const;
     // A write of `length` bytes at `address` the servo refuses in its present state (settings while the
@@ -63,6 +66,11 @@ public:
     virtual bool refusesWrite(const QByteArray& table, int address, int length) const;
     // What a Protocol 2 ping answers: the model number (little-endian) and the firmware version.
     virtual QByteArray pingParams(const QByteArray& table) const { return table.left(3); }
+
+    // The Protocol 2 error a factory reset with `option` gets; 0: the servo takes the option.
+    virtual quint8 resetOptionError(quint8 option) const;
+    // A reboot clears the hardware error bits; otherwise they outlive it.
+    virtual bool rebootClearsHardwareError() const { return false; }
 
     // What a factory reset keeps of the `old` table in `fresh`: the shaft's place and the live values.
     virtual void keepLiveValues(QByteArray& fresh, const QByteArray& old) const;

@@ -1,6 +1,5 @@
 #include "servosimulator.h"
 
-#include "describedmodel.h"
 #include "protocol.h"
 #include "ptyline.h"
 
@@ -40,20 +39,17 @@ QString systemError(const QString& what)
 
 QString validate(const Options& options)
 {
-    if (options.ids.isEmpty())
-        return QStringLiteral("no servo id given");
-    for (int id : options.ids)
-        if (id < 0 || id > 252)
-            return QStringLiteral("servo id %1 is outside 0 to 252").arg(id);
-    if (options.description)
-        if (const QString problem = DescribedModel::unplayable(*options.description); !problem.isEmpty())
+    const QList<ServoGroup> groups = options.groups();
+    for (const ServoGroup& group : groups) {
+        if (group.ids.isEmpty())
+            return QStringLiteral("no servo id given");
+        for (int id : group.ids)
+            if (id < 0 || id > 252)
+                return QStringLiteral("servo id %1 is outside 0 to 252").arg(id);
+        if (const QString problem = servoProblem(group, options.baudRate, options.protocol);
+            !problem.isEmpty())
             return problem;
-    const auto model = ServoModel::create(options.model, options.description);
-    const QString protocol = model->protocolProblem(options.protocol);
-    if (!protocol.isEmpty())
-        return protocol;
-    if (model->codeForBaudRate(options.baudRate) < 0)
-        return QStringLiteral("%1 baud has no baud-rate code").arg(options.baudRate);
+    }
     if (options.faultRate < 0 || options.faultRate > 1)
         return QStringLiteral("fault rate %1 is outside 0 to 1").arg(options.faultRate);
     if (options.pieceBytes < 0 || options.pieceGapUs < 0)
@@ -70,14 +66,18 @@ QString readLink(const QString& path)
 
 } // namespace
 
+QList<ServoGroup> Options::groups() const
+{
+    return QList<ServoGroup>{{ids, model, description}} + moreGroups;
+}
+
 ServoSimulator::ServoSimulator(Options options)
     : m_options(std::move(options)),
       m_linkPath(m_options.linkPath.isEmpty() ? QString() : QFileInfo(m_options.linkPath).absoluteFilePath())
 {
     m_clock.start();
     m_bus = std::make_unique<ServoBus>(
-        m_options.ids, m_options.model, m_options.baudRate, [this] { return nowUs(); }, m_options.protocol,
-        m_options.description);
+        m_options.groups(), m_options.baudRate, [this] { return nowUs(); }, m_options.protocol);
     m_bus->setFaultRate(m_options.faultRate, m_options.faultKinds);
 }
 
@@ -408,6 +408,13 @@ bool ServoSimulator::plugServo(int id, int baudRate, std::optional<Model> model,
 {
     QMutexLocker lock(&m_mutex);
     return m_bus->plugServo(id, baudRate, model, protocol);
+}
+
+bool ServoSimulator::plugServo(int id, int baudRate,
+                               const std::shared_ptr<const ModelDescription>& description, int protocol)
+{
+    QMutexLocker lock(&m_mutex);
+    return m_bus->plugServo(id, baudRate, description, protocol);
 }
 
 bool ServoSimulator::unplugServo(int id)

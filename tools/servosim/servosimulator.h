@@ -22,8 +22,10 @@ struct Options
     Model model = Model::V1;
     // A model description to play instead of `model`; empty: `model`.
     std::shared_ptr<const ModelDescription> description;
-    int protocol = 2;        // what the servos of `ids` speak: 1 (AX-12 only) or 2
-    int baudRate = 1000000;  // the servos' rate; one of the baud-rate codes' rates
+    // More servos on the same bus, of other models (the first group is `ids`, `model` and `description`).
+    QList<ServoGroup> moreGroups;
+    int protocol = 2;        // what every servo speaks: 1 or 2, one every group's model speaks
+    int baudRate = 1000000;  // the servos' rate; every group's model has a baud-rate code for it
     bool wireTime = true;    // answers take the line time of request and answer
     double faultRate = 0.0;  // probability that an answer gets a fault
     QList<Fault> faultKinds; // the faults drawn from (all kinds when empty)
@@ -33,6 +35,9 @@ struct Options
     // hand them on, with a pause between pieces.
     int pieceBytes = 0;
     qint64 pieceGapUs = 1000;
+
+    // All groups of servos, the first one first.
+    QList<ServoGroup> groups() const;
 };
 
 // Servos on a pseudo-terminal. The simulator keeps the master side and serves it from its own thread, so
@@ -68,6 +73,8 @@ public:
     // Servos plugged into and pulled from the running bus; see ServoBus (model and protocol not given:
     // the options'). A pulled servo's answer that has not left yet never does.
     bool plugServo(int id, int baudRate = 0, std::optional<Model> model = std::nullopt, int protocol = 0);
+    bool plugServo(int id, int baudRate, const std::shared_ptr<const ModelDescription>& description,
+                   int protocol = 0);
     bool unplugServo(int id);
     QList<int> servoIds() const;
 
