@@ -686,7 +686,7 @@ private slots:
         for (int bank = 1; bank < 4; ++bank)
             QCOMPARE(RegisterView::_instance->getRegisterBank(RegisterBank(bank))->rowCount(), 0);
         const auto reads = packetsOf(*_sim, 0x02);
-        QCOMPARE(reads.first().params, QByteArray("\x00\x00\x03\x00", 4)); // identification
+        QCOMPARE(reads.first().params, QByteArray("\x00\x00\x07\x00", 4)); // identification, firmware included
         QCOMPARE(reads.last().params, QByteArray("\x00\x00\x32\x00", 4));  // 50 bytes
     }
 };

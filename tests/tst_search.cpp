@@ -1,5 +1,6 @@
 #include "core/jobs/searchhelper.h"
 #include "core/jobs/servosearch.h"
+#include "core/model/modelregistry.h"
 #include "core/transport/portlatency.h"
 #include "core/transport/serialhelper.h"
 #include "window/dialogs/searchdialog.h"
@@ -134,24 +135,28 @@ private slots:
     {
         QTest::addColumn<servosim::Model>("model");
         QTest::addColumn<bool>("quick");
-        QTest::addColumn<int>("probes");
+        QTest::addColumn<bool>("pinged"); // one broadcast ping per rate, else id by id
         QTest::addColumn<QString>("modelText");
         QTest::addColumn<int>("protocol");
-        // 10 ids × 10 rates, less the later rates of id 3 (9) and of id 5 (6).
-        QTest::addRow("each id") << servosim::Model::V1 << false << 85 << "Velkora V1" << 2;
-        QTest::addRow("broadcast ping") << servosim::Model::V1 << true << 10 << "Velkora V1" << 2;
-        QTest::addRow("each id, AX-12") << servosim::Model::Ax12 << false << 85 << "AX-12" << 2;
-        QTest::addRow("each id, AX-12 in Protocol 1") << servosim::Model::Ax12 << false << 85 << "AX-12" << 1;
+        QTest::addRow("each id") << servosim::Model::V1 << false << false << "Velkora V1" << 2;
+        QTest::addRow("broadcast ping") << servosim::Model::V1 << true << true << "Velkora V1" << 2;
+        QTest::addRow("each id, AX-12") << servosim::Model::Ax12 << false << false << "AX-12" << 2;
+        QTest::addRow("each id, AX-12 in Protocol 1") << servosim::Model::Ax12 << false << false << "AX-12" << 1;
         // No Protocol 1 servo answers a broadcast: a quick scan asks them id by id.
-        QTest::addRow("quick, AX-12 in Protocol 1") << servosim::Model::Ax12 << true << 85 << "AX-12" << 1;
+        QTest::addRow("quick, AX-12 in Protocol 1") << servosim::Model::Ax12 << true << false << "AX-12" << 1;
     }
 
     void findsEveryServoOnceAtItsRate()
     {
         QFETCH(servosim::Model, model);
         QFETCH(bool, quick);
-        QFETCH(int, probes);
+        QFETCH(bool, pinged);
         QFETCH(QString, modelText);
+        // 10 ids at every rate offered, less the rates after the one an id was found at: id 3 at
+        // the slowest, id 5 at 57600, id 7 at 1000000.
+        const QList<int> rates = offeredBaudRates();
+        const auto later = [&rates](int rate) { return int(rates.size()) - 1 - int(rates.indexOf(rate)); };
+        const int probes = pinged ? int(rates.size()) : 10 * int(rates.size()) - later(9600) - later(57600) - later(1000000);
         QFETCH(int, protocol);
         startSimulator({3, 5, 7, 8}, model, protocol);
         QVERIFY(_sim->setServoBaudRate(3, 9600));

@@ -35,10 +35,18 @@ PhysicalQuantitiesEnum VelkoraBaudRateComboBox::getPhysicalQuantity()
 
 void VelkoraBaudRateComboBox::connected(const ModelSource* model)
 {
-    offerRatesOf(model);
     if (!core.isConnected)
         setStyleSheet(comboplaceholder::onlineSheet);
-    core.isConnected = true;
+    source = model;
+    // The model is identified after the connect: its rates come with it.
+    core.connect(model, this, &VelkoraBaudRateComboBox::on_deviceLoaded);
+    offerRatesOf(model);
+    comboplaceholder::setOffered(this, listView.get(), false);
+}
+
+void VelkoraBaudRateComboBox::on_deviceLoaded()
+{
+    offerRatesOf(source);
     comboplaceholder::setOffered(this, listView.get(), false);
 }
 

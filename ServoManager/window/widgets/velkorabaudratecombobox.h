@@ -45,6 +45,7 @@ signals:
 
 public slots:
     void on_currentIndexChanged(int index);
+    void on_deviceLoaded();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -55,6 +56,7 @@ private:
 
     std::shared_ptr<QListView> listView;
     QMap<int, int> offeredCodes; // code -> rate of the items
+    const ModelSource* source = nullptr;
     FieldCore core;
     int lastValue = 0;
     bool unknownValue = false;
