@@ -271,7 +271,7 @@ private slots:
                              qPrintable(name + ": " + edit->text()));
                 }
             } else if (auto* baud = qobject_cast<VelkoraBaudRateComboBox*>(widget)) {
-                QCOMPARE(SerialHelper::indexToBaudRate(baud->currentIndex()), raw);
+                QCOMPARE(baud->currentData().toInt(), raw);
             } else if (auto* list = qobject_cast<VelkoraComboBox*>(widget)) {
                 QCOMPARE(list->currentIndex(), raw);
             } else if (auto* flag = qobject_cast<VelkoraCheckBox*>(widget)) {

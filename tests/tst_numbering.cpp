@@ -205,7 +205,7 @@ private slots:
             QVERIFY2(answers(*_serial, id, rate), qPrintable(QStringLiteral("servo %1").arg(id)));
             const QByteArray table = _sim->registers(id);
             QCOMPARE(rawIn(table, "id"), id);
-            QCOMPARE(SerialHelper::baudRateOfCode(rawIn(table, "baudRate")), rate);
+            QCOMPARE(v1Catalogue().baudCodes().value(rawIn(table, "baudRate")), rate);
             if (configured)
                 QCOMPARE(rawIn(table, "temperatureLimit"), temperatureLimit);
         }

@@ -1,6 +1,5 @@
 // The baud-rate codes of the servos' register and the line-time arithmetic behind every deadline,
 // as pure functions: no port, no event loop.
-#include "core/protocol/baudrates.h"
 #include "core/protocol/linetime.h"
 
 #include <QRandomGenerator>
@@ -13,53 +12,6 @@ class TestProtocolTables : public QObject
     Q_OBJECT
 
 private slots:
-    // Every listed code, its list position and its rate, both ways.
-    void baudCodes_data()
-    {
-        QTest::addColumn<int>("index");
-        QTest::addColumn<int>("code");
-        QTest::addColumn<int>("rate");
-        const int codes[] = {207, 103, 51, 34, 16, 9, 7, 4, 3, 1, 0};
-        const int rates[] = {9600,   19200,  38400,  57600,   115200, 200000,
-                             250000, 400000, 500000, 1000000, 2000000};
-        QCOMPARE(int(std::size(codes)), baudrates::count);
-        for (int index = 0; index < baudrates::count; ++index)
-            QTest::addRow("%d baud", rates[index]) << index << codes[index] << rates[index];
-    }
-
-    void baudCodes()
-    {
-        QFETCH(int, index);
-        QFETCH(int, code);
-        QFETCH(int, rate);
-        QCOMPARE(baudrates::codeAtIndex(index), code);
-        QCOMPARE(baudrates::indexOfCode(code), index);
-        QCOMPARE(baudrates::rateOfCode(code), rate);
-        QCOMPARE(baudrates::codeOfRate(rate), code);
-    }
-
-    // Whatever a register holds: a listed code goes round through its rate and its position, and
-    // anything else names no rate and falls back to the position of 1 000 000 baud.
-    void everyRegisterValueGoesRoundOrFallsBack()
-    {
-        int listed = 0;
-        for (int code = -2; code < 300; ++code) {
-            const int rate = baudrates::rateOfCode(code);
-            if (rate == 0) {
-                QCOMPARE(baudrates::indexOfCode(code), 9);
-                continue;
-            }
-            ++listed;
-            QCOMPARE(baudrates::codeOfRate(rate), code);
-            QCOMPARE(baudrates::codeAtIndex(baudrates::indexOfCode(code)), code);
-        }
-        QCOMPARE(listed, baudrates::count);
-        for (int index : {-1, baudrates::count, 1000})
-            QCOMPARE(baudrates::codeAtIndex(index), 1);
-        for (int rate : {0, 9601, 3000000, -9600})
-            QCOMPARE(baudrates::codeOfRate(rate), -1);
-    }
-
     void readSizes_data()
     {
         QTest::addColumn<BusProtocol>("protocol");

@@ -373,33 +373,6 @@ private slots:
         ::close(watch);
     }
 
-    void baudRateTable_data()
-    {
-        QTest::addColumn<int>("index");
-        QTest::addColumn<int>("code");
-        const int codes[] = {207, 103, 51, 34, 16, 9, 7, 4, 3, 1, 0};
-        for (int index = 0; index < 11; ++index)
-            QTest::addRow("position %d", index) << index << codes[index];
-    }
-
-    void baudRateTable()
-    {
-        QFETCH(int, index);
-        QFETCH(int, code);
-        SerialHelper serial;
-        QCOMPARE(serial.indexToBaudRate(index), code);
-        QCOMPARE(serial.baudRateToIndex(code), index);
-    }
-
-    void baudRateTableFallsBackToOneMegabaud()
-    {
-        SerialHelper serial;
-        QCOMPARE(serial.indexToBaudRate(-1), 1);
-        QCOMPARE(serial.indexToBaudRate(11), 1);
-        QCOMPARE(serial.baudRateToIndex(200), 9);
-        QCOMPARE(serial.baudRateToIndex(2), 9);
-    }
-
     void deadlineGrowsWithLineTime()
     {
         // A read-all at 9600 baud needs about 149 ms on the wire alone.

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "core/protocol/baudrates.h"
 #include "core/protocol/linetime.h"
 #include "core/protocol/statuspacketframer.h"
 
@@ -139,12 +138,7 @@ public:
     // hardware alert bit alone does not).
     static bool isRefusal(uint8_t errorByte);
 
-    // The baud-rate codes and the line-time arithmetic under the names callers know them by
-    // (see baudrates and linetime).
-    // The list position of a register code; the code at a list position; the rate of a code (0 if none).
-    static int baudRateToIndex(int code) { return baudrates::indexOfCode(code); }
-    static int indexToBaudRate(int index) { return baudrates::codeAtIndex(index); }
-    static int baudRateOfCode(int code) { return baudrates::rateOfCode(code); }
+    // The line-time arithmetic under the names callers know it by (see linetime).
 
     static constexpr int defaultAdapterAllowanceUs = linetime::defaultAdapterAllowanceUs;
     static int transactionDeadlineMs(int baudRate, int requestBytes, int answerBytes,
