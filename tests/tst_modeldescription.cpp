@@ -173,7 +173,7 @@ private slots:
         QTest::addColumn<QStringList>("expectedNames");
         QTest::addColumn<QString>("refusal");
         QTest::addColumn<QString>("overrides");
-        const QStringList builtIn{"ax12", "v1"};
+        const QStringList builtIn = ModelRegistry().names();
         QTest::newRow("a new model") << QStringList{"mine.json=mine:900"} << builtIn + QStringList{"mine"} << "" << "";
         QTest::newRow("a faulty file beside a good one")
             << QStringList{"a.json=broken", "b.json=mine:900"} << builtIn + QStringList{"mine"} << "a.json: not JSON" << "";

@@ -420,7 +420,7 @@ private slots:
         QTest::addRow("AX-12") << 12 << 50;
         QTest::addRow("0") << 0 << 0;
         QTest::addRow("13") << 13 << 0;
-        QTest::addRow("another maker's 1060") << 1060 << 0;
+        QTest::addRow("another maker's 4660") << 4660 << 0;
     }
 
     void modelNumberSelectsTheModel()

@@ -24,7 +24,7 @@
 
 namespace {
 
-constexpr int unknownNumber = 1060;
+constexpr int unknownNumber = 4660;
 
 QInputDialog* treatAsDialog()
 {
@@ -76,7 +76,7 @@ private:
         testfixture::startSimulated(*_home, servosim::Model::V1, {}, 1, 50, _sim);
         if (QTest::currentTestFailed())
             return;
-        _sim->setRegisters(1, 0, QByteArray::fromHex("2404")); // 1060, low byte first
+        _sim->setRegisters(1, 0, QByteArray::fromHex("3412")); // 4660, low byte first
         _sim->clearReceived();
         _window = std::make_unique<MainWindow>();
         _window->show();
@@ -116,7 +116,7 @@ void TestUnknownModel::unknownNumberAsks()
     QTRY_VERIFY_WITH_TIMEOUT(messageboxes::visible(), 20000);
     const int firmware = uint8_t(_sim->registers(1).at(2));
     const QString expected =
-        QStringLiteral("Servo 1 reports model number 1060 (firmware %1), which no model description covers")
+        QStringLiteral("Servo 1 reports model number 4660 (firmware %1), which no model description covers")
             .arg(firmware);
     QCOMPARE(status(), expected);
     const QString seen = messageboxes::answer(button);
@@ -155,7 +155,7 @@ void TestUnknownModel::unknownNumberAsks()
 void TestUnknownModel::choiceIsForgottenInSettings()
 {
     setTreatedAs(unknownNumber, QStringLiteral("v1"));
-    setTreatedAs(1061, QStringLiteral("ax12"));
+    setTreatedAs(4661, QStringLiteral("ax12"));
     _window = std::make_unique<MainWindow>();
     QAction* settings = _window->findChild<QAction*>(QStringLiteral("actionSettings"));
     QVERIFY(settings);
@@ -177,7 +177,7 @@ void TestUnknownModel::choiceIsForgottenInSettings()
             ->findChild<QPushButton*>(confirm ? QStringLiteral("okButton") : QStringLiteral("cancelButton"))
             ->click();
         QCOMPARE(treatedAs(unknownNumber), confirm ? QString() : QStringLiteral("v1"));
-        QCOMPARE(treatedAs(1061), QStringLiteral("ax12"));
+        QCOMPARE(treatedAs(4661), QStringLiteral("ax12"));
     }
 }
 

@@ -275,22 +275,22 @@ void TestCommandLine::models_data()
     QTest::addColumn<QStringList>("output"); // texts standard output must contain
     QTest::addColumn<QString>("message");    // text standard error must contain
 
-    const QString unknown = "velkora-servo: servo 1 reports model number 1060, which no model description "
+    const QString unknown = "velkora-servo: servo 1 reports model number 4660, which no model description "
                             "covers (choose one with --as MODEL)\n";
     auto row = [](const char* name, const QString& folder, int modelNumber, const QStringList& arguments,
                   int status, const QStringList& output, const QString& message) {
         QTest::newRow(name) << folder << modelNumber << arguments << status << output << message;
     };
     row("built-ins", "", 0, {"models"}, 0, {"v1\tVelkora V1\t1025\t:/models/v1.json\n", "ax12\tAX-12\t12\t"}, "");
-    row("a user's model", "madeup", 0, {"models"}, 0, {"madeup\tMade-up servo\t1060\t", "v1\t"}, "");
+    row("a user's model", "madeup", 0, {"models"}, 0, {"madeup\tMade-up servo\t4660\t", "v1\t"}, "");
     row("an override says so", "v1", 0, {"models"}, 0, {"(overrides the built-in :/models/v1.json)"}, "");
     row("a refused file", "faulty", 0, {"models"}, 0, {"v1\t", "ax12\t"}, "broken.json");
     row("as JSON", "madeup", 0, {"--json", "models"}, 0, {"\"name\": \"madeup\""}, "");
-    row("unknown model number", "", 1060, {"info"}, 5, {}, unknown);
-    row("unknown model number, fields", "", 1060, {"fields"}, 5, {}, unknown);
-    row("--as takes it for a V1", "", 1060, {"--as", "v1", "info"}, 0, {"model number 1060"}, "");
+    row("unknown model number", "", 4660, {"info"}, 5, {}, unknown);
+    row("unknown model number, fields", "", 4660, {"fields"}, 5, {}, unknown);
+    row("--as takes it for a V1", "", 4660, {"--as", "v1", "info"}, 0, {"model number 4660"}, "");
     row("--as a user's model", "madeup", 1025, {"--as", "madeup", "info"}, 2, {}, "--as madeup: servo 1 is a v1");
-    row("a user's description covers it", "madeup", 1060, {"info"}, 0, {"model number 1060"}, "");
+    row("a user's description covers it", "madeup", 4660, {"info"}, 0, {"model number 4660"}, "");
     row("--as the servo's own model", "", 0, {"--as", "v1", "info"}, 0, {"model number 1025"}, "");
     row("--as another model", "", 0, {"--as=ax12", "info"}, 2, {}, "--as ax12: servo 1 is a v1");
     row("--as an unknown name", "", 0, {"--as", "nosuch", "info"}, 2, {}, "--as: ");
@@ -322,7 +322,7 @@ void TestCommandLine::models()
         if (folder == "madeup") {
             description["name"] = "madeup";
             description["caption"] = "Made-up servo";
-            description["modelNumbers"] = QJsonArray{1060};
+            description["modelNumbers"] = QJsonArray{4660};
         } else if (folder == "faulty") {
             description["name"] = "broken";
             description["modelNumbers"] = QJsonArray{1061};
