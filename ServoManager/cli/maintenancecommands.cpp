@@ -34,11 +34,12 @@ QString keptText(Keeps keeps)
     return {};
 }
 
-// What --keep names, among what the servo's model offers; its first offer without --keep.
+// What --keep names, among what the servo's model offers. Without --keep the servo keeps its id
+// where its reset can: a script's next command still finds it.
 Keeps keepsOf(const QString& keep, const QList<Keeps>& offered)
 {
     if (keep.isNull())
-        return offered.first();
+        return offered.contains(Keeps::Id) ? Keeps::Id : offered.first();
     QStringList names;
     for (Keeps keeps : offered) {
         names.append(keptText(keeps));
