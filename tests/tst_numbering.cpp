@@ -10,6 +10,7 @@
 #include <isolatedsettings.h>
 #include <servosimulator.h>
 
+#include <QComboBox>
 #include <QLabel>
 #include <QListWidget>
 #include <QProcess>
@@ -19,6 +20,7 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <tuple>
 
 namespace {
 
@@ -356,6 +358,15 @@ private slots:
         QVERIFY(!LaunchSession::runningSimulator());
         NumberingDialog plain(serial, nullptr);
         QVERIFY(!plain.findChild<QPushButton*>(QStringLiteral("plugSimulatedButton")));
+        // A model's choice sets where its new servos answer.
+        auto* model = plain.findChild<QComboBox*>(QStringLiteral("newModelComboBox"));
+        QVERIFY(model);
+        QCOMPARE(model->currentData().toString(), QStringLiteral("v1"));
+        for (const auto& [name, id, rate] : {std::tuple{"xl430", 1, 57600}, {"ax12", 1, 1000000}, {"v1", 1, 1000000}}) {
+            model->setCurrentIndex(model->findData(QLatin1String(name)));
+            QCOMPARE(plain.factoryId(), id);
+            QCOMPARE(plain.factoryRate(), rate);
+        }
     }
 };
 

@@ -13,6 +13,9 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QSignalBlocker>
+
+#include <algorithm>
 
 namespace {
 constexpr int defaultFactoryRate = 1000000;
@@ -31,6 +34,7 @@ NumberingDialog::NumberingDialog(std::shared_ptr<SerialHelper> serial, QWidget* 
     }
     _ui->factoryRateComboBox->setCurrentIndex(_ui->factoryRateComboBox->findData(defaultFactoryRate));
     _ui->newRateComboBox->setCurrentIndex(0);
+    offerModels();
 
     if (LaunchSession::runningSimulator()) {
         _plugButton = new QPushButton(tr("Plug in a simulated new servo"), this);
@@ -68,6 +72,25 @@ NumberingDialog::~NumberingDialog()
 {
     _numbering->stop();
     releasePort();
+}
+
+void NumberingDialog::offerModels()
+{
+    // The models leave the factory at different addresses: the choice of one sets both.
+    for (const ModelRegistry::Model& model : ModelRegistry::shared().models())
+        _ui->newModelComboBox->addItem(model.description->caption, model.description->name);
+    connect(_ui->newModelComboBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this, [this] {
+        const auto model = ModelRegistry::shared().byName(_ui->newModelComboBox->currentData().toString());
+        if (!model)
+            return;
+        _ui->factoryIdSpinBox->setValue(model->factoryId);
+        const int rate = _ui->factoryRateComboBox->findData(model->factoryBaudRate);
+        if (rate >= 0)
+            _ui->factoryRateComboBox->setCurrentIndex(rate);
+    });
+    const int v1 = _ui->newModelComboBox->findData(QStringLiteral("v1"));
+    const QSignalBlocker blocker(_ui->newModelComboBox);
+    _ui->newModelComboBox->setCurrentIndex(std::max(0, v1));
 }
 
 int NumberingDialog::factoryId() const
@@ -213,7 +236,8 @@ void NumberingDialog::releasePort()
 void NumberingDialog::updateControls()
 {
     const bool running = _numbering->isRunning();
-    for (QWidget* input : {static_cast<QWidget*>(_ui->factoryIdSpinBox), static_cast<QWidget*>(_ui->factoryRateComboBox),
+    for (QWidget* input : {static_cast<QWidget*>(_ui->newModelComboBox), static_cast<QWidget*>(_ui->factoryIdSpinBox),
+                           static_cast<QWidget*>(_ui->factoryRateComboBox),
                            static_cast<QWidget*>(_ui->firstIdSpinBox), static_cast<QWidget*>(_ui->newRateComboBox),
                            static_cast<QWidget*>(_ui->numberingConfigEdit),
                            static_cast<QWidget*>(_ui->numberingConfigButton),

@@ -47,6 +47,8 @@ signals:
     void servoNumbered(int id, int baudRate);
 
 private:
+    // Where each model's new servos answer, as a choice of the model.
+    void offerModels();
     void chooseConfiguration();
     void plugSimulatedServo();
     void onServoReady(int id, int baudRate, const QString& result);
