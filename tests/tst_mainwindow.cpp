@@ -1,4 +1,5 @@
 #include "core/files/csvrecorder.h"
+#include "core/model/modelregistry.h"
 #include "core/session/uischeduler.h"
 #include "core/transport/portdiagnostics.h"
 #include "core/transport/serialhelper.h"
@@ -568,6 +569,32 @@ private slots:
         QCOMPARE(takeMessageBox(), message);
         QVERIFY(!_window->serialHelper()->isOpen());
         QCOMPARE(packetsOf(*_sim, reset ? 0x06 : 0x08).size(), 1);
+    }
+
+    // A model whose reset can keep more or less offers each way; the chosen option is sent and the
+    // servo is looked for at its model's factory address.
+    void factoryResetOffersWhatTheModelKeeps()
+    {
+        servosim::Options options;
+        options.description = ModelRegistry::shared().byName(QStringLiteral("xl430"));
+        options.baudRate = 115200;
+        startSimulator(options);
+        storeSettings(_sim->portName(), 115200);
+        createWindow();
+        connectAndWait();
+        _window->getDisconnectAction()->trigger(); // the model stays known
+        QTRY_COMPARE_WITH_TIMEOUT(statusText(), QStringLiteral("Disconnected"), 20000);
+        _window->getResetAction()->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(visibleMessageBox(), 20000);
+        const QString question = answerQuestion("Reset all");
+        QVERIFY2(question.contains("\nReset all: Its id returns to 1 and its baud rate to 57600 baud.") &&
+                     question.contains("\nKeep the id: It keeps its id; its baud rate returns to 57600 baud.") &&
+                     question.contains("\nKeep id and rate: It keeps its id and its baud rate."),
+                 qPrintable(question));
+        QTRY_VERIFY_WITH_TIMEOUT(visibleMessageBox() && visibleMessageBox()->text().contains("now answers"), 20000);
+        QCOMPARE(packetsOf(*_sim, 0x06).size(), 1);
+        QCOMPARE(packetsOf(*_sim, 0x06).first().params, QByteArray(1, '\xFF'));
+        QVERIFY(answerQuestion("Use id 1 at 57600 baud").contains("It now answers at id 1 at 57600 baud"));
     }
 
     void factoryResetOnlyWhenConfirmed_data()
