@@ -18,6 +18,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
@@ -582,6 +583,8 @@ private slots:
         storeSettings(_sim->portName(), 115200);
         createWindow();
         connectAndWait();
+        // Its model number is a plain number, not the V1's series and variant.
+        QTRY_COMPARE_WITH_TIMEOUT(_window->findChild<QLineEdit*>("modelNumberLineEdit")->text(), QStringLiteral("1060"), 20000);
         _window->getDisconnectAction()->trigger(); // the model stays known
         QTRY_COMPARE_WITH_TIMEOUT(statusText(), QStringLiteral("Disconnected"), 20000);
         _window->getResetAction()->trigger();

@@ -262,6 +262,7 @@ private slots:
         QTest::newRow("the id under another key") << withChange(0, "key", "servoId") << "the entry with the role \"id\" has the key \"id\"";
         QTest::newRow("no short name") << withChange(-1, "name", "My Servo") << "\"name\" is a short name";
         QTest::newRow("a table past 256 bytes") << withChange(-1, "tableLength", 300) << "\"tableLength\" must be a whole number from 1 to 256";
+        QTest::newRow("series and variant of no model number") << withChange(2, "shownAs", "seriesAndVariant") << "\"shownAs\" is \"seriesAndVariant\", for a model number";
         QTest::newRow("unknown reset option") << withChange(-1, "resetOptions", QJsonArray{"allButLed"}) << "\"allButLed\" is no reset option";
         QTest::newRow("no reset option") << withChange(-1, "resetOptions", QJsonArray{}) << "names at least one option";
         QTest::newRow("unknown instruction") << withChange(-1, "instructions", QJsonArray{"teleport"}) << "unknown instruction \"teleport\"";

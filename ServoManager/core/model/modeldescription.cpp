@@ -205,7 +205,7 @@ ModelEntry readEntry(const QJsonValue& value, int index, int tableLength)
     onlyKnownMembers(object,
                      {"key", "caption", "description", "address", "size", "access", "area", "mask", "sign", "signBit",
                       "quantity", "rawMin", "rawMax", "min", "max", "scale", "offset", "unit", "list", "widget",
-                      "role", "default"},
+                      "role", "default", "shownAs"},
                      where);
     ModelEntry entry;
     entry.key = text(object, "key", where, true);
@@ -236,6 +236,12 @@ ModelEntry readEntry(const QJsonValue& value, int index, int tableLength)
     entry.role = text(object, "role", where, false);
     if (!entry.role.isEmpty() && !modelEntryRoles().contains(entry.role))
         refuse(QStringLiteral("%1unknown role \"%2\"").arg(where, entry.role));
+    if (object.contains("shownAs")) {
+        if (object.value("shownAs").toString() != QLatin1String("seriesAndVariant") ||
+            entry.quantity != PhysicalQuantitiesEnum::ModelNumber)
+            refuse(where + QStringLiteral("\"shownAs\" is \"seriesAndVariant\", for a model number"));
+        entry.seriesAndVariant = true;
+    }
     if (object.contains("default")) {
         const auto [low, high] = rawLimits(entry);
         entry.powerOnDefault = wholeNumber(object.value("default"), where + "\"default\"", low, high);

@@ -51,6 +51,8 @@ struct ModelEntry
     QString widget; // the edit view's field that shows it; empty: none
     QString role;   // what the program uses it for; empty: nothing in particular
     std::optional<int64_t> powerOnDefault;
+    // A model number shown as its high byte, a decimal point and its low byte (1025 as 4.1).
+    bool seriesAndVariant = false;
 };
 
 // One table of the register view: the bytes it shows, row by row, with their texts.

@@ -1,5 +1,9 @@
 #include "window/widgets/velkoralineedit.h"
 
+#include "core/model/idevice.h"
+#include "core/model/modeldescription.h"
+#include "core/model/modelsource.h"
+
 #include <QLocale>
 
 VelkoraLineEdit::VelkoraLineEdit(QWidget* parent) : QLineEdit(parent)
@@ -30,6 +34,7 @@ PhysicalQuantitiesEnum VelkoraLineEdit::getPhysicalQuantity()
 
 void VelkoraLineEdit::connected(const ModelSource* model)
 {
+    source = model;
     core.connect(model, this, &VelkoraLineEdit::on_deviceLoaded);
 }
 
@@ -41,16 +46,18 @@ void VelkoraLineEdit::on_deviceLoaded()
     QLineEdit::setEnabled(described);
 }
 
-QString VelkoraLineEdit::formatValue(int raw, const FieldCore& core)
+QString VelkoraLineEdit::formatValue(int raw) const
 {
     const PhysicalQuantitiesEnum quantity = core.physicalQuantity;
     const int q = static_cast<int>(quantity);
     if (q >= 0 && q <= static_cast<int>(PhysicalQuantitiesEnum::AccelerationProfile))
         return QStringLiteral("%L1").arg(core.toShown(raw), 1, 'f',
                                          static_cast<int>(core.units->getTargetUnitDecimalPlaces(quantity)));
-    // Series and variant, as the V1 numbers its models; a model number of one byte (the AX-12's
-    // 12) is only a number.
-    if (quantity == PhysicalQuantitiesEnum::ModelNumber && raw >= 256)
+    // Series and variant where the model numbers its models so (the V1's 1025 is 4.1); a model
+    // number of one byte is only a number.
+    const auto device = source ? source->device() : nullptr;
+    const ModelEntry* number = device ? device->description().entryWithRole(QStringLiteral("modelNumber")) : nullptr;
+    if (quantity == PhysicalQuantitiesEnum::ModelNumber && raw >= 256 && number && number->seriesAndVariant)
         return QStringLiteral("%1%2%3").arg(raw / 256).arg(QLocale().decimalPoint()).arg(raw % 256);
     return QString::number(raw);
 }
@@ -61,7 +68,7 @@ void VelkoraLineEdit::setServoValue(int raw)
         return;
     core.lastRaw = raw;
     core.isValueLoaded = true;
-    const QString text = formatValue(raw, core);
+    const QString text = formatValue(raw);
     // Every poll: setting the same text again would still repaint.
     if (text != this->text())
         setText(text);

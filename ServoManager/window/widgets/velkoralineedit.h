@@ -31,7 +31,7 @@ public:
 
     // The text for a raw value with the field's range and units (FieldCore::toShown rounded
     // to the unit's decimals).
-    static QString formatValue(int raw, const FieldCore& core);
+    QString formatValue(int raw) const;
 
 signals:
     void setIsDirty(bool dirty) override;
@@ -41,6 +41,7 @@ public slots:
     void on_deviceLoaded();
 
 private:
+    const ModelSource* source = nullptr;
     FieldCore core;
     QString lastValue;
 };
