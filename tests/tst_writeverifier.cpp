@@ -1,5 +1,6 @@
 // Judging writes by what the servo holds, without a port: writes are answered and tables read
 // back as values.
+#include "core/model/fieldcatalogue.h"
 #include "core/protocol/statuspacketframer.h"
 #include "core/session/writeverifier.h"
 
@@ -71,6 +72,47 @@ class TestWriteVerifier : public QObject
     Q_OBJECT
 
 private slots:
+    // A value goes into a write's bytes in the model's byte order, with its sign as the register
+    // keeps it, and reads back as the same value; bytes outside its mask stay as the table holds them.
+    void valuesRoundTripInEitherByteOrder_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::addColumn<bool>("bigEndian");
+        QTest::addColumn<uint32_t>("signBit");
+        QTest::addColumn<uint32_t>("mask");
+        QTest::addColumn<int>("raw");
+        QTest::addColumn<QByteArray>("bytes"); // over a table of 0xAA bytes
+        const uint32_t all = 0xFFFFFFFF;
+        QTest::newRow("little, 2 bytes") << 2 << false << 0u << all << 0x1234 << QByteArray::fromHex("3412");
+        QTest::newRow("big, 2 bytes") << 2 << true << 0u << all << 0x1234 << QByteArray::fromHex("1234");
+        QTest::newRow("big, 4 bytes") << 4 << true << 0u << all << 0x01020304 << QByteArray::fromHex("01020304");
+        QTest::newRow("sign and magnitude, little") << 2 << false << 0x8000u << all << -100 << QByteArray::fromHex("6480");
+        QTest::newRow("sign and magnitude, big") << 2 << true << 0x8000u << all << -100 << QByteArray::fromHex("8064");
+        QTest::newRow("bit 10 as the sign, big") << 2 << true << 0x400u << 0x7FFu << -5 << QByteArray::fromHex("ac05");
+        QTest::newRow("masked high byte, big") << 2 << true << 0u << 0xFF00u << 0x1200 << QByteArray::fromHex("12aa");
+    }
+    void valuesRoundTripInEitherByteOrder()
+    {
+        QFETCH(int, size);
+        QFETCH(bool, bigEndian);
+        QFETCH(uint32_t, signBit);
+        QFETCH(uint32_t, mask);
+        QFETCH(int, raw);
+        QFETCH(QByteArray, bytes);
+        FieldRecord field;
+        field.address = 3;
+        field.size = size;
+        field.bigEndian = bigEndian;
+        field.signBit = signBit;
+        field.mask = mask;
+        const GroupWrite write({field.writeOf(raw)});
+        QByteArray table(8, '\xAA');
+        QCOMPARE(write.block(table).toHex(), bytes.toHex());
+        table.replace(3, size, write.block(table));
+        QCOMPARE(field.rawIn(table), raw);
+        QVERIFY(write.check(table).allHeld());
+    }
+
     // Writes sent and answered, then judged by the reads that follow (each sent after all the
     // answers). `reports`: what each read finished, in order; `mayGo`: whether a further write may go
     // before each read.

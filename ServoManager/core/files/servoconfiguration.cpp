@@ -296,7 +296,7 @@ QList<GroupWrite> groupWrites(const FieldCatalogue& catalogue, const std::map<QS
             const bool inGroup = nonVolatile ? field.group == FieldGroup::NonVolatile
                                              : field.group == FieldGroup::Volatile || field.group == FieldGroup::Command;
             if (inGroup && it != values.end())
-                fields.append({field.objectName, field.address, field.size, field.bitsOf(it->second), field.mask});
+                fields.append(field.writeOf(it->second));
         }
         GroupWrite write(fields);
         if (write.isEmpty())

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/model/groupwrite.h"
 #include "core/model/idevice.h"
 #include "core/units/physicalquantitiesenum.h"
 
@@ -48,6 +49,8 @@ struct FieldRecord
     bool isDirection() const { return quantity == PhysicalQuantitiesEnum::Direction; }
     // The register bits a raw value of this field sets, for a write.
     uint32_t bitsOf(int raw) const;
+    // A write of `raw` into this field, in the model's byte order.
+    WriteField writeOf(int raw) const { return {objectName, address, size, bitsOf(raw), mask, bigEndian}; }
 };
 
 // The fields of one model, in address order.

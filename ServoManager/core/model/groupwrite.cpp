@@ -6,13 +6,19 @@
 
 namespace {
 
-uint32_t littleEndian(const QByteArray& bytes, int offset, int size)
+// Where the `byte`th byte of a register sits in its value, in bits.
+int shiftOf(int byte, int size, bool bigEndian)
+{
+    return 8 * (bigEndian ? size - 1 - byte : byte);
+}
+
+uint32_t registerValue(const QByteArray& bytes, int offset, int size, bool bigEndian)
 {
     uint32_t value = 0;
     for (int i = 0; i < size; ++i) {
         const int at = offset + i;
         if (at >= 0 && at < bytes.size())
-            value |= uint32_t(uint8_t(bytes.at(at))) << (8 * i);
+            value |= uint32_t(uint8_t(bytes.at(at))) << shiftOf(i, size, bigEndian);
     }
     return value;
 }
@@ -21,13 +27,13 @@ uint32_t littleEndian(const QByteArray& bytes, int offset, int size)
 
 uint32_t WriteField::heldIn(const QByteArray& table) const
 {
-    return littleEndian(table, address, size) & mask & registerMask(size);
+    return registerValue(table, address, size, bigEndian) & mask & registerMask(size);
 }
 
 bool WriteField::operator==(const WriteField& other) const
 {
     return name == other.name && address == other.address && size == other.size && value == other.value &&
-           mask == other.mask;
+           mask == other.mask && bigEndian == other.bigEndian;
 }
 
 bool GroupWrite::operator==(const GroupWrite& other) const
@@ -65,9 +71,10 @@ QByteArray GroupWrite::block(const QByteArray& table) const
     for (const WriteField& field : _fields) {
         const uint32_t mask = field.mask & registerMask(field.size);
         const int offset = field.address - _address;
-        const uint32_t merged = (littleEndian(block, offset, field.size) & ~mask) | (field.value & mask);
+        const uint32_t merged =
+            (registerValue(block, offset, field.size, field.bigEndian) & ~mask) | (field.value & mask);
         for (int i = 0; i < field.size; ++i)
-            block[offset + i] = static_cast<char>((merged >> (8 * i)) & 0xFF);
+            block[offset + i] = static_cast<char>((merged >> shiftOf(i, field.size, field.bigEndian)) & 0xFF);
     }
     return block;
 }

@@ -7,8 +7,8 @@
 
 #include <cstdint>
 
-// One value a write puts into the control table: the bits `mask` of the little-endian register
-// of `size` bytes at `address` (a direction bit and its magnitude share one register).
+// One value a write puts into the control table: the bits `mask` of the register of `size` bytes
+// at `address`, in the model's byte order (a direction bit and its magnitude share one register).
 struct WriteField
 {
     QString name; // the edit view's field
@@ -16,6 +16,7 @@ struct WriteField
     int size = 1;
     uint32_t value = 0;
     uint32_t mask = 0xFFFFFFFF;
+    bool bigEndian = false; // the register's most significant byte first
 
     // The register's bits this field sets, as `table` (the control table from address 0) holds them.
     uint32_t heldIn(const QByteArray& table) const;

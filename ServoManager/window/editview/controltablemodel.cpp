@@ -375,7 +375,7 @@ QList<GroupWrite> controlTableWrites(const FieldCatalogue& catalogue, const QMap
             runNonVolatile = nonVolatile;
             runEnd = entry.address;
         }
-        run << WriteField{entry.objectName, entry.address, entry.size, entry.bitsOf(it.value()), entry.mask};
+        run << entry.writeOf(it.value());
         runEnd = std::max(runEnd, entry.address + entry.size);
     }
     if (!run.isEmpty())

@@ -387,7 +387,7 @@ QList<WriteField> UiGroupHelper::changedFields(std::initializer_list<FieldGroup>
         const uint32_t bits = record.mask & fullMask;
         if (!record.isDirection() && bits != fullMask && (bits & (bits + 1)) == 0)
             raw = std::clamp(raw, 0, static_cast<int>(bits));
-        fields.append({record.objectName, record.address, record.size, record.bitsOf(raw), record.mask});
+        fields.append(record.writeOf(raw));
     }
     return fields;
 }
