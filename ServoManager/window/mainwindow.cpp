@@ -108,51 +108,6 @@ MainWindow::~MainWindow()
     UiRegisterHelper::_instance.reset();
 }
 
-QAction* MainWindow::getConnectAction()
-{
-    return ui->actionConnect;
-}
-
-QAction* MainWindow::getDisconnectAction()
-{
-    return ui->actionDisconnect;
-}
-
-QAction* MainWindow::getQuitAction()
-{
-    return ui->actionQuit;
-}
-
-QAction* MainWindow::getSettingsAction()
-{
-    return ui->actionSettings;
-}
-
-QAction* MainWindow::getSearchAction()
-{
-    return ui->actionSearch;
-}
-
-QAction* MainWindow::getAboutAction()
-{
-    return ui->actionAbout;
-}
-
-QAction* MainWindow::getRebootAction()
-{
-    return ui->actionReboot;
-}
-
-QAction* MainWindow::getResetAction()
-{
-    return ui->actionReset;
-}
-
-QAction* MainWindow::getRecordAction()
-{
-    return ui->actionRecord;
-}
-
 QLabel* MainWindow::trafficLabel() const
 {
     return _connection->trafficLabel();
