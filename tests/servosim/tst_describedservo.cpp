@@ -425,6 +425,36 @@ private slots:
         QCOMPARE(status.params, QByteArray(1, clears ? '\0' : '\x24'));
     }
 
+    // Behind a lock entry, a setting written while the lock is closed lasts only until the servo
+    // restarts; one written while it is open is kept, also once it is closed again.
+    void lockedSettingsLastUntilARestart_data()
+    {
+        QTest::addColumn<QList<int>>("ledWrites"); // the lock's values around the setting's write: before, after
+        QTest::addColumn<int>("afterRestart");
+        QTest::newRow("written while locked") << QList<int>{1, 1} << 72;
+        QTest::newRow("written while open") << QList<int>{0, 0} << 60;
+        QTest::newRow("opened, written, locked again") << QList<int>{0, 1} << 60;
+    }
+    void lockedSettingsLastUntilARestart()
+    {
+        QFETCH(QList<int>, ledWrites);
+        QFETCH(int, afterRestart);
+        QString problem;
+        Rig rig(xSeries(&problem, {{"\"nonVolatile\": {\"motorOff\": true}",
+                                    "\"nonVolatile\": {\"motorOff\": true, \"lock\": {\"key\": \"led\", \"open\": 0, \"close\": 1}}"}}));
+        QVERIFY2(rig.error.isEmpty(), qPrintable(rig.error + problem));
+        constexpr int ledAddress = 65;
+        const auto writeByte = [&rig](int address, int value) {
+            return exchange(rig.port, instruction::Write, addressed(address, QByteArray(1, char(value)))).error;
+        };
+        QCOMPARE(writeByte(ledAddress, ledWrites.at(0)), quint8(error::None));
+        QCOMPARE(writeByte(x::TemperatureLimitAddress, 60), quint8(error::None));
+        QCOMPARE(writeByte(ledAddress, ledWrites.at(1)), quint8(error::None));
+        QCOMPARE(quint8(rig.simulator->registers(Id).at(x::TemperatureLimitAddress)), quint8(60));
+        rig.simulator->powerCycle();
+        QCOMPARE(quint8(rig.simulator->registers(Id).at(x::TemperatureLimitAddress)), quint8(afterRestart));
+    }
+
     // With the torque on, a write touching a non-volatile entry is refused with the access error and
     // changes nothing, however many entries it spans; volatile entries stay open.
     void torqueOnKeepsNonVolatile_data()

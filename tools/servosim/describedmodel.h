@@ -29,6 +29,8 @@ public:
     QByteArray pingParams(const QByteArray& table) const override;
     quint8 resetOptionError(quint8 option) const override;
     bool rebootClearsHardwareError() const override;
+    bool keepsWrites(const QByteArray& table) const override;
+    bool isNonVolatile(int address) const override;
 
     void keepLiveValues(QByteArray& fresh, const QByteArray& old) const override;
     QByteArray factoryTable() const override;

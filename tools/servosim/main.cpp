@@ -140,7 +140,11 @@ QString runCommand(servosim::ServoSimulator& simulator, const PlugDefaults& defa
         return ids.isEmpty() ? QStringLiteral("servos")
                              : QStringLiteral("servos ") + ids.join(QLatin1Char(','));
     }
-    return QStringLiteral("error: \"%1\" is not plug ID [RATE] [MODEL], unplug ID or list")
+    if (command == QLatin1String("power-cycle") && words.size() == 1) {
+        simulator.powerCycle();
+        return QStringLiteral("power cycled");
+    }
+    return QStringLiteral("error: \"%1\" is not plug ID [RATE] [MODEL], unplug ID, list or power-cycle")
         .arg(words.join(QLatin1Char(' ')));
 }
 

@@ -134,6 +134,8 @@ void Servo::poke(int address, const QByteArray& bytes, qint64 nowUs)
     if (address < 0 || count <= 0)
         return;
     m_table.replace(address, count, bytes.left(count));
+    for (int at = address; at < address + count; ++at)
+        m_lostAtRestart.remove(at); // set past every rule, for good
     if (m_model->baudRateForCode(quint8(m_table.at(m_model->baudAddress()))) > 0)
         completeBaudSwitch();
 }
@@ -202,9 +204,17 @@ quint8 Servo::checkWrite(int address, const QByteArray& data) const
 
 void Servo::applyWrite(int address, const QByteArray& data)
 {
-    for (int i = 0; i < data.size(); ++i)
-        if (m_model->isWritable(address + i))
-            m_table[address + i] = data.at(i);
+    const bool kept = m_model->keepsWrites(m_table);
+    for (int i = 0; i < data.size(); ++i) {
+        const int at = address + i;
+        if (!m_model->isWritable(at))
+            continue;
+        if (kept)
+            m_lostAtRestart.remove(at);
+        else if (m_model->isNonVolatile(at) && !m_lostAtRestart.contains(at))
+            m_lostAtRestart.insert(at, m_table.at(at));
+        m_table[at] = data.at(i);
+    }
     // The pending flag reflects whether a registered write waits; clearing it drops that write.
     const int pendingOffset = m_model->pendingAddress() - address;
     if (m_model->isWritable(m_model->pendingAddress()) && pendingOffset >= 0 && pendingOffset < data.size() &&
@@ -264,6 +274,7 @@ Servo::Reply Servo::factoryReset(const QByteArray& params)
     if (const quint8 refused = m_model->resetOptionError(option); refused != error::None)
         return {refused, {}};
     const QByteArray old = m_table;
+    m_lostAtRestart.clear(); // the factory settings are written for good
     m_table = m_model->factoryTable();
     // The shaft and its hardware faults are not part of the settings.
     m_model->keepLiveValues(m_table, old);
@@ -276,6 +287,13 @@ Servo::Reply Servo::factoryReset(const QByteArray& params)
 
 Servo::Reply Servo::reboot()
 {
+    // What was written past a closed lock is gone; the rate too, if it was among it.
+    for (auto it = m_lostAtRestart.cbegin(); it != m_lostAtRestart.cend(); ++it)
+        m_table[it.key()] = it.value();
+    const bool rateLost = m_lostAtRestart.contains(m_model->baudAddress());
+    m_lostAtRestart.clear();
+    if (rateLost && m_model->baudRateForCode(quint8(m_table.at(m_model->baudAddress()))) > 0)
+        completeBaudSwitch();
     m_hasPending = false;
     m_positionFraction = 0;
     m_model->powerOn(m_table);

@@ -3,6 +3,7 @@
 #include "servomodel.h"
 
 #include <QByteArray>
+#include <QMap>
 #include <QRandomGenerator>
 
 #include <memory>
@@ -41,6 +42,8 @@ public:
     quint8 hardwareError() const;
     void setHardwareError(quint8 bits);
     bool setBaudRate(int baudRate);
+    // Power off and on: the servo restarts as after a reboot, without answering.
+    void powerCycle() { reboot(); }
     // Writes covering `address` are refused after the bytes before it were taken; -1: none.
     void refuseWritesAt(int address) { m_refusedAddress = address; }
 
@@ -68,6 +71,9 @@ private:
     int m_refusedAddress = -1;
     int m_pendingAddress = 0;
     QByteArray m_pendingData;
+    // Settings written while the model's lock was closed: their address and the value kept over a
+    // restart, which brings it back.
+    QMap<int, char> m_lostAtRestart;
     qint64 m_lastUpdateUs;
     double m_positionFraction = 0;
     QRandomGenerator m_noise;

@@ -391,6 +391,13 @@ void ServoBus::setHardwareError(int id, quint8 bits)
             servo->setHardwareError(bits);
 }
 
+void ServoBus::powerCycle()
+{
+    for (const auto& servo : m_servos)
+        if (servo)
+            servo->powerCycle();
+}
+
 void ServoBus::refuseWritesAt(int id, int address)
 {
     if (Servo* target = servo(id))

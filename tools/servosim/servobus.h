@@ -116,6 +116,8 @@ public:
     void setRegisters(int id, int address, const QByteArray& bytes);
     // Every servo answering to `id`.
     void setHardwareError(int id, quint8 bits);
+    // Every servo powered off and on: what they were told past a closed lock is gone.
+    void powerCycle();
     bool setServoBaudRate(int id, int baudRate);
     // While silent the bus hears nothing and answers nothing (a pulled cable, a servo without power).
     void setSilent(bool silent) { m_silent = silent; }

@@ -71,6 +71,11 @@ public:
     virtual quint8 resetOptionError(quint8 option) const;
     // A reboot clears the hardware error bits; otherwise they outlive it.
     virtual bool rebootClearsHardwareError() const { return false; }
+    // Whether a write into `table` as it is now is kept over a restart: false while a lock entry
+    // closes the non-volatile area, whose writes then last until the servo restarts.
+    virtual bool keepsWrites(const QByteArray&) const { return true; }
+    // Whether `address` is a byte of the settings kept over a restart.
+    virtual bool isNonVolatile(int) const { return true; }
 
     // What a factory reset keeps of the `old` table in `fresh`: the shaft's place and the live values.
     virtual void keepLiveValues(QByteArray& fresh, const QByteArray& old) const;

@@ -384,6 +384,12 @@ void ServoSimulator::setHardwareError(int id, quint8 bits)
     m_bus->setHardwareError(id, bits);
 }
 
+void ServoSimulator::powerCycle()
+{
+    QMutexLocker lock(&m_mutex);
+    m_bus->powerCycle();
+}
+
 QList<SentAnswer> ServoSimulator::takeSentAnswers()
 {
     QMutexLocker lock(&m_mutex);

@@ -65,6 +65,8 @@ public:
     // A copy of a servo's whole control table; empty for an id not on the bus.
     QByteArray registers(int id) const;
     void setHardwareError(int id, quint8 bits);
+    // Every servo powered off and on, as a restart: settings written past a closed lock are lost.
+    void powerCycle();
     // Sets the servo's baud code and the rate it listens at; false for a rate without a code.
     bool setServoBaudRate(int id, int baudRate);
     // See ServoBus.
