@@ -367,6 +367,17 @@ private slots:
             QCOMPARE(plain.factoryId(), id);
             QCOMPARE(plain.factoryRate(), rate);
         }
+        // Simulated new servos are of the simulated model, and answer where it leaves the factory.
+        LaunchOptions xl430;
+        xl430.simulate = true;
+        xl430.description = ModelRegistry::shared().byName(QStringLiteral("xl430"));
+        xl430.baudRate = 1000000;
+        LaunchSession simulatedX(xl430);
+        QVERIFY2(simulatedX.start(&error), qPrintable(error));
+        NumberingDialog forX(serial, nullptr);
+        QCOMPARE(forX.findChild<QComboBox*>(QStringLiteral("newModelComboBox"))->currentData().toString(),
+                 QStringLiteral("xl430"));
+        QCOMPARE(forX.factoryRate(), 57600);
     }
 };
 

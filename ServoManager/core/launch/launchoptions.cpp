@@ -23,6 +23,7 @@ constexpr int defaultSimulatedBaudRate = 1000000;
 constexpr int highestServoId = 253;
 constexpr int highestSimulatedId = 252; // 253 and up are reserved on the bus
 servosim::ServoSimulator* running = nullptr;
+QString runningModel; // the short name of the model the running simulator plays
 
 QString offeredRatesText()
 {
@@ -233,6 +234,9 @@ bool LaunchSession::start(QString* error)
         }
         port = _simulator->devicePath();
         running = _simulator.get();
+        runningModel = _options.description ? _options.description->name
+                       : _options.model == servosim::Model::Ax12 ? QStringLiteral("ax12")
+                                                                  : QStringLiteral("v1");
         Settings::keepWritesInMemory(true);
     }
     if (!port.isEmpty())
@@ -250,6 +254,11 @@ bool LaunchSession::start(QString* error)
 servosim::ServoSimulator* LaunchSession::runningSimulator()
 {
     return running;
+}
+
+QString LaunchSession::simulatedModel()
+{
+    return running ? runningModel : QString();
 }
 
 QString LaunchSession::windowTitle(const QString& title) const

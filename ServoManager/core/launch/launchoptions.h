@@ -54,6 +54,8 @@ public:
     // The simulated servos of the session that runs now, for views that plug servos in; null
     // when none is simulated.
     static servosim::ServoSimulator* runningSimulator();
+    // The short name of the model the running simulated servos play; empty when none run.
+    static QString simulatedModel();
 
 private:
     LaunchOptions _options;

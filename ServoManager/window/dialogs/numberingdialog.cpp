@@ -13,7 +13,6 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QSignalBlocker>
 
 #include <algorithm>
 
@@ -79,7 +78,7 @@ void NumberingDialog::offerModels()
     // The models leave the factory at different addresses: the choice of one sets both.
     for (const ModelRegistry::Model& model : ModelRegistry::shared().models())
         _ui->newModelComboBox->addItem(model.description->caption, model.description->name);
-    connect(_ui->newModelComboBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this, [this] {
+    const auto takeFactoryAddress = [this] {
         const auto model = ModelRegistry::shared().byName(_ui->newModelComboBox->currentData().toString());
         if (!model)
             return;
@@ -87,10 +86,13 @@ void NumberingDialog::offerModels()
         const int rate = _ui->factoryRateComboBox->findData(model->factoryBaudRate);
         if (rate >= 0)
             _ui->factoryRateComboBox->setCurrentIndex(rate);
-    });
-    const int v1 = _ui->newModelComboBox->findData(QStringLiteral("v1"));
-    const QSignalBlocker blocker(_ui->newModelComboBox);
-    _ui->newModelComboBox->setCurrentIndex(std::max(0, v1));
+    };
+    // Simulated new servos are of the simulated model; else the first model the program had.
+    const QString simulated = LaunchSession::simulatedModel();
+    const int chosen = _ui->newModelComboBox->findData(simulated.isEmpty() ? QStringLiteral("v1") : simulated);
+    _ui->newModelComboBox->setCurrentIndex(std::max(0, chosen));
+    takeFactoryAddress();
+    connect(_ui->newModelComboBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this, takeFactoryAddress);
 }
 
 int NumberingDialog::factoryId() const
