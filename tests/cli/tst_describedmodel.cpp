@@ -3,12 +3,12 @@
 // play the same file. No code knows the model.
 #include "core/model/modeldescription.h"
 
+#include <cliprocess.h>
 #include <servosimulator.h>
 
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -74,20 +74,11 @@ private slots:
         QFETCH(int, stiffness);
         const QStringList options{"--models", _models.path(), "--port", _simulator->devicePath(), "--baud",
                                   "1000000", "--id", "1"};
-        QProcess process;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("HOME", _home.path());
-        environment.insert("XDG_CONFIG_HOME", _home.path());
-        environment.insert("XDG_DATA_HOME", _home.path());
-        process.setProcessEnvironment(environment);
-        process.setWorkingDirectory(_home.path());
-        process.start(QStringLiteral(VSM_CLI_PATH), options + arguments);
-        QVERIFY(process.waitForFinished(60000));
-        const QString out = QString::fromUtf8(process.readAllStandardOutput());
-        const QString err = QString::fromUtf8(process.readAllStandardError());
-        QVERIFY2(process.exitCode() == status, qPrintable(QStringLiteral("exit %1: %2%3").arg(process.exitCode()).arg(out, err)));
-        QVERIFY2(out.contains(output), qPrintable(out));
-        QVERIFY2(err.contains(message), qPrintable(err));
+        const CliRun run = runCli(QStringLiteral(VSM_CLI_PATH), _home.path(), options + arguments);
+        QVERIFY(run.finished);
+        QVERIFY2(run.status == status, qPrintable(QStringLiteral("exit %1: %2%3").arg(run.status).arg(run.out, run.err)));
+        QVERIFY2(run.out.contains(output), qPrintable(run.out));
+        QVERIFY2(run.err.contains(message), qPrintable(run.err));
         if (stiffness >= 0)
             QCOMPARE(u16At(_simulator->registers(1), 6), stiffness);
         if (QTest::currentDataTag() == QLatin1String("saved")) {

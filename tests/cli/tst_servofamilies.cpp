@@ -3,10 +3,9 @@
 // configuration moved from one servo to another, a reset that keeps the id.
 #include "core/model/modelregistry.h"
 
+#include <cliprocess.h>
 #include <servosimulator.h>
 
-#include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -85,19 +84,12 @@ private slots:
             arguments = QStringList{"--baud", QString::number(factoryRate)} + arguments;
         if (QTest::currentDataTag() == QLatin1String("restored onto another"))
             _simulator->setRegisters(4, velocityLimitAt, QByteArray::fromHex("01000000"));
-        QProcess process;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        for (const char* variable : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME"})
-            environment.insert(variable, _home.path());
-        process.setProcessEnvironment(environment);
-        process.setWorkingDirectory(_home.path());
-        process.start(QStringLiteral(VSM_CLI_PATH), QStringList{"--port", _simulator->devicePath()} + arguments);
-        QVERIFY(process.waitForFinished(60000));
-        const QString out = QString::fromUtf8(process.readAllStandardOutput());
-        const QString err = QString::fromUtf8(process.readAllStandardError());
-        QVERIFY2(process.exitCode() == status, qPrintable(QStringLiteral("exit %1: %2%3").arg(process.exitCode()).arg(out, err)));
-        QVERIFY2(out.contains(output), qPrintable(out));
-        QVERIFY2(err.contains(message), qPrintable(err));
+        const CliRun run = runCli(QStringLiteral(VSM_CLI_PATH), _home.path(),
+                                  QStringList{"--port", _simulator->devicePath()} + arguments);
+        QVERIFY(run.finished);
+        QVERIFY2(run.status == status, qPrintable(QStringLiteral("exit %1: %2%3").arg(run.status).arg(run.out, run.err)));
+        QVERIFY2(run.out.contains(output), qPrintable(run.out));
+        QVERIFY2(run.err.contains(message), qPrintable(run.err));
         checkTheBus(QString::fromLatin1(QTest::currentDataTag()));
     }
 
