@@ -100,6 +100,15 @@ Options busOptions(QList<int> ids, int baudRate, bool wireTime = true)
     return options;
 }
 
+// One --control command line to a running simulator, and its answer line.
+QString controlCommand(QProcess& process, const QByteArray& line)
+{
+    process.write(line + '\n');
+    return QTest::qWaitFor([&process] { return process.canReadLine(); }, 20000)
+               ? QString::fromLocal8Bit(process.readLine()).trimmed()
+               : QStringLiteral("(no answer)");
+}
+
 } // namespace
 
 class TestServoSimulator : public QObject
@@ -523,12 +532,7 @@ private slots:
         QVERIFY(process.waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(process.canReadLine(), 20000);
         const QString device = QString::fromLocal8Bit(process.readLine()).trimmed();
-        const auto command = [&process](const QByteArray& line) {
-            process.write(line + '\n');
-            return QTest::qWaitFor([&process] { return process.canReadLine(); }, 20000)
-                       ? QString::fromLocal8Bit(process.readLine()).trimmed()
-                       : QStringLiteral("(no answer)");
-        };
+        const auto command = [&process](const QByteArray& line) { return controlCommand(process, line); };
         Client client;
         QVERIFY(client.open(device, 1000000));
         const auto ping = [&client](quint8 id) {
@@ -566,12 +570,7 @@ private slots:
         QVERIFY(process.waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(process.canReadLine(), 20000);
         const QString device = QString::fromLocal8Bit(process.readLine()).trimmed();
-        const auto command = [&process](const QByteArray& line) {
-            process.write(line + '\n');
-            return QTest::qWaitFor([&process] { return process.canReadLine(); }, 20000)
-                       ? QString::fromLocal8Bit(process.readLine()).trimmed()
-                       : QStringLiteral("(no answer)");
-        };
+        const auto command = [&process](const QByteArray& line) { return controlCommand(process, line); };
         QCOMPARE(command("plug 1"), QStringLiteral("plugged 1 at 1000000 baud"));
         QCOMPARE(command("  plug 7   57600 "), QStringLiteral("plugged 7 at 57600 baud"));
         QCOMPARE(command("list"), QStringLiteral("servos 1,3,7"));
