@@ -284,6 +284,18 @@ QList<int> numbers(const QJsonValue& value, const QString& what, int low, int hi
     return list;
 }
 
+// 1, 2, or "feetech": Protocol 1's packets with that maker's instructions and error bits (kept as 3).
+QList<int> protocols(const QJsonValue& value)
+{
+    QJsonArray plain;
+    for (const QJsonValue& item : value.toArray()) {
+        if (item.isDouble() && item.toDouble() == 3)
+            refuse(QStringLiteral("\"protocols\" are 1, 2 or \"feetech\""));
+        plain.append(item == QJsonValue(QStringLiteral("feetech")) ? QJsonValue(3) : item);
+    }
+    return numbers(value.isArray() ? QJsonValue(plain) : value, "protocols", 1, 3);
+}
+
 // Numbers, or {"from", "to"} for a family's run of them.
 QList<int> modelNumbers(const QJsonValue& value)
 {
@@ -399,7 +411,7 @@ void readHeader(const QJsonObject& root, ModelDescription* model)
         refuse(QStringLiteral("\"name\" is a short name: small letters, digits, '.', '_' or '-'"));
     model->caption = root.contains("caption") ? text(root, "caption", QString(), true) : model->name;
     model->modelNumbers = modelNumbers(root.value("modelNumbers"));
-    model->protocols = numbers(root.value("protocols"), "protocols", 1, 2);
+    model->protocols = protocols(root.value("protocols"));
     const QString byteOrder = root.value("byteOrder").toString(QStringLiteral("little"));
     if (byteOrder != QLatin1String("little") && byteOrder != QLatin1String("big"))
         refuse(QStringLiteral("\"byteOrder\" is little or big"));

@@ -21,12 +21,21 @@ Q_DECLARE_METATYPE(FailureKind)
 
 QString failureKindText(FailureKind kind);
 
-// The bus protocols a port can speak. Protocol 1 servos (the AX-12) answer nothing else.
+// The bus protocols a port can speak. Protocol 1 servos (the AX-12) answer nothing else. Feetech
+// servos take Protocol 1's packets, with their own instructions beyond the common ones and their
+// own error bits.
 enum class BusProtocol
 {
     One = 1,
     Two = 2,
+    Feetech = 3,
 };
+
+// True when the protocol's packets have Protocol 1's form (FF FF id length … checksum).
+constexpr bool hasProtocol1Form(BusProtocol protocol)
+{
+    return protocol != BusProtocol::Two;
+}
 
 // Sizes of the packets of a protocol, so deadlines follow the bytes really on the line.
 struct ProtocolSizes
