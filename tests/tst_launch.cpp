@@ -56,7 +56,8 @@ private slots:
         QTest::newRow("simulated id twice") << QStringList{"--simulate", "--id", "4,4"} << "!twice";
         QTest::newRow("stray word") << QStringList{"demo"} << "!demo";
         QTest::newRow("protocol for one run") << QStringList{"--protocol", "1"} << "0||0||0|-1|1";
-        QTest::newRow("protocol 3") << QStringList{"--protocol", "3"} << "!--protocol is 1 or 2";
+        QTest::newRow("protocol 3") << QStringList{"--protocol", "3"} << "!--protocol is 1, 2 or feetech";
+        QTest::newRow("the Feetech flavour") << QStringList{"--protocol", "Feetech"} << "0||0||0|-1|3";
         QTest::newRow("simulated V1 in Protocol 1")
             << QStringList{"--simulate", "--protocol", "1"} << "!--model ax12";
         QTest::newRow("simulated AX-12 in Protocol 1")

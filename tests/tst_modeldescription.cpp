@@ -217,6 +217,56 @@ private slots:
             QCOMPARE(registry.byNumber(1025)->name, QString("v1"));
     }
 
+    // Identification reads a few bytes from 0 and finds the model number where the models of the
+    // servo's protocol keep it, in their byte order.
+    void identifiesWhereTheProtocolsModelsKeepTheNumber_data()
+    {
+        QTest::addColumn<QByteArray>("table");
+        QTest::addColumn<int>("protocol");
+        QTest::addColumn<int>("modelNumber");
+        QTest::addColumn<QString>("model");
+        QTest::addColumn<int>("firmware");
+        QTest::newRow("little-endian at 3") << QByteArray::fromHex("03000009030100") << 3 << 777 << "fl" << 3;
+        QTest::newRow("big-endian at 3") << QByteArray::fromHex("05000005040100") << 3 << 1284 << "fb" << 5;
+        QTest::newRow("a number no model of the protocol knows") << QByteArray::fromHex("01000010000100") << 3 << 16 << "" << 1;
+        QTest::newRow("Protocol 2 keeps it at 0") << QByteArray::fromHex("01040500000000") << 2 << 1025 << "v1" << 5;
+        QTest::newRow("another protocol's model keeping it there") << QByteArray::fromHex("01040500000000") << 1 << 1025 << "v1" << 5;
+        QTest::newRow("another protocol's model keeping it elsewhere") << QByteArray::fromHex("02000001040100") << 3 << 1025 << "" << 2;
+        QTest::newRow("too short to hold it") << QByteArray::fromHex("0300") << 3 << -1 << "" << 3;
+    }
+    void identifiesWhereTheProtocolsModelsKeepTheNumber()
+    {
+        QFETCH(QByteArray, table);
+        QFETCH(int, protocol);
+        QFETCH(int, modelNumber);
+        QFETCH(QString, model);
+        QFETCH(int, firmware);
+        QTemporaryDir folder;
+        for (const auto& [name, number, order] : {std::tuple{"fl", 777, "little"}, std::tuple{"fb", 1284, "big"}}) {
+            QJsonObject firmwareEntry = entry("firmware", 0, 1, "read");
+            firmwareEntry["role"] = "firmware";
+            QJsonObject numberEntry = entry("modelNumber", 3, 2, "read");
+            numberEntry["role"] = "modelNumber";
+            QJsonObject description = validDescription();
+            description["name"] = name;
+            description["modelNumbers"] = QJsonArray{number};
+            description["protocols"] = QJsonArray{"feetech"};
+            description["byteOrder"] = order;
+            QJsonObject idEntry = entry("id", 5, 1, "readWrite");
+            idEntry["role"] = "id";
+            description["entries"] = QJsonArray{firmwareEntry, numberEntry, idEntry};
+            QFile out(folder.filePath(QString(name) + ".json"));
+            QVERIFY(out.open(QIODevice::WriteOnly));
+            out.write(QJsonDocument(description).toJson());
+        }
+        const ModelRegistry registry({folder.path()});
+        QVERIFY2(registry.refused().isEmpty(), qPrintable(registry.refused().value(0).problem));
+        const ModelRegistry::Identity identity = registry.identify(table, protocol);
+        QCOMPARE(identity.modelNumber, modelNumber);
+        QCOMPARE(identity.model ? identity.model->name : QString(), model);
+        QCOMPARE(identity.firmware, firmware);
+    }
+
     void refusesAFaultyFile_data()
     {
         QTest::addColumn<QByteArray>("json");
@@ -244,7 +294,9 @@ private slots:
         QTest::newRow("list value outside the register") << withChange(1, "list", QJsonObject{{"256", "x"}})
                                                          << "list value \"256\"";
         QTest::newRow("model number twice") << withChange(-1, "modelNumbers", QJsonArray{5, 5}) << "lists 5 twice";
-        QTest::newRow("protocol 3") << withChange(-1, "protocols", QJsonArray{3}) << "\"protocols\" must be";
+        QTest::newRow("protocol 3") << withChange(-1, "protocols", QJsonArray{3}) << "\"protocols\" are 1, 2 or \"feetech\"";
+        QTest::newRow("another maker's flavour") << withChange(-1, "protocols", QJsonArray{"other"}) << "\"protocols\" are 1, 2";
+        QTest::newRow("a protocol twice") << withChange(-1, "protocols", QJsonArray{"feetech", "feetech"}) << "lists one twice";
         QTest::newRow("no entries") << withChange(-1, "entries", QJsonArray{}) << "\"entries\" must list";
         QTest::newRow("byte order") << withChange(-1, "byteOrder", "middle") << "\"byteOrder\" is little or big";
         QTest::newRow("unknown role") << withChange(4, "role", "colour") << "entry \"lowBits\": unknown role \"colour\"";

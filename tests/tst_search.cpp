@@ -466,7 +466,7 @@ private slots:
             &helper, [&helper] { helper.scanServo(4, 1000000); }, Qt::QueuedConnection);
         // A waiter that only comes along after the answer still sees it, without waiting.
         QTRY_VERIFY_WITH_TIMEOUT(helper.waitForProbe(probe, 0), 20000);
-        QCOMPARE(helper.getData().size(), 15);
+        QCOMPARE(helper.getData().size(), SerialHelper::readAnswerBytes(BusProtocol::Two, ModelRegistry::identityBytes));
         QCOMPARE(uint8_t(helper.getData().at(4)), uint8_t(4));
         QMetaObject::invokeMethod(
             &helper, [&helper, &worker] { helper.release(worker.thread()); }, Qt::BlockingQueuedConnection);
@@ -487,8 +487,9 @@ private slots:
     {
         QFETCH(int, allowanceUs);
         for (int rate : allRates) {
-            // 29 bytes of 10 bits, the longest return delay and the adapter, with at most 1 ms spare.
-            const double needMs = (29 * 10 * 1e6 / rate + 508 + allowanceUs) / 1000.0;
+            // 32 bytes of 10 bits (the read and its answer of 7 bytes), the longest return delay and
+            // the adapter, with at most 1 ms spare.
+            const double needMs = (32 * 10 * 1e6 / rate + 508 + allowanceUs) / 1000.0;
             const int wait = SearchDialog::probeWaitMs(rate, allowanceUs);
             QVERIFY2(wait >= needMs && wait < needMs + 1,
                      qPrintable(QStringLiteral("%1: %2").arg(rate).arg(wait)));

@@ -127,7 +127,7 @@ private slots:
         QCOMPARE(outcome.answers.first().size(), SerialHelper::readAnswerBytes(protocol, 4));
         QCOMPARE(readanswer::isProtocol1(outcome.answers.first()), protocol == BusProtocol::One);
         QCOMPARE(readanswer::table(outcome.answers.first()), _sim->registers(servoId).left(4));
-        QCOMPARE(readanswer::errorByte(outcome.answers.first()), uint8_t(0));
+        QCOMPARE(readanswer::errorByte(outcome.answers.first(), protocol), uint8_t(0));
         // Nothing of this transaction may leak into the next one.
         QVERIFY(_serial->readData(servoId, 0, 4, answerInto(outcome), failureInto(outcome)));
         QTRY_COMPARE_WITH_TIMEOUT(outcome.answers.size(), 2, 20000);

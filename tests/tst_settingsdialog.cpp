@@ -493,7 +493,8 @@ void TestSettingsDialog::storedProtocolIsReadSafely_data()
     QTest::newRow("missing") << "-" << 2;
     QTest::newRow("1") << "1" << 1;
     QTest::newRow("2") << "2" << 2;
-    QTest::newRow("3") << "3" << 2;
+    QTest::newRow("3: the Feetech flavour") << "3" << 3;
+    QTest::newRow("4") << "4" << 2;
     QTest::newRow("fraction") << "1.5" << 2;
     QTest::newRow("text") << "one" << 2;
 }
@@ -509,7 +510,8 @@ void TestSettingsDialog::storedProtocolIsReadSafely()
 
     SettingsDialog dialog;
     QCOMPARE(dialog.portSettings().protocol, protocol);
-    QCOMPARE(child<QComboBox>(dialog, "protocolComboBox")->currentText(), QStringLiteral("Protocol %1").arg(protocol));
+    QCOMPARE(child<QComboBox>(dialog, "protocolComboBox")->currentText(),
+             protocol == 3 ? QStringLiteral("Protocol 1 (Feetech)") : QStringLiteral("Protocol %1").arg(protocol));
     // The choice goes with Apply, and a search result sets it as it sets the rate.
     child<QComboBox>(dialog, "protocolComboBox")->setCurrentIndex(protocol == 1 ? 0 : 1);
     dialog.apply();

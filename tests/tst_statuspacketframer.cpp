@@ -1,7 +1,10 @@
 #include "core/protocol/statuspacketframer.h"
+#include "core/protocol/readanswer.h"
 
 #include <QRandomGenerator>
 #include <QtTest>
+
+Q_DECLARE_METATYPE(BusProtocol)
 
 namespace {
 
@@ -250,29 +253,65 @@ private slots:
     }
 
     // Every Protocol 1 error is read in the program's one vocabulary: refusals by their error
-    // number, alarms as the alert flag.
+    // number, alarms as the alert flag. A Feetech error byte holds alarms only, with bits of its
+    // own: the bit that is Protocol 1's range refusal is its overcurrent alarm.
     void protocol1ErrorsReadAsProtocol2_data()
     {
+        QTest::addColumn<BusProtocol>("protocol");
         QTest::addColumn<int>("flags");
         QTest::addColumn<int>("expected");
         QTest::addColumn<int>("alarms");
-        QTest::newRow("none") << 0x00 << 0x00 << 0x00;
-        QTest::newRow("instruction") << 0x40 << 0x02 << 0x00;
-        QTest::newRow("checksum") << 0x10 << 0x03 << 0x00;
-        QTest::newRow("range") << 0x08 << 0x04 << 0x00;
-        QTest::newRow("overheating") << 0x04 << 0x80 << 0x04;
-        QTest::newRow("overload and voltage") << 0x21 << 0x80 << 0x21;
-        QTest::newRow("angle limit") << 0x02 << 0x80 << 0x10;
-        QTest::newRow("range while overheating") << 0x0C << 0x84 << 0x04;
+        const BusProtocol one = BusProtocol::One;
+        const BusProtocol feetech = BusProtocol::Feetech;
+        QTest::newRow("none") << one << 0x00 << 0x00 << 0x00;
+        QTest::newRow("instruction") << one << 0x40 << 0x02 << 0x00;
+        QTest::newRow("checksum") << one << 0x10 << 0x03 << 0x00;
+        QTest::newRow("range") << one << 0x08 << 0x04 << 0x00;
+        QTest::newRow("overheating") << one << 0x04 << 0x80 << 0x04;
+        QTest::newRow("overload and voltage") << one << 0x21 << 0x80 << 0x21;
+        QTest::newRow("angle limit") << one << 0x02 << 0x80 << 0x10;
+        QTest::newRow("range while overheating") << one << 0x0C << 0x84 << 0x04;
+        QTest::newRow("Feetech: none") << feetech << 0x00 << 0x00 << 0x00;
+        QTest::newRow("Feetech: overcurrent is no refusal") << feetech << 0x08 << 0x80 << 0x08;
+        QTest::newRow("Feetech: angle is no checksum error") << feetech << 0x10 << 0x80 << 0x10;
+        QTest::newRow("Feetech: sensor and overload") << feetech << 0x22 << 0x80 << 0x22;
+        QTest::newRow("Protocol 2 as it is") << BusProtocol::Two << 0x84 << 0x84 << 0x84;
     }
 
     void protocol1ErrorsReadAsProtocol2()
     {
+        QFETCH(BusProtocol, protocol);
         QFETCH(int, flags);
         QFETCH(int, expected);
         QFETCH(int, alarms);
-        QCOMPARE(int(protocol1ErrorAsProtocol2(uint8_t(flags))), expected);
-        QCOMPARE(int(protocol1Alarms(uint8_t(flags))), alarms);
+        QCOMPARE(int(errorAsProtocol2(uint8_t(flags), protocol)), expected);
+        QCOMPARE(int(alarmsAsStatusBits(uint8_t(flags), protocol)), alarms);
+        // An answer read through the port's protocol means the same.
+        if (protocol != BusProtocol::Two) {
+            const QByteArray answer = p1Packet(1, uint8_t(flags), QByteArray(4, '\0'));
+            QCOMPARE(int(readanswer::errorByte(answer, protocol)), expected);
+            QCOMPARE(int(readanswer::alarmsOf(answer, protocol)), alarms);
+        }
+    }
+
+    void protocolWords_data()
+    {
+        QTest::addColumn<QString>("word");
+        QTest::addColumn<int>("protocol"); // 0: not one
+        QTest::newRow("1") << "1" << 1;
+        QTest::newRow("2") << " 2" << 2;
+        QTest::newRow("feetech") << "Feetech" << 3;
+        QTest::newRow("3 is no word for it") << "3" << 0;
+        QTest::newRow("empty") << "" << 0;
+    }
+    void protocolWords()
+    {
+        QFETCH(QString, word);
+        QFETCH(int, protocol);
+        const std::optional<BusProtocol> read = protocolOfWord(word);
+        QCOMPARE(read ? int(*read) : 0, protocol);
+        if (read)
+            QCOMPARE(protocolOfWord(protocolWord(*read)), read);
     }
 
     void survivesRandomInput()

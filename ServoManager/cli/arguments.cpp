@@ -98,12 +98,11 @@ QList<BusProtocol> protocolsOf(const QString& text)
 {
     QList<BusProtocol> protocols;
     for (const QString& part : text.split(QLatin1Char(','))) {
-        const QString number = part.trimmed();
-        if (number != QLatin1String("1") && number != QLatin1String("2"))
-            throw UsageError{QStringLiteral("--protocols wants 1, 2 or 1,2")};
-        const BusProtocol protocol = number == QLatin1String("1") ? BusProtocol::One : BusProtocol::Two;
-        if (!protocols.contains(protocol))
-            protocols.append(protocol);
+        const std::optional<BusProtocol> protocol = protocolOfWord(part);
+        if (!protocol)
+            throw UsageError{QStringLiteral("--protocols wants 1, 2, feetech or several of them, comma-separated")};
+        if (!protocols.contains(*protocol))
+            protocols.append(*protocol);
     }
     return protocols;
 }

@@ -129,8 +129,7 @@ int scanCommand(CommandContext& context, Arguments& arguments)
         out() << QStringLiteral("servo %1 at %2 baud: %3, Protocol %4")
                      .arg(servo.id)
                      .arg(servo.baudRate)
-                     .arg(ServoSearch::modelText(servo.modelNumber))
-                     .arg(static_cast<int>(servo.protocol))
+                     .arg(ServoSearch::modelText(servo.modelNumber), protocolText(servo.protocol))
               << '\n'
               << Qt::flush;
     };

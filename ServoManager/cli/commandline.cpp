@@ -34,8 +34,9 @@ Options (before the command):
   --as MODEL        take a servo whose model number no description covers for this model
                     (a name or a description file)
   --models DIR      read model descriptions from DIR too (after the user's folder; repeatable)
-  --protocol N      bus protocol, 1 or 2 (default: the window's stored protocol, else 2;
-                    with --simulate --model ax12: 1). AX-12 servos speak Protocol 1 only.
+  --protocol N      bus protocol, 1, 2 or feetech (default: the window's stored protocol,
+                    else 2; with --simulate: the model's). AX-12 servos speak Protocol 1
+                    only; Feetech servos take its packets with their own error bits (feetech).
   --json            every result as one JSON document
   --raw             values as the servo holds them, not in units
   -h, --help        this text
@@ -65,7 +66,7 @@ struct CommandEntry
 // In the order the usage lists them.
 const CommandEntry commandTable[] = {
     {"ports", portsCommand, "ports", "serial ports, their /dev/serial/by-id names and latency timers"},
-    {"scan", scanCommand, "scan [--ids A-B] [--bauds LIST|all] [--protocols 1|2|1,2] [--quick]",
+    {"scan", scanCommand, "scan [--ids A-B] [--bauds LIST|all] [--protocols 1,2,feetech] [--quick]",
      "look for servos (default ids 1-10 at the chosen rate and\nprotocol; --quick pings in Protocol 2 only)"},
     {"info", infoCommand, "info", "model, firmware, id, baud rate, voltage, temperature, errors"},
     {"fields", fieldsCommand, "fields", "the servo model's keys: caption, group, unit, range, writable"},
@@ -187,9 +188,7 @@ void readStoredChoices(Globals* globals)
     globals->baudRate = port.getValue(QStringLiteral("baudRate"), defaultBaudRate).toInt();
     if (!offeredBaudRates().contains(globals->baudRate))
         globals->baudRate = defaultBaudRate;
-    globals->protocol = protocolOfSetting(port.getValue(QStringLiteral("protocol"), QVariant())) == 1
-                            ? BusProtocol::One
-                            : BusProtocol::Two;
+    globals->protocol = BusProtocol(protocolOfSetting(port.getValue(QStringLiteral("protocol"), QVariant())));
     bool idOk = false;
     globals->id = window.getValue(QStringLiteral("servoId"), defaultId).toInt(&idOk);
     if (!idOk || globals->id < 0 || globals->id > highestId)

@@ -62,7 +62,7 @@ int resetCommand(CommandContext& context, Arguments& arguments)
         return status;
     const auto device = context.bus().device();
     const ModelDescription* model = device ? &device->description() : nullptr;
-    const int protocol = context.globals().protocol == BusProtocol::One ? 1 : 2;
+    const int protocol = int(context.globals().protocol);
     const Keeps keeps = keepsOf(keep, factoryreset::choices(model, protocol));
     if (const int status = context.bus().maintenance(true, factoryreset::optionByte(keeps)))
         return fail(status, context.bus().error());

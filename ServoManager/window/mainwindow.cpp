@@ -144,7 +144,7 @@ void MainWindow::setScreenRect()
 SessionTarget MainWindow::sessionTarget() const
 {
     const PortSettings port = _settingsDialog->portSettings();
-    return {port.name, port.baudRate, port.protocol == 1 ? BusProtocol::One : BusProtocol::Two,
+    return {port.name, port.baudRate, BusProtocol(port.protocol),
             _servoIdSpinBox->value()};
 }
 

@@ -147,7 +147,7 @@ void TestCommandLine::commands_data()
     row("unknown command", none, {"frobnicate"}, 2, "", "unknown command", 0);
     // A Protocol 2 servo asked in Protocol 1: the message says which protocol was used.
     row("other protocol", none, {"--protocol", "1", "info"}, 3, "", "in Protocol 1", 0);
-    row("protocol 3", none, {"--protocol", "3", "info"}, 2, "", "--protocol is 1 or 2", 0);
+    row("protocol 3", none, {"--protocol", "3", "info"}, 2, "", "--protocol is 1, 2 or feetech", 0);
 }
 
 // A simulated AX-12 speaks Protocol 1, as a real one does, and is read and written in its own

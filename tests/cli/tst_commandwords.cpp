@@ -90,7 +90,7 @@ void TestCommandWords::lists_data()
     row("protocol 1", "protocols", "1", "1");
     row("protocols in the order given", "protocols", "2,1", "2,1");
     row("protocols each once", "protocols", "1, 1", "1");
-    row("protocol 3", "protocols", "3", "error: --protocols wants 1, 2 or 1,2");
+    row("protocol 3", "protocols", "3", "error: --protocols wants 1, 2, feetech or several of them");
     row("protocols empty", "protocols", "", "error: --protocols wants");
     row("bauds ascending, each once", "bauds", "1000000,57600,1000000", "57600,1000000");
     row("bauds all", "bauds", "all", joined(offeredBaudRates()));

@@ -4,6 +4,7 @@
 #include "core/model/fieldcatalogue.h"
 #include "core/model/hardwarestatus.h"
 #include "core/model/idevice.h"
+#include "core/model/modelregistry.h"
 #include "core/protocol/readanswer.h"
 #include "core/session/devicehelper.h"
 #include "core/settings/settingshelper.h"
@@ -163,6 +164,23 @@ void BusRoster::connectedMoved(int id, int baudRate, int protocol)
     rowChanged(row);
 }
 
+// The model number and firmware where the models of the servo's protocol keep them.
+void BusRoster::takeIdentity(Servo& servo, const QByteArray& table)
+{
+    if (table.size() < pingAnswerBytes)
+        return;
+    const ModelRegistry::Identity identity =
+        ModelRegistry::shared().identify(table, servo.protocol != 0 ? servo.protocol : 2);
+    servo.modelNumber = identity.modelNumber;
+    // A model of another protocol may keep its firmware elsewhere ("Treat as…").
+    const FieldCatalogue* catalogue = identity.model ? nullptr : catalogueOf(servo.modelNumber);
+    const FieldRecord* firmware = catalogue ? catalogue->byRole(QStringLiteral("firmware")) : nullptr;
+    if (firmware && firmware->address < table.size())
+        servo.firmware = uint8_t(table.at(firmware->address));
+    else if (identity.firmware >= 0)
+        servo.firmware = identity.firmware;
+}
+
 void BusRoster::tableRead(int id, const QByteArray& table, int alarms)
 {
     const int row = rowOf(id);
@@ -174,15 +192,7 @@ void BusRoster::tableRead(int id, const QByteArray& table, int alarms)
         servo.alarms = alarms;
     if (_connectedProtocol != 0)
         servo.protocol = _connectedProtocol; // it has just answered in it
-    if (table.size() >= pingAnswerBytes) {
-        servo.modelNumber = uint8_t(table.at(0)) | uint8_t(table.at(1)) << 8;
-        // Where the model keeps its firmware version: at 2 on some, at 6 on others.
-        const FieldCatalogue* catalogue = catalogueOf(servo.modelNumber);
-        const FieldRecord* firmware = catalogue ? catalogue->byRole(QStringLiteral("firmware")) : nullptr;
-        const int at = firmware ? firmware->address : 2;
-        if (at < table.size())
-            servo.firmware = uint8_t(table.at(at));
-    }
+    takeIdentity(servo, table);
     answered(servo);
     rowChanged(row);
 }
@@ -224,12 +234,16 @@ void BusRoster::sideReadAnswered(const SideRead& read, const QByteArray& respons
         return; // removed meanwhile
     Servo& servo = _servos[size_t(row)];
     const QByteArray data = readanswer::table(response);
-    if (readanswer::isProtocol1(response))
-        servo.alarms = readanswer::alarmsOf(response);
-    servo.protocol = readanswer::isProtocol1(response) ? 1 : 2; // it has just answered in it
-    if (read.ping) {
+    // It has just answered in the port's protocol, or in Protocol 2 (a ping's answer).
+    const bool protocol1Form = readanswer::isProtocol1(response);
+    servo.protocol = !protocol1Form ? 2 : (hasProtocol1Form(BusProtocol(_assumedProtocol)) ? _assumedProtocol : 1);
+    if (protocol1Form)
+        servo.alarms = readanswer::alarmsOf(response, BusProtocol(servo.protocol));
+    if (read.ping && !protocol1Form) {
         servo.modelNumber = int(readanswer::valueAt(response, 0, 2));
         servo.firmware = int(readanswer::valueAt(response, 2, 1));
+    } else if (read.ping) {
+        takeIdentity(servo, data);
     } else {
         if (servo.table.size() < read.address + data.size())
             servo.table.append(QByteArray(read.address + data.size() - servo.table.size(), '\0'));
@@ -346,8 +360,8 @@ QVariant BusRoster::data(const QModelIndex& index, int role) const
     case ProtocolColumn:
         // Not known yet: the protocol it will be asked in.
         if (servo.protocol == 0)
-            return _assumedProtocol == 0 ? QVariant() : QVariant(_assumedProtocol);
-        return servo.protocol;
+            return _assumedProtocol == 0 ? QVariant() : QVariant(protocolText(BusProtocol(_assumedProtocol)));
+        return protocolText(BusProtocol(servo.protocol));
     case ModelColumn:
         return servo.modelNumber < 0 ? QString() : ServoSearch::modelText(servo.modelNumber);
     case FirmwareColumn:

@@ -122,6 +122,7 @@ private:
     };
 
     const FieldCatalogue* catalogueOf(int modelNumber);
+    void takeIdentity(Servo& servo, const QByteArray& table);
     QString valueText(const Servo& servo, const char* role) const;
     void answered(Servo& servo);
     void failed(Servo& servo);

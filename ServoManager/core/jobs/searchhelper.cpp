@@ -1,5 +1,7 @@
 #include "core/jobs/searchhelper.h"
 
+#include "core/model/modelregistry.h"
+
 #include "core/transport/serialhelper.h"
 
 #include <QDeadlineTimer>
@@ -14,9 +16,9 @@ namespace {
 QMutex _mutex;
 QWaitCondition _dataReady;
 
-// A probe reads the model number: 4 bytes from address 0.
+// A probe reads the model number and firmware, wherever the protocol's models keep them.
 constexpr uint8_t modelAddress = 0;
-constexpr uint8_t probeLength = 4;
+constexpr uint8_t probeLength = ModelRegistry::identityBytes;
 
 } // namespace
 

@@ -15,7 +15,7 @@
 namespace {
 
 constexpr int probeRequestBytes = 14; // read instruction with address and length
-constexpr int probeAnswerBytes = 15;  // status packet with 4 data bytes
+constexpr int probeAnswerBytes = 11 + ModelRegistry::identityBytes; // status packet with its data
 // Events are let in at least this often while a long probe runs.
 constexpr int eventSliceMs = 50;
 // The worker's own deadline ends every probe; this only bounds a stalled worker.
@@ -43,12 +43,6 @@ int ServoSearch::probeWaitMs(int baudRate, int adapterAllowanceUs)
                                                adapterAllowanceUs);
 }
 
-int ServoSearch::modelNumberOf(const QByteArray& answer)
-{
-    if (readanswer::table(answer).size() < 2)
-        return -1;
-    return static_cast<int>(readanswer::valueAt(answer, 0, 2));
-}
 
 QString ServoSearch::modelText(int modelNumber)
 {
@@ -95,7 +89,7 @@ void ServoSearch::run()
                 // The answer train may hold an id twice (two servos set alike) or one found earlier.
                 const int id = readanswer::servoId(answer);
                 if (id >= _plan.lower && id <= _plan.upper && !hasId(id))
-                    addServo(rate, id, BusProtocol::Two, answer);
+                    addServo(rate, id, BusProtocol::Two, answer, true);
             }
         }
         // Protocol by protocol, so the port changes protocol once per rate, not once per id.
@@ -109,7 +103,7 @@ void ServoSearch::run()
                     break;
                 const QByteArray answer = readId(id, rate, protocol);
                 if (!answer.isEmpty())
-                    addServo(rate, id, protocol, answer);
+                    addServo(rate, id, protocol, answer, false);
             }
         }
     }
@@ -191,17 +185,21 @@ bool ServoSearch::awaitProbe(int probe, int expectedMs)
     }
 }
 
-void ServoSearch::addServo(int baudRate, int id, BusProtocol protocol, const QByteArray& answer)
+void ServoSearch::addServo(int baudRate, int id, BusProtocol protocol, const QByteArray& answer, bool pinged)
 {
     FoundServo servo;
     servo.baudRate = baudRate;
     servo.id = id;
     servo.protocol = protocol;
-    servo.modelNumber = modelNumberOf(answer);
-    // Model number (2), then the firmware when the answer holds a third data byte.
-    constexpr int firmwareAddress = 2;
-    if (readanswer::table(answer).size() > firmwareAddress)
-        servo.firmware = static_cast<int>(readanswer::valueAt(answer, firmwareAddress, 1));
+    const QByteArray table = readanswer::table(answer);
+    if (!pinged) {
+        const ModelRegistry::Identity identity = ModelRegistry::shared().identify(table, int(protocol));
+        servo.modelNumber = identity.modelNumber;
+        servo.firmware = identity.firmware;
+    } else if (table.size() >= 3) {
+        servo.modelNumber = static_cast<int>(readanswer::valueAt(answer, 0, 2));
+        servo.firmware = static_cast<int>(readanswer::valueAt(answer, 2, 1));
+    }
     servo.answer = answer;
     _found.append(servo);
     if (onFound)

@@ -82,10 +82,8 @@ public:
     std::function<void(int baudRate, int highestId)> onPingSent;
 
     // How long one probe of one id may take at this baud rate: the request layer's deadline for
-    // the 14-byte read and its 15-byte answer.
+    // the 14-byte read and its answer of the identity bytes.
     static int probeWaitMs(int baudRate, int adapterAllowanceUs);
-    // Data bytes 0..1 (little-endian) of the status packet; -1 if it is too short to hold them.
-    static int modelNumberOf(const QByteArray& answer);
     // The name a model number is shown by; empty for -1.
     static QString modelText(int modelNumber);
 
@@ -95,7 +93,8 @@ private:
     QByteArray readId(int id, int baudRate, BusProtocol protocol);
     QList<QByteArray> pingRate(int baudRate);
     bool awaitProbe(int probe, int expectedMs);
-    void addServo(int baudRate, int id, BusProtocol protocol, const QByteArray& answer);
+    // `pinged`: the answer is a Protocol 2 ping's (model number, firmware); otherwise a read's.
+    void addServo(int baudRate, int id, BusProtocol protocol, const QByteArray& answer, bool pinged);
     // A broadcast ping per rate instead of Protocol 2 reads.
     bool pingsInstead() const;
     // The protocols ids are read in one by one.

@@ -2,6 +2,7 @@
 
 #include "core/model/modeldescription.h"
 #include "core/model/modelregistry.h"
+#include "core/protocol/statuspacketframer.h"
 #include "core/settings/settingshelper.h"
 
 #include <servosimulator.h>
@@ -88,7 +89,8 @@ void addLaunchOptions(QCommandLineParser& parser)
          QStringLiteral("PATH")},
         {protocolName,
          QStringLiteral(
-             "Bus protocol, 1 or 2 (AX-12 servos speak 1). With --simulate --model ax12 the default is 1."),
+             "Bus protocol, 1, 2 or feetech (AX-12 servos speak 1, Feetech servos feetech). With --simulate "
+             "the default is the model's."),
          QStringLiteral("N")},
     });
 }
@@ -144,17 +146,16 @@ QString readLaunchOptions(const QCommandLineParser& parser, LaunchOptions* optio
         return problem;
 
     if (parser.isSet(protocolName)) {
-        const QString protocol = parser.value(protocolName).trimmed();
-        if (protocol != QLatin1String("1") && protocol != QLatin1String("2"))
-            return QStringLiteral("--protocol is 1 or 2");
-        options->protocol = protocol.toInt();
+        const std::optional<BusProtocol> protocol = protocolOfWord(parser.value(protocolName));
+        if (!protocol)
+            return QStringLiteral("--protocol is 1, 2 or feetech");
+        options->protocol = int(*protocol);
     }
     if (options->simulate && options->description && options->protocol > 0 &&
         !options->description->protocols.contains(options->protocol))
         return QStringLiteral("a simulated %1 does not speak Protocol %2")
-            .arg(options->description->caption)
-            .arg(options->protocol);
-    if (options->simulate && !options->description && options->protocol == 1 &&
+            .arg(options->description->caption, protocolText(BusProtocol(options->protocol)));
+    if (options->simulate && !options->description && options->protocol != 0 && options->protocol != 2 &&
         options->model != servosim::Model::Ax12)
         return QStringLiteral("a simulated V1 speaks Protocol 2 only; Protocol 1 goes with --model ax12");
 
@@ -198,7 +199,8 @@ LaunchSession::LaunchSession(LaunchOptions options) : _options(std::move(options
     // Real AX-12 servos answer Protocol 1 only; the V1 speaks Protocol 2.
     if (_options.simulate && _options.protocol == 0) {
         if (_options.description)
-            _options.protocol = _options.description->protocols.contains(2) ? 2 : 1;
+            _options.protocol =
+                _options.description->protocols.contains(2) ? 2 : _options.description->protocols.first();
         else
             _options.protocol = _options.model == servosim::Model::Ax12 ? 1 : 2;
     }
@@ -271,5 +273,5 @@ QString LaunchSession::windowTitle(const QString& title) const
                           : _options.model == servosim::Model::Ax12 ? QStringLiteral("AX-12")
                                                                     : QStringLiteral("Velkora V1");
     return QStringLiteral("%1 \u2014 simulated %2 servos, Protocol %3")
-        .arg(title, model, QString::number(_options.protocol));
+        .arg(title, model, protocolText(BusProtocol(_options.protocol)));
 }

@@ -5,6 +5,7 @@
 #include "core/model/fieldcatalogue.h"
 #include "core/model/fieldregisters.h"
 #include "core/model/idevice.h"
+#include "core/model/modeldescription.h"
 #include "core/units/unitshelper.h"
 
 #include <QCoreApplication>
@@ -50,6 +51,8 @@ LiveValueDecoder::LiveValueDecoder(std::shared_ptr<const IDevice> device, std::s
     : _device(std::move(device)), _layout(std::make_shared<LiveLayout>()),
       _hardwareErrorAddress(_device ? _device->getHardwareErrorAddress() : -1)
 {
+    if (_device && _device->description().protocols.contains(int(BusProtocol::Feetech)))
+        _answerBits = BusProtocol::Feetech;
     const std::unique_ptr<FieldCatalogue> catalogue = _device ? std::make_unique<FieldCatalogue>(*_device) : nullptr;
     for (int channel = 0; channel < liveChannelCount; ++channel) {
         const ChannelRecord& record = channelRecords[channel];
@@ -81,7 +84,7 @@ LiveSample LiveValueDecoder::decode(const QByteArray& response, qint64 arrivalNs
     if (_hardwareErrorAddress >= 0)
         sample.hardwareError = static_cast<uint8_t>(readanswer::valueAt(response, _hardwareErrorAddress, 1));
     else
-        sample.hardwareError = readanswer::alarmsOf(response);
+        sample.hardwareError = readanswer::alarmsOf(response, _answerBits);
     for (size_t index = 0; index < _fields.size(); ++index) {
         sample.values[index] = _layout->described[index] ? _maps[index].toShown(_fields[index].rawIn(table))
                                                           : std::numeric_limits<double>::quiet_NaN();
@@ -130,7 +133,7 @@ LiveSample LiveValueDecoder::decodeSpan(const QByteArray& response, int address,
         if (sample.hardwareErrorKnown)
             sample.hardwareError = uint8_t(table.at(_hardwareErrorAddress));
     } else {
-        sample.hardwareError = readanswer::alarmsOf(response);
+        sample.hardwareError = readanswer::alarmsOf(response, _answerBits);
     }
     for (size_t index = 0; index < _fields.size(); ++index) {
         const FieldRecord& field = _fields[index];

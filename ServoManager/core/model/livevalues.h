@@ -2,6 +2,7 @@
 
 #include "core/model/fieldcatalogue.h"
 #include "core/model/fieldcore.h"
+#include "core/protocol/statuspacketframer.h"
 
 #include <QByteArray>
 #include <QMetaType>
@@ -100,4 +101,6 @@ private:
     std::shared_ptr<LiveLayout> _layout;
     // The register of the hardware error bits; -1: the answer's error byte says them.
     int _hardwareErrorAddress = -1;
+    // Whose error bits an answer in Protocol 1's form carries: the model's flavour.
+    BusProtocol _answerBits = BusProtocol::One;
 };

@@ -287,13 +287,21 @@ QList<int> numbers(const QJsonValue& value, const QString& what, int low, int hi
 // 1, 2, or "feetech": Protocol 1's packets with that maker's instructions and error bits (kept as 3).
 QList<int> protocols(const QJsonValue& value)
 {
-    QJsonArray plain;
+    if (!value.isArray() || value.toArray().isEmpty())
+        refuse(QStringLiteral("\"protocols\" must list 1, 2 or \"feetech\""));
+    QList<int> list;
     for (const QJsonValue& item : value.toArray()) {
-        if (item.isDouble() && item.toDouble() == 3)
+        const int protocol = item == QJsonValue(QStringLiteral("feetech")) ? 3
+                             : item == QJsonValue(1)                      ? 1
+                             : item == QJsonValue(2)                      ? 2
+                                                                          : 0;
+        if (protocol == 0)
             refuse(QStringLiteral("\"protocols\" are 1, 2 or \"feetech\""));
-        plain.append(item == QJsonValue(QStringLiteral("feetech")) ? QJsonValue(3) : item);
+        if (list.contains(protocol))
+            refuse(QStringLiteral("\"protocols\" lists one twice"));
+        list.append(protocol);
     }
-    return numbers(value.isArray() ? QJsonValue(plain) : value, "protocols", 1, 3);
+    return list;
 }
 
 // Numbers, or {"from", "to"} for a family's run of them.

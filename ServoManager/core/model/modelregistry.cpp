@@ -102,6 +102,69 @@ std::shared_ptr<const ModelDescription> ModelRegistry::byNumber(int modelNumber)
     return {};
 }
 
+namespace {
+// The unsigned value of `entry`'s bytes in `table`; -1 when the table is too short.
+int valueIn(const QByteArray& table, const ModelEntry* entry, bool bigEndian)
+{
+    if (!entry || entry->address + entry->size > table.size())
+        return -1;
+    int value = 0;
+    for (int i = 0; i < entry->size; ++i) {
+        const int shift = 8 * (bigEndian ? entry->size - 1 - i : i);
+        value |= int(uint8_t(table.at(entry->address + i))) << shift;
+    }
+    return value;
+}
+} // namespace
+
+ModelRegistry::Identity ModelRegistry::identify(const QByteArray& table, int protocol) const
+{
+    const QString numberRole = QStringLiteral("modelNumber");
+    Identity identity;
+    // Where an unknown model of the protocol keeps its number and firmware: where the models of
+    // the protocol keep them first (at 0 and 2 on Protocol 1 and 2, at 3 and 0 on Feetech servos).
+    ModelEntry number;
+    number.address = 0;
+    number.size = 2;
+    int firmwareAt = 2;
+    bool allBigEndian = true;
+    bool anyOfProtocol = false;
+    for (const Model& model : _models) {
+        const ModelDescription& description = *model.description;
+        if (!description.protocols.contains(protocol))
+            continue;
+        const ModelEntry* entry = description.entryWithRole(numberRole);
+        const int read = valueIn(table, entry, description.bigEndian);
+        if (description.answersModelNumber(read)) {
+            identity.model = model.description;
+            identity.modelNumber = read;
+            break;
+        }
+        const ModelEntry* firmware = description.entryWithRole(QStringLiteral("firmware"));
+        if (entry && (!anyOfProtocol || entry->address < number.address))
+            number = *entry;
+        if (firmware && (!anyOfProtocol || firmware->address < firmwareAt))
+            firmwareAt = firmware->address;
+        allBigEndian = allBigEndian && description.bigEndian;
+        anyOfProtocol = true;
+    }
+    if (!identity.model) {
+        identity.modelNumber = valueIn(table, &number, anyOfProtocol && allBigEndian);
+        // A servo may speak a protocol its description does not list (a simulated AX-12 in
+        // Protocol 2): a model keeping that number at the same place is taken.
+        const auto other = byNumber(identity.modelNumber);
+        const ModelEntry* otherEntry = other ? other->entryWithRole(numberRole) : nullptr;
+        if (otherEntry && otherEntry->address == number.address)
+            identity.model = other;
+    }
+    if (identity.model)
+        if (const ModelEntry* firmware = identity.model->entryWithRole(QStringLiteral("firmware")))
+            firmwareAt = firmware->address;
+    if (firmwareAt < table.size())
+        identity.firmware = uint8_t(table.at(firmwareAt));
+    return identity;
+}
+
 std::shared_ptr<const ModelDescription> ModelRegistry::find(const QString& nameOrFile, QString* problem) const
 {
     if (auto known = byName(nameOrFile))

@@ -41,6 +41,19 @@ public:
     // A file name or a model's name, as --model and --as take them; empty with `problem` set.
     std::shared_ptr<const ModelDescription> find(const QString& nameOrFile, QString* problem) const;
     QStringList names() const;
+    // What the first `identityBytes` of a servo's table (from address 0) say of it, read where the
+    // models of its protocol keep their model number, in their byte order (Feetech servos keep it
+    // at 3, some big-endian): the first model of `protocol` that knows the number read by its own
+    // layout; with none, the number where the protocol's models keep it first, and the model of
+    // another protocol that keeps that number there, if any.
+    struct Identity
+    {
+        int modelNumber = -1;
+        int firmware = -1;
+        std::shared_ptr<const ModelDescription> model;
+    };
+    static constexpr int identityBytes = 7;
+    Identity identify(const QByteArray& table, int protocol) const;
     // Every rate a known model's baud register selects, slowest first.
     QList<int> baudRates() const;
     // The rates servos of the known models leave the factory at, slowest first.

@@ -1,7 +1,5 @@
 #include "core/protocol/readanswer.h"
 
-#include "core/protocol/statuspacketframer.h"
-
 #include <algorithm>
 
 namespace {
@@ -17,6 +15,14 @@ Layout layoutOf(const QByteArray& response)
     if (readanswer::isProtocol1(response))
         return {4, 5, 1};
     return {8, 9, 2};
+}
+
+// The protocol whose error bits the packet carries: its form tells Protocol 2 from the rest.
+BusProtocol bitsOf(const QByteArray& response, BusProtocol port)
+{
+    if (!readanswer::isProtocol1(response))
+        return BusProtocol::Two;
+    return hasProtocol1Form(port) ? port : BusProtocol::One;
 }
 } // namespace
 
@@ -42,22 +48,22 @@ uint32_t valueAt(const QByteArray& response, int address, int byteCount)
     return value;
 }
 
-uint8_t errorByte(const QByteArray& response)
+uint8_t errorByte(const QByteArray& response, BusProtocol protocol)
 {
     const int position = layoutOf(response).errorPosition;
     if (response.size() <= position)
         return 0;
     const auto raw = static_cast<uint8_t>(response.at(position));
-    return isProtocol1(response) ? protocol1ErrorAsProtocol2(raw) : raw;
+    return errorAsProtocol2(raw, bitsOf(response, protocol));
 }
 
-uint8_t alarmsOf(const QByteArray& response)
+uint8_t alarmsOf(const QByteArray& response, BusProtocol protocol)
 {
     const int position = layoutOf(response).errorPosition;
     if (response.size() <= position)
         return 0;
     const auto raw = static_cast<uint8_t>(response.at(position));
-    return isProtocol1(response) ? protocol1Alarms(raw) : raw;
+    return alarmsAsStatusBits(raw, bitsOf(response, protocol));
 }
 
 QByteArray table(const QByteArray& response)

@@ -60,7 +60,7 @@ constexpr uint8_t p2Alert = 0x80;
 
 ProtocolSizes ProtocolSizes::of(BusProtocol protocol)
 {
-    if (protocol == BusProtocol::One)
+    if (hasProtocol1Form(protocol))
         return {6, 6, 1, 0, 0};
     return {10, 11, 2, 1, 3};
 }
@@ -83,6 +83,63 @@ uint8_t protocol1Alarms(uint8_t flags)
     if (flags & p1flag::AngleLimit)
         bits |= 0x10;
     return bits;
+}
+
+QString protocolText(BusProtocol protocol)
+{
+    if (protocol == BusProtocol::Feetech)
+        return QCoreApplication::translate("SerialHelper", "1 (Feetech)");
+    return QString::number(int(protocol));
+}
+
+QString protocolWord(BusProtocol protocol)
+{
+    return protocol == BusProtocol::Feetech ? QStringLiteral("feetech") : QString::number(int(protocol));
+}
+
+std::optional<BusProtocol> protocolOfWord(const QString& word)
+{
+    const QString plain = word.trimmed().toLower();
+    if (plain == QLatin1String("1"))
+        return BusProtocol::One;
+    if (plain == QLatin1String("2"))
+        return BusProtocol::Two;
+    if (plain == QLatin1String("feetech"))
+        return BusProtocol::Feetech;
+    return std::nullopt;
+}
+
+uint8_t feetechErrorAsProtocol2(uint8_t flags)
+{
+    // Every bit is an alarm: the servo carried the instruction out.
+    return flags != 0 ? p2Alert : 0;
+}
+
+uint8_t errorAsProtocol2(uint8_t raw, BusProtocol protocol)
+{
+    switch (protocol) {
+    case BusProtocol::One:
+        return protocol1ErrorAsProtocol2(raw);
+    case BusProtocol::Feetech:
+        return feetechErrorAsProtocol2(raw);
+    case BusProtocol::Two:
+        break;
+    }
+    return raw;
+}
+
+uint8_t alarmsAsStatusBits(uint8_t raw, BusProtocol protocol)
+{
+    switch (protocol) {
+    case BusProtocol::One:
+        return protocol1Alarms(raw);
+    case BusProtocol::Feetech:
+        // The error byte repeats the servo status register, whose bits the description names.
+        return raw;
+    case BusProtocol::Two:
+        break;
+    }
+    return raw;
 }
 
 QString failureKindText(FailureKind kind)
@@ -141,7 +198,7 @@ StatusPacketFramer::State StatusPacketFramer::feed(const QByteArray& bytes)
 
 StatusPacketFramer::State StatusPacketFramer::scan()
 {
-    if (_protocol == BusProtocol::One)
+    if (hasProtocol1Form(_protocol))
         return scan1();
     for (;;) {
         const int start = _buffer.indexOf(QByteArray::fromRawData(header, headerBytes));
@@ -279,7 +336,7 @@ FailureKind StatusPacketFramer::failureKind() const
         return FailureKind::WrongId;
     if (_sawBadFrame)
         return FailureKind::Corrupt;
-    if (_buffer.size() >= (_protocol == BusProtocol::One ? p1HeaderBytes : headerBytes))
+    if (_buffer.size() >= (hasProtocol1Form(_protocol) ? p1HeaderBytes : headerBytes))
         return FailureKind::Incomplete;
     if (_sawStrayBytes || !_buffer.isEmpty())
         return FailureKind::Corrupt;

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <optional>
 
 // How a transaction failed.
 enum class FailureKind
@@ -31,6 +32,12 @@ enum class BusProtocol
     Feetech = 3,
 };
 
+// A protocol as a table cell shows it: "1", "2", "1 (Feetech)".
+QString protocolText(BusProtocol protocol);
+// A protocol as options and files name it: "1", "2", "feetech"; and back (none for another word).
+QString protocolWord(BusProtocol protocol);
+std::optional<BusProtocol> protocolOfWord(const QString& word);
+
 // True when the protocol's packets have Protocol 1's form (FF FF id length … checksum).
 constexpr bool hasProtocol1Form(BusProtocol protocol)
 {
@@ -56,6 +63,13 @@ uint8_t protocol1ErrorAsProtocol2(uint8_t flags);
 // The Protocol 1 alarm flags of an error byte as the hardware error status bits the program
 // shows (input voltage 0x01, overheating 0x04, angle limit 0x10, overload 0x20).
 uint8_t protocol1Alarms(uint8_t flags);
+// A Feetech status packet's error byte holds alarms only (voltage, sensor, temperature, current,
+// angle, overload): never a refusal, so at most the alert flag.
+uint8_t feetechErrorAsProtocol2(uint8_t flags);
+// An answer's error byte in the Protocol 2 form, and its alarms as the status bits the program
+// shows, by the protocol the answer came in.
+uint8_t errorAsProtocol2(uint8_t raw, BusProtocol protocol);
+uint8_t alarmsAsStatusBits(uint8_t raw, BusProtocol protocol);
 
 // Finds one status packet (Protocol 2, or Protocol 1 when set so) of an expected servo in a byte stream that may hold
 // garbage, echoes of our own instruction packets, answers of other servos or broken frames.

@@ -6,10 +6,9 @@
 #include "core/settings/settingshelper.h"
 
 namespace {
-// Every model keeps its number in the first two bytes of its table, and its firmware version a
-// few bytes on (at 2 or at 6): the read takes it along.
-constexpr int modelNumberAddress = 0;
-constexpr int identificationBytes = 7;
+// The read takes the model number and the firmware version along, wherever the models keep them.
+constexpr int identityAddress = 0;
+constexpr int identificationBytes = ModelRegistry::identityBytes;
 } // namespace
 
 DeviceHelper::DeviceHelper(std::shared_ptr<SerialHelper> serial, std::function<void()> initialised)
@@ -30,7 +29,7 @@ void DeviceHelper::triggerDeviceInfoRead(int id)
 {
     // Every way the read can fail, including not being sent at all, comes back as a failure.
     _serialHelper->readData(
-        static_cast<uint8_t>(id), modelNumberAddress, identificationBytes,
+        static_cast<uint8_t>(id), identityAddress, identificationBytes,
         [this, id](QByteArray response) {
             _identifiedId = id;
             readDeviceInfoCallback(response);
@@ -40,15 +39,26 @@ void DeviceHelper::triggerDeviceInfoRead(int id)
 
 void DeviceHelper::readDeviceInfoCallback(QByteArray response)
 {
-    // The model number is the first two data bytes of the status packet, in either protocol.
-    _modelNumber = static_cast<int>(readanswer::valueAt(response, modelNumberAddress, 2));
-    _device = _unknownAs && !ModelRegistry::shared().byNumber(_modelNumber) ? deviceOf(_unknownAs)
-                                                                            : createDevice(_modelNumber);
-    const QByteArray table = readanswer::table(response);
+    // Where the model number sits depends on the protocol's models (at 0, or at 3 on Feetech servos).
+    const ModelRegistry& models = ModelRegistry::shared();
+    const ModelRegistry::Identity identity =
+        models.identify(readanswer::dataOnward(response), int(_serialHelper->protocol()));
+    _modelNumber = identity.modelNumber;
+    // A number no model of the protocol knows is the user's choice ("Treat as…"), not another
+    // protocol's model of the same number.
+    if (identity.model)
+        _device = deviceOf(identity.model);
+    else if (_unknownAs)
+        _device = deviceOf(_unknownAs);
+    else if (const QString chosen = treatedAs(_modelNumber); !chosen.isEmpty())
+        _device = deviceOf(models.byName(chosen));
+    else
+        _device.reset();
     const ModelEntry* firmware =
         _device ? _device->description().entryWithRole(QStringLiteral("firmware")) : nullptr;
-    const int firmwareAt = firmware ? firmware->address : 2;
-    _firmware = firmwareAt < table.size() ? uint8_t(table.at(firmwareAt)) : -1;
+    const QByteArray table = readanswer::table(response);
+    _firmware = firmware ? (firmware->address < table.size() ? uint8_t(table.at(firmware->address)) : -1)
+                         : identity.firmware;
     if (!_device) {
         emit unknownModel(_identifiedId, _modelNumber, _firmware);
         return;

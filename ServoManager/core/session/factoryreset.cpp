@@ -11,7 +11,8 @@ constexpr Address unknownFactory{1, 1000000};
 
 QList<Keeps> choices(const ModelDescription* model, int protocol)
 {
-    if (protocol == 1)
+    // Protocol 1's reset instruction (and its Feetech flavour's) takes no option.
+    if (protocol != 2)
         return {Keeps::Nothing};
     // A servo not yet identified gets the reset that keeps it reachable at its id.
     if (!model)

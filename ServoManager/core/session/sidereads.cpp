@@ -1,5 +1,6 @@
 #include "core/session/sidereads.h"
 
+#include "core/model/modelregistry.h"
 #include "core/protocol/statuspacketframer.h"
 #include "core/transport/serialhelper.h"
 
@@ -30,9 +31,9 @@ void SideReads::sendNext(qint64 leftUs, const std::function<void()>& ended)
             roster->sideReadAnswered(read, response);
         ended();
     };
-    // A Protocol 1 ping's answer carries no model number: the first three bytes of the table
-    // (model number, firmware) are read instead, which the roster takes as a ping's answer.
-    constexpr int identityBytes = 3;
+    // A Protocol 1 ping's answer carries no model number: the first bytes of the table (model
+    // number, firmware, wherever the protocol's models keep them) are read instead.
+    constexpr int identityBytes = ModelRegistry::identityBytes;
     const bool ping = read.ping && _serial->protocol() == BusProtocol::Two;
     const bool identity = read.ping && !ping;
     const bool sent = ping ? _serial->ping(uint8_t(read.id), answered)

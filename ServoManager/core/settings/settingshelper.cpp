@@ -145,7 +145,7 @@ int protocolOfSetting(const QVariant& stored)
 {
     bool ok = false;
     const int protocol = stored.toInt(&ok);
-    return ok && protocol == 1 ? 1 : 2;
+    return ok && (protocol == 1 || protocol == 3) ? protocol : 2;
 }
 
 // All choices in one value, "1060=xl430", so a run that keeps its writes in memory keeps these too.

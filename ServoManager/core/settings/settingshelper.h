@@ -45,7 +45,7 @@ struct PortSettings
 {
     QString name;
     qint32 baudRate = 0;
-    int protocol = 2; // 1 or 2: what the servos on the port speak
+    int protocol = 2; // 1, 2 or 3 (Protocol 1's Feetech flavour): what the servos on the port speak
     int dataBits = 0;
     QString stringDataBits;
     int parity = 0;
@@ -62,7 +62,7 @@ QStringList serialPortRecord(const SerialPortItem& port);
 // The units chosen in Settings ("units settings"); a missing or unknown choice is the first unit.
 PhysicalQuantities storedUnits();
 
-// "port settings/protocol" as stored: 1, or 2 for anything else (a missing or unknown value).
+// "port settings/protocol" as stored: 1, 3 (Feetech), or 2 for anything else (a missing or unknown value).
 int protocolOfSetting(const QVariant& stored);
 
 

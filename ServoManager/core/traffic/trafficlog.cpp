@@ -20,6 +20,7 @@ constexpr int maxStrayBytes = 64;
 constexpr uint8_t flagReceived = 0x01;
 constexpr uint8_t flagEcho = 0x02;
 constexpr uint8_t flagProtocol1 = 0x04;
+constexpr uint8_t flagFeetech = 0x08; // Protocol 1's form with that maker's error bits
 constexpr uint8_t none = 0xFF; // no id or instruction: 0xFF is neither
 
 QString tr(const char* text)
@@ -156,14 +157,14 @@ QString trafficColumnTitle(TrafficColumn column)
 
 int TrafficPacket::headerSize() const
 {
-    return protocol == BusProtocol::One ? p1HeaderSize : p2HeaderSize;
+    return hasProtocol1Form(protocol) ? p1HeaderSize : p2HeaderSize;
 }
 
 int TrafficPacket::frameSize() const
 {
     if (size < headerSize())
         return 0;
-    if (protocol == BusProtocol::One)
+    if (hasProtocol1Form(protocol))
         return at(0) == 0xFF && at(1) == 0xFF && at(2) != 0xFF ? p1HeaderSize + at(3) : 0;
     if (std::memcmp(bytes, p2Signature, sizeof p2Signature) != 0)
         return 0;
@@ -182,14 +183,14 @@ int TrafficPacket::id() const
 {
     if (kind() == Kind::Stray)
         return -1;
-    return at(protocol == BusProtocol::One ? 2 : 4);
+    return at(hasProtocol1Form(protocol) ? 2 : 4);
 }
 
 int TrafficPacket::instruction() const
 {
     if (kind() == Kind::Stray)
         return -1;
-    if (protocol == BusProtocol::One) {
+    if (hasProtocol1Form(protocol)) {
         // A Protocol 1 status carries its error where a request has its instruction: only the
         // direction tells them apart.
         if (received && !echo)
@@ -201,14 +202,14 @@ int TrafficPacket::instruction() const
 
 int TrafficPacket::parameterStart() const
 {
-    if (protocol == BusProtocol::One)
+    if (hasProtocol1Form(protocol))
         return 5;
     return isStatus() ? 9 : 8;
 }
 
 int TrafficPacket::parameterCount() const
 {
-    const int checksumBytes = protocol == BusProtocol::One ? 1 : 2;
+    const int checksumBytes = hasProtocol1Form(protocol) ? 1 : 2;
     const int end = kind() == Kind::Packet ? frameSize() - checksumBytes : size;
     return std::max(0, end - parameterStart());
 }
@@ -219,7 +220,7 @@ int TrafficPacket::address() const
     if (instr != 0x02 && instr != 0x03 && instr != 0x04)
         return -1;
     const int start = parameterStart();
-    if (protocol == BusProtocol::One)
+    if (hasProtocol1Form(protocol))
         return parameterCount() >= 1 ? at(start) : -1;
     return parameterCount() >= 2 ? at(start) | (at(start + 1) << 8) : -1;
 }
@@ -232,12 +233,12 @@ int TrafficPacket::length() const
     if (instr == statusInstruction)
         return errorByte() >= 0 ? count : -1;
     if (instr == 0x02) {
-        if (protocol == BusProtocol::One)
+        if (hasProtocol1Form(protocol))
             return count >= 2 ? at(start + 1) : -1;
         return count >= 4 ? at(start + 2) | (at(start + 3) << 8) : -1;
     }
     if (instr == 0x03 || instr == 0x04) {
-        const int addressBytes = protocol == BusProtocol::One ? 1 : 2;
+        const int addressBytes = hasProtocol1Form(protocol) ? 1 : 2;
         return count >= addressBytes ? count - addressBytes : -1;
     }
     return -1;
@@ -247,10 +248,10 @@ int TrafficPacket::errorByte() const
 {
     if (!isStatus())
         return -1;
-    const int position = protocol == BusProtocol::One ? 4 : 8;
+    const int position = hasProtocol1Form(protocol) ? 4 : 8;
     if (size <= position)
         return -1;
-    return protocol == BusProtocol::One ? protocol1ErrorAsProtocol2(at(position)) : at(position);
+    return errorAsProtocol2(at(position), protocol);
 }
 
 TrafficPacket::Checksum TrafficPacket::checksum() const
@@ -265,7 +266,7 @@ TrafficPacket::Checksum TrafficPacket::checksum() const
     }
     const int frame = frameSize();
     const auto* data = reinterpret_cast<const uint8_t*>(bytes);
-    if (protocol == BusProtocol::One)
+    if (hasProtocol1Form(protocol))
         return StatusPacketFramer::checksum1(data + 2, frame - 3) == data[frame - 1] ? Checksum::Good
                                                                                      : Checksum::Bad;
     const uint16_t carried = static_cast<uint16_t>(data[frame - 2] | (data[frame - 1] << 8));
@@ -332,7 +333,7 @@ int cutTrafficPieces(BusProtocol protocol, const QByteArray& bytes, bool final,
 {
     const auto* b = reinterpret_cast<const uint8_t*>(bytes.constData());
     const int n = bytes.size();
-    const int headerSize = protocol == BusProtocol::One ? p1HeaderSize : p2HeaderSize;
+    const int headerSize = hasProtocol1Form(protocol) ? p1HeaderSize : p2HeaderSize;
     int pos = 0;
     int strayFrom = -1;
     const auto markStray = [&](int from) {
@@ -365,10 +366,10 @@ int cutTrafficPieces(BusProtocol protocol, const QByteArray& bytes, bool final,
             }
             break;
         }
-        const int length = protocol == BusProtocol::One ? b[h + 3] : b[h + 5] | (b[h + 6] << 8);
+        const int length = hasProtocol1Form(protocol) ? b[h + 3] : b[h + 5] | (b[h + 6] << 8);
         const int frame = headerSize + length;
         const bool believable =
-            length >= (protocol == BusProtocol::One ? p1MinimumLength : p2MinimumLength) &&
+            length >= (hasProtocol1Form(protocol) ? p1MinimumLength : p2MinimumLength) &&
             frame <= TrafficLog::maxPacketBytes;
         if (!believable) {
             markStray(h);
@@ -420,7 +421,8 @@ void TrafficLog::append(const Meta& meta, const char* bytes, int size)
     record.offset = quint16(_blockUsed);
     record.size = quint16(size);
     record.flags = uint8_t((meta.received ? flagReceived : 0) | (meta.echo ? flagEcho : 0) |
-                           (meta.protocol == BusProtocol::One ? flagProtocol1 : 0));
+                           (hasProtocol1Form(meta.protocol) ? flagProtocol1 : 0) |
+                           (meta.protocol == BusProtocol::Feetech ? flagFeetech : 0));
     record.outcome = static_cast<uint8_t>(meta.outcome);
     record.requestId = meta.requestId >= 0 ? uint8_t(meta.requestId) : none;
     record.requestInstruction = meta.requestInstruction >= 0 ? uint8_t(meta.requestInstruction) : none;
@@ -444,7 +446,9 @@ TrafficPacket TrafficLog::at(quint64 seq) const
     packet.timeUs = record.timeUs;
     packet.received = record.flags & flagReceived;
     packet.echo = record.flags & flagEcho;
-    packet.protocol = (record.flags & flagProtocol1) ? BusProtocol::One : BusProtocol::Two;
+    packet.protocol = (record.flags & flagFeetech)     ? BusProtocol::Feetech
+                      : (record.flags & flagProtocol1) ? BusProtocol::One
+                                                       : BusProtocol::Two;
     packet.outcome = static_cast<TrafficOutcome>(record.outcome);
     packet.requestId = record.requestId == none ? -1 : record.requestId;
     packet.requestInstruction = record.requestInstruction == none ? -1 : record.requestInstruction;

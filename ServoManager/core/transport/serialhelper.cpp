@@ -148,8 +148,8 @@ void SerialHelper::setProtocol(BusProtocol protocol)
     const bool wasOpen = _open;
     if (wasOpen)
         closeSerialPort();
-    // The library speaks one protocol per object.
-    _kestrabus = std::make_shared<Kestrabus>(this, static_cast<uint8_t>(protocol));
+    // The library speaks one protocol per object; Feetech servos take Protocol 1's packets.
+    _kestrabus = std::make_shared<Kestrabus>(this, hasProtocol1Form(protocol) ? 1 : 2);
     if (_portErrorCallback)
         _kestrabus->setPortErrorCallback(_portErrorCallback);
     installBusCallbacks();
@@ -162,7 +162,7 @@ void SerialHelper::setProtocol(BusProtocol protocol)
 
 QByteArray SerialHelper::protocol1Request(uint8_t id, uint8_t instruction, const QByteArray& parameters) const
 {
-    if (_protocol != BusProtocol::One)
+    if (!hasProtocol1Form(_protocol))
         return {};
     QByteArray packet("\xFF\xFF", 2);
     packet.append(char(id));
@@ -363,7 +363,7 @@ void SerialHelper::collect()
 void SerialHelper::finishWithPacket(const QByteArray& packet)
 {
     const RequestInfo request = _request;
-    const uint8_t errorByte = readanswer::errorByte(packet);
+    const uint8_t errorByte = readanswer::errorByte(packet, _protocol);
     const Collector collector = _collector;
     const Completion done = _completion;
     const bool whole = packet.size() == _expectedLength;

@@ -33,8 +33,7 @@ void ConnectionReports::identificationFailed(int id, FailureKind kind)
                        : tr("No valid answer from servo id %1 at %2 baud in Protocol %3 on %4 (%5)."))
                           .arg(id)
                           .arg(_session->baudRate())
-                          .arg(static_cast<int>(_session->protocol()))
-                          .arg(_session->portName(), failureKindText(kind)) +
+                          .arg(protocolText(_session->protocol()), _session->portName(), failureKindText(kind)) +
                       QLatin1Char('\n') + tr("Search the port for servos at other ids, rates and protocols?"),
                   tr("Search…"), _window.offerSearch);
 }

@@ -20,9 +20,9 @@ int acknowledgedId(const QByteArray& response)
     return readanswer::servoId(response);
 }
 
-bool acknowledgedWithError(const QByteArray& response)
+bool acknowledgedWithError(const QByteArray& response, BusProtocol protocol)
 {
-    return SerialHelper::isRefusal(readanswer::errorByte(response));
+    return SerialHelper::isRefusal(readanswer::errorByte(response, protocol));
 }
 } // namespace
 
@@ -132,7 +132,7 @@ void MaintenanceRequests::acknowledged(Kind kind, const QByteArray& response)
 {
     const int id = acknowledgedId(response);
     const bool reboot = kind == Kind::Reboot;
-    if (acknowledgedWithError(response)) {
+    if (acknowledgedWithError(response, _serial->protocol())) {
         _hooks.showMessage(QMessageBox::Critical, tr("Error"),
                            (reboot ? tr("Error during reboot of Velkora servo id:%1")
                                    : tr("Error during factory reset of Velkora servo id:%1"))

@@ -42,6 +42,10 @@ QList<BusProtocol> protocolsOfChoice(int index)
         return {BusProtocol::One};
     case 2:
         return {BusProtocol::Two, BusProtocol::One};
+    case 3:
+        return {BusProtocol::Feetech};
+    case 4:
+        return {BusProtocol::Two, BusProtocol::One, BusProtocol::Feetech};
     default:
         return {BusProtocol::Two};
     }
@@ -111,7 +115,7 @@ void SearchDialog::addRateBoxes()
 
 void SearchDialog::updateProtocolHint()
 {
-    // A broadcast ping finds no Protocol 1 servo: those are asked id by id, even in a quick scan.
+    // A broadcast ping finds no Protocol 1 or Feetech servo: those are asked id by id, even in a quick scan.
     ui->searchProtocolHintLabel->setVisible(ui->searchProtocolComboBox->currentIndex() != 0 &&
                                             ui->quickScanCheckBox->isChecked());
 }
@@ -126,11 +130,6 @@ SearchDialog::~SearchDialog()
 int SearchDialog::probeWaitMs(int baudRate, int adapterAllowanceUs)
 {
     return ServoSearch::probeWaitMs(baudRate, adapterAllowanceUs);
-}
-
-QString SearchDialog::modelText(const QByteArray& answer)
-{
-    return ServoSearch::modelText(ServoSearch::modelNumberOf(answer));
 }
 
 int SearchDialog::probesMade() const
@@ -396,7 +395,7 @@ void SearchDialog::addServo(const FoundServo& servo, const QString& portName)
     // The probe's answer tells the model; a ping's also the firmware (-1: not known).
     root->child(0)->setData(ModelColumn, Qt::UserRole, servo.modelNumber);
     root->child(0)->setData(ModelColumn, Qt::UserRole + 1, servo.firmware);
-    root->child(0)->setText(ProtocolColumn, tr("Protocol %1").arg(static_cast<int>(servo.protocol)));
+    root->child(0)->setText(ProtocolColumn, tr("Protocol %1").arg(protocolText(servo.protocol)));
     root->child(0)->setData(ProtocolColumn, Qt::UserRole, static_cast<int>(servo.protocol));
     ui->addAllButton->setEnabled(true);
     root->setExpanded(true);

@@ -32,7 +32,6 @@ public:
     // See ServoSearch::probeWaitMs().
     static int probeWaitMs(int baudRate, int adapterAllowanceUs);
     // The model column's text for a status packet that starts with the model number.
-    static QString modelText(const QByteArray& answer);
 
     bool isScanning() const { return _scanning; }
     // Probes the last scan sent.

@@ -8,6 +8,8 @@
 
 #include <serialportitem.h>
 
+#include <algorithm>
+
 #include <QCompleter>
 #include <QFileInfo>
 #include <QIntValidator>
@@ -23,10 +25,10 @@ const QString serialPortNameKey = QStringLiteral("serialPortName");
 const QString baudRateKey = QStringLiteral("baudRate");
 const QString protocolKey = QStringLiteral("protocol");
 
-// The protocol box lists Protocol 2 first.
+// The protocol box lists Protocol 2 first, then Protocol 1 and its Feetech flavour.
 int protocolIndex(int protocol)
 {
-    return protocol == 1 ? 1 : 0;
+    return protocol == 1 ? 1 : protocol == 3 ? 2 : 0;
 }
 constexpr int defaultBaudRate = 1000000;
 constexpr int maxCustomBaudRate = 4000000;
@@ -134,7 +136,7 @@ void SettingsDialog::on_updateBaudRate(int baudRate)
 
 void SettingsDialog::on_updateProtocol(int protocol)
 {
-    if (protocol != 1 && protocol != 2)
+    if (protocol < 1 || protocol > 3)
         return;
     _currentPortSettings.protocol = protocol;
     _portSettings->setValue(protocolKey, protocol);
@@ -263,7 +265,8 @@ void SettingsDialog::updatePortSettings()
 {
     _currentPortSettings.name = ui->serialPortInfoListBox->currentText();
     _currentPortSettings.baudRate = ui->baudRateBox->currentText().toInt();
-    _currentPortSettings.protocol = ui->protocolComboBox->currentIndex() == 1 ? 1 : 2;
+    constexpr int protocolOfIndex[] = {2, 1, 3};
+    _currentPortSettings.protocol = protocolOfIndex[std::clamp(ui->protocolComboBox->currentIndex(), 0, 2)];
     _currentPortSettings.dataBits = ui->dataBitsBox->currentData().toInt();
     _currentPortSettings.stringDataBits = ui->dataBitsBox->currentText();
     _currentPortSettings.parity = ui->parityBox->currentData().toInt();

@@ -2,6 +2,7 @@
 
 #include "core/model/fieldcatalogue.h"
 #include "core/model/idevice.h"
+#include "core/model/modeldescription.h"
 #include "core/model/modelsource.h"
 #include "core/model/modelregistry.h"
 #include "core/protocol/readanswer.h"
@@ -115,7 +116,13 @@ void UiRegisterHelper::decodeResponse(const QByteArray& response)
     if (_controlTableView)
         _controlTableView->showAnswer(response);
     if (StatusHelper::_instance)
-        StatusHelper::_instance->displayStatusPacket(errorByte(response));
+        StatusHelper::_instance->displayStatusPacket(errorByte(response, _model ? _model->device().get() : nullptr));
+}
+
+uint8_t UiRegisterHelper::errorByte(const QByteArray& response, const IDevice* device)
+{
+    const bool feetech = device && device->description().protocols.contains(int(BusProtocol::Feetech));
+    return readanswer::errorByte(response, feetech ? BusProtocol::Feetech : BusProtocol::One);
 }
 
 const FieldCatalogue& UiRegisterHelper::catalogueOf(std::shared_ptr<const IDevice> device)

@@ -64,7 +64,8 @@ public:
     {
         return readanswer::valueAt(response, address, byteCount);
     }
-    static uint8_t errorByte(const QByteArray& response) { return readanswer::errorByte(response); }
+    // The answer's error in the Protocol 2 form; a Feetech model's answers carry that maker's bits.
+    static uint8_t errorByte(const QByteArray& response, const IDevice* device);
 
     // The control table of the latest read-all answer (data bytes only).
     const QByteArray& lastTable() const { return _lastTable; }
