@@ -28,6 +28,8 @@ public:
     bool refusesWrite(const QByteArray& table, int address, int length) const override;
     QByteArray pingParams(const QByteArray& table) const override;
     quint8 resetOptionError(quint8 option) const override;
+    quint8 plainResetOption() const override;
+    bool hasInstruction(const QString& name) const override;
     bool rebootClearsHardwareError() const override;
     bool keepsWrites(const QByteArray& table) const override;
     bool isNonVolatile(int address) const override;

@@ -69,6 +69,10 @@ public:
 
     // The Protocol 2 error a factory reset with `option` gets; 0: the servo takes the option.
     virtual quint8 resetOptionError(quint8 option) const;
+    // What a reset without an option (Feetech's) keeps: a reset option.
+    virtual quint8 plainResetOption() const;
+    // Whether the servos answer a group instruction beyond ping, read and write ("syncRead", say).
+    virtual bool hasInstruction(const QString&) const { return false; }
     // A reboot clears the hardware error bits; otherwise they outlive it.
     virtual bool rebootClearsHardwareError() const { return false; }
     // Whether a write into `table` as it is now is kept over a restart: false while a lock entry

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QByteArray>
+
+// A made-up servo of the Feetech flavour: Protocol 1's packets, sync read and write, sign-and-magnitude
+// positions, a lock in front of its non-volatile settings and a status register for its alarms.
+namespace feetech {
+
+constexpr int ModelNumber = 4646;
+constexpr int IdAddress = 5, BaudAddress = 6, ReturnDelayAddress = 7, OffsetAddress = 31;
+constexpr int GoalAddress = 42, LockAddress = 55, PresentAddress = 56, StatusAddress = 65;
+
+// `instructions`: the group instructions it lists.
+inline QByteArray description(bool bigEndian,
+                              const QByteArray& instructions = R"("regWrite", "action", "reset", "syncWrite",
+                                                                  "syncRead")")
+{
+    return QByteArrayLiteral(R"({
+  "format": "velkora-servo-model", "version": 1, "name": "feetech-test", "caption": "Feetech-like servo",
+  "modelNumbers": [4646], "protocols": ["feetech"], "byteOrder": ")") +
+           (bigEndian ? "big" : "little") + QByteArrayLiteral(R"(", "tableLength": 70,
+  "factory": {"id": 1, "baudRate": 1000000},
+  "baudCodes": {"0": 1000000, "1": 500000, "4": 115200},
+  "nonVolatile": {"lock": {"key": "lock", "open": 0, "close": 1}},
+  "resetOptions": ["allButId"],
+  "instructions": [)") +
+           instructions + QByteArrayLiteral(R"(],
+  "entries": [
+    {"key": "firmware", "caption": "Firmware", "address": 0, "size": 1, "access": "read", "area": "state",
+     "role": "firmware", "default": 3},
+    {"key": "modelNumber", "caption": "Model number", "address": 3, "size": 2, "access": "read",
+     "area": "state", "role": "modelNumber", "default": 4646},
+    {"key": "id", "caption": "Id", "address": 5, "size": 1, "access": "readWrite", "area": "nonVolatile",
+     "role": "id", "default": 1},
+    {"key": "baudRate", "caption": "Baud rate", "address": 6, "size": 1, "access": "readWrite",
+     "area": "nonVolatile", "role": "baudRate", "default": 0},
+    {"key": "returnDelay", "caption": "Return delay", "address": 7, "size": 1, "access": "readWrite",
+     "area": "nonVolatile", "role": "returnDelay", "default": 0},
+    {"key": "homingOffset", "caption": "Homing offset", "address": 31, "size": 2, "access": "readWrite",
+     "area": "nonVolatile", "sign": "signMagnitude", "signBit": 11, "rawMin": -2047, "rawMax": 2047},
+    {"key": "torqueEnable", "caption": "Torque enable", "address": 40, "size": 1, "access": "readWrite",
+     "area": "command", "rawMin": 0, "rawMax": 1, "role": "motorEnable"},
+    {"key": "goalPosition", "caption": "Goal position", "address": 42, "size": 2, "access": "readWrite",
+     "area": "volatile", "sign": "signMagnitude", "signBit": 15, "rawMin": -30719, "rawMax": 30719,
+     "role": "goalPosition"},
+    {"key": "lock", "caption": "Lock", "address": 55, "size": 1, "access": "readWrite", "area": "volatile",
+     "rawMin": 0, "rawMax": 1, "default": 1},
+    {"key": "presentPosition", "caption": "Present position", "address": 56, "size": 2, "access": "read",
+     "area": "state", "sign": "signMagnitude", "signBit": 15, "rawMin": -30719, "rawMax": 30719,
+     "role": "presentPosition", "default": -100},
+    {"key": "status", "caption": "Status", "address": 65, "size": 1, "access": "read", "area": "state",
+     "role": "hardwareError"}
+  ]
+})");
+}
+
+} // namespace feetech
