@@ -20,7 +20,7 @@ public:
     {
         quint8 error = 0;
         QByteArray params;
-        bool silent = false; // no answer at all, whatever the status return level
+        bool silent = false; // no answer at all: the packet did not fit its instruction
     };
 
     // `baudRate` must have a code in the model's baud register.
