@@ -6,9 +6,10 @@
 // positions, a lock in front of its non-volatile settings and a status register for its alarms.
 namespace feetech {
 
-constexpr int ModelNumber = 4646;
-constexpr int IdAddress = 5, BaudAddress = 6, ReturnDelayAddress = 7, OffsetAddress = 31;
-constexpr int GoalAddress = 42, LockAddress = 55, PresentAddress = 56, StatusAddress = 65;
+// Model number 4646 at 3, id 5, baud code 6, return delay 7, status return level 8, sign-and-magnitude
+// homing offset 31 (bit 11), goal position 42 and present position 56 (bit 15, -100 at power-on), the
+// lock 55, alarms 65.
+constexpr int ReturnDelayAddress = 7;
 
 // `instructions`: the group instructions it lists.
 inline QByteArray description(bool bigEndian,
@@ -36,6 +37,9 @@ inline QByteArray description(bool bigEndian,
      "area": "nonVolatile", "role": "baudRate", "default": 0},
     {"key": "returnDelay", "caption": "Return delay", "address": 7, "size": 1, "access": "readWrite",
      "area": "nonVolatile", "role": "returnDelay", "default": 0},
+    {"key": "statusReturnLevel", "caption": "Status return level", "address": 8, "size": 1,
+     "access": "readWrite", "area": "nonVolatile", "rawMin": 0, "rawMax": 1, "role": "statusReturnLevel",
+     "default": 1},
     {"key": "homingOffset", "caption": "Homing offset", "address": 31, "size": 2, "access": "readWrite",
      "area": "nonVolatile", "sign": "signMagnitude", "signBit": 11, "rawMin": -2047, "rawMax": 2047},
     {"key": "torqueEnable", "caption": "Torque enable", "address": 40, "size": 1, "access": "readWrite",

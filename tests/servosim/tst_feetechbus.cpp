@@ -97,6 +97,11 @@ private slots:
             << L{p1(instruction::Write, "0505"), p1(instruction::Write, "070a", 5),
                  p1(instruction::FactoryReset, "", 5), p1(instruction::Read, "0503", 5)}
             << L{ack(), ack("", 0, 5), ack("", 0, 5), ack("050000", 0, 5)};
+        QTest::newRow("status return level 0: reads answered only")
+            << false << quint8(0)
+            << L{p1(instruction::Write, "0800"), p1(instruction::Write, "2a0100"),
+                 p1(instruction::Read, "0801"), p1(instruction::Ping)}
+            << L{{}, {}, ack("00"), ack()};
         QTest::newRow("sync write") << true << quint8(0)
                                     << L{p1(instruction::SyncWrite, "2a02 01 03e8 02 0001", BroadcastId),
                                          p1(instruction::Read, "2a02")}

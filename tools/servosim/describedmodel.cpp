@@ -46,7 +46,8 @@ DescribedModel::DescribedModel(std::shared_ptr<const ModelDescription> descripti
                  roleAddress(*description, "hardwareError")),
       m_description(std::move(description)), m_id(roleAddress(*m_description, "id")),
       m_baud(roleAddress(*m_description, "baudRate")),
-      m_returnDelay(roleAddress(*m_description, "returnDelay"))
+      m_returnDelay(roleAddress(*m_description, "returnDelay")),
+      m_statusReturnLevel(roleAddress(*m_description, "statusReturnLevel"))
 {
     for (const ModelEntry& entry : m_description->entries)
         if (entry.writable && entry.area != ModelEntry::Area::State)

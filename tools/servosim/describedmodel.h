@@ -22,6 +22,7 @@ public:
     int idAddress() const override { return m_id; }
     int baudAddress() const override { return m_baud; }
     int returnDelayAddress() const override { return m_returnDelay; }
+    int statusReturnLevelAddress() const override { return m_statusReturnLevel; }
     int baudRateForCode(int code) const override;
     int codeForBaudRate(int baudRate) const override;
     QString protocolProblem(int protocol) const override;
@@ -57,6 +58,7 @@ private:
     int m_id = -1;
     int m_baud = -1;
     int m_returnDelay = -1;
+    int m_statusReturnLevel = -1;
 };
 
 } // namespace servosim

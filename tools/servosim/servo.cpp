@@ -166,6 +166,9 @@ Servo::Reply Servo::executeFeetech(quint8 code, const QByteArray& params)
     if (code == instruction::Read && reply.error != error::None)
         return silent;
     reply.error = error::None;
+    // At status return level 0 only a read is answered (a ping always).
+    const int level = m_model->statusReturnLevelAddress();
+    reply.silent = code != instruction::Read && level >= 0 && m_table.at(level) == 0;
     return reply;
 }
 

@@ -20,7 +20,8 @@ public:
     {
         quint8 error = 0;
         QByteArray params;
-        bool silent = false; // no answer at all: the packet did not fit its instruction
+        // No answer at all: the packet did not fit its instruction, or the servo is set to answer none.
+        bool silent = false;
     };
 
     // `baudRate` must have a code in the model's baud register.

@@ -54,6 +54,8 @@ public:
     virtual int baudAddress() const { return BaudAddress; }
     // -1: the servo answers without delay.
     virtual int returnDelayAddress() const { return ReturnDelayAddress; }
+    // -1: the servo answers whatever it is asked (a Feetech servo at level 0 answers ping and read only).
+    virtual int statusReturnLevelAddress() const { return -1; }
     // The model's own baud-rate codes; -1 for a code or rate it has not.
     virtual int baudRateForCode(int code) const;
     virtual int codeForBaudRate(int baudRate) const;
