@@ -7,8 +7,7 @@
 namespace feetech {
 
 // Model number 4646 at 3, id 5, baud code 6, return delay 7, status return level 8, sign-and-magnitude
-// homing offset 31 (bit 11), goal position 42 and present position 56 (bit 15, -100 at power-on), the
-// lock 55, alarms 65.
+// goal position 42 and present position 56 (-100 at power-on), the lock 55, alarms 65.
 constexpr int ReturnDelayAddress = 7;
 
 // `instructions`: the group instructions it lists.
@@ -27,8 +26,6 @@ inline QByteArray description(bool bigEndian,
   "instructions": [)") +
            instructions + QByteArrayLiteral(R"(],
   "entries": [
-    {"key": "firmware", "caption": "Firmware", "address": 0, "size": 1, "access": "read", "area": "state",
-     "role": "firmware", "default": 3},
     {"key": "modelNumber", "caption": "Model number", "address": 3, "size": 2, "access": "read",
      "area": "state", "role": "modelNumber", "default": 4646},
     {"key": "id", "caption": "Id", "address": 5, "size": 1, "access": "readWrite", "area": "nonVolatile",
@@ -40,10 +37,6 @@ inline QByteArray description(bool bigEndian,
     {"key": "statusReturnLevel", "caption": "Status return level", "address": 8, "size": 1,
      "access": "readWrite", "area": "nonVolatile", "rawMin": 0, "rawMax": 1, "role": "statusReturnLevel",
      "default": 1},
-    {"key": "homingOffset", "caption": "Homing offset", "address": 31, "size": 2, "access": "readWrite",
-     "area": "nonVolatile", "sign": "signMagnitude", "signBit": 11, "rawMin": -2047, "rawMax": 2047},
-    {"key": "torqueEnable", "caption": "Torque enable", "address": 40, "size": 1, "access": "readWrite",
-     "area": "command", "rawMin": 0, "rawMax": 1, "role": "motorEnable"},
     {"key": "goalPosition", "caption": "Goal position", "address": 42, "size": 2, "access": "readWrite",
      "area": "volatile", "sign": "signMagnitude", "signBit": 15, "rawMin": -30719, "rawMax": 30719,
      "role": "goalPosition"},

@@ -120,8 +120,6 @@ private slots:
         rig.bus.setHardwareError(1, alarms);
         for (int i = 0; i < requests.size(); ++i)
             QCOMPARE(rig.sendRaw(requests.at(i)).join().toHex(), answers.at(i).toHex());
-        for (const SentAnswer& sent : rig.bus.sentAnswers())
-            QCOMPARE(sent.protocol, 1);
     }
 
     // A sync read is answered by each servo listed that is on the bus and knows the instruction, in the
@@ -181,15 +179,12 @@ private slots:
         QVERIFY(model);
         Rig rig({{{1}, Model::V1, model}});
         rig.bus.setFaultRate(1.0, {Fault::ErrorByte});
-        const QList<int> alarms{0x01, 0x02, 0x04, 0x08, 0x20};
         QSet<int> drawn;
         for (int i = 0; i < 100; ++i) {
             const QByteArray answer = rig.sendRaw(instructionPacketP1(1, instruction::Ping)).value(0);
-            QCOMPARE(answer.size(), StatusOverheadP1);
-            QVERIFY2(alarms.contains(quint8(answer.at(4))), answer.toHex().constData());
-            drawn.insert(quint8(answer.at(4)));
+            drawn.insert(answer.size() == StatusOverheadP1 ? quint8(answer.at(4)) : -1);
         }
-        QCOMPARE(drawn.size(), alarms.size());
+        QCOMPARE(drawn, QSet<int>({0x01, 0x02, 0x04, 0x08, 0x20}));
     }
 };
 

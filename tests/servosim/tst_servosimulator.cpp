@@ -478,8 +478,6 @@ private slots:
         QTest::newRow("feetech, not spoken")
             << QStringList{"--model", "DIR/madeup.json", "--protocol", "feetech"}
             << "--protocol feetech: model madeup speaks protocol 2 only" << 0;
-        QTest::newRow("protocol by number only")
-            << QStringList{"--protocol", "3"} << "--protocol is 1, 2 or feetech" << 0;
         QTest::newRow("two --id for one model")
             << QStringList{"--model", "DIR/madeup.json", "--id", "3"} << "--id 3 and --id 1,2" << 0;
     }
