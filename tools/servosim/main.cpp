@@ -244,9 +244,10 @@ OptionSet makeOptions()
                         "folder; may be given several times)."),
          QStringLiteral("DIR")},
         {QStringLiteral("protocol"),
-         QStringLiteral("Protocol the servos speak: 1, 2 or feetech (Protocol 1's packets with\n"
-                        "Feetech's instructions and error bits), one every model speaks (default 2,\n"
-                        "or the first model's only one)."),
+         QStringLiteral("Protocol the servos speak: 1, 2 or feetech\n"
+                        "(Protocol 1's packets, Feetech's instructions\n"
+                        "and error bits); one every model speaks\n"
+                        "(default 2, or the first model's only one)."),
          QStringLiteral("1|2|feetech"), QStringLiteral("2")},
         {QStringLiteral("baud"),
          QStringLiteral("The servos' baud rate, one of every model's baud codes\n"
@@ -283,8 +284,9 @@ OptionSet makeOptions()
                         "  unplug ID       pull the servo answering to ID (the\n"
                         "                  latest plugged of several)\n"
                         "  list            the ids of the servos plugged in\n"
-                        "  power-cycle     every servo off and on: settings written\n"
-                        "                  while the model's lock was closed are lost")},
+                        "  power-cycle     every servo off and on: what\n"
+                        "                  was written past a closed lock\n"
+                        "                  is lost")},
     };
 }
 
