@@ -1,5 +1,6 @@
 // The simulator on a real pseudo-terminal, seen by a client the way the program sees it.
 #include "crc16.h"
+#include "feetechmodel.h"
 #include "madeupmodel.h"
 #include "protocol.h"
 #include "servosimulator.h"
@@ -474,6 +475,9 @@ private slots:
         QTest::newRow("protocol the second model does not speak")
             << QStringList{"--model", "ax12", "--model", "DIR/madeup.json", "--protocol", "1"}
             << "--protocol 1: model madeup" << 0;
+        QTest::newRow("feetech, not spoken")
+            << QStringList{"--model", "DIR/madeup.json", "--protocol", "feetech"}
+            << "--protocol feetech: model madeup speaks protocol 2 only" << 0;
         QTest::newRow("two --id for one model")
             << QStringList{"--model", "DIR/madeup.json", "--id", "3"} << "--id 3 and --id 1,2" << 0;
     }
@@ -556,6 +560,74 @@ private slots:
         QCOMPARE(ping(6), QByteArray("0024042e")); // plugged factory-new: no error bits
         QVERIFY(client.open(device, 4500000));
         QCOMPARE(ping(5), QByteArray("0024042e"));
+        // A model of one protocol is plugged speaking it, here beside Protocol 2 servos.
+        QTemporaryDir directory;
+        QFile feetechFile(directory.filePath(QStringLiteral("feetech-test.json")));
+        QVERIFY(feetechFile.open(QIODevice::WriteOnly) && feetechFile.write(feetech::description(false)) > 0);
+        feetechFile.close();
+        QCOMPARE(command("plug 8 " + feetechFile.fileName().toLocal8Bit()),
+                 QStringLiteral("plugged 8 at 1000000 baud"));
+        QVERIFY(client.open(device, 1000000));
+        client.protocol = 1;
+        QCOMPARE(client.pingIds(8, 1, 2000), QList<int>{8});
+        process.terminate();
+        QVERIFY(process.waitForFinished(5000));
+        QCOMPARE(process.exitCode(), 0);
+    }
+
+    // --protocol feetech: Protocol 1's packets, asked id by id, and sync read. An id written while the
+    // lock is closed lasts until a power cycle; one written between opening the lock and closing it at
+    // the new id stays.
+    void programFeetech_data()
+    {
+        QTest::addColumn<bool>("unlock");
+        QTest::addColumn<int>("idAfterPowerCycle");
+        QTest::newRow("written while locked") << false << 1;
+        QTest::newRow("unlocked, written, locked at the new id") << true << 7;
+    }
+    void programFeetech()
+    {
+        QFETCH(bool, unlock);
+        QFETCH(int, idAfterPowerCycle);
+        QTemporaryDir directory;
+        QFile file(directory.filePath(QStringLiteral("feetech-test.json")));
+        QVERIFY(file.open(QIODevice::WriteOnly) &&
+                file.write(feetech::description(false, "\"syncRead\"")) > 0);
+        file.close();
+        QProcess process;
+        process.start(QStringLiteral(VSM_SIMULATOR_PATH), {"--model", file.fileName(), "--protocol",
+                                                           "feetech", "--id", "1,2", "--quiet", "--control"});
+        QVERIFY(process.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(process.canReadLine(), 20000);
+        const QString device = QString::fromLocal8Bit(process.readLine()).trimmed();
+        Client client;
+        client.protocol = 1;
+        QVERIFY(client.open(device, 1000000));
+        QVERIFY(client.pingIds(BroadcastId, 1, 150).isEmpty());
+        const QList<QByteArray> read =
+            packets(client.exchange(2, instruction::Read, QByteArray::fromHex("0302"), 1, 2000), 1);
+        QCOMPARE(read.size(), 1);
+        QVERIFY(crcValid(read.first()));
+        QCOMPARE(read.first().mid(5, 2).toHex(), QByteArray("2612")); // model number 4646
+        const QList<QByteArray> both = packets(
+            client.exchange(BroadcastId, instruction::SyncRead, QByteArray::fromHex("05010201"), 2, 2000), 1);
+        QCOMPARE(both.size(), 2); // the id register of servo 2, then of servo 1
+        QCOMPARE(both.at(0).toHex(), statusPacketP1(2, 0, QByteArray(1, 2)).toHex());
+        QCOMPARE(both.at(1).toHex(), statusPacketP1(1, 0, QByteArray(1, 1)).toHex());
+
+        const auto write = [&client](quint8 id, const char* params) {
+            return packets(client.exchange(id, instruction::Write, QByteArray::fromHex(params), 1, 2000), 1)
+                .size();
+        };
+        if (unlock)
+            QCOMPARE(write(1, "3700"), 1);
+        QCOMPARE(write(1, "0507"), 1);
+        if (unlock)
+            QCOMPARE(write(7, "3701"), 1);
+        QCOMPARE(client.pingIds(7, 1, 2000), QList<int>{7});
+        QCOMPARE(controlCommand(process, "power-cycle"), QStringLiteral("power cycled"));
+        QCOMPARE(client.pingIds(quint8(idAfterPowerCycle), 1, 2000), QList<int>{idAfterPowerCycle});
+        QVERIFY(client.pingIds(unlock ? 1 : 7, 1, 150).isEmpty());
         process.terminate();
         QVERIFY(process.waitForFinished(5000));
         QCOMPARE(process.exitCode(), 0);

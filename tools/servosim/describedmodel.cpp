@@ -46,7 +46,8 @@ DescribedModel::DescribedModel(std::shared_ptr<const ModelDescription> descripti
                  roleAddress(*description, "hardwareError")),
       m_description(std::move(description)), m_id(roleAddress(*m_description, "id")),
       m_baud(roleAddress(*m_description, "baudRate")),
-      m_returnDelay(roleAddress(*m_description, "returnDelay"))
+      m_returnDelay(roleAddress(*m_description, "returnDelay")),
+      m_statusReturnLevel(roleAddress(*m_description, "statusReturnLevel"))
 {
     for (const ModelEntry& entry : m_description->entries)
         if (entry.writable && entry.area != ModelEntry::Area::State)
@@ -71,16 +72,15 @@ int DescribedModel::codeForBaudRate(int baudRate) const
 
 QString DescribedModel::protocolProblem(int protocol) const
 {
-    if (const QString problem = ServoModel::protocolProblem(protocol); !problem.isEmpty())
-        return problem;
     if (m_description->protocols.contains(protocol))
         return {};
+    if (protocol < protocolNumber::P1 || protocol > protocolNumber::Feetech)
+        return QStringLiteral("protocol %1 is not 1, 2 or feetech").arg(protocol);
     QStringList spoken;
     for (int known : m_description->protocols)
-        spoken.append(QString::number(known));
+        spoken.append(protocolName(known));
     return QStringLiteral("model %1 speaks protocol %2, not %3")
-        .arg(m_description->name, spoken.join(QStringLiteral(" and ")))
-        .arg(protocol);
+        .arg(m_description->name, spoken.join(QStringLiteral(" and ")), protocolName(protocol));
 }
 
 bool DescribedModel::refusesWrite(const QByteArray& table, int address, int length) const
@@ -130,6 +130,20 @@ quint8 DescribedModel::resetOptionError(quint8 option) const
                        : option == resetOption::KeepIdAndBaud ? "allButIdAndBaudRate"
                                                               : nullptr;
     return name && m_description->resetOptions.contains(QLatin1String(name)) ? error::None : error::DataRange;
+}
+
+quint8 DescribedModel::plainResetOption() const
+{
+    // The servo does one thing; the description names it first.
+    const QString first = m_description->resetOptions.value(0);
+    return first == QLatin1String("allButId")              ? resetOption::KeepId
+           : first == QLatin1String("allButIdAndBaudRate") ? resetOption::KeepIdAndBaud
+                                                           : resetOption::All;
+}
+
+bool DescribedModel::hasInstruction(const QString& name) const
+{
+    return m_description->instructions.contains(name);
 }
 
 bool DescribedModel::rebootClearsHardwareError() const

@@ -22,12 +22,15 @@ public:
     int idAddress() const override { return m_id; }
     int baudAddress() const override { return m_baud; }
     int returnDelayAddress() const override { return m_returnDelay; }
+    int statusReturnLevelAddress() const override { return m_statusReturnLevel; }
     int baudRateForCode(int code) const override;
     int codeForBaudRate(int baudRate) const override;
     QString protocolProblem(int protocol) const override;
     bool refusesWrite(const QByteArray& table, int address, int length) const override;
     QByteArray pingParams(const QByteArray& table) const override;
     quint8 resetOptionError(quint8 option) const override;
+    quint8 plainResetOption() const override;
+    bool hasInstruction(const QString& name) const override;
     bool rebootClearsHardwareError() const override;
     bool keepsWrites(const QByteArray& table) const override;
     bool isNonVolatile(int address) const override;
@@ -55,6 +58,7 @@ private:
     int m_id = -1;
     int m_baud = -1;
     int m_returnDelay = -1;
+    int m_statusReturnLevel = -1;
 };
 
 } // namespace servosim

@@ -105,10 +105,14 @@ QString plug(servosim::ServoSimulator& simulator, const PlugDefaults& defaults, 
     if (!modelName.isEmpty())
         if (const QString problem = findModel(modelName, &group); !problem.isEmpty())
             return QStringLiteral("error: ") + problem;
-    if (const QString problem = servosim::servoProblem(group, rate, defaults.protocol); !problem.isEmpty())
+    // A model that speaks one protocol only speaks it whatever the bus's first servos speak.
+    const int protocol = group.description && group.description->protocols.size() == 1
+                             ? group.description->protocols.first()
+                             : defaults.protocol;
+    if (const QString problem = servosim::servoProblem(group, rate, protocol); !problem.isEmpty())
         return QStringLiteral("error: ") + problem;
-    const bool plugged = group.description ? simulator.plugServo(id, rate, group.description)
-                                           : simulator.plugServo(id, rate, group.model);
+    const bool plugged = group.description ? simulator.plugServo(id, rate, group.description, protocol)
+                                           : simulator.plugServo(id, rate, group.model, protocol);
     if (!plugged)
         return QStringLiteral("error: servo %1 cannot be plugged at %2 baud").arg(id).arg(rate);
     return QStringLiteral("plugged %1 at %2 baud").arg(id).arg(rate);
@@ -240,9 +244,11 @@ OptionSet makeOptions()
                         "folder; may be given several times)."),
          QStringLiteral("DIR")},
         {QStringLiteral("protocol"),
-         QStringLiteral("Protocol the servos speak: 1 or 2, one every model speaks (default 2, or\n"
-                        "the first model's only one)."),
-         QStringLiteral("1|2"), QStringLiteral("2")},
+         QStringLiteral("Protocol the servos speak: 1, 2 or feetech\n"
+                        "(Protocol 1's packets, Feetech's instructions\n"
+                        "and error bits); one every model speaks\n"
+                        "(default 2, or the first model's only one)."),
+         QStringLiteral("1|2|feetech"), QStringLiteral("2")},
         {QStringLiteral("baud"),
          QStringLiteral("The servos' baud rate, one of every model's baud codes\n"
                         "(default 1000000)."),
@@ -277,7 +283,10 @@ OptionSet makeOptions()
                         "                  --model if not given)\n"
                         "  unplug ID       pull the servo answering to ID (the\n"
                         "                  latest plugged of several)\n"
-                        "  list            the ids of the servos plugged in")},
+                        "  list            the ids of the servos plugged in\n"
+                        "  power-cycle     every servo off and on: what\n"
+                        "                  was written past a closed lock\n"
+                        "                  is lost")},
     };
 }
 
@@ -351,20 +360,20 @@ QString protocolFits(const servosim::ServoGroup& group, int protocol, bool given
                                                                      : QList<int>{2};
     if (spoken.contains(protocol))
         return {};
+    if (!group.description && protocol == servosim::protocolNumber::Feetech)
+        return QStringLiteral("--protocol feetech needs a model description that speaks it, not model %1")
+            .arg(servosim::modelName(group));
     if (!group.description)
         return QStringLiteral("--protocol 1 needs --model ax12: the V1 speaks protocol 2 only");
     if (given)
         return QStringLiteral("--protocol %1: model %2 speaks protocol %3 only")
-            .arg(protocol)
-            .arg(group.description->name)
-            .arg(spoken.value(0));
+            .arg(servosim::protocolName(protocol), group.description->name,
+                 servosim::protocolName(spoken.value(0)));
     return QStringLiteral(
                "model %1 speaks protocol %2 only, not protocol %3 of the first model %4 (--protocol "
                "chooses another)")
-        .arg(group.description->name)
-        .arg(spoken.value(0))
-        .arg(protocol)
-        .arg(first);
+        .arg(group.description->name, servosim::protocolName(spoken.value(0)),
+             servosim::protocolName(protocol), first);
 }
 
 // The servos' models and ids, and the protocol they speak; the problem in words, or nothing.
@@ -392,12 +401,19 @@ QString readGroups(const QCommandLineParser& parser, const OptionSet& o, servosi
     options->moreGroups = groups.mid(1);
 
     bool ok = false;
-    options->protocol = parser.value(o.protocol).toInt(&ok);
+    const QString protocolWord = parser.value(o.protocol).trimmed().toLower();
+    options->protocol = protocolWord.toInt(&ok);
+    ok = ok && (options->protocol == servosim::protocolNumber::P1 ||
+                options->protocol == servosim::protocolNumber::P2);
+    if (protocolWord == QLatin1String("feetech")) {
+        options->protocol = servosim::protocolNumber::Feetech;
+        ok = true;
+    }
     // A first model that speaks one protocol only is played in it unless asked otherwise.
     if (first.description && first.description->protocols.size() == 1 && !parser.isSet(o.protocol))
         options->protocol = first.description->protocols.first();
-    if (!ok || (options->protocol != 1 && options->protocol != 2))
-        return QStringLiteral("--protocol is 1 or 2");
+    if (!ok)
+        return QStringLiteral("--protocol is 1, 2 or feetech");
     for (const servosim::ServoGroup& group : groups)
         if (const QString problem =
                 protocolFits(group, options->protocol, parser.isSet(o.protocol), servosim::modelName(first));

@@ -50,6 +50,11 @@ QByteArray packetP1(quint8 id, quint8 code, const QByteArray& params)
 
 } // namespace
 
+QString protocolName(int protocol)
+{
+    return protocol == protocolNumber::Feetech ? QStringLiteral("feetech") : QString::number(protocol);
+}
+
 QByteArray packetHeader()
 {
     return QByteArray("\xFF\xFF\xFD\x00", 4);

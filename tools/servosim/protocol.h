@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 
 namespace servosim {
 
@@ -14,7 +15,25 @@ constexpr quint8 Action = 0x05;
 constexpr quint8 FactoryReset = 0x06;
 constexpr quint8 Reboot = 0x08;
 constexpr quint8 Status = 0x55;
+// Feetech servos take these in Protocol 1's packet form, broadcast.
+constexpr quint8 SyncRead = 0x82;
+constexpr quint8 SyncWrite = 0x83;
 } // namespace instruction
+
+// The protocols a servo speaks: Protocol 1 and 2, and Feetech's flavour of Protocol 1 (its packet form,
+// its own instructions and error bits).
+namespace protocolNumber {
+constexpr int P1 = 1;
+constexpr int P2 = 2;
+constexpr int Feetech = 3;
+} // namespace protocolNumber
+// The packet form a protocol's servos hear and answer in: 1 for Protocol 1 and Feetech, else 2.
+inline int packetForm(int protocol)
+{
+    return protocol == protocolNumber::Feetech ? protocolNumber::P1 : protocol;
+}
+// As the command line and the messages name it: 1, 2 or feetech.
+QString protocolName(int protocol);
 
 // Error numbers of a status packet (bits 0-6) and the alert flag.
 namespace error {
@@ -39,6 +58,16 @@ constexpr quint8 Checksum = 0x10; // the request's checksum did not match
 constexpr quint8 Overload = 0x20;
 constexpr quint8 Instruction = 0x40; // unknown instruction, or a packet length that does not fit it
 } // namespace errorP1
+
+// Feetech's error byte: the servo's alarms (its status register), no refusals. Bit 4 is unused.
+namespace errorFeetech {
+constexpr quint8 Voltage = 0x01;
+constexpr quint8 Sensor = 0x02;
+constexpr quint8 Temperature = 0x04;
+constexpr quint8 Current = 0x08;
+constexpr quint8 Overload = 0x20;
+constexpr quint8 Alarms[] = {Voltage, Sensor, Temperature, Current, Overload};
+} // namespace errorFeetech
 
 // Factory reset options.
 namespace resetOption {

@@ -60,7 +60,14 @@ void Servo::completeBaudSwitch()
 Servo::Reply Servo::execute(quint8 code, const QByteArray& params, qint64 nowUs)
 {
     advance(nowUs);
-    return m_protocol == 1 ? executeP1(code, params) : executeP2(code, params);
+    switch (m_protocol) {
+    case protocolNumber::P1:
+        return executeP1(code, params);
+    case protocolNumber::Feetech:
+        return executeFeetech(code, params);
+    default:
+        return executeP2(code, params);
+    }
 }
 
 Servo::Reply Servo::executeP2(quint8 code, const QByteArray& params)
@@ -118,6 +125,50 @@ Servo::Reply Servo::executeP1(quint8 code, const QByteArray& params)
     }
     Reply reply = executeP2(code, widened);
     reply.error = errorP1For(reply.error);
+    return reply;
+}
+
+// Feetech servos refuse nothing aloud: their error byte holds alarms only. A packet that does not fit
+// its instruction gets no answer; a write the servo cannot take is left undone and an unknown instruction
+// ignored, both answered as if all were well.
+Servo::Reply Servo::executeFeetech(quint8 code, const QByteArray& params)
+{
+    const Reply silent{error::None, {}, true};
+    QByteArray widened;
+    switch (code) {
+    case instruction::Ping:
+        // No model number in the answer either.
+        return params.isEmpty() ? Reply{} : silent;
+    case instruction::Read:
+        if (params.size() != 2)
+            return silent;
+        widened = u16(quint8(params.at(0))) + u16(quint8(params.at(1)));
+        break;
+    case instruction::Write:
+    case instruction::RegWrite:
+        if (params.size() < 2)
+            return silent;
+        widened = u16(quint8(params.at(0))) + params.mid(1);
+        break;
+    case instruction::Action:
+    case instruction::FactoryReset:
+        if (!params.isEmpty())
+            return silent;
+        // A reset has no option: the model's one reset.
+        if (code == instruction::FactoryReset)
+            widened = QByteArray(1, char(m_model->plainResetOption()));
+        break;
+    default:
+        return {};
+    }
+    Reply reply = executeP2(code, widened);
+    // A read past the table has nothing to answer with.
+    if (code == instruction::Read && reply.error != error::None)
+        return silent;
+    reply.error = error::None;
+    // At status return level 0 only a read is answered (a ping always).
+    const int level = m_model->statusReturnLevelAddress();
+    reply.silent = code != instruction::Read && level >= 0 && m_table.at(level) == 0;
     return reply;
 }
 

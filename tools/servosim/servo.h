@@ -11,7 +11,8 @@
 namespace servosim {
 
 // One simulated servo: its control table, the access rules, a registered write and the live values.
-// It speaks Protocol 2 or Protocol 1; both share the table logic, only parameters and errors differ.
+// It speaks Protocol 2, Protocol 1 or Feetech's flavour of it; all share the table logic, only parameters
+// and errors differ.
 class Servo
 {
 public:
@@ -19,12 +20,16 @@ public:
     {
         quint8 error = 0;
         QByteArray params;
+        // No answer at all: the packet did not fit its instruction, or the servo is set to answer none.
+        bool silent = false;
     };
 
     // `baudRate` must have a code in the model's baud register.
     Servo(std::unique_ptr<ServoModel> model, quint8 id, int baudRate, qint64 nowUs, int protocol = 2);
 
     int protocol() const { return m_protocol; }
+    // Whether the servo answers this group instruction ("syncRead", say).
+    bool hasInstruction(const QString& name) const { return m_model->hasInstruction(name); }
     quint8 id() const { return quint8(m_table.at(m_model->idAddress())); }
     // The rate the servo listens and answers at; a new baud code takes over in completeBaudSwitch().
     int lineBaudRate() const { return m_lineBaudRate; }
@@ -50,6 +55,7 @@ public:
 private:
     Reply executeP2(quint8 code, const QByteArray& params);
     Reply executeP1(quint8 code, const QByteArray& params);
+    Reply executeFeetech(quint8 code, const QByteArray& params);
     Reply ping() const;
     Reply read(const QByteArray& params);
     quint8 checkWrite(int address, const QByteArray& data) const;

@@ -8,6 +8,7 @@
 #include "core/model/modeldescription.h"
 
 #include <algorithm>
+#include <iterator>
 
 namespace servosim {
 
@@ -226,15 +227,20 @@ void ServoBus::handlePacket(const QByteArray& packet, int protocol, int lineBaud
     // sort here.
     std::vector<int> listeners;
     for (int i = 0; i < int(m_servos.size()); ++i)
-        if (m_servos[i] && m_servos[i]->protocol() == protocol &&
+        if (m_servos[i] && packetForm(m_servos[i]->protocol()) == protocol &&
             m_servos[i]->lineBaudRate() == lineBaudRate && (broadcast || m_servos[i]->id() == request.id))
             listeners.push_back(i);
     std::stable_sort(listeners.begin(), listeners.end(),
                      [this](int a, int b) { return m_servos[a]->id() < m_servos[b]->id(); });
 
+    std::vector<int> feetech;
     for (int index : listeners) {
         Servo* servo = m_servos[index].get();
         const quint8 servoId = servo->id();
+        if (servo->protocol() == protocolNumber::Feetech) {
+            feetech.push_back(index);
+            continue;
+        }
         if (!intact) {
             if (!broadcast)
                 answer(index, servoId, p1 ? errorP1::Checksum : error::Crc, {}, request, out);
@@ -247,14 +253,92 @@ void ServoBus::handlePacket(const QByteArray& packet, int protocol, int lineBaud
         else
             servo->completeBaudSwitch();
     }
+    // A Feetech servo does not answer a packet with a bad checksum.
+    if (intact && !feetech.empty())
+        handleFeetech(request, feetech, now, out);
+}
+
+void ServoBus::handleFeetech(const ReceivedPacket& request, const std::vector<int>& servos, qint64 nowUs,
+                             QList<Transmission>& out)
+{
+    const bool broadcast = request.id == BroadcastId;
+    if (broadcast && request.instruction == instruction::SyncRead) {
+        syncRead(request, servos, nowUs, out);
+        return;
+    }
+    if (broadcast && request.instruction == instruction::SyncWrite) {
+        syncWrite(request, servos, nowUs);
+        return;
+    }
+    for (int index : servos) {
+        Servo* servo = m_servos[index].get();
+        const quint8 servoId = servo->id(); // a new id is the next request's
+        const Servo::Reply reply = servo->execute(request.instruction, request.params, nowUs);
+        // No answer to a broadcast, not even to a ping: the program asks id by id.
+        if (broadcast || reply.silent)
+            servo->completeBaudSwitch();
+        else
+            answer(index, servoId, reply.error, reply.params, request, out);
+    }
+}
+
+// "address count id…": each servo listed answers a read of its own, in the order of the list; one absent
+// or silent leaves a gap, the others answer all the same.
+void ServoBus::syncRead(const ReceivedPacket& request, const std::vector<int>& servos, qint64 nowUs,
+                        QList<Transmission>& out)
+{
+    const QByteArray& params = request.params;
+    if (params.size() < 3)
+        return;
+    QList<quint8> listed;
+    for (int at = 2; at < params.size(); ++at) {
+        const quint8 id = quint8(params.at(at));
+        // A servo listed twice still answers once: it waits for its own place in the list.
+        if (listed.contains(id))
+            continue;
+        listed.append(id);
+        for (int index : servos) {
+            Servo* servo = m_servos[index].get();
+            if (servo->id() != id || !servo->hasInstruction(QStringLiteral("syncRead")))
+                continue;
+            const Servo::Reply reply = servo->execute(instruction::Read, params.left(2), nowUs);
+            if (!reply.silent)
+                answer(index, id, reply.error, reply.params, request, out);
+        }
+    }
+}
+
+// "address length" then an id and `length` bytes for each servo; nobody answers.
+void ServoBus::syncWrite(const ReceivedPacket& request, const std::vector<int>& servos, qint64 nowUs)
+{
+    const QByteArray& params = request.params;
+    const int length = params.size() > 2 ? quint8(params.at(1)) : 0;
+    if (length == 0 || (params.size() - 2) % (length + 1) != 0)
+        return;
+    // A servo whose id a block changes must not take a later block for its new id too.
+    std::vector<int> written;
+    for (int at = 2; at < params.size(); at += length + 1) {
+        for (int index : servos) {
+            Servo* servo = m_servos[index].get();
+            if (servo->id() != quint8(params.at(at)) || !servo->hasInstruction(QStringLiteral("syncWrite")) ||
+                std::find(written.begin(), written.end(), index) != written.end())
+                continue;
+            written.push_back(index);
+            servo->execute(instruction::Write, params.left(1) + params.mid(at + 1, length), nowUs);
+            servo->completeBaudSwitch();
+        }
+    }
 }
 
 void ServoBus::answer(int index, quint8 id, quint8 error, const QByteArray& params,
                       const ReceivedPacket& request, QList<Transmission>& out)
 {
     const Servo* servo = m_servos[index].get();
-    // Protocol 1 has no alert flag: the alarms themselves are in every answer.
-    if (servo->protocol() == 1)
+    // Protocol 1 has no alert flag: the alarms themselves are in every answer; Feetech's error byte is
+    // the servo's status register.
+    if (servo->protocol() == protocolNumber::Feetech)
+        error |= servo->hardwareError();
+    else if (servo->protocol() == protocolNumber::P1)
         error |= servo->hardwareError() & 0x7F;
     else if (servo->hardwareError() != 0)
         error |= error::Alert;
@@ -275,7 +359,8 @@ void ServoBus::answer(int index, quint8 id, quint8 error, const QByteArray& para
 
 QByteArray ServoBus::statusFor(int protocol, quint8 id, quint8 error, const QByteArray& params) const
 {
-    return protocol == 1 ? statusPacketP1(id, error, params) : statusPacket(id, error, params);
+    return packetForm(protocol) == protocolNumber::P1 ? statusPacketP1(id, error, params)
+                                                      : statusPacket(id, error, params);
 }
 
 QPair<Fault, quint8> ServoBus::nextFault(int protocol)
@@ -285,9 +370,11 @@ QPair<Fault, quint8> ServoBus::nextFault(int protocol)
     if (m_faultRate > 0 && m_random.generateDouble() < m_faultRate) {
         const QList<Fault> kinds = m_faultKinds.isEmpty() ? allFaults() : m_faultKinds;
         const Fault kind = kinds.at(m_random.bounded(kinds.size()));
-        // An error number in Protocol 2, one of the seven error bits in Protocol 1.
+        // An error number in Protocol 2, one of the seven error bits in Protocol 1, an alarm in Feetech's.
+        if (protocol == protocolNumber::Feetech)
+            return {kind, errorFeetech::Alarms[m_random.bounded(int(std::size(errorFeetech::Alarms)))]};
         const int draw = m_random.bounded(7);
-        return {kind, quint8(protocol == 1 ? 1 << draw : 1 + draw)};
+        return {kind, quint8(protocol == protocolNumber::P1 ? 1 << draw : 1 + draw)};
     }
     return {Fault::None, 0};
 }

@@ -26,7 +26,7 @@ struct ReceivedPacket
     quint8 instruction = 0;
     QByteArray params;
     QByteArray raw;
-    int protocol = 2; // by its header: 2 for FF FF FD 00, else 1
+    int protocol = 2; // by its header: 2 for FF FF FD 00, else 1 (Feetech servos' form too)
 };
 
 // One answer on its way out.
@@ -50,10 +50,11 @@ struct SentAnswer
     Fault fault = Fault::None;
     // The packet reached the line complete and with its CRC: late, split or after garbage, maybe.
     bool whole = false;
-    int protocol = 2; // the answering servo's, which is the request's
+    int protocol = 2; // the packet form: the answering servo's, which is the request's
 };
 
-// Why a servo of `model` cannot speak `protocol` (1 or 2); empty when it can. Protocol 1 is the AX-12's.
+// Why a servo of `model` cannot speak `protocol` (1, 2 or 3, Feetech's); empty when it can. Protocol 1 is the
+// AX-12's, Feetech's for described models only.
 QString protocolProblem(Model model, int protocol);
 
 // Servos of one model on a bus: a built-in model, or the description played instead of it.
@@ -72,8 +73,9 @@ QString modelName(const ServoGroup& group);
 QString servoProblem(const ServoGroup& group, int baudRate, int protocol);
 
 // The servos of one bus and the protocols they speak, without any I/O: request bytes in, answers out.
-// Each packet is framed by its header and goes to the servos of its protocol only, so servos of both
-// protocols may share the bus. Not thread-safe; ServoSimulator guards it.
+// Each packet is framed by its header and goes to the servos of its packet form only (Protocol 1's reaches
+// Protocol 1 and Feetech servos alike), so servos of every protocol may share the bus. Not thread-safe;
+// ServoSimulator guards it.
 class ServoBus
 {
 public:
@@ -149,6 +151,12 @@ private:
     // too little has come to tell, -1 when no packet starts there.
     int frameSize(int* protocol) const;
     void handlePacket(const QByteArray& packet, int protocol, int lineBaudRate, QList<Transmission>& out);
+    // An intact packet to the Feetech servos among `servos` (positions in the bus, ascending ids).
+    void handleFeetech(const ReceivedPacket& request, const std::vector<int>& servos, qint64 nowUs,
+                       QList<Transmission>& out);
+    void syncRead(const ReceivedPacket& request, const std::vector<int>& servos, qint64 nowUs,
+                  QList<Transmission>& out);
+    void syncWrite(const ReceivedPacket& request, const std::vector<int>& servos, qint64 nowUs);
     void answer(int index, quint8 id, quint8 error, const QByteArray& params, const ReceivedPacket& request,
                 QList<Transmission>& out);
     QByteArray statusFor(int protocol, quint8 id, quint8 error, const QByteArray& params) const;

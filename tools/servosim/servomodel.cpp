@@ -79,10 +79,15 @@ quint8 ServoModel::resetOptionError(quint8 option) const
     return known ? error::None : error::DataLimit;
 }
 
+quint8 ServoModel::plainResetOption() const
+{
+    return resetOption::All;
+}
+
 QString ServoModel::protocolProblem(int protocol) const
 {
-    if (protocol != 1 && protocol != 2)
-        return QStringLiteral("protocol %1 is neither 1 nor 2").arg(protocol);
+    if (protocol != protocolNumber::P1 && protocol != protocolNumber::P2)
+        return QStringLiteral("protocol %1 is neither 1 nor 2").arg(protocolName(protocol));
     return {};
 }
 

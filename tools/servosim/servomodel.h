@@ -54,6 +54,8 @@ public:
     virtual int baudAddress() const { return BaudAddress; }
     // -1: the servo answers without delay.
     virtual int returnDelayAddress() const { return ReturnDelayAddress; }
+    // -1: the servo answers whatever it is asked (a Feetech servo at level 0 answers ping and read only).
+    virtual int statusReturnLevelAddress() const { return -1; }
     // The model's own baud-rate codes; -1 for a code or rate it has not.
     virtual int baudRateForCode(int code) const;
     virtual int codeForBaudRate(int baudRate) const;
@@ -69,6 +71,10 @@ public:
 
     // The Protocol 2 error a factory reset with `option` gets; 0: the servo takes the option.
     virtual quint8 resetOptionError(quint8 option) const;
+    // What a reset without an option (Feetech's) keeps: a reset option.
+    virtual quint8 plainResetOption() const;
+    // Whether the servos answer a group instruction beyond ping, read and write ("syncRead", say).
+    virtual bool hasInstruction(const QString&) const { return false; }
     // A reboot clears the hardware error bits; otherwise they outlive it.
     virtual bool rebootClearsHardwareError() const { return false; }
     // Whether a write into `table` as it is now is kept over a restart: false while a lock entry

@@ -24,7 +24,7 @@ struct Options
     std::shared_ptr<const ModelDescription> description;
     // More servos on the same bus, of other models (the first group is `ids`, `model` and `description`).
     QList<ServoGroup> moreGroups;
-    int protocol = 2;        // what every servo speaks: 1 or 2, one every group's model speaks
+    int protocol = 2;        // what every servo speaks: 1, 2 or 3 (Feetech), one every group's model speaks
     int baudRate = 1000000;  // the servos' rate; every group's model has a baud-rate code for it
     bool wireTime = true;    // answers take the line time of request and answer
     double faultRate = 0.0;  // probability that an answer gets a fault
