@@ -256,7 +256,7 @@ QString ControlTableView::outcomeProblem(const GroupWrite& write, const WriteOut
         return tr("Not written: %1.").arg(why);
     }
     if (outcome.check.allHeld())
-        return {};
+        return outcome.lockProblem.isEmpty() ? QString() : tr("Written, but %1.").arg(outcome.lockProblem);
     const bool answered = outcome.answer == WriteOutcome::Answer::Acknowledged;
     if (outcome.check.fieldsHeld == 0 && !answered && !outcome.problem.isEmpty())
         return tr("Not written: %1.").arg(outcome.problem);

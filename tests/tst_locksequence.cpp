@@ -1,0 +1,213 @@
+// Settings of a model with a lock: the writes that carry them, and how their outcome is judged
+// once the close after them has been read back. Without a port.
+#include "core/model/describeddevice.h"
+#include "core/model/fieldcatalogue.h"
+#include "core/model/locksequence.h"
+#include "core/model/modeldescription.h"
+#include "core/protocol/statuspacketframer.h"
+#include "core/session/writeverifier.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QtTest>
+
+namespace {
+constexpr int lockAddress = 40;
+constexpr int idAddress = 7;
+
+// The test description with a lock, changed as a row wants: "no lock", "big-endian" (a two-byte
+// lock that opens with 0x0100 and closes with 0x0001).
+std::shared_ptr<const ModelDescription> lockModel(const QString& variant)
+{
+    QFile file(QStringLiteral(VSM_TEST_DATA "/locked/lock-test.json"));
+    if (!file.open(QIODevice::ReadOnly))
+        return nullptr;
+    QJsonObject json = QJsonDocument::fromJson(file.readAll()).object();
+    if (variant == "no lock")
+        json["nonVolatile"] = QJsonObject{{"motorOff", true}};
+    if (variant == "big-endian") {
+        json["byteOrder"] = "big";
+        json["nonVolatile"] = QJsonObject{{"lock", QJsonObject{{"key", "lock"}, {"open", 256}, {"close", 1}}}};
+        QJsonArray entries = json["entries"].toArray();
+        for (int i = 0; i < entries.size(); ++i) {
+            QJsonObject entry = entries[i].toObject();
+            if (entry["key"] == "lock") {
+                entry["size"] = 2;
+                entry["rawMax"] = 65535;
+                entries[i] = entry;
+            }
+        }
+        json["entries"] = entries;
+    }
+    QString problem;
+    const auto model = readModelDescription(QJsonDocument(json).toJson(), "lock-test.json", &problem);
+    return model ? std::make_shared<const ModelDescription>(*model) : nullptr;
+}
+
+// "open 4000 | settings | close 4001 @5/0": each step's role, a lock step's bytes and where a
+// close goes (-1/0: where the sequence began).
+QString stepsText(const QList<LockStep>& steps)
+{
+    QStringList parts;
+    for (const LockStep& step : steps) {
+        if (!step.isLockStep()) {
+            parts << QStringLiteral("settings");
+            continue;
+        }
+        QString text = QStringLiteral("%1 %2%3")
+                           .arg(step.role == LockStep::Role::Open ? "open" : "close")
+                           .arg(step.write.address())
+                           .arg(QString::fromLatin1(step.write.block({}).toHex()));
+        if (step.role == LockStep::Role::Close)
+            text += QStringLiteral(" @%1/%2").arg(step.id).arg(step.baudRate);
+        parts << text;
+    }
+    return parts.join(QStringLiteral(" | "));
+}
+
+WriteOutcome answerOf(const QString& how)
+{
+    if (how == "refused")
+        return WriteVerifier::answeredWith(0x06);
+    if (how == "lost")
+        return WriteVerifier::failedWith(FailureKind::Timeout, 0);
+    return WriteVerifier::answeredWith(0);
+}
+} // namespace
+
+class TestLockSequence : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void sequence_data()
+    {
+        QTest::addColumn<QString>("variant");
+        QTest::addColumn<QString>("fields"); // key=raw,...
+        QTest::addColumn<int>("newId");
+        QTest::addColumn<int>("newRate");
+        QTest::addColumn<QString>("steps");
+        QTest::newRow("no lock") << "no lock" << "temperatureLimit=60" << -1 << 0 << "settings";
+        QTest::newRow("volatile only") << "" << "statusReturnLevel=1" << -1 << 0 << "settings";
+        QTest::newRow("the lock written by hand") << "" << "lock=0,temperatureLimit=60" << -1 << 0 << "settings";
+        QTest::newRow("non-volatile") << "" << "temperatureLimit=60" << -1 << 0
+                                      << "open 4000 | settings | close 4001 @-1/0";
+        QTest::newRow("id change: closed at the new id")
+            << "" << "id=5" << 5 << 0 << "open 4000 | settings | close 4001 @5/0";
+        QTest::newRow("rate change: closed at the new rate")
+            << "" << "baudRate=3" << -1 << 1000000 << "open 4000 | settings | close 4001 @-1/1000000";
+        QTest::newRow("big-endian two-byte lock")
+            << "big-endian" << "id=5" << 5 << 0 << "open 400100 | settings | close 400001 @5/0";
+    }
+
+    void sequence()
+    {
+        QFETCH(QString, variant);
+        QFETCH(QString, fields);
+        QFETCH(int, newId);
+        QFETCH(int, newRate);
+        const auto model = lockModel(variant);
+        QVERIFY(model);
+        const FieldCatalogue catalogue{DescribedDevice(model)};
+        QList<WriteField> writeFields;
+        for (const QString& pair : fields.split(',')) {
+            const FieldRecord* field = catalogue.byKey(pair.section('=', 0, 0));
+            QVERIFY2(field, qPrintable(pair));
+            writeFields << field->writeOf(pair.section('=', 1).toInt());
+        }
+        GroupWrite write(writeFields);
+        write.newId = newId;
+        write.newBaudCode = newRate > 0 ? 3 : -1;
+        write.newBaudRate = newRate;
+        QTEST(stepsText(lockSequence(catalogue, {write})), "steps");
+        // A raw write over the same bytes, as the register view sends it, is carried alike.
+        QList<WriteField> raw;
+        for (const WriteField& field : writeFields)
+            raw.append({QString(), field.address, field.size, field.value, field.mask, field.bigEndian});
+        GroupWrite rawWrite(raw);
+        rawWrite.newId = newId;
+        rawWrite.newBaudCode = write.newBaudCode;
+        rawWrite.newBaudRate = newRate;
+        QTEST(stepsText(lockSequence(catalogue, {rawWrite})), "steps");
+    }
+
+    // Writes go out as a scheduler sends them (the next one once none waits for a read, a read
+    // otherwise) to a servo that takes each as its answer says: "ack" and "lost" (the answer lost)
+    // are taken, "refused" and "gone" (the request lost) are not.
+    void outcome_data()
+    {
+        QTest::addColumn<QStringList>("answers"); // of the open, the id write and the close
+        QTest::addColumn<bool>("succeeded");
+        QTest::addColumn<QString>("lockProblem");
+        const QString leftOpen = "the settings lock was left open";
+        QTest::newRow("all taken") << QStringList{"ack", "ack", "ack"} << true << "";
+        QTest::newRow("close refused") << QStringList{"ack", "ack", "refused"} << false << leftOpen;
+        QTest::newRow("close gone") << QStringList{"ack", "ack", "gone"} << false << leftOpen;
+        QTest::newRow("close taken, its answer lost") << QStringList{"ack", "ack", "lost"} << true << "";
+        QTest::newRow("settings refused: closed all the same") << QStringList{"ack", "refused", "ack"} << false << "";
+        QTest::newRow("settings gone: closed all the same") << QStringList{"ack", "gone", "ack"} << false << "";
+        QTest::newRow("open refused")
+            << QStringList{"refused", "ack", "ack"} << false
+            << "the settings lock did not open: the servo keeps them only until it is powered off";
+    }
+
+    void outcome()
+    {
+        QFETCH(QStringList, answers);
+        const auto model = lockModel(QString());
+        QVERIFY(model);
+        const FieldCatalogue catalogue{DescribedDevice(model)};
+        GroupWrite write({catalogue.byKey("id")->writeOf(5)});
+        write.newId = 5;
+        QByteArray servo(60, '\0');
+        servo[lockAddress] = 1;
+        servo[idAddress] = 1;
+
+        WriteVerifier verifier;
+        verifier.queue(lockSequence(catalogue, {write}));
+        QList<FinishedWrite> finished;
+        QList<LockStep::Role> sent;
+        for (int round = 0; verifier.hasPending() && round < 20; ++round) {
+            if (!verifier.mayWrite()) {
+                finished += verifier.judge(verifier.waitingForRead(), servo);
+                continue;
+            }
+            const auto outgoing = verifier.send(servo);
+            const QString how = answers.value(sent.size());
+            sent << outgoing->role;
+            if (how == "ack" || how == "lost")
+                servo.replace(outgoing->write.address(), outgoing->data.size(), outgoing->data);
+            verifier.answered(how == "gone" ? answerOf("lost") : answerOf(how), &finished);
+        }
+        // Every step went out, the close last, whatever became of the others; only the write asked
+        // for is reported.
+        QCOMPARE(sent, (QList<LockStep::Role>{LockStep::Role::Open, LockStep::Role::Settings, LockStep::Role::Close}));
+        QCOMPARE(finished.size(), 1);
+        QCOMPARE(finished.first().write, write);
+        QTEST(finished.first().outcome.succeeded(), "succeeded");
+        QTEST(finished.first().outcome.lockProblem, "lockProblem");
+    }
+
+    // The connection ends with the close still queued: the settings are not lost, and may have
+    // left the lock open.
+    void droppedBeforeTheClose()
+    {
+        const auto model = lockModel(QString());
+        QVERIFY(model);
+        const FieldCatalogue catalogue{DescribedDevice(model)};
+        WriteVerifier verifier;
+        verifier.queue(lockSequence(catalogue, {GroupWrite({catalogue.byKey("temperatureLimit")->writeOf(60)})}));
+        for (int i = 0; i < 2; ++i) {
+            QVERIFY(verifier.send(QByteArray(60, '\0')));
+            verifier.answered(answerOf("ack"));
+        }
+        const QList<FinishedWrite> dropped = verifier.dropAll("the servo was not found");
+        QCOMPARE(dropped.size(), 1);
+        QCOMPARE(dropped.first().outcome.lockProblem, QStringLiteral("the settings lock may have been left open"));
+        QVERIFY(!verifier.hasPending());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLockSequence)
+#include "tst_locksequence.moc"
