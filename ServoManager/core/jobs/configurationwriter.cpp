@@ -132,6 +132,7 @@ void ConfigurationWriter::nextServo()
     _steps.clear();
     _nextWrite = 0;
     _stepFailure.reset();
+    _failedStep = -1;
     emit servoStarted(_current.servo);
     const QString error = _serial->reopenAt(_current.servo.baudRate);
     if (!error.isEmpty()) {
@@ -267,6 +268,7 @@ void ConfigurationWriter::sendWrite()
         });
         return;
     }
+    _stepSent = _nextWrite;
     const GroupWrite& write = _steps.at(_nextWrite++).write;
     const quint64 generation = _generation;
     const auto failure = [this, generation](FailureKind kind, const RequestInfo&, uint8_t errorByte) {
@@ -282,19 +284,17 @@ void ConfigurationWriter::sendWrite()
 // the table is read back for what the servo holds and whether the lock closed.
 void ConfigurationWriter::stepFailed(FailureKind kind, uint8_t errorByte)
 {
-    const int step = _nextWrite - 1;
     // A refusal reaches the answer and the request's failure alike: one is enough.
-    if (!_running || (_stepFailure && _stepFailure->step == step))
+    if (!_running || _failedStep == _stepSent)
         return;
+    _failedStep = _stepSent;
     const bool locked = !_steps.isEmpty() && _steps.last().role == LockStep::Role::Close;
     if (!locked) {
         failed(kind, errorByte);
         return;
     }
     if (!_stepFailure)
-        _stepFailure = StepFailure{step, kind, errorByte};
-    else
-        _stepFailure->step = step;
+        _stepFailure = StepFailure{kind, errorByte};
     // The close, unless it was the close that failed: then only the read back is left.
     _nextWrite = std::max(_nextWrite, int(_steps.size()) - 1);
     QTimer::singleShot(0, this, [this, generation = _generation] {
@@ -325,9 +325,10 @@ void ConfigurationWriter::checkWritten(bool secondLook)
     const QStringList differing = differingKeys();
     const bool locked = !_steps.isEmpty() && _steps.last().role == LockStep::Role::Close;
     const bool lockOpen = locked && _catalogue->lockOpenIn(_table);
+    const bool refused = _stepFailure && _stepFailure->kind == FailureKind::Refused;
     noteHeld();
     // A late answer looks like this read's: a value is only called not written when a second read agrees.
-    if (!secondLook && (lockOpen || (!differing.isEmpty() && !_stepFailure))) {
+    if (!secondLook && (lockOpen || (!differing.isEmpty() && !refused))) {
         readTable([this](const QByteArray& table) {
             _table = table;
             checkWritten(true);
@@ -335,12 +336,12 @@ void ConfigurationWriter::checkWritten(bool secondLook)
         return;
     }
     const QString lockNote = lockOpen ? LockTexts::leftOpen() : QString();
-    if (_stepFailure) {
-        const bool refused = _stepFailure->kind == FailureKind::Refused;
-        QString problem = refused ? servoErrorText(_stepFailure->errorByte) : failureKindText(_stepFailure->kind);
+    // A lost answer says nothing the read back does not: only a refusal is reported as such.
+    if (refused) {
+        QString problem = servoErrorText(_stepFailure->errorByte);
         if (!lockNote.isEmpty())
             problem += QStringLiteral("; ") + lockNote;
-        finishServo(refused ? ServoWriteResult::Outcome::Refused : ServoWriteResult::Outcome::NotAnswering, problem);
+        finishServo(ServoWriteResult::Outcome::Refused, problem);
         return;
     }
     if (differing.isEmpty() && lockNote.isEmpty()) {
@@ -371,6 +372,7 @@ void ConfigurationWriter::finishServo(ServoWriteResult::Outcome outcome, const Q
     _writes.clear();
     _steps.clear();
     _stepFailure.reset();
+    _failedStep = -1;
     _nextWrite = 0;
     ++_generation; // whatever of this servo is still under way is not this servo's result any more
     emit servoFinished(_current);
