@@ -1,4 +1,7 @@
 #include "core/files/servoconfiguration.h"
+#include "core/jobs/configurationwriter.h"
+#include "core/model/describeddevice.h"
+#include "core/model/modelregistry.h"
 #include "testmodels.h"
 #include "core/session/devicehelper.h"
 #include "window/controllers/windowdevicehelper.h"
@@ -19,6 +22,7 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QSignalSpy>
 #include <QTableWidget>
 #include <QtTest>
 
@@ -85,6 +89,63 @@ private slots:
         _sim.reset();
         WindowDeviceHelper::_instance.reset();
         UiRegisterHelper::_instance.reset();
+    }
+
+    // A file applied to a model that keeps settings only behind its lock: opened before, closed
+    // after, and the values outlive a power cycle. A lock the servo leaves open is a failure.
+    void lockedModelKeepsTheFile_data()
+    {
+        QTest::addColumn<bool>("lockStaysOpen");
+        QTest::addColumn<QString>("result"); // a pattern
+        QTest::addColumn<int>("temperatureLimit"); // after a power cycle
+        QTest::newRow("applied") << false << "^written and verified$" << 61;
+        // The servo refuses the lock: the open (nothing more is written behind it), then the close.
+        QTest::newRow("the lock left open") << true << "^refused: .+; the settings lock was left open$" << 72;
+    }
+
+    void lockedModelKeepsTheFile()
+    {
+        QFETCH(bool, lockStaysOpen);
+        ModelRegistry::use({QStringLiteral(VSM_TEST_DATA "/locked")});
+        const auto model = ModelRegistry::shared().byName(QStringLiteral("lock-test"));
+        QVERIFY(model);
+        servosim::Options options;
+        options.description = model;
+        options.baudRate = model->factoryBaudRate;
+        _sim = std::make_unique<servosim::ServoSimulator>(options);
+        QString error;
+        QVERIFY2(_sim->start(&error), qPrintable(error));
+        const FieldCatalogue catalogue{DescribedDevice(model)};
+        const int lock = catalogue.lockField()->address;
+        const int limit = catalogue.byKey("temperatureLimit")->address;
+        if (lockStaysOpen) {
+            _sim->setRegisters(1, lock, QByteArray(1, char(catalogue.lockOpen())));
+            _sim->refuseWritesAt(1, lock);
+        }
+        auto serial = std::make_shared<SerialHelper>();
+        QCOMPARE(serial->openSerialPort(_sim->portName(), model->factoryBaudRate), QString());
+        ServoConfiguration file;
+        file.modelNumber = model->modelNumbers.first();
+        file.values = {{"temperatureLimit", 61}, {"returnDelayTime", 20}};
+        ConfigurationWriter writer(serial, file);
+        QSignalSpy finished(&writer, &ConfigurationWriter::finished);
+        writer.start({BusAddress{1, model->factoryBaudRate}});
+        QVERIFY(finished.wait(20000));
+        QCOMPARE(writer.results().size(), 1);
+        QFETCH(QString, result);
+        const QString text = writer.results().first().text();
+        QVERIFY2(QRegularExpression(result).match(text).hasMatch(),
+                 qPrintable(text));
+        // The close was the last write, whatever became of the ones before.
+        int lastWrite = -1;
+        for (const auto& packet : _sim->receivedPackets())
+            if (packet.instruction == 0x03)
+                lastWrite = uint8_t(packet.params.at(0));
+        QCOMPARE(lastWrite, lock);
+        serial.reset();
+        _sim->powerCycle();
+        QTEST(int(_sim->registers(1).at(limit)), "temperatureLimit");
+        ModelRegistry::use({});
     }
 
     // As a user goes: save, a few values change, Compare shows exactly those ticked, Apply

@@ -3,10 +3,12 @@
 #include "core/jobs/servonumbering.h"
 #include "core/launch/launchoptions.h"
 #include "core/model/fieldcatalogue.h"
+#include "core/model/modelregistry.h"
 #include "testmodels.h"
 #include "core/transport/serialhelper.h"
 #include "window/dialogs/numberingdialog.h"
 
+#include <cliprocess.h>
 #include <isolatedsettings.h>
 #include <servosimulator.h>
 
@@ -109,6 +111,85 @@ private slots:
     {
         _serial.reset();
         _sim.reset();
+    }
+
+    // A model that keeps settings only when written with its lock open: numbering and the command
+    // line open it, write the id and close it at the new id, and the id outlives a power cycle; a
+    // write without the lock (as a servo without one takes it) is gone again after it.
+    void idBehindTheLockSurvivesPowerCycle_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<bool>("survives");
+        QTest::newRow("numbering") << "numbering" << true;
+        QTest::newRow("velkora-servo set id=7") << "set" << true;
+        QTest::newRow("a raw write, without the lock") << "raw" << false;
+    }
+
+    void idBehindTheLockSurvivesPowerCycle()
+    {
+        QFETCH(QString, how);
+        QFETCH(bool, survives);
+        const QString models = QStringLiteral(VSM_TEST_DATA "/locked");
+        ModelRegistry::use({models});
+        const auto model = ModelRegistry::shared().byName(QStringLiteral("lock-test"));
+        QVERIFY(model);
+        const int rate = model->factoryBaudRate;
+        servosim::Options options;
+        options.description = model;
+        options.baudRate = rate;
+        _sim = std::make_unique<servosim::ServoSimulator>(options);
+        QString error;
+        QVERIFY2(_sim->start(&error), qPrintable(error));
+        QTemporaryDir home;
+        const auto cli = [&](int id, const QStringList& command) {
+            return runCli(cliPath(), home.path(),
+                          QStringList{"--port", _sim->portName(), "--baud", QString::number(rate), "--id",
+                                      QString::number(id), "--models", models} +
+                              command);
+        };
+        if (how == "set") {
+            const CliRun run = cli(1, {"set", "id=7"});
+            QVERIFY2(run.finished && run.status == 0, qPrintable(run.out + run.err));
+        } else {
+            _serial = std::make_shared<SerialHelper>();
+            QCOMPARE(_serial->openSerialPort(_sim->portName(), rate), QString());
+            if (how == "numbering") {
+                ServoNumbering numbering(_serial);
+                QSignalSpy ready(&numbering, &ServoNumbering::servoReady);
+                QSignalSpy failed(&numbering, &ServoNumbering::failed);
+                numbering.start({1, rate, 7, 0, std::nullopt});
+                QTRY_VERIFY_WITH_TIMEOUT(!ready.isEmpty() || !failed.isEmpty(), 30000);
+                QVERIFY2(failed.isEmpty(), qPrintable(failed.value(0).value(0).toString()));
+            } else {
+                QSignalSpy acknowledged(_serial.get(), &SerialHelper::writeAcknowledged);
+                QVERIFY(_serial->writeData(1, 7, QByteArray(1, 7), {}));
+                QTRY_COMPARE_WITH_TIMEOUT(acknowledged.count(), 1, 20000);
+            }
+            _serial.reset();
+        }
+        QCOMPARE(_sim->servoIds(), QList<int>{7});
+        // The writes as they reached the servo: the close went to the id the servo has now.
+        QStringList writes;
+        for (const auto& packet : _sim->receivedPackets())
+            if (packet.instruction == instructionWrite)
+                writes << QStringLiteral("%1:%2=%3")
+                              .arg(packet.id)
+                              .arg(uint8_t(packet.params.at(0)) | uint8_t(packet.params.at(1)) << 8)
+                              .arg(QString::fromLatin1(packet.params.mid(2).toHex()));
+        const QStringList expected = survives ? QStringList{"1:40=00", "1:7=07", "7:40=01"} : QStringList{"1:7=07"};
+        QCOMPARE(writes, expected);
+
+        _sim->powerCycle();
+        const CliRun atNew = cli(7, {"get", "id"});
+        QVERIFY(atNew.finished);
+        QCOMPARE(atNew.status, survives ? 0 : 3);
+        if (!survives) {
+            QVERIFY2(atNew.err.contains("no answer from servo 7"), qPrintable(atNew.err));
+            const CliRun atOld = cli(1, {"get", "id"});
+            QVERIFY2(atOld.status == 0 && atOld.out.trimmed().endsWith('1'), qPrintable(atOld.out + atOld.err));
+        }
+        QCOMPARE(_sim->servoIds(), QList<int>{survives ? 7 : 1});
+        ModelRegistry::use({});
     }
 
     void numbersOneAtATime_data()

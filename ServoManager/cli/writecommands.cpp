@@ -34,7 +34,11 @@ int writeAndReport(CommandContext& context, const std::map<QString, int>& values
     for (const WriteOutcome& outcome : outcomes) {
         if (outcome.answer == WriteOutcome::Answer::Refused)
             err() << "velkora-servo: the servo reported: " << outcome.problem << '\n';
-        if (!outcome.readBack)
+        // Values held behind a lock left open are not kept as asked: the servo takes whatever
+        // comes next for good.
+        if (!outcome.lockProblem.isEmpty())
+            err() << "velkora-servo: " << outcome.lockProblem << '\n';
+        if (!outcome.readBack || !outcome.lockProblem.isEmpty())
             allHeld = false;
     }
     if (context.globals().json)

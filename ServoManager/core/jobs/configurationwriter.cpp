@@ -11,6 +11,8 @@
 #include <QCoreApplication>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace {
 // Where every model keeps its model number.
 constexpr uint8_t modelNumberAddress = 0;
@@ -37,8 +39,14 @@ QString ServoWriteResult::text() const
                                                return keys;
                                            }())
                                                .join(QStringLiteral(", ")));
-    case Outcome::Differs:
-        return tr("differs: %1").arg(differing.join(QStringLiteral(", ")));
+    case Outcome::Differs: {
+        QStringList what;
+        if (!differing.isEmpty())
+            what << differing.join(QStringLiteral(", "));
+        if (!problem.isEmpty())
+            what << problem; // the settings lock left open
+        return tr("differs: %1").arg(what.join(QStringLiteral("; ")));
+    }
     case Outcome::Refused:
         return tr("refused: %1").arg(problem);
     case Outcome::NotAnswering:
@@ -77,14 +85,14 @@ void ConfigurationWriter::start(const QList<BusAddress>& servos, bool dryRun)
     _index = -1;
     _originalRate = _serial->baudRate();
     connect(_serial.get(), &SerialHelper::writeAcknowledged, this, [this](const RequestInfo&, uint8_t errorByte) {
-        if (!_running || _nextWrite <= 0 || _nextWrite > _writes.size())
+        if (!_running || _nextWrite <= 0 || _nextWrite > _steps.size())
             return;
         if (SerialHelper::isRefusal(errorByte)) {
-            finishServo(ServoWriteResult::Outcome::Refused, servoErrorText(errorByte));
+            stepFailed(FailureKind::Refused, errorByte);
             return;
         }
         // What the servo now holds, for the span of the next write.
-        const GroupWrite& done = _writes.at(_nextWrite - 1);
+        const GroupWrite& done = _steps.at(_nextWrite - 1).write;
         const QByteArray block = done.block(_table);
         if (_table.size() < done.address() + done.length())
             _table.append(QByteArray(done.address() + done.length() - _table.size(), '\0'));
@@ -121,7 +129,10 @@ void ConfigurationWriter::nextServo()
     _current = ServoWriteResult();
     _current.servo = _servos.at(_index);
     _writes.clear();
+    _steps.clear();
     _nextWrite = 0;
+    _stepFailure.reset();
+    _failedStep = -1;
     emit servoStarted(_current.servo);
     const QString error = _serial->reopenAt(_current.servo.baudRate);
     if (!error.isEmpty()) {
@@ -207,6 +218,7 @@ void ConfigurationWriter::compareWithModel(int model)
             }
         }
         _writes = groupWrites(*_catalogue, _current.changes);
+        _steps = lockSequence(*_catalogue, _writes);
         _current.now.clear(); // unknown until the table is read back
         sendWrite();
     });
@@ -249,27 +261,53 @@ void ConfigurationWriter::readTable(std::function<void(const QByteArray&)> then)
 
 void ConfigurationWriter::sendWrite()
 {
-    if (_nextWrite >= _writes.size()) {
+    if (_nextWrite >= _steps.size()) {
         readTable([this](const QByteArray& table) {
             _table = table;
             checkWritten(false);
         });
         return;
     }
-    const GroupWrite& write = _writes.at(_nextWrite++);
+    _stepSent = _nextWrite;
+    const GroupWrite& write = _steps.at(_nextWrite++).write;
     const quint64 generation = _generation;
-    if (!_serial->writeData(uint8_t(_current.servo.id), write.address(), write.block(_table), {},
-                            failureOf(generation)) &&
+    const auto failure = [this, generation](FailureKind kind, const RequestInfo&, uint8_t errorByte) {
+        if (generation == _generation)
+            stepFailed(kind, errorByte);
+    };
+    if (!_serial->writeData(uint8_t(_current.servo.id), write.address(), write.block(_table), {}, failure) &&
         generation == _generation)
-        failed(FailureKind::NotSent, 0);
+        stepFailed(FailureKind::NotSent, 0);
 }
 
-void ConfigurationWriter::checkWritten(bool secondLook)
+// A servo is never left with its lock open because a write failed: the close still goes, then
+// the table is read back for what the servo holds and whether the lock closed.
+void ConfigurationWriter::stepFailed(FailureKind kind, uint8_t errorByte)
+{
+    // A refusal reaches the answer and the request's failure alike: one is enough.
+    if (!_running || _failedStep == _stepSent)
+        return;
+    _failedStep = _stepSent;
+    const bool locked = !_steps.isEmpty() && _steps.last().role == LockStep::Role::Close;
+    if (!locked) {
+        failed(kind, errorByte);
+        return;
+    }
+    if (!_stepFailure)
+        _stepFailure = StepFailure{kind, errorByte};
+    // The close, unless it was the close that failed: then only the read back is left.
+    _nextWrite = std::max(_nextWrite, int(_steps.size()) - 1);
+    QTimer::singleShot(0, this, [this, generation = _generation] {
+        if (generation == _generation)
+            sendWrite();
+    });
+}
+
+QStringList ConfigurationWriter::differingKeys() const
 {
     QStringList differing;
     for (const GroupWrite& write : _writes) {
-        const WriteCheck check = write.check(_table);
-        if (check.allHeld())
+        if (write.check(_table).allHeld())
             continue;
         // Every field of the write that does not hold, by key.
         for (const WriteField& field : write.fields()) {
@@ -279,21 +317,39 @@ void ConfigurationWriter::checkWritten(bool secondLook)
             differing << (record ? record->key : field.name);
         }
     }
+    return differing;
+}
+
+void ConfigurationWriter::checkWritten(bool secondLook)
+{
+    const QStringList differing = differingKeys();
+    const bool locked = !_steps.isEmpty() && _steps.last().role == LockStep::Role::Close;
+    const bool lockOpen = locked && _catalogue->lockOpenIn(_table);
+    const bool refused = _stepFailure && _stepFailure->kind == FailureKind::Refused;
     noteHeld();
-    if (differing.isEmpty()) {
-        finishServo(ServoWriteResult::Outcome::Verified);
-        return;
-    }
     // A late answer looks like this read's: a value is only called not written when a second read agrees.
-    if (!secondLook) {
+    if (!secondLook && (lockOpen || (!differing.isEmpty() && !refused))) {
         readTable([this](const QByteArray& table) {
             _table = table;
             checkWritten(true);
         });
         return;
     }
+    const QString lockNote = lockOpen ? LockTexts::leftOpen() : QString();
+    // A lost answer says nothing the read back does not: only a refusal is reported as such.
+    if (refused) {
+        QString problem = servoErrorText(_stepFailure->errorByte);
+        if (!lockNote.isEmpty())
+            problem += QStringLiteral("; ") + lockNote;
+        finishServo(ServoWriteResult::Outcome::Refused, problem);
+        return;
+    }
+    if (differing.isEmpty() && lockNote.isEmpty()) {
+        finishServo(ServoWriteResult::Outcome::Verified);
+        return;
+    }
     _current.differing = differing;
-    finishServo(ServoWriteResult::Outcome::Differs);
+    finishServo(ServoWriteResult::Outcome::Differs, lockNote);
 }
 
 void ConfigurationWriter::failed(FailureKind kind, uint8_t errorByte)
@@ -314,6 +370,9 @@ void ConfigurationWriter::finishServo(ServoWriteResult::Outcome outcome, const Q
     _current.problem = problem;
     _results.append(_current);
     _writes.clear();
+    _steps.clear();
+    _stepFailure.reset();
+    _failedStep = -1;
     _nextWrite = 0;
     ++_generation; // whatever of this servo is still under way is not this servo's result any more
     emit servoFinished(_current);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/files/servoconfiguration.h"
+#include "core/model/locksequence.h"
 #include "core/session/servolocator.h"
 
 #include <QList>
@@ -10,6 +11,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 
 class GroupWrite;
 class SerialHelper;
@@ -24,7 +26,7 @@ struct ServoWriteResult
         Verified,     // every changed value written and read back
         Unchanged,    // the servo held the file's values already
         WouldChange,  // a dry run: `changes` would be written
-        Differs,      // a value read back is not the one written
+        Differs,      // a value read back is not the one written, or the settings lock stayed open
         Refused,      // the servo refused a write, or its motor is on
         NotAnswering, // no answer
         OtherModel    // the file is for another model
@@ -78,7 +80,9 @@ private:
     void noteHeld();
     void readTable(std::function<void(const QByteArray&)> then);
     void sendWrite();
+    QStringList differingKeys() const;
     void checkWritten(bool secondLook);
+    void stepFailed(FailureKind kind, uint8_t errorByte);
     void finishServo(ServoWriteResult::Outcome outcome, const QString& problem = {});
     void failed(FailureKind kind, uint8_t errorByte);
     // Failures of a request of this servo's turn; later ones are not this servo's.
@@ -98,6 +102,15 @@ private:
     int _tableLength = 0;
     QByteArray _table;
     QList<GroupWrite> _writes;
-    int _nextWrite = 0;
+    QList<LockStep> _steps; // _writes, behind the model's lock where it has one
+    int _nextWrite = 0;     // of _steps
+    int _stepSent = -1;   // the step on the line, or the last one sent
+    int _failedStep = -1; // the step whose failure was heard
+    struct StepFailure
+    {
+        FailureKind kind;
+        uint8_t errorByte = 0;
+    };
+    std::optional<StepFailure> _stepFailure; // the first write that failed; the close went after it
     ServoWriteResult _current;
 };

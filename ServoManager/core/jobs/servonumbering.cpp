@@ -4,6 +4,7 @@
 #include "core/model/fieldcatalogue.h"
 #include "core/model/groupwrite.h"
 #include "core/model/idevice.h"
+#include "core/model/locksequence.h"
 #include "core/model/modelregistry.h"
 #include "core/protocol/readanswer.h"
 #include "core/session/devicehelper.h"
@@ -284,11 +285,32 @@ void ServoNumbering::writeAddress()
                  .arg(ServoSearch::modelText(_modelNumber)));
         return;
     }
-    const GroupWrite write = writes.first();
+    _write = writes.first();
+    _locked = lockSequence(*_catalogue, writes).size() > 1;
     const quint64 generation = _generation;
     emit numbering(_candidate);
     if (generation != _generation)
         return;
+    if (!_locked) {
+        sendAddress();
+        return;
+    }
+    // The id is kept for good only when written with the lock open.
+    const FieldRecord* lock = _catalogue->lockField();
+    sendLockWrite(_plan.factoryId, lock->writeOf(_catalogue->lockOpen()), [this](const BusResult& result) {
+        if (result.answered)
+            sendAddress();
+        else
+            closeLock(_plan.factoryId, _plan.factoryRate, [this, why = resultText(result)](bool) {
+                fail(tr("the new servo's settings lock did not open: %1").arg(why));
+            });
+    });
+}
+
+void ServoNumbering::sendAddress()
+{
+    const GroupWrite write = _write;
+    const quint64 generation = _generation;
     _awaitingAcknowledgement = true;
     _serial->writeData(uint8_t(_plan.factoryId), write.address(), write.block(_table), {},
                        [this, generation](FailureKind kind, const RequestInfo&, uint8_t errorByte) {
@@ -297,7 +319,7 @@ void ServoNumbering::writeAddress()
                            _awaitingAcknowledgement = false;
                            if (kind == FailureKind::Refused) {
                                const QString why = servoErrorText(errorByte);
-                               later([this, why] { fail(tr("the new servo refused its new id: %1").arg(why)); });
+                               later([this, why] { refusedAddress(why); });
                            } else if (kind == FailureKind::NotSent) {
                                later([this] { fail(tr("the new id could not be sent")); });
                            } else {
@@ -318,10 +340,69 @@ void ServoNumbering::onWriteAcknowledged(uint8_t id, uint8_t instruction, uint8_
     later([this] { written(); });
 }
 
+void ServoNumbering::refusedAddress(const QString& why)
+{
+    const auto refused = [this, why](bool) { fail(tr("the new servo refused its new id: %1").arg(why)); };
+    if (_locked)
+        closeLock(_plan.factoryId, _plan.factoryRate, refused);
+    else
+        refused(true);
+}
+
 void ServoNumbering::written()
 {
     _attempt = 0;
-    pingNewAddress();
+    if (!_locked) {
+        pingNewAddress();
+        return;
+    }
+    // The servo answers at its new address now: the lock is closed there.
+    closeLock(_candidate, _rate, [this](bool closed) {
+        if (closed)
+            pingNewAddress();
+        else
+            fail(tr("servo %1 has its id, but the settings lock was left open: it may not keep the id when "
+                    "powered off")
+                     .arg(_candidate));
+    });
+}
+
+QString ServoNumbering::resultText(const BusResult& result)
+{
+    return result.failure == FailureKind::Refused ? servoErrorText(result.errorByte) : failureKindText(result.failure);
+}
+
+void ServoNumbering::sendLockWrite(int id, const WriteField& field, std::function<void(const BusResult&)> then)
+{
+    const GroupWrite write({field});
+    const quint64 generation = _generation;
+    // One that cannot be sent is told so through the same callback.
+    _serial->submit(BusRequest::write(uint8_t(id), write.address(), write.block(_table)),
+                    [this, generation, then](const BusResult& result) {
+                        if (generation == _generation)
+                            later([then, result] { then(result); });
+                    });
+}
+
+// Closes the lock of the servo at `id`, `baudRate` whatever became of the writes before, and reads
+// it back: `then` is told whether it reads closed (false also when it cannot be read).
+void ServoNumbering::closeLock(int id, int baudRate, std::function<void(bool closed)> then)
+{
+    if (!moveTo(baudRate))
+        return;
+    const FieldRecord* lock = _catalogue->lockField();
+    sendLockWrite(id, lock->writeOf(_catalogue->lockClose()), [this, id, lock, then](const BusResult&) {
+        const quint64 generation = _generation;
+        _serial->submit(BusRequest::read(uint8_t(id), uint8_t(lock->address), uint8_t(lock->size)),
+                        [this, generation, lock, then](const BusResult& result) {
+                            if (generation != _generation)
+                                return;
+                            QByteArray table(lock->address, '\0');
+                            table += readanswer::table(result.answer);
+                            const bool closed = result.answered && !_catalogue->lockOpenIn(table);
+                            later([then, closed] { then(closed); });
+                        });
+    });
 }
 
 void ServoNumbering::pingNewAddress()

@@ -2,6 +2,7 @@
 
 #include "core/files/servoconfiguration.h"
 #include "core/jobs/configurationwriter.h"
+#include "core/model/groupwrite.h"
 
 #include <QByteArray>
 #include <QList>
@@ -13,6 +14,8 @@
 #include <optional>
 
 class FieldCatalogue;
+struct BusResult;
+struct WriteField;
 class SerialHelper;
 enum class FailureKind;
 
@@ -29,7 +32,8 @@ struct NumberingPlan
 
 // Gives factory-new servos their own ids, one at a time, as the user plugs them in: waits for a
 // servo at the factory id and rate, makes sure nothing answers at the id to give (at the factory
-// rate and at the new one), writes the id (and the new rate's code) in one write, checks that the
+// rate and at the new one), writes the id (and the new rate's code) in one write (between opening and
+// closing the lock of a model that has one, closed at the new address), checks that the
 // servo answers at its new address and that nothing answers at the factory id any more, applies
 // the configuration if there is one, and waits for the next. Runs on the request layer while
 // nothing else uses it; the port stays open and is left at the factory rate whenever it waits or
@@ -93,6 +97,11 @@ private:
     void idIsTaken();
     void readTable();
     void writeAddress();
+    void sendAddress();
+    void refusedAddress(const QString& why);
+    static QString resultText(const BusResult& result);
+    void sendLockWrite(int id, const WriteField& field, std::function<void(const BusResult&)> then);
+    void closeLock(int id, int baudRate, std::function<void(bool closed)> then);
     void onWriteAcknowledged(uint8_t id, uint8_t instruction, uint8_t errorByte);
     void written();
     void pingNewAddress();
@@ -114,6 +123,8 @@ private:
     int _tableLength = 0;
     QByteArray _table;
     bool _awaitingAcknowledgement = false;
+    GroupWrite _write;    // the id (and rate) of the servo at hand
+    bool _locked = false; // its model keeps the id only when written between opening and closing its lock
     std::unique_ptr<ConfigurationWriter> _writer;
     std::optional<ServoWriteResult> _result; // the configuration's, of the servo at hand
     QList<ServoWriteResult> _results;

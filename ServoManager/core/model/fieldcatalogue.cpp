@@ -71,6 +71,9 @@ FieldCatalogue::FieldCatalogue(const IDevice& device)
 {
     const ModelDescription& model = device.description();
     _nonVolatileNeedsMotorOff = model.nonVolatileNeedsMotorOff;
+    _lockKey = model.lockKey;
+    _lockOpen = int(model.lockOpen);
+    _lockClose = int(model.lockClose);
     _modelNumbers = model.modelNumbers;
     _baudCodes = model.baudCodes;
     static const FieldGroup groups[] = {FieldGroup::NonVolatile, FieldGroup::Volatile, FieldGroup::Command,
@@ -116,6 +119,36 @@ bool FieldCatalogue::motorBlocksNonVolatile(const QByteArray& table) const
 {
     const FieldRecord* motor = byRole(QStringLiteral("motorEnable"));
     return _nonVolatileNeedsMotorOff && motor && motor->rawIn(table) != 0;
+}
+
+const FieldRecord* FieldCatalogue::lockField() const
+{
+    return _lockKey.isEmpty() ? nullptr : byKey(_lockKey);
+}
+
+// By address, so that a raw write of the register view counts as well as a named field.
+bool FieldCatalogue::needsUnlocking(const GroupWrite& write) const
+{
+    const FieldRecord* lock = lockField();
+    if (!lock || write.isEmpty())
+        return false;
+    const auto overlaps = [](const WriteField& field, const FieldRecord& record) {
+        return field.address < record.address + record.size && record.address < field.address + field.size;
+    };
+    bool nonVolatile = false;
+    for (const WriteField& field : write.fields()) {
+        if (overlaps(field, *lock))
+            return false;
+        for (const FieldRecord& record : _fields)
+            nonVolatile = nonVolatile || (record.group == FieldGroup::NonVolatile && overlaps(field, record));
+    }
+    return nonVolatile;
+}
+
+bool FieldCatalogue::lockOpenIn(const QByteArray& table) const
+{
+    const FieldRecord* lock = lockField();
+    return lock && lock->rawIn(table) != _lockClose;
 }
 
 const FieldRecord* FieldCatalogue::byRole(const QString& role) const

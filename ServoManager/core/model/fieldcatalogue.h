@@ -67,6 +67,16 @@ public:
     const FieldRecord* byRole(const QString& role) const;
     // The model takes non-volatile settings only while its motor is off, and `table` shows it on.
     bool motorBlocksNonVolatile(const QByteArray& table) const;
+    // The entry the model's non-volatile settings are unlocked and locked with (none: the model
+    // keeps them without), and the values that open and close it.
+    const FieldRecord* lockField() const;
+    int lockOpen() const { return _lockOpen; }
+    int lockClose() const { return _lockClose; }
+    // The write reaches the non-volatile area of a model with a lock, and does not write the lock
+    // itself (who writes the lock keeps it as they choose).
+    bool needsUnlocking(const GroupWrite& write) const;
+    // `table` shows the lock open, on a model with one.
+    bool lockOpenIn(const QByteArray& table) const;
     // The model numbers of the model, and its baud register's codes (code -> rate).
     const QList<int>& modelNumbers() const { return _modelNumbers; }
     const QMap<int, int>& baudCodes() const { return _baudCodes; }
@@ -77,6 +87,9 @@ public:
 private:
     std::vector<FieldRecord> _fields;
     bool _nonVolatileNeedsMotorOff = false;
+    QString _lockKey;
+    int _lockOpen = 0;
+    int _lockClose = 1;
     QList<int> _modelNumbers;
     QMap<int, int> _baudCodes;
 };

@@ -1,6 +1,8 @@
 #include "core/session/uischeduler.h"
 
+#include "core/model/fieldcatalogue.h"
 #include "core/model/idevice.h"
+#include "core/model/locksequence.h"
 #include "core/protocol/readanswer.h"
 #include "core/session/devicehelper.h"
 #include "core/session/servoviews.h"
@@ -39,9 +41,16 @@ void UiScheduler::addQueueRequest(uint8_t address, const QByteArray& data)
     addWrite(GroupWrite(fields));
 }
 
+// Settings of a model with a lock go between its opening and closing; the close goes to the
+// servo where the settings moved it, as every queued write goes to the servo polled then.
 void UiScheduler::addWrite(const GroupWrite& write)
 {
-    _writes.queue(write);
+    const std::shared_ptr<IDevice> device = _device->getDevice();
+    if (!device) {
+        _writes.queue(write);
+        return;
+    }
+    _writes.queue(lockSequence(FieldCatalogue(*device), {write}));
 }
 
 void UiScheduler::startScheduler(int pollingInterval)
@@ -297,14 +306,15 @@ void UiScheduler::onWriteAcknowledged(const RequestInfo&, uint8_t errorByte)
 
 void UiScheduler::endWrite(const WriteOutcome& outcome)
 {
-    const std::optional<GroupWrite> write = _writes.answered(outcome);
+    QList<FinishedWrite> unsent;
+    const std::optional<GroupWrite> write = _writes.answered(outcome, &unsent);
     if (!write)
         return;
     if (outcome.answer != WriteOutcome::Answer::Acknowledged)
         _statistics.recordWriteProblem(write->address(), outcome.problem);
-    if (outcome.answer == WriteOutcome::Answer::NotSent)
-        emit writeFinished(*write, outcome);
-    else if (write->movesServo())
+    for (const FinishedWrite& done : unsent)
+        emit writeFinished(done.write, done.outcome);
+    if (outcome.answer != WriteOutcome::Answer::NotSent && write->movesServo())
         follow(*write, outcome);
 }
 

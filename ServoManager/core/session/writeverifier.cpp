@@ -5,6 +5,7 @@
 #include "core/transport/serialhelper.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 bool overlaps(const WriteField& a, const WriteField& b)
@@ -46,7 +47,14 @@ WriteOutcome WriteVerifier::notSent(const QString& why)
 void WriteVerifier::queue(const GroupWrite& write)
 {
     if (!write.isEmpty())
-        _queue.push_back(write);
+        _queue.push_back({write, LockStep::Role::Settings});
+}
+
+void WriteVerifier::queue(const QList<LockStep>& steps)
+{
+    for (const LockStep& step : steps)
+        if (!step.write.isEmpty())
+            _queue.push_back({step.write, step.role});
 }
 
 // A write whose answer was refused or lost leaves the servo's state unknown, and so does one a
@@ -65,11 +73,12 @@ std::optional<WriteVerifier::Outgoing> WriteVerifier::send(const QByteArray& las
     if (_queue.empty())
         return std::nullopt;
     Outgoing outgoing;
-    outgoing.write = _queue.front();
+    outgoing.write = _queue.front().write;
+    outgoing.role = _queue.front().role;
+    _inFlight = _queue.front();
     _queue.pop_front();
     outgoing.data = outgoing.write.block(expectedTable(lastTable));
     outgoing.number = ++_sent;
-    _inFlight = outgoing.write;
     _inFlightNumber = outgoing.number;
     return outgoing;
 }
@@ -89,16 +98,54 @@ QByteArray WriteVerifier::expectedTable(const QByteArray& lastTable) const
     return table;
 }
 
-std::optional<GroupWrite> WriteVerifier::answered(const WriteOutcome& outcome)
+std::optional<GroupWrite> WriteVerifier::answered(const WriteOutcome& outcome, QList<FinishedWrite>* finished)
 {
     if (!_inFlight)
         return std::nullopt;
-    const GroupWrite write = *_inFlight;
+    const Queued sent = *_inFlight;
     _inFlight.reset();
     // Nothing reached the servo: nothing to read back.
-    if (outcome.answer != WriteOutcome::Answer::NotSent)
-        _unverified.push_back({write, outcome, false});
-    return write;
+    if (outcome.answer != WriteOutcome::Answer::NotSent) {
+        _unverified.push_back({sent.write, outcome, false, sent.role});
+    } else {
+        QList<FinishedWrite> settled;
+        settle(sent.write, sent.role, outcome, &settled);
+        if (finished)
+            *finished += settled;
+    }
+    return sent.write;
+}
+
+void WriteVerifier::settle(const GroupWrite& write, LockStep::Role role, const WriteOutcome& outcome,
+                           QList<FinishedWrite>* finished)
+{
+    const bool held = outcome.readBack && outcome.check.allHeld();
+    switch (role) {
+    case LockStep::Role::Settings:
+        if (_inLockSequence)
+            _heldBack.append({write, outcome});
+        else
+            finished->append({write, outcome});
+        return;
+    case LockStep::Role::Open:
+        _inLockSequence = true;
+        _lockDidNotOpen = !held;
+        return;
+    case LockStep::Role::Close:
+        break;
+    }
+    // A lock that may be open is reported whatever became of the settings: the servo may keep
+    // whatever is written to it from now on.
+    const QString problem = held                ? (_lockDidNotOpen ? LockTexts::didNotOpen() : QString())
+                            : outcome.readBack ? LockTexts::leftOpen()
+                                               : LockTexts::mayBeOpen();
+    for (FinishedWrite& done : _heldBack) {
+        done.outcome.lockProblem = problem;
+        finished->append(done);
+    }
+    _heldBack.clear();
+    _inLockSequence = false;
+    _lockDidNotOpen = false;
 }
 
 // The oldest waiting write against `table`, of a batch of `batch` writes judged by one read. A
@@ -142,11 +189,13 @@ QList<FinishedWrite> WriteVerifier::judge(size_t count, const QByteArray& table)
             oldest.differedBefore = true;
             break;
         }
-        FinishedWrite done{oldest.write, oldest.outcome};
-        done.outcome.check = check;
-        done.outcome.readBack = true;
-        finished.append(done);
+        WriteOutcome outcome = oldest.outcome;
+        outcome.check = check;
+        outcome.readBack = true;
+        const GroupWrite write = oldest.write;
+        const LockStep::Role role = oldest.role;
         _unverified.pop_front();
+        settle(write, role, outcome, &finished);
     }
     return finished;
 }
@@ -154,12 +203,20 @@ QList<FinishedWrite> WriteVerifier::judge(size_t count, const QByteArray& table)
 QList<FinishedWrite> WriteVerifier::dropAll(const QString& why)
 {
     QList<FinishedWrite> dropped;
-    for (const Unverified& entry : _unverified)
-        dropped.append({entry.write, entry.outcome});
-    for (const GroupWrite& write : _queue)
-        dropped.append({write, notSent(why)});
+    const std::deque<Unverified> unverified = std::move(_unverified);
+    const std::deque<Queued> queued = std::move(_queue);
     _unverified.clear();
     _queue.clear();
+    for (const Unverified& entry : unverified)
+        settle(entry.write, entry.role, entry.outcome, &dropped);
+    for (const Queued& entry : queued)
+        settle(entry.write, entry.role, notSent(why), &dropped);
+    // Settings whose close is still on the line: nobody will hear how it ends.
+    for (FinishedWrite& done : std::exchange(_heldBack, {})) {
+        done.outcome.lockProblem = LockTexts::mayBeOpen();
+        dropped.append(done);
+    }
+    _inLockSequence = false;
     return dropped;
 }
 
@@ -178,5 +235,8 @@ QString WriteVerifier::abandon()
     _inFlight.reset();
     _unverified.clear();
     _queue.clear();
+    _heldBack.clear();
+    _inLockSequence = false;
+    _lockDidNotOpen = false;
     return text;
 }

@@ -313,6 +313,9 @@ void ConfigurationDialog::onWriteFinished(const GroupWrite& write, const WriteOu
         const FieldRecord* record = _servo.catalogue->byKey(key);
         if (!outcome.readBack) {
             _results[key] = tr("not written: %1").arg(outcome.problem.isEmpty() ? tr("no answer") : outcome.problem);
+        } else if (!outcome.lockProblem.isEmpty()) {
+            _results[key] = tr("differs: %1").arg(outcome.lockProblem);
+            ++_differing;
         } else if (record && record->rawIn(table) == _file.values[key]) {
             _results[key] = tr("written and verified");
             ++_verified;

@@ -226,7 +226,11 @@ void ControlTableView::onWriteFinished(const GroupWrite& write, const WriteOutco
     if (!_outstanding.removeOne(write))
         return; // the edit view's or a configuration's write
     const QByteArray table = _writingTo ? _writingTo->lastTable() : QByteArray();
-    const QString problem = outcomeProblem(write, outcome, table);
+    QString problem = outcomeProblem(write, outcome, table);
+    if (!outcome.lockProblem.isEmpty()) {
+        const QString lock = outcome.lockProblem.left(1).toUpper() + outcome.lockProblem.mid(1) + QLatin1Char('.');
+        problem = problem.isEmpty() ? lock : problem + QLatin1Char(' ') + lock;
+    }
     if (problem.isEmpty()) {
         for (const WriteField& field : write.fields()) {
             const FieldRecord* entry = _table->catalogue() ? _table->catalogue()->byObjectName(field.name) : nullptr;

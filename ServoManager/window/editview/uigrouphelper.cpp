@@ -451,7 +451,10 @@ void UiGroupHelper::onWriteFinished(const GroupWrite& write, const WriteOutcome&
         _nonVolatile.awaitingWrite = false;
     if (!record || record->group != FieldGroup::NonVolatile)
         _volatile.awaitingWrite = false;
-    emit writeOutcome(outcomeText(write, outcome), outcome.readBack && outcome.check.allHeld());
+    QString text = outcomeText(write, outcome);
+    if (!outcome.lockProblem.isEmpty())
+        text += tr("; %1").arg(outcome.lockProblem);
+    emit writeOutcome(text, outcome.succeeded());
     refreshEditButtons();
 }
 
