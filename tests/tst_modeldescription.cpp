@@ -226,8 +226,8 @@ private slots:
         QTest::addColumn<int>("modelNumber");
         QTest::addColumn<QString>("model");
         QTest::addColumn<int>("firmware");
-        QTest::newRow("little-endian at 3") << QByteArray::fromHex("03000009030100") << 3 << 777 << "fl" << 3;
-        QTest::newRow("big-endian at 3") << QByteArray::fromHex("05000005040100") << 3 << 1284 << "fb" << 5;
+        QTest::newRow("little-endian at 3") << QByteArray::fromHex("03000009030100") << 3 << 777 << "sts3215" << 3;
+        QTest::newRow("big-endian at 3") << QByteArray::fromHex("05000005040100") << 3 << 1284 << "scs0009" << 5;
         QTest::newRow("a number no model of the protocol knows") << QByteArray::fromHex("01000010000100") << 3 << 16 << "" << 1;
         QTest::newRow("Protocol 2 keeps it at 0") << QByteArray::fromHex("01040500000000") << 2 << 1025 << "v1" << 5;
         QTest::newRow("another protocol's model keeping it there") << QByteArray::fromHex("01040500000000") << 1 << 1025 << "v1" << 5;
@@ -241,26 +241,7 @@ private slots:
         QFETCH(int, modelNumber);
         QFETCH(QString, model);
         QFETCH(int, firmware);
-        QTemporaryDir folder;
-        for (const auto& [name, number, order] : {std::tuple{"fl", 777, "little"}, std::tuple{"fb", 1284, "big"}}) {
-            QJsonObject firmwareEntry = entry("firmware", 0, 1, "read");
-            firmwareEntry["role"] = "firmware";
-            QJsonObject numberEntry = entry("modelNumber", 3, 2, "read");
-            numberEntry["role"] = "modelNumber";
-            QJsonObject description = validDescription();
-            description["name"] = name;
-            description["modelNumbers"] = QJsonArray{number};
-            description["protocols"] = QJsonArray{"feetech"};
-            description["byteOrder"] = order;
-            QJsonObject idEntry = entry("id", 5, 1, "readWrite");
-            idEntry["role"] = "id";
-            description["entries"] = QJsonArray{firmwareEntry, numberEntry, idEntry};
-            QFile out(folder.filePath(QString(name) + ".json"));
-            QVERIFY(out.open(QIODevice::WriteOnly));
-            out.write(QJsonDocument(description).toJson());
-        }
-        const ModelRegistry registry({folder.path()});
-        QVERIFY2(registry.refused().isEmpty(), qPrintable(registry.refused().value(0).problem));
+        const ModelRegistry registry;
         const ModelRegistry::Identity identity = registry.identify(table, protocol);
         QCOMPARE(identity.modelNumber, modelNumber);
         QCOMPARE(identity.model ? identity.model->name : QString(), model);
