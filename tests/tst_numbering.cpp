@@ -118,25 +118,33 @@ private slots:
     // write without the lock (as a servo without one takes it) is gone again after it.
     void idBehindTheLockSurvivesPowerCycle_data()
     {
+        QTest::addColumn<QString>("modelName");
         QTest::addColumn<QString>("how");
         QTest::addColumn<bool>("survives");
-        QTest::newRow("numbering") << "numbering" << true;
-        QTest::newRow("velkora-servo set id=7") << "set" << true;
-        QTest::newRow("a raw write, without the lock") << "raw" << false;
+        for (const char* name : {"lock-test", "sts3215"}) {
+            QTest::addRow("%s: numbering", name) << name << "numbering" << true;
+            QTest::addRow("%s: velkora-servo set id=7", name) << name << "set" << true;
+            QTest::addRow("%s: a raw write, without the lock", name) << name << "raw" << false;
+        }
     }
 
     void idBehindTheLockSurvivesPowerCycle()
     {
+        QFETCH(QString, modelName);
         QFETCH(QString, how);
         QFETCH(bool, survives);
         const QString models = QStringLiteral(VSM_TEST_DATA "/locked");
         ModelRegistry::use({models});
-        const auto model = ModelRegistry::shared().byName(QStringLiteral("lock-test"));
+        const auto model = ModelRegistry::shared().byName(modelName);
         QVERIFY(model);
         const int rate = model->factoryBaudRate;
+        const auto protocol = BusProtocol(model->protocols.first());
+        const int idAt = model->entry("id")->address;
+        const int lockAt = model->entry(model->lockKey)->address;
         servosim::Options options;
         options.description = model;
         options.baudRate = rate;
+        options.protocol = int(protocol);
         _sim = std::make_unique<servosim::ServoSimulator>(options);
         QString error;
         QVERIFY2(_sim->start(&error), qPrintable(error));
@@ -144,7 +152,8 @@ private slots:
         const auto cli = [&](int id, const QStringList& command) {
             return runCli(cliPath(), home.path(),
                           QStringList{"--port", _sim->portName(), "--baud", QString::number(rate), "--id",
-                                      QString::number(id), "--models", models} +
+                                      QString::number(id), "--models", models, "--protocol",
+                                      protocolWord(protocol)} +
                               command);
         };
         if (how == "set") {
@@ -152,6 +161,7 @@ private slots:
             QVERIFY2(run.finished && run.status == 0, qPrintable(run.out + run.err));
         } else {
             _serial = std::make_shared<SerialHelper>();
+            _serial->setProtocol(protocol);
             QCOMPARE(_serial->openSerialPort(_sim->portName(), rate), QString());
             if (how == "numbering") {
                 ServoNumbering numbering(_serial);
@@ -162,7 +172,7 @@ private slots:
                 QVERIFY2(failed.isEmpty(), qPrintable(failed.value(0).value(0).toString()));
             } else {
                 QSignalSpy acknowledged(_serial.get(), &SerialHelper::writeAcknowledged);
-                QVERIFY(_serial->writeData(1, 7, QByteArray(1, 7), {}));
+                QVERIFY(_serial->writeData(1, uint8_t(idAt), QByteArray(1, 7), {}));
                 QTRY_COMPARE_WITH_TIMEOUT(acknowledged.count(), 1, 20000);
             }
             _serial.reset();
@@ -170,13 +180,18 @@ private slots:
         QCOMPARE(_sim->servoIds(), QList<int>{7});
         // The writes as they reached the servo: the close went to the id the servo has now.
         QStringList writes;
-        for (const auto& packet : _sim->receivedPackets())
+        for (const auto& packet : _sim->receivedPackets()) {
+            const int addressBytes = packet.protocol == 2 ? 2 : 1;
             if (packet.instruction == instructionWrite)
                 writes << QStringLiteral("%1:%2=%3")
                               .arg(packet.id)
-                              .arg(uint8_t(packet.params.at(0)) | uint8_t(packet.params.at(1)) << 8)
-                              .arg(QString::fromLatin1(packet.params.mid(2).toHex()));
-        const QStringList expected = survives ? QStringList{"1:40=00", "1:7=07", "7:40=01"} : QStringList{"1:7=07"};
+                              .arg(uint8_t(packet.params.at(0)) | (addressBytes == 2 ? uint8_t(packet.params.at(1)) << 8 : 0))
+                              .arg(QString::fromLatin1(packet.params.mid(addressBytes).toHex()));
+        }
+        const QString open = QStringLiteral("1:%1=00").arg(lockAt);
+        const QString id = QStringLiteral("1:%1=07").arg(idAt);
+        const QString close = QStringLiteral("7:%1=01").arg(lockAt);
+        const QStringList expected = survives ? QStringList{open, id, close} : QStringList{id};
         QCOMPARE(writes, expected);
 
         _sim->powerCycle();

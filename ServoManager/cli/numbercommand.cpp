@@ -161,10 +161,8 @@ int numberCommand(CommandContext& context, Arguments& arguments)
 {
     int count = 0;
     const NumberingPlan plan = numberingPlanOf(arguments, &count);
-    if (context.globals().protocol != BusProtocol::Two)
-        throw UsageError{
-            QStringLiteral("number works in Protocol 2 only: it finds new servos by a broadcast ping")};
     const auto serial = std::make_shared<SerialHelper>();
+    serial->setProtocol(context.globals().protocol);
     const QString portName = context.globals().portName;
     const QString openError = serial->openSerialPort(portName, plan.factoryRate);
     if (!openError.isEmpty())

@@ -170,7 +170,6 @@ void TestCommandLine::ax12InProtocol1_data()
     // Each servo is identified by its model number, which a Protocol 1 ping answer does not carry.
     row("one file onto several", {"--id", "1,2", "restore", "ax12.json", "--ids", "1,2"}, 0,
         "servo 1: written and verified\nservo 2: written and verified");
-    row("numbering needs broadcasts", {"number", "--from", "3"}, 2, "", "Protocol 2 only");
     row("a V1 speaks Protocol 2", {"--model", "v1", "--protocol", "1", "info"}, 2, "", "Protocol 1 goes with --model ax12");
 }
 

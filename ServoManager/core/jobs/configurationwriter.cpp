@@ -3,6 +3,7 @@
 #include "core/jobs/servosearch.h"
 #include "core/model/groupwrite.h"
 #include "core/model/idevice.h"
+#include "core/model/modelregistry.h"
 #include "core/protocol/readanswer.h"
 #include "core/session/devicehelper.h"
 #include "core/traffic/busstatistics.h"
@@ -14,9 +15,9 @@
 #include <algorithm>
 
 namespace {
-// Where every model keeps its model number.
-constexpr uint8_t modelNumberAddress = 0;
-constexpr uint8_t modelNumberBytes = 2;
+// Identification's read: the model number and firmware, wherever the protocol's models keep them.
+constexpr uint8_t identityAddress = 0;
+constexpr uint8_t identityBytes = ModelRegistry::identityBytes;
 
 QString tr(const char* text)
 {
@@ -151,7 +152,8 @@ void ConfigurationWriter::identify(bool firstTry)
     auto answered = [this, generation](QByteArray answer) {
         if (generation != _generation)
             return;
-        const int model = int(readanswer::valueAt(answer, modelNumberAddress, modelNumberBytes));
+        const int model =
+            ModelRegistry::shared().identify(readanswer::dataOnward(answer), int(_serial->protocol())).modelNumber;
         // Out of the request layer's callback before the next request.
         QTimer::singleShot(0, this, [this, generation, model] {
             if (generation == _generation)
@@ -171,7 +173,7 @@ void ConfigurationWriter::identify(bool firstTry)
         });
     };
     // A request not sent reports through its failure callback as well: one result per servo.
-    if (!_serial->readData(uint8_t(_current.servo.id), modelNumberAddress, modelNumberBytes, answered, lost) &&
+    if (!_serial->readData(uint8_t(_current.servo.id), identityAddress, identityBytes, answered, lost) &&
         generation == _generation)
         failed(FailureKind::NotSent, 0);
 }

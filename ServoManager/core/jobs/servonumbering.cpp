@@ -143,19 +143,26 @@ void ServoNumbering::wait()
 void ServoNumbering::pingFactory()
 {
     const quint64 generation = _generation;
-    _serial->ping(
-        uint8_t(_plan.factoryId),
-        [this, generation](QByteArray answer) {
-            if (generation != _generation)
-                return;
-            _modelNumber = int(readanswer::valueAt(answer, 0, 2));
-            later([this] { servoFound(); });
-        },
-        // Nothing yet (or a servo being plugged in, still garbling): ask again.
-        [this, generation](FailureKind, const RequestInfo&, uint8_t) {
-            if (generation == _generation)
-                later([this] { pingFactory(); }, waitIntervalMs);
-        });
+    const BusProtocol protocol = _serial->protocol();
+    auto found = [this, generation, protocol](QByteArray answer) {
+        if (generation != _generation)
+            return;
+        // A Protocol 2 ping's answer carries the model number; otherwise the read's bytes do,
+        // wherever the protocol's models keep it.
+        _modelNumber = protocol == BusProtocol::Two
+                           ? int(readanswer::valueAt(answer, 0, 2))
+                           : ModelRegistry::shared().identify(readanswer::dataOnward(answer), int(protocol)).modelNumber;
+        later([this] { servoFound(); });
+    };
+    // Nothing yet (or a servo being plugged in, still garbling): ask again.
+    auto nothing = [this, generation](FailureKind, const RequestInfo&, uint8_t) {
+        if (generation == _generation)
+            later([this] { pingFactory(); }, waitIntervalMs);
+    };
+    if (protocol == BusProtocol::Two)
+        _serial->ping(uint8_t(_plan.factoryId), found, nothing);
+    else
+        _serial->readData(uint8_t(_plan.factoryId), 0, ModelRegistry::identityBytes, found, nothing);
 }
 
 void ServoNumbering::servoFound()

@@ -156,15 +156,10 @@ bool NumberingDialog::startNumbering()
         warning = read.warning;
         plan.configuration = read.configuration;
     }
-    // New servos are found by a broadcast ping, which only Protocol 2 servos answer.
-    if (_serial->isOpen() && _serial->protocol() != BusProtocol::Two) {
-        _ui->numberingStateLabel->setText(
-            tr("Numbering finds new servos by a broadcast ping, which Protocol 1 servos do not answer: "
-               "disconnect first."));
-        return false;
-    }
+    // A new servo is asked at its factory address in the port's protocol.
     if (!_serial->isOpen()) {
-        _serial->setProtocol(BusProtocol::Two);
+        _serial->setProtocol(BusProtocol(protocolOfSetting(
+            Settings(QStringLiteral("port settings")).getValue(QStringLiteral("protocol"), QVariant()))));
         const QString port =
             Settings(QStringLiteral("port settings")).getValue(QStringLiteral("serialPortName"), QString()).toString();
         if (port.isEmpty()) {
