@@ -8,6 +8,7 @@
 #include "window/mainwindow.h"
 
 #include <isolatedsettings.h>
+#include <testmodels.h>
 #include <servosimulator.h>
 
 #include <QAction>
@@ -232,6 +233,29 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!tree->horizontalScrollBar()->isVisible(), 20000);
         QVERIFY(tree->header()->sectionViewportPosition(3) + tree->header()->sectionSize(3) <=
                 tree->viewport()->width());
+    }
+
+    // Feetech servos answer no broadcast ping: even a quick scan asks them id by id, at their own
+    // rates, and reads each model number at 3 in its model's byte order (big-endian on the SCS).
+    void findsFeetechServosAtTheirRates()
+    {
+        servosim::Options options;
+        options.ids = {2};
+        options.description = builtInModel("sts3215");
+        options.protocol = int(BusProtocol::Feetech);
+        _sim = std::make_unique<servosim::ServoSimulator>(options);
+        QString error;
+        QVERIFY2(_sim->start(&error), qPrintable(error));
+        QVERIFY(_sim->plugServo(4, 500000, builtInModel("scs0009")));
+        QVERIFY(_sim->plugServo(6, 115200, builtInModel("sts3250")));
+        auto dialog = openDialog(_sim->portName(), {115200, 500000, 1000000});
+        child<QCheckBox>(dialog.get(), "quickScanCheckBox")->setChecked(true);
+        child<QComboBox>(dialog.get(), "searchProtocolComboBox")->setCurrentIndex(3);
+        QVERIFY(child<QWidget>(dialog.get(), "searchProtocolHintLabel")->isVisibleTo(dialog.get()));
+        child<QPushButton>(dialog.get(), "scanPushButton")->click();
+        const QString p = QStringLiteral("/Protocol 1 (Feetech)");
+        QCOMPARE(servoRows(*dialog, true), QStringList({"115200/6/STS3250" + p, "500000/4/SCS0009" + p,
+                                                        "1000000/2/STS3215" + p}));
     }
 
     // A first look finds the servos at the stored rate and the factory rates without a tick.
