@@ -63,7 +63,11 @@ int resetCommand(CommandContext& context, Arguments& arguments)
     const auto device = context.bus().device();
     const ModelDescription* model = device ? &device->description() : nullptr;
     const int protocol = int(context.globals().protocol);
-    const Keeps keeps = keepsOf(keep, factoryreset::choices(model, protocol));
+    const QList<Keeps> offered = factoryreset::choices(model, protocol);
+    if (offered.isEmpty())
+        return fail(ExitUsage, QStringLiteral("no factory reset is sent to servos of this protocol; set the "
+                                              "settings with set or restore instead"));
+    const Keeps keeps = keepsOf(keep, offered);
     if (const int status = context.bus().maintenance(true, factoryreset::optionByte(keeps)))
         return fail(status, context.bus().error());
     const factoryreset::Address after =

@@ -93,6 +93,46 @@ private slots:
         checkTheBus(QString::fromLatin1(QTest::currentDataTag()));
     }
 
+    // Feetech servos in their flavour of Protocol 1: a negative offset in sign and magnitude, kept
+    // over a power cycle because the write went between opening and closing the lock.
+    void feetechCommands_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("output");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("an STS3215 identified") << QStringList{"info"} << 0 << "STS3215 (model number 777)" << "";
+        QTest::newRow("a negative offset") << QStringList{"--raw", "set", "homingOffset=-7"} << 0 << "written and verified" << "";
+        QTest::newRow("read back after a power cycle") << QStringList{"--raw", "get", "homingOffset"} << 0 << "homingOffset -7" << "";
+        QTest::newRow("no reset of unknown effect") << QStringList{"reset", "--yes"} << 2 << "" << "no factory reset is sent";
+    }
+    void feetechCommands()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, status);
+        QFETCH(QString, output);
+        QFETCH(QString, message);
+        if (!_feetech) {
+            servosim::Options options;
+            options.description = ModelRegistry::shared().byName(QStringLiteral("sts3215"));
+            options.protocol = 3;
+            options.ids = {1};
+            _feetech = std::make_unique<servosim::ServoSimulator>(options);
+            QVERIFY(_feetech->start());
+        }
+        if (QTest::currentDataTag() == QLatin1String("read back after a power cycle")) {
+            QCOMPARE(_feetech->registers(1).mid(31, 2), QByteArray::fromHex("0708")); // bit 11: the sign
+            _feetech->powerCycle();
+        }
+        const CliRun run = runCli(QStringLiteral(VSM_CLI_PATH), _home.path(),
+                                  QStringList{"--port", _feetech->devicePath(), "--baud", "1000000", "--protocol",
+                                              "feetech", "--id", "1"} + arguments);
+        QVERIFY(run.finished);
+        QVERIFY2(run.status == status, qPrintable(QStringLiteral("exit %1: %2%3").arg(run.status).arg(run.out, run.err)));
+        QVERIFY2(run.out.contains(output), qPrintable(run.out));
+        QVERIFY2(run.err.contains(message), qPrintable(run.err));
+    }
+
 private:
     // What the servos must hold after some rows, read past the program.
     void checkTheBus(const QString& row)
@@ -116,6 +156,7 @@ private:
 
     QTemporaryDir _home;
     std::unique_ptr<servosim::ServoSimulator> _simulator;
+    std::unique_ptr<servosim::ServoSimulator> _feetech;
 };
 
 QTEST_GUILESS_MAIN(TestServoFamilies)

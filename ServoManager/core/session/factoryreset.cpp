@@ -11,7 +11,11 @@ constexpr Address unknownFactory{1, 1000000};
 
 QList<Keeps> choices(const ModelDescription* model, int protocol)
 {
-    // Protocol 1's reset instruction (and its Feetech flavour's) takes no option.
+    // Feetech servos: their makers' documents give the reset instruction different codes (one of
+    // them another instruction's), so none is sent rather than one of unknown effect.
+    if (protocol == 3)
+        return {};
+    // Protocol 1's reset instruction takes no option.
     if (protocol != 2)
         return {Keeps::Nothing};
     // A servo not yet identified gets the reset that keeps it reachable at its id.

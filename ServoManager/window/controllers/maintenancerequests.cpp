@@ -87,6 +87,13 @@ void MaintenanceRequests::askToReset(int servoId)
 {
     const ModelDescription* model = modelAt(servoId);
     const QList<factoryreset::Keeps> choices = factoryreset::choices(model, _hooks.protocol());
+    if (choices.isEmpty()) {
+        _hooks.showMessage(QMessageBox::Information, tr("Factory reset"),
+                           tr("The program sends no factory reset to servos of this protocol: set the settings "
+                              "of servo id %1 in the edit view or from a configuration file.")
+                               .arg(servoId));
+        return;
+    }
     const QString question = tr("Factory reset servo id %1? Its settings return to the factory defaults.").arg(servoId);
     if (choices.size() == 1) {
         askToConfirm(_window, tr("Factory reset"), question + QLatin1Char(' ') + whereAfter(choices.first(), model, servoId),
