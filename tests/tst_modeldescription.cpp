@@ -233,6 +233,8 @@ private slots:
         QTest::newRow("another protocol's model keeping it there") << QByteArray::fromHex("01040500000000") << 1 << 1025 << "v1" << 5;
         QTest::newRow("another protocol's model keeping it elsewhere") << QByteArray::fromHex("02000001040100") << 3 << 1025 << "" << 2;
         QTest::newRow("too short to hold it") << QByteArray::fromHex("0300") << 3 << -1 << "" << 3;
+        QTest::newRow("a Feetech servo asked in Protocol 1") << QByteArray::fromHex("03000009030100") << 1 << 777 << "sts3215" << 3;
+        QTest::newRow("no Protocol 1 model from a Feetech version") << QByteArray::fromHex("0C000000000100") << 3 << 0 << "" << 12;
     }
     void identifiesWhereTheProtocolsModelsKeepTheNumber()
     {
@@ -246,6 +248,8 @@ private slots:
         QCOMPARE(identity.modelNumber, modelNumber);
         QCOMPARE(identity.model ? identity.model->name : QString(), model);
         QCOMPARE(identity.firmware, firmware);
+        // Found under Protocol 1's Feetech flavour only when that is where its model is.
+        QCOMPARE(identity.protocol, model.startsWith("sts") ? 3 : protocol);
     }
 
     void refusesAFaultyFile_data()

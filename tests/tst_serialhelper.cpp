@@ -7,6 +7,7 @@
 #include <answerdelivery.h>
 #include <ptypair.h>
 #include <servosimulator.h>
+#include <testmodels.h>
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
@@ -378,6 +379,30 @@ private slots:
         // A read-all at 9600 baud needs about 149 ms on the wire alone.
         QVERIFY(SerialHelper::transactionDeadlineMs(9600, 14, 129) >= 149 + 32);
         QVERIFY(SerialHelper::transactionDeadlineMs(1000000, 14, 129) < 40);
+    }
+
+    // A Feetech servo on a port set to plain Protocol 1 answers the same packets: identification
+    // finds its model at its own place and the port takes its flavour, without reopening.
+    void feetechServoAskedInProtocol1TakesItsFlavour()
+    {
+        servosim::Options options;
+        options.description = builtInModel("sts3215");
+        options.protocol = int(BusProtocol::Feetech);
+        startSimulator(options);
+        _serial->setProtocol(BusProtocol::One);
+        auto helper = WindowDeviceHelper::getInstance(_serial, [] {});
+        QSignalSpy identified(helper.get(), &DeviceHelper::identified);
+        helper->triggerDeviceInfoRead(servoId);
+        QVERIFY(identified.wait(20000));
+        QCOMPARE(helper->getDevice()->description().name, QString("sts3215"));
+        QCOMPARE(helper->modelNumber(), 777);
+        QCOMPARE(_serial->protocol(), BusProtocol::Feetech);
+        QVERIFY(_serial->isOpen());
+        // The next answers are read in the flavour: a read still round-trips on the open port.
+        QByteArray answer;
+        QVERIFY(_serial->readData(servoId, 3, 2, [&answer](QByteArray a) { answer = a; }));
+        QTRY_VERIFY_WITH_TIMEOUT(!answer.isEmpty(), 20000);
+        QCOMPARE(readanswer::table(answer), QByteArray::fromHex("0903"));
     }
 
     void identifiesTheModel_data()

@@ -117,43 +117,63 @@ int valueIn(const QByteArray& table, const ModelEntry* entry, bool bigEndian)
 }
 } // namespace
 
-ModelRegistry::Identity ModelRegistry::identify(const QByteArray& table, int protocol) const
+std::shared_ptr<const ModelDescription> ModelRegistry::knownIn(const QByteArray& table, int protocol,
+                                                             int* modelNumber) const
 {
-    const QString numberRole = QStringLiteral("modelNumber");
-    Identity identity;
-    // Where an unknown model of the protocol keeps its number and firmware: where the models of
-    // the protocol keep them first (at 0 and 2 on Protocol 1 and 2, at 3 and 0 on Feetech servos).
-    ModelEntry number;
-    number.address = 0;
-    number.size = 2;
-    int firmwareAt = 2;
-    bool allBigEndian = true;
-    bool anyOfProtocol = false;
     for (const Model& model : _models) {
         const ModelDescription& description = *model.description;
         if (!description.protocols.contains(protocol))
             continue;
-        const ModelEntry* entry = description.entryWithRole(numberRole);
-        const int read = valueIn(table, entry, description.bigEndian);
+        const int read =
+            valueIn(table, description.entryWithRole(QStringLiteral("modelNumber")), description.bigEndian);
         if (description.answersModelNumber(read)) {
-            identity.model = model.description;
-            identity.modelNumber = read;
-            break;
+            *modelNumber = read;
+            return model.description;
         }
-        const ModelEntry* firmware = description.entryWithRole(QStringLiteral("firmware"));
-        if (entry && (!anyOfProtocol || entry->address < number.address))
-            number = *entry;
-        if (firmware && (!anyOfProtocol || firmware->address < firmwareAt))
-            firmwareAt = firmware->address;
-        allBigEndian = allBigEndian && description.bigEndian;
-        anyOfProtocol = true;
     }
+    return {};
+}
+
+ModelRegistry::Identity ModelRegistry::identify(const QByteArray& table, int protocol) const
+{
+    Identity identity;
+    identity.protocol = protocol;
+    identity.model = knownIn(table, protocol, &identity.modelNumber);
+    // Feetech servos take Protocol 1's packets: one asked in plain Protocol 1 is found by its
+    // model number at its own place. (Not the other way: a Feetech firmware version at 0 could
+    // read as a Protocol 1 model number.)
+    const int sibling = protocol == 1 ? 3 : 0;
+    if (!identity.model && sibling != 0) {
+        identity.model = knownIn(table, sibling, &identity.modelNumber);
+        if (identity.model)
+            identity.protocol = sibling;
+    }
+    int firmwareAt = 2;
     if (!identity.model) {
+        // Where an unknown model of the protocol keeps its number and firmware: where the models
+        // of the protocol keep them first (at 0 and 2 on Protocol 1 and 2, at 3 and 0 on Feetech).
+        ModelEntry number;
+        number.size = 2;
+        bool allBigEndian = true;
+        bool anyOfProtocol = false;
+        for (const Model& model : _models) {
+            const ModelDescription& description = *model.description;
+            if (!description.protocols.contains(protocol))
+                continue;
+            const ModelEntry* entry = description.entryWithRole(QStringLiteral("modelNumber"));
+            const ModelEntry* firmware = description.entryWithRole(QStringLiteral("firmware"));
+            if (entry && (!anyOfProtocol || entry->address < number.address))
+                number = *entry;
+            if (firmware && (!anyOfProtocol || firmware->address < firmwareAt))
+                firmwareAt = firmware->address;
+            allBigEndian = allBigEndian && description.bigEndian;
+            anyOfProtocol = true;
+        }
         identity.modelNumber = valueIn(table, &number, anyOfProtocol && allBigEndian);
         // A servo may speak a protocol its description does not list (a simulated AX-12 in
         // Protocol 2): a model keeping that number at the same place is taken.
         const auto other = byNumber(identity.modelNumber);
-        const ModelEntry* otherEntry = other ? other->entryWithRole(numberRole) : nullptr;
+        const ModelEntry* otherEntry = other ? other->entryWithRole(QStringLiteral("modelNumber")) : nullptr;
         if (otherEntry && otherEntry->address == number.address)
             identity.model = other;
     }

@@ -44,13 +44,15 @@ public:
     // What the first `identityBytes` of a servo's table (from address 0) say of it, read where the
     // models of its protocol keep their model number, in their byte order (Feetech servos keep it
     // at 3, some big-endian): the first model of `protocol` that knows the number read by its own
-    // layout; with none, the number where the protocol's models keep it first, and the model of
-    // another protocol that keeps that number there, if any.
+    // layout; asked in Protocol 1 with none, a model of its Feetech flavour (the same packets) that
+    // knows the number where it keeps it; with none either, the number where
+    // the protocol's models keep it first, and the model of another protocol keeping it there.
     struct Identity
     {
         int modelNumber = -1;
         int firmware = -1;
         std::shared_ptr<const ModelDescription> model;
+        int protocol = 0; // the protocol whose model it is: the one asked in, or Feetech
     };
     static constexpr int identityBytes = 7;
     Identity identify(const QByteArray& table, int protocol) const;
@@ -69,6 +71,8 @@ public:
 
 private:
     void add(const QByteArray& json, const QString& file, bool builtIn);
+    // The first model of `protocol` that knows the number read where it keeps it.
+    std::shared_ptr<const ModelDescription> knownIn(const QByteArray& table, int protocol, int* modelNumber) const;
     void loadFolder(const QString& folder);
 
     QList<Model> _models;

@@ -44,6 +44,9 @@ void DeviceHelper::readDeviceInfoCallback(QByteArray response)
     const ModelRegistry::Identity identity =
         models.identify(readanswer::dataOnward(response), int(_serialHelper->protocol()));
     _modelNumber = identity.modelNumber;
+    // A Feetech servo asked in plain Protocol 1: its answers mean what its description says.
+    if (identity.protocol != int(_serialHelper->protocol()))
+        _serialHelper->setProtocol(BusProtocol(identity.protocol));
     // A number no model of the protocol knows is the user's choice ("Treat as…"), not another
     // protocol's model of the same number.
     if (identity.model)

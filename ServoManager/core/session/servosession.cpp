@@ -28,6 +28,11 @@ std::shared_ptr<IDevice> ServoSession::device() const
     return _device->getDevice();
 }
 
+BusProtocol ServoSession::protocol() const
+{
+    return _serial ? _serial->protocol() : _target.protocol;
+}
+
 QString ServoSession::openPort(const QString& portName, int baudRate, BusProtocol protocol)
 {
     _serial->setProtocol(protocol);

@@ -76,7 +76,8 @@ public:
     const QString& portName() const { return _target.portName; }
     int baudRate() const { return _target.baudRate; }
     int servoId() const { return _target.id; }
-    BusProtocol protocol() const { return _target.protocol; }
+    // The port's protocol: the one asked for, or the Feetech flavour identification found.
+    BusProtocol protocol() const;
 
 signals:
     // The port is open and the connection's scheduler made: listeners attach to it now, before

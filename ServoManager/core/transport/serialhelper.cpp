@@ -145,6 +145,13 @@ void SerialHelper::setProtocol(BusProtocol protocol)
 {
     if (protocol == _protocol)
         return;
+    // Between Protocol 1 and its Feetech flavour only the meaning of the answers changes: the
+    // port stays open, and a transaction under way keeps its framing.
+    if (hasProtocol1Form(protocol) && hasProtocol1Form(_protocol)) {
+        _protocol = protocol;
+        _framer.setProtocol(protocol);
+        return;
+    }
     const bool wasOpen = _open;
     if (wasOpen)
         closeSerialPort();
