@@ -86,6 +86,8 @@ const CommandEntry commandTable[] = {
      "a file against the servo, or two files (exit 1 when they differ)"},
     {"watch", watchCommand, "watch KEY... [--interval MS] [--count N]",
      "one CSV row per poll until Ctrl+C or N rows"},
+    {"off", offCommand, "off [--ids IDS]",
+     "switch the motor off on each servo (default: --id), each read back;\nexit 1 when one may still be on"},
     {"reboot", rebootCommand, "reboot", "reboot the servo"},
     {"reset", resetCommand, "reset --yes [--keep nothing|id|id,rate]",
      "factory reset (its settings return to the factory defaults)"},

@@ -38,6 +38,7 @@ int resetCommand(CommandContext& context, Arguments& arguments);
 // Configuration files (filecommands.cpp, restorecommand.cpp).
 int saveCommand(CommandContext& context, Arguments& arguments);
 int restoreCommand(CommandContext& context, Arguments& arguments);
+int offCommand(CommandContext& context, Arguments& arguments);
 int diffCommand(CommandContext& context, Arguments& arguments);
 
 // Shared by set and restore (writecommands.cpp).

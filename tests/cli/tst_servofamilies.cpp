@@ -14,6 +14,7 @@ constexpr int factoryRate = 57600;
 constexpr int velocityLimitAt = 44; // four bytes, 0.229 rpm steps
 constexpr int idAt = 7;
 constexpr int baudAt = 8;
+constexpr int torqueAt = 64;
 
 int valueAt(const QByteArray& table, int address, int size)
 {
@@ -73,6 +74,13 @@ private slots:
             "it answers at id 5, 57600 baud");
         row("an option the model lacks", {"--id", "2", "reset", "--yes", "--keep", "rate"}, 2, "",
             "--keep rate: this servo's reset keeps nothing or id or id,rate");
+        row("torque on at 2", {"--id", "2", "set", "torqueEnable=1"}, 0, "written and verified");
+        row("torque on at 3", {"--id", "3", "set", "torqueEnable=1"}, 0, "written and verified");
+        // Servo 3 refuses the write: it is named, the others are off, and id 9 is silent.
+        row("every motor off, one refusing", {"off", "--ids", "2-4,9"}, 1,
+            "servo 2: motor off\nservo 3: still on: the servo did not take the write\nservo 4: motor off\n"
+            "servo 9: not answering",
+            "1 of 4 motors may still be on");
     }
     void commands()
     {
@@ -84,6 +92,8 @@ private slots:
             arguments = QStringList{"--baud", QString::number(factoryRate)} + arguments;
         if (QTest::currentDataTag() == QLatin1String("restored onto another"))
             _simulator->setRegisters(4, velocityLimitAt, QByteArray::fromHex("01000000"));
+        if (QTest::currentDataTag() == QLatin1String("every motor off, one refusing"))
+            _simulator->refuseWritesAt(3, torqueAt);
         const CliRun run = runCli(QStringLiteral(VSM_CLI_PATH), _home.path(),
                                   QStringList{"--port", _simulator->devicePath()} + arguments);
         QVERIFY(run.finished);
@@ -148,6 +158,9 @@ private:
         if (row == "restored onto another")
             QCOMPARE(valueAt(_simulator->registers(4), velocityLimitAt, 4),
                      valueAt(_simulator->registers(3), velocityLimitAt, 4));
+        if (row == "every motor off, one refusing")
+            for (int id : {2, 3, 4})
+                QCOMPARE(quint8(_simulator->registers(id).at(torqueAt)), quint8(id == 3 ? 1 : 0));
         if (row == "a reset that keeps the id") {
             QCOMPARE(quint8(_simulator->registers(5).at(baudAt)), quint8(1)); // 57600 again
             QCOMPARE(valueAt(_simulator->registers(5), velocityLimitAt, 4), 265);
