@@ -13,6 +13,7 @@
 #include "window/editview/uiregisterhelper.h"
 
 #include <connectedwindow.h>
+#include <messageboxes.h>
 
 #include <QLabel>
 #include <QListWidget>
@@ -251,6 +252,30 @@ private slots:
 
     // A servo the table knows at the factory id would be numbered as if new: the first start only
     // says so; numbered, its row moves to the new id.
+    // Every motor of the table off while connected: one refuses and is named, one at another
+    // rate is named as not reached, the rest are off, and the connected servo is polled again.
+    void allMotorsOffWhileConnected()
+    {
+        IsolatedSettings home;
+        testfixture::openConnected(home, servosim::Model::V1, {}, 1, 20, _sim, _window, {1, 2, 3});
+        _window->bus()->list({1, 2, 3}, 1000000);
+        _window->bus()->list({9}, 57600);
+        constexpr int motorAt = 48;
+        for (int id : {1, 2, 3})
+            _sim->setRegisters(id, motorAt, QByteArray(1, '\1'));
+        _sim->refuseWritesAt(2, motorAt);
+        _window->findChild<QAction*>("allMotorsOffAction")->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(messageboxes::visible(), 20000);
+        const QString text = messageboxes::visible()->text();
+        QVERIFY2(text.contains("Servo 2: still on") && text.contains("Servo 9: at another rate") &&
+                     !text.contains("Servo 1") && !text.contains("Servo 3"),
+                 qPrintable(text));
+        for (int id : {1, 2, 3})
+            QCOMPARE(int(_sim->registers(id).at(motorAt)), id == 2 ? 1 : 0);
+        messageboxes::visible()->close();
+        QTRY_VERIFY_WITH_TIMEOUT(_window->scheduler()->isRunning(), 20000);
+    }
+
     void numberingWarnsOfAKnownServo()
     {
         IsolatedSettings home;

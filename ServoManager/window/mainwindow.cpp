@@ -245,6 +245,7 @@ void MainWindow::initBus()
     hooks.releasePort = [this] { _session->releasePort(); };
     hooks.settings = _settings;
     _bus = new BusControl(this, ui->numberServosAction, _serialHelper, _searchDialog.get(), hooks);
+    connect(ui->allMotorsOffAction, &QAction::triggered, _bus, &BusControl::allMotorsOff);
 }
 
 void MainWindow::initServoFollower()

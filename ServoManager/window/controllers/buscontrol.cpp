@@ -1,6 +1,8 @@
 #include "window/controllers/buscontrol.h"
 
 #include "core/jobs/busroster.h"
+#include "core/jobs/motorsoff.h"
+#include "core/model/modelregistry.h"
 #include "core/session/uischeduler.h"
 #include "core/settings/settingshelper.h"
 #include "core/transport/portdiagnostics.h"
@@ -14,6 +16,7 @@
 #include <QDir>
 #include <QMainWindow>
 #include <QMenu>
+#include <QMessageBox>
 
 namespace {
 const QString keyFolder = QStringLiteral("configurationFolder");
@@ -154,4 +157,62 @@ void BusControl::giveBack()
         _openedPort = false;
         _serial->closeSerialPort();
     }
+}
+
+void BusControl::allMotorsOff()
+{
+    if (_motorsOff && _motorsOff->isRunning())
+        return;
+    QString why;
+    if (!takeBus(&why)) {
+        showMotorsWarning(why);
+        return;
+    }
+    // One rate at a time: the servos at the port's rate now; the others are named, not reached.
+    QList<MotorsOff::Servo> servos;
+    QList<int> notReached;
+    for (int row = 0; row < _roster->servoCount(); ++row) {
+        if (_roster->baudRateAt(row) != _serial->baudRate()) {
+            notReached.append(_roster->idAt(row));
+            continue;
+        }
+        // The model the table knows saves the identification; an unknown one is identified.
+        servos.append({_roster->idAt(row), ModelRegistry::shared().byNumber(_roster->modelNumberAt(row))});
+    }
+    if (!_motorsOff) {
+        _motorsOff = new MotorsOff(_serial, this);
+        connect(_motorsOff, &MotorsOff::finished, this, [this](const QList<MotorOffResult>& results) {
+            motorsOffFinished(results, _motorsNotReached);
+        });
+    }
+    _motorsNotReached = notReached;
+    _motorsOff->start(servos);
+}
+
+void BusControl::motorsOffFinished(const QList<MotorOffResult>& results, const QList<int>& notReached)
+{
+    giveBack();
+    QStringList problems;
+    QStringList off;
+    for (const MotorOffResult& result : results) {
+        if (result.isOff())
+            off << QString::number(result.id);
+        else
+            problems << tr("Servo %1: %2").arg(result.id).arg(result.text());
+    }
+    for (int id : notReached)
+        problems << tr("Servo %1: at another rate than the port's: not reached").arg(id);
+    if (problems.isEmpty()) {
+        _hooks.passingMessage(tr("All motors off (ids %1)").arg(off.join(QStringLiteral(", "))));
+        return;
+    }
+    showMotorsWarning(tr("Not every motor is known to be off:") + QLatin1Char('\n') + problems.join(QLatin1Char('\n')));
+}
+
+// Without a nested event loop: the bus goes on meanwhile.
+void BusControl::showMotorsWarning(const QString& text)
+{
+    auto* box = new QMessageBox(QMessageBox::Warning, tr("All motors off"), text, QMessageBox::Ok, _window);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }

@@ -2,6 +2,7 @@
 
 #include "core/session/servolocator.h"
 
+#include <QList>
 #include <QObject>
 #include <QPointer>
 
@@ -9,6 +10,8 @@
 #include <memory>
 
 class ApplyConfigurationDialog;
+class MotorsOff;
+struct MotorOffResult;
 class BusDock;
 class BusRoster;
 class NumberingDialog;
@@ -49,10 +52,15 @@ public:
     void disconnected();
     // Servos given on the command line.
     void list(const QList<int>& ids, int baudRate);
+    // Every motor of the Bus table's servos at the port's rate off, each read back; the connected
+    // servo's polls pause meanwhile. Any servo still on, silent or not reached is named.
+    void allMotorsOff();
 
 private:
     bool takeBus(QString* why);
     void giveBack();
+    void motorsOffFinished(const QList<MotorOffResult>& results, const QList<int>& notReached);
+    void showMotorsWarning(const QString& text);
 
     std::shared_ptr<SerialHelper> _serial;
     Hooks _hooks;
@@ -60,6 +68,8 @@ private:
     BusDock* _dock;
     ApplyConfigurationDialog* _apply;
     NumberingDialog* _numbering = nullptr;
+    MotorsOff* _motorsOff = nullptr;
+    QList<int> _motorsNotReached; // rows at another rate than the port's
     QPointer<QMainWindow> _window;
     bool _pausedScheduler = false;
     bool _openedPort = false;
