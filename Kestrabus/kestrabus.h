@@ -47,7 +47,7 @@ public:
     bool reboot(uint8_t id, std::function<void()> callback);
     bool reset(uint8_t id, std::function<void()> callback);
     // A Protocol 2 reset with its option: 0xFF everything, 0x01 all but the id, 0x02 all but the id
-    // and the baud rate (the reset above sends 0x01). Protocol 1's reset has no option.
+    // and the baud rate (the reset above sends 0x01). Protocol 1's reset has no option. Since 1.2.0.
     bool reset(uint8_t id, uint8_t option, std::function<void()> callback);
 
     // Requests to several servos in one packet, sent to the broadcast id 0xFE. Added in 1.2.0 of
@@ -96,7 +96,7 @@ public:
     // Called, in the target's thread, whenever bytes arrive while no request's callback is connected
     // (before the first request, and after cleanUp() until the next one); the caller fetches them
     // with readPendingSerialData(). Without it such bytes wait in the port until the next request
-    // discards them.
+    // discards them. Since 1.2.0.
     void setIdleDataCallback(std::function<void()> callback);
     // Called with every packet as it was written to the port, before any answer to it is handed on.
     void setSentCallback(std::function<void(const QByteArray&)> callback);
