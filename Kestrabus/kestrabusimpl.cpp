@@ -151,7 +151,7 @@ bool KestrabusImpl::syncWrite(uint16_t address, uint16_t lengthPerServo,
 bool KestrabusImpl::sendBuilt(const QByteArray& packet, std::function<void()> callback)
 {
     // A refused request sends nothing, so nothing should wait for an answer to it.
-    if (packet.isEmpty())
+    if (packet.isEmpty() || !_serial->isOpen())
         return false;
     connectCallback(std::move(callback));
     return _spo->sendPacket(packet);
