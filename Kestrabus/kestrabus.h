@@ -15,8 +15,9 @@
 class KestrabusImpl;
 
 // Servo bus access: one serial port and one protocol. Sends ping, read, write, reboot and factory
-// reset requests, and sync and bulk requests to several servos, and calls the request's callback whenever answer bytes arrive; the caller fetches
-// them with readPendingSerialData(). All calls belong in the thread that constructed the object.
+// reset requests and sync and bulk requests to several servos, and calls the request's callback
+// whenever answer bytes arrive; the caller fetches them with readPendingSerialData(). All calls
+// belong in the thread that constructed the object.
 class KESTRABUS_EXPORT Kestrabus : public QObject
 {
     Q_OBJECT

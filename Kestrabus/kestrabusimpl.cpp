@@ -143,7 +143,8 @@ bool KestrabusImpl::bulkRead(uint8_t instruction, const std::vector<PacketCodec:
 }
 
 bool KestrabusImpl::syncWrite(uint16_t address, uint16_t lengthPerServo,
-                              const std::vector<PacketCodec::ServoData>& servos, std::function<void()> callback)
+                              const std::vector<PacketCodec::ServoData>& servos,
+                              std::function<void()> callback)
 {
     return sendBuilt(_spo->syncWritePacket(address, lengthPerServo, servos), std::move(callback));
 }

@@ -48,8 +48,8 @@ public:
                   std::function<void()> callback);
     bool bulkRead(uint8_t instruction, const std::vector<PacketCodec::ReadSpan>& spans,
                   std::function<void()> callback);
-    bool syncWrite(uint16_t address, uint16_t lengthPerServo, const std::vector<PacketCodec::ServoData>& servos,
-                   std::function<void()> callback);
+    bool syncWrite(uint16_t address, uint16_t lengthPerServo,
+                   const std::vector<PacketCodec::ServoData>& servos, std::function<void()> callback);
 
     // Called once, in the target's thread, with the port's error text when the open port fails
     // (device removed, read or write failure); armed again by the next successful open.

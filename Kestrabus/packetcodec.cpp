@@ -29,7 +29,7 @@ uint8_t protocol1Checksum(uint8_t id, uint8_t length, uint8_t instruction, const
 }
 
 QByteArray protocol2PacketWithLength(uint8_t id, uint16_t length, uint8_t instruction,
-                                    const QByteArray& parameters)
+                                     const QByteArray& parameters)
 {
     QByteArray packet;
     packet.reserve(10 + parameters.size());

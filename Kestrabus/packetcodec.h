@@ -78,7 +78,8 @@ QByteArray protocol2Packet(uint8_t id, uint8_t length, uint8_t instruction, cons
 // Protocol 1 form (also the Feetech one): sync read "address length id…", sync write
 // "address length (id data)…", each field one byte.
 QByteArray protocol1SyncRead(uint16_t address, uint16_t length, const std::vector<uint8_t>& ids);
-QByteArray protocol1SyncWrite(uint16_t address, uint16_t lengthPerServo, const std::vector<ServoData>& servos);
+QByteArray protocol1SyncWrite(uint16_t address, uint16_t lengthPerServo,
+                              const std::vector<ServoData>& servos);
 // Protocol 2, addresses and lengths two bytes little-endian: sync read or fast sync read
 // "address length id…", bulk read or fast bulk read "(id address length)…", sync write
 // "address length (id data)…". `instruction` picks the plain or the fast form; any other
@@ -86,6 +87,7 @@ QByteArray protocol1SyncWrite(uint16_t address, uint16_t lengthPerServo, const s
 QByteArray protocol2SyncRead(uint8_t instruction, uint16_t address, uint16_t length,
                              const std::vector<uint8_t>& ids);
 QByteArray protocol2BulkRead(uint8_t instruction, const std::vector<ReadSpan>& spans);
-QByteArray protocol2SyncWrite(uint16_t address, uint16_t lengthPerServo, const std::vector<ServoData>& servos);
+QByteArray protocol2SyncWrite(uint16_t address, uint16_t lengthPerServo,
+                              const std::vector<ServoData>& servos);
 
 } // namespace PacketCodec

@@ -34,7 +34,8 @@ public:
     // empty packet when the protocol has no form of the request or cannot send it as asked.
     virtual QByteArray syncReadPacket(uint8_t instruction, uint16_t address, uint16_t length,
                                       const std::vector<uint8_t>& ids) const = 0;
-    virtual QByteArray bulkReadPacket(uint8_t instruction, const std::vector<PacketCodec::ReadSpan>& spans) const = 0;
+    virtual QByteArray bulkReadPacket(uint8_t instruction,
+                                      const std::vector<PacketCodec::ReadSpan>& spans) const = 0;
     virtual QByteArray syncWritePacket(uint16_t address, uint16_t lengthPerServo,
                                        const std::vector<PacketCodec::ServoData>& servos) const = 0;
     // Under the protocol's bus lock, as every request.

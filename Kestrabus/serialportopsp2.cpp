@@ -63,7 +63,8 @@ QByteArray SerialPortOpsP2::syncReadPacket(uint8_t instruction, uint16_t address
     return PacketCodec::protocol2SyncRead(instruction, address, length, ids);
 }
 
-QByteArray SerialPortOpsP2::bulkReadPacket(uint8_t instruction, const std::vector<PacketCodec::ReadSpan>& spans) const
+QByteArray SerialPortOpsP2::bulkReadPacket(uint8_t instruction,
+                                           const std::vector<PacketCodec::ReadSpan>& spans) const
 {
     return PacketCodec::protocol2BulkRead(instruction, spans);
 }

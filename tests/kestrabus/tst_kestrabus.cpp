@@ -355,8 +355,8 @@ void TestKestrabus::multiServoRequests_data()
     QTest::newRow("2 sync read") << 2 << "sync read" << bytes("fffffd00fe0900828400040001 02 cefa");
     QTest::newRow("2 fast sync read") << 2 << "fast sync read" << bytes("fffffd00fe09008a8400040001 02 4d72");
     QTest::newRow("2 bulk read") << 2 << "bulk read" << bytes("fffffd00fe0d0092 0100000200 0284000400 1675");
-    QTest::newRow("2 fast bulk read") << 2 << "fast bulk read"
-                                      << bytes("fffffd00fe0d009a 0100000200 0284000400 155f");
+    QTest::newRow("2 fast bulk read")
+        << 2 << "fast bulk read" << bytes("fffffd00fe0d009a 0100000200 0284000400 155f");
     QTest::newRow("2 sync write") << 2 << "sync write"
                                   << bytes("fffffd00fe11008374000400 0196000000 02aa000000 8287");
     QTest::newRow("1 sync read") << 1 << "sync read" << bytes("fffffe0682 8404 0102 ee");

@@ -35,8 +35,8 @@ QByteArray multiServoPacket(const QString& kind, int protocol, int address, int 
     if (protocol == 1)
         return kind == "sync" ? PacketCodec::protocol1SyncRead(address16, length16, idList) : QByteArray();
     if (kind == "sync" || kind == "fast sync")
-        return PacketCodec::protocol2SyncRead(kind == "sync" ? PacketCodec::SyncRead : PacketCodec::FastSyncRead,
-                                              address16, length16, idList);
+        return PacketCodec::protocol2SyncRead(
+            kind == "sync" ? PacketCodec::SyncRead : PacketCodec::FastSyncRead, address16, length16, idList);
     return PacketCodec::protocol2BulkRead(kind == "bulk" ? PacketCodec::BulkRead : PacketCodec::FastBulkRead,
                                           spanList);
 }
@@ -142,10 +142,11 @@ void TestPacketCodec::multiServoPackets_data()
 
     // The worked examples of the makers' manuals: present position (4 bytes at 132) of ids 1 and 2;
     // goal positions 150 and 170 (4 bytes at 116); four servos' positions and speeds at 0x1E.
-    QTest::newRow("2 sync read, manual's example")
-        << "sync" << 2 << 0x84 << 4 << two << noSpans << noData << bytes("fffffd00fe0900828400040001 02 cefa");
+    QTest::newRow("2 sync read, manual's example") << "sync" << 2 << 0x84 << 4 << two << noSpans << noData
+                                                   << bytes("fffffd00fe0900828400040001 02 cefa");
     QTest::newRow("2 sync write, manual's example")
-        << "write" << 2 << 0x74 << 4 << two << noSpans << QList<QByteArray>{bytes("96000000"), bytes("aa000000")}
+        << "write" << 2 << 0x74 << 4 << two << noSpans
+        << QList<QByteArray>{bytes("96000000"), bytes("aa000000")}
         << bytes("fffffd00fe11008374000400 0196000000 02aa000000 8287");
     QTest::newRow("1 sync write, manual's example")
         << "write" << 1 << 0x1E << 4 << bytes("00010203") << noSpans
@@ -159,27 +160,31 @@ void TestPacketCodec::multiServoPackets_data()
         << bytes("fffffd00fe080082 0002 0201 07 72dc");
     QTest::newRow("2 bulk read") << "bulk" << 2 << 0 << 0 << QByteArray() << QVector<int>{1, 0, 2, 2, 0x84, 4}
                                  << noData << bytes("fffffd00fe0d0092 0100000200 0284000400 1675");
-    QTest::newRow("2 fast bulk read") << "fast bulk" << 2 << 0 << 0 << QByteArray()
-                                      << QVector<int>{1, 0, 2, 2, 0x84, 4} << noData
-                                      << bytes("fffffd00fe0d009a 0100000200 0284000400 155f");
-    QTest::newRow("1 sync read, Feetech form")
-        << "sync" << 1 << 0x38 << 2 << bytes("010203") << noSpans << noData << bytes("fffffe0782 3802 010203 38");
+    QTest::newRow("2 fast bulk read")
+        << "fast bulk" << 2 << 0 << 0 << QByteArray() << QVector<int>{1, 0, 2, 2, 0x84, 4} << noData
+        << bytes("fffffd00fe0d009a 0100000200 0284000400 155f");
+    QTest::newRow("1 sync read, Feetech form") << "sync" << 1 << 0x38 << 2 << bytes("010203") << noSpans
+                                               << noData << bytes("fffffe0782 3802 010203 38");
     QTest::newRow("1 sync write") << "write" << 1 << 0x2A << 2 << two << noSpans
                                   << QList<QByteArray>{bytes("0008"), bytes("0010")}
                                   << bytes("fffffe0a83 2a02 01 0008 02 0010 2d");
 
-    QTest::newRow("1 fast sync read: no form") << "fast sync" << 1 << 0x38 << 2 << two << noSpans << noData
-                                               << refused;
+    QTest::newRow("1 fast sync read: no form")
+        << "fast sync" << 1 << 0x38 << 2 << two << noSpans << noData << refused;
     QTest::newRow("1 bulk read: no form")
         << "bulk" << 1 << 0 << 0 << QByteArray() << QVector<int>{1, 0, 2} << noData << refused;
     QTest::newRow("1 fast bulk read: no form")
         << "fast bulk" << 1 << 0 << 0 << QByteArray() << QVector<int>{1, 0, 2} << noData << refused;
-    QTest::newRow("1 address beyond a byte") << "sync" << 1 << 0x100 << 2 << two << noSpans << noData << refused;
-    QTest::newRow("1 length beyond a byte") << "sync" << 1 << 0 << 0x100 << two << noSpans << noData << refused;
-    QTest::newRow("1 write address beyond a byte") << "write" << 1 << 0x100 << 1 << bytes("01") << noSpans
-                                                   << QList<QByteArray>{bytes("00")} << refused;
+    QTest::newRow("1 address beyond a byte")
+        << "sync" << 1 << 0x100 << 2 << two << noSpans << noData << refused;
+    QTest::newRow("1 length beyond a byte")
+        << "sync" << 1 << 0 << 0x100 << two << noSpans << noData << refused;
+    QTest::newRow("1 write address beyond a byte")
+        << "write" << 1 << 0x100 << 1 << bytes("01") << noSpans << QList<QByteArray>{bytes("00")} << refused;
     for (int protocol : {1, 2}) {
-        const auto row = [protocol](const char* name) -> QTestData& { return QTest::addRow("%d %s", protocol, name); };
+        const auto row = [protocol](const char* name) -> QTestData& {
+            return QTest::addRow("%d %s", protocol, name);
+        };
         row("no servo") << "sync" << protocol << 0 << 2 << QByteArray() << noSpans << noData << refused;
         row("id twice") << "sync" << protocol << 0 << 2 << bytes("010201") << noSpans << noData << refused;
         row("broadcast id") << "sync" << protocol << 0 << 2 << bytes("01fe") << noSpans << noData << refused;
@@ -196,8 +201,8 @@ void TestPacketCodec::multiServoPackets_data()
         << "bulk" << 2 << 0 << 0 << QByteArray() << QVector<int>{1, 0, 2, 1, 4, 2} << noData << refused;
     QTest::newRow("2 bulk read, nothing from one")
         << "bulk" << 2 << 0 << 0 << QByteArray() << QVector<int>{1, 0, 2, 2, 4, 0} << noData << refused;
-    QTest::newRow("2 bulk read of no servo") << "fast bulk" << 2 << 0 << 0 << QByteArray() << QVector<int>{}
-                                             << noData << refused;
+    QTest::newRow("2 bulk read of no servo")
+        << "fast bulk" << 2 << 0 << 0 << QByteArray() << QVector<int>{} << noData << refused;
 }
 
 void TestPacketCodec::multiServoPackets()
@@ -211,7 +216,8 @@ void TestPacketCodec::multiServoPackets()
     QFETCH(QList<QByteArray>, data);
     QFETCH(QByteArray, packet);
 
-    QCOMPARE(multiServoPacket(kind, protocol, address, length, ids, spans, data).toHex(' '), packet.toHex(' '));
+    QCOMPARE(multiServoPacket(kind, protocol, address, length, ids, spans, data).toHex(' '),
+             packet.toHex(' '));
 }
 
 // Where one packet ends: Protocol 1's length byte (parameters + 2 <= 255), Protocol 2's length field

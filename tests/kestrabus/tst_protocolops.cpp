@@ -142,7 +142,8 @@ bool TestProtocolOps::send(Request request, int id, int address, int length, con
     case Request::Reboot:
         return _ops->reboot(uint8_t(id));
     case Request::SyncWrite:
-        return _ops->sendPacket(_ops->syncWritePacket(uint16_t(address), uint16_t(data.size()), {{uint8_t(id), data}}));
+        return _ops->sendPacket(
+            _ops->syncWritePacket(uint16_t(address), uint16_t(data.size()), {{uint8_t(id), data}}));
     }
     return false;
 }
@@ -261,8 +262,8 @@ void TestProtocolOps::busyLockRefuses_data()
     QTest::addColumn<int>("protocol");
     QTest::addColumn<Request>("request");
 
-    const QVector<Request> common{Request::Ping, Request::Read, Request::Write, Request::Reset,
-                                  Request::Reboot, Request::SyncWrite};
+    const QVector<Request> common{Request::Ping,  Request::Read,   Request::Write,
+                                  Request::Reset, Request::Reboot, Request::SyncWrite};
     for (int protocol : {1, 2}) {
         QVector<Request> requests = common;
         if (protocol == 2)
