@@ -4,6 +4,28 @@
 
 #include <utility>
 
+namespace {
+
+std::vector<PacketCodec::ReadSpan> readSpans(const std::vector<Kestrabus::BulkReadItem>& items)
+{
+    std::vector<PacketCodec::ReadSpan> spans;
+    spans.reserve(items.size());
+    for (const Kestrabus::BulkReadItem& item : items)
+        spans.push_back({item.id, item.address, item.length});
+    return spans;
+}
+
+std::vector<PacketCodec::ServoData> servoData(const std::vector<Kestrabus::SyncWriteItem>& items)
+{
+    std::vector<PacketCodec::ServoData> servos;
+    servos.reserve(items.size());
+    for (const Kestrabus::SyncWriteItem& item : items)
+        servos.push_back({item.id, item.data});
+    return servos;
+}
+
+} // namespace
+
 Kestrabus::Kestrabus(QObject* target, uint8_t protocol)
     : QObject(nullptr), _kestrabusImpl(std::make_shared<KestrabusImpl>(target, protocol))
 {
@@ -67,6 +89,34 @@ bool Kestrabus::reset(uint8_t id, std::function<void()> callback)
 bool Kestrabus::reset(uint8_t id, uint8_t option, std::function<void()> callback)
 {
     return _kestrabusImpl->reset(id, option, std::move(callback));
+}
+
+bool Kestrabus::syncRead(uint16_t address, uint16_t length, const std::vector<uint8_t>& ids,
+                         std::function<void()> callback)
+{
+    return _kestrabusImpl->syncRead(PacketCodec::SyncRead, address, length, ids, std::move(callback));
+}
+
+bool Kestrabus::fastSyncRead(uint16_t address, uint16_t length, const std::vector<uint8_t>& ids,
+                             std::function<void()> callback)
+{
+    return _kestrabusImpl->syncRead(PacketCodec::FastSyncRead, address, length, ids, std::move(callback));
+}
+
+bool Kestrabus::bulkRead(const std::vector<BulkReadItem>& items, std::function<void()> callback)
+{
+    return _kestrabusImpl->bulkRead(PacketCodec::BulkRead, readSpans(items), std::move(callback));
+}
+
+bool Kestrabus::fastBulkRead(const std::vector<BulkReadItem>& items, std::function<void()> callback)
+{
+    return _kestrabusImpl->bulkRead(PacketCodec::FastBulkRead, readSpans(items), std::move(callback));
+}
+
+bool Kestrabus::syncWrite(uint16_t address, uint16_t lengthPerServo, const std::vector<SyncWriteItem>& items,
+                          std::function<void()> callback)
+{
+    return _kestrabusImpl->syncWrite(address, lengthPerServo, servoData(items), std::move(callback));
 }
 
 void Kestrabus::setPortErrorCallback(std::function<void(QString)> callback)

@@ -130,6 +130,34 @@ bool KestrabusImpl::reset(uint8_t id, uint8_t option, std::function<void()> call
     return sent;
 }
 
+bool KestrabusImpl::syncRead(uint8_t instruction, uint16_t address, uint16_t length,
+                             const std::vector<uint8_t>& ids, std::function<void()> callback)
+{
+    return sendBuilt(_spo->syncReadPacket(instruction, address, length, ids), std::move(callback));
+}
+
+bool KestrabusImpl::bulkRead(uint8_t instruction, const std::vector<PacketCodec::ReadSpan>& spans,
+                             std::function<void()> callback)
+{
+    return sendBuilt(_spo->bulkReadPacket(instruction, spans), std::move(callback));
+}
+
+bool KestrabusImpl::syncWrite(uint16_t address, uint16_t lengthPerServo,
+                              const std::vector<PacketCodec::ServoData>& servos,
+                              std::function<void()> callback)
+{
+    return sendBuilt(_spo->syncWritePacket(address, lengthPerServo, servos), std::move(callback));
+}
+
+bool KestrabusImpl::sendBuilt(const QByteArray& packet, std::function<void()> callback)
+{
+    // A refused request sends nothing, so nothing should wait for an answer to it.
+    if (packet.isEmpty() || !_serial->isOpen())
+        return false;
+    connectCallback(std::move(callback));
+    return _spo->sendPacket(packet);
+}
+
 void KestrabusImpl::setPortErrorCallback(std::function<void(QString)> callback)
 {
     _portErrorCallback = std::move(callback);

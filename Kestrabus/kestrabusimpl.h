@@ -43,6 +43,13 @@ public:
     // with cleanUp(), or after a second.
     bool reboot(uint8_t id, std::function<void()> callback);
     bool reset(uint8_t id, uint8_t option, std::function<void()> callback);
+    // Requests to several servos; instruction picks the plain or the fast form of a read.
+    bool syncRead(uint8_t instruction, uint16_t address, uint16_t length, const std::vector<uint8_t>& ids,
+                  std::function<void()> callback);
+    bool bulkRead(uint8_t instruction, const std::vector<PacketCodec::ReadSpan>& spans,
+                  std::function<void()> callback);
+    bool syncWrite(uint16_t address, uint16_t lengthPerServo,
+                   const std::vector<PacketCodec::ServoData>& servos, std::function<void()> callback);
 
     // Called once, in the target's thread, with the port's error text when the open port fails
     // (device removed, read or write failure); armed again by the next successful open.
@@ -53,6 +60,7 @@ public:
 
 private:
     void connectCallback(std::function<void()> callback);
+    bool sendBuilt(const QByteArray& packet, std::function<void()> callback);
     void connectIdleCallback();
     void waitForAnswer();
     void watchPortErrors();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "packetcodec.h"
+
 #include <QByteArray>
 #include <QMutex>
 #include <QSerialPort>
@@ -8,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <utility>
+#include <vector>
 
 // The requests every bus protocol can send. A protocol object only builds and sends instruction
 // packets; it never waits for or reads the answer.
@@ -26,6 +29,17 @@ public:
     virtual bool reset(uint8_t id, uint8_t option) = 0;
     // The largest data block one write can carry; longer writes are refused.
     virtual int maxWriteDataSize() const = 0;
+    // Requests to several servos are built first and sent with sendPacket(), so that one the
+    // protocol cannot carry is refused before anything waits for its answer. Each builder gives an
+    // empty packet when the protocol has no form of the request or cannot send it as asked.
+    virtual QByteArray syncReadPacket(uint8_t instruction, uint16_t address, uint16_t length,
+                                      const std::vector<uint8_t>& ids) const = 0;
+    virtual QByteArray bulkReadPacket(uint8_t instruction,
+                                      const std::vector<PacketCodec::ReadSpan>& spans) const = 0;
+    virtual QByteArray syncWritePacket(uint16_t address, uint16_t lengthPerServo,
+                                       const std::vector<PacketCodec::ServoData>& servos) const = 0;
+    // Under the protocol's bus lock, as every request.
+    virtual bool sendPacket(const QByteArray& packet) = 0;
     // Called with the bytes of every packet written.
     void setSentCallback(std::function<void(const QByteArray&)> callback) { _sent = std::move(callback); }
 

@@ -46,6 +46,30 @@ int SerialPortOpsP1::maxWriteDataSize() const
     return PacketCodec::protocol1MaxWriteData;
 }
 
+// Protocol 1 knows the plain sync read only (in the form the Feetech servos answer) and no bulk read.
+QByteArray SerialPortOpsP1::syncReadPacket(uint8_t instruction, uint16_t address, uint16_t length,
+                                           const std::vector<uint8_t>& ids) const
+{
+    return instruction == PacketCodec::SyncRead ? PacketCodec::protocol1SyncRead(address, length, ids)
+                                                : QByteArray();
+}
+
+QByteArray SerialPortOpsP1::bulkReadPacket(uint8_t, const std::vector<PacketCodec::ReadSpan>&) const
+{
+    return {};
+}
+
+QByteArray SerialPortOpsP1::syncWritePacket(uint16_t address, uint16_t lengthPerServo,
+                                            const std::vector<PacketCodec::ServoData>& servos) const
+{
+    return PacketCodec::protocol1SyncWrite(address, lengthPerServo, servos);
+}
+
+bool SerialPortOpsP1::sendPacket(const QByteArray& packet)
+{
+    return writeUnderLock(_serial_mutex, _mutex_duration_ms, packet);
+}
+
 void SerialPortOpsP1::setPacket(QByteArray& packet, uint8_t id, uint8_t length, uint8_t instruction)
 {
     setPacket(packet, id, length, instruction, QByteArray());

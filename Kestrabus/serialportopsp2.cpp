@@ -57,6 +57,29 @@ bool SerialPortOpsP2::commitShadowData(uint8_t id)
     return writePacket(packet);
 }
 
+QByteArray SerialPortOpsP2::syncReadPacket(uint8_t instruction, uint16_t address, uint16_t length,
+                                           const std::vector<uint8_t>& ids) const
+{
+    return PacketCodec::protocol2SyncRead(instruction, address, length, ids);
+}
+
+QByteArray SerialPortOpsP2::bulkReadPacket(uint8_t instruction,
+                                           const std::vector<PacketCodec::ReadSpan>& spans) const
+{
+    return PacketCodec::protocol2BulkRead(instruction, spans);
+}
+
+QByteArray SerialPortOpsP2::syncWritePacket(uint16_t address, uint16_t lengthPerServo,
+                                            const std::vector<PacketCodec::ServoData>& servos) const
+{
+    return PacketCodec::protocol2SyncWrite(address, lengthPerServo, servos);
+}
+
+bool SerialPortOpsP2::sendPacket(const QByteArray& packet)
+{
+    return writeUnderLock(_serial_mutex, _mutex_duration_ms, packet);
+}
+
 bool SerialPortOpsP2::sendWrite(uint8_t instruction, uint8_t id, uint8_t address, const QByteArray& data)
 {
     if (data.size() > maxWriteDataSize())

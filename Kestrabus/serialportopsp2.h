@@ -15,6 +15,13 @@ public:
     bool reboot(uint8_t id) override;
     bool reset(uint8_t id, uint8_t option) override;
     int maxWriteDataSize() const override;
+    QByteArray syncReadPacket(uint8_t instruction, uint16_t address, uint16_t length,
+                              const std::vector<uint8_t>& ids) const override;
+    QByteArray bulkReadPacket(uint8_t instruction,
+                              const std::vector<PacketCodec::ReadSpan>& spans) const override;
+    QByteArray syncWritePacket(uint16_t address, uint16_t lengthPerServo,
+                               const std::vector<PacketCodec::ServoData>& servos) const override;
+    bool sendPacket(const QByteArray& packet) override;
     // Stored by the servo and applied by commitShadowData.
     virtual bool writeShadowData(uint8_t id, uint8_t address, const QByteArray& data);
     virtual bool commitShadowData(uint8_t id);

@@ -43,6 +43,9 @@ trap 'rm -rf "$root"' EXIT
 dpkg -x "$deb" "$root"
 libdir=$(dirname "$(ls "$root"/usr/lib/*/libKestrabus.so.1)")
 version=$(dpkg-deb -f "$deb" Version)
+# The shipped symbols file against the shipped library's exports and the package's version.
+dpkg-deb --info "$deb" symbols >"$root/symbols" || { echo "no symbols file"; exit 1; }
+packaging/check-symbols.sh "$libdir/libKestrabus.so.1" "$root/symbols" "$version"
 for program in VelkoraServoManager velkora-servo velkora-servo-sim; do
     line=$(QT_QPA_PLATFORM=offscreen LD_LIBRARY_PATH="$libdir" "$root/usr/bin/$program" --version)
     echo "$line"

@@ -47,6 +47,26 @@ bool runQueuedCalls()
     return QTest::qWaitFor([&reached] { return reached; }, 20000);
 }
 
+// One request to several servos through the public interface, by the rows' name for it.
+bool sendMultiServo(Kestrabus& bus, const QString& kind, std::function<void()> callback)
+{
+    const std::vector<uint8_t> ids{1, 2};
+    const std::vector<Kestrabus::BulkReadItem> items{{1, 0, 2}, {2, 0x84, 4}};
+    if (kind == "sync read")
+        return bus.syncRead(0x84, 4, ids, std::move(callback));
+    if (kind == "fast sync read")
+        return bus.fastSyncRead(0x84, 4, ids, std::move(callback));
+    if (kind == "bulk read")
+        return bus.bulkRead(items, std::move(callback));
+    if (kind == "fast bulk read")
+        return bus.fastBulkRead(items, std::move(callback));
+    if (kind == "sync write")
+        return bus.syncWrite(0x74, 4, {{1, bytes("96000000")}, {2, bytes("aa000000")}}, std::move(callback));
+    if (kind == "sync write, short data")
+        return bus.syncWrite(0x74, 4, {{1, bytes("96000000")}, {2, bytes("aa")}}, std::move(callback));
+    return bus.syncRead(0x84, 4, {}, std::move(callback)); // no servo
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(QSerialPort::SerialPortError)
@@ -72,6 +92,10 @@ private slots:
     void cleanUpWhenIdle();
     void oversizedWriteConnectsNothing_data();
     void oversizedWriteConnectsNothing();
+    void multiServoRequests_data();
+    void multiServoRequests();
+    void multiServoRefusalsConnectNothing_data();
+    void multiServoRefusalsConnectNothing();
     void rebootAndResetWaitForAnswer_data();
     void rebootAndResetWaitForAnswer();
     void rebootOnClosedPortDoesNotWait();
@@ -315,6 +339,88 @@ void TestKestrabus::oversizedWriteConnectsNothing()
     int refused = 0;
     int answered = 0;
     QVERIFY(!bus.writeData(1, 0, QByteArray(size, 0x11), [&refused] { ++refused; }));
+    QVERIFY(bus.ping(1, [&answered] { ++answered; }));
+    QCOMPARE(pty.read(ping.size(), lineTimeoutMs).toHex(' '), ping.toHex(' '));
+    QVERIFY(pty.write(acknowledgement));
+    QTRY_COMPARE_WITH_TIMEOUT(answered, 1, 20000);
+    QCOMPARE(refused, 0);
+}
+
+void TestKestrabus::multiServoRequests_data()
+{
+    QTest::addColumn<int>("protocol");
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QByteArray>("packet");
+
+    QTest::newRow("2 sync read") << 2 << "sync read" << bytes("fffffd00fe0900828400040001 02 cefa");
+    QTest::newRow("2 fast sync read") << 2 << "fast sync read" << bytes("fffffd00fe09008a8400040001 02 4d72");
+    QTest::newRow("2 bulk read") << 2 << "bulk read" << bytes("fffffd00fe0d0092 0100000200 0284000400 1675");
+    QTest::newRow("2 fast bulk read")
+        << 2 << "fast bulk read" << bytes("fffffd00fe0d009a 0100000200 0284000400 155f");
+    QTest::newRow("2 sync write") << 2 << "sync write"
+                                  << bytes("fffffd00fe11008374000400 0196000000 02aa000000 8287");
+    QTest::newRow("1 sync read") << 1 << "sync read" << bytes("fffffe0682 8404 0102 ee");
+    QTest::newRow("1 sync write") << 1 << "sync write" << bytes("fffffe0e83 7404 0196000000 02aa000000 b5");
+}
+
+void TestKestrabus::multiServoRequests()
+{
+    QFETCH(int, protocol);
+    QFETCH(QString, kind);
+    QFETCH(QByteArray, packet);
+
+    PtyPair pty;
+    QVERIFY2(pty.isOpen(), qPrintable(pty.errorString()));
+    QObject target;
+    Kestrabus bus(&target, uint8_t(protocol));
+    QCOMPARE(bus.openSerialPort(pty.slavePath(), 1000000), QString());
+    QList<QByteArray> sent;
+    bus.setSentCallback([&sent](const QByteArray& bytes) { sent << bytes; });
+    QList<QByteArray> chunks;
+    QVERIFY(sendMultiServo(bus, kind, [&] { chunks << bus.readPendingSerialData(); }));
+    QCOMPARE(pty.read(packet.size() + 1, lineTimeoutMs).toHex(' '), packet.toHex(' '));
+    QCOMPARE(sent, QList<QByteArray>{packet});
+
+    // The answers of several servos arrive as they come; the caller frames them.
+    const QList<QByteArray> answers{bytes("fffffd0001"), bytes("0800550000000000ffff")};
+    for (int i = 0; i < answers.size(); ++i) {
+        QVERIFY(pty.write(answers[i]));
+        QTRY_COMPARE_WITH_TIMEOUT(chunks.size(), i + 1, 20000);
+    }
+    QCOMPARE(chunks, answers);
+}
+
+void TestKestrabus::multiServoRefusalsConnectNothing_data()
+{
+    QTest::addColumn<int>("protocol");
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QByteArray>("ping");
+
+    QTest::newRow("1 fast sync read") << 1 << "fast sync read" << p1PingOfId1;
+    QTest::newRow("1 bulk read") << 1 << "bulk read" << p1PingOfId1;
+    QTest::newRow("1 fast bulk read") << 1 << "fast bulk read" << p1PingOfId1;
+    QTest::newRow("1 no servo") << 1 << "no servo" << p1PingOfId1;
+    QTest::newRow("2 no servo") << 2 << "no servo" << p2PingOfId1;
+    QTest::newRow("2 sync write, short data") << 2 << "sync write, short data" << p2PingOfId1;
+}
+
+void TestKestrabus::multiServoRefusalsConnectNothing()
+{
+    QFETCH(int, protocol);
+    QFETCH(QString, kind);
+    QFETCH(QByteArray, ping);
+
+    PtyPair pty;
+    QVERIFY2(pty.isOpen(), qPrintable(pty.errorString()));
+    QObject target;
+    Kestrabus bus(&target, uint8_t(protocol));
+    int refused = 0;
+    // Not open yet: nothing can be sent, whatever the request.
+    QVERIFY(!sendMultiServo(bus, protocol == 1 ? "sync read" : "fast bulk read", [&refused] { ++refused; }));
+    QCOMPARE(bus.openSerialPort(pty.slavePath(), 115200), QString());
+    int answered = 0;
+    QVERIFY(!sendMultiServo(bus, kind, [&refused] { ++refused; }));
+    // The ping is the first thing on the line: the refused request wrote nothing.
     QVERIFY(bus.ping(1, [&answered] { ++answered; }));
     QCOMPARE(pty.read(ping.size(), lineTimeoutMs).toHex(' '), ping.toHex(' '));
     QVERIFY(pty.write(acknowledgement));

@@ -19,7 +19,8 @@ enum class Request
     ShadowWrite,
     Commit,
     Reset,
-    Reboot
+    Reboot,
+    SyncWrite
 };
 
 // Gives the test the bus lock of a protocol object.
@@ -47,6 +48,8 @@ const char* requestName(Request request)
         return "reset";
     case Request::Reboot:
         return "reboot";
+    case Request::SyncWrite:
+        return "sync write";
     }
     return "";
 }
@@ -138,6 +141,9 @@ bool TestProtocolOps::send(Request request, int id, int address, int length, con
         return _ops->reset(uint8_t(id), 0x01);
     case Request::Reboot:
         return _ops->reboot(uint8_t(id));
+    case Request::SyncWrite:
+        return _ops->sendPacket(
+            _ops->syncWritePacket(uint16_t(address), uint16_t(data.size()), {{uint8_t(id), data}}));
     }
     return false;
 }
@@ -181,6 +187,8 @@ void TestProtocolOps::packets_data()
                                        << bytes("ffff01ff0300") + QByteArray(252, 0) + bytes("fc");
     QTest::newRow("1 reset") << 1 << Request::Reset << 1 << 0 << 0 << none << bytes("ffff010206f6");
     QTest::newRow("1 reboot") << 1 << Request::Reboot << 1 << 0 << 0 << none << bytes("ffff010208f4");
+    QTest::newRow("1 sync write") << 1 << Request::SyncWrite << 1 << 0 << 0 << twoBytes
+                                  << bytes("fffffe0783 0002 010002 72");
 
     QTest::newRow("2 ping id 1") << 2 << Request::Ping << 1 << 0 << 0 << none
                                  << bytes("fffffd0001030001194e");
@@ -204,6 +212,8 @@ void TestProtocolOps::packets_data()
     QTest::newRow("2 reset") << 2 << Request::Reset << 1 << 0 << 0 << none
                              << bytes("fffffd0001040006 01 a1e6");
     QTest::newRow("2 reboot") << 2 << Request::Reboot << 1 << 0 << 0 << none << bytes("fffffd00010300082f4e");
+    QTest::newRow("2 sync write") << 2 << Request::SyncWrite << 1 << 0 << 0 << twoBytes
+                                  << bytes("fffffd00fe0a0083 00000200 010002 7afd");
 }
 
 void TestProtocolOps::packets()
@@ -252,8 +262,8 @@ void TestProtocolOps::busyLockRefuses_data()
     QTest::addColumn<int>("protocol");
     QTest::addColumn<Request>("request");
 
-    const QVector<Request> common{Request::Ping, Request::Read, Request::Write, Request::Reset,
-                                  Request::Reboot};
+    const QVector<Request> common{Request::Ping,  Request::Read,   Request::Write,
+                                  Request::Reset, Request::Reboot, Request::SyncWrite};
     for (int protocol : {1, 2}) {
         QVector<Request> requests = common;
         if (protocol == 2)
