@@ -283,6 +283,25 @@ private slots:
         }
     }
 
+    // Protocol 1's sync write ("address length" then "id data", a byte each) reaches described models
+    // that list it; the built-in AX-12 lists nothing and keeps its goal.
+    void protocol1SyncWrite()
+    {
+        const auto ax12w = builtInModel("ax12w");
+        QVERIFY(ax12w && ax12w->instructions.contains("syncWrite"));
+        qint64 nowUs = 0;
+        ServoBus bus({{{1, 2}, Model::V1, ax12w}, {{3}, Model::Ax12, nullptr}}, 1000000, [&nowUs] { return nowUs; },
+                     protocolNumber::P1);
+        constexpr int Goal = 30;
+        QByteArray params("\x1e\x02", 2);
+        for (int id : {2, 3, 1})
+            params += char(id) + u16(100 * id + 1);
+        QVERIFY(bus.receive(instructionPacketP1(BroadcastId, instruction::SyncWrite, params), 1000000).isEmpty());
+        QCOMPARE(tableU16(bus.registers(1), Goal), 101);
+        QCOMPARE(tableU16(bus.registers(2), Goal), 201);
+        QVERIFY(tableU16(bus.registers(3), Goal) != 301);
+    }
+
     // On a real line the parts of a fast read leave one after another even when the first is late: the
     // client gets one whole packet.
     void combinedPacketOnTheLine()

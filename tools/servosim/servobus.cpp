@@ -243,6 +243,12 @@ void ServoBus::handlePacket(const QByteArray& packet, int protocol, int lineBaud
             handleGroupP2(request, listeners, now, out);
         return;
     }
+    // Protocol 1 and Feetech servos alike take a sync write when their model lists it.
+    if (p1 && broadcast && request.instruction == instruction::SyncWrite) {
+        if (intact)
+            syncWrite(request, 1, listeners, now);
+        return;
+    }
     std::vector<int> feetech;
     for (int index : listeners) {
         Servo* servo = m_servos[index].get();
@@ -279,10 +285,6 @@ void ServoBus::handleFeetech(const ReceivedPacket& request, const std::vector<in
         for (int at = 2; params.size() > 2 && at < params.size(); ++at)
             reads.push_back({quint8(params.at(at)), params.left(2), quint8(params.at(1))});
         separateAnswers(reads, QStringLiteral("syncRead"), request, servos, nowUs, out);
-        return;
-    }
-    if (broadcast && request.instruction == instruction::SyncWrite) {
-        syncWrite(request, 1, servos, nowUs);
         return;
     }
     for (int index : servos) {
