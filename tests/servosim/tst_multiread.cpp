@@ -56,7 +56,8 @@ struct Rig
     ServoBus bus;
 
     explicit Rig(const QString& lacking = {})
-        : bus(groups(lacking), 1000000, [this] { return nowUs; }, protocolNumber::P2)
+        : bus(
+              groups(lacking), 1000000, [this] { return nowUs; }, protocolNumber::P2)
     {
         for (int id : {1, 2, 3}) {
             if (id == 2 && lacking == QLatin1String("v1")) // another table
@@ -82,7 +83,8 @@ QList<bool> chainedCrcs(const QList<Transmission>& parts)
     QByteArray line;
     for (const Transmission& part : parts) {
         line += part.chunks.join();
-        valid.append(line.size() >= 2 && crc16(line.left(line.size() - 2)) == tableU16(line, line.size() - 2));
+        valid.append(line.size() >= 2 &&
+                     crc16(line.left(line.size() - 2)) == tableU16(line, line.size() - 2));
     }
     return valid;
 }
@@ -115,7 +117,8 @@ private slots:
             row("a V1") << kind << I{2, 3, 1} << "v1" << Fault::None << I{3, 1};
             row("one silent") << kind << I{1, 2, 3} << QString() << Fault::NoAnswer << I{2, 3};
         }
-        QTest::newRow("listed twice") << instruction::SyncRead << I{2, 2, 1} << QString() << Fault::None << I{2, 1};
+        QTest::newRow("listed twice")
+            << instruction::SyncRead << I{2, 2, 1} << QString() << Fault::None << I{2, 1};
     }
     void separateAnswers()
     {
@@ -161,12 +164,16 @@ private slots:
             << instruction::FastBulkRead << example << QString()
             << L{"fffffd00fe1400550003a600000067a4", "0007a5012474", "00041fd9c1"};
         QTest::newRow("one absent") << instruction::FastSyncRead << QList<int>{3, 9, 4} << QString()
-                                    << L{"fffffd00fe1900550003a6000000" "8408"};
-        QTest::newRow("the first absent") << instruction::FastBulkRead << QList<int>{9, 3} << QString() << L{};
+                                    << L{"fffffd00fe1900550003a6000000"
+                                         "8408"};
+        QTest::newRow("the first absent")
+            << instruction::FastBulkRead << QList<int>{9, 3} << QString() << L{};
         QTest::newRow("one without it") << instruction::FastSyncRead << QList<int>{3, 2, 4} << "bare"
-                                        << L{"fffffd00fe1900550003a6000000" "8408"};
+                                        << L{"fffffd00fe1900550003a6000000"
+                                             "8408"};
         QTest::newRow("a V1") << instruction::FastSyncRead << QList<int>{3, 2, 4} << "v1"
-                              << L{"fffffd00fe1900550003a6000000" "8408"};
+                              << L{"fffffd00fe1900550003a6000000"
+                                   "8408"};
     }
     void combinedAnswer()
     {
@@ -191,11 +198,13 @@ private slots:
             for (int id : listed)
                 params += char(id);
         } else {
-            const QList<QPair<int, int>> asked{{PositionAddress, 4}, {PwmAddress, 2}, {TemperatureAddress, 1}};
+            const QList<QPair<int, int>> asked{
+                {PositionAddress, 4}, {PwmAddress, 2}, {TemperatureAddress, 1}};
             for (int i = 0; i < listed.size(); ++i)
                 params += char(listed.at(i)) + u16(asked.at(i).first) + u16(asked.at(i).second);
         }
-        const QList<Transmission> parts = rig.bus.receive(instructionPacket(BroadcastId, kind, params), 1000000);
+        const QList<Transmission> parts =
+            rig.bus.receive(instructionPacket(BroadcastId, kind, params), 1000000);
         QByteArrayList got;
         for (const Transmission& part : parts) {
             got.append(part.chunks.join().toHex());
@@ -233,7 +242,8 @@ private slots:
         Rig rig;
         rig.bus.injectFault(Fault::None, 1, 0);
         rig.bus.injectFault(fault, 1, 6);
-        const QList<Transmission> parts = rig.bus.receive(readRequest(instruction::FastSyncRead, {1, 2, 3}), 1000000);
+        const QList<Transmission> parts =
+            rig.bus.receive(readRequest(instruction::FastSyncRead, {1, 2, 3}), 1000000);
         // A lost part is still the servo's (empty) answer; the servos after it send nothing.
         QCOMPARE(chainedCrcs(parts), valid);
         QCOMPARE(parts.at(1).fault, fault);
@@ -250,7 +260,8 @@ private slots:
         QList<bool> whole;
         for (const SentAnswer& answer : rig.bus.sentAnswers())
             whole.append(answer.whole);
-        QCOMPARE(whole.value(1), fault != Fault::NoAnswer && fault != Fault::BadCrc && fault != Fault::Truncated);
+        QCOMPARE(whole.value(1),
+                 fault != Fault::NoAnswer && fault != Fault::BadCrc && fault != Fault::Truncated);
     }
 
     // Each servo listed that knows sync write takes its own bytes; nobody answers.
@@ -290,13 +301,15 @@ private slots:
         const auto ax12w = builtInModel("ax12w");
         QVERIFY(ax12w && ax12w->instructions.contains("syncWrite"));
         qint64 nowUs = 0;
-        ServoBus bus({{{1, 2}, Model::V1, ax12w}, {{3}, Model::Ax12, nullptr}}, 1000000, [&nowUs] { return nowUs; },
-                     protocolNumber::P1);
+        ServoBus bus(
+            {{{1, 2}, Model::V1, ax12w}, {{3}, Model::Ax12, nullptr}}, 1000000, [&nowUs] { return nowUs; },
+            protocolNumber::P1);
         constexpr int Goal = 30;
         QByteArray params("\x1e\x02", 2);
         for (int id : {2, 3, 1})
             params += char(id) + u16(100 * id + 1);
-        QVERIFY(bus.receive(instructionPacketP1(BroadcastId, instruction::SyncWrite, params), 1000000).isEmpty());
+        QVERIFY(
+            bus.receive(instructionPacketP1(BroadcastId, instruction::SyncWrite, params), 1000000).isEmpty());
         QCOMPARE(tableU16(bus.registers(1), Goal), 101);
         QCOMPARE(tableU16(bus.registers(2), Goal), 201);
         QVERIFY(tableU16(bus.registers(3), Goal) != 301);

@@ -33,7 +33,8 @@ std::vector<GroupRead> readsP2(const ReceivedPacket& request)
 {
     const QByteArray& params = request.params;
     std::vector<GroupRead> reads;
-    const bool bulk = request.instruction == instruction::BulkRead || request.instruction == instruction::FastBulkRead;
+    const bool bulk =
+        request.instruction == instruction::BulkRead || request.instruction == instruction::FastBulkRead;
     if (bulk) {
         // id, address (2), length (2) for each servo
         if (params.isEmpty() || params.size() % 5 != 0)
@@ -213,7 +214,8 @@ void ServoBus::syncWrite(const ReceivedPacket& request, int fieldBytes, const st
 {
     const QByteArray& params = request.params;
     const int head = 2 * fieldBytes;
-    const int length = params.size() > head ? (fieldBytes == 1 ? quint8(params.at(1)) : tableU16(params, 2)) : 0;
+    const int length =
+        params.size() > head ? (fieldBytes == 1 ? quint8(params.at(1)) : tableU16(params, 2)) : 0;
     if (length == 0 || (params.size() - head) % (length + 1) != 0)
         return;
     // A servo whose id a block changes must not take a later block for its new id too.

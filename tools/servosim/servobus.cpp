@@ -23,8 +23,9 @@ constexpr int MaxRecordedPackets = 50000;
 
 bool isGroupInstructionP2(quint8 code)
 {
-    return code == instruction::SyncRead || code == instruction::SyncWrite || code == instruction::FastSyncRead ||
-           code == instruction::BulkRead || code == instruction::FastBulkRead;
+    return code == instruction::SyncRead || code == instruction::SyncWrite ||
+           code == instruction::FastSyncRead || code == instruction::BulkRead ||
+           code == instruction::FastBulkRead;
 }
 
 } // namespace

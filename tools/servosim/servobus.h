@@ -187,7 +187,8 @@ private:
     void applyPartFault(Transmission& part, Fault fault, bool first);
     // "address length" then an id and `length` bytes for each servo; addresses and lengths take
     // `fieldBytes` bytes each (1 in Protocol 1's form, 2 in Protocol 2's).
-    void syncWrite(const ReceivedPacket& request, int fieldBytes, const std::vector<int>& servos, qint64 nowUs);
+    void syncWrite(const ReceivedPacket& request, int fieldBytes, const std::vector<int>& servos,
+                   qint64 nowUs);
     void answer(int index, quint8 id, quint8 error, const QByteArray& params, const ReceivedPacket& request,
                 QList<Transmission>& out);
     QByteArray statusFor(int protocol, quint8 id, quint8 error, const QByteArray& params) const;
