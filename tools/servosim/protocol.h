@@ -15,9 +15,13 @@ constexpr quint8 Action = 0x05;
 constexpr quint8 FactoryReset = 0x06;
 constexpr quint8 Reboot = 0x08;
 constexpr quint8 Status = 0x55;
-// Feetech servos take these in Protocol 1's packet form, broadcast.
+// Group instructions, always broadcast. Feetech servos take sync read and write in Protocol 1's packet
+// form; Protocol 2 has them all. The fast reads are answered in one combined status packet.
 constexpr quint8 SyncRead = 0x82;
 constexpr quint8 SyncWrite = 0x83;
+constexpr quint8 FastSyncRead = 0x8A;
+constexpr quint8 BulkRead = 0x92;
+constexpr quint8 FastBulkRead = 0x9A;
 } // namespace instruction
 
 // The protocols a servo speaks: Protocol 1 and 2, and Feetech's flavour of Protocol 1 (its packet form,

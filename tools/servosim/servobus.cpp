@@ -20,9 +20,13 @@ constexpr qint64 StaleInputUs = 500000;
 constexpr int MaxPacketLength = 512;
 // Bounds the memory of a long run; tests clear the list long before.
 constexpr int MaxRecordedPackets = 50000;
-constexpr qint64 SplitGapUs = 3000;
-constexpr qint64 LateAnswerUs = 250000;
-constexpr int MaxGarbageBytes = 5;
+
+bool isGroupInstructionP2(quint8 code)
+{
+    return code == instruction::SyncRead || code == instruction::SyncWrite ||
+           code == instruction::FastSyncRead || code == instruction::BulkRead ||
+           code == instruction::FastBulkRead;
+}
 
 } // namespace
 
@@ -220,6 +224,7 @@ void ServoBus::handlePacket(const QByteArray& packet, int protocol, int lineBaud
     if (!p1 && request.instruction == instruction::Status) // another device's answer
         return;
     const bool broadcast = request.id == BroadcastId;
+    const bool groupP2 = !p1 && broadcast && isGroupInstructionP2(request.instruction);
     const bool intact = p1 ? checksumP1(packet.mid(2, packet.size() - 3)) == quint8(packet.back())
                            : crc16(packet.left(packet.size() - 2)) == tableU16(packet, packet.size() - 2);
     const qint64 now = m_clock();
@@ -233,6 +238,18 @@ void ServoBus::handlePacket(const QByteArray& packet, int protocol, int lineBaud
     std::stable_sort(listeners.begin(), listeners.end(),
                      [this](int a, int b) { return m_servos[a]->id() < m_servos[b]->id(); });
 
+    if (groupP2) {
+        // Nobody answers a broadcast with a bad CRC.
+        if (intact)
+            handleGroupP2(request, listeners, now, out);
+        return;
+    }
+    // Protocol 1 and Feetech servos alike take a sync write when their model lists it.
+    if (p1 && broadcast && request.instruction == instruction::SyncWrite) {
+        if (intact)
+            syncWrite(request, 1, listeners, now);
+        return;
+    }
     std::vector<int> feetech;
     for (int index : listeners) {
         Servo* servo = m_servos[index].get();
@@ -263,11 +280,12 @@ void ServoBus::handleFeetech(const ReceivedPacket& request, const std::vector<in
 {
     const bool broadcast = request.id == BroadcastId;
     if (broadcast && request.instruction == instruction::SyncRead) {
-        syncRead(request, servos, nowUs, out);
-        return;
-    }
-    if (broadcast && request.instruction == instruction::SyncWrite) {
-        syncWrite(request, servos, nowUs);
+        // "address count id…"
+        std::vector<GroupRead> reads;
+        const QByteArray& params = request.params;
+        for (int at = 2; params.size() > 2 && at < params.size(); ++at)
+            reads.push_back({quint8(params.at(at)), params.left(2), quint8(params.at(1))});
+        separateAnswers(reads, QStringLiteral("syncRead"), request, servos, nowUs, out);
         return;
     }
     for (int index : servos) {
@@ -279,54 +297,6 @@ void ServoBus::handleFeetech(const ReceivedPacket& request, const std::vector<in
             servo->completeBaudSwitch();
         else
             answer(index, servoId, reply.error, reply.params, request, out);
-    }
-}
-
-// "address count id…": each servo listed answers a read of its own, in the order of the list; one absent
-// or silent leaves a gap, the others answer all the same.
-void ServoBus::syncRead(const ReceivedPacket& request, const std::vector<int>& servos, qint64 nowUs,
-                        QList<Transmission>& out)
-{
-    const QByteArray& params = request.params;
-    if (params.size() < 3)
-        return;
-    QList<quint8> listed;
-    for (int at = 2; at < params.size(); ++at) {
-        const quint8 id = quint8(params.at(at));
-        // A servo listed twice still answers once: it waits for its own place in the list.
-        if (listed.contains(id))
-            continue;
-        listed.append(id);
-        for (int index : servos) {
-            Servo* servo = m_servos[index].get();
-            if (servo->id() != id || !servo->hasInstruction(QStringLiteral("syncRead")))
-                continue;
-            const Servo::Reply reply = servo->execute(instruction::Read, params.left(2), nowUs);
-            if (!reply.silent)
-                answer(index, id, reply.error, reply.params, request, out);
-        }
-    }
-}
-
-// "address length" then an id and `length` bytes for each servo; nobody answers.
-void ServoBus::syncWrite(const ReceivedPacket& request, const std::vector<int>& servos, qint64 nowUs)
-{
-    const QByteArray& params = request.params;
-    const int length = params.size() > 2 ? quint8(params.at(1)) : 0;
-    if (length == 0 || (params.size() - 2) % (length + 1) != 0)
-        return;
-    // A servo whose id a block changes must not take a later block for its new id too.
-    std::vector<int> written;
-    for (int at = 2; at < params.size(); at += length + 1) {
-        for (int index : servos) {
-            Servo* servo = m_servos[index].get();
-            if (servo->id() != quint8(params.at(at)) || !servo->hasInstruction(QStringLiteral("syncWrite")) ||
-                std::find(written.begin(), written.end(), index) != written.end())
-                continue;
-            written.push_back(index);
-            servo->execute(instruction::Write, params.left(1) + params.mid(at + 1, length), nowUs);
-            servo->completeBaudSwitch();
-        }
     }
 }
 

@@ -18,6 +18,14 @@ namespace servosim {
 
 class Servo;
 
+// One servo's share of a sync or bulk read: its id and the parameters of a read in its protocol's form.
+struct GroupRead
+{
+    quint8 id = 0;
+    QByteArray readParams;
+    int length = 0; // bytes asked for
+};
+
 // An instruction packet as it came off the line (framed by its header and length, CRC or checksum not
 // required).
 struct ReceivedPacket
@@ -40,13 +48,18 @@ struct Transmission
     Fault fault = Fault::None;
     ReceivedPacket request; // what it answers
     QByteArray packet;      // the status packet as built, before the line spoiled it
+    // A later servo's part of a combined status packet: it goes out right after the part before it
+    // has left the line, however late that was.
+    bool followsPrevious = false;
 };
 
 // An answer as it left the line, for checking what a client made of it.
 struct SentAnswer
 {
     ReceivedPacket request;
-    QByteArray packet; // the status packet (a wrong-id or error-byte fault already in it)
+    // The status packet (a wrong-id or error-byte fault already in it); of a combined packet, this
+    // servo's part (the first with the header).
+    QByteArray packet;
     Fault fault = Fault::None;
     // The packet reached the line complete and with its CRC: late, split or after garbage, maybe.
     bool whole = false;
@@ -145,6 +158,12 @@ public:
     void clearSentAnswers() { m_sent.clear(); }
 
 private:
+    // How the line spoils an answer: the pause inside a split one, the lateness of a late one, the most
+    // stray bytes before one.
+    static constexpr qint64 SplitGapUs = 3000;
+    static constexpr qint64 LateAnswerUs = 250000;
+    static constexpr int MaxGarbageBytes = 5;
+
     Servo* servo(int id) const;
     bool plug(int id, int baudRate, std::unique_ptr<ServoModel> model, int protocol);
     // The size of the packet at the front of m_input, header to CRC or checksum, and its protocol: 0 while
@@ -154,9 +173,22 @@ private:
     // An intact packet to the Feetech servos among `servos` (positions in the bus, ascending ids).
     void handleFeetech(const ReceivedPacket& request, const std::vector<int>& servos, qint64 nowUs,
                        QList<Transmission>& out);
-    void syncRead(const ReceivedPacket& request, const std::vector<int>& servos, qint64 nowUs,
-                  QList<Transmission>& out);
-    void syncWrite(const ReceivedPacket& request, const std::vector<int>& servos, qint64 nowUs);
+    // A broadcast sync or bulk read or sync write to the Protocol 2 servos among `servos`.
+    void handleGroupP2(const ReceivedPacket& request, const std::vector<int>& servos, qint64 nowUs,
+                       QList<Transmission>& out);
+    // One status packet from each servo listed in `reads` that knows `instructionName`, in list order.
+    void separateAnswers(const std::vector<GroupRead>& reads, const QString& instructionName,
+                         const ReceivedPacket& request, const std::vector<int>& servos, qint64 nowUs,
+                         QList<Transmission>& out);
+    // One status packet for all, each servo sending its part after the one before.
+    void combinedAnswer(const std::vector<GroupRead>& reads, const QString& instructionName,
+                        const ReceivedPacket& request, const std::vector<int>& servos, qint64 nowUs,
+                        QList<Transmission>& out);
+    void applyPartFault(Transmission& part, Fault fault, bool first);
+    // "address length" then an id and `length` bytes for each servo; addresses and lengths take
+    // `fieldBytes` bytes each (1 in Protocol 1's form, 2 in Protocol 2's).
+    void syncWrite(const ReceivedPacket& request, int fieldBytes, const std::vector<int>& servos,
+                   qint64 nowUs);
     void answer(int index, quint8 id, quint8 error, const QByteArray& params, const ReceivedPacket& request,
                 QList<Transmission>& out);
     QByteArray statusFor(int protocol, quint8 id, quint8 error, const QByteArray& params) const;

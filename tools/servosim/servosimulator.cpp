@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -282,8 +283,11 @@ void ServoSimulator::readRequests()
 
 void ServoSimulator::schedule(const QList<Transmission>& transmissions, qint64 requestEndUs, int baudRate)
 {
+    std::optional<qint64> previousEnd; // when the answer before this one has left the line
+    bool previousLate = false;
     for (const Transmission& transmission : transmissions) {
-        qint64 at = std::max(requestEndUs, m_lineFreeUs) + transmission.delayUs;
+        const bool follows = transmission.followsPrevious && previousEnd;
+        qint64 at = (follows ? *previousEnd : std::max(requestEndUs, m_lineFreeUs)) + transmission.delayUs;
         const QList<QPair<QByteArray, qint64>> pieces = answerPieces(transmission);
         QList<Outgoing> parts;
         if (pieces.isEmpty())
@@ -294,9 +298,13 @@ void ServoSimulator::schedule(const QList<Transmission>& transmissions, qint64 r
             at += m_options.wireTime && baudRate > 0 ? lineTimeUs(piece.size(), baudRate) : 0;
             parts.append({at, piece, i == pieces.size() - 1, transmission});
         }
-        // A late answer is the servo's own trouble; the line stays free for the next exchange.
-        if (transmission.fault != Fault::Delayed)
+        // A late answer is the servo's own trouble; the line stays free for the next exchange. The parts
+        // of a combined packet behind a late one are late with it.
+        const bool late = transmission.fault == Fault::Delayed || (follows && previousLate);
+        if (!late)
             m_lineFreeUs = at;
+        previousEnd = at;
+        previousLate = late;
         for (const Outgoing& part : parts) {
             auto position = std::upper_bound(m_outgoing.begin(), m_outgoing.end(), part.dueUs,
                                              [](qint64 due, const Outgoing& o) { return due < o.dueUs; });
