@@ -24,9 +24,10 @@ QByteArray frame(BusProtocol protocol, uint8_t id, const QByteArray& body)
         QByteArray packet = QByteArray("\xFF\xFF", 2).append(char(id)).append(char(body.size() + 1)) + body;
         return packet.append(char(StatusPacketFramer::checksum1(bytesOf(packet) + 2, packet.size() - 2)));
     }
-    const int length = body.size() + 2;
+    const QByteArray stuffed = QByteArray(body).replace(QByteArray("\xFF\xFF\xFD"), QByteArray("\xFF\xFF\xFD\xFD"));
+    const int length = stuffed.size() + 2;
     return withCrc(QByteArray("\xFF\xFF\xFD\x00", 4).append(char(id)).append(char(length)).append(char(length >> 8)) +
-                   body);
+                   stuffed);
 }
 
 QByteArray dataOf(int id, int length)
@@ -72,7 +73,9 @@ Stream makeStream(BusProtocol protocol, MultiReadKind kind, QStringList how)
     QList<int> damaged;
     for (int i = 0; i < 3; ++i) {
         const QString way = how[i];
-        const QByteArray data = dataOf(i + 1, targets[i].length);
+        // Data that reads like a header is stuffed in separate Protocol 2 packets.
+        const QByteArray data = (way == "stuffed" ? QByteArray("\xFF\xFF\xFD", 3) : QByteArray()) +
+                                dataOf(i + 1, targets[i].length - (way == "stuffed" ? 3 : 0));
         const bool refused = way == "refused";
         const uint8_t error = refused ? refusal : 0;
         const QMap<QString, QString> failures{{"silent", "Timeout"}, {"cut", "Incomplete"}, {"corrupt", "Corrupt"}};
@@ -160,7 +163,7 @@ private slots:
             {BusProtocol::Feetech, MultiReadKind::SyncRead}, {BusProtocol::One, MultiReadKind::SyncRead}};
         const QStringList ways{"ok ok ok",      "ok silent ok", "ok corrupt ok",  "ok refused ok",   "silent ok ok",
                                "ok ok silent",  "ok ok cut",    "corrupt ok corrupt", "echo ok ok ok", "garbage ok ok ok",
-                               "late ok ok ok", "late ok silent ok"};
+                               "late ok ok ok", "late ok silent ok", "ok ok stuffed"};
         for (const auto& [protocol, kind] : kinds) {
             for (const QString& way : ways) {
                 const Stream s = makeStream(protocol, kind, way.split(' '));

@@ -47,6 +47,20 @@ bool alignToHeader(QByteArray& buffer, const QByteArray& header)
     return false;
 }
 
+// Protocol 2 sends an extra FD after every FF FF FD inside a packet, so that no header appears in
+// it; the length field and the CRC count the bytes as sent. This takes the extra bytes out again.
+QByteArray unstuffed(const uint8_t* bytes, int size)
+{
+    QByteArray plain;
+    for (int i = 0; i < size; ++i) {
+        plain.append(char(bytes[i]));
+        if (i >= 2 && bytes[i] == 0xFD && bytes[i - 1] == 0xFF && bytes[i - 2] == 0xFF && i + 1 < size &&
+            bytes[i + 1] == 0xFD)
+            ++i;
+    }
+    return plain;
+}
+
 } // namespace
 
 void MultiAnswerFramer::reset(BusProtocol protocol, MultiReadKind kind, const QList<MultiReadTarget>& targets,
@@ -196,9 +210,11 @@ void MultiAnswerFramer::scanSeparate()
     const bool form1 = hasProtocol1Form(_protocol);
     const QByteArray header = QByteArray::fromRawData(header2, form1 ? header1Bytes : header2Bytes);
     const int idAt = form1 ? 2 : 4;
+    // The largest believable frame: the echo, or an answer with every stuffing it may carry.
     int largest = std::max(int(_echo.size()), ProtocolSizes::of(_protocol).statusOverhead);
     for (const MultiReadTarget& target : _targets)
-        largest = std::max(largest, ProtocolSizes::of(_protocol).statusOverhead + target.length);
+        largest = std::max(largest, ProtocolSizes::of(_protocol).statusOverhead + target.length +
+                                        (form1 ? 0 : target.length / 3 + 1));
 
     while (_pending > 0 && alignToHeader(_buffer, header)) {
         const int frameSize = frontFrameSize(largest);
@@ -231,14 +247,17 @@ void MultiAnswerFramer::takeSeparate(int index, const uint8_t* frame, int frameS
     const uint8_t error = frame[errorAt];
     const bool refused = (errorAsProtocol2(error, _protocol) & errorNumberMask) != 0;
     const int length = _targets[index].length;
-    if (frameSize != overhead + length && !(frameSize == overhead && refused))
+    QByteArray data(reinterpret_cast<const char*>(frame + errorAt + 1), frameSize - overhead);
+    if (!hasProtocol1Form(_protocol) && data.size() > length)
+        data = unstuffed(frame + errorAt + 1, frameSize - overhead);
+    if (data.size() != length && !(data.isEmpty() && refused))
         return; // a whole packet of the servo, but not this transaction's answer: a late one
     _answers[index].error = error;
     if (refused) {
         settle(index, MultiReadAnswer::State::Failed, FailureKind::Refused);
         return;
     }
-    _answers[index].data = QByteArray(reinterpret_cast<const char*>(frame + errorAt + 1), length);
+    _answers[index].data = data;
     settle(index, MultiReadAnswer::State::Answered);
 }
 
