@@ -12,7 +12,7 @@ private slots:
     // The shipped descriptions decide: the fastest read every servo of the group lists, or none.
     void choice_data()
     {
-        QTest::addColumn<QStringList>("models"); // name, or name:protocol where it differs from the first
+        QTest::addColumn<QStringList>("models"); // name, or name:protocol; "unknown": no description
         QTest::addColumn<bool>("sameSpan");
         QTest::addColumn<int>("expected"); // a MultiReadKind; -1: one by one
         const QStringList sixXl430 = QVector<QString>(6, "xl430").toList();
@@ -23,9 +23,11 @@ private slots:
         QTest::newRow("different spans with an MX-28 (2.0)")
             << QStringList{"xl430", "mx28-2"} << false << int(MultiReadKind::BulkRead);
         QTest::newRow("a V1 in the group") << QStringList{"xl430", "v1"} << true << -1;
+        QTest::newRow("an unknown model") << QStringList{"xl430", "xl430", "unknown"} << true << -1;
         QTest::newRow("an XL-320: no sync read") << QStringList{"xl430", "xl320"} << true << -1;
         QTest::newRow("mixed protocols") << QStringList{"sts3215", "sts3215:1"} << true << -1;
-        QTest::newRow("STS3215s") << QStringList{"sts3215", "sts3215", "sts3250"} << true << int(MultiReadKind::SyncRead);
+        QTest::newRow("STS3215s") << QStringList{"sts3215", "sts3215", "sts3250"} << true
+                                  << int(MultiReadKind::SyncRead);
         QTest::newRow("STS3215s, different spans") << QStringList{"sts3215", "sts3250"} << false << -1;
         QTest::newRow("an SCS0009 without sync read") << QStringList{"sts3215", "scs0009"} << true << -1;
         QTest::newRow("one servo alone") << QStringList{"xl430"} << true << -1;
@@ -40,9 +42,11 @@ private slots:
         for (const QString& name : models) {
             MultiReadMember member;
             member.model = builtInModel(qPrintable(name.section(':', 0, 0)));
-            QVERIFY2(member.model, qPrintable(name));
-            member.protocol = name.contains(':') ? *protocolOfWord(name.section(':', 1))
-                                                 : BusProtocol(member.model->protocols.first());
+            QVERIFY2(member.model || name == "unknown", qPrintable(name));
+            const QString word = name.section(':', 1);
+            member.protocol = !word.isEmpty() ? *protocolOfWord(word)
+                              : member.model  ? BusProtocol(member.model->protocols.first())
+                                              : BusProtocol::Two;
             members << member;
         }
         const std::optional<MultiReadKind> kind = chooseMultiRead(members, sameSpan);
@@ -50,15 +54,6 @@ private slots:
         // Whatever is chosen, every member's description lists it.
         for (const MultiReadMember& member : members)
             QVERIFY(!kind || member.model->instructions.contains(multiReadInstruction(*kind)));
-    }
-
-    void noDescriptionMeansOneByOne()
-    {
-        MultiReadMember known;
-        known.model = builtInModel("xl430");
-        QVERIFY(known.model);
-        QVERIFY(chooseMultiRead({known, known}, true));
-        QVERIFY(!chooseMultiRead({known, MultiReadMember{}}, true));
     }
 };
 

@@ -41,8 +41,9 @@ std::optional<MultiReadKind> chooseMultiRead(const QList<MultiReadMember>& membe
         if (!member.model || member.protocol != protocol)
             return std::nullopt;
     }
-    static constexpr std::array<MultiReadKind, 4> fastestFirst{MultiReadKind::FastSyncRead, MultiReadKind::SyncRead,
-                                                               MultiReadKind::FastBulkRead, MultiReadKind::BulkRead};
+    static constexpr std::array<MultiReadKind, 4> fastestFirst{
+        MultiReadKind::FastSyncRead, MultiReadKind::SyncRead, MultiReadKind::FastBulkRead,
+        MultiReadKind::BulkRead};
     for (MultiReadKind kind : fastestFirst) {
         const bool sync = kind == MultiReadKind::FastSyncRead || kind == MultiReadKind::SyncRead;
         if (sync && !sameSpan)

@@ -84,6 +84,7 @@ void MultiAnswerFramer::reset(BusProtocol protocol, MultiReadKind kind, const QL
     _echo = echo;
     _pending = int(targets.size());
     _inCombined = false;
+    _sawUnnamedDamage = false;
     _nextPart = 0;
     _partCrc = 0;
 }
@@ -108,7 +109,8 @@ QList<int> MultiAnswerFramer::finish()
     int started = -1;
     if (_inCombined && !_buffer.isEmpty())
         started = _buffer.size() >= 2 ? indexOfId(at(_buffer, 1), _nextPart) : _nextPart;
-    else if (!_inCombined && !hasProtocol1Form(_protocol) && _buffer.size() > 4 && _buffer.startsWith(header2))
+    else if (!_inCombined && !hasProtocol1Form(_protocol) && _buffer.size() > 4 &&
+             _buffer.startsWith(QByteArray::fromRawData(header2, header2Bytes)))
         started = indexOfId(at(_buffer, 4));
     else if (!_inCombined && hasProtocol1Form(_protocol) && _buffer.size() > 2 && at(_buffer, 0) == 0xFF &&
              at(_buffer, 1) == 0xFF)
@@ -116,7 +118,8 @@ QList<int> MultiAnswerFramer::finish()
     for (int i = 0; i < _answers.size(); ++i) {
         if (_answers[i].state != MultiReadAnswer::State::Pending)
             continue;
-        if (_sawCorrupt[i])
+        // Damage that named no servo asked may have been any missing one's answer.
+        if (_sawCorrupt[i] || _sawUnnamedDamage)
             settle(i, MultiReadAnswer::State::Failed, FailureKind::Corrupt);
         else if (i == started)
             settle(i, MultiReadAnswer::State::Failed, FailureKind::Incomplete);
@@ -128,7 +131,8 @@ QList<int> MultiAnswerFramer::finish()
     return _settled;
 }
 
-int MultiAnswerFramer::answerBytes(BusProtocol protocol, MultiReadKind kind, const QList<MultiReadTarget>& targets)
+int MultiAnswerFramer::answerBytes(BusProtocol protocol, MultiReadKind kind,
+                                   const QList<MultiReadTarget>& targets)
 {
     const QList<int> each = answerBytesEach(protocol, kind, targets);
     return std::accumulate(each.begin(), each.end(), 0);
@@ -173,6 +177,8 @@ void MultiAnswerFramer::markCorrupt(int index)
 {
     if (index >= 0)
         _sawCorrupt[index] = true;
+    else
+        _sawUnnamedDamage = true;
 }
 
 int MultiAnswerFramer::frontFrameSize(int largest) const
@@ -229,7 +235,8 @@ void MultiAnswerFramer::scanSeparate()
         }
         // The request looped back goes to the broadcast id, which no servo answers with, and in
         // Protocol 2 it is an instruction packet: either way it is no servo's answer.
-        if (!form1 && (at(_buffer, 7) != statusInstruction || frameSize < frame2Overhead + status2MinimumLength)) {
+        if (!form1 &&
+            (at(_buffer, 7) != statusInstruction || frameSize < frame2Overhead + status2MinimumLength)) {
             _buffer.remove(0, frameSize);
             continue;
         }
@@ -281,6 +288,7 @@ void MultiAnswerFramer::scanCombined()
             _partCrc = StatusPacketFramer::crc16(raw(_buffer), combinedHeaderBytes);
             _buffer.remove(0, combinedHeaderBytes);
             _inCombined = true;
+            _sawUnnamedDamage = false; // whatever it was, it was not this answer
             _nextPart = 0;
             continue;
         }
@@ -290,12 +298,14 @@ void MultiAnswerFramer::scanCombined()
         if (frameSize == 0)
             return;
         if (frameSize < 0 || !frontChecksumGood(frameSize)) {
+            if (frameSize > 0) // most likely the combined answer hit in its header
+                markCorrupt(-1);
             _buffer.remove(0, 1);
             continue;
         }
         const int index = indexOfId(at(_buffer, 4));
-        if (index >= 0 && at(_buffer, 7) == statusInstruction && frameSize == StatusPacketFramer::errorStatusSize &&
-            (at(_buffer, 8) & errorNumberMask) != 0) {
+        if (index >= 0 && at(_buffer, 7) == statusInstruction &&
+            frameSize == StatusPacketFramer::errorStatusSize && (at(_buffer, 8) & errorNumberMask) != 0) {
             _answers[index].error = at(_buffer, 8);
             settle(index, MultiReadAnswer::State::Failed, FailureKind::Refused);
         }

@@ -94,14 +94,16 @@ private:
     bool frontChecksumGood(int frameSize) const;
     int indexOfId(uint8_t id, int from = 0) const;
     void settle(int index, MultiReadAnswer::State state, FailureKind failure = FailureKind::Timeout);
+    // A damaged frame named the servo at `index` (-1: none of those asked).
     void markCorrupt(int index);
 
     BusProtocol _protocol = BusProtocol::Two;
     MultiReadKind _kind = MultiReadKind::SyncRead;
     QList<MultiReadTarget> _targets;
     QList<MultiReadAnswer> _answers;
-    QList<bool> _sawCorrupt; // a damaged frame that named the servo
-    QList<int> _settled;     // what the current feed settled
+    QList<bool> _sawCorrupt;        // a damaged frame that named the servo
+    bool _sawUnnamedDamage = false; // a damaged frame that named none asked
+    QList<int> _settled;            // what the current feed settled
     QByteArray _buffer;
     QByteArray _echo;
     int _pending = 0;
