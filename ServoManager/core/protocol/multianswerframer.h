@@ -52,7 +52,9 @@ struct MultiReadAnswer
 // Separate answers (sync and bulk read): each servo sends its own status packet, Protocol 2 or
 // Protocol 1's form. A packet of an asked servo with the size asked of it is its answer; an error
 // status without data is its refusal; any other packet (a late answer of an earlier request, an
-// answer of a servo not asked, a second copy) is passed over.
+// answer of a servo not asked, a second copy) is passed over. Data that reads like a header comes
+// stuffed in Protocol 2 and is taken without the stuffed bytes. A refusal is an error number
+// (Protocol 1: a refusal flag); a Feetech error byte holds alarms only, so its data counts.
 //
 // Combined answer (Protocol 2 fast sync and fast bulk read): one packet
 //   FF FF FD 00, FE, length (2), 55, then per servo in the request's order: error, id, data, CRC (2)
@@ -60,11 +62,13 @@ struct MultiReadAnswer
 // packet from its first byte to the end of that part's data: the last one is the whole packet's
 // CRC. Each servo continues the CRC from the bytes it heard, so a part is checked by continuing
 // from the CRC received just before it: damage in one part fails that part alone, and a servo
-// that stays silent is skipped over by the next id.
+// that stays silent is skipped over by the next id. A combined packet of another length belongs to
+// another read and is passed over.
 class MultiAnswerFramer
 {
 public:
-    // Starts a new transaction. `echo` is the request as sent, passed over when looped back.
+    // Starts a new transaction. `echo` is the request as sent, passed over when looped back. Protocol
+    // 1's form has no combined answer: a fast kind there is framed as a sync read.
     void reset(BusProtocol protocol, MultiReadKind kind, const QList<MultiReadTarget>& targets,
                const QByteArray& echo = {});
     // Takes the next bytes; returns the indices (into the targets) whose results these bytes settled.
