@@ -32,6 +32,30 @@ int transactionDeadlineMs(int baudRate, int requestBytes, int answerBytes, int a
     return static_cast<int>(std::ceil((lineUs + longestReturnDelayUs + adapterAllowanceUs) / 1000.0));
 }
 
+int multiReadRequestBytes(BusProtocol protocol, MultiReadKind kind, int count)
+{
+    const ProtocolSizes sizes = ProtocolSizes::of(protocol);
+    const int span = 2 * sizes.addressBytes; // address and length
+    const bool perServoSpan = kind == MultiReadKind::BulkRead || kind == MultiReadKind::FastBulkRead;
+    if (perServoSpan && !hasProtocol1Form(protocol))
+        return sizes.instructionOverhead + count * (1 + span); // id, address, length each
+    return sizes.instructionOverhead + span + std::max(count, 0);
+}
+
+int multiReadDeadlineMs(int baudRate, int requestBytes, const QList<int>& answerBytes,
+                        const QList<int>& returnDelaysUs, int adapterAllowanceUs)
+{
+    int lineBytes = requestBytes;
+    double delaysUs = 0;
+    for (int i = 0; i < answerBytes.size(); ++i) {
+        lineBytes += answerBytes[i];
+        const int delay = i < returnDelaysUs.size() ? returnDelaysUs[i] : -1;
+        delaysUs += delay < 0 ? longestReturnDelayUs : delay;
+    }
+    const double totalUs = bytesUs(lineBytes, baudRate) + delaysUs + adapterAllowanceUs;
+    return static_cast<int>(std::ceil(totalUs / 1000.0));
+}
+
 int broadcastPingWindowMs(int baudRate, int highestId, int adapterAllowanceUs)
 {
     const ProtocolSizes sizes = ProtocolSizes::of(BusProtocol::Two);

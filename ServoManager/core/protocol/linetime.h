@@ -1,6 +1,9 @@
 #pragma once
 
+#include "core/protocol/multianswerframer.h"
 #include "core/protocol/statuspacketframer.h"
+
+#include <QList>
 
 // How long packets take on the line and how long a transaction may take before it counts as
 // failed: the arithmetic behind every deadline, without a port.
@@ -21,6 +24,16 @@ int readAnswerBytes(BusProtocol protocol, int length);
 // longest return delay and what the port's adapter adds (see PortLatency), rounded up.
 int transactionDeadlineMs(int baudRate, int requestBytes, int answerBytes,
                           int adapterAllowanceUs = defaultAdapterAllowanceUs);
+
+// The line bytes of a multi-servo read's request for `count` servos.
+int multiReadRequestBytes(BusProtocol protocol, MultiReadKind kind, int count);
+
+// Milliseconds a multi-servo read may take: the request's line time, every expected answer's
+// (`answerBytes`, one a servo, see MultiAnswerFramer::answerBytesEach), each servo's return delay
+// (`returnDelaysUs` in the same order; a negative or missing one counts as the longest) and what
+// the adapter adds once, rounded up.
+int multiReadDeadlineMs(int baudRate, int requestBytes, const QList<int>& answerBytes,
+                        const QList<int>& returnDelaysUs, int adapterAllowanceUs = defaultAdapterAllowanceUs);
 
 // A window long enough for every id up to `highestId` to answer a broadcast ping (Protocol 2) in
 // its turn, each answer followed by the gap the servos leave.

@@ -161,10 +161,10 @@ QString failureKindText(FailureKind kind)
     return {};
 }
 
-uint16_t StatusPacketFramer::crc16(const uint8_t* data, int size)
+uint16_t StatusPacketFramer::crc16(const uint8_t* data, int size, uint16_t initial)
 {
     static const std::array<uint16_t, 256> table = makeCrcTable();
-    uint16_t crc = 0;
+    uint16_t crc = initial;
     for (int i = 0; i < size; ++i)
         crc = static_cast<uint16_t>((crc << 8) ^ table[((crc >> 8) ^ data[i]) & 0xFF]);
     return crc;

@@ -106,7 +106,8 @@ public:
     // What the transaction failed of if it ended now without a packet.
     FailureKind failureKind() const;
 
-    static uint16_t crc16(const uint8_t* data, int size);
+    // `initial` continues a CRC already run over the bytes before `data`.
+    static uint16_t crc16(const uint8_t* data, int size, uint16_t initial = 0);
     // Protocol 1: the complement of the sum of every byte after the header.
     static uint8_t checksum1(const uint8_t* data, int size);
 
