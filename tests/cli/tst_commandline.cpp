@@ -254,7 +254,7 @@ void TestCommandLine::usageListsWhatRuns()
         }
     }
     QCOMPARE(names, QStringList({"ports", "scan", "info", "fields", "models", "keys", "get", "set", "dump", "save", "restore",
-                                 "diff", "watch", "reboot", "reset", "number"}));
+                                 "diff", "watch", "off", "reboot", "reset", "number"}));
     const QStringList port{"--port", _simulator.devicePath(), "--baud", "1000000", "--id", "1"};
     for (const QString& name : names) {
         const Run result = run(port + QStringList{name, "--no-such-option"});
