@@ -186,22 +186,12 @@ void ServoBus::applyPartFault(Transmission& part, Fault fault, bool first)
     case Fault::GarbageBefore: {
         // No false header in the stray bytes; the first part's header stays where the garbage ends.
         const QByteArray headerStart("\xFF\xFF\xFD", 3);
-        QByteArray garbage;
-        do {
-            garbage.resize(1 + m_random.bounded(MaxGarbageBytes));
-            for (char& c : garbage)
-                c = char(m_random.bounded(256));
-        } while ((garbage + bytes).indexOf(headerStart) != (first ? garbage.size() : -1));
-        bytes.prepend(garbage);
+        bytes.prepend(garbageBefore(bytes, headerStart, first));
         break;
     }
-    case Fault::Split: {
-        const int one = bytes.size() / 3;
-        const int two = 2 * bytes.size() / 3;
-        part.chunks = {bytes.left(one), bytes.mid(one, two - one), bytes.mid(two)};
-        part.chunkGapUs = SplitGapUs;
+    case Fault::Split:
+        splitInThree(part, bytes);
         return;
-    }
     case Fault::Delayed:
         part.delayUs += LateAnswerUs;
         return;

@@ -349,6 +349,28 @@ QPair<Fault, quint8> ServoBus::nextFault(int protocol)
     return {Fault::None, 0};
 }
 
+// Random stray bytes that hold no false header: the packet's own header (when `bytes` begins with
+// one) is the first the client finds after them.
+QByteArray ServoBus::garbageBefore(const QByteArray& bytes, const QByteArray& headerStart, bool headerFirst)
+{
+    QByteArray garbage;
+    do {
+        garbage.resize(1 + m_random.bounded(MaxGarbageBytes));
+        for (char& c : garbage)
+            c = char(m_random.bounded(256));
+    } while ((garbage + bytes).indexOf(headerStart) != (headerFirst ? garbage.size() : -1));
+    return garbage;
+}
+
+// The bytes in three pieces with a gap between them, as a slow adapter hands them on.
+void ServoBus::splitInThree(Transmission& transmission, const QByteArray& bytes)
+{
+    const int first = bytes.size() / 3;
+    const int second = 2 * bytes.size() / 3;
+    transmission.chunks = {bytes.left(first), bytes.mid(first, second - first), bytes.mid(second)};
+    transmission.chunkGapUs = SplitGapUs;
+}
+
 void ServoBus::applyFault(Transmission& transmission, Fault fault, quint8 faultErrorByte, quint8 error,
                           const QByteArray& params)
 {
@@ -372,22 +394,12 @@ void ServoBus::applyFault(Transmission& transmission, Fault fault, quint8 faultE
         break;
     case Fault::GarbageBefore: {
         const QByteArray headerStart = protocol == 1 ? packetHeaderP1() : QByteArray("\xFF\xFF\xFD", 3);
-        QByteArray garbage;
-        do {
-            garbage.resize(1 + m_random.bounded(MaxGarbageBytes));
-            for (char& c : garbage)
-                c = char(m_random.bounded(256));
-        } while ((garbage + bytes).indexOf(headerStart) != garbage.size());
-        bytes.prepend(garbage);
+        bytes.prepend(garbageBefore(bytes, headerStart, true));
         break;
     }
-    case Fault::Split: {
-        const int first = bytes.size() / 3;
-        const int second = 2 * bytes.size() / 3;
-        transmission.chunks = {bytes.left(first), bytes.mid(first, second - first), bytes.mid(second)};
-        transmission.chunkGapUs = SplitGapUs;
+    case Fault::Split:
+        splitInThree(transmission, bytes);
         return;
-    }
     case Fault::Delayed:
         transmission.delayUs += LateAnswerUs;
         return;

@@ -192,6 +192,8 @@ private:
     void answer(int index, quint8 id, quint8 error, const QByteArray& params, const ReceivedPacket& request,
                 QList<Transmission>& out);
     QByteArray statusFor(int protocol, quint8 id, quint8 error, const QByteArray& params) const;
+    QByteArray garbageBefore(const QByteArray& bytes, const QByteArray& headerStart, bool headerFirst);
+    static void splitInThree(Transmission& transmission, const QByteArray& bytes);
     QPair<Fault, quint8> nextFault(int protocol);
     void applyFault(Transmission& transmission, Fault fault, quint8 faultErrorByte, quint8 error,
                     const QByteArray& params);
