@@ -2,12 +2,12 @@
 #include "core/jobs/configurationwriter.h"
 #include "core/model/describeddevice.h"
 #include "core/model/modelregistry.h"
-#include "testmodels.h"
 #include "core/session/devicehelper.h"
-#include "window/controllers/windowdevicehelper.h"
 #include "core/session/uischeduler.h"
 #include "core/transport/serialhelper.h"
 #include "core/units/unitshelper.h"
+#include "testmodels.h"
+#include "window/controllers/windowdevicehelper.h"
 #include "window/dialogs/configurationdialog.h"
 #include "window/editview/uiregisterhelper.h"
 
@@ -15,10 +15,10 @@
 #include <servosimulator.h>
 
 #include <QFileDialog>
-#include <QLineEdit>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -96,7 +96,7 @@ private slots:
     void lockedModelKeepsTheFile_data()
     {
         QTest::addColumn<bool>("lockStaysOpen");
-        QTest::addColumn<QString>("result"); // a pattern
+        QTest::addColumn<QString>("result");       // a pattern
         QTest::addColumn<int>("temperatureLimit"); // after a power cycle
         QTest::newRow("applied") << false << "^written and verified$" << 61;
         // The servo refuses the lock: the open (nothing more is written behind it), then the close.
@@ -134,8 +134,7 @@ private slots:
         QCOMPARE(writer.results().size(), 1);
         QFETCH(QString, result);
         const QString text = writer.results().first().text();
-        QVERIFY2(QRegularExpression(result).match(text).hasMatch(),
-                 qPrintable(text));
+        QVERIFY2(QRegularExpression(result).match(text).hasMatch(), qPrintable(text));
         // The close was the last write, whatever became of the ones before.
         int lastWrite = -1;
         for (const auto& packet : _sim->receivedPackets())

@@ -19,8 +19,9 @@ std::shared_ptr<const ModelDescription> lockModel(const QString& variant = {})
 {
     QFile file(QStringLiteral(VSM_TEST_DATA "/locked/lock-test.json"));
     QString problem;
-    auto model = file.open(QIODevice::ReadOnly) ? readModelDescription(file.readAll(), file.fileName(), &problem)
-                                                : std::nullopt;
+    auto model = file.open(QIODevice::ReadOnly)
+                     ? readModelDescription(file.readAll(), file.fileName(), &problem)
+                     : std::nullopt;
     if (!model)
         return nullptr;
     if (variant == "no lock")
@@ -77,19 +78,29 @@ private slots:
         QTest::addColumn<int>("newId");
         QTest::addColumn<int>("newRate");
         QTest::addColumn<QString>("steps");
-        QTest::newRow("no lock") << "no lock" << "temperatureLimit=60" << -1 << 0 << "settings";
-        QTest::newRow("volatile only") << "" << "statusReturnLevel=1" << -1 << 0 << "settings";
-        QTest::newRow("the lock written by hand") << "" << "lock=0,temperatureLimit=60" << -1 << 0 << "settings";
-        QTest::newRow("non-volatile") << "" << "temperatureLimit=60" << -1 << 0
-                                      << "open 4000 | settings | close 4001 @-1/0";
+        QTest::newRow("no lock") << "no lock"
+                                 << "temperatureLimit=60" << -1 << 0 << "settings";
+        QTest::newRow("volatile only") << ""
+                                       << "statusReturnLevel=1" << -1 << 0 << "settings";
+        QTest::newRow("the lock written by hand") << ""
+                                                  << "lock=0,temperatureLimit=60" << -1 << 0 << "settings";
+        QTest::newRow("non-volatile")
+            << ""
+            << "temperatureLimit=60" << -1 << 0 << "open 4000 | settings | close 4001 @-1/0";
         QTest::newRow("id change: closed at the new id")
-            << "" << "id=5" << 5 << 0 << "open 4000 | settings | close 4001 @5/0";
+            << ""
+            << "id=5" << 5 << 0 << "open 4000 | settings | close 4001 @5/0";
         QTest::newRow("rate change: closed at the new rate")
-            << "" << "baudRate=3" << -1 << 1000000 << "open 4000 | settings | close 4001 @-1/1000000";
-        QTest::newRow("a raw byte over the id") << "" << "@7=5" << -1 << 0 << "open 4000 | settings | close 4001 @-1/0";
-        QTest::newRow("a raw byte over the lock") << "" << "@40=0" << -1 << 0 << "settings";
+            << ""
+            << "baudRate=3" << -1 << 1000000 << "open 4000 | settings | close 4001 @-1/1000000";
+        QTest::newRow("a raw byte over the id")
+            << ""
+            << "@7=5" << -1 << 0 << "open 4000 | settings | close 4001 @-1/0";
+        QTest::newRow("a raw byte over the lock") << ""
+                                                  << "@40=0" << -1 << 0 << "settings";
         QTest::newRow("big-endian two-byte lock")
-            << "big-endian" << "id=5" << 5 << 0 << "open 400100 | settings | close 400001 @5/0";
+            << "big-endian"
+            << "id=5" << 5 << 0 << "open 400100 | settings | close 400001 @5/0";
     }
 
     void sequence()
@@ -132,11 +143,13 @@ private slots:
         QTest::newRow("close refused") << QStringList{"ack", "ack", "refused"} << false << leftOpen;
         QTest::newRow("close gone") << QStringList{"ack", "ack", "gone"} << false << leftOpen;
         QTest::newRow("close taken, its answer lost") << QStringList{"ack", "ack", "lost"} << true << "";
-        QTest::newRow("settings refused: closed all the same") << QStringList{"ack", "refused", "ack"} << false << "";
-        QTest::newRow("settings gone: closed all the same") << QStringList{"ack", "gone", "ack"} << false << "";
+        QTest::newRow("settings refused: closed all the same")
+            << QStringList{"ack", "refused", "ack"} << false << "";
+        QTest::newRow("settings gone: closed all the same")
+            << QStringList{"ack", "gone", "ack"} << false << "";
         // The servo is not found after the settings: the close is never sent.
-        QTest::newRow("dropped before the close") << QStringList{"ack", "ack", "drop"} << false
-                                                  << "the settings lock may have been left open";
+        QTest::newRow("dropped before the close")
+            << QStringList{"ack", "ack", "drop"} << false << "the settings lock may have been left open";
         QTest::newRow("open refused")
             << QStringList{"refused", "ack", "ack"} << false
             << "the settings lock did not open: the servo keeps them only until it is powered off";
@@ -176,7 +189,8 @@ private slots:
         }
         // Every step went out, the close last, whatever became of the others; only the write asked
         // for is reported.
-        const QList<LockStep::Role> all{LockStep::Role::Open, LockStep::Role::Settings, LockStep::Role::Close};
+        const QList<LockStep::Role> all{LockStep::Role::Open, LockStep::Role::Settings,
+                                        LockStep::Role::Close};
         QCOMPARE(sent, answers.last() == "drop" ? all.mid(0, 2) : all);
         QVERIFY(!verifier.hasPending());
         QCOMPARE(finished.size(), 1);

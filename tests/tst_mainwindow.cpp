@@ -584,17 +584,20 @@ private slots:
         createWindow();
         connectAndWait();
         // Its model number is a plain number, not the V1's series and variant.
-        QTRY_COMPARE_WITH_TIMEOUT(_window->findChild<QLineEdit*>("modelNumberLineEdit")->text(), QStringLiteral("1060"), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(_window->findChild<QLineEdit*>("modelNumberLineEdit")->text(),
+                                  QStringLiteral("1060"), 20000);
         _window->getDisconnectAction()->trigger(); // the model stays known
         QTRY_COMPARE_WITH_TIMEOUT(statusText(), QStringLiteral("Disconnected"), 20000);
         _window->getResetAction()->trigger();
         QTRY_VERIFY_WITH_TIMEOUT(visibleMessageBox(), 20000);
         const QString question = answerQuestion("Reset all");
-        QVERIFY2(question.contains("\nReset all: Its id returns to 1 and its baud rate to 57600 baud.") &&
-                     question.contains("\nKeep the id: It keeps its id; its baud rate returns to 57600 baud.") &&
-                     question.contains("\nKeep id and rate: It keeps its id and its baud rate."),
-                 qPrintable(question));
-        QTRY_VERIFY_WITH_TIMEOUT(visibleMessageBox() && visibleMessageBox()->text().contains("now answers"), 20000);
+        QVERIFY2(
+            question.contains("\nReset all: Its id returns to 1 and its baud rate to 57600 baud.") &&
+                question.contains("\nKeep the id: It keeps its id; its baud rate returns to 57600 baud.") &&
+                question.contains("\nKeep id and rate: It keeps its id and its baud rate."),
+            qPrintable(question));
+        QTRY_VERIFY_WITH_TIMEOUT(visibleMessageBox() && visibleMessageBox()->text().contains("now answers"),
+                                 20000);
         QCOMPARE(packetsOf(*_sim, 0x06).size(), 1);
         QCOMPARE(packetsOf(*_sim, 0x06).first().params, QByteArray(1, '\xFF'));
         QVERIFY(answerQuestion("Use id 1 at 57600 baud").contains("It now answers at id 1 at 57600 baud"));
@@ -716,7 +719,8 @@ private slots:
         for (int bank = 1; bank < 4; ++bank)
             QCOMPARE(RegisterView::_instance->getRegisterBank(RegisterBank(bank))->rowCount(), 0);
         const auto reads = packetsOf(*_sim, 0x02);
-        QCOMPARE(reads.first().params, QByteArray("\x00\x00\x07\x00", 4)); // identification, firmware included
+        QCOMPARE(reads.first().params,
+                 QByteArray("\x00\x00\x07\x00", 4)); // identification, firmware included
         QCOMPARE(reads.last().params, QByteArray("\x00\x00\x32\x00", 4));  // 50 bytes
     }
 };

@@ -226,15 +226,23 @@ private slots:
         QTest::addColumn<int>("modelNumber");
         QTest::addColumn<QString>("model");
         QTest::addColumn<int>("firmware");
-        QTest::newRow("little-endian at 3") << QByteArray::fromHex("03000009030100") << 3 << 777 << "sts3215" << 3;
-        QTest::newRow("big-endian at 3") << QByteArray::fromHex("05000005040100") << 3 << 1284 << "scs0009" << 5;
-        QTest::newRow("a number no model of the protocol knows") << QByteArray::fromHex("01000010000100") << 3 << 16 << "" << 1;
-        QTest::newRow("Protocol 2 keeps it at 0") << QByteArray::fromHex("01040500000000") << 2 << 1025 << "v1" << 5;
-        QTest::newRow("another protocol's model keeping it there") << QByteArray::fromHex("01040500000000") << 1 << 1025 << "v1" << 5;
-        QTest::newRow("another protocol's model keeping it elsewhere") << QByteArray::fromHex("02000001040100") << 3 << 1025 << "" << 2;
+        QTest::newRow("little-endian at 3")
+            << QByteArray::fromHex("03000009030100") << 3 << 777 << "sts3215" << 3;
+        QTest::newRow("big-endian at 3")
+            << QByteArray::fromHex("05000005040100") << 3 << 1284 << "scs0009" << 5;
+        QTest::newRow("a number no model of the protocol knows")
+            << QByteArray::fromHex("01000010000100") << 3 << 16 << "" << 1;
+        QTest::newRow("Protocol 2 keeps it at 0")
+            << QByteArray::fromHex("01040500000000") << 2 << 1025 << "v1" << 5;
+        QTest::newRow("another protocol's model keeping it there")
+            << QByteArray::fromHex("01040500000000") << 1 << 1025 << "v1" << 5;
+        QTest::newRow("another protocol's model keeping it elsewhere")
+            << QByteArray::fromHex("02000001040100") << 3 << 1025 << "" << 2;
         QTest::newRow("too short to hold it") << QByteArray::fromHex("0300") << 3 << -1 << "" << 3;
-        QTest::newRow("a Feetech servo asked in Protocol 1") << QByteArray::fromHex("03000009030100") << 1 << 777 << "sts3215" << 3;
-        QTest::newRow("no Protocol 1 model from a Feetech version") << QByteArray::fromHex("0C000000000100") << 3 << 0 << "" << 12;
+        QTest::newRow("a Feetech servo asked in Protocol 1")
+            << QByteArray::fromHex("03000009030100") << 1 << 777 << "sts3215" << 3;
+        QTest::newRow("no Protocol 1 model from a Feetech version")
+            << QByteArray::fromHex("0C000000000100") << 3 << 0 << "" << 12;
     }
     void identifiesWhereTheProtocolsModelsKeepTheNumber()
     {
@@ -279,9 +287,12 @@ private slots:
         QTest::newRow("list value outside the register") << withChange(1, "list", QJsonObject{{"256", "x"}})
                                                          << "list value \"256\"";
         QTest::newRow("model number twice") << withChange(-1, "modelNumbers", QJsonArray{5, 5}) << "lists 5 twice";
-        QTest::newRow("protocol 3") << withChange(-1, "protocols", QJsonArray{3}) << "\"protocols\" are 1, 2 or \"feetech\"";
-        QTest::newRow("another maker's flavour") << withChange(-1, "protocols", QJsonArray{"other"}) << "\"protocols\" are 1, 2";
-        QTest::newRow("a protocol twice") << withChange(-1, "protocols", QJsonArray{"feetech", "feetech"}) << "lists one twice";
+        QTest::newRow("protocol 3") << withChange(-1, "protocols", QJsonArray{3})
+                                    << "\"protocols\" are 1, 2 or \"feetech\"";
+        QTest::newRow("another maker's flavour")
+            << withChange(-1, "protocols", QJsonArray{"other"}) << "\"protocols\" are 1, 2";
+        QTest::newRow("a protocol twice")
+            << withChange(-1, "protocols", QJsonArray{"feetech", "feetech"}) << "lists one twice";
         QTest::newRow("no entries") << withChange(-1, "entries", QJsonArray{}) << "\"entries\" must list";
         QTest::newRow("byte order") << withChange(-1, "byteOrder", "middle") << "\"byteOrder\" is little or big";
         QTest::newRow("unknown role") << withChange(4, "role", "colour") << "entry \"lowBits\": unknown role \"colour\"";
@@ -299,7 +310,9 @@ private slots:
         QTest::newRow("the id under another key") << withChange(0, "key", "servoId") << "the entry with the role \"id\" has the key \"id\"";
         QTest::newRow("no short name") << withChange(-1, "name", "My Servo") << "\"name\" is a short name";
         QTest::newRow("a table past 256 bytes") << withChange(-1, "tableLength", 300) << "\"tableLength\" must be a whole number from 1 to 256";
-        QTest::newRow("series and variant of no model number") << withChange(2, "shownAs", "seriesAndVariant") << "\"shownAs\" is \"seriesAndVariant\", for a model number";
+        QTest::newRow("series and variant of no model number")
+            << withChange(2, "shownAs", "seriesAndVariant")
+            << "\"shownAs\" is \"seriesAndVariant\", for a model number";
         QTest::newRow("unknown reset option") << withChange(-1, "resetOptions", QJsonArray{"allButLed"}) << "\"allButLed\" is no reset option";
         QTest::newRow("no reset option") << withChange(-1, "resetOptions", QJsonArray{}) << "names at least one option";
         QTest::newRow("unknown instruction") << withChange(-1, "instructions", QJsonArray{"teleport"}) << "unknown instruction \"teleport\"";

@@ -82,17 +82,26 @@ private slots:
         // Sign and magnitude: the direction in a bit of its own, the magnitude below it.
         for (const QString& model : QStringList{"sts3215", "sts3250", "sm8512bl"}) {
             const auto row = [&](const char* what) { return (model + ' ' + what).toUtf8(); };
-            QTest::newRow(row("below zero").constData()) << model << "presentPosition" << (0x8000u | 100) << 1 << -8.7890625;
-            QTest::newRow(row("goal below zero").constData()) << model << "goalPosition" << (0x8000u | 2048) << 1 << -180.0;
+            QTest::newRow(row("below zero").constData())
+                << model << "presentPosition" << (0x8000u | 100) << 1 << -8.7890625;
+            QTest::newRow(row("goal below zero").constData())
+                << model << "goalPosition" << (0x8000u | 2048) << 1 << -180.0;
             QTest::newRow(row("load").constData()) << model << "presentLoad" << (0x400u | 50) << 0 << -5.0;
-            QTest::newRow(row("offset").constData()) << model << "homingOffset" << (0x800u | 7) << 1 << -0.615234375;
-            QTest::newRow(row("backwards").constData()) << model << "presentVelocity" << (0x8000u | 4096) << 1 << -60.0;
-            QTest::newRow(row("current").constData()) << model << "presentCurrent" << (0x8000u | 100) << 1 << -650.0;
-            QTest::newRow(row("return delay").constData()) << model << "returnDelayTime" << 250u << 0 << 500.0;
+            QTest::newRow(row("offset").constData())
+                << model << "homingOffset" << (0x800u | 7) << 1 << -0.615234375;
+            QTest::newRow(row("backwards").constData())
+                << model << "presentVelocity" << (0x8000u | 4096) << 1 << -60.0;
+            QTest::newRow(row("current").constData())
+                << model << "presentCurrent" << (0x8000u | 100) << 1 << -650.0;
+            QTest::newRow(row("return delay").constData())
+                << model << "returnDelayTime" << 250u << 0 << 500.0;
         }
-        QTest::newRow("sts3215 voltage") << "sts3215" << "presentVoltage" << 74u << 0 << 7.4;
-        QTest::newRow("scs0009 300 degrees") << "scs0009" << "presentPosition" << 1023u << 1 << 299.7;
-        QTest::newRow("scs0009 load") << "scs0009" << "presentLoad" << (0x400u | 50) << 0 << -5.0;
+        QTest::newRow("sts3215 voltage") << "sts3215"
+                                         << "presentVoltage" << 74u << 0 << 7.4;
+        QTest::newRow("scs0009 300 degrees") << "scs0009"
+                                             << "presentPosition" << 1023u << 1 << 299.7;
+        QTest::newRow("scs0009 load") << "scs0009"
+                                      << "presentLoad" << (0x400u | 50) << 0 << -5.0;
     }
     void documentedValues()
     {
@@ -122,23 +131,38 @@ private slots:
         QTest::addColumn<QString>("errorKey");
         QTest::addColumn<quint32>("errorMask");
         QTest::addColumn<int>("lockAddress"); // -1: the motor must be off instead
-        QTest::newRow("xl330-m288") << "xl330-m288" << 1200 << 57600 << 3 << 1000000 << 3 << "inputVoltageError" << 1u << -1;
-        QTest::newRow("xl330-m077") << "xl330-m077" << 1190 << 57600 << 6 << 4000000 << 3 << "overheatingError" << 4u << -1;
-        QTest::newRow("xl430") << "xl430" << 1060 << 57600 << 3 << 1000000 << 3 << "motorEncoderError" << 8u << -1;
-        QTest::newRow("xm430") << "xm430" << 1020 << 57600 << 7 << 4500000 << 3 << "electricalShockError" << 16u << -1;
-        QTest::newRow("xm430-w210") << "xm430-w210" << 1030 << 57600 << 0 << 9600 << 3 << "overloadError" << 32u << -1;
-        QTest::newRow("xc330-t288") << "xc330-t288" << 1220 << 57600 << 1 << 57600 << 3 << "overloadError" << 32u << -1;
-        QTest::newRow("xm540-w270") << "xm540-w270" << 1120 << 57600 << 2 << 115200 << 3 << "overloadError" << 32u << -1;
-        QTest::newRow("mx28-2") << "mx28-2" << 30 << 57600 << 4 << 2000000 << 3 << "inputVoltageError" << 1u << -1;
-        QTest::newRow("mx64-2") << "mx64-2" << 311 << 57600 << 5 << 3000000 << 3 << "overheatingError" << 4u << -1;
-        QTest::newRow("mx106-2") << "mx106-2" << 321 << 57600 << 3 << 1000000 << 3 << "motorEncoderError" << 8u << -1;
-        QTest::newRow("xl320") << "xl320" << 350 << 1000000 << 3 << 1000000 << 2 << "overloadError" << 1u << -1;
+        QTest::newRow("xl330-m288") << "xl330-m288" << 1200 << 57600 << 3 << 1000000 << 3
+                                    << "inputVoltageError" << 1u << -1;
+        QTest::newRow("xl330-m077") << "xl330-m077" << 1190 << 57600 << 6 << 4000000 << 3
+                                    << "overheatingError" << 4u << -1;
+        QTest::newRow("xl430") << "xl430" << 1060 << 57600 << 3 << 1000000 << 3 << "motorEncoderError" << 8u
+                               << -1;
+        QTest::newRow("xm430") << "xm430" << 1020 << 57600 << 7 << 4500000 << 3 << "electricalShockError"
+                               << 16u << -1;
+        QTest::newRow("xm430-w210") << "xm430-w210" << 1030 << 57600 << 0 << 9600 << 3 << "overloadError"
+                                    << 32u << -1;
+        QTest::newRow("xc330-t288") << "xc330-t288" << 1220 << 57600 << 1 << 57600 << 3 << "overloadError"
+                                    << 32u << -1;
+        QTest::newRow("xm540-w270") << "xm540-w270" << 1120 << 57600 << 2 << 115200 << 3 << "overloadError"
+                                    << 32u << -1;
+        QTest::newRow("mx28-2") << "mx28-2" << 30 << 57600 << 4 << 2000000 << 3 << "inputVoltageError" << 1u
+                                << -1;
+        QTest::newRow("mx64-2") << "mx64-2" << 311 << 57600 << 5 << 3000000 << 3 << "overheatingError" << 4u
+                                << -1;
+        QTest::newRow("mx106-2") << "mx106-2" << 321 << 57600 << 3 << 1000000 << 3 << "motorEncoderError"
+                                 << 8u << -1;
+        QTest::newRow("xl320") << "xl320" << 350 << 1000000 << 3 << 1000000 << 2 << "overloadError" << 1u
+                               << -1;
         QTest::newRow("ax18a") << "ax18a" << 18 << 1000000 << 1 << 1000000 << 1 << QString() << 0u << -1;
         QTest::newRow("ax12w") << "ax12w" << 300 << 1000000 << 3 << 500000 << 1 << QString() << 0u << -1;
-        QTest::newRow("sts3215") << "sts3215" << 777 << 1000000 << 4 << 115200 << 1 << "sensorError" << 2u << 55;
-        QTest::newRow("sts3250") << "sts3250" << 2825 << 1000000 << 4 << 115200 << 1 << "overloadError" << 32u << 55;
-        QTest::newRow("sm8512bl") << "sm8512bl" << 11272 << 115200 << 4 << 115200 << 1 << "currentError" << 8u << 55;
-        QTest::newRow("scs0009") << "scs0009" << 1284 << 1000000 << 4 << 115200 << 1 << "temperatureError" << 4u << 48;
+        QTest::newRow("sts3215") << "sts3215" << 777 << 1000000 << 4 << 115200 << 1 << "sensorError" << 2u
+                                 << 55;
+        QTest::newRow("sts3250") << "sts3250" << 2825 << 1000000 << 4 << 115200 << 1 << "overloadError" << 32u
+                                 << 55;
+        QTest::newRow("sm8512bl") << "sm8512bl" << 11272 << 115200 << 4 << 115200 << 1 << "currentError" << 8u
+                                  << 55;
+        QTest::newRow("scs0009") << "scs0009" << 1284 << 1000000 << 4 << 115200 << 1 << "temperatureError"
+                                 << 4u << 48;
     }
     void documentedSettings()
     {
@@ -191,12 +215,18 @@ private slots:
         QTest::addColumn<QString>("key");
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<int>("raw");
-        QTest::newRow("sts3215 little-endian") << "sts3215" << "presentPosition" << QByteArray("\x02\x01", 2) << 258;
-        QTest::newRow("sts3215 sign bit") << "sts3215" << "goalPosition" << QByteArray("\x64\x80", 2) << -100;
-        QTest::newRow("sts3215 model number") << "sts3215" << "modelNumber" << QByteArray("\x09\x03", 2) << 777;
-        QTest::newRow("scs0009 big-endian") << "scs0009" << "presentPosition" << QByteArray("\x01\x02", 2) << 258;
-        QTest::newRow("scs0009 load sign bit") << "scs0009" << "presentLoad" << QByteArray("\x04\x32", 2) << -50;
-        QTest::newRow("scs0009 model number") << "scs0009" << "modelNumber" << QByteArray("\x05\x04", 2) << 1284;
+        QTest::newRow("sts3215 little-endian") << "sts3215"
+                                               << "presentPosition" << QByteArray("\x02\x01", 2) << 258;
+        QTest::newRow("sts3215 sign bit") << "sts3215"
+                                          << "goalPosition" << QByteArray("\x64\x80", 2) << -100;
+        QTest::newRow("sts3215 model number") << "sts3215"
+                                              << "modelNumber" << QByteArray("\x09\x03", 2) << 777;
+        QTest::newRow("scs0009 big-endian") << "scs0009"
+                                            << "presentPosition" << QByteArray("\x01\x02", 2) << 258;
+        QTest::newRow("scs0009 load sign bit") << "scs0009"
+                                               << "presentLoad" << QByteArray("\x04\x32", 2) << -50;
+        QTest::newRow("scs0009 model number") << "scs0009"
+                                              << "modelNumber" << QByteArray("\x05\x04", 2) << 1284;
     }
     void registerBytes()
     {

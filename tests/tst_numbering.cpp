@@ -4,8 +4,8 @@
 #include "core/launch/launchoptions.h"
 #include "core/model/fieldcatalogue.h"
 #include "core/model/modelregistry.h"
-#include "testmodels.h"
 #include "core/transport/serialhelper.h"
+#include "testmodels.h"
 #include "window/dialogs/numberingdialog.h"
 
 #include <cliprocess.h>
@@ -185,7 +185,8 @@ private slots:
             if (packet.instruction == instructionWrite)
                 writes << QStringLiteral("%1:%2=%3")
                               .arg(packet.id)
-                              .arg(uint8_t(packet.params.at(0)) | (addressBytes == 2 ? uint8_t(packet.params.at(1)) << 8 : 0))
+                              .arg(uint8_t(packet.params.at(0)) |
+                                   (addressBytes == 2 ? uint8_t(packet.params.at(1)) << 8 : 0))
                               .arg(QString::fromLatin1(packet.params.mid(addressBytes).toHex()));
         }
         const QString open = QStringLiteral("1:%1=00").arg(lockAt);
@@ -201,7 +202,8 @@ private slots:
         if (!survives) {
             QVERIFY2(atNew.err.contains("no answer from servo 7"), qPrintable(atNew.err));
             const CliRun atOld = cli(1, {"get", "id"});
-            QVERIFY2(atOld.status == 0 && atOld.out.trimmed().endsWith('1'), qPrintable(atOld.out + atOld.err));
+            QVERIFY2(atOld.status == 0 && atOld.out.trimmed().endsWith('1'),
+                     qPrintable(atOld.out + atOld.err));
         }
         QCOMPARE(_sim->servoIds(), QList<int>{survives ? 7 : 1});
         ModelRegistry::use({});
@@ -458,7 +460,8 @@ private slots:
         auto* model = plain.findChild<QComboBox*>(QStringLiteral("newModelComboBox"));
         QVERIFY(model);
         QCOMPARE(model->currentData().toString(), QStringLiteral("v1"));
-        for (const auto& [name, id, rate] : {std::tuple{"xl430", 1, 57600}, {"ax12", 1, 1000000}, {"v1", 1, 1000000}}) {
+        for (const auto& [name, id, rate] :
+             {std::tuple{"xl430", 1, 57600}, {"ax12", 1, 1000000}, {"v1", 1, 1000000}}) {
             model->setCurrentIndex(model->findData(QLatin1String(name)));
             QCOMPARE(plain.factoryId(), id);
             QCOMPARE(plain.factoryRate(), rate);

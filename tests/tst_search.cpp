@@ -8,8 +8,8 @@
 #include "window/mainwindow.h"
 
 #include <isolatedsettings.h>
-#include <testmodels.h>
 #include <servosimulator.h>
+#include <testmodels.h>
 
 #include <QAction>
 #include <QCheckBox>
@@ -142,7 +142,8 @@ private slots:
         QTest::addRow("each id") << servosim::Model::V1 << false << false << "Velkora V1" << 2;
         QTest::addRow("broadcast ping") << servosim::Model::V1 << true << true << "Velkora V1" << 2;
         QTest::addRow("each id, AX-12") << servosim::Model::Ax12 << false << false << "AX-12" << 2;
-        QTest::addRow("each id, AX-12 in Protocol 1") << servosim::Model::Ax12 << false << false << "AX-12" << 1;
+        QTest::addRow("each id, AX-12 in Protocol 1")
+            << servosim::Model::Ax12 << false << false << "AX-12" << 1;
         // No Protocol 1 servo answers a broadcast: a quick scan asks them id by id.
         QTest::addRow("quick, AX-12 in Protocol 1") << servosim::Model::Ax12 << true << false << "AX-12" << 1;
     }
@@ -157,7 +158,8 @@ private slots:
         // the slowest, id 5 at 57600, id 7 at 1000000.
         const QList<int> rates = offeredBaudRates();
         const auto later = [&rates](int rate) { return int(rates.size()) - 1 - int(rates.indexOf(rate)); };
-        const int probes = pinged ? int(rates.size()) : 10 * int(rates.size()) - later(9600) - later(57600) - later(1000000);
+        const int probes =
+            pinged ? int(rates.size()) : 10 * int(rates.size()) - later(9600) - later(57600) - later(1000000);
         QFETCH(int, protocol);
         startSimulator({3, 5, 7, 8}, model, protocol);
         QVERIFY(_sim->setServoBaudRate(3, 9600));
@@ -254,8 +256,8 @@ private slots:
         QVERIFY(child<QWidget>(dialog.get(), "searchProtocolHintLabel")->isVisibleTo(dialog.get()));
         child<QPushButton>(dialog.get(), "scanPushButton")->click();
         const QString p = QStringLiteral("/Protocol 1 (Feetech)");
-        QCOMPARE(servoRows(*dialog, true), QStringList({"115200/6/STS3250" + p, "500000/4/SCS0009" + p,
-                                                        "1000000/2/STS3215" + p}));
+        QCOMPARE(servoRows(*dialog, true),
+                 QStringList({"115200/6/STS3250" + p, "500000/4/SCS0009" + p, "1000000/2/STS3215" + p}));
     }
 
     // A first look finds the servos at the stored rate and the factory rates without a tick.
@@ -490,7 +492,8 @@ private slots:
             &helper, [&helper] { helper.scanServo(4, 1000000); }, Qt::QueuedConnection);
         // A waiter that only comes along after the answer still sees it, without waiting.
         QTRY_VERIFY_WITH_TIMEOUT(helper.waitForProbe(probe, 0), 20000);
-        QCOMPARE(helper.getData().size(), SerialHelper::readAnswerBytes(BusProtocol::Two, ModelRegistry::identityBytes));
+        QCOMPARE(helper.getData().size(),
+                 SerialHelper::readAnswerBytes(BusProtocol::Two, ModelRegistry::identityBytes));
         QCOMPARE(uint8_t(helper.getData().at(4)), uint8_t(4));
         QMetaObject::invokeMethod(
             &helper, [&helper, &worker] { helper.release(worker.thread()); }, Qt::BlockingQueuedConnection);

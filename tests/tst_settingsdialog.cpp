@@ -511,7 +511,8 @@ void TestSettingsDialog::storedProtocolIsReadSafely()
     SettingsDialog dialog;
     QCOMPARE(dialog.portSettings().protocol, protocol);
     QCOMPARE(child<QComboBox>(dialog, "protocolComboBox")->currentText(),
-             protocol == 3 ? QStringLiteral("Protocol 1 (Feetech)") : QStringLiteral("Protocol %1").arg(protocol));
+             protocol == 3 ? QStringLiteral("Protocol 1 (Feetech)")
+                           : QStringLiteral("Protocol %1").arg(protocol));
     // The choice goes with Apply, and a search result sets it as it sets the rate.
     child<QComboBox>(dialog, "protocolComboBox")->setCurrentIndex(protocol == 1 ? 0 : 1);
     dialog.apply();

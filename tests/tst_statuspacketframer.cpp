@@ -1,5 +1,5 @@
-#include "core/protocol/statuspacketframer.h"
 #include "core/protocol/readanswer.h"
+#include "core/protocol/statuspacketframer.h"
 
 #include <QRandomGenerator>
 #include <QtTest>

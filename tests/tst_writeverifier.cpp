@@ -85,11 +85,16 @@ private slots:
         const uint32_t all = 0xFFFFFFFF;
         QTest::newRow("little, 2 bytes") << 2 << false << 0u << all << 0x1234 << QByteArray::fromHex("3412");
         QTest::newRow("big, 2 bytes") << 2 << true << 0u << all << 0x1234 << QByteArray::fromHex("1234");
-        QTest::newRow("big, 4 bytes") << 4 << true << 0u << all << 0x01020304 << QByteArray::fromHex("01020304");
-        QTest::newRow("sign and magnitude, little") << 2 << false << 0x8000u << all << -100 << QByteArray::fromHex("6480");
-        QTest::newRow("sign and magnitude, big") << 2 << true << 0x8000u << all << -100 << QByteArray::fromHex("8064");
-        QTest::newRow("bit 10 as the sign, big") << 2 << true << 0x400u << 0x7FFu << -5 << QByteArray::fromHex("ac05");
-        QTest::newRow("masked high byte, big") << 2 << true << 0u << 0xFF00u << 0x1200 << QByteArray::fromHex("12aa");
+        QTest::newRow("big, 4 bytes")
+            << 4 << true << 0u << all << 0x01020304 << QByteArray::fromHex("01020304");
+        QTest::newRow("sign and magnitude, little")
+            << 2 << false << 0x8000u << all << -100 << QByteArray::fromHex("6480");
+        QTest::newRow("sign and magnitude, big")
+            << 2 << true << 0x8000u << all << -100 << QByteArray::fromHex("8064");
+        QTest::newRow("bit 10 as the sign, big")
+            << 2 << true << 0x400u << 0x7FFu << -5 << QByteArray::fromHex("ac05");
+        QTest::newRow("masked high byte, big")
+            << 2 << true << 0u << 0xFF00u << 0x1200 << QByteArray::fromHex("12aa");
     }
     void valuesRoundTripInEitherByteOrder()
     {

@@ -100,7 +100,8 @@ QList<BusProtocol> protocolsOf(const QString& text)
     for (const QString& part : text.split(QLatin1Char(','))) {
         const std::optional<BusProtocol> protocol = protocolOfWord(part);
         if (!protocol)
-            throw UsageError{QStringLiteral("--protocols wants 1, 2, feetech or several of them, comma-separated")};
+            throw UsageError{
+                QStringLiteral("--protocols wants 1, 2, feetech or several of them, comma-separated")};
         if (!protocols.contains(*protocol))
             protocols.append(*protocol);
     }

@@ -142,7 +142,9 @@ ExitStatus BusClient::readTable()
         return ExitNoAnswer;
     }
     _table = readanswer::table(result.answer);
-    _alarms = readanswer::isProtocol1(result.answer) ? readanswer::alarmsOf(result.answer, _serial->protocol()) : -1;
+    _alarms = readanswer::isProtocol1(result.answer)
+                  ? readanswer::alarmsOf(result.answer, _serial->protocol())
+                  : -1;
     return ExitDone;
 }
 

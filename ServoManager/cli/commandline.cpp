@@ -92,7 +92,8 @@ const CommandEntry commandTable[] = {
     {"reset", resetCommand, "reset --yes [--keep nothing|id|id,rate]",
      "factory reset (its settings return to the factory defaults)"},
     {"number", numberCommand,
-     "number --from N [--rate R] [--config FILE] [--new-model MODEL] [--factory-id ID] [--factory-rate R] [--count C]",
+     "number --from N [--rate R] [--config FILE] [--new-model MODEL] [--factory-id ID] [--factory-rate R] "
+     "[--count C]",
      "give factory-new servos, plugged in one at a time, ids N, N+1, ...\nuntil Ctrl+C or C servos"},
 };
 

@@ -46,7 +46,8 @@ Keeps keepsOf(const QString& keep, const QList<Keeps>& offered)
         if (names.last() == keep)
             return keeps;
     }
-    throw UsageError{QStringLiteral("--keep %1: this servo's reset keeps %2").arg(keep, names.join(QStringLiteral(" or ")))};
+    throw UsageError{QStringLiteral("--keep %1: this servo's reset keeps %2")
+                         .arg(keep, names.join(QStringLiteral(" or ")))};
 }
 } // namespace
 
@@ -56,8 +57,9 @@ int resetCommand(CommandContext& context, Arguments& arguments)
     const QString keep = arguments.value(QStringLiteral("--keep"));
     arguments.rest(0, 0, QStringLiteral("reset takes only --yes and --keep"));
     if (!confirmed)
-        throw UsageError{QStringLiteral("reset returns the settings of the servo to the factory defaults "
-                                        "(its id and baud rate too, unless --keep names them); give --yes to do it")};
+        throw UsageError{
+            QStringLiteral("reset returns the settings of the servo to the factory defaults "
+                           "(its id and baud rate too, unless --keep names them); give --yes to do it")};
     if (const int status = context.connectBus())
         return status;
     const auto device = context.bus().device();
@@ -72,8 +74,9 @@ int resetCommand(CommandContext& context, Arguments& arguments)
         return fail(status, context.bus().error());
     const factoryreset::Address after =
         factoryreset::after(keeps, model, {context.bus().id(), context.globals().baudRate});
-    err() << "velkora-servo: servo " << context.bus().id() << " was reset to the factory defaults; it answers at id "
-          << after.id << ", " << after.baudRate << " baud\n";
+    err() << "velkora-servo: servo " << context.bus().id()
+          << " was reset to the factory defaults; it answers at id " << after.id << ", " << after.baudRate
+          << " baud\n";
     return ExitDone;
 }
 

@@ -27,7 +27,8 @@ bool isBaudRate(const FieldRecord& field)
 // The edit view's list where the field shows in one; otherwise the model's own list.
 bool ownList(const FieldRecord& field)
 {
-    return !isBaudRate(field) && !field.listValues.isEmpty() && listnames::namesOf(field.objectName).isEmpty();
+    return !isBaudRate(field) && !field.listValues.isEmpty() &&
+           listnames::namesOf(field.objectName).isEmpty();
 }
 
 QStringList namesOf(const FieldRecord& field)

@@ -144,8 +144,7 @@ void MainWindow::setScreenRect()
 SessionTarget MainWindow::sessionTarget() const
 {
     const PortSettings port = _settingsDialog->portSettings();
-    return {port.name, port.baudRate, BusProtocol(port.protocol),
-            _servoIdSpinBox->value()};
+    return {port.name, port.baudRate, BusProtocol(port.protocol), _servoIdSpinBox->value()};
 }
 
 bool MainWindow::openPort()

@@ -3,11 +3,11 @@
 #include "cli/arguments.h"
 #include "cli/values.h"
 
-#include "testmodels.h"
 #include "core/model/modelregistry.h"
 #include "core/settings/settingshelper.h"
 #include "core/transport/serialhelper.h"
 #include "core/units/valueinput.h"
+#include "testmodels.h"
 
 #include <QRandomGenerator>
 #include <QtTest>

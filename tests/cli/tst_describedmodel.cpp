@@ -76,7 +76,8 @@ private slots:
                                   "1000000", "--id", "1"};
         const CliRun run = runCli(QStringLiteral(VSM_CLI_PATH), _home.path(), options + arguments);
         QVERIFY(run.finished);
-        QVERIFY2(run.status == status, qPrintable(QStringLiteral("exit %1: %2%3").arg(run.status).arg(run.out, run.err)));
+        QVERIFY2(run.status == status,
+                 qPrintable(QStringLiteral("exit %1: %2%3").arg(run.status).arg(run.out, run.err)));
         QVERIFY2(run.out.contains(output), qPrintable(run.out));
         QVERIFY2(run.err.contains(message), qPrintable(run.err));
         if (stiffness >= 0)

@@ -36,7 +36,8 @@ private slots:
         servosim::Options options;
         options.description = ModelRegistry::shared().byName(QStringLiteral("xl430"));
         options.ids = {1, 2};
-        options.moreGroups.append({{3, 4}, servosim::Model::V1, ModelRegistry::shared().byName(QStringLiteral("xm430"))});
+        options.moreGroups.append(
+            {{3, 4}, servosim::Model::V1, ModelRegistry::shared().byName(QStringLiteral("xm430"))});
         options.baudRate = factoryRate;
         QVERIFY(options.description && options.moreGroups.first().description);
         _simulator = std::make_unique<servosim::ServoSimulator>(options);
@@ -58,20 +59,22 @@ private slots:
         row("an XL430 identified", one + QStringList{"info"}, 0, "XL430-W250-T (model number 1060)");
         row("its firmware where it keeps it", one + QStringList{"info"}, 0, "firmware: 45");
         row("an XM430 beside it", {"--id", "3", "info"}, 0, "XM430-W350 (model number 1020)");
-        row("half a turn, in radians", one + QStringList{"get", "presentPosition"}, 0, "presentPosition 3.14159");
+        row("half a turn, in radians", one + QStringList{"get", "presentPosition"}, 0,
+            "presentPosition 3.14159");
         row("the baud code read as its rate", one + QStringList{"get", "baudRate"}, 0, "baudRate 57600");
-        row("a limit in rpm, verified", one + QStringList{"set", "velocityLimit=30rpm"}, 0, "written and verified");
+        row("a limit in rpm, verified", one + QStringList{"set", "velocityLimit=30rpm"}, 0,
+            "written and verified");
         row("torque on", one + QStringList{"set", "torqueEnable=1"}, 0, "written and verified");
-        row("a setting refused while the torque is on", one + QStringList{"set", "temperatureLimit=70"}, 1, "",
-            "nothing written: temperatureLimit");
+        row("a setting refused while the torque is on", one + QStringList{"set", "temperatureLimit=70"}, 1,
+            "", "nothing written: temperatureLimit");
         row("torque off", one + QStringList{"set", "torqueEnable=0"}, 0, "written and verified");
         row("a new id, followed", one + QStringList{"set", "id=5"}, 0, "written and verified");
         row("answers at its new id", {"--id", "5", "get", "velocityLimit"}, 0, "velocityLimit 3.1");
         row("a rate of its own codes", {"--id", "5", "set", "baudRate=1000000"}, 0, "written and verified");
         row("saved from one XM430", {"--id", "3", "save", "xm430.json"}, 0, "");
         row("restored onto another", {"--id", "4", "restore", "xm430.json"}, 0, "");
-        row("a reset that keeps the id", {"--id", "5", "--baud", "1000000", "reset", "--yes", "--keep", "id"}, 0, "",
-            "it answers at id 5, 57600 baud");
+        row("a reset that keeps the id", {"--id", "5", "--baud", "1000000", "reset", "--yes", "--keep", "id"},
+            0, "", "it answers at id 5, 57600 baud");
         row("an option the model lacks", {"--id", "2", "reset", "--yes", "--keep", "rate"}, 2, "",
             "--keep rate: this servo's reset keeps nothing or id or id,rate");
         row("torque on at 2", {"--id", "2", "set", "torqueEnable=1"}, 0, "written and verified");
@@ -97,7 +100,8 @@ private slots:
         const CliRun run = runCli(QStringLiteral(VSM_CLI_PATH), _home.path(),
                                   QStringList{"--port", _simulator->devicePath()} + arguments);
         QVERIFY(run.finished);
-        QVERIFY2(run.status == status, qPrintable(QStringLiteral("exit %1: %2%3").arg(run.status).arg(run.out, run.err)));
+        QVERIFY2(run.status == status,
+                 qPrintable(QStringLiteral("exit %1: %2%3").arg(run.status).arg(run.out, run.err)));
         QVERIFY2(run.out.contains(output), qPrintable(run.out));
         QVERIFY2(run.err.contains(message), qPrintable(run.err));
         checkTheBus(QString::fromLatin1(QTest::currentDataTag()));
@@ -111,10 +115,16 @@ private slots:
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("output");
         QTest::addColumn<QString>("message");
-        QTest::newRow("an STS3215 identified") << QStringList{"info"} << 0 << "STS3215 (model number 777)" << "";
-        QTest::newRow("a negative offset") << QStringList{"--raw", "set", "homingOffset=-7"} << 0 << "written and verified" << "";
-        QTest::newRow("read back after a power cycle") << QStringList{"--raw", "get", "homingOffset"} << 0 << "homingOffset -7" << "";
-        QTest::newRow("no reset of unknown effect") << QStringList{"reset", "--yes"} << 2 << "" << "no factory reset is sent";
+        QTest::newRow("an STS3215 identified") << QStringList{"info"} << 0 << "STS3215 (model number 777)"
+                                               << "";
+        QTest::newRow("a negative offset")
+            << QStringList{"--raw", "set", "homingOffset=-7"} << 0 << "written and verified"
+            << "";
+        QTest::newRow("read back after a power cycle")
+            << QStringList{"--raw", "get", "homingOffset"} << 0 << "homingOffset -7"
+            << "";
+        QTest::newRow("no reset of unknown effect") << QStringList{"reset", "--yes"} << 2 << ""
+                                                    << "no factory reset is sent";
     }
     void feetechCommands()
     {
@@ -135,10 +145,12 @@ private slots:
             _feetech->powerCycle();
         }
         const CliRun run = runCli(QStringLiteral(VSM_CLI_PATH), _home.path(),
-                                  QStringList{"--port", _feetech->devicePath(), "--baud", "1000000", "--protocol",
-                                              "feetech", "--id", "1"} + arguments);
+                                  QStringList{"--port", _feetech->devicePath(), "--baud", "1000000",
+                                              "--protocol", "feetech", "--id", "1"} +
+                                      arguments);
         QVERIFY(run.finished);
-        QVERIFY2(run.status == status, qPrintable(QStringLiteral("exit %1: %2%3").arg(run.status).arg(run.out, run.err)));
+        QVERIFY2(run.status == status,
+                 qPrintable(QStringLiteral("exit %1: %2%3").arg(run.status).arg(run.out, run.err)));
         QVERIFY2(run.out.contains(output), qPrintable(run.out));
         QVERIFY2(run.err.contains(message), qPrintable(run.err));
     }

@@ -20,8 +20,8 @@ inline QByteArray description(bool bigEndian, int protocol = 2)
 {
     return QByteArrayLiteral(R"({
   "format": "velkora-servo-model", "version": 1, "name": "madeup", "caption": "Made-up servo",
-  "modelNumbers": [4242, 4243], "protocols": [)")
-           + QByteArray::number(protocol) + QByteArrayLiteral(R"(], "byteOrder": ")") +
+  "modelNumbers": [4242, 4243], "protocols": [)") +
+           QByteArray::number(protocol) + QByteArrayLiteral(R"(], "byteOrder": ")") +
            (bigEndian ? "big" : "little") + QByteArrayLiteral(R"(", "tableLength": 26,
   "factory": {"id": 1, "baudRate": 57600},
   "baudCodes": {"1": 1000000, "3": 57600},

@@ -325,7 +325,8 @@ private slots:
             << true << 500000
             << "500000 baud has no baud-rate code of model xseries-test (its rates: 9600, 57600, 115200, "
                "1000000, 2000000, 3000000, 4000000, 4500000)";
-        QTest::newRow("4.5 Mbaud, not a V1 code") << false << 4500000 << "of model v1 (its rates: 9600, 19200";
+        QTest::newRow("4.5 Mbaud, not a V1 code")
+            << false << 4500000 << "of model v1 (its rates: 9600, 19200";
     }
     void modelsOwnRates()
     {
@@ -338,7 +339,8 @@ private slots:
         if (!described)
             options.description.reset();
         Rig rig(options);
-        QVERIFY2(refusal.isEmpty() ? rig.error.isEmpty() : rig.error.contains(refusal), qPrintable(rig.error));
+        QVERIFY2(refusal.isEmpty() ? rig.error.isEmpty() : rig.error.contains(refusal),
+                 qPrintable(rig.error));
         if (refusal.isEmpty())
             QVERIFY(exchange(rig.port, instruction::Ping).complete);
     }
@@ -429,7 +431,8 @@ private slots:
     // restarts; one written while it is open is kept, also once it is closed again.
     void lockedSettingsLastUntilARestart_data()
     {
-        QTest::addColumn<QList<int>>("ledWrites"); // the lock's values around the setting's write: before, after
+        QTest::addColumn<QList<int>>(
+            "ledWrites"); // the lock's values around the setting's write: before, after
         QTest::addColumn<int>("afterRestart");
         QTest::newRow("written while locked") << QList<int>{1, 1} << 72;
         QTest::newRow("written while open") << QList<int>{0, 0} << 60;
@@ -441,11 +444,13 @@ private slots:
         QFETCH(int, afterRestart);
         QString problem;
         Rig rig(xSeries(&problem, {{"\"nonVolatile\": {\"motorOff\": true}",
-                                    "\"nonVolatile\": {\"motorOff\": true, \"lock\": {\"key\": \"led\", \"open\": 0, \"close\": 1}}"}}));
+                                    "\"nonVolatile\": {\"motorOff\": true, \"lock\": {\"key\": \"led\", "
+                                    "\"open\": 0, \"close\": 1}}"}}));
         QVERIFY2(rig.error.isEmpty(), qPrintable(rig.error + problem));
         constexpr int ledAddress = 65;
         const auto writeByte = [&rig](int address, int value) {
-            return exchange(rig.port, instruction::Write, addressed(address, QByteArray(1, char(value)))).error;
+            return exchange(rig.port, instruction::Write, addressed(address, QByteArray(1, char(value))))
+                .error;
         };
         QCOMPARE(writeByte(ledAddress, ledWrites.at(0)), quint8(error::None));
         QCOMPARE(writeByte(x::TemperatureLimitAddress, 60), quint8(error::None));

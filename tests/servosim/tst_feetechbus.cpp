@@ -31,7 +31,8 @@ struct Rig
     ServoBus bus;
 
     explicit Rig(const QList<ServoGroup>& groups)
-        : bus(groups, 1000000, [this] { return nowUs; }, protocolNumber::Feetech)
+        : bus(
+              groups, 1000000, [this] { return nowUs; }, protocolNumber::Feetech)
     {
     }
 

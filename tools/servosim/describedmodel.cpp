@@ -99,14 +99,16 @@ bool DescribedModel::refusesWrite(const QByteArray& table, int address, int leng
 
 bool DescribedModel::keepsWrites(const QByteArray& table) const
 {
-    const ModelEntry* lock = m_description->lockKey.isEmpty() ? nullptr : m_description->entry(m_description->lockKey);
+    const ModelEntry* lock =
+        m_description->lockKey.isEmpty() ? nullptr : m_description->entry(m_description->lockKey);
     return !lock || value(table, *lock) == m_description->lockOpen;
 }
 
 bool DescribedModel::isNonVolatile(int address) const
 {
     for (const ModelEntry& entry : m_description->entries)
-        if (entry.area == ModelEntry::Area::NonVolatile && address >= entry.address && address < entry.address + entry.size)
+        if (entry.area == ModelEntry::Area::NonVolatile && address >= entry.address &&
+            address < entry.address + entry.size)
             return true;
     return false;
 }

@@ -236,7 +236,8 @@ void BusRoster::sideReadAnswered(const SideRead& read, const QByteArray& respons
     const QByteArray data = readanswer::table(response);
     // It has just answered in the port's protocol, or in Protocol 2 (a ping's answer).
     const bool protocol1Form = readanswer::isProtocol1(response);
-    servo.protocol = !protocol1Form ? 2 : (hasProtocol1Form(BusProtocol(_assumedProtocol)) ? _assumedProtocol : 1);
+    servo.protocol =
+        !protocol1Form ? 2 : (hasProtocol1Form(BusProtocol(_assumedProtocol)) ? _assumedProtocol : 1);
     if (protocol1Form)
         servo.alarms = readanswer::alarmsOf(response, BusProtocol(servo.protocol));
     if (read.ping && !protocol1Form) {

@@ -85,24 +85,25 @@ void ConfigurationWriter::start(const QList<BusAddress>& servos, bool dryRun)
     _running = true;
     _index = -1;
     _originalRate = _serial->baudRate();
-    connect(_serial.get(), &SerialHelper::writeAcknowledged, this, [this](const RequestInfo&, uint8_t errorByte) {
-        if (!_running || _nextWrite <= 0 || _nextWrite > _steps.size())
-            return;
-        if (SerialHelper::isRefusal(errorByte)) {
-            stepFailed(FailureKind::Refused, errorByte);
-            return;
-        }
-        // What the servo now holds, for the span of the next write.
-        const GroupWrite& done = _steps.at(_nextWrite - 1).write;
-        const QByteArray block = done.block(_table);
-        if (_table.size() < done.address() + done.length())
-            _table.append(QByteArray(done.address() + done.length() - _table.size(), '\0'));
-        _table.replace(done.address(), done.length(), block);
-        QTimer::singleShot(0, this, [this, generation = _generation] {
-            if (generation == _generation)
-                sendWrite();
-        });
-    });
+    connect(_serial.get(), &SerialHelper::writeAcknowledged, this,
+            [this](const RequestInfo&, uint8_t errorByte) {
+                if (!_running || _nextWrite <= 0 || _nextWrite > _steps.size())
+                    return;
+                if (SerialHelper::isRefusal(errorByte)) {
+                    stepFailed(FailureKind::Refused, errorByte);
+                    return;
+                }
+                // What the servo now holds, for the span of the next write.
+                const GroupWrite& done = _steps.at(_nextWrite - 1).write;
+                const QByteArray block = done.block(_table);
+                if (_table.size() < done.address() + done.length())
+                    _table.append(QByteArray(done.address() + done.length() - _table.size(), '\0'));
+                _table.replace(done.address(), done.length(), block);
+                QTimer::singleShot(0, this, [this, generation = _generation] {
+                    if (generation == _generation)
+                        sendWrite();
+                });
+            });
     nextServo();
 }
 
@@ -152,8 +153,9 @@ void ConfigurationWriter::identify(bool firstTry)
     auto answered = [this, generation](QByteArray answer) {
         if (generation != _generation)
             return;
-        const int model =
-            ModelRegistry::shared().identify(readanswer::dataOnward(answer), int(_serial->protocol())).modelNumber;
+        const int model = ModelRegistry::shared()
+                              .identify(readanswer::dataOnward(answer), int(_serial->protocol()))
+                              .modelNumber;
         // Out of the request layer's callback before the next request.
         QTimer::singleShot(0, this, [this, generation, model] {
             if (generation == _generation)

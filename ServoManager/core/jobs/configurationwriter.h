@@ -104,8 +104,8 @@ private:
     QList<GroupWrite> _writes;
     QList<LockStep> _steps; // _writes, behind the model's lock where it has one
     int _nextWrite = 0;     // of _steps
-    int _stepSent = -1;   // the step on the line, or the last one sent
-    int _failedStep = -1; // the step whose failure was heard
+    int _stepSent = -1;     // the step on the line, or the last one sent
+    int _failedStep = -1;   // the step whose failure was heard
     struct StepFailure
     {
         FailureKind kind;

@@ -181,5 +181,6 @@ void MotorsOff::read(const std::shared_ptr<Target>& shared)
         }
         later();
     };
-    _serial->submit(BusRequest::read(uint8_t(shared->id), uint8_t(motor.address), uint8_t(motor.size)), answered);
+    _serial->submit(BusRequest::read(uint8_t(shared->id), uint8_t(motor.address), uint8_t(motor.size)),
+                    answered);
 }

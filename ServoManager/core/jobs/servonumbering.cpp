@@ -64,7 +64,8 @@ void ServoNumbering::start(const NumberingPlan& plan)
     }
     const QList<int> rates = offeredBaudRates();
     if (!rates.contains(plan.factoryRate) || !rates.contains(_rate)) {
-        fail(tr("%1 baud is no rate a servo knows").arg(rates.contains(plan.factoryRate) ? _rate : plan.factoryRate));
+        fail(tr("%1 baud is no rate a servo knows")
+                 .arg(rates.contains(plan.factoryRate) ? _rate : plan.factoryRate));
         return;
     }
     if (!_serial->isOpen()) {
@@ -149,9 +150,10 @@ void ServoNumbering::pingFactory()
             return;
         // A Protocol 2 ping's answer carries the model number; otherwise the read's bytes do,
         // wherever the protocol's models keep it.
-        _modelNumber = protocol == BusProtocol::Two
-                           ? int(readanswer::valueAt(answer, 0, 2))
-                           : ModelRegistry::shared().identify(readanswer::dataOnward(answer), int(protocol)).modelNumber;
+        _modelNumber =
+            protocol == BusProtocol::Two
+                ? int(readanswer::valueAt(answer, 0, 2))
+                : ModelRegistry::shared().identify(readanswer::dataOnward(answer), int(protocol)).modelNumber;
         later([this] { servoFound(); });
     };
     // Nothing yet (or a servo being plugged in, still garbling): ask again.
@@ -177,7 +179,9 @@ void ServoNumbering::servoFound()
     _tableLength = device->getMemoryUpperLimit();
     _baudCode = _rate != _plan.factoryRate ? device->description().baudCodeOfRate(_rate) : -1;
     if (_rate != _plan.factoryRate && _baudCode < 0) {
-        fail(tr("the new servo (%1) cannot run at %2 baud").arg(ServoSearch::modelText(_modelNumber)).arg(_rate));
+        fail(tr("the new servo (%1) cannot run at %2 baud")
+                 .arg(ServoSearch::modelText(_modelNumber))
+                 .arg(_rate));
         return;
     }
     const FieldRecord* idField = _catalogue->byRole(QStringLiteral("id"));
@@ -376,10 +380,12 @@ void ServoNumbering::written()
 
 QString ServoNumbering::resultText(const BusResult& result)
 {
-    return result.failure == FailureKind::Refused ? servoErrorText(result.errorByte) : failureKindText(result.failure);
+    return result.failure == FailureKind::Refused ? servoErrorText(result.errorByte)
+                                                  : failureKindText(result.failure);
 }
 
-void ServoNumbering::sendLockWrite(int id, const WriteField& field, std::function<void(const BusResult&)> then)
+void ServoNumbering::sendLockWrite(int id, const WriteField& field,
+                                   std::function<void(const BusResult&)> then)
 {
     const GroupWrite write({field});
     const quint64 generation = _generation;

@@ -43,7 +43,6 @@ int ServoSearch::probeWaitMs(int baudRate, int adapterAllowanceUs)
                                                adapterAllowanceUs);
 }
 
-
 QString ServoSearch::modelText(int modelNumber)
 {
     if (modelNumber < 0)

@@ -236,9 +236,9 @@ bool LaunchSession::start(QString* error)
         }
         port = _simulator->devicePath();
         running = _simulator.get();
-        runningModel = _options.description ? _options.description->name
+        runningModel = _options.description                      ? _options.description->name
                        : _options.model == servosim::Model::Ax12 ? QStringLiteral("ax12")
-                                                                  : QStringLiteral("v1");
+                                                                 : QStringLiteral("v1");
         Settings::keepWritesInMemory(true);
     }
     if (!port.isEmpty())

@@ -10,8 +10,9 @@ QList<LockStep> lockSequence(const FieldCatalogue& catalogue, const QList<GroupW
     for (const GroupWrite& write : writes)
         steps.append({LockStep::Role::Settings, write, -1, 0});
     const FieldRecord* lock = catalogue.lockField();
-    const bool locked = std::any_of(writes.begin(), writes.end(),
-                                    [&catalogue](const GroupWrite& write) { return catalogue.needsUnlocking(write); });
+    const bool locked = std::any_of(writes.begin(), writes.end(), [&catalogue](const GroupWrite& write) {
+        return catalogue.needsUnlocking(write);
+    });
     if (!lock || !locked)
         return steps;
     LockStep close{LockStep::Role::Close, GroupWrite({lock->writeOf(catalogue.lockClose())}), -1, 0};

@@ -203,9 +203,9 @@ ModelEntry readEntry(const QJsonValue& value, int index, int tableLength)
         refuse(where + QStringLiteral("not an object"));
     const QJsonObject object = value.toObject();
     onlyKnownMembers(object,
-                     {"key", "caption", "description", "address", "size", "access", "area", "mask", "sign", "signBit",
-                      "quantity", "rawMin", "rawMax", "min", "max", "scale", "offset", "unit", "list", "widget",
-                      "role", "default", "shownAs"},
+                     {"key",    "caption", "description", "address", "size",   "access",  "area",   "mask",
+                      "sign",   "signBit", "quantity",    "rawMin",  "rawMax", "min",     "max",    "scale",
+                      "offset", "unit",    "list",        "widget",  "role",   "default", "shownAs"},
                      where);
     ModelEntry entry;
     entry.key = text(object, "key", where, true);
@@ -292,9 +292,9 @@ QList<int> protocols(const QJsonValue& value)
     QList<int> list;
     for (const QJsonValue& item : value.toArray()) {
         const int protocol = item == QJsonValue(QStringLiteral("feetech")) ? 3
-                             : item == QJsonValue(1)                      ? 1
-                             : item == QJsonValue(2)                      ? 2
-                                                                          : 0;
+                             : item == QJsonValue(1)                       ? 1
+                             : item == QJsonValue(2)                       ? 2
+                                                                           : 0;
         if (protocol == 0)
             refuse(QStringLiteral("\"protocols\" are 1, 2 or \"feetech\""));
         if (list.contains(protocol))

@@ -118,7 +118,7 @@ int valueIn(const QByteArray& table, const ModelEntry* entry, bool bigEndian)
 } // namespace
 
 std::shared_ptr<const ModelDescription> ModelRegistry::knownIn(const QByteArray& table, int protocol,
-                                                             int* modelNumber) const
+                                                               int* modelNumber) const
 {
     for (const Model& model : _models) {
         const ModelDescription& description = *model.description;

@@ -72,7 +72,8 @@ public:
 private:
     void add(const QByteArray& json, const QString& file, bool builtIn);
     // The first model of `protocol` that knows the number read where it keeps it.
-    std::shared_ptr<const ModelDescription> knownIn(const QByteArray& table, int protocol, int* modelNumber) const;
+    std::shared_ptr<const ModelDescription> knownIn(const QByteArray& table, int protocol,
+                                                    int* modelNumber) const;
     void loadFolder(const QString& folder);
 
     QList<Model> _models;

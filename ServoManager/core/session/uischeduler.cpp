@@ -160,7 +160,9 @@ void UiScheduler::readAllDataCallback(QByteArray response)
     _sampler.pollAnswered();
     _lastTable = readanswer::table(response);
     if (RosterLink* roster = _sideReads.roster())
-        roster->tableRead(_id, _lastTable, readanswer::isProtocol1(response) ? readanswer::alarmsOf(response, _serial->protocol()) : -1);
+        roster->tableRead(
+            _id, _lastTable,
+            readanswer::isProtocol1(response) ? readanswer::alarmsOf(response, _serial->protocol()) : -1);
     const std::shared_ptr<IDevice> device = _device->getDevice();
     if (!_liveDecoder || _liveDecoder->device() != device.get())
         renewDecoder(device);

@@ -136,7 +136,7 @@ void WriteVerifier::settle(const GroupWrite& write, LockStep::Role role, const W
     }
     // A lock that may be open is reported whatever became of the settings: the servo may keep
     // whatever is written to it from now on.
-    const QString problem = held                ? (_lockDidNotOpen ? LockTexts::didNotOpen() : QString())
+    const QString problem = held               ? (_lockDidNotOpen ? LockTexts::didNotOpen() : QString())
                             : outcome.readBack ? LockTexts::leftOpen()
                                                : LockTexts::mayBeOpen();
     for (FinishedWrite& done : _heldBack) {

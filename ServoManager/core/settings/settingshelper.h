@@ -65,7 +65,6 @@ PhysicalQuantities storedUnits();
 // "port settings/protocol" as stored: 1, 3 (Feetech), or 2 for anything else (a missing or unknown value).
 int protocolOfSetting(const QVariant& stored);
 
-
 // The device file behind a port name, resolved the way QSerialPort resolves it: a path stays
 // as it is, any other name is taken under /dev/.
 QString portSystemLocation(const QString& portName);

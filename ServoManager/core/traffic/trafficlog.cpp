@@ -368,9 +368,8 @@ int cutTrafficPieces(BusProtocol protocol, const QByteArray& bytes, bool final,
         }
         const int length = hasProtocol1Form(protocol) ? b[h + 3] : b[h + 5] | (b[h + 6] << 8);
         const int frame = headerSize + length;
-        const bool believable =
-            length >= (hasProtocol1Form(protocol) ? p1MinimumLength : p2MinimumLength) &&
-            frame <= TrafficLog::maxPacketBytes;
+        const bool believable = length >= (hasProtocol1Form(protocol) ? p1MinimumLength : p2MinimumLength) &&
+                                frame <= TrafficLog::maxPacketBytes;
         if (!believable) {
             markStray(h);
             pos = h + 1;

@@ -240,7 +240,8 @@ bool SerialHelper::submit(const BusRequest& request, Completion done)
             {id, instructionReset, 0, 0}, _sizes.instructionOverhead + _sizes.resetOptionBytes,
             _sizes.statusOverhead, std::move(done), Collector::Answer,
             [&](std::function<void()> collector) {
-                return _kestrabus->reset(id, request.data.isEmpty() ? uint8_t(0x01) : uint8_t(request.data.at(0)), collector);
+                return _kestrabus->reset(
+                    id, request.data.isEmpty() ? uint8_t(0x01) : uint8_t(request.data.at(0)), collector);
             },
             protocol1Request(id, instructionReset, {}));
     }

@@ -60,7 +60,10 @@ struct BusRequest
     }
     static BusRequest reboot(uint8_t id) { return {Kind::Reboot, id, 0, 0, {}}; }
     // `option` is Protocol 2's: 0xFF everything, 0x01 all but the id, 0x02 all but id and rate.
-    static BusRequest reset(uint8_t id, uint8_t option = 0x01) { return {Kind::Reset, id, 0, 0, QByteArray(1, char(option))}; }
+    static BusRequest reset(uint8_t id, uint8_t option = 0x01)
+    {
+        return {Kind::Reset, id, 0, 0, QByteArray(1, char(option))};
+    }
 };
 
 // How a request ended: the servo's whole, checked answer, or why there is none.

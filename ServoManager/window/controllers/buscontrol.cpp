@@ -206,7 +206,8 @@ void BusControl::motorsOffFinished(const QList<MotorOffResult>& results, const Q
         _hooks.passingMessage(tr("All motors off (ids %1)").arg(off.join(QStringLiteral(", "))));
         return;
     }
-    showMotorsWarning(tr("Not every motor is known to be off:") + QLatin1Char('\n') + problems.join(QLatin1Char('\n')));
+    showMotorsWarning(tr("Not every motor is known to be off:") + QLatin1Char('\n') +
+                      problems.join(QLatin1Char('\n')));
 }
 
 // Without a nested event loop: the bus goes on meanwhile.

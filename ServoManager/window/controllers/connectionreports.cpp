@@ -27,15 +27,16 @@ void ConnectionReports::identificationFailed(int id, FailureKind kind)
 {
     _window.disconnect->trigger();
     // The id, rate or protocol may be other than the settings say: a search finds out.
-    showWithOffer(_window.window, QMessageBox::Critical, tr("Error"),
-                  (kind == FailureKind::Timeout
-                       ? tr("No answer from servo id %1 at %2 baud in Protocol %3 on %4 (%5).")
-                       : tr("No valid answer from servo id %1 at %2 baud in Protocol %3 on %4 (%5)."))
-                          .arg(id)
-                          .arg(_session->baudRate())
-                          .arg(protocolText(_session->protocol()), _session->portName(), failureKindText(kind)) +
-                      QLatin1Char('\n') + tr("Search the port for servos at other ids, rates and protocols?"),
-                  tr("Search…"), _window.offerSearch);
+    showWithOffer(
+        _window.window, QMessageBox::Critical, tr("Error"),
+        (kind == FailureKind::Timeout
+             ? tr("No answer from servo id %1 at %2 baud in Protocol %3 on %4 (%5).")
+             : tr("No valid answer from servo id %1 at %2 baud in Protocol %3 on %4 (%5)."))
+                .arg(id)
+                .arg(_session->baudRate())
+                .arg(protocolText(_session->protocol()), _session->portName(), failureKindText(kind)) +
+            QLatin1Char('\n') + tr("Search the port for servos at other ids, rates and protocols?"),
+        tr("Search…"), _window.offerSearch);
 }
 
 void ConnectionReports::portFailed(const QString& error)

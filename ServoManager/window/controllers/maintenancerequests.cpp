@@ -59,9 +59,12 @@ QString whereAfter(factoryreset::Keeps keeps, const ModelDescription* model, int
     const factoryreset::Address after = factoryreset::after(keeps, model, {servoId, 0});
     switch (keeps) {
     case Keeps::Nothing:
-        return MaintenanceRequests::tr("Its id returns to %1 and its baud rate to %2 baud.").arg(after.id).arg(after.baudRate);
+        return MaintenanceRequests::tr("Its id returns to %1 and its baud rate to %2 baud.")
+            .arg(after.id)
+            .arg(after.baudRate);
     case Keeps::Id:
-        return MaintenanceRequests::tr("It keeps its id; its baud rate returns to %1 baud.").arg(after.baudRate);
+        return MaintenanceRequests::tr("It keeps its id; its baud rate returns to %1 baud.")
+            .arg(after.baudRate);
     case Keeps::IdAndRate:
         return MaintenanceRequests::tr("It keeps its id and its baud rate.");
     }
@@ -88,16 +91,19 @@ void MaintenanceRequests::askToReset(int servoId)
     const ModelDescription* model = modelAt(servoId);
     const QList<factoryreset::Keeps> choices = factoryreset::choices(model, _hooks.protocol());
     if (choices.isEmpty()) {
-        _hooks.showMessage(QMessageBox::Information, tr("Factory reset"),
-                           tr("The program sends no factory reset to servos of this protocol: set the settings "
-                              "of servo id %1 in the edit view or from a configuration file.")
-                               .arg(servoId));
+        _hooks.showMessage(
+            QMessageBox::Information, tr("Factory reset"),
+            tr("The program sends no factory reset to servos of this protocol: set the settings "
+               "of servo id %1 in the edit view or from a configuration file.")
+                .arg(servoId));
         return;
     }
-    const QString question = tr("Factory reset servo id %1? Its settings return to the factory defaults.").arg(servoId);
+    const QString question =
+        tr("Factory reset servo id %1? Its settings return to the factory defaults.").arg(servoId);
     if (choices.size() == 1) {
-        askToConfirm(_window, tr("Factory reset"), question + QLatin1Char(' ') + whereAfter(choices.first(), model, servoId),
-                     tr("Reset"), [this, servoId, keeps = choices.first()] { send(Kind::Reset, servoId, keeps); });
+        askToConfirm(_window, tr("Factory reset"),
+                     question + QLatin1Char(' ') + whereAfter(choices.first(), model, servoId), tr("Reset"),
+                     [this, servoId, keeps = choices.first()] { send(Kind::Reset, servoId, keeps); });
         return;
     }
     QStringList buttons;
@@ -106,9 +112,8 @@ void MaintenanceRequests::askToReset(int servoId)
         buttons.append(buttonText(keeps));
         ways += QStringLiteral("\n%1: %2").arg(buttons.last(), whereAfter(keeps, model, servoId));
     }
-    askToChoose(_window, tr("Factory reset"), question + ways, buttons, [this, servoId, choices](int index) {
-        send(Kind::Reset, servoId, choices.at(index));
-    });
+    askToChoose(_window, tr("Factory reset"), question + ways, buttons,
+                [this, servoId, choices](int index) { send(Kind::Reset, servoId, choices.at(index)); });
 }
 
 void MaintenanceRequests::send(Kind kind, int servoId, factoryreset::Keeps keeps)
@@ -126,9 +131,9 @@ void MaintenanceRequests::send(Kind kind, int servoId, factoryreset::Keeps keeps
                                    : tr("No answer from servo id %1 to the factory reset request."))
                                .arg(servoId));
     };
-    const bool sent = reboot ? _device->triggerDeviceReboot(servoId, onAnswer, onSilence)
-                             : _device->triggerDeviceReset(servoId, onAnswer, onSilence,
-                                                            factoryreset::optionByte(keeps));
+    const bool sent =
+        reboot ? _device->triggerDeviceReboot(servoId, onAnswer, onSilence)
+               : _device->triggerDeviceReset(servoId, onAnswer, onSilence, factoryreset::optionByte(keeps));
     if (!sent)
         _hooks.showMessage(QMessageBox::Critical, tr("Error"),
                            reboot ? tr("Error occurred during reboot operation")

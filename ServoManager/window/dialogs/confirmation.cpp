@@ -12,8 +12,8 @@ void askToConfirm(QWidget* parent, const QString& title, const QString& question
     });
 }
 
-void askToChoose(QWidget* parent, const QString& title, const QString& question, const QStringList& actionTexts,
-                 std::function<void(int)> chosen)
+void askToChoose(QWidget* parent, const QString& title, const QString& question,
+                 const QStringList& actionTexts, std::function<void(int)> chosen)
 {
     auto* box = new QMessageBox(QMessageBox::Question, title, question, QMessageBox::NoButton, parent);
     box->setAttribute(Qt::WA_DeleteOnClose);

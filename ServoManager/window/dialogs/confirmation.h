@@ -14,5 +14,5 @@ class QWidget;
 void askToConfirm(QWidget* parent, const QString& title, const QString& question, const QString& actionText,
                   std::function<void()> confirmed);
 // The same with one button per way to do it: `chosen` gets the index of the pressed one.
-void askToChoose(QWidget* parent, const QString& title, const QString& question, const QStringList& actionTexts,
-                 std::function<void(int)> chosen);
+void askToChoose(QWidget* parent, const QString& title, const QString& question,
+                 const QStringList& actionTexts, std::function<void(int)> chosen);

@@ -89,10 +89,12 @@ void NumberingDialog::offerModels()
     };
     // Simulated new servos are of the simulated model; else the first model the program had.
     const QString simulated = LaunchSession::simulatedModel();
-    const int chosen = _ui->newModelComboBox->findData(simulated.isEmpty() ? QStringLiteral("v1") : simulated);
+    const int chosen =
+        _ui->newModelComboBox->findData(simulated.isEmpty() ? QStringLiteral("v1") : simulated);
     _ui->newModelComboBox->setCurrentIndex(std::max(0, chosen));
     takeFactoryAddress();
-    connect(_ui->newModelComboBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this, takeFactoryAddress);
+    connect(_ui->newModelComboBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            takeFactoryAddress);
 }
 
 int NumberingDialog::factoryId() const
@@ -233,12 +235,12 @@ void NumberingDialog::releasePort()
 void NumberingDialog::updateControls()
 {
     const bool running = _numbering->isRunning();
-    for (QWidget* input : {static_cast<QWidget*>(_ui->newModelComboBox), static_cast<QWidget*>(_ui->factoryIdSpinBox),
-                           static_cast<QWidget*>(_ui->factoryRateComboBox),
-                           static_cast<QWidget*>(_ui->firstIdSpinBox), static_cast<QWidget*>(_ui->newRateComboBox),
-                           static_cast<QWidget*>(_ui->numberingConfigEdit),
-                           static_cast<QWidget*>(_ui->numberingConfigButton),
-                           static_cast<QWidget*>(_ui->connectNewServoButton)})
+    for (QWidget* input :
+         {static_cast<QWidget*>(_ui->newModelComboBox), static_cast<QWidget*>(_ui->factoryIdSpinBox),
+          static_cast<QWidget*>(_ui->factoryRateComboBox), static_cast<QWidget*>(_ui->firstIdSpinBox),
+          static_cast<QWidget*>(_ui->newRateComboBox), static_cast<QWidget*>(_ui->numberingConfigEdit),
+          static_cast<QWidget*>(_ui->numberingConfigButton),
+          static_cast<QWidget*>(_ui->connectNewServoButton)})
         input->setEnabled(!running);
     _ui->connectNewServoButton->setEnabled(!running && !_windowConnected);
     _ui->stopNumberingButton->setEnabled(running);

@@ -10,12 +10,12 @@
 #include <serialportitem.h>
 
 #include <QButtonGroup>
-#include <QHeaderView>
 #include <QCheckBox>
 #include <QCompleter>
 #include <QGridLayout>
-#include <QScrollBar>
+#include <QHeaderView>
 #include <QMessageBox>
+#include <QScrollBar>
 
 #include <algorithm>
 #include <cmath>

@@ -228,7 +228,8 @@ void ControlTableView::onWriteFinished(const GroupWrite& write, const WriteOutco
     const QByteArray table = _writingTo ? _writingTo->lastTable() : QByteArray();
     QString problem = outcomeProblem(write, outcome, table);
     if (!outcome.lockProblem.isEmpty()) {
-        const QString lock = outcome.lockProblem.left(1).toUpper() + outcome.lockProblem.mid(1) + QLatin1Char('.');
+        const QString lock =
+            outcome.lockProblem.left(1).toUpper() + outcome.lockProblem.mid(1) + QLatin1Char('.');
         problem = problem.isEmpty() ? lock : problem + QLatin1Char(' ') + lock;
     }
     if (problem.isEmpty()) {

@@ -5,8 +5,8 @@
 #include "core/model/fieldcatalogue.h"
 #include "core/model/fieldcore.h"
 #include "core/model/fieldregisters.h"
-#include "core/model/modelsource.h"
 #include "core/model/modeldescription.h"
+#include "core/model/modelsource.h"
 #include "core/session/uischeduler.h"
 #include "window/dialogs/confirmation.h"
 #include "window/editview/uiregisterhelper.h"
@@ -523,7 +523,8 @@ QString UiGroupHelper::valueText(const WriteField& field, uint32_t bits) const
     if (FieldCore::lookUpQuantity(field.name) == PhysicalQuantitiesEnum::Direction)
         bits = bits != 0 ? 1 : 0; // the item of the list
     if (auto* list = qobject_cast<QComboBox*>(widget)) {
-        const int index = field.name == QLatin1String("baudRateComboBox") ? list->findData(int(bits)) : int(bits);
+        const int index =
+            field.name == QLatin1String("baudRateComboBox") ? list->findData(int(bits)) : int(bits);
         return index >= 0 && index < list->count() - 1 ? list->itemText(index) : tr("Unknown (%1)").arg(bits);
     }
     if (qobject_cast<QCheckBox*>(widget))

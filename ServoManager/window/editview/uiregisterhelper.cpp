@@ -3,8 +3,8 @@
 #include "core/model/fieldcatalogue.h"
 #include "core/model/idevice.h"
 #include "core/model/modeldescription.h"
-#include "core/model/modelsource.h"
 #include "core/model/modelregistry.h"
+#include "core/model/modelsource.h"
 #include "core/protocol/readanswer.h"
 #include "core/session/servoviews.h"
 #include "core/session/uischeduler.h"
@@ -116,7 +116,8 @@ void UiRegisterHelper::decodeResponse(const QByteArray& response)
     if (_controlTableView)
         _controlTableView->showAnswer(response);
     if (StatusHelper::_instance)
-        StatusHelper::_instance->displayStatusPacket(errorByte(response, _model ? _model->device().get() : nullptr));
+        StatusHelper::_instance->displayStatusPacket(
+            errorByte(response, _model ? _model->device().get() : nullptr));
 }
 
 uint8_t UiRegisterHelper::errorByte(const QByteArray& response, const IDevice* device)

@@ -56,7 +56,8 @@ QString VelkoraLineEdit::formatValue(int raw) const
     // Series and variant where the model numbers its models so (the V1's 1025 is 4.1); a model
     // number of one byte is only a number.
     const auto device = source ? source->device() : nullptr;
-    const ModelEntry* number = device ? device->description().entryWithRole(QStringLiteral("modelNumber")) : nullptr;
+    const ModelEntry* number =
+        device ? device->description().entryWithRole(QStringLiteral("modelNumber")) : nullptr;
     if (quantity == PhysicalQuantitiesEnum::ModelNumber && raw >= 256 && number && number->seriesAndVariant)
         return QStringLiteral("%1%2%3").arg(raw / 256).arg(QLocale().decimalPoint()).arg(raw % 256);
     return QString::number(raw);
