@@ -52,8 +52,9 @@ void SerialPortBase::closeSerialPort(std::shared_ptr<QSerialPort> serial)
 
 qint64 SerialPortBase::writeSerialData(std::shared_ptr<QSerialPort> serial, const QByteArray& data)
 {
-    serial->clear(QSerialPort::AllDirections);
-    serial->flush();
+    // Stale input would pass for the answer; stale output is a request still leaving (a sync write
+    // no servo answers), which must reach the line whole.
+    serial->clear(QSerialPort::Input);
     const qint64 written = serial->write(data);
     serial->flush();
     return written;
