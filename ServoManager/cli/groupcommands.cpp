@@ -34,9 +34,9 @@ int openGroup(ServoGroup& group, const Globals& globals, const QList<int>& ids)
                   << ", which no model description covers (choose one with --as MODEL)\n";
     const auto known = [](const GroupServo& servo) { return servo.known(); };
     if (std::none_of(group.servos().begin(), group.servos().end(), known)) {
-        const bool unknown = std::any_of(group.servos().begin(), group.servos().end(), [](const GroupServo& s) {
-            return s.state == GroupServo::State::UnknownModel;
-        });
+        const bool unknown =
+            std::any_of(group.servos().begin(), group.servos().end(),
+                        [](const GroupServo& s) { return s.state == GroupServo::State::UnknownModel; });
         return unknown ? ExitUnknownModel
                        : fail(ExitNoAnswer, QStringLiteral("no servo of %1 answered at %2 baud on %3")
                                                 .arg(ids.size())
@@ -78,10 +78,11 @@ QList<WatchedServo> watchedServos(const ServoGroup& group, const QStringList& ke
             for (const QString& key : keys) {
                 const FieldRecord* field = servo.catalogue->byKey(key);
                 if (!field)
-                    throw UsageError{QStringLiteral("watch: servo %1 (%2) has no key %3 (velkora-servo --id %1 "
-                                                    "fields lists its keys)")
-                                         .arg(servo.id)
-                                         .arg(ServoSearch::modelText(servo.modelNumber), key)};
+                    throw UsageError{
+                        QStringLiteral("watch: servo %1 (%2) has no key %3 (velkora-servo --id %1 "
+                                       "fields lists its keys)")
+                            .arg(servo.id)
+                            .arg(ServoSearch::modelText(servo.modelNumber), key)};
                 one.fields << field;
                 low = std::min(low, field->address);
                 high = std::max(high, field->address + field->size);
@@ -133,7 +134,8 @@ void reportFailedRounds(const ServoGroup& group, const QVector<int>& failedRound
     for (int i = 0; i < group.servos().size(); ++i)
         if (group.servos()[i].known() && failedRounds[i] > 0)
             err() << "velkora-servo: servo " << group.servos()[i].id << " did not answer"
-                  << (rounds > 1 ? QStringLiteral(" in %1 of %2 rounds").arg(failedRounds[i]).arg(rounds) : QString())
+                  << (rounds > 1 ? QStringLiteral(" in %1 of %2 rounds").arg(failedRounds[i]).arg(rounds)
+                                 : QString())
                   << '\n';
     for (const GroupServo& servo : group.servos())
         if (servo.state == GroupServo::State::Silent)

@@ -73,8 +73,8 @@ QString ServoGroup::open()
 
 BusResult ServoGroup::request(const BusRequest& request)
 {
-    const std::optional<BusResult> result =
-        awaitResult<BusResult>([&](SerialHelper::Completion done) { _serial->submit(request, std::move(done)); });
+    const std::optional<BusResult> result = awaitResult<BusResult>(
+        [&](SerialHelper::Completion done) { _serial->submit(request, std::move(done)); });
     if (result)
         return *result;
     _serial->cancelTransaction();

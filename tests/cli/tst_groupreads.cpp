@@ -87,14 +87,21 @@ private slots:
         QTest::addColumn<QList<int>>("asked");
         QTest::addColumn<int>("status");
         QTest::addColumn<QList<quint8>>("multiRead"); // the instruction each round sends; empty: one by one
+        QTest::addColumn<int>("silentAnswer"); // the servo answer, counted from 0, that never comes; -1: none
         QTest::newRow("STS3215 in its Protocol 1 form")
-            << sts3215Bus << "presentPosition" << QList<int>{1, 2, 3, 4, 5, 6} << 0 << QList<quint8>{0x82};
-        QTest::newRow("XL430 in Protocol 2")
-            << xl430Bus << "presentPosition" << QList<int>{1, 2, 3, 4, 5, 6} << 0 << QList<quint8>{0x8A};
-        QTest::newRow("one servo missing")
-            << xl430Bus << "presentPosition" << QList<int>{1, 2, 3, 4, 5, 6, 7} << 3 << QList<quint8>{0x8A};
+            << sts3215Bus << "presentPosition" << QList<int>{1, 2, 3, 4, 5, 6} << 0 << QList<quint8>{0x82}
+            << -1;
+        QTest::newRow("XL430 in Protocol 2") << xl430Bus << "presentPosition" << QList<int>{1, 2, 3, 4, 5, 6}
+                                             << 0 << QList<quint8>{0x8A} << -1;
+        QTest::newRow("one servo missing") << xl430Bus << "presentPosition" << QList<int>{1, 2, 3, 4, 5, 6, 7}
+                                           << 3 << QList<quint8>{0x8A} << -1;
+        // After six identifications and two rounds, servo 3's answer in the third: each servo answers a
+        // sync read on its own, so the others' values stay.
+        QTest::newRow("one servo silent in one round")
+            << sts3215Bus << "presentPosition" << QList<int>{1, 2, 3, 4, 5, 6} << 3 << QList<quint8>{0x82}
+            << 6 + 2 * 6 + 2;
         QTest::newRow("V1s, which answer no group read")
-            << v1Bus << "actualPosition" << QList<int>{1, 2, 3} << 0 << QList<quint8>{};
+            << v1Bus << "actualPosition" << QList<int>{1, 2, 3} << 0 << QList<quint8>{} << -1;
     }
     void watch()
     {
@@ -103,24 +110,32 @@ private slots:
         QFETCH(QList<int>, asked);
         QFETCH(int, status);
         QFETCH(QList<quint8>, multiRead);
+        QFETCH(int, silentAnswer);
         constexpr int rounds = 5;
         const auto simulator = simulatorOf(bus);
         QVERIFY(simulator->start());
+        if (silentAnswer >= 0) {
+            simulator->injectFault(servosim::Fault::None, silentAnswer);
+            simulator->injectFault(servosim::Fault::NoAnswer, 1);
+        }
         const ModelEntry* position = builtInModel(bus.model)->entry(key);
         QVERIFY(position);
         for (int id : bus.ids)
-            simulator->setRegisters(id, position->address,
-                                    rawBytes(100 + 37 * id, position->size, builtInModel(bus.model)->bigEndian));
+            simulator->setRegisters(
+                id, position->address,
+                rawBytes(100 + 37 * id, position->size, builtInModel(bus.model)->bigEndian));
 
         QStringList idsText;
         for (int id : asked)
             idsText << QString::number(id);
-        const CliRun run = runCli(QStringLiteral(VSM_CLI_PATH), _home.path(),
-                                  {"--port", simulator->devicePath(), "--protocol",
-                                   bus.protocol == 3 ? "feetech" : QString::number(bus.protocol), "--raw", "watch",
-                                   key, "--ids", idsText.join(','), "--count", QString::number(rounds)});
+        const CliRun run =
+            runCli(QStringLiteral(VSM_CLI_PATH), _home.path(),
+                   {"--port", simulator->devicePath(), "--protocol",
+                    bus.protocol == 3 ? "feetech" : QString::number(bus.protocol), "--raw", "watch", key,
+                    "--ids", idsText.join(','), "--count", QString::number(rounds)});
         QVERIFY(run.finished);
-        QVERIFY2(run.status == status, qPrintable(QStringLiteral("exit %1: %2").arg(run.status).arg(run.err)));
+        QVERIFY2(run.status == status,
+                 qPrintable(QStringLiteral("exit %1: %2").arg(run.status).arg(run.err)));
 
         const QStringList lines = run.out.split('\n', Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 1 + rounds);
@@ -128,13 +143,21 @@ private slots:
         for (int row = 1; row <= rounds; ++row) {
             const QStringList cells = lines[row].split(',');
             QCOMPARE(cells.size(), 1 + asked.size());
-            for (int i = 0; i < asked.size(); ++i)
-                QCOMPARE(cells[1 + i], bus.ids.contains(asked[i]) ? QString::number(100 + 37 * asked[i])
-                                                                  : QStringLiteral("no answer"));
+            for (int i = 0; i < asked.size(); ++i) {
+                const bool silent = !bus.ids.contains(asked[i]) || silentAnswer == row * asked.size() + i;
+                QCOMPARE(cells[1 + i],
+                         silent ? QStringLiteral("no answer") : QString::number(100 + 37 * asked[i]));
+            }
         }
         for (int id : asked)
             if (!bus.ids.contains(id))
-                QVERIFY2(run.err.contains(QStringLiteral("servo %1 did not answer").arg(id)), qPrintable(run.err));
+                QVERIFY2(run.err.contains(QStringLiteral("servo %1 did not answer\n").arg(id)),
+                         qPrintable(run.err));
+        if (silentAnswer >= 0)
+            QVERIFY2(run.err.contains(QStringLiteral("servo %1 did not answer in 1 of %2 rounds")
+                                          .arg(asked[silentAnswer % asked.size()])
+                                          .arg(rounds)),
+                     qPrintable(run.err));
 
         // Identification reads one servo at a time; each round is one read of all, where they answer one.
         QCOMPARE(received(*simulator, multiRead), multiRead.isEmpty() ? 0 : rounds);
@@ -152,7 +175,8 @@ private slots:
         QTest::newRow("two XL430s, in two parts") << xl430Bus << QList<int>{1, 2} << 0 << 2;
         QTest::newRow("STS3215s") << sts3215Bus << QList<int>{1, 3, 5} << 0 << 1;
         // Past the V1's table only the XL430s are left, and they answer a read of both.
-        QTest::newRow("XL430s and V1s, the shared part one by one") << mixedBus << QList<int>{1, 2, 3, 4} << 0 << 1;
+        QTest::newRow("XL430s and V1s, the shared part one by one")
+            << mixedBus << QList<int>{1, 2, 3, 4} << 0 << 1;
         QTest::newRow("one servo missing") << xl430Bus << QList<int>{2, 9} << 3 << 0;
     }
     void dump()
@@ -168,10 +192,11 @@ private slots:
             idsText << QString::number(id);
         const CliRun run = runCli(QStringLiteral(VSM_CLI_PATH), _home.path(),
                                   {"--port", simulator->devicePath(), "--protocol",
-                                   bus.protocol == 3 ? "feetech" : QString::number(bus.protocol), "dump", "--ids",
-                                   idsText.join(',')});
+                                   bus.protocol == 3 ? "feetech" : QString::number(bus.protocol), "dump",
+                                   "--ids", idsText.join(',')});
         QVERIFY(run.finished);
-        QVERIFY2(run.status == status, qPrintable(QStringLiteral("exit %1: %2").arg(run.status).arg(run.err)));
+        QVERIFY2(run.status == status,
+                 qPrintable(QStringLiteral("exit %1: %2").arg(run.status).arg(run.err)));
 
         const QStringList tables = run.out.split("\n\n");
         QCOMPARE(tables.size(), asked.size());
@@ -201,10 +226,9 @@ private slots:
     // The command as a new user tries it: six simulated servos inside the program.
     void watchSimulated()
     {
-        const CliRun run =
-            runCli(QStringLiteral(VSM_CLI_PATH), _home.path(),
-                   {"--simulate", "--model", "sts3215", "--id", "1-6", "watch", "presentPosition", "--ids", "1-6",
-                    "--count", "5"});
+        const CliRun run = runCli(QStringLiteral(VSM_CLI_PATH), _home.path(),
+                                  {"--simulate", "--model", "sts3215", "--id", "1-6", "watch",
+                                   "presentPosition", "--ids", "1-6", "--count", "5"});
         QVERIFY(run.finished);
         QVERIFY2(run.status == 0, qPrintable(run.err));
         const QStringList lines = run.out.split('\n', Qt::SkipEmptyParts);
