@@ -57,10 +57,12 @@ void SerialPortBase::closeSerialPort(std::shared_ptr<QSerialPort> serial)
 
 qint64 SerialPortBase::writeSerialData(std::shared_ptr<QSerialPort> serial, const QByteArray& data)
 {
-    // Between two requests on a quiet line the port has nothing buffered: then the unread input is
-    // dropped in the driver and the packet handed over in one system call, without the port
-    // object's buffering and without waiting for the line to drain (nothing else writes to it).
-    // This path runs once per request and sets the pace of back-to-back reads.
+    // Stale input would pass for the answer; stale output is a request still leaving (a sync write
+    // no servo answers), which must reach the line whole.
+    // Between two requests the port object holds nothing: then the input is dropped in the driver
+    // and the packet handed over in one system call, without the port object's buffering and
+    // without waiting for the line to drain (what is queued leaves in order all the same). This
+    // runs once per request and sets the pace of back-to-back reads.
     const int descriptor = serial->isOpen() ? static_cast<int>(serial->handle()) : -1;
     if (descriptor >= 0 && serial->bytesAvailable() == 0 && serial->bytesToWrite() == 0) {
         ::tcflush(descriptor, TCIFLUSH);
@@ -81,8 +83,7 @@ qint64 SerialPortBase::writeSerialData(std::shared_ptr<QSerialPort> serial, cons
         serial->flush();
         return rest < 0 ? (written > 0 ? written : -1) : written + rest;
     }
-    serial->clear(QSerialPort::AllDirections);
-    serial->flush();
+    serial->clear(QSerialPort::Input);
     const qint64 written = serial->write(data);
     serial->flush();
     return written;

@@ -11,7 +11,7 @@ cd "$(dirname "$0")/.."
 seconds="${1:-60}"
 executions="${2:--1}"
 build="${BUILD_DIR:-build-fuzz}"
-read -r -a targets <<<"${FUZZ_TARGETS:-fuzz_statuspacketframer fuzz_servobus}"
+read -r -a targets <<<"${FUZZ_TARGETS:-fuzz_statuspacketframer fuzz_multianswerframer fuzz_servobus}"
 # A simulator input needs no more than a few dozen packets; longer ones only run slower.
 declare -A target_flags=([fuzz_servobus]="-max_len=512")
 # A small quarantine keeps memory warm: several times the executions per second.

@@ -52,8 +52,8 @@ QList<MultiReadTarget> targetsOf(MultiReadKind kind)
     return {{1, 4}, {2, bulk ? 2 : 4}, {3, bulk ? 10 : 4}};
 }
 
-// What the line carries when servos 1, 2 and 3 answer as `how` says (ok, silent, corrupt, refused,
-// cut, stuffed), maybe behind something else (echo, garbage, late) or damaged.
+// What the line carries when servos 1, 2 and 3 answer as `how` says (ok, silent, corrupt, hit,
+// refused, cut, stuffed), maybe behind something else (echo, garbage, late) or damaged.
 Stream makeStream(BusProtocol protocol, MultiReadKind kind, QStringList how)
 {
     const bool feetech = protocol == BusProtocol::Feetech;
@@ -88,7 +88,7 @@ Stream makeStream(BusProtocol protocol, MultiReadKind kind, QStringList how)
         const bool refused = way == "refused";
         const uint8_t error = refused ? refusal : 0;
         const QMap<QString, QString> failures{
-            {"silent", "Timeout"}, {"cut", "Incomplete"}, {"corrupt", "Corrupt"}};
+            {"silent", "Timeout"}, {"cut", "Incomplete"}, {"corrupt", "Corrupt"}, {"hit", "Corrupt"}};
         if (failures.contains(way))
             stream.expected << failures[way];
         else if (refused && !feetech) // a Feetech error byte holds alarms only: the data counts
@@ -107,6 +107,8 @@ Stream makeStream(BusProtocol protocol, MultiReadKind kind, QStringList how)
         }
         if (way == "corrupt") // hit on its way to us: the servos after it heard it whole
             damaged << stream.bytes.size() - 3;
+        if (way == "hit") // hit on the line itself: the servos after it heard it so
+            stream.bytes[stream.bytes.size() - 3] = char(stream.bytes[stream.bytes.size() - 3] ^ 0x10);
         if (way == "cut")
             stream.bytes.chop(3);
     }
@@ -177,7 +179,7 @@ private slots:
         const QStringList ways{"ok ok ok",      "ok silent ok",     "ok corrupt ok", "ok refused ok",
                                "silent ok ok",  "ok ok silent",     "ok ok cut",     "corrupt ok corrupt",
                                "echo ok ok ok", "garbage ok ok ok", "late ok ok ok", "late ok silent ok",
-                               "ok ok stuffed", "damaged ok ok ok"};
+                               "ok ok stuffed", "damaged ok ok ok", "ok hit ok"};
         for (const auto& [protocol, kind] : kinds) {
             for (const QString& way : ways) {
                 const Stream s = makeStream(protocol, kind, way.split(' '));

@@ -11,6 +11,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QRegularExpression>
 
 namespace cli {
 
@@ -28,7 +29,8 @@ Options (before the command):
   --port PATH       serial port (default: the window's stored port, else /dev/ttyUSB0)
   --baud RATE       baud rate (default: the window's stored rate, else 1000000)
   --id N            servo id (default: the window's stored id, else 1)
-  --simulate        run against simulated servos inside the program (--id: their ids, comma-separated)
+  --simulate        run against simulated servos inside the program (--id: their ids, such as
+                    1,2,3 or 1-6)
   --model MODEL     with --simulate: a model's name (velkora-servo models lists them) or a
                     description file (default: v1)
   --as MODEL        take a servo whose model number no description covers for this model
@@ -75,7 +77,8 @@ const CommandEntry commandTable[] = {
     {"keys", keysCommand, "keys [v1|ax12]", "only the keys, without a servo (for completion)"},
     {"get", getCommand, "get KEY...", "values in units (--raw: raw)"},
     {"set", setCommand, "set KEY=VALUE...", "write, verified; VALUE may carry a unit: targetPosition=90deg"},
-    {"dump", dumpCommand, "dump", "the whole control table"},
+    {"dump", dumpCommand, "dump [--ids IDS]",
+     "the whole control table (--ids: each servo's, read together\nwhere their models allow)"},
     {"save", saveCommand, "save FILE", "the servo's settings to a configuration file"},
     {"restore", restoreCommand,
      "restore FILE [--only KEYS] [--with-id-baud] [--dry-run]\n"
@@ -84,8 +87,10 @@ const CommandEntry commandTable[] = {
      "of several servos at the port's rate; ids and rates stay)"},
     {"diff", diffCommand, "diff FILE [FILE2]",
      "a file against the servo, or two files (exit 1 when they differ)"},
-    {"watch", watchCommand, "watch KEY... [--interval MS] [--count N]",
-     "one CSV row per poll until Ctrl+C or N rows"},
+    {"watch", watchCommand, "watch KEY... [--ids IDS] [--interval MS] [--count N]",
+     "one CSV row per poll until Ctrl+C or N rows (--ids: a row per\n"
+     "round of every servo, read together where their models allow;\n"
+     "exit 3 when a servo did not answer)"},
     {"off", offCommand, "off [--ids IDS]",
      "switch the motor off on each servo (default: --id), each read back;\nexit 1 when one may still be on"},
     {"reboot", rebootCommand, "reboot", "reboot the servo"},
@@ -118,6 +123,26 @@ QString usageText()
     return text + QString::fromUtf8(usageTail);
 }
 
+// "1-3,7" as "1,2,3,7": --id's ranges written out, for the launch options that list ids one by
+// one. What is no range stays as it is, for them to judge.
+QString idsWrittenOut(const QString& text)
+{
+    static const QRegularExpression range(QStringLiteral("^\\s*(\\d{1,3})\\s*-\\s*(\\d{1,3})\\s*$"));
+    QStringList parts;
+    for (const QString& part : text.split(QLatin1Char(','))) {
+        const QRegularExpressionMatch match = range.match(part);
+        const int low = match.captured(1).toInt();
+        const int high = match.captured(2).toInt();
+        if (!match.hasMatch() || low > high || high > highestId) {
+            parts << part;
+            continue;
+        }
+        for (int id = low; id <= high; ++id)
+            parts << QString::number(id);
+    }
+    return parts.join(QLatin1Char(','));
+}
+
 // Takes the options before the command; what is left is the command and its own words.
 QStringList readGlobals(const QStringList& arguments, LaunchOptions* launch, Globals* globals)
 {
@@ -146,12 +171,15 @@ QStringList readGlobals(const QStringList& arguments, LaunchOptions* launch, Glo
             globals->raw = true;
         else if (switches.contains(word))
             launchWords << word;
+        else if (name == QLatin1String("--id") && word.contains(QLatin1Char('=')))
+            launchWords << QStringLiteral("--id=") + idsWrittenOut(word.section(QLatin1Char('='), 1));
         else if (withValue.contains(name) && word.contains(QLatin1Char('=')))
             launchWords << word;
         else if (withValue.contains(word)) {
             if (i + 1 >= arguments.size())
                 throw UsageError{QStringLiteral("%1 wants a value").arg(word)};
-            launchWords << word << arguments[++i];
+            const QString value = arguments[++i];
+            launchWords << word << (word == QLatin1String("--id") ? idsWrittenOut(value) : value);
         } else if (word.startsWith(QLatin1Char('-')))
             throw UsageError{QStringLiteral("unknown option %1").arg(word)};
         else

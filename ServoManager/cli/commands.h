@@ -30,6 +30,10 @@ int getCommand(CommandContext& context, Arguments& arguments);
 int dumpCommand(CommandContext& context, Arguments& arguments);
 int watchCommand(CommandContext& context, Arguments& arguments);
 
+// Reading several servos of one port together (groupcommands.cpp): dump and watch with --ids.
+int dumpGroupCommand(CommandContext& context, Arguments& arguments, const QList<int>& ids);
+int watchGroupCommand(CommandContext& context, Arguments& arguments, const QList<int>& ids);
+
 // Writing one servo (writecommands.cpp, maintenancecommands.cpp).
 int setCommand(CommandContext& context, Arguments& arguments);
 int rebootCommand(CommandContext& context, Arguments& arguments);

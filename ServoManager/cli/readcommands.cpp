@@ -177,6 +177,8 @@ int getCommand(CommandContext& context, Arguments& arguments)
 
 int dumpCommand(CommandContext& context, Arguments& arguments)
 {
+    if (const QString ids = arguments.value(QStringLiteral("--ids")); !ids.isNull())
+        return dumpGroupCommand(context, arguments, idsOf(ids));
     arguments.rest(0, 0, QStringLiteral("dump takes no arguments"));
     if (const int status = context.connectBus())
         return status;
@@ -200,6 +202,8 @@ int dumpCommand(CommandContext& context, Arguments& arguments)
 
 int watchCommand(CommandContext& context, Arguments& arguments)
 {
+    if (const QString ids = arguments.value(QStringLiteral("--ids")); !ids.isNull())
+        return watchGroupCommand(context, arguments, idsOf(ids));
     const int interval = arguments.number(QStringLiteral("--interval"), 100, 1, 60000);
     const int count = arguments.number(QStringLiteral("--count"), 0, 0, 1 << 30);
     const QStringList keys = arguments.rest(1, -1, QStringLiteral("watch wants one or more keys"));

@@ -95,8 +95,10 @@ private slots:
             arguments = QStringList{"--baud", QString::number(factoryRate)} + arguments;
         if (QTest::currentDataTag() == QLatin1String("restored onto another"))
             _simulator->setRegisters(4, velocityLimitAt, QByteArray::fromHex("01000000"));
-        if (QTest::currentDataTag() == QLatin1String("every motor off, one refusing"))
+        if (QTest::currentDataTag() == QLatin1String("every motor off, one refusing")) {
             _simulator->refuseWritesAt(3, torqueAt);
+            _simulator->clearReceived();
+        }
         const CliRun run = runCli(QStringLiteral(VSM_CLI_PATH), _home.path(),
                                   QStringList{"--port", _simulator->devicePath()} + arguments);
         QVERIFY(run.finished);
@@ -170,9 +172,17 @@ private:
         if (row == "restored onto another")
             QCOMPARE(valueAt(_simulator->registers(4), velocityLimitAt, 4),
                      valueAt(_simulator->registers(3), velocityLimitAt, 4));
-        if (row == "every motor off, one refusing")
+        if (row == "every motor off, one refusing") {
             for (int id : {2, 3, 4})
                 QCOMPARE(quint8(_simulator->registers(id).at(torqueAt)), quint8(id == 3 ? 1 : 0));
+            // The models share the motor entry and take a sync write and a fast sync read: one of each.
+            QMap<int, int> instructions;
+            for (const servosim::ReceivedPacket& packet : _simulator->receivedPackets())
+                ++instructions[packet.instruction];
+            QCOMPARE(instructions.value(0x83), 1);
+            QCOMPARE(instructions.value(0x8A), 1);
+            QCOMPARE(instructions.value(0x03), 0);
+        }
         if (row == "a reset that keeps the id") {
             QCOMPARE(quint8(_simulator->registers(5).at(baudAt)), quint8(1)); // 57600 again
             QCOMPARE(valueAt(_simulator->registers(5), velocityLimitAt, 4), 265);

@@ -3,11 +3,13 @@
 #include "core/model/fieldcatalogue.h"
 #include "core/model/idevice.h"
 #include "core/model/modelregistry.h"
+#include "core/model/multiread.h"
 #include "core/protocol/readanswer.h"
 #include "core/transport/serialhelper.h"
 
 #include <QTimer>
 
+#include <algorithm>
 #include <optional>
 
 QString MotorOffResult::text() const
@@ -33,6 +35,7 @@ struct MotorsOff::Target
     std::shared_ptr<const ModelDescription> model;
     std::optional<FieldRecord> motor;
     bool settled = false;
+    bool written = false; // by the sync write
     MotorOffResult result;
 };
 
@@ -92,6 +95,8 @@ void MotorsOff::step()
                 settle(target, MotorOffResult::Outcome::NoMotorEntry);
             continue;
         }
+        if (_phase == Phase::Write && target.written)
+            continue;
         // One request at a time; its completion comes back here for the next.
         ++_index;
         switch (_phase) {
@@ -111,12 +116,14 @@ void MotorsOff::step()
     _index = 0;
     if (_phase == Phase::Identify) {
         _phase = Phase::Write;
+        writeTogether();
         step();
         return;
     }
     if (_phase == Phase::Write) {
         _phase = Phase::Read;
-        step();
+        if (!readTogether())
+            step();
         return;
     }
     _phase = Phase::Idle;
@@ -183,4 +190,69 @@ void MotorsOff::read(const std::shared_ptr<Target>& shared)
     };
     _serial->submit(BusRequest::read(uint8_t(shared->id), uint8_t(motor.address), uint8_t(motor.size)),
                     answered);
+}
+
+void MotorsOff::writeTogether()
+{
+    const BusProtocol protocol = _serial->protocol();
+    QList<std::shared_ptr<Target>> group;
+    for (const auto& target : _targets) {
+        if (target->settled || !target->motor || !answersSyncWrite(*target->model, protocol))
+            continue;
+        const FieldRecord& first = group.isEmpty() ? *target->motor : *group.front()->motor;
+        if (target->motor->address == first.address && target->motor->size == first.size)
+            group.append(target);
+    }
+    if (group.size() < 2)
+        return;
+    std::vector<Kestrabus::SyncWriteItem> items;
+    for (const auto& target : group)
+        items.push_back({uint8_t(target->id), GroupWrite({target->motor->writeOf(0)}).block({})});
+    if (!_serial->syncWrite(uint16_t(group.front()->motor->address), items))
+        return; // written one by one instead
+    for (const auto& target : group)
+        target->written = true;
+}
+
+bool MotorsOff::readTogether()
+{
+    QList<std::shared_ptr<Target>> group;
+    QList<MultiReadMember> members;
+    QList<MultiReadItem> items;
+    bool sameSpan = true;
+    for (const auto& target : _targets) {
+        if (target->settled)
+            continue;
+        group.append(target);
+        members.append({target->model, _serial->protocol(), std::nullopt});
+        items.append({uint8_t(target->id), uint16_t(target->motor->address), uint16_t(target->motor->size), -1});
+        sameSpan = sameSpan && items.back().address == items.front().address &&
+                   items.back().length == items.front().length;
+    }
+    const std::optional<MultiReadKind> kind = chooseMultiRead(members, sameSpan);
+    if (!kind)
+        return false;
+    const quint64 generation = _generation;
+    const auto answered = [this, generation, group](const QList<MultiReadAnswer>& answers) {
+        // Nothing went out: the servos are read one by one instead.
+        const bool notSent = std::all_of(answers.begin(), answers.end(), [](const MultiReadAnswer& answer) {
+            return answer.failure == FailureKind::NotSent;
+        });
+        if (generation != _generation || notSent)
+            return;
+        for (int i = 0; i < answers.size() && i < group.size(); ++i) {
+            Target& target = *group[i];
+            if (answers[i].state != MultiReadAnswer::State::Answered) {
+                settle(target, MotorOffResult::Outcome::NotAnswering);
+                continue;
+            }
+            FieldRecord atStart = *target.motor;
+            atStart.address = 0;
+            const bool on = atStart.rawIn(answers[i].data) != 0;
+            settle(target, on ? MotorOffResult::Outcome::StillOn : MotorOffResult::Outcome::Off);
+        }
+        _index = int(_targets.size());
+        later();
+    };
+    return _serial->multiRead(*kind, items, answered);
 }

@@ -35,8 +35,10 @@ public:
 
 // Switches the motor off on several servos of one port and rate, as fast as the line allows: every
 // write first, so each motor is off the sooner, then a read of each motor entry, so a servo still
-// on (or silent) is named rather than assumed off. A servo whose model is not given is identified
-// first; one of an unknown model, or of a model without a motor entry, is never written.
+// on (or silent) is named rather than assumed off. Servos whose models take a sync write at the
+// same motor entry get one together; those that answer a multi-servo read are read back in one.
+// A servo whose model is not given is identified first; one of an unknown model, or of a model
+// without a motor entry, is never written.
 class MotorsOff : public QObject
 {
     Q_OBJECT
@@ -74,6 +76,10 @@ private:
     void identify(const std::shared_ptr<Target>& target);
     void write(const std::shared_ptr<Target>& target);
     void read(const std::shared_ptr<Target>& target);
+    // The servos that share one sync write, written at once; they are then passed over one by one.
+    void writeTogether();
+    // True when one multi-servo read went out for every servo left to read back.
+    bool readTogether();
     // The next request goes out from the event loop, not from inside the last one's callback.
     void later();
     void settle(Target& target, MotorOffResult::Outcome outcome);

@@ -32,6 +32,11 @@ bool answersMultiRead(const ModelDescription& model, BusProtocol protocol, std::
     return true;
 }
 
+bool answersSyncWrite(const ModelDescription& model, BusProtocol protocol)
+{
+    return model.protocols.contains(int(protocol)) && model.instructions.contains(QStringLiteral("syncWrite"));
+}
+
 std::optional<MultiReadKind> chooseMultiRead(const QList<MultiReadMember>& members, bool sameSpan)
 {
     if (members.size() < 2)

@@ -26,6 +26,9 @@ QString multiReadInstruction(MultiReadKind kind);
 bool answersMultiRead(const ModelDescription& model, BusProtocol protocol, std::optional<int> firmware,
                       MultiReadKind kind);
 
+// True when a servo of `model` takes a sync write in `protocol`: the description lists both.
+bool answersSyncWrite(const ModelDescription& model, BusProtocol protocol);
+
 // The fastest multi-servo read every member answers: fast sync read, sync read, fast bulk read,
 // bulk read; the sync kinds only when every member is read at the same span (`sameSpan`). None
 // means one by one: fewer than two members, members of different protocols, a member without a

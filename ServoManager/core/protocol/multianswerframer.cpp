@@ -87,6 +87,7 @@ void MultiAnswerFramer::reset(BusProtocol protocol, MultiReadKind kind, const QL
     _sawUnnamedDamage = false;
     _nextPart = 0;
     _partCrc = 0;
+    _lineCrc = 0;
 }
 
 QList<int> MultiAnswerFramer::feed(const QByteArray& bytes)
@@ -286,6 +287,7 @@ void MultiAnswerFramer::scanCombined()
             frame2Overhead + length == expected) {
             // This transaction's combined answer: its parts are checked one by one as they come.
             _partCrc = StatusPacketFramer::crc16(raw(_buffer), combinedHeaderBytes);
+            _lineCrc = _partCrc;
             _buffer.remove(0, combinedHeaderBytes);
             _inCombined = true;
             _sawUnnamedDamage = false; // whatever it was, it was not this answer
@@ -333,7 +335,12 @@ bool MultiAnswerFramer::scanParts()
         return false;
     const uint8_t* part = raw(_buffer);
     const uint16_t received = static_cast<uint16_t>(part[2 + length] | (part[3 + length] << 8));
-    const bool good = idKnown && StatusPacketFramer::crc16(part, 2 + length, _partCrc) == received;
+    // A servo continues the CRC over the bytes it heard. Where damage reached only us, that is the CRC
+    // the part before it carried; where the servo heard the damage too, it is the CRC of the bytes as
+    // they came. Either way the part stands or falls by itself.
+    const uint16_t overLine = StatusPacketFramer::crc16(part, 2 + length, _lineCrc);
+    const bool good = idKnown && (StatusPacketFramer::crc16(part, 2 + length, _partCrc) == received ||
+                                  overLine == received);
     for (int skipped = _nextPart; skipped < index; ++skipped)
         settle(skipped, MultiReadAnswer::State::Failed,
                _sawCorrupt[skipped] ? FailureKind::Corrupt : FailureKind::Timeout);
@@ -348,8 +355,8 @@ bool MultiAnswerFramer::scanParts()
             settle(index, MultiReadAnswer::State::Answered);
         }
     }
-    // The next servo continued the CRC from the one it heard, damaged here or not.
     _partCrc = StatusPacketFramer::crc16(part + 2 + length, 2, received);
+    _lineCrc = StatusPacketFramer::crc16(part + 2 + length, 2, overLine);
     _buffer.remove(0, partOverhead + length);
     _nextPart = index + 1;
     return true;

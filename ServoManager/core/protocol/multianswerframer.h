@@ -61,7 +61,8 @@ struct MultiReadAnswer
 // where the length counts from the instruction byte to the end, and each part's CRC runs over the
 // packet from its first byte to the end of that part's data: the last one is the whole packet's
 // CRC. Each servo continues the CRC from the bytes it heard, so a part is checked by continuing
-// from the CRC received just before it: damage in one part fails that part alone, and a servo
+// from the CRC received just before it, or over the bytes as they came (damage the next servo
+// heard too): damage in one part fails that part alone, and a servo
 // that stays silent is skipped over by the next id. A combined packet of another length belongs to
 // another read and is passed over.
 class MultiAnswerFramer
@@ -115,5 +116,6 @@ private:
     // (the first pending target at or after it), and the CRC the next part continues.
     bool _inCombined = false;
     int _nextPart = 0;
-    uint16_t _partCrc = 0;
+    uint16_t _partCrc = 0; // continued from the CRC each part carried
+    uint16_t _lineCrc = 0; // over every byte as it came
 };

@@ -120,6 +120,8 @@ QString trafficOutcomeText(TrafficOutcome outcome)
         return tr("cancelled");
     case TrafficOutcome::Outside:
         return tr("outside any transaction");
+    case TrafficOutcome::Sent:
+        return tr("sent, no answer expected");
     }
     return {};
 }

@@ -21,6 +21,7 @@ enum class TrafficOutcome : uint8_t
     NotSent,
     Cancelled, // given up without a verdict (disconnect, another request took over silently)
     Outside,   // bytes that arrived while no transaction was open
+    Sent,      // a request no servo answers (a sync write), written
 };
 
 TrafficOutcome trafficOutcomeOf(FailureKind kind);

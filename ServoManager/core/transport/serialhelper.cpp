@@ -56,6 +56,8 @@ SerialHelper::SerialHelper() : _kestrabus(std::make_shared<Kestrabus>(this, 2))
             return;
         if (_collector == Collector::Several)
             finishCollecting();
+        else if (_collector == Collector::Multi)
+            finishMulti();
         else
             finishWithFailure(_framer.failureKind(), 0);
     });
@@ -129,6 +131,7 @@ void SerialHelper::installBusCallbacks()
     // show in the traffic when they happen, and nothing waits in the port for the next request.
     _kestrabus->setIdleDataCallback([this] { readBetweenTransactions(); });
     _kestrabus->setSentCallback([this](const QByteArray& packet) {
+        _lastSent = packet;
         if (_traffic)
             _traffic->requestSent(_protocol, packet);
     });
@@ -303,6 +306,13 @@ bool SerialHelper::startTransaction(const RequestInfo& info, int requestBytes, i
     const FailureKind supersededKind = _framer.failureKind();
     const RequestInfo supersededRequest = _request;
     const Completion supersededCompletion = _completion;
+    const MultiCompletion supersededMulti = supersedes ? _multiCompletion : nullptr;
+    QList<MultiReadAnswer> supersededAnswers;
+    if (supersededMulti) {
+        _multiFramer.finish();
+        supersededAnswers = _multiFramer.answers();
+    }
+    _multiCompletion = nullptr;
     if (_traffic) {
         if (supersedes) {
             _traffic->transactionEnded(trafficOutcomeOf(supersededKind));
@@ -327,15 +337,23 @@ bool SerialHelper::startTransaction(const RequestInfo& info, int requestBytes, i
     _sinceSend.start();
     _lookedAgain = false;
     _deadlineMs = collector == Collector::Several ? _windowMs
+                  : collector == Collector::Multi ? _multiDeadlineMs
                                                   : transactionDeadlineMs(requestBytes, expectedAnswerBytes);
     _deadline.start(_deadlineMs);
 
     const bool sent =
         send(collector == Collector::Write ? std::function<void()>([this] { writeDataCallback(); })
                                            : std::function<void()>([this] { readDataCallback(); }));
-    if (!sent && _pending)
-        finishWithFailure(FailureKind::NotSent, 0);
-    if (supersedes)
+    if (!sent && _pending) {
+        // A request to many servos tells its own caller, servo by servo.
+        if (collector == Collector::Multi || collector == Collector::Unanswered)
+            endTransaction(TrafficOutcome::NotSent);
+        else
+            finishWithFailure(FailureKind::NotSent, 0);
+    }
+    if (supersededMulti)
+        supersededMulti(supersededAnswers);
+    else if (supersedes)
         report(supersededKind, supersededRequest, 0, supersededCompletion);
     return sent;
 }
@@ -357,6 +375,10 @@ void SerialHelper::collect()
         _traffic->received(_protocol, bytes);
     if (!_pending || bytes.isEmpty())
         return;
+    if (_collector == Collector::Multi) {
+        collectMulti(bytes);
+        return;
+    }
     if (_collector == Collector::Several) {
         // Every answer of the train, until the window ends.
         for (auto state = _framer.feed(bytes); state == StatusPacketFramer::State::Complete;
@@ -430,6 +452,7 @@ void SerialHelper::endTransaction(TrafficOutcome outcome)
     _deadline.stop();
     _completion = nullptr;
     _severalCallback = nullptr;
+    _multiCompletion = nullptr;
     _collected.clear();
     _kestrabus->cleanUp();
     // Before any callback of the caller, which may send the next request.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/protocol/linetime.h"
+#include "core/protocol/multianswerframer.h"
 #include "core/protocol/statuspacketframer.h"
 
 #include <kestrabus.h>
@@ -78,6 +79,16 @@ struct BusResult
     uint8_t errorByte = 0; // of the answer, or of the refusal
 };
 
+// One servo of a multi-servo read: the span asked of it (the sync kinds ask every servo the same)
+// and its return delay where known (negative: the longest a servo can have).
+struct MultiReadItem
+{
+    uint8_t id = 0;
+    uint16_t address = 0;
+    uint16_t length = 0;
+    int returnDelayUs = -1;
+};
+
 // The program's way onto the bus: one transaction at a time on one port, in the protocol set
 // for it (Protocol 2 unless told otherwise), each with a deadline. Whole, checked answers reach the caller's callback once; every failure
 // reaches transactionFailed (and the request's own failure callback, if it gave one).
@@ -89,6 +100,8 @@ public:
     using ResponseCallback = std::function<void(QByteArray)>;
     using FailureCallback = std::function<void(FailureKind, const RequestInfo&, uint8_t errorByte)>;
     using Completion = std::function<void(const BusResult&)>;
+    // Every servo's result of a multi-servo read, in the items' order.
+    using MultiCompletion = std::function<void(const QList<MultiReadAnswer>&)>;
 
     SerialHelper();
     ~SerialHelper() override;
@@ -123,6 +136,17 @@ public:
                    FailureCallback onFailure = {});
     bool reboot(uint8_t id, ResponseCallback callback, FailureCallback onFailure = {});
     bool reset(uint8_t id, ResponseCallback callback, FailureCallback onFailure = {});
+
+    // One multi-servo read as one transaction: its deadline covers the request, every answer and
+    // each servo's return delay; each servo's answer is framed and checked on its own, so a servo
+    // that is silent or answers corrupt fails alone. `done` is told every result once, at the end
+    // (before this returns when nothing was sent: all NotSent, and false). A sync kind needs every
+    // item at the same span. Failures go to `done` only, not to transactionFailed: the caller
+    // knows which servos it asked.
+    bool multiRead(MultiReadKind kind, const QList<MultiReadItem>& items, MultiCompletion done);
+    // Sync write: `data` (the same size for every servo) to `address` of each servo. No servo
+    // answers, so the transaction ends as the packet leaves; false when it was not sent.
+    bool syncWrite(uint16_t address, const std::vector<Kestrabus::SyncWriteItem>& items);
 
     // True while a transaction waits for its answer or its deadline.
     bool isBusy() const { return _pending; }
@@ -186,7 +210,9 @@ private:
     {
         Answer,
         Write,
-        Several
+        Several,
+        Multi,
+        Unanswered
     };
     static Completion completionOf(ResponseCallback callback, FailureCallback onFailure);
     bool startTransaction(const RequestInfo& info, int requestBytes, int expectedAnswerBytes, Completion done,
@@ -196,6 +222,9 @@ private:
     void finishWithPacket(const QByteArray& packet);
     void finishWithFailure(FailureKind kind, uint8_t errorByte);
     void finishCollecting();
+    void collectMulti(const QByteArray& bytes);
+    void finishMulti();
+    bool sendMultiRead(MultiReadKind kind, const QList<MultiReadItem>& items, std::function<void()> collector);
     void report(FailureKind kind, const RequestInfo& request, uint8_t errorByte, const Completion& done);
     void endTransaction(TrafficOutcome outcome);
     void installBusCallbacks();
@@ -228,4 +257,9 @@ private:
     int _deadlineMs = 0;
     bool _lookedAgain = false;
     QPointer<TrafficRecorder> _traffic;
+    // The multi-servo read under way.
+    MultiAnswerFramer _multiFramer;
+    MultiCompletion _multiCompletion;
+    int _multiDeadlineMs = 0;
+    QByteArray _lastSent; // the packet last written, the echo a looped-back line returns
 };
