@@ -66,6 +66,13 @@ void KestrabusImpl::closeSerialPort()
 
 void KestrabusImpl::cleanUp()
 {
+    // Callers end a transaction and start the next with a cleanUp each: when no request's callback
+    // is connected, the port's connections are already what they should be, and remaking them
+    // costs time between an answer and the next request.
+    if (!_requestArmed) {
+        _answerTaken = true;
+        return;
+    }
     QObject::disconnect(_serial.get(), nullptr, nullptr, nullptr);
     // That also removed the port error watch, which must outlive every transaction.
     watchPortErrors();

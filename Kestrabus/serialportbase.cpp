@@ -2,6 +2,11 @@
 
 #include "serialportitem.h"
 
+#include <cerrno>
+
+#include <termios.h>
+#include <unistd.h>
+
 SerialPortBase::SerialPortBase() = default;
 
 void SerialPortBase::setBaudRate(int baudRate)
@@ -54,6 +59,30 @@ qint64 SerialPortBase::writeSerialData(std::shared_ptr<QSerialPort> serial, cons
 {
     // Stale input would pass for the answer; stale output is a request still leaving (a sync write
     // no servo answers), which must reach the line whole.
+    // Between two requests the port object holds nothing: then the input is dropped in the driver
+    // and the packet handed over in one system call, without the port object's buffering and
+    // without waiting for the line to drain (what is queued leaves in order all the same). This
+    // runs once per request and sets the pace of back-to-back reads.
+    const int descriptor = serial->isOpen() ? static_cast<int>(serial->handle()) : -1;
+    if (descriptor >= 0 && serial->bytesAvailable() == 0 && serial->bytesToWrite() == 0) {
+        ::tcflush(descriptor, TCIFLUSH);
+        qint64 written = 0;
+        while (written < data.size()) {
+            const ssize_t n = ::write(descriptor, data.constData() + written, size_t(data.size() - written));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            written += n;
+        }
+        if (written == data.size())
+            return written;
+        // The rest (a full output queue, or a failure the port object reports as its error) goes
+        // the port object's way.
+        const qint64 rest = serial->write(data.constData() + written, data.size() - written);
+        serial->flush();
+        return rest < 0 ? (written > 0 ? written : -1) : written + rest;
+    }
     serial->clear(QSerialPort::Input);
     const qint64 written = serial->write(data);
     serial->flush();

@@ -59,6 +59,8 @@ private slots:
     void ax12LeavesTablesEmpty();
     void disconnectEmptiesAndUnsubscribes();
     void valuesBeforeSizingAreDropped();
+    void unchangedAnswerRefilledAfter_data();
+    void unchangedAnswerRefilledAfter();
 
 private:
     QTableWidget* table(RegisterBank bank) const { return _view->getRegisterBank(bank); }
@@ -371,6 +373,57 @@ void TestRegisterView::valuesBeforeSizingAreDropped()
         QCOMPARE(early.getRegisterBank(bank)->rowCount(), 0);
     // The view under test is no longer the instance; give it back for cleanup.
     RegisterView::_instance = _view;
+}
+
+enum class Between
+{
+    Reconnect,
+    OtherModel,
+    RowsEmptiedElsewhere,
+};
+Q_DECLARE_METATYPE(Between)
+
+void TestRegisterView::unchangedAnswerRefilledAfter_data()
+{
+    QTest::addColumn<Between>("between");
+    QTest::newRow("disconnect and connect") << Between::Reconnect;
+    QTest::newRow("another model and back") << Between::OtherModel;
+    QTest::newRow("rows emptied by someone else") << Between::RowsEmptiedElsewhere;
+}
+
+// The same answer twice, with the rows remade in between: the second fills every row again.
+void TestRegisterView::unchangedAnswerRefilledAfter()
+{
+    QFETCH(Between, between);
+    const QByteArray answer = statusPacket(QByteArray(118, '\x07'));
+    UiRegisterHelper::_instance->decodeResponse(answer);
+    QCOMPARE(itemCount(), 87 * 3);
+
+    switch (between) {
+    case Between::Reconnect:
+        _view->disconnected();
+        _view->connected();
+        loadModel(1);
+        QCOMPARE(itemCount(), 0);
+        break;
+    case Between::OtherModel:
+        loadModel(12);
+        UiRegisterHelper::_instance->decodeResponse(answer);
+        loadModel(1);
+        break;
+    case Between::RowsEmptiedElsewhere:
+        for (RegisterBank bank : banks) {
+            const int rows = table(bank)->rowCount();
+            table(bank)->setRowCount(0);
+            table(bank)->setRowCount(rows);
+        }
+        QCOMPARE(itemCount(), 0);
+        break;
+    }
+    UiRegisterHelper::_instance->decodeResponse(answer);
+    QCOMPARE(itemCount(), 87 * 3);
+    QCOMPARE(text(RegisterBank::NonVolatileBank1, 5, 1), QStringLiteral("0x07"));
+    QCOMPARE(text(RegisterBank::NonVolatileBank1, 5, 2), QStringLiteral("Acknowledge response time"));
 }
 
 QTEST_MAIN(TestRegisterView)

@@ -90,6 +90,8 @@ private slots:
     void callbackOncePerArrival();
     void callbacksAccumulateUntilCleanUp();
     void cleanUpWhenIdle();
+    void idleArrivalsBetweenRequests_data();
+    void idleArrivalsBetweenRequests();
     void oversizedWriteConnectsNothing_data();
     void oversizedWriteConnectsNothing();
     void multiServoRequests_data();
@@ -313,6 +315,64 @@ void TestKestrabus::cleanUpWhenIdle()
     QCOMPARE(pty.read(p2PingOfId1.size(), lineTimeoutMs).size(), p2PingOfId1.size());
     QVERIFY(pty.write(acknowledgement));
     QTRY_COMPARE_WITH_TIMEOUT(arrivals, 1, 20000);
+}
+
+void TestKestrabus::idleArrivalsBetweenRequests_data()
+{
+    QTest::addColumn<bool>("requestFirst");
+    QTest::addColumn<int>("cleanUps");
+    QTest::newRow("no request yet") << false << 0;
+    QTest::newRow("no request yet, cleaned up three times") << false << 3;
+    QTest::newRow("after a request, cleaned up once") << true << 1;
+    QTest::newRow("after a request, cleaned up three times") << true << 3;
+}
+
+// Between requests each arrival reaches the idle callback once, and the ended request's callback
+// never; the next request takes the arrivals over.
+void TestKestrabus::idleArrivalsBetweenRequests()
+{
+    QFETCH(bool, requestFirst);
+    QFETCH(int, cleanUps);
+
+    PtyPair pty;
+    QVERIFY2(pty.isOpen(), qPrintable(pty.errorString()));
+    QObject target;
+    Kestrabus bus(&target, 2);
+    QList<QByteArray> idle;
+    bus.setIdleDataCallback([&] { idle << bus.readPendingSerialData(); });
+    QCOMPARE(bus.openSerialPort(pty.slavePath(), 115200), QString());
+    int answered = 0;
+    const auto request = [&] {
+        QVERIFY(bus.ping(1, [&] {
+            ++answered;
+            bus.readPendingSerialData();
+        }));
+        QCOMPARE(pty.read(p2PingOfId1.size(), lineTimeoutMs).size(), p2PingOfId1.size());
+        QVERIFY(pty.write(acknowledgement));
+    };
+    if (requestFirst) {
+        request();
+        if (QTest::currentTestFailed())
+            return;
+        QTRY_COMPARE_WITH_TIMEOUT(answered, 1, 20000);
+    }
+    for (int i = 0; i < cleanUps; ++i)
+        bus.cleanUp();
+
+    const QList<QByteArray> sent{"late", "noise"};
+    for (int i = 0; i < sent.size(); ++i) {
+        QVERIFY(pty.write(sent[i]));
+        QTRY_COMPARE_WITH_TIMEOUT(idle.size(), i + 1, 20000);
+    }
+    // A callback connected twice would have read an empty chunk.
+    QCOMPARE(idle, sent);
+    QCOMPARE(answered, requestFirst ? 1 : 0);
+
+    request();
+    if (QTest::currentTestFailed())
+        return;
+    QTRY_COMPARE_WITH_TIMEOUT(answered, requestFirst ? 2 : 1, 20000);
+    QCOMPARE(idle, sent);
 }
 
 void TestKestrabus::oversizedWriteConnectsNothing_data()

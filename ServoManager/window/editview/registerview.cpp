@@ -156,6 +156,7 @@ void RegisterView::disconnected()
     _modelConnection = {};
     for (int bank = 0; bank < 4; ++bank)
         getRegisterBank(static_cast<RegisterBank>(bank))->setRowCount(0);
+    _shown.clear();
 }
 
 void RegisterView::on_deviceLoaded()
@@ -166,6 +167,7 @@ void RegisterView::on_deviceLoaded()
         getRegisterBank(registerBank)
             ->setRowCount(device ? device->getRegisterBankRowCount(registerBank) : 0);
     }
+    _shown.clear();
     updateNumberBase();
 }
 
@@ -175,7 +177,10 @@ void RegisterView::updateNumberBase()
     const quint64 writes = Settings::writeCount();
     if (_numberBaseRead && writes == _numberBaseReadAt)
         return;
-    _decimal = storedUnits().servoData != 0;
+    const bool decimal = storedUnits().servoData != 0;
+    if (decimal != _decimal)
+        _shown.clear();
+    _decimal = decimal;
     _numberBaseRead = true;
     _numberBaseReadAt = writes;
 }
@@ -188,6 +193,7 @@ void RegisterView::lookUpRecords()
     // Every poll shows over a hundred registers: look each model's records up once.
     _recordsOf = device;
     _records.clear();
+    _shown.clear();
     for (unsigned short address = 0; device && address < 256; ++address)
         _records.push_back(device->getRegisterDeviceMetadata(address));
 }
@@ -219,11 +225,18 @@ void RegisterView::showRegister(unsigned short address, unsigned char value)
     // Rows not there yet (model not loaded) or gone (disconnected): nothing to show.
     if (!table || record->row >= table->rowCount())
         return;
+    // Only this view fills the cells, and it forgets what they show whenever rows, records or the
+    // number base change; a row whose cells are gone is filled anew.
+    if (_shown.size() != _records.size())
+        _shown.assign(_records.size(), -1);
+    if (_shown[address] == value && table->item(record->row, descriptionColumn))
+        return;
 
     const bool readOnly = record->writable == 0;
     showCell(table, record->row, addressColumn, numberText(address, _decimal), readOnly);
     showCell(table, record->row, valueColumn, numberText(value, _decimal), readOnly);
     showCell(table, record->row, descriptionColumn, record->description, readOnly);
+    _shown[address] = value;
 }
 
 void RegisterView::setRegisterField(unsigned short address, unsigned char size, unsigned int value)

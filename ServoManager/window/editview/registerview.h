@@ -73,4 +73,7 @@ private:
     // can never take the old one's address).
     std::shared_ptr<const IDevice> _recordsOf;
     std::vector<std::unique_ptr<RegisterDeviceMetadata>> _records;
+    // The byte each register's row shows, by address; -1 where the row may not show it. Every
+    // poll passes over a hundred registers of which few change.
+    std::vector<int> _shown;
 };
