@@ -179,9 +179,9 @@ private slots:
         roster.setConnected(1, 1000000, 2);
         roster.add(1, 1000000, xl430, 46, 2);
         roster.add(2, 1000000, xl430, 46, 2);
-        roster.add(3, 1000000);                 // model not known yet: pinged alone
-        roster.add(4, 57600, xl430, 46, 2);     // another rate
-        roster.add(5, 1000000, xl430, 46, 1);   // found in Protocol 1
+        roster.add(3, 1000000);               // model not known yet: pinged alone
+        roster.add(4, 57600, xl430, 46, 2);   // another rate
+        roster.add(5, 1000000, xl430, 46, 1); // found in Protocol 1
         roster.add(6, 1000000, xl430, 46);
         const QList<SideRead> group = roster.dueGroup(1000000, 2);
         QList<int> ids;
@@ -221,15 +221,16 @@ private slots:
         QTest::newRow("five XL430") << sixXl430 << 2 << 20000
                                     << std::optional<MultiReadKind>(MultiReadKind::FastSyncRead)
                                     << QList<int>{2, 3, 4, 5, 6};
-        QTest::newRow("time for two") << sixXl430 << 2 << 5500
-                                      << std::optional<MultiReadKind>(MultiReadKind::FastSyncRead)
-                                      << QList<int>{2, 3};
-        QTest::newRow("time for one") << sixXl430 << 2 << 4500 << std::optional<MultiReadKind>() << QList<int>{};
+        QTest::newRow("time for two")
+            << sixXl430 << 2 << 5500 << std::optional<MultiReadKind>(MultiReadKind::FastSyncRead)
+            << QList<int>{2, 3};
+        QTest::newRow("time for one")
+            << sixXl430 << 2 << 4500 << std::optional<MultiReadKind>() << QList<int>{};
         QTest::newRow("an XL-320 among them")
             << QStringList{"xl430", "xl320", "xl430"} << 2 << 20000
             << std::optional<MultiReadKind>(MultiReadKind::FastSyncRead) << QList<int>{2, 4};
-        QTest::newRow("an XL430 and a V1") << QStringList{"xl430", "v1"} << 2 << 20000
-                                           << std::optional<MultiReadKind>() << QList<int>{};
+        QTest::newRow("an XL430 and a V1")
+            << QStringList{"xl430", "v1"} << 2 << 20000 << std::optional<MultiReadKind>() << QList<int>{};
         QTest::newRow("an MX-28 has no fast kinds")
             << QStringList{"xl430", "mx28-2"} << 2 << 20000
             << std::optional<MultiReadKind>(MultiReadKind::SyncRead) << QList<int>{2, 3};

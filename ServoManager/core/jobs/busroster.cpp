@@ -242,7 +242,8 @@ QList<SideRead> BusRoster::dueGroup(int baudRate, int protocol)
         if (!readableAt(servo, baudRate, protocol) || !servo.answering || servo.firmware < 0)
             continue;
         const qint64 sinceTry = servo.sinceTry.isValid() ? servo.sinceTry.elapsed() : qint64(refreshMs);
-        const FieldCatalogue* catalogue = sinceTry >= refreshMs / 2 ? catalogueOf(servo.modelNumber) : nullptr;
+        const FieldCatalogue* catalogue =
+            sinceTry >= refreshMs / 2 ? catalogueOf(servo.modelNumber) : nullptr;
         const auto [address, length] = catalogue ? valueSpan(*catalogue) : std::pair<int, int>{0, 0};
         if (length == 0)
             continue;

@@ -20,8 +20,8 @@ struct SideRead
     int length = 0;
     int modelNumber = -1;
     int firmware = -1;
-    int protocol = 0;        // the one it is read in
-    int returnDelayUs = -1;  // -1: not known
+    int protocol = 0;       // the one it is read in
+    int returnDelayUs = -1; // -1: not known
 };
 
 // The other servos of the bus, as the scheduler polling the connected one sees them: it tells them

@@ -110,8 +110,9 @@ void SideReads::sendNext(qint64 leftUs, const std::function<void()>& ended)
 
 bool SideReads::sendGroup(RosterLink& roster, qint64 leftUs, const std::function<void()>& ended)
 {
-    const std::optional<Group> group = planGroup(roster.dueGroup(_serial->baudRate(), int(_serial->protocol())),
-                                                 leftUs, _serial->baudRate(), _serial->protocol());
+    const std::optional<Group> group =
+        planGroup(roster.dueGroup(_serial->baudRate(), int(_serial->protocol())), leftUs, _serial->baudRate(),
+                  _serial->protocol());
     if (!group)
         return false;
     QList<MultiReadItem> items;

@@ -42,7 +42,8 @@ public:
     // Of the servos `due`, those read together in `leftUs`: the ones whose descriptions list a read
     // of several in `protocol`, with the fastest kind they all answer, as many as fit. None when
     // fewer than two remain: they are read one at a time.
-    static std::optional<Group> planGroup(QList<SideRead> due, qint64 leftUs, int baudRate, BusProtocol protocol);
+    static std::optional<Group> planGroup(QList<SideRead> due, qint64 leftUs, int baudRate,
+                                          BusProtocol protocol);
 
     // The roster's next read goes out when it fits in `leftUs`, the time left before the next
     // tick. `ended` runs once its answers were handed to the roster.
