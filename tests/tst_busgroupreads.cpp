@@ -29,7 +29,7 @@ QStringList times(int count, const QString& model)
     return models;
 }
 
-// Each multi-servo read's instruction, and the ids its parameters address.
+// The ids a multi-servo read's parameters address.
 QList<int> addressedIds(const servosim::ReceivedPacket& packet)
 {
     QList<int> ids;
@@ -42,18 +42,11 @@ QList<int> addressedIds(const servosim::ReceivedPacket& packet)
 
 std::optional<MultiReadKind> kindOf(quint8 instruction)
 {
-    switch (instruction) {
-    case 0x82:
-        return MultiReadKind::SyncRead;
-    case 0x8A:
-        return MultiReadKind::FastSyncRead;
-    case 0x92:
-        return MultiReadKind::BulkRead;
-    case 0x9A:
-        return MultiReadKind::FastBulkRead;
-    default:
-        return std::nullopt;
-    }
+    static const QHash<int, MultiReadKind> kinds{{0x82, MultiReadKind::SyncRead},
+                                                 {0x8A, MultiReadKind::FastSyncRead},
+                                                 {0x92, MultiReadKind::BulkRead},
+                                                 {0x9A, MultiReadKind::FastBulkRead}};
+    return kinds.contains(instruction) ? std::optional<MultiReadKind>(kinds.value(instruction)) : std::nullopt;
 }
 
 } // namespace
