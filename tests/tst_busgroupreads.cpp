@@ -46,7 +46,8 @@ std::optional<MultiReadKind> kindOf(quint8 instruction)
                                                  {0x8A, MultiReadKind::FastSyncRead},
                                                  {0x92, MultiReadKind::BulkRead},
                                                  {0x9A, MultiReadKind::FastBulkRead}};
-    return kinds.contains(instruction) ? std::optional<MultiReadKind>(kinds.value(instruction)) : std::nullopt;
+    return kinds.contains(instruction) ? std::optional<MultiReadKind>(kinds.value(instruction))
+                                       : std::nullopt;
 }
 
 } // namespace
