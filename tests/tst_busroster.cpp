@@ -5,11 +5,27 @@
 #include "core/session/sidereads.h"
 
 #include <isolatedsettings.h>
+#include <testmodels.h>
 
 #include <QSignalSpy>
 #include <QtTest>
 
+Q_DECLARE_METATYPE(std::optional<MultiReadKind>)
+
 namespace {
+QStringList times(int count, const QString& model)
+{
+    QStringList models;
+    for (int i = 0; i < count; ++i)
+        models << model;
+    return models;
+}
+
+int modelNumberOf(const QString& name)
+{
+    return builtInModel(qPrintable(name))->modelNumbers.first();
+}
+
 // A status packet carrying `data` (the roster does not check the checksum).
 QByteArray answer(int id, const QByteArray& data)
 {
@@ -152,6 +168,99 @@ private slots:
         roster.reset();
         QCOMPARE(handle.get(), nullptr);
         QCOMPARE(RosterHandle().get(), nullptr);
+    }
+
+    // Who may be read together: answering servos at the line's rate and in its protocol, model and
+    // span known, not the connected one; their turn is taken once they went out.
+    void aGroupOfServosDue()
+    {
+        BusRoster roster;
+        const int xl430 = modelNumberOf("xl430");
+        roster.setConnected(1, 1000000, 2);
+        roster.add(1, 1000000, xl430, 46, 2);
+        roster.add(2, 1000000, xl430, 46, 2);
+        roster.add(3, 1000000);               // model not known yet: pinged alone
+        roster.add(4, 57600, xl430, 46, 2);   // another rate
+        roster.add(5, 1000000, xl430, 46, 1); // found in Protocol 1
+        roster.add(6, 1000000, xl430, 46);
+        const QList<SideRead> group = roster.dueGroup(1000000, 2);
+        QList<int> ids;
+        for (const SideRead& read : group) {
+            QVERIFY(!read.ping && read.length > 0 && read.protocol == 2);
+            QCOMPARE(read.modelNumber, xl430);
+            QCOMPARE(read.returnDelayUs, -1); // not in any table read yet
+            ids << read.id;
+        }
+        QCOMPARE(ids, QList<int>({2, 6}));
+        roster.groupSent({2, 6});
+        QVERIFY(roster.dueGroup(1000000, 2).isEmpty());
+        const auto single = roster.nextSideRead(1000000, 2);
+        QVERIFY(single && single->ping && single->id == 3);
+
+        const SideRead part = group.first();
+        QByteArray values(part.length, '\0');
+        values[0] = char(0x34);
+        roster.groupPartAnswered(part, values, 0);
+        QCOMPARE(roster.valuesAt(roster.rowOf(2)).mid(part.address, part.length), values);
+        QVERIFY(!roster.data(roster.index(roster.rowOf(2), BusRoster::LastAnswerColumn), Qt::DisplayRole)
+                     .toString()
+                     .isEmpty());
+        QCOMPARE(roster.sideReadsAnswered(), 1);
+    }
+
+    // The kind every member answers, the servos whose descriptions list none left to be read alone,
+    // and only as many as fit before the next poll.
+    void groupPlans_data()
+    {
+        QTest::addColumn<QStringList>("models"); // ids 2, 3, …
+        QTest::addColumn<int>("protocol");
+        QTest::addColumn<int>("leftUs");
+        QTest::addColumn<std::optional<MultiReadKind>>("kind");
+        QTest::addColumn<QList<int>>("ids");
+        const QStringList sixXl430 = times(5, QStringLiteral("xl430"));
+        QTest::newRow("five XL430") << sixXl430 << 2 << 20000
+                                    << std::optional<MultiReadKind>(MultiReadKind::FastSyncRead)
+                                    << QList<int>{2, 3, 4, 5, 6};
+        QTest::newRow("time for two")
+            << sixXl430 << 2 << 5500 << std::optional<MultiReadKind>(MultiReadKind::FastSyncRead)
+            << QList<int>{2, 3};
+        QTest::newRow("time for one")
+            << sixXl430 << 2 << 4500 << std::optional<MultiReadKind>() << QList<int>{};
+        QTest::newRow("an XL-320 among them")
+            << QStringList{"xl430", "xl320", "xl430"} << 2 << 20000
+            << std::optional<MultiReadKind>(MultiReadKind::FastSyncRead) << QList<int>{2, 4};
+        QTest::newRow("an XL430 and a V1")
+            << QStringList{"xl430", "v1"} << 2 << 20000 << std::optional<MultiReadKind>() << QList<int>{};
+        QTest::newRow("an MX-28 has no fast kinds")
+            << QStringList{"xl430", "mx28-2"} << 2 << 20000
+            << std::optional<MultiReadKind>(MultiReadKind::SyncRead) << QList<int>{2, 3};
+        QTest::newRow("STS3215 in Protocol 1's form")
+            << times(3, QStringLiteral("sts3215")) << 3 << 20000
+            << std::optional<MultiReadKind>(MultiReadKind::SyncRead) << QList<int>{2, 3, 4};
+    }
+
+    void groupPlans()
+    {
+        QFETCH(QStringList, models);
+        QFETCH(int, protocol);
+        QFETCH(int, leftUs);
+        QFETCH(std::optional<MultiReadKind>, kind);
+        QFETCH(QList<int>, ids);
+        BusRoster roster;
+        roster.setAssumedProtocol(protocol);
+        roster.setConnected(1, 1000000, protocol);
+        for (int i = 0; i < models.size(); ++i)
+            roster.add(i + 2, 1000000, modelNumberOf(models.at(i)), 60, protocol);
+        const auto plan =
+            SideReads::planGroup(roster.dueGroup(1000000, protocol), leftUs, 1000000, BusProtocol(protocol));
+        QCOMPARE(plan.has_value(), kind.has_value());
+        if (!plan)
+            return;
+        QCOMPARE(int(plan->kind), int(*kind));
+        QList<int> planned;
+        for (const SideRead& read : plan->reads)
+            planned << read.id;
+        QCOMPARE(planned, ids);
     }
 
     // A side read goes out only when it ends before the connected servo's next poll is due.

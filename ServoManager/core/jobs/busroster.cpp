@@ -207,13 +207,18 @@ void BusRoster::connectedSilent(int id, bool silent)
     emit answeringChanged(id, !silent);
 }
 
+bool BusRoster::readableAt(const Servo& servo, int baudRate, int protocol) const
+{
+    return servo.id != _connectedId && servo.baudRate == baudRate &&
+           (servo.protocol == 0 || protocol == 0 || servo.protocol == protocol);
+}
+
 std::optional<SideRead> BusRoster::nextSideRead(int baudRate, int protocol)
 {
     for (size_t tried = 0; tried < _servos.size(); ++tried) {
         Servo& servo = _servos[_next % _servos.size()];
         _next = (_next + 1) % _servos.size();
-        if (servo.id == _connectedId || servo.baudRate != baudRate ||
-            (servo.protocol != 0 && protocol != 0 && servo.protocol != protocol))
+        if (!readableAt(servo, baudRate, protocol))
             continue;
         if (servo.sinceTry.isValid() && servo.sinceTry.elapsed() < (servo.answering ? refreshMs : silentRetryMs))
             continue;
@@ -225,6 +230,60 @@ std::optional<SideRead> BusRoster::nextSideRead(int baudRate, int protocol)
         return SideRead{servo.id, false, address, length};
     }
     return std::nullopt;
+}
+
+QList<SideRead> BusRoster::dueGroup(int baudRate, int protocol)
+{
+    QList<SideRead> group;
+    bool anyDue = false;
+    for (size_t tried = 0; tried < _servos.size(); ++tried) {
+        const Servo& servo = _servos[(_next + tried) % _servos.size()];
+        // A silent servo would hold every read of the group to its deadline: it is tried alone.
+        if (!readableAt(servo, baudRate, protocol) || !servo.answering || servo.firmware < 0)
+            continue;
+        const qint64 sinceTry = servo.sinceTry.isValid() ? servo.sinceTry.elapsed() : qint64(refreshMs);
+        const FieldCatalogue* catalogue =
+            sinceTry >= refreshMs / 2 ? catalogueOf(servo.modelNumber) : nullptr;
+        const auto [address, length] = catalogue ? valueSpan(*catalogue) : std::pair<int, int>{0, 0};
+        if (length == 0)
+            continue;
+        anyDue = anyDue || sinceTry >= refreshMs;
+        SideRead read{servo.id, false, address, length};
+        read.modelNumber = servo.modelNumber;
+        read.firmware = servo.firmware;
+        read.protocol = servo.protocol != 0 ? servo.protocol : protocol;
+        read.returnDelayUs = returnDelayUsOf(servo, *catalogue);
+        group.append(read);
+    }
+    return anyDue ? group : QList<SideRead>();
+}
+
+void BusRoster::groupSent(const QList<int>& ids)
+{
+    for (int id : ids) {
+        const int row = rowOf(id);
+        if (row < 0)
+            continue;
+        _servos[size_t(row)].sinceTry.start();
+        _next = (size_t(row) + 1) % _servos.size(); // the others' turn comes first
+    }
+}
+
+void BusRoster::groupPartAnswered(const SideRead& read, const QByteArray& data, uint8_t error)
+{
+    const int row = rowOf(read.id);
+    if (row < 0)
+        return; // removed meanwhile
+    Servo& servo = _servos[size_t(row)];
+    if (servo.protocol == 0)
+        servo.protocol = read.protocol;
+    // Protocol 1's error byte carries the alarms of a model without a status register.
+    if (hasProtocol1Form(BusProtocol(servo.protocol)))
+        servo.alarms = alarmsAsStatusBits(error, BusProtocol(servo.protocol));
+    takeSpan(servo, read.address, data);
+    ++_sideReadsAnswered;
+    answered(servo);
+    rowChanged(row);
 }
 
 void BusRoster::sideReadAnswered(const SideRead& read, const QByteArray& response)
@@ -246,9 +305,7 @@ void BusRoster::sideReadAnswered(const SideRead& read, const QByteArray& respons
     } else if (read.ping) {
         takeIdentity(servo, data);
     } else {
-        if (servo.table.size() < read.address + data.size())
-            servo.table.append(QByteArray(read.address + data.size() - servo.table.size(), '\0'));
-        servo.table.replace(read.address, data.size(), data);
+        takeSpan(servo, read.address, data);
     }
     ++_sideReadsAnswered;
     answered(servo);
@@ -262,6 +319,23 @@ void BusRoster::sideReadFailed(const SideRead& read, FailureKind)
         return;
     failed(_servos[size_t(row)]);
     rowChanged(row);
+}
+
+void BusRoster::takeSpan(Servo& servo, int address, const QByteArray& data)
+{
+    if (servo.table.size() < address + data.size())
+        servo.table.append(QByteArray(address + data.size() - servo.table.size(), '\0'));
+    servo.table.replace(address, data.size(), data);
+}
+
+// Where its table holds the register: an identity read of a Protocol 1 servo covers it.
+int BusRoster::returnDelayUsOf(const Servo& servo, const FieldCatalogue& catalogue) const
+{
+    const FieldRecord* field = catalogue.byRole(QStringLiteral("returnDelay"));
+    if (!field || field->quantity != PhysicalQuantitiesEnum::ElapsedTime ||
+        servo.table.size() < field->address + field->size)
+        return -1;
+    return int(field->toPhysical(field->rawIn(servo.table)));
 }
 
 void BusRoster::answered(Servo& servo)

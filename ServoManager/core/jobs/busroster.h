@@ -80,6 +80,11 @@ public:
     std::optional<SideRead> nextSideRead(int baudRate, int protocol = 0) override;
     void sideReadAnswered(const SideRead& read, const QByteArray& response) override;
     void sideReadFailed(const SideRead& read, FailureKind kind) override;
+    // Servos due within half the refresh time come along with one that is due, so the rows fall
+    // into step and stay in one read.
+    QList<SideRead> dueGroup(int baudRate, int protocol) override;
+    void groupSent(const QList<int>& ids) override;
+    void groupPartAnswered(const SideRead& read, const QByteArray& data, uint8_t error) override;
     // How many side reads were answered, for the benchmark.
     int sideReadsAnswered() const { return _sideReadsAnswered; }
 
@@ -123,6 +128,9 @@ private:
 
     const FieldCatalogue* catalogueOf(int modelNumber);
     void takeIdentity(Servo& servo, const QByteArray& table);
+    static void takeSpan(Servo& servo, int address, const QByteArray& data);
+    bool readableAt(const Servo& servo, int baudRate, int protocol) const;
+    int returnDelayUsOf(const Servo& servo, const FieldCatalogue& catalogue) const;
     QString valueText(const Servo& servo, const char* role) const;
     void answered(Servo& servo);
     void failed(Servo& servo);
