@@ -349,6 +349,7 @@ void MainWindow::initPlotAndRecording()
     _plotDock->hide();
     ui->menuView->addAction(_plotDock->toggleViewAction());
     _fastSampling = new FastSamplingControl(_plotDock);
+    _fastSampling->setRoster(_bus->roster());
 
     _recording = new RecordingControl(
         this, ui->actionRecord, statusBar(), _settings,
