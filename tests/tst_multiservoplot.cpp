@@ -12,6 +12,7 @@
 #include <isolatedsettings.h>
 #include <servosimulator.h>
 
+#include <QAction>
 #include <QLabel>
 #include <QLineEdit>
 #include <QSettings>
@@ -198,8 +199,8 @@ private slots:
         const QStringList lines = readLines(path);
         QVERIFY2(lines.value(0).contains("; servos 1, 2"), qPrintable(lines.value(0)));
         const QStringList header = lines.value(1).split(',');
-        const int first = header.indexOf(QRegularExpression("^Actual position \\(id 1, .*"));
-        const int second = header.indexOf(QRegularExpression("^Actual position \\(id 2, .*"));
+        const int first = header.indexOf(QRegularExpression("^Actual position \\(id 1\\) \\(degrees\\)$"));
+        const int second = header.indexOf(QRegularExpression("^Actual position \\(id 2\\) \\(degrees\\)$"));
         QVERIFY2(first > 0 && second > first, qPrintable(lines.value(1)));
         QVERIFY(lines.size() >= 32);
         for (int row = 2; row < lines.size(); ++row) {
@@ -210,7 +211,7 @@ private slots:
         }
         // Each servo was asked in the same packet, or each on its own.
         bool combined = false;
-        for (const ReceivedPacket& packet : _sim->receivedPackets())
+        for (const servosim::ReceivedPacket& packet : _sim->receivedPackets())
             combined |= packet.id == 0xFE && packet.instruction != 0x01;
         QCOMPARE(combined, multiRead);
     }
@@ -241,8 +242,8 @@ private slots:
 
         const QStringList lines = readLines(path);
         const QStringList header = lines.value(1).split(',');
-        const int first = header.indexOf(QRegularExpression("^Actual position \\(id 1, .*"));
-        const int second = header.indexOf(QRegularExpression("^Actual position \\(id 2, .*"));
+        const int first = header.indexOf(QRegularExpression("^Actual position \\(id 1\\) \\(degrees\\)$"));
+        const int second = header.indexOf(QRegularExpression("^Actual position \\(id 2\\) \\(degrees\\)$"));
         QVERIFY2(first > 0 && second > first, qPrintable(lines.value(1)));
         // The last rows: servo 1's value, servo 2's cells empty.
         for (int row = lines.size() - 20; row < lines.size(); ++row) {
@@ -271,7 +272,7 @@ private slots:
         QVERIFY2(message->text().contains("1-x"), qPrintable(message->text()));
         _sim->clearReceived();
         QTRY_VERIFY_WITH_TIMEOUT(_sim->receivedPackets().size() > 5, 20000);
-        for (const ReceivedPacket& packet : _sim->receivedPackets())
+        for (const servosim::ReceivedPacket& packet : _sim->receivedPackets())
             QVERIFY(packet.id != 7);
     }
 };

@@ -244,6 +244,7 @@ void MainWindow::initBus()
     hooks.releasePort = [this] { _session->releasePort(); };
     hooks.settings = _settings;
     _bus = new BusControl(this, ui->numberServosAction, _serialHelper, _searchDialog.get(), hooks);
+    _fastSampling->setRoster(_bus->roster()); // the servos the plot may take
     connect(ui->allMotorsOffAction, &QAction::triggered, _bus, &BusControl::allMotorsOff);
 }
 
@@ -349,7 +350,6 @@ void MainWindow::initPlotAndRecording()
     _plotDock->hide();
     ui->menuView->addAction(_plotDock->toggleViewAction());
     _fastSampling = new FastSamplingControl(_plotDock);
-    _fastSampling->setRoster(_bus->roster());
 
     _recording = new RecordingControl(
         this, ui->actionRecord, statusBar(), _settings,

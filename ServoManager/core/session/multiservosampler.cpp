@@ -34,7 +34,7 @@ QString servoCaption(const LiveLayout& layout, int channel, int id)
     const auto index = static_cast<size_t>(channel);
     return layout.units[index].isEmpty()
                ? QCoreApplication::translate("MultiServoSampler", "%1 (id %2)").arg(layout.names[index]).arg(id)
-               : QCoreApplication::translate("MultiServoSampler", "%1 (id %2, %3)")
+               : QCoreApplication::translate("MultiServoSampler", "%1 (id %2) (%3)")
                      .arg(layout.names[index])
                      .arg(id)
                      .arg(layout.units[index]);

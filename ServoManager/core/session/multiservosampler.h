@@ -44,7 +44,8 @@ struct SampledServoLayout
     SampledSpan span;
 };
 
-// A value's caption naming its servo: "Actual position (id 3, rad)".
+// A value's caption naming its servo: "Actual position (id 3) (rad)". No comma, so a CSV
+// header cell needs no quotes.
 QString servoCaption(const LiveLayout& layout, int channel, int id);
 
 // Ids typed as "1-6", "1,3,5" or "1-3,7": ascending, each once; none with `problem` set when
