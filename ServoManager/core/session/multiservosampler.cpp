@@ -44,8 +44,8 @@ std::optional<QList<int>> servoIdsOf(const QString& text, QString* problem)
 {
     QList<int> ids;
     const auto refuse = [&](const QString& part) {
-        *problem = QCoreApplication::translate("MultiServoSampler",
-                                               "\"%1\" is not an id or a range of ids from 0 to %2, such as 1-6 or 1,3,5.")
+        *problem = QCoreApplication::translate(
+                       "MultiServoSampler", "\"%1\" is not an id or a range of ids from 0 to %2, such as 1-6 or 1,3,5.")
                        .arg(part.trimmed())
                        .arg(highestId);
         return std::nullopt;
@@ -143,7 +143,7 @@ bool MultiServoSampler::sendNext(Ended ended)
     }
     const std::weak_ptr<qint64> token = _generation;
     const qint64 generation = *_generation;
-    _serial->multiRead(*_kind, items, [this, token, generation, addresses, ended](const QList<MultiReadAnswer>& answers) {
+    const auto done = [this, token, generation, addresses, ended](const QList<MultiReadAnswer>& answers) {
         if (!isCurrent(token, generation, ended))
             return;
         const qint64 arrivalNs = LiveValueDecoder::monotonicNs();
@@ -157,7 +157,8 @@ bool MultiServoSampler::sendNext(Ended ended)
                         (answers[i].failure == FailureKind::Timeout || answers[i].failure == FailureKind::Incomplete);
         }
         finish(samples, notSent, timedOut, ended);
-    });
+    };
+    _serial->multiRead(*_kind, items, done);
     return true;
 }
 
@@ -168,38 +169,36 @@ void MultiServoSampler::sendOneByOne(int index, ServoSamples samples, Ended ende
     const Read read = readOf(servo);
     const std::weak_ptr<qint64> token = _generation;
     const qint64 generation = *_generation;
-    _serial->submit(BusRequest::read(uint8_t(servo.id), uint8_t(read.address), uint8_t(read.length)),
-                    [this, index, samples, token, generation, ended, read](const BusResult& result) mutable {
-                        if (!isCurrent(token, generation, ended))
-                            return;
-                        MultiReadAnswer answer;
-                        answer.id = uint8_t(_servos[size_t(index)].id);
-                        answer.state = result.answered ? MultiReadAnswer::State::Answered
-                                                       : MultiReadAnswer::State::Failed;
-                        answer.failure = result.failure;
-                        if (result.answered) {
-                            // Decoded from the whole packet, as the servo sent it.
-                            ServoSample sample{answer.id, true,
-                                               _servos[size_t(index)].decoder->decodeSpan(
-                                                   result.answer, read.address, LiveValueDecoder::monotonicNs())};
-                            samples.append(sample);
-                        } else {
-                            samples.append(decoded(_servos[size_t(index)], answer, read.address, 0));
-                        }
-                        if (!result.answered && result.failure == FailureKind::NotSent) {
-                            // Nothing more would go out either.
-                            for (size_t rest = size_t(index) + 1; rest < _servos.size(); ++rest)
-                                samples.append({_servos[rest].id, false, {}, FailureKind::NotSent});
-                            finish(samples, true, false, ended);
-                        } else if (index + 1 < int(_servos.size())) {
-                            sendOneByOne(index + 1, samples, ended);
-                        } else {
-                            const bool timedOut = std::any_of(samples.begin(), samples.end(), [](const ServoSample& s) {
-                                return !s.answered;
-                            });
-                            finish(samples, false, timedOut, ended);
-                        }
-                    });
+    const auto done = [this, index, samples, token, generation, ended, read](const BusResult& result) {
+        if (isCurrent(token, generation, ended))
+            oneAnswered(index, samples, read.address, result, ended);
+    };
+    _serial->submit(BusRequest::read(uint8_t(servo.id), uint8_t(read.address), uint8_t(read.length)), done);
+}
+
+void MultiServoSampler::oneAnswered(int index, ServoSamples samples, int address, const BusResult& result,
+                                    const Ended& ended)
+{
+    const Servo& servo = _servos[size_t(index)];
+    if (result.answered) {
+        // Decoded from the whole packet, as the servo sent it.
+        const qint64 arrivalNs = LiveValueDecoder::monotonicNs();
+        samples.append({servo.id, true, servo.decoder->decodeSpan(result.answer, address, arrivalNs)});
+    } else {
+        samples.append({servo.id, false, {}, result.failure});
+    }
+    if (!result.answered && result.failure == FailureKind::NotSent) {
+        // Nothing more would go out either.
+        for (size_t rest = size_t(index) + 1; rest < _servos.size(); ++rest)
+            samples.append({_servos[rest].id, false, {}, FailureKind::NotSent});
+        finish(samples, true, false, ended);
+    } else if (index + 1 < int(_servos.size())) {
+        sendOneByOne(index + 1, samples, ended);
+    } else {
+        const bool anyFailed =
+            std::any_of(samples.begin(), samples.end(), [](const ServoSample& sample) { return !sample.answered; });
+        finish(samples, false, anyFailed, ended);
+    }
 }
 
 ServoSample MultiServoSampler::decoded(const Servo& servo, const MultiReadAnswer& answer, int address,

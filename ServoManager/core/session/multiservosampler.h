@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 
+struct BusResult;
 class IDevice;
 class SerialHelper;
 class UnitsHelper;
@@ -95,6 +96,7 @@ private:
     };
     Read readOf(const Servo& servo) const;
     void sendOneByOne(int index, ServoSamples samples, Ended ended);
+    void oneAnswered(int index, ServoSamples samples, int address, const BusResult& result, const Ended& ended);
     // Whether an answer to a read sent in `generation` is still for these servos; when not and the
     // sampler still exists, `ended` hears that the line is free.
     static bool isCurrent(const std::weak_ptr<qint64>& token, qint64 generation, const Ended& ended);

@@ -420,9 +420,9 @@ void UiScheduler::applySampledServos()
     _multi.setServos(servos, _sampledWanted,
                      std::make_shared<UnitsHelper>(std::make_shared<PhysicalQuantities>(_units)));
     const QList<SampledServoLayout> after = _multi.layouts();
-    const bool sameIds = before.size() == after.size() &&
-                         std::equal(before.begin(), before.end(), after.begin(),
-                                    [](const SampledServoLayout& a, const SampledServoLayout& b) { return a.id == b.id; });
+    const auto sameId = [](const SampledServoLayout& a, const SampledServoLayout& b) { return a.id == b.id; };
+    const bool sameIds =
+        before.size() == after.size() && std::equal(before.begin(), before.end(), after.begin(), sameId);
     if (!sameIds)
         emit sampledServosChanged();
 }
