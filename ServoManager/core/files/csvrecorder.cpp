@@ -104,10 +104,7 @@ void CsvRecorder::addServoSamples(const ServoSamples& samples)
 {
     if (!_file.isOpen() || _servoColumns.empty())
         return;
-    qint64 arrivalNs = -1;
-    for (const ServoSample& sample : samples)
-        if (sample.answered)
-            arrivalNs = std::max(arrivalNs, sample.sample.arrivalNs);
+    const qint64 arrivalNs = arrivalOf(samples);
     if (arrivalNs < 0)
         return;
     _pending += QByteArray::number((arrivalNs - _startNs) / 1e9, 'f', 6);

@@ -40,6 +40,15 @@ QString servoCaption(const LiveLayout& layout, int channel, int id)
                      .arg(layout.units[index]);
 }
 
+qint64 arrivalOf(const ServoSamples& samples)
+{
+    qint64 arrivalNs = -1;
+    for (const ServoSample& part : samples)
+        if (part.answered)
+            arrivalNs = std::max(arrivalNs, part.sample.arrivalNs);
+    return arrivalNs;
+}
+
 std::optional<QList<int>> servoIdsOf(const QString& text, QString* problem)
 {
     QList<int> ids;

@@ -30,6 +30,9 @@ struct ServoSample
 using ServoSamples = QVector<ServoSample>;
 Q_DECLARE_METATYPE(ServoSamples)
 
+// When the newest answer of a sample of several servos arrived; -1 when none answered.
+qint64 arrivalOf(const ServoSamples& samples);
+
 // A servo to sample: its id and its model.
 struct SampledServo
 {

@@ -541,13 +541,9 @@ void PlotDock::addServoSamples(const ServoSamples& samples)
     if (isPaused()) {
         _heldBackServos.push_back(samples);
         // A minute of them at most, as for one servo.
-        if (_heldBackServos.size() > 1 && !_heldBackServos.front().isEmpty() && !samples.isEmpty()) {
-            const qint64 newest = samples.front().sample.arrivalNs;
-            while (_heldBackServos.size() > 1 &&
-                   _heldBackServos.front().front().sample.arrivalNs <
-                       newest - static_cast<qint64>(longestWindowSeconds * 1e9))
-                _heldBackServos.pop_front();
-        }
+        const qint64 oldest = arrivalOf(samples) - static_cast<qint64>(longestWindowSeconds * 1e9);
+        while (_heldBackServos.size() > 1 && arrivalOf(_heldBackServos.front()) < oldest)
+            _heldBackServos.pop_front();
         return;
     }
     takeServoSamples(samples);
@@ -562,10 +558,7 @@ void PlotDock::addServoSamples(const ServoSamples& samples)
 // histories of all servos start at the same sample, so their times line up.
 void PlotDock::takeServoSamples(const ServoSamples& samples)
 {
-    qint64 arrivalNs = 0;
-    for (const ServoSample& part : samples)
-        if (part.answered)
-            arrivalNs = std::max(arrivalNs, part.sample.arrivalNs);
+    const qint64 arrivalNs = arrivalOf(samples);
     for (const ServoSample& part : samples) {
         ServoCurves* servo = servoCurvesOf(part.id);
         if (!servo)
@@ -574,7 +567,7 @@ void PlotDock::takeServoSamples(const ServoSamples& samples)
             if (part.sample.layout && part.sample.layout != servo->layout)
                 titleServoCurves(*servo, part.sample.layout);
             servo->history.add(part.sample);
-        } else if (arrivalNs > 0) {
+        } else if (arrivalNs >= 0) {
             LiveSample silent;
             silent.arrivalNs = arrivalNs;
             silent.values.fill(std::nan(""));
