@@ -244,6 +244,7 @@ void MainWindow::initBus()
     hooks.releasePort = [this] { _session->releasePort(); };
     hooks.settings = _settings;
     _bus = new BusControl(this, ui->numberServosAction, _serialHelper, _searchDialog.get(), hooks);
+    _fastSampling->setRoster(_bus->roster()); // the servos the plot may take
     connect(ui->allMotorsOffAction, &QAction::triggered, _bus, &BusControl::allMotorsOff);
 }
 

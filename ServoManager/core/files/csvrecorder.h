@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/model/livevalues.h"
+#include "core/session/multiservosampler.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -20,6 +21,9 @@ struct RecordingInfo
     QDateTime started;
     // While fast sampling: the rows carry what its reads carry, so only those are columns.
     SampledSpan fastSampled;
+    // Several servos sampled together (the connected one first): a column per servo and value, a row
+    // per sample of them all.
+    QList<SampledServoLayout> servos;
 };
 
 // Writes the live values of one connection to a CSV file: a comment line, a header with
@@ -51,6 +55,7 @@ public:
 
 public slots:
     void addSample(const LiveSample& sample);
+    void addServoSamples(const ServoSamples& samples);
 
 signals:
     // After every flush, with the number of rows written.
@@ -60,10 +65,20 @@ signals:
 
 private:
     bool flush();
+    QByteArray servoColumns(const RecordingInfo& info);
 
     QFile _file;
     QTimer _flushTimer;
     std::vector<int> _columns;
+    // While recording several servos: each one's id, its value columns and whether it has a
+    // hardware error column.
+    struct ServoColumns
+    {
+        int id = 0;
+        std::vector<int> channels;
+        bool hardwareError = false;
+    };
+    std::vector<ServoColumns> _servoColumns;
     bool _hardwareErrorColumn = true;
     qint64 _startNs = 0;
     QByteArray _pending;

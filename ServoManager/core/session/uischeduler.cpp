@@ -11,6 +11,8 @@
 
 #include <QTimerEvent>
 
+#include <algorithm>
+
 namespace {
 constexpr uint8_t instructionRead = 0x02;
 constexpr uint8_t instructionWrite = 0x03;
@@ -19,8 +21,9 @@ constexpr uint8_t instructionWrite = 0x03;
 UiScheduler::UiScheduler(int id, std::shared_ptr<SerialHelper> serial, std::shared_ptr<DeviceHelper> device,
                          ServoViews* views)
     : _id(id), _serial(std::move(serial)), _device(std::move(device)), _views(views), _units(storedUnits()),
-      _follower(_serial), _sideReads(_serial)
+      _follower(_serial), _sideReads(_serial), _multi(_serial)
 {
+    qRegisterMetaType<ServoSamples>();
     followMoves();
     qRegisterMetaType<GroupWrite>();
     qRegisterMetaType<WriteOutcome>();
@@ -73,6 +76,7 @@ void UiScheduler::stopScheduler()
     _timerId = 0;
     _sideReads.drop(); // the transaction in flight is dropped with the connection
     _sampler.stop();
+    _multi.stop();
     _follower.stop();
     disconnect(_serial.get(), nullptr, this, nullptr);
 }
@@ -158,6 +162,7 @@ void UiScheduler::readAllDataCallback(QByteArray response)
     const qint64 arrivalNs = LiveValueDecoder::monotonicNs();
     pollAnswered();
     _sampler.pollAnswered();
+    _multi.pollAnswered();
     _lastTable = readanswer::table(response);
     if (RosterLink* roster = _sideReads.roster())
         roster->tableRead(
@@ -185,6 +190,7 @@ void UiScheduler::renewDecoder(std::shared_ptr<const IDevice> device)
     _liveDecoder = std::make_unique<LiveValueDecoder>(
         std::move(device), std::make_shared<UnitsHelper>(std::make_shared<PhysicalQuantities>(_units)));
     _sampler.setDecoder(_liveDecoder.get());
+    applySampledServos();
     retime(wasFast);
 }
 
@@ -243,6 +249,10 @@ void UiScheduler::retime(bool wasFastSampling)
 
 void UiScheduler::sendSpanRead()
 {
+    if (_multi.isSampling()) {
+        sendMultiRead();
+        return;
+    }
     const std::optional<SpanSampler::Read> read = _sampler.next();
     if (!read)
         return;
@@ -277,6 +287,9 @@ void UiScheduler::spanFailed(FailureKind kind)
 
 void UiScheduler::onTransactionFailed(FailureKind kind, const RequestInfo& request, uint8_t errorByte)
 {
+    // The sampler's reads are judged servo by servo where they end.
+    if (_multi.isInFlight())
+        return;
     if (_sampler.isInFlight() && request.instruction == instructionRead) {
         spanFailed(kind);
         return;
@@ -380,4 +393,63 @@ QString UiScheduler::abandonWrites()
     const QString text = _writes.abandon();
     _follower.abandon();
     return text;
+}
+
+void UiScheduler::setSampledServos(const QList<SampledServo>& others, const std::array<bool, liveChannelCount>& wanted)
+{
+    const bool wasFast = isFastSampling();
+    _sampledOthers = others;
+    _sampledWanted = wanted;
+    applySampledServos();
+    retime(wasFast);
+    onTransactionEnded();
+}
+
+// The connected servo leads, with the model and units of its connection.
+void UiScheduler::applySampledServos()
+{
+    QList<SampledServo> servos;
+    const std::shared_ptr<const IDevice> device = _device->getDevice();
+    if (!_sampledOthers.isEmpty() && device) {
+        servos.append({_id, device});
+        for (const SampledServo& other : _sampledOthers)
+            if (other.id != _id)
+                servos.append(other);
+    }
+    const QList<SampledServoLayout> before = _multi.layouts();
+    _multi.setServos(servos, _sampledWanted,
+                     std::make_shared<UnitsHelper>(std::make_shared<PhysicalQuantities>(_units)));
+    const QList<SampledServoLayout> after = _multi.layouts();
+    const auto sameId = [](const SampledServoLayout& a, const SampledServoLayout& b) { return a.id == b.id; };
+    const bool sameIds =
+        before.size() == after.size() && std::equal(before.begin(), before.end(), after.begin(), sameId);
+    if (!sameIds)
+        emit sampledServosChanged();
+}
+
+void UiScheduler::sendMultiRead()
+{
+    _multi.sendNext([this](const ServoSamples& samples) { multiReadEnded(samples); });
+}
+
+void UiScheduler::multiReadEnded(const ServoSamples& samples)
+{
+    for (const ServoSample& sample : samples) {
+        if (!sample.answered)
+            _statistics.recordFailure(sample.failure);
+        if (sample.id != _id)
+            continue;
+        if (sample.answered)
+            pollAnswered();
+        else
+            pollFailed();
+    }
+    // The next read is on the line while these answers are handled.
+    onTransactionEnded();
+    if (samples.isEmpty())
+        return; // a read of servos no longer sampled
+    QElapsedTimer handling;
+    handling.start();
+    emit servoSamples(samples);
+    _statistics.recordFastSample(handling.nsecsElapsed());
 }

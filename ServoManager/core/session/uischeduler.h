@@ -3,6 +3,7 @@
 #include "core/model/groupwrite.h"
 #include "core/model/livevalues.h"
 #include "core/session/movefollower.h"
+#include "core/session/multiservosampler.h"
 #include "core/session/rosterlink.h"
 #include "core/session/servolocator.h"
 #include "core/session/sidereads.h"
@@ -97,9 +98,17 @@ public:
 
     // Samples these values between the polls as fast as the line allows; none wanted: off.
     void setFastSampling(const std::array<bool, liveChannelCount>& wanted);
-    bool isFastSampling() const { return _sampler.isSampling(); }
+    bool isFastSampling() const { return _sampler.isSampling() || _multi.isSampling(); }
     // What the span reads carry; empty while not fast sampling (or before the first poll).
-    SampledSpan sampledSpan() const { return _sampler.span(); }
+    SampledSpan sampledSpan() const { return _multi.isSampling() ? SampledSpan() : _sampler.span(); }
+    // Samples these values of the connected servo and of `others` together, by one multi-servo read per
+    // sample between the polls as fast as the line allows; no others (or no value): off.
+    void setSampledServos(const QList<SampledServo>& others, const std::array<bool, liveChannelCount>& wanted);
+    // The servos sampled together, the connected one first; empty while off.
+    QList<SampledServoLayout> sampledServos() const { return _multi.layouts(); }
+    std::optional<MultiReadKind> multiReadKind() const { return _multi.kind(); }
+    int baudRate() const { return _serial->baudRate(); }
+    BusProtocol protocol() const { return _serial->protocol(); }
 
     // Polls that fail for this long, and at least this many in a row, mean the servo is silent.
     static constexpr int silentAfterMs = 1000;
@@ -115,6 +124,10 @@ signals:
     void liveSample(const LiveSample& sample);
     // While fast sampling, a read failed: the values have a gap here.
     void sampleMissed();
+    // Each sample of the servos sampled together: a part per servo, in their order.
+    void servoSamples(const ServoSamples& samples);
+    // Other servos joined or left the sampling (once the connected servo's model is known, say).
+    void sampledServosChanged();
     // The servo went silent (since: its last answer) or answers again.
     void servoAnswering(bool answering, const QDateTime& since);
     // A write moved the servo to a new id or rate and the program followed it (the port is open at
@@ -151,6 +164,9 @@ private:
     void sendSpanRead();
     void spanAnswered(const QByteArray& response, int address);
     void spanFailed(FailureKind kind);
+    void applySampledServos();
+    void sendMultiRead();
+    void multiReadEnded(const ServoSamples& samples);
 
     int _id;
     std::shared_ptr<SerialHelper> _serial;
@@ -171,4 +187,7 @@ private:
     SideReads _sideReads;
     QElapsedTimer _sinceTick; // since the poll or write of this interval went out
     SpanSampler _sampler;
+    MultiServoSampler _multi;
+    QList<SampledServo> _sampledOthers;
+    std::array<bool, liveChannelCount> _sampledWanted{};
 };

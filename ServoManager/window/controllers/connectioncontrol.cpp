@@ -52,6 +52,8 @@ void ConnectionControl::opened()
     _parts.bus->connected(*scheduler, _session->baudRate());
     connect(scheduler, &UiScheduler::liveSample, _parts.plot, &PlotDock::addSample);
     connect(scheduler, &UiScheduler::liveSample, _parts.recording->recorder(), &CsvRecorder::addSample);
+    connect(scheduler, &UiScheduler::servoSamples, _parts.plot, &PlotDock::addServoSamples);
+    connect(scheduler, &UiScheduler::servoSamples, _parts.recording->recorder(), &CsvRecorder::addServoSamples);
     _parts.fastSampling->attach(scheduler, _session->portName());
     _parts.follower->follow(scheduler);
     setIdle(false);

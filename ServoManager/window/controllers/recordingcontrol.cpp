@@ -47,7 +47,8 @@ RecordingSource RecordingControl::sourceOf(const ServoSession& session)
                            model,
                            session.baudRate(),
                            scheduler->liveLayout(),
-                           scheduler->sampledSpan()};
+                           scheduler->sampledSpan(),
+                           scheduler->sampledServos()};
 }
 
 RecordingControl::~RecordingControl()
@@ -89,6 +90,7 @@ void RecordingControl::start(const QString& path)
     info.modelNumber = source.modelNumber;
     info.baudRate = source.baudRate;
     info.fastSampled = source.fastSampled;
+    info.servos = source.servos;
     info.started = QDateTime::currentDateTime();
     const QString error = _recorder->start(path, info, source.layout);
     if (!error.isEmpty()) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/model/livevalues.h"
+#include "core/session/multiservosampler.h"
 
 #include <QMessageBox>
 #include <QObject>
@@ -26,6 +27,7 @@ struct RecordingSource
     int baudRate = 0;
     std::shared_ptr<const LiveLayout> layout;
     SampledSpan fastSampled; // empty while not fast sampling
+    QList<SampledServoLayout> servos; // several servos sampled together, the connected one first
 };
 
 // Record to CSV: the checkable action, the file it asks for, the recorder and its label in the

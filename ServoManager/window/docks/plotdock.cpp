@@ -1,6 +1,7 @@
 #include "ui_plotdock.h"
 #include "window/docks/plotdock.h"
 
+#include <QLineEdit>
 #include <QScrollBar>
 #include <qwt_legend.h>
 #include <qwt_plot.h>
@@ -114,6 +115,16 @@ public:
     }
 };
 
+// The curves of one of the servos plotted together, over its own history.
+struct PlotDock::ServoCurves
+{
+    int id = 0;
+    std::shared_ptr<const LiveLayout> layout;
+    SampleHistory history;
+    std::array<QwtPlotCurve*, liveChannelCount> curves{};
+    std::array<HistorySeries*, liveChannelCount> series{};
+};
+
 void SampleHistory::add(const LiveSample& sample)
 {
     if (_points.empty())
@@ -158,6 +169,12 @@ const QColor channelColours[liveChannelCount] = {
 };
 constexpr int firstTargetChannel = static_cast<int>(LiveChannel::TargetPosition);
 const double timeWindows[] = {10, 30, 60};
+// Servos plotted together differ by colour; a servo's values by the line's style.
+const QColor servoColours[] = {QColor(31, 119, 180), QColor(230, 120, 20), QColor(44, 160, 44),
+                               QColor(214, 39, 40),  QColor(148, 103, 189), QColor(140, 86, 75),
+                               QColor(227, 119, 194), QColor(127, 127, 127), QColor(188, 189, 34),
+                               QColor(23, 190, 207)};
+const Qt::PenStyle channelStyles[] = {Qt::SolidLine, Qt::DashLine, Qt::DotLine, Qt::DashDotLine, Qt::DashDotDotLine};
 } // namespace
 
 PlotDock::PlotDock(QWidget* parent) : QDockWidget(parent), ui(new Ui::PlotDock)
@@ -203,6 +220,7 @@ PlotDock::PlotDock(QWidget* parent) : QDockWidget(parent), ui(new Ui::PlotDock)
         connect(_checkBoxes[channel], &QCheckBox::toggled, this, &PlotDock::samplingChanged);
     }
     connect(ui->fastSamplingCheckBox, &QCheckBox::toggled, this, &PlotDock::samplingChanged);
+    connect(ui->servosLineEdit, &QLineEdit::editingFinished, this, &PlotDock::servosChanged);
     connect(ui->clearButton, &QPushButton::clicked, this, &PlotDock::clear);
     connect(ui->pauseButton, &QPushButton::toggled, this, &PlotDock::setPaused);
     connect(ui->timeWindowComboBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this, [this] {
@@ -231,6 +249,7 @@ void PlotDock::hideEvent(QHideEvent* event)
 
 PlotDock::~PlotDock()
 {
+    dropServoCurves();
     // The curves own their series and the plot owns the attached curves.
     for (QwtPlotCurve* curve : _curves)
         if (!curve->plot())
@@ -301,9 +320,12 @@ void PlotDock::frameDue()
 
 void PlotDock::addSample(const LiveSample& sample)
 {
-    _sinceSample.start();
     if (sample.layout != _layout)
         applyLayout(sample.layout);
+    // Several servos are plotted from their samples together, not from the polls.
+    if (!_servoCurves.empty())
+        return;
+    _sinceSample.start();
     if (isPaused()) {
         _heldBack.push_back(sample);
         const qint64 oldest = sample.arrivalNs - static_cast<qint64>(longestWindowSeconds * 1e9);
@@ -338,6 +360,9 @@ void PlotDock::clear()
 {
     _history.clear();
     _heldBack.clear();
+    for (const auto& servo : _servoCurves)
+        servo->history.clear();
+    _heldBackServos.clear();
     _viewChanged = true;
     drawFrame();
 }
@@ -368,12 +393,17 @@ void PlotDock::fitControlsWidth()
 
 void PlotDock::updateCurveVisibility()
 {
+    const auto showOrHide = [this](QwtPlotCurve* curve, bool show) {
+        if (show && !curve->plot())
+            curve->attach(ui->plot);
+        else if (!show && curve->plot())
+            curve->detach();
+    };
     for (size_t channel = 0; channel < _curves.size(); ++channel) {
-        const bool show = _checkBoxes[channel]->isChecked() && (!_layout || _layout->described[channel]);
-        if (show && !_curves[channel]->plot())
-            _curves[channel]->attach(ui->plot);
-        else if (!show && _curves[channel]->plot())
-            _curves[channel]->detach();
+        const bool ticked = _checkBoxes[channel]->isChecked();
+        showOrHide(_curves[channel], _servoCurves.empty() && ticked && (!_layout || _layout->described[channel]));
+        for (const auto& servo : _servoCurves)
+            showOrHide(servo->curves[channel], ticked && servo->layout && servo->layout->described[channel]);
     }
     _viewChanged = true;
     drawFrame();
@@ -391,6 +421,9 @@ void PlotDock::setPaused(bool paused)
             _history.addGap();
     }
     _heldBack.clear();
+    for (const ServoSamples& samples : _heldBackServos)
+        takeServoSamples(samples);
+    _heldBackServos.clear();
     _viewChanged = true;
     drawFrame();
 }
@@ -404,7 +437,7 @@ void PlotDock::drawFrame()
         return;
     const double window = timeWindow();
     const int pixels = std::max(1, ui->plot->canvas()->width());
-    const double newest = _history.points().empty() ? 0 : _history.points().back().time;
+    const double newest = newestTime();
     if (!_viewChanged && (!_newData || isPaused() || newest - _drawnNewest < window / pixels))
         return;
     QElapsedTimer clock;
@@ -418,8 +451,159 @@ void PlotDock::drawFrame()
     for (size_t channel = 0; channel < _series.size(); ++channel)
         if (_curves[channel]->plot())
             _series[channel]->show(first, start, window, pixels);
+    for (const auto& servo : _servoCurves) {
+        const size_t servoFirst = servo->history.firstAtOrAfter(newest - window);
+        for (size_t channel = 0; channel < servo->series.size(); ++channel)
+            if (servo->curves[channel]->plot())
+                servo->series[channel]->show(servoFirst, start, window, pixels);
+    }
     ui->plot->setAxisScale(QwtPlot::xBottom, start, start + window);
     ui->plot->replot();
     ++_framesDrawn;
     _drawingNs += clock.nsecsElapsed();
+}
+
+QLineEdit* PlotDock::servosLineEdit() const
+{
+    return ui->servosLineEdit;
+}
+
+QString PlotDock::servosText() const
+{
+    return ui->servosLineEdit->text();
+}
+
+void PlotDock::setServosMessage(const QString& message)
+{
+    ui->servosMessageLabel->setText(message);
+    ui->servosMessageLabel->setVisible(!message.isEmpty());
+}
+
+void PlotDock::setSampledServos(const QList<int>& ids)
+{
+    if (ids == sampledServos() || (ids.size() < 2 && _servoCurves.empty()))
+        return;
+    dropServoCurves();
+    if (ids.size() >= 2) {
+        for (int index = 0; index < ids.size(); ++index) {
+            auto servo = std::make_unique<ServoCurves>();
+            servo->id = ids[index];
+            for (size_t channel = 0; channel < servo->curves.size(); ++channel) {
+                auto* curve = new GappedCurve(QString());
+                QPen pen(servoColours[size_t(index) % std::size(servoColours)], 0,
+                         channelStyles[channel % std::size(channelStyles)]);
+                pen.setCosmetic(true);
+                curve->setPen(pen);
+                servo->series[channel] = new HistorySeries(servo->history, channel);
+                curve->setData(servo->series[channel]); // the curve owns the series
+                servo->curves[channel] = curve;
+            }
+            _servoCurves.push_back(std::move(servo));
+        }
+    }
+    clear();
+    updateCurveVisibility();
+}
+
+QList<int> PlotDock::sampledServos() const
+{
+    QList<int> ids;
+    for (const auto& servo : _servoCurves)
+        ids.append(servo->id);
+    return ids;
+}
+
+QwtPlotCurve* PlotDock::servoCurve(int id, LiveChannel channel) const
+{
+    const ServoCurves* servo = servoCurvesOf(id);
+    return servo ? servo->curves[size_t(channel)] : nullptr;
+}
+
+const SampleHistory* PlotDock::servoHistory(int id) const
+{
+    const ServoCurves* servo = servoCurvesOf(id);
+    return servo ? &servo->history : nullptr;
+}
+
+PlotDock::ServoCurves* PlotDock::servoCurvesOf(int id) const
+{
+    for (const auto& servo : _servoCurves)
+        if (servo->id == id)
+            return servo.get();
+    return nullptr;
+}
+
+void PlotDock::addServoSamples(const ServoSamples& samples)
+{
+    if (_servoCurves.empty())
+        return;
+    _sinceSample.start();
+    if (isPaused()) {
+        _heldBackServos.push_back(samples);
+        // A minute of them at most, as for one servo.
+        const qint64 oldest = arrivalOf(samples) - static_cast<qint64>(longestWindowSeconds * 1e9);
+        while (_heldBackServos.size() > 1 && arrivalOf(_heldBackServos.front()) < oldest)
+            _heldBackServos.pop_front();
+        return;
+    }
+    takeServoSamples(samples);
+    _newData = true;
+    if (_frameDue) {
+        _frameDue = false;
+        QMetaObject::invokeMethod(this, &PlotDock::drawFrame, Qt::QueuedConnection);
+    }
+}
+
+// A servo that did not answer keeps the sample's time with no values, then a break: the
+// histories of all servos start at the same sample, so their times line up.
+void PlotDock::takeServoSamples(const ServoSamples& samples)
+{
+    const qint64 arrivalNs = arrivalOf(samples);
+    for (const ServoSample& part : samples) {
+        ServoCurves* servo = servoCurvesOf(part.id);
+        if (!servo)
+            continue;
+        if (part.answered) {
+            if (part.sample.layout && part.sample.layout != servo->layout)
+                titleServoCurves(*servo, part.sample.layout);
+            servo->history.add(part.sample);
+        } else if (arrivalNs >= 0) {
+            LiveSample silent;
+            silent.arrivalNs = arrivalNs;
+            silent.values.fill(std::nan(""));
+            servo->history.add(silent);
+            servo->history.addGap();
+        } else {
+            servo->history.addGap();
+        }
+        servo->history.keepLast(longestWindowSeconds);
+    }
+}
+
+void PlotDock::titleServoCurves(ServoCurves& servo, const std::shared_ptr<const LiveLayout>& layout)
+{
+    servo.layout = layout;
+    for (size_t channel = 0; channel < servo.curves.size(); ++channel)
+        servo.curves[channel]->setTitle(servoCaption(*layout, int(channel), servo.id));
+    updateCurveVisibility();
+}
+
+void PlotDock::dropServoCurves()
+{
+    for (const auto& servo : _servoCurves)
+        for (QwtPlotCurve* curve : servo->curves) {
+            curve->detach();
+            delete curve;
+        }
+    _servoCurves.clear();
+    _heldBackServos.clear();
+}
+
+double PlotDock::newestTime() const
+{
+    double newest = _history.points().empty() ? 0 : _history.points().back().time;
+    for (const auto& servo : _servoCurves)
+        if (!servo->history.points().empty())
+            newest = std::max(newest, servo->history.points().back().time);
+    return newest;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/model/livevalues.h"
+#include "core/session/multiservosampler.h"
 
 #include <QDockWidget>
 #include <QElapsedTimer>
@@ -12,6 +13,7 @@
 
 class QCheckBox;
 class QLabel;
+class QLineEdit;
 struct PortLatency;
 class QwtPlotCurve;
 class HistorySeries;
@@ -74,6 +76,17 @@ public:
     QLabel* adapterLatencyLabel() const;
     // A USB adapter's latency timer above 1 ms, not the line, limits the sample rate: say so.
     void setAdapterLatency(const PortLatency& latency);
+    // The servos typed into "Servos" and the message about them (empty: none).
+    QLineEdit* servosLineEdit() const;
+    QString servosText() const;
+    void setServosMessage(const QString& message);
+    // The servos plotted together, the connected one first; fewer than two: the connected one's
+    // curves alone, as without any typed.
+    void setSampledServos(const QList<int>& ids);
+    QList<int> sampledServos() const;
+    // A servo's curve and values while several are plotted; none for a servo not plotted.
+    QwtPlotCurve* servoCurve(int id, LiveChannel channel) const;
+    const SampleHistory* servoHistory(int id) const;
     // For the benchmark: frames drawn and the time spent drawing them.
     int framesDrawn() const { return _framesDrawn; }
     qint64 drawingNs() const { return _drawingNs; }
@@ -82,11 +95,15 @@ public slots:
     void addSample(const LiveSample& sample);
     // The servo stopped answering: the curves do not join across the silence.
     void addGap();
+    // One sample of the servos plotted together; a servo that did not answer gets a gap.
+    void addServoSamples(const ServoSamples& samples);
     void clear();
 
 signals:
     // The box or a curve was ticked or cleared.
     void samplingChanged();
+    // "Servos" was edited.
+    void servosChanged();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -99,6 +116,12 @@ private:
     void frameDue();
     void drawFrame();
     void setPaused(bool paused);
+    struct ServoCurves;
+    ServoCurves* servoCurvesOf(int id) const;
+    void takeServoSamples(const ServoSamples& samples);
+    void titleServoCurves(ServoCurves& servo, const std::shared_ptr<const LiveLayout>& layout);
+    void dropServoCurves();
+    double newestTime() const;
 
     Ui::PlotDock* ui;
     std::array<QwtPlotCurve*, liveChannelCount> _curves{};
@@ -108,6 +131,8 @@ private:
     SampleHistory _history;
     // Samples that arrive while paused (the last minute of them); they join on resume.
     std::deque<LiveSample> _heldBack;
+    std::vector<std::unique_ptr<ServoCurves>> _servoCurves;
+    std::deque<ServoSamples> _heldBackServos;
     QTimer _frameTimer;
     bool _frameDue = false;
     QElapsedTimer _sinceSample;
