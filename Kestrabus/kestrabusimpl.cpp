@@ -10,6 +10,7 @@
 #include <algorithm>
 
 #include <poll.h>
+#include <termios.h>
 
 namespace {
 
@@ -226,6 +227,15 @@ void KestrabusImpl::onPortError(QSerialPort::SerialPortError error)
     // Qt repeats the error for as long as a dead port stays open.
     if (!portFailed || _portErrorReported || !_portErrorCallback)
         return;
+    if (error != QSerialPort::WriteError && portStillThere()) {
+        // A read that found nothing: the input was dropped before a new request after the port had
+        // announced it. The port is fine; Qt stopped watching it for arrivals, so it watches again.
+        _serial->clearError();
+        const qint64 size = _serial->readBufferSize();
+        _serial->setReadBufferSize(size + 1);
+        _serial->setReadBufferSize(size);
+        return;
+    }
     _portErrorReported = true;
     // Queued: the owner will typically close or destroy the port, which must not happen inside the
     // port's own signal emission. A pending report is dropped with the target (Qt removes its queued
@@ -240,4 +250,18 @@ void KestrabusImpl::onPortError(QSerialPort::SerialPortError error)
                 callback(text);
         },
         Qt::QueuedConnection);
+}
+
+bool KestrabusImpl::portStillThere() const
+{
+    const int descriptor = _serial->isOpen() ? static_cast<int>(_serial->handle()) : -1;
+    if (descriptor < 0)
+        return false;
+    termios settings{};
+    if (::tcgetattr(descriptor, &settings) != 0)
+        return false;
+    pollfd state{descriptor, POLLIN, 0};
+    if (::poll(&state, 1, 0) < 0)
+        return false;
+    return (state.revents & (POLLHUP | POLLERR | POLLNVAL)) == 0;
 }

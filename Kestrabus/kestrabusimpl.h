@@ -65,6 +65,8 @@ private:
     void waitForAnswer();
     void watchPortErrors();
     void onPortError(QSerialPort::SerialPortError error);
+    // False when the port hung up or failed (an adapter unplugged), true when it still works.
+    bool portStillThere() const;
 
     std::shared_ptr<QSerialPort> _serial;
     std::shared_ptr<SerialPortOps> _spo;

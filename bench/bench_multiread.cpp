@@ -6,7 +6,8 @@
 //   single:   the request layer reading the servos one by one;
 // beside the line limit (request and every answer at 10 bits a byte plus the return delays: every
 // servo's, or the first one's where all answer in one combined packet), and
-// the request layer's CPU time per round. Then the rates users report from other tools.
+// the request layer's CPU time per round, and the turn-around from an answer's last bytes to the next
+// request written. Then the rates users report from other tools.
 //   bench_multiread [seconds-per-setting]
 
 #include "core/model/modelregistry.h"
@@ -243,10 +244,34 @@ bool measure(const Setting& setting, int seconds, const QDir& home)
         },
         seconds * 1000);
 
-    // The very request the layer sends, taken from its traffic, for the bare client.
+    // The turn-around: from the last bytes of one answer arriving to the next request written, over
+    // one-by-one reads (a second of them, recorded).
     TrafficLog log;
     TrafficRecorder recorder(&log);
     serial->setTrafficRecorder(&recorder);
+    runRounds(
+        [&](std::function<void(bool)> done) {
+            index = 0;
+            everyAnswered = true;
+            roundDone = std::move(done);
+            step();
+            return true;
+        },
+        1000);
+    std::vector<qint64> turnArounds;
+    qint64 lastArrivalUs = -1;
+    for (quint64 seq = log.endSeq() - log.size(); seq < log.endSeq(); ++seq) {
+        const TrafficPacket packet = log.at(seq);
+        if (packet.received) {
+            lastArrivalUs = packet.timeUs;
+        } else if (lastArrivalUs >= 0) {
+            turnArounds.push_back((packet.timeUs - lastArrivalUs) * 1000); // ns, as percentile() takes
+            lastArrivalUs = -1;
+        }
+    }
+    log.clear();
+
+    // The very request the layer sends, taken from its traffic, for the bare client.
     bool captured = false;
     serial->multiRead(*kind, items, [&](const QList<MultiReadAnswer>&) { captured = true; });
     waitFor(5000, [&] { return captured; });
@@ -270,7 +295,10 @@ bool measure(const Setting& setting, int seconds, const QDir& home)
                 100.0 * multi.perSecond / lineLimit, lineLimit, 100.0 * multi.perSecond / std::max(1.0, bareRate),
                 bareRate, single.perSecond, multi.perSecond / std::max(0.1, single.perSecond),
                 multi.cpuUsPerRound, multi.failed, single.failed, bareFailed);
-    std::printf("   share of the lower limit: %.1f %%\n", 100.0 * multi.perSecond / std::max(1.0, lower));
+    std::printf("   share of the lower limit: %.1f %%   turn-around after an answer: median %.0f us, 90th "
+                "percentile %.0f us\n",
+                100.0 * multi.perSecond / std::max(1.0, lower), percentile(turnArounds, 0.5),
+                percentile(turnArounds, 0.9));
     std::fflush(stdout);
     simulator.terminate();
     simulator.waitForFinished(5000);

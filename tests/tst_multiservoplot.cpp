@@ -15,9 +15,12 @@
 #include <QAction>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTemporaryDir>
+#include <messageboxes.h>
+
 #include <QtTest>
 
 #include <qwt_plot_curve.h>
@@ -251,6 +254,30 @@ private slots:
             QVERIFY2(near(cells[first].toDouble(), expectedPosition(1500)), qPrintable(lines[row]));
             QVERIFY2(cells[second].isEmpty(), qPrintable(lines[row]));
         }
+    }
+
+    // Every motor off while both servos are sampled, again and again: the sampling read on the line
+    // gives way, each time the motors are off, and neither the connection nor the sampling ends.
+    void allMotorsOffWhileSampling()
+    {
+        plotBoth(QStringLiteral("xl430"));
+        if (QTest::currentTestFailed())
+            return;
+        constexpr int motorAt = 64;
+        for (int round = 0; round < 5; ++round) {
+            for (int id : {1, 2})
+                _sim->setRegisters(id, motorAt, QByteArray(1, '\1'));
+            _window->statusBar()->clearMessage();
+            _window->findChild<QAction*>("allMotorsOffAction")->trigger();
+            QTRY_VERIFY_WITH_TIMEOUT(_window->statusBar()->currentMessage().startsWith("All motors off"), 20000);
+            const QMessageBox* box = messageboxes::visible();
+            QVERIFY2(!box, qPrintable(box ? box->text() : QString()));
+            for (int id : {1, 2})
+                QCOMPARE(int(_sim->registers(id).at(motorAt)), 0);
+        }
+        const size_t before = dock()->servoHistory(2)->points().size();
+        QTRY_VERIFY_WITH_TIMEOUT(dock()->servoHistory(2)->points().size() > before + 10, 20000);
+        QVERIFY(_window->scheduler() && _window->scheduler()->isRunning());
     }
 
     // An id that is not a row of the Bus table is refused, said so, and not read.
