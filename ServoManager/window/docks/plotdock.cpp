@@ -1,5 +1,6 @@
 #include "ui_plotdock.h"
 #include "window/docks/plotdock.h"
+#include "window/docks/plotseries.h"
 
 #include <QLineEdit>
 #include <QScrollBar>
@@ -17,104 +18,6 @@
 #include <algorithm>
 #include <cmath>
 
-// One channel of the history inside the time window, thinned to what the canvas can show:
-// per pixel column only the lowest and the highest value, in the order they came. A minute
-// at 100 polls a second would otherwise draw several points into every pixel.
-class HistorySeries : public QwtSeriesData<QPointF>
-{
-public:
-    HistorySeries(const SampleHistory& history, size_t channel) : _history(history), _channel(channel) {}
-
-    // Called before every frame with the window's first point and its span in time and pixels.
-    void show(size_t first, double start, double window, int pixels)
-    {
-        _shown.clear();
-        const auto& points = _history.points();
-        const double columnWidth = window / std::max(1, pixels);
-        double low = INFINITY;
-        double high = -INFINITY;
-        long column = -1;
-        QPointF columnMin;
-        QPointF columnMax;
-        auto flush = [this, &columnMin, &columnMax] {
-            _shown.append(columnMin.x() <= columnMax.x() ? columnMin : columnMax);
-            if (columnMin != columnMax)
-                _shown.append(columnMin.x() <= columnMax.x() ? columnMax : columnMin);
-        };
-        _breaks.clear();
-        for (size_t i = first; i < points.size(); ++i) {
-            if (points[i].gap) {
-                if (column >= 0)
-                    flush();
-                column = -1;
-                if (!_shown.isEmpty() && (_breaks.isEmpty() || _breaks.last() != _shown.size()))
-                    _breaks.append(_shown.size());
-                continue;
-            }
-            const QPointF point(points[i].time, points[i].values[_channel]);
-            if (std::isnan(point.y()))
-                continue;
-            low = std::min(low, point.y());
-            high = std::max(high, point.y());
-            const auto pointColumn = static_cast<long>((point.x() - start) / columnWidth);
-            if (pointColumn != column) {
-                if (column >= 0)
-                    flush();
-                column = pointColumn;
-                columnMin = columnMax = point;
-            } else if (point.y() < columnMin.y()) {
-                columnMin = point;
-            } else if (point.y() > columnMax.y()) {
-                columnMax = point;
-            }
-        }
-        if (column >= 0)
-            flush();
-        d_boundingRect = _shown.isEmpty() ? QRectF(1.0, 1.0, -2.0, -2.0) // Qwt's "invalid"
-                                          : QRectF(QPointF(_shown.first().x(), low), QPointF(_shown.last().x(), high));
-    }
-
-    size_t size() const override { return static_cast<size_t>(_shown.size()); }
-    QPointF sample(size_t i) const override { return _shown[static_cast<int>(i)]; }
-    QRectF boundingRect() const override { return d_boundingRect; }
-    // Indexes of the shown points that start a new stretch after a silence.
-    const QVector<int>& breaks() const { return _breaks; }
-
-private:
-    const SampleHistory& _history;
-    size_t _channel;
-    QVector<QPointF> _shown;
-    QVector<int> _breaks;
-};
-
-// Draws each stretch between silences on its own, so no line bridges a gap.
-class GappedCurve : public QwtPlotCurve
-{
-public:
-    using QwtPlotCurve::QwtPlotCurve;
-
-    void drawSeries(QPainter* painter, const QwtScaleMap& xMap, const QwtScaleMap& yMap, const QRectF& canvasRect,
-                    int from, int to) const override
-    {
-        if (to < 0)
-            to = static_cast<int>(dataSize()) - 1;
-        const auto* series = dynamic_cast<const HistorySeries*>(data());
-        int start = from;
-        if (series) {
-            for (int next : series->breaks()) {
-                if (next <= start)
-                    continue;
-                if (next > to)
-                    break;
-                QwtPlotCurve::drawSeries(painter, xMap, yMap, canvasRect, start, next - 1);
-                start = next;
-            }
-        }
-        if (start <= to)
-            QwtPlotCurve::drawSeries(painter, xMap, yMap, canvasRect, start, to);
-    }
-};
-
 // The curves of one of the servos plotted together, over its own history.
 struct PlotDock::ServoCurves
 {
@@ -124,42 +27,6 @@ struct PlotDock::ServoCurves
     std::array<QwtPlotCurve*, liveChannelCount> curves{};
     std::array<HistorySeries*, liveChannelCount> series{};
 };
-
-void SampleHistory::add(const LiveSample& sample)
-{
-    if (_points.empty())
-        _originNs = sample.arrivalNs;
-    _points.push_back({(sample.arrivalNs - _originNs) / 1e9, sample.values});
-}
-
-void SampleHistory::addGap()
-{
-    if (_points.empty() || _points.back().gap)
-        return;
-    Point gap{_points.back().time, {}, true};
-    gap.values.fill(std::nan(""));
-    _points.push_back(gap);
-}
-
-void SampleHistory::clear()
-{
-    _points.clear();
-}
-
-void SampleHistory::keepLast(double seconds)
-{
-    if (_points.empty())
-        return;
-    _points.erase(_points.begin(), _points.begin() + static_cast<std::ptrdiff_t>(
-                                                         firstAtOrAfter(_points.back().time - seconds)));
-}
-
-size_t SampleHistory::firstAtOrAfter(double time) const
-{
-    const auto it = std::lower_bound(_points.begin(), _points.end(), time,
-                                     [](const Point& point, double t) { return point.time < t; });
-    return static_cast<size_t>(it - _points.begin());
-}
 
 namespace {
 // An actual value and its target share a colour; the target is dashed.
