@@ -4,10 +4,10 @@
 #include "core/jobs/busroster.h"
 
 #include <QAction>
+#include <QElapsedTimer>
 #include <QHeaderView>
 #include <QIdentityProxyModel>
 #include <QPalette>
-#include <QElapsedTimer>
 
 #include <algorithm>
 #include <memory>
