@@ -578,6 +578,76 @@ private slots:
         QVERIFY(darkestGrey(view, _window->findChild<QWidget*>("voltageLabel")) < 0x48);
     }
 
+    // A value that stands from poll to poll is not set again (no change signal, no restyling);
+    // one that changes shows at the next answer; and after a reconnection the same raw value
+    // fills the emptied field again.
+    void standingValuesAreLeftAlone_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("address");
+        QTest::addColumn<int>("bytes");
+        QTest::addColumn<int>("delta"); // 0: another code of the list
+        QTest::newRow("line edit, position") << "actualPositionLineEdit" << 86 << 4 << 1500;
+        QTest::newRow("line edit, voltage") << "actualVoltageLineEdit" << 94 << 1 << 7;
+        QTest::newRow("double spin box, temperature limit") << "temperatureLimitDoubleSpinBox" << 11 << 1 << -9;
+        QTest::newRow("double spin box, moving threshold") << "movingThresholdDoubleSpinBox" << 24 << 2 << 40;
+        QTest::newRow("baud rate list") << "baudRateComboBox" << 4 << 1 << 0;
+    }
+
+    void standingValuesAreLeftAlone()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, address);
+        QFETCH(int, bytes);
+        QFETCH(int, delta);
+        openConnected(servosim::Model::V1);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !qobject_cast<QLineEdit*>(widgetNamed("actualVoltageLineEdit"))->text().isEmpty(), 20000);
+        QWidget* widget = widgetNamed(name);
+        auto* list = qobject_cast<QComboBox*>(widget);
+        auto shown = [widget, list] {
+            if (list)
+                return list->currentText();
+            auto* edit = qobject_cast<QLineEdit*>(widget);
+            return edit ? edit->text() : qobject_cast<QAbstractSpinBox*>(widget)->text();
+        };
+        // Line edits and spin boxes both tell their text's changes.
+        QSignalSpy changes(widget, list ? SIGNAL(currentIndexChanged(int)) : SIGNAL(textChanged(QString)));
+
+        const QByteArray table = _sim->registers(servoId);
+        showTable(table);
+        const QString before = shown();
+        QVERIFY(!before.isEmpty());
+        changes.clear();
+        const QString sheet = widget->styleSheet();
+        showTable(table);
+        QCOMPARE(changes.count(), 0);
+        QCOMPARE(shown(), before);
+        QCOMPARE(widget->styleSheet(), sheet);
+
+        const Location at{"", address, bytes};
+        const int standing = rawAt(table, at);
+        int raw = standing + delta;
+        for (int i = 0; list && i < list->count() - 1 && raw == standing; ++i)
+            raw = list->itemData(i).toInt();
+        QByteArray changed = table;
+        for (int i = 0; i < bytes; ++i)
+            changed[address + i] = char((uint32_t(raw) >> (8 * i)) & 0xFF);
+        showTable(changed);
+        QCOMPARE(changes.count(), 1);
+        QVERIFY2(shown() != before, qPrintable(name + " still shows " + before));
+        QCOMPARE(dataField(name)->getServoValue(), raw);
+        showTable(table);
+        QCOMPARE(shown(), before);
+
+        // The servo's value is the one last shown: after Disconnect emptied the field, the
+        // first answer must fill it again.
+        _window->getDisconnectAction()->trigger();
+        QVERIFY(shown().isEmpty() || shown() == "-");
+        _window->getConnectAction()->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(shown(), before, 20000);
+    }
+
     // The edit view hears Connect and Disconnect before the window acts on them: while the
     // window's own handler runs (it switches the actions over), the fields already follow.
     void fieldsHearTheConnectionBeforeTheWindow()

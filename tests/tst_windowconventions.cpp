@@ -2,6 +2,7 @@
 // meaning what they mean everywhere, Ctrl+C copying rather than quitting, a question before work
 // is lost, and a window that stays on its screen whatever docks are open.
 #include "core/files/csvrecorder.h"
+#include "core/jobs/busroster.h"
 #include "window/controllers/buscontrol.h"
 #include "window/controllers/dockfitter.h"
 #include "window/controllers/windowgeometry.h"
@@ -15,12 +16,15 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QDockWidget>
+#include <QHeaderView>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScrollArea>
 #include <QScreen>
 #include <QTableView>
 #include <QToolBar>
+
+#include <algorithm>
 
 class TestWindowConventions : public QObject
 {
@@ -78,6 +82,30 @@ private slots:
         }
         QCOMPARE(action("actionQuit")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
         QCOMPARE(action("actionCopy")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_C));
+    }
+
+    // The Bus table's columns follow their contents: a row whose cells are wider widens them.
+    void busColumnsFitTheirContents()
+    {
+        openWindow();
+        _window->bus()->dock()->show();
+        auto* table = _window->bus()->dock()->findChild<QTableView*>("busTable");
+        QVERIFY(table);
+        QHeaderView* header = table->horizontalHeader();
+        const QAbstractItemView* view = table; // where the column hint is public
+        auto fitted = [view, header] {
+            for (int column = 0; column < header->count() - 1; ++column)
+                if (header->sectionSize(column) !=
+                    std::max(view->sizeHintForColumn(column), header->sectionSizeHint(column)))
+                    return false;
+            return true;
+        };
+        _window->bus()->list({1}, 1000000);
+        QTRY_VERIFY_WITH_TIMEOUT(fitted(), 5000);
+        const int narrow = header->sectionSize(BusRoster::ModelColumn);
+        _window->bus()->roster()->add(2, 1000000, 1025, 44, 2); // a model's name where "?" was
+        QTRY_VERIFY_WITH_TIMEOUT(fitted(), 5000);
+        QVERIFY(header->sectionSize(BusRoster::ModelColumn) >= narrow);
     }
 
     // Ctrl+C in the Bus table copies the selected rows as text; the window stays open.

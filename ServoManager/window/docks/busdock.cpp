@@ -4,13 +4,17 @@
 #include "core/jobs/busroster.h"
 
 #include <QAction>
+#include <QElapsedTimer>
 #include <QHeaderView>
 #include <QIdentityProxyModel>
 #include <QPalette>
 
 #include <algorithm>
+#include <memory>
 
 namespace {
+constexpr int columnFitMs = 100;
+
 // Rows of servos that do not answer are greyed: their values are old.
 class SilentRowsGreyed : public QIdentityProxyModel
 {
@@ -35,10 +39,29 @@ BusDock::BusDock(BusRoster* roster, QAction* numberServos, QWidget* parent)
     : QDockWidget(parent), _ui(std::make_unique<Ui::BusDock>()), _roster(roster)
 {
     _ui->setupUi(this);
-    _ui->busTable->setModel(new SilentRowsGreyed(roster, this));
+    auto* rows = new SilentRowsGreyed(roster, this);
+    _ui->busTable->setModel(rows);
     _ui->busTable->verticalHeader()->hide();
-    _ui->busTable->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    // Fitted to the contents, but not at every answer: measuring every cell and caption again
+    // cost a polled servo more than decoding its table. Values that change within a tenth of a
+    // second of a fitting are measured at the next change; the roster refreshes its rows' ages
+    // twice a second, so none waits longer than that.
+    _ui->busTable->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     _ui->busTable->horizontalHeader()->setStretchLastSection(true);
+    const auto sinceFit = std::make_shared<QElapsedTimer>();
+    const auto fit = [table = _ui->busTable, sinceFit] {
+        table->resizeColumnsToContents();
+        sinceFit->start();
+    };
+    connect(rows, &QAbstractItemModel::dataChanged, this, [fit, sinceFit] {
+        if (!sinceFit->isValid() || sinceFit->elapsed() >= columnFitMs)
+            fit();
+    });
+    connect(rows, &QAbstractItemModel::rowsInserted, this, fit);
+    connect(rows, &QAbstractItemModel::rowsRemoved, this, fit);
+    connect(rows, &QAbstractItemModel::modelReset, this, fit);
+    connect(rows, &QAbstractItemModel::layoutChanged, this, fit);
+    fit();
     _ui->numberServosButton->setDefaultAction(numberServos);
     _ui->numberServosButton->setToolButtonStyle(Qt::ToolButtonTextOnly);
 

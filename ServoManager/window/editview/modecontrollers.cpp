@@ -70,6 +70,11 @@ ControllerBase::ControllerBase(const FieldHelper* registry)
     }
 }
 
+int ControllerBase::operatingModeIndex() const
+{
+    return currentIndex(_operatingMode);
+}
+
 bool ControllerBase::getDisableState(ControllerOperation op) const
 {
     const auto* list = dynamic_cast<QComboBox*>(_operatingMode);
@@ -98,12 +103,12 @@ void ControllerBase::applyMode(ControllerOperation op, bool disable)
 
 void TorqueModeController::process()
 {
-    applyMode(ControllerOperation::Torque, getDisableState(ControllerOperation::Torque));
+    applyFor(ControllerOperation::Torque);
 }
 
 void WheelModeController::process()
 {
-    applyMode(ControllerOperation::Wheel, getDisableState(ControllerOperation::Wheel));
+    applyFor(ControllerOperation::Wheel);
 }
 
 void JointModeController::process()
@@ -118,12 +123,12 @@ void JointModeController::disableFields(bool disable)
 
 void MultiTurnModeController::process()
 {
-    applyMode(ControllerOperation::MultiTurn, getDisableState(ControllerOperation::MultiTurn));
+    applyFor(ControllerOperation::MultiTurn);
 }
 
 void StepperModeController::process()
 {
-    applyMode(ControllerOperation::Stepper, getDisableState(ControllerOperation::Stepper));
+    applyFor(ControllerOperation::Stepper);
 }
 
 OperationModeController::OperationModeController(std::shared_ptr<const FieldHelper> registry)
@@ -133,22 +138,17 @@ OperationModeController::OperationModeController(std::shared_ptr<const FieldHelp
 
 void OperationModeController::process()
 {
-    const FieldHelper* registry = _registry.get();
-    switch (currentIndex(lookUp(registry, "operatingModeComboBox"))) {
+    if (!_fields)
+        _fields = std::make_unique<JointModeController>(_registry.get());
+    switch (_fields->operatingModeIndex()) {
     case static_cast<int>(ControllerOperation::Torque):
-        TorqueModeController(registry).process();
-        break;
     case static_cast<int>(ControllerOperation::Wheel):
-        WheelModeController(registry).process();
-        break;
     case static_cast<int>(ControllerOperation::MultiTurn):
-        MultiTurnModeController(registry).process();
-        break;
     case static_cast<int>(ControllerOperation::Stepper):
-        StepperModeController(registry).process();
+        _fields->applyFor(static_cast<ControllerOperation>(_fields->operatingModeIndex()));
         break;
     default:
-        JointModeController(registry).process();
+        _fields->applyFor(ControllerOperation::Joint);
         break;
     }
 }

@@ -31,6 +31,10 @@ public:
 
     // True when the operating-mode list shows `op`, or nothing the list knows.
     bool getDisableState(ControllerOperation op) const;
+    // The mode's rules applied to the fields as the operating-mode list stands.
+    void applyFor(ControllerOperation op) { applyMode(op, getDisableState(op)); }
+    // The operating-mode list's item index (-1: no list).
+    int operatingModeIndex() const;
 
 protected:
     void applyMode(ControllerOperation op, bool disable);
@@ -93,6 +97,8 @@ public:
 
 private:
     std::shared_ptr<const FieldHelper> _registry;
+    // The registry's fields found once: the pass runs at every poll.
+    std::unique_ptr<ControllerBase> _fields;
 };
 
 // Attached to the input-mode list; the operating-mode pass reads the input mode itself.

@@ -102,14 +102,16 @@ void UiRegisterHelper::decodeResponse(const QByteArray& response)
     const QByteArray data = readanswer::dataOnward(response);
     // Item by item; each field when its register comes up, so a mode is shown (and its controller
     // has run) before the fields that follow it. Fields past the last item come after them.
-    auto next = catalogue.fields().begin();
+    const std::vector<ShownField>& shown = shownFields(catalogue);
+    const std::vector<FieldRecord>& fields = catalogue.fields();
+    size_t next = 0;
     for (const auto& [address, item] : _registerMetadata) {
-        for (; next != catalogue.fields().end() && next->address <= address; ++next)
-            showRegisteredField(QString(next->objectName), next->rawIn(data));
+        for (; next < fields.size() && fields[next].address <= address; ++next)
+            showField(shown[next], fields[next].rawIn(data));
         item->handler(static_cast<int>(valueAt(response, address, item->byteCount)));
     }
-    for (; next != catalogue.fields().end(); ++next)
-        showRegisteredField(QString(next->objectName), next->rawIn(data));
+    for (; next < fields.size(); ++next)
+        showField(shown[next], fields[next].rawIn(data));
 
     if (_registerView)
         _registerView->showAnswer(response);
@@ -141,15 +143,36 @@ const FieldCatalogue& UiRegisterHelper::catalogueOf(std::shared_ptr<const IDevic
     }
     if (device != _catalogueDevice) {
         _catalogue = std::make_unique<FieldCatalogue>(*device);
+        _shownCatalogue = nullptr;
         buildRegisterMetadata(*device);
         _catalogueDevice = std::move(device);
     }
     return *_catalogue;
 }
 
+const std::vector<UiRegisterHelper::ShownField>& UiRegisterHelper::shownFields(const FieldCatalogue& catalogue)
+{
+    if (_shownCatalogue == &catalogue && _shownFields.size() == catalogue.fields().size())
+        return _shownFields;
+    _shownFields.clear();
+    for (const FieldRecord& record : catalogue.fields()) {
+        const auto it = _fields.find(record.objectName);
+        ShownField shown;
+        if (it != _fields.end()) {
+            shown.field = it->second;
+            const auto* widget = dynamic_cast<QWidget*>(shown.field);
+            shown.group = widget ? qobject_cast<VelkoraParametersGroupBox*>(widget->parentWidget()) : nullptr;
+        }
+        _shownFields.push_back(shown);
+    }
+    _shownCatalogue = &catalogue;
+    return _shownFields;
+}
+
 void UiRegisterHelper::registerUnitDataField(IUnitDataField* field)
 {
     _fields.emplace(field->objectName(), field);
+    _shownCatalogue = nullptr;
 }
 
 void UiRegisterHelper::unregisterFieldsBelow(const QObject* root)
@@ -161,6 +184,8 @@ void UiRegisterHelper::unregisterFieldsBelow(const QObject* root)
             below = o == root;
         it = below ? _fields.erase(it) : std::next(it);
     }
+    _shownCatalogue = nullptr;
+    _shownFields.clear();
 }
 
 IUnitDataField* UiRegisterHelper::getRegisteredField(QString&& name) const
@@ -174,13 +199,21 @@ void UiRegisterHelper::showRegisteredField(QString&& name, int value)
     const auto it = _fields.find(name);
     if (it == _fields.end())
         return;
-    IUnitDataField* field = it->second;
+    const auto* widget = dynamic_cast<QWidget*>(it->second);
+    showField({it->second, widget ? qobject_cast<VelkoraParametersGroupBox*>(widget->parentWidget()) : nullptr},
+              value);
+}
+
+void UiRegisterHelper::showField(const ShownField& shown, int value)
+{
+    if (!shown.field)
+        return;
     // Runs inside the scheduler's answer handling: a failing field must not end the program.
     try {
-        field->processDependencies();
-        if (isGroupUpdating(field))
+        shown.field->processDependencies();
+        if (shown.group && shown.group->isEditing)
             return;
-        field->setServoValue(value);
+        shown.field->setServoValue(value);
     } catch (const std::exception&) {
         // The field keeps its previous value; the next poll tries again.
     }

@@ -12,6 +12,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <vector>
 
 class IDevice;
 class IUnitDataField;
@@ -20,6 +21,7 @@ class ModelSource;
 class QObject;
 class RegisterView;
 class ServoViews;
+class VelkoraParametersGroupBox;
 
 // One entry of the decoding map: the item's width and the handler that shows its value.
 struct RegisterItemHelper
@@ -87,9 +89,20 @@ public:
     void showHardwareErrorStatus(unsigned char value);
 
 private:
+    // A catalogue field's widget (null: none registered) and the group box it is edited in.
+    struct ShownField
+    {
+        IUnitDataField* field = nullptr;
+        const VelkoraParametersGroupBox* group = nullptr;
+    };
+
     // The catalogue and decoding map of `device` (the V1 without one), made once per model.
     const FieldCatalogue& catalogueOf(std::shared_ptr<const IDevice> device);
     void buildRegisterMetadata(const IDevice& device);
+    // The widgets of the catalogue's fields, in its order; found again after a model or a
+    // registration changes them.
+    const std::vector<ShownField>& shownFields(const FieldCatalogue& catalogue);
+    void showField(const ShownField& shown, int value);
 
     QPointer<const ModelSource> _model;
     QPointer<RegisterView> _registerView;
@@ -101,4 +114,7 @@ private:
     // Held, so that another model can never take its address.
     std::shared_ptr<const IDevice> _catalogueDevice;
     std::map<QString, IUnitDataField*> _fields;
+    // Looking each field up by name at every poll cost more than showing most of them.
+    std::vector<ShownField> _shownFields;
+    const FieldCatalogue* _shownCatalogue = nullptr;
 };

@@ -54,13 +54,16 @@ void VelkoraBaudRateComboBox::setServoValue(int raw)
 {
     if (!core.isConnected)
         return;
-    // Only a change repaints: the decoder comes by at every poll.
+    // Only a change repaints or searches the list: the decoder comes by at every poll.
     const bool changed = !core.isValueLoaded || raw != core.lastRaw;
+    if (!changed && foundIndex >= 0 && currentIndex() == foundIndex)
+        return;
     core.lastRaw = raw;
     const int index = findData(raw);
     const bool known = index >= 0 && index < comboplaceholder::index(this);
     setCurrentIndex(known ? index : comboplaceholder::index(this));
     lastValue = currentIndex();
+    foundIndex = lastValue;
     unknownValue = !known;
     const QString tip = known ? QString() : fieldstyle::unknownValueToolTip(raw);
     if (tip != toolTip())
@@ -84,6 +87,7 @@ void VelkoraBaudRateComboBox::offerRatesOf(const ModelSource* model)
     if (!device || device->description().baudCodes == offeredCodes)
         return;
     offeredCodes = device->description().baudCodes;
+    foundIndex = -1;
     const QSignalBlocker blocker(this);
     clear();
     for (int rate : device->description().baudRates())
@@ -122,6 +126,7 @@ void VelkoraBaudRateComboBox::disconnected()
     if (core.isConnected)
         setStyleSheet(comboplaceholder::offlineSheet);
     core.disconnect();
+    foundIndex = -1;
     lastValue = comboplaceholder::index(this);
     unknownValue = false;
     setToolTip({});

@@ -60,4 +60,6 @@ private:
     FieldCore core;
     int lastValue = 0;
     bool unknownValue = false;
+    // The item the servo's value was found at (-1: look again); its list changes with the model.
+    int foundIndex = -1;
 };

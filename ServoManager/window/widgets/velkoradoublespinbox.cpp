@@ -42,11 +42,13 @@ PhysicalQuantitiesEnum VelkoraDoubleSpinBox::getPhysicalQuantity()
 
 void VelkoraDoubleSpinBox::connected(const ModelSource* model)
 {
+    showsLastRaw = false;
     core.connect(model, this, &VelkoraDoubleSpinBox::on_deviceLoaded);
 }
 
 void VelkoraDoubleSpinBox::on_deviceLoaded()
 {
+    showsLastRaw = false;
     if (!core.loadMetadata(objectName())) {
         QWidget::setEnabled(false);
         fieldcontract::clearTextIfEmpty(lineEdit(), core);
@@ -73,6 +75,9 @@ void VelkoraDoubleSpinBox::setServoValue(int raw)
 {
     if (!core.isConnected || !core.isDescribed())
         return;
+    // Most registers stand still between polls; the formatting below is what a poll costs.
+    if (showsLastRaw && core.isValueLoaded && raw == core.lastRaw && value() == lastValue)
+        return;
     core.lastRaw = raw;
     const double shown = core.toShown(raw);
     // A value outside the range shows as the range end, marked, with the servo's own in the tip.
@@ -93,6 +98,7 @@ void VelkoraDoubleSpinBox::setServoValue(int raw)
         core.isValueLoaded = true;
         update();
     }
+    showsLastRaw = true;
 }
 
 int VelkoraDoubleSpinBox::getServoValue()
@@ -127,18 +133,21 @@ void VelkoraDoubleSpinBox::forceDisable(bool disable)
                                          setValue(lastValue);
                                      }))
         return;
+    showsLastRaw = false;
     fieldcontract::clearTextIfEmpty(lineEdit(), core);
     update();
 }
 
 void VelkoraDoubleSpinBox::cancelUpdate()
 {
+    showsLastRaw = false;
     setValue(lastValue);
     setEnabled(false);
 }
 
 void VelkoraDoubleSpinBox::disconnected()
 {
+    showsLastRaw = false;
     core.disconnect();
     servoOutOfRange = false;
     refreshRangeMark();
@@ -151,6 +160,8 @@ void VelkoraDoubleSpinBox::processDependencies() {}
 
 void VelkoraDoubleSpinBox::paintEvent(QPaintEvent* event)
 {
+    if (core.showsNothing())
+        showsLastRaw = false;
     fieldcontract::clearTextIfEmpty(lineEdit(), core);
     QDoubleSpinBox::paintEvent(event);
 }

@@ -71,4 +71,7 @@ private:
     bool servoOutOfRange = false;
     bool typedOutOfRange = false;
     bool marked = false;
+    // The box shows what core.lastRaw gave and nothing (model, units, mode, user) changed it since:
+    // the same raw value again needs no work.
+    bool showsLastRaw = false;
 };

@@ -35,11 +35,13 @@ PhysicalQuantitiesEnum VelkoraLineEdit::getPhysicalQuantity()
 void VelkoraLineEdit::connected(const ModelSource* model)
 {
     source = model;
+    shownTextValid = false;
     core.connect(model, this, &VelkoraLineEdit::on_deviceLoaded);
 }
 
 void VelkoraLineEdit::on_deviceLoaded()
 {
+    shownTextValid = false;
     const bool described = core.loadMetadata(objectName());
     if (!described)
         clear();
@@ -67,12 +69,16 @@ void VelkoraLineEdit::setServoValue(int raw)
 {
     if (!core.isConnected || !core.isDescribed())
         return;
+    // Formatting with the locale costs more than the rest of a standing value's poll.
+    if (!shownTextValid || !core.isValueLoaded || raw != core.lastRaw) {
+        shownText = formatValue(raw);
+        shownTextValid = true;
+    }
     core.lastRaw = raw;
     core.isValueLoaded = true;
-    const QString text = formatValue(raw);
-    // Every poll: setting the same text again would still repaint.
-    if (text != this->text())
-        setText(text);
+    // Every poll: setting the same text again would still lay it out and repaint.
+    if (shownText != text())
+        setText(shownText);
 }
 
 int VelkoraLineEdit::getServoValue()
@@ -117,6 +123,7 @@ void VelkoraLineEdit::cancelUpdate()
 
 void VelkoraLineEdit::disconnected()
 {
+    shownTextValid = false;
     core.disconnect();
     clear();
     QLineEdit::setEnabled(false);

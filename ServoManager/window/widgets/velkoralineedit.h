@@ -44,4 +44,7 @@ private:
     const ModelSource* source = nullptr;
     FieldCore core;
     QString lastValue;
+    // formatValue(core.lastRaw) while valid; the model, the units or the connection clear it.
+    QString shownText;
+    bool shownTextValid = false;
 };
