@@ -159,7 +159,6 @@ void BusRoster::connectedMoved(int id, int baudRate, int protocol)
     const int row = add(id, baudRate, servo.modelNumber, servo.firmware, servo.protocol);
     _servos[size_t(row)].table = servo.table;
     _servos[size_t(row)].sinceAnswer = servo.sinceAnswer;
-    _servos[size_t(row)].lastAnswer = servo.lastAnswer;
     _servos[size_t(row)].alarms = servo.alarms;
     rowChanged(row);
 }
@@ -340,8 +339,8 @@ int BusRoster::returnDelayUsOf(const Servo& servo, const FieldCatalogue& catalog
 
 void BusRoster::answered(Servo& servo)
 {
+    // The wall-clock time is worked out only when shown: reading it costs more than the answer.
     servo.sinceAnswer.start();
-    servo.lastAnswer = QDateTime::currentDateTime();
     servo.failedReads = 0;
     if (!servo.answering) {
         servo.answering = true;
@@ -461,7 +460,10 @@ QVariant BusRoster::data(const QModelIndex& index, int role) const
         const double seconds = servo.sinceAnswer.elapsed() / 1000.0;
         const QString age = tr("%L1 s ago").arg(seconds, 0, 'f', 1);
         return servo.answering ? age
-                               : tr("not answering (since %1)").arg(servo.lastAnswer.toString(QStringLiteral("HH:mm:ss")));
+                               : tr("not answering (since %1)")
+                                     .arg(QDateTime::currentDateTime()
+                                              .addMSecs(-servo.sinceAnswer.elapsed())
+                                              .toString(QStringLiteral("HH:mm:ss")));
     }
     default:
         return {};

@@ -120,7 +120,6 @@ private:
         QByteArray table; // from address 0; only the shown span is up to date
         QElapsedTimer sinceAnswer; // invalid: never answered
         QElapsedTimer sinceTry;
-        QDateTime lastAnswer;
         int failedReads = 0;
         bool answering = true;
         int alarms = -1; // a Protocol 1 answer's alarms, for a model without a status register
