@@ -7,7 +7,8 @@
 // beside the line limit (request and every answer at 10 bits a byte plus the return delays: every
 // servo's, or the first one's where all answer in one combined packet), and
 // the request layer's CPU time per round, and the turn-around from an answer's last bytes to the next
-// request written. Then the rates users report from other tools.
+// request written. Then the window sampling six servos with the plot and a recording on (samples
+// per second, GUI time per sample), and the rates users report from other tools.
 //   bench_multiread [seconds-per-setting]
 
 #include "core/model/modelregistry.h"
@@ -19,8 +20,14 @@
 
 #include "benchsupport.h"
 
-#include <QCoreApplication>
+#include "core/jobs/busroster.h"
+#include "window/controllers/buscontrol.h"
+#include "window/docks/plotdock.h"
+
+#include <QApplication>
+#include <QCheckBox>
 #include <QDir>
+#include <QLineEdit>
 #include <QTemporaryDir>
 
 #include <fcntl.h>
@@ -305,11 +312,74 @@ bool measure(const Setting& setting, int seconds, const QDir& home)
     return true;
 }
 
+// The window sampling six XL430 together (their factory return delay) with the plot shown and a
+// recording running: samples per second and the GUI time per sample (plot store and CSV row).
+bool measureWindow(int seconds, const QDir& home)
+{
+    const QString link = home.filePath(QStringLiteral("window-sim"));
+    QProcess simulator;
+    if (!startSimulator(simulator, link, 1000000, 10, {"--model", "xl430", "--id", "1,2,3,4,5,6"}))
+        return false;
+    std::vector<qint64> times;
+    int samples = 0;
+    int rows = 0;
+    int failures = 0;
+    double elapsed = 0;
+    {
+        MainWindow window;
+        window.show();
+        if (!connectAndWait(window))
+            return false;
+        UiScheduler* scheduler = window.scheduler().get();
+        for (int id = 1; id <= 6; ++id)
+            window.bus()->roster()->add(id, 1000000);
+        BusRoster* roster = window.bus()->roster();
+        if (!waitFor(10000, [&] {
+                for (int id = 1; id <= 6; ++id) {
+                    if (roster->modelNumberAt(roster->rowOf(id)) < 0)
+                        return false;
+                }
+                return true;
+            }))
+            return false;
+        PlotDock* dock = window.plotDock();
+        dock->show();
+        dock->servosLineEdit()->setText(QStringLiteral("1-6"));
+        emit dock->servosLineEdit()->editingFinished();
+        if (!waitFor(10000, [&] { return dock->sampledServos().size() == 6; }))
+            return false;
+        QObject::connect(scheduler, &UiScheduler::servoSamples, [&] { ++samples; });
+        const QString csv = home.filePath(QStringLiteral("six.csv"));
+        window.startRecording(csv);
+        runEvents(500);
+        const BusStatistics& statistics = scheduler->statistics();
+        const int failuresBefore = statistics.failures();
+        samples = 0;
+        QElapsedTimer clock;
+        clock.start();
+        runEvents(seconds * 1000);
+        elapsed = clock.elapsed() / 1000.0;
+        times = statistics.fastSampleTimes();
+        failures = statistics.failures() - failuresBefore;
+        window.getDisconnectAction()->trigger();
+        QFile file(csv);
+        if (file.open(QIODevice::ReadOnly))
+            rows = int(file.readAll().count('\n'));
+    }
+    std::printf("\nwindow, 6 XL430 plotted and recorded: %.1f samples/s, GUI time per sample median %.1f us "
+                "(90th percentile %.1f us), %d CSV lines, %d failed reads\n",
+                samples / std::max(0.001, elapsed), percentile(times, 0.5), percentile(times, 0.9), rows,
+                failures);
+    simulator.terminate();
+    simulator.waitForFinished(5000);
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
+    QApplication app(argc, argv);
     const int seconds = argc > 1 ? std::max(1, atoi(argv[1])) : 3;
     QTemporaryDir home;
     if (!home.isValid())
@@ -323,6 +393,7 @@ int main(int argc, char** argv)
     bool all = true;
     for (const Setting& setting : settings)
         all = measure(setting, seconds, QDir(home.path())) && all;
+    all = measureWindow(seconds, QDir(home.path())) && all;
     std::printf("\nRates users report from other tools, reading servos one at a time or in their own loops:\n"
                 "   12 servos one at a time                     14/s\n"
                 "   18 servos with bulk reads                   100-120/s\n"
