@@ -241,30 +241,21 @@ bool measure(const Setting& setting, int seconds, const QDir& home)
                            step();
                        });
     };
-    const Rounds single = runRounds(
-        [&](std::function<void(bool)> done) {
-            index = 0;
-            everyAnswered = true;
-            roundDone = std::move(done);
-            step();
-            return true;
-        },
-        seconds * 1000);
+    const auto oneByOne = [&](std::function<void(bool)> done) {
+        index = 0;
+        everyAnswered = true;
+        roundDone = std::move(done);
+        step();
+        return true;
+    };
+    const Rounds single = runRounds(oneByOne, seconds * 1000);
 
     // The turn-around: from the last bytes of one answer arriving to the next request written, over
     // one-by-one reads (a second of them, recorded).
     TrafficLog log;
     TrafficRecorder recorder(&log);
     serial->setTrafficRecorder(&recorder);
-    runRounds(
-        [&](std::function<void(bool)> done) {
-            index = 0;
-            everyAnswered = true;
-            roundDone = std::move(done);
-            step();
-            return true;
-        },
-        1000);
+    runRounds(oneByOne, 1000);
     std::vector<qint64> turnArounds;
     qint64 lastArrivalUs = -1;
     for (quint64 seq = log.endSeq() - log.size(); seq < log.endSeq(); ++seq) {
