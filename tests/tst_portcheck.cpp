@@ -103,6 +103,41 @@ private slots:
         for (const QString& part : expected)
             QVERIFY2(found.first().contains(part), qPrintable(found.first()));
     }
+
+    // The adapter's latency timer: too long is a problem with the commands that fix it.
+    void latency_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<int>("timerMs");
+        QTest::addColumn<int>("verdict");
+        QTest::addColumn<QString>("fix"); // a part of it; empty: none
+        QTest::newRow("16 ms") << int(PortLatency::Kind::UsbWithTimer) << 16 << int(Verdict::Problem)
+                               << "echo 1 | sudo tee /sys/bus/usb-serial/devices/ttyUSB0/latency_timer";
+        QTest::newRow("1 ms") << int(PortLatency::Kind::UsbWithTimer) << 1 << int(Verdict::Fine) << "";
+        QTest::newRow("unknown timer") << int(PortLatency::Kind::UsbOther) << 0 << int(Verdict::Note) << "";
+        QTest::newRow("built-in UART") << int(PortLatency::Kind::NotUsb) << 0 << int(Verdict::Fine) << "";
+        QTest::newRow("pseudo-terminal")
+            << int(PortLatency::Kind::PseudoTerminal) << 0 << int(Verdict::Fine) << "";
+    }
+
+    void latency()
+    {
+        QFETCH(int, kind);
+        QFETCH(int, timerMs);
+        QFETCH(int, verdict);
+        QFETCH(QString, fix);
+        PortLatency latency;
+        latency.kind = PortLatency::Kind(kind);
+        latency.device = "ttyUSB0";
+        latency.latencyTimerMs = timerMs;
+        latency.latencyTimerPath = "/sys/bus/usb-serial/devices/ttyUSB0/latency_timer";
+        const DoctorFinding found = latencyFinding(latency);
+        QCOMPARE(int(found.verdict), verdict);
+        QVERIFY2(fix.isEmpty() ? found.fix.isEmpty() : found.fix.contains(fix), qPrintable(found.fix));
+        if (found.isProblem())
+            QVERIFY2(found.text.contains("32 ms") && found.fix.contains("/etc/udev/rules.d/"),
+                     qPrintable(found.text));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestPortCheck)

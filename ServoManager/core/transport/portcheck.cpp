@@ -192,3 +192,20 @@ QList<DoctorFinding> checkPort(const QString& portName)
     findings << holderFinding(path, exclusive);
     return findings;
 }
+
+DoctorFinding latencyFinding(const PortLatency& latency)
+{
+    const QString check = tr("Latency");
+    const QString text = portLatencyText(latency);
+    const int newline = text.indexOf(QLatin1Char('\n'));
+    if (newline < 0) {
+        const bool unknown = latency.kind == PortLatency::Kind::UsbOther;
+        return finding(check, unknown ? DoctorFinding::Verdict::Note : DoctorFinding::Verdict::Fine, text);
+    }
+    // The timer holds every answer back: each exchange waits for it twice.
+    return finding(check, DoctorFinding::Verdict::Problem,
+                   tr("%1: every exchange waits up to %2 ms for it.")
+                       .arg(text.left(newline))
+                       .arg(2 * latency.latencyTimerMs),
+                   text.mid(newline + 1));
+}

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/transport/portlatency.h"
+
 #include <QList>
 #include <QString>
 
@@ -42,3 +44,7 @@ QList<DoctorFinding> checkPort(const QString& portName);
 
 // The processes (pid and name) other than this one that have `devicePath` open, from /proc.
 QList<QPair<qint64, QString>> processesHolding(const QString& devicePath);
+
+// The adapter's latency timer: a problem when it holds answers back longer than needed (the
+// command that lowers it now and the udev rule that lowers it for good), a note when unknown.
+DoctorFinding latencyFinding(const PortLatency& latency);
