@@ -294,6 +294,35 @@ void DescribedModel::setWithin(QByteArray& table, const ModelEntry* entry, int64
         setValue(table, *entry, std::clamp(value, entry->rawMin, entry->rawMax));
 }
 
+bool DescribedModel::setSupplyVoltage(QByteArray& table, double volts) const
+{
+    const ModelEntry* present = role("presentVoltage");
+    if (!present)
+        return false;
+    // Raw units from volts by the entry's linear map; the limits use the same map.
+    const auto raw = [](const ModelEntry& entry, double physical) -> int64_t {
+        if (!entry.hasRange || entry.max == entry.min)
+            return std::llround(physical);
+        return entry.rawMin + std::llround((physical - entry.min) * double(entry.rawMax - entry.rawMin) /
+                                           (entry.max - entry.min));
+    };
+    const int64_t reading = raw(*present, volts);
+    setWithin(table, present, reading);
+    const ModelEntry* low = role("minVoltageLimit");
+    const ModelEntry* high = role("maxVoltageLimit");
+    return (low && reading < value(table, *low)) || (high && reading > value(table, *high));
+}
+
+quint8 DescribedModel::inputVoltageErrorBit() const
+{
+    // Descriptions name the bit of each hardware error in an entry of its own.
+    for (const ModelEntry& entry : m_description->entries)
+        if (entry.role == QLatin1String("hardwareError") && entry.size == 1 &&
+            entry.key.contains(QLatin1String("voltage"), Qt::CaseInsensitive))
+            return quint8(entry.mask);
+    return 0;
+}
+
 void DescribedModel::addNoise(QByteArray& table, const char* roleName, QRandomGenerator& noise) const
 {
     if (const ModelEntry* entry = role(roleName))

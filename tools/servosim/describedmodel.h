@@ -32,6 +32,8 @@ public:
     quint8 plainResetOption() const override;
     bool hasInstruction(const QString& name) const override;
     bool rebootClearsHardwareError() const override;
+    bool setSupplyVoltage(QByteArray& table, double volts) const override;
+    quint8 inputVoltageErrorBit() const override;
     bool keepsWrites(const QByteArray& table) const override;
     bool isNonVolatile(int address) const override;
 

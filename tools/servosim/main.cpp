@@ -223,7 +223,7 @@ private:
 struct OptionSet
 {
     QCommandLineOption link, ids, model, models, protocol, baud, noWireTime, faultRate, faults, hardwareError,
-        quiet, pieces, pieceGap, config, control;
+        quiet, pieces, pieceGap, config, control, echo, noise, supply;
 };
 
 OptionSet makeOptions()
@@ -232,7 +232,8 @@ OptionSet makeOptions()
         {QStringLiteral("link"), QStringLiteral("Symbolic link to the device."), QStringLiteral("PATH")},
         {QStringLiteral("id"),
          QStringLiteral("Servo ids, comma-separated, of the --model before it (before any\n"
-                        "--model: of the first) (default 1)."),
+                        "--model: of the first) (default 1). An id of the first model given\n"
+                        "twice puts two servos at it: their answers collide."),
          QStringLiteral("LIST"), QStringLiteral("1")},
         {QStringLiteral("model"),
          QStringLiteral("Servo model: v1, ax12, the name of another model description or a\n"
@@ -287,13 +288,26 @@ OptionSet makeOptions()
                         "  power-cycle     every servo off and on: what\n"
                         "                  was written past a closed lock\n"
                         "                  is lost")},
+        {QStringLiteral("echo"),
+         QStringLiteral("Every byte sent comes back first, as on a line that echoes\n"
+                        "(half-duplex wiring, a loop-back adapter).")},
+        {QStringLiteral("noise"),
+         QStringLiteral("A few stray bytes every MS milliseconds while the line is quiet\n"
+                        "(default 0: none)."),
+         QStringLiteral("MS"), QStringLiteral("0")},
+        {QStringLiteral("supply"),
+         QStringLiteral("Every servo's present voltage reads V volts; outside the model's\n"
+                        "voltage limits its input voltage error is set (default: the\n"
+                        "model's own reading)."),
+         QStringLiteral("V")},
     };
 }
 
 QList<QCommandLineOption> allOptions(const OptionSet& o)
 {
     return {o.link,   o.ids,           o.model, o.models, o.protocol, o.baud,   o.noWireTime, o.faultRate,
-            o.faults, o.hardwareError, o.quiet, o.pieces, o.pieceGap, o.config, o.control};
+            o.faults, o.hardwareError, o.quiet, o.pieces, o.pieceGap, o.config, o.control,
+            o.echo,   o.noise,         o.supply};
 }
 
 // What the command line asks for.
@@ -467,6 +481,17 @@ QString readOptions(const QCommandLineParser& parser, const OptionSet& o, Startu
     if (!ok || gapMs < 0)
         return QStringLiteral("--piece-gap wants milliseconds, 0 or more");
     options.pieceGapUs = qRound64(gapMs * 1000);
+    options.echo = parser.isSet(o.echo);
+    options.noiseIntervalMs = parser.value(o.noise).toInt(&ok);
+    if (!ok || options.noiseIntervalMs < 0)
+        return QStringLiteral("--noise wants milliseconds, 0 or more");
+    if (parser.isSet(o.supply)) {
+        options.supplyVoltage = parser.value(o.supply).toDouble(&ok);
+        if (!ok || options.supplyVoltage <= 0)
+            return QStringLiteral("--supply wants a voltage above 0");
+    }
+    // Naming an id twice is asking for two servos there.
+    options.allowSharedIds = true;
     if (parser.isSet(o.config))
         startup->configPath = parser.value(o.config);
     startup->control = parser.isSet(o.control);

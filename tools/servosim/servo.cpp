@@ -60,14 +60,20 @@ void Servo::completeBaudSwitch()
 Servo::Reply Servo::execute(quint8 code, const QByteArray& params, qint64 nowUs)
 {
     advance(nowUs);
-    switch (m_protocol) {
-    case protocolNumber::P1:
-        return executeP1(code, params);
-    case protocolNumber::Feetech:
+    if (m_protocol == protocolNumber::Feetech)
         return executeFeetech(code, params);
-    default:
-        return executeP2(code, params);
-    }
+    Reply reply = m_protocol == protocolNumber::P1 ? executeP1(code, params) : executeP2(code, params);
+    // At status return level 0 the instruction is carried out but only a ping is answered.
+    const int level = m_model->statusReturnLevelAddress();
+    if (code != instruction::Ping && level >= 0 && m_table.at(level) == 0)
+        reply.silent = true;
+    return reply;
+}
+
+void Servo::setSupplyVoltage(double volts, qint64 nowUs)
+{
+    m_supplyVolts = volts;
+    advance(nowUs);
 }
 
 Servo::Reply Servo::executeP2(quint8 code, const QByteArray& params)
@@ -365,6 +371,10 @@ void Servo::advance(qint64 nowUs)
     const double seconds = (nowUs - m_lastUpdateUs) / 1e6;
     m_lastUpdateUs = nowUs;
     m_model->simulate(m_table, m_positionFraction, seconds, m_noise);
+    // The supply holds the voltage where it is, whatever the model's own drift; outside the limits the
+    // servo flags it as any servo would.
+    if (m_supplyVolts && m_model->setSupplyVoltage(m_table, *m_supplyVolts))
+        setHardwareError(hardwareError() | m_model->inputVoltageErrorBit());
 }
 
 } // namespace servosim

@@ -7,6 +7,7 @@
 #include <QRandomGenerator>
 
 #include <memory>
+#include <optional>
 
 namespace servosim {
 
@@ -47,6 +48,9 @@ public:
     quint8 hardwareError() const;
     void setHardwareError(quint8 bits);
     bool setBaudRate(int baudRate);
+    // The present voltage reads `volts` from now on; outside the model's voltage limits the input
+    // voltage error bit is set (when the model has one).
+    void setSupplyVoltage(double volts, qint64 nowUs);
     // Power off and on: the servo restarts as after a reboot, without answering.
     void powerCycle() { reboot(); }
     // Writes covering `address` are refused after the bytes before it were taken; -1: none.
@@ -83,6 +87,7 @@ private:
     qint64 m_lastUpdateUs;
     double m_positionFraction = 0;
     QRandomGenerator m_noise;
+    std::optional<double> m_supplyVolts;
 };
 
 } // namespace servosim

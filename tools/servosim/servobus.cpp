@@ -28,6 +28,14 @@ bool isGroupInstructionP2(quint8 code)
            code == instruction::FastBulkRead;
 }
 
+// Whether a packet's last bytes are its checksum (Protocol 1's form) or CRC.
+bool passesCheck(const QByteArray& packet, int protocol)
+{
+    if (protocol == 1)
+        return packet.size() > 3 && checksumP1(packet.mid(2, packet.size() - 3)) == quint8(packet.back());
+    return packet.size() > 2 && crc16(packet.left(packet.size() - 2)) == tableU16(packet, packet.size() - 2);
+}
+
 } // namespace
 
 QString protocolProblem(Model model, int protocol)
@@ -118,6 +126,8 @@ bool ServoBus::plug(int id, int baudRate, std::unique_ptr<ServoModel> model, int
         !model->protocolProblem(servoProtocol).isEmpty())
         return false;
     m_servos.push_back(std::make_unique<Servo>(std::move(model), quint8(id), rate, m_clock(), servoProtocol));
+    if (m_supplyVolts)
+        m_servos.back()->setSupplyVoltage(*m_supplyVolts, m_clock());
     return true;
 }
 
@@ -225,8 +235,7 @@ void ServoBus::handlePacket(const QByteArray& packet, int protocol, int lineBaud
         return;
     const bool broadcast = request.id == BroadcastId;
     const bool groupP2 = !p1 && broadcast && isGroupInstructionP2(request.instruction);
-    const bool intact = p1 ? checksumP1(packet.mid(2, packet.size() - 3)) == quint8(packet.back())
-                           : crc16(packet.left(packet.size() - 2)) == tableU16(packet, packet.size() - 2);
+    const bool intact = passesCheck(packet, protocol);
     const qint64 now = m_clock();
     // m_servos is kept in ascending id order at construction; ids may change and servos come later, so
     // sort here.
@@ -251,6 +260,7 @@ void ServoBus::handlePacket(const QByteArray& packet, int protocol, int lineBaud
         return;
     }
     std::vector<int> feetech;
+    const int firstAnswer = out.size();
     for (int index : listeners) {
         Servo* servo = m_servos[index].get();
         const quint8 servoId = servo->id();
@@ -265,7 +275,7 @@ void ServoBus::handlePacket(const QByteArray& packet, int protocol, int lineBaud
         }
         const Servo::Reply reply = servo->execute(request.instruction, request.params, now);
         // Protocol 1 servos answer no broadcast, not even a ping.
-        if (!broadcast || (!p1 && request.instruction == instruction::Ping))
+        if (!reply.silent && (!broadcast || (!p1 && request.instruction == instruction::Ping)))
             answer(index, servoId, reply.error, reply.params, request, out);
         else
             servo->completeBaudSwitch();
@@ -273,6 +283,43 @@ void ServoBus::handlePacket(const QByteArray& packet, int protocol, int lineBaud
     // A Feetech servo does not answer a packet with a bad checksum.
     if (intact && !feetech.empty())
         handleFeetech(request, feetech, now, out);
+    collide(out, firstAnswer);
+}
+
+void ServoBus::collide(QList<Transmission>& out, int first)
+{
+    for (int i = first; i < out.size(); ++i) {
+        Transmission& mixture = out[i];
+        for (int j = i + 1; j < out.size();) {
+            const Transmission other = out.at(j);
+            if (other.servoId != mixture.servoId) {
+                ++j;
+                continue;
+            }
+            out.removeAt(j);
+            // Its answer is on the line, spoiled; the servo itself is done with the request.
+            m_servos[other.servo]->completeBaudSwitch();
+            if (other.chunks.isEmpty())
+                continue;
+            QByteArray bytes = mixture.chunks.join();
+            const QByteArray theirs = other.chunks.join();
+            if (bytes.isEmpty()) {
+                mixture.chunks = other.chunks;
+                mixture.delayUs = other.delayUs;
+                continue;
+            }
+            // Both drivers push at once: the line carries what either of them drives high.
+            bytes.resize(std::max(bytes.size(), theirs.size()));
+            for (int at = 0; at < theirs.size(); ++at)
+                bytes[at] = char(quint8(bytes.at(at)) | quint8(theirs.at(at)));
+            // Equal answers would mix into a clean one, but the two are never in step: spoil the check.
+            if (passesCheck(bytes, mixture.request.protocol))
+                bytes[bytes.size() - 1] = char(bytes.at(bytes.size() - 1) ^ 0x5A);
+            mixture.chunks = {bytes};
+            mixture.delayUs = std::min(mixture.delayUs, other.delayUs);
+            mixture.collided = true;
+        }
+    }
 }
 
 void ServoBus::handleFeetech(const ReceivedPacket& request, const std::vector<int>& servos, qint64 nowUs,
@@ -425,7 +472,8 @@ void ServoBus::transmissionDone(const Transmission& transmission)
         ++m_packetsAnswered;
     if (m_sent.size() == MaxRecordedPackets)
         m_sent.removeFirst();
-    const bool spoiled = transmission.fault == Fault::BadCrc || transmission.fault == Fault::Truncated;
+    const bool spoiled = transmission.collided || transmission.fault == Fault::BadCrc ||
+                         transmission.fault == Fault::Truncated;
     m_sent.append({transmission.request, transmission.packet, transmission.fault, sent && !spoiled,
                    transmission.request.protocol});
     if (present)
@@ -465,6 +513,14 @@ void ServoBus::powerCycle()
     for (const auto& servo : m_servos)
         if (servo)
             servo->powerCycle();
+}
+
+void ServoBus::setSupplyVoltage(double volts)
+{
+    m_supplyVolts = volts;
+    for (const auto& servo : m_servos)
+        if (servo)
+            servo->setSupplyVoltage(volts, m_clock());
 }
 
 void ServoBus::refuseWritesAt(int id, int address)

@@ -48,6 +48,8 @@ struct Transmission
     Fault fault = Fault::None;
     ReceivedPacket request; // what it answers
     QByteArray packet;      // the status packet as built, before the line spoiled it
+    // Several servos at one id answered at once: the bytes are their answers' mixture.
+    bool collided = false;
     // A later servo's part of a combined status packet: it goes out right after the part before it
     // has left the line, however late that was.
     bool followsPrevious = false;
@@ -139,6 +141,8 @@ public:
     // The servo refuses (data limit) every write that covers `address`, after taking the bytes in
     // front of it, as some servo firmware does; -1 ends that.
     void refuseWritesAt(int id, int address);
+    // Every servo's present voltage reads `volts`, servos plugged later too; see Servo::setSupplyVoltage.
+    void setSupplyVoltage(double volts);
     // 0 for an id not on the bus.
     int servoBaudRate(int id) const;
 
@@ -193,6 +197,8 @@ private:
                 QList<Transmission>& out);
     QByteArray statusFor(int protocol, quint8 id, quint8 error, const QByteArray& params) const;
     QByteArray garbageBefore(const QByteArray& bytes, const QByteArray& headerStart, bool headerFirst);
+    // The answers in `out` from `first` on that share an id go out as one damaged mixture.
+    void collide(QList<Transmission>& out, int first);
     static void splitInThree(Transmission& transmission, const QByteArray& bytes);
     QPair<Fault, quint8> nextFault(int protocol);
     void applyFault(Transmission& transmission, Fault fault, quint8 faultErrorByte, quint8 error,
@@ -218,6 +224,7 @@ private:
     int m_packetsAnswered = 0;
     int m_faultsInjected = 0;
     bool m_silent = false;
+    std::optional<double> m_supplyVolts;
 };
 
 } // namespace servosim

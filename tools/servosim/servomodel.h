@@ -83,6 +83,12 @@ public:
     // Whether `address` is a byte of the settings kept over a restart.
     virtual bool isNonVolatile(int) const { return true; }
 
+    // Puts `volts` into the present voltage register; true when that is outside the voltage limits.
+    // False as well for a model without such a register.
+    virtual bool setSupplyVoltage(QByteArray&, double) const { return false; }
+    // The hardware error bit for an input voltage outside the limits; 0: none.
+    virtual quint8 inputVoltageErrorBit() const { return 0; }
+
     // What a factory reset keeps of the `old` table in `fresh`: the shaft's place and the live values.
     virtual void keepLiveValues(QByteArray& fresh, const QByteArray& old) const;
 

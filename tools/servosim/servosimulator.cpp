@@ -55,6 +55,10 @@ QString validate(const Options& options)
         return QStringLiteral("fault rate %1 is outside 0 to 1").arg(options.faultRate);
     if (options.pieceBytes < 0 || options.pieceGapUs < 0)
         return QStringLiteral("answer pieces need a size and a pause of 0 or more");
+    if (options.noiseIntervalMs < 0)
+        return QStringLiteral("the noise interval must be 0 (none) or more milliseconds");
+    if (options.supplyVoltage < 0)
+        return QStringLiteral("supply voltage %1 V is below 0").arg(options.supplyVoltage);
     return {};
 }
 
@@ -80,6 +84,20 @@ ServoSimulator::ServoSimulator(Options options)
     m_bus = std::make_unique<ServoBus>(
         m_options.groups(), m_options.baudRate, [this] { return nowUs(); }, m_options.protocol);
     m_bus->setFaultRate(m_options.faultRate, m_options.faultKinds);
+    if (m_options.allowSharedIds) {
+        // The bus takes each id of a group once; the second servo at an id is plugged beside the first.
+        QList<int> seen;
+        for (int id : m_options.ids) {
+            if (!seen.contains(id))
+                seen.append(id);
+            else if (m_options.description)
+                m_bus->plugServo(id, 0, m_options.description);
+            else
+                m_bus->plugServo(id, 0, m_options.model);
+        }
+    }
+    if (m_options.supplyVoltage > 0)
+        m_bus->setSupplyVoltage(m_options.supplyVoltage);
 }
 
 ServoSimulator::~ServoSimulator()
@@ -113,6 +131,7 @@ bool ServoSimulator::start(QString* error)
         return false;
     }
     m_stopping = false;
+    m_nextNoiseUs = nowUs() + qint64(m_options.noiseIntervalMs) * 1000;
     m_thread = std::make_unique<Thread>(this);
     m_thread->start();
     return true;
@@ -245,8 +264,13 @@ void ServoSimulator::serve()
         const int generation = m_generation;
         timespec timeout{};
         timespec* wait = nullptr;
-        if (!m_outgoing.isEmpty()) {
-            const qint64 ns = std::max<qint64>(0, (m_outgoing.first().dueUs - nowUs()) * 1000);
+        std::optional<qint64> dueUs;
+        if (!m_outgoing.isEmpty())
+            dueUs = m_outgoing.first().dueUs;
+        if (m_options.noiseIntervalMs > 0)
+            dueUs = std::min(dueUs.value_or(m_nextNoiseUs), m_nextNoiseUs);
+        if (dueUs) {
+            const qint64 ns = std::max<qint64>(0, (*dueUs - nowUs()) * 1000);
             timeout.tv_sec = ns / 1000000000;
             timeout.tv_nsec = ns % 1000000000;
             wait = &timeout;
@@ -261,7 +285,29 @@ void ServoSimulator::serve()
         if (ready > 0 && generation == m_generation && (fds[1].revents & POLLIN))
             readRequests();
         sendDue();
+        sendNoise();
     }
+}
+
+void ServoSimulator::sendNoise()
+{
+    const qint64 now = nowUs();
+    if (m_options.noiseIntervalMs <= 0 || now < m_nextNoiseUs)
+        return;
+    // Noise on a busy line would only spoil answers, which the faults do already: wait for quiet.
+    if (!m_outgoing.isEmpty() || now < m_lineFreeUs) {
+        m_nextNoiseUs = std::max(m_lineFreeUs, now + 1000);
+        return;
+    }
+    m_nextNoiseUs = now + qint64(m_options.noiseIntervalMs) * 1000;
+    if (m_masterFd < 0)
+        return;
+    // Never FF, so stray bytes cannot pass for the start of a packet.
+    QByteArray bytes(1 + m_noise.bounded(4), '\0');
+    for (char& c : bytes)
+        c = char(m_noise.bounded(255));
+    log("noise", bytes);
+    (void)::write(m_masterFd, bytes.constData(), size_t(bytes.size()));
 }
 
 void ServoSimulator::readRequests()
@@ -274,6 +320,11 @@ void ServoSimulator::readRequests()
     if (bytes.isEmpty())
         return;
     log("rx", bytes);
+    if (m_options.echo) {
+        // The client hears itself first; the answers are scheduled after the request's line time anyway.
+        log("echo", bytes);
+        (void)::write(m_masterFd, bytes.constData(), size_t(bytes.size()));
+    }
     // A line at 0 baud (hung up) or one whose rate cannot be read reaches no servo.
     const int baudRate = lineBaudRate(m_slaveFd);
     const bool timed = m_options.wireTime && baudRate > 0;

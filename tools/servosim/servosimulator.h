@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QList>
 #include <QMutex>
+#include <QRandomGenerator>
 #include <QString>
 
 #include <memory>
@@ -35,6 +36,15 @@ struct Options
     // hand them on, with a pause between pieces.
     int pieceBytes = 0;
     qint64 pieceGapUs = 1000;
+    // The line gives the client back every byte it sends, before any answer (half-duplex wiring
+    // without a direction switch, or a loop-back adapter).
+    bool echo = false;
+    // A few stray bytes reach the client every this many milliseconds while the line is quiet; 0: none.
+    int noiseIntervalMs = 0;
+    // An id named twice in `ids` puts two servos at it; their answers collide. Otherwise one.
+    bool allowSharedIds = false;
+    // Every servo's present voltage reads this (volts); 0: the model's own reading.
+    double supplyVoltage = 0;
 
     // All groups of servos, the first one first.
     QList<ServoGroup> groups() const;
@@ -115,6 +125,8 @@ private:
     // The pieces of an answer as they reach the client, each with the pause before it.
     QList<QPair<QByteArray, qint64>> answerPieces(const Transmission& transmission) const;
     void sendDue();
+    // Stray bytes when they are due and the line is quiet.
+    void sendNoise();
     void dropOutgoing();
     void wake();
     void log(const char* direction, const QByteArray& bytes) const;
@@ -133,6 +145,8 @@ private:
     QString m_devicePath;
     QList<Outgoing> m_outgoing; // by due time
     qint64 m_lineFreeUs = 0;
+    qint64 m_nextNoiseUs = 0;
+    QRandomGenerator m_noise{0x6e6f6973};
 };
 
 } // namespace servosim
