@@ -71,6 +71,15 @@ void MotorsOff::later()
     });
 }
 
+void MotorsOff::settleReadBack(Target& target, const QByteArray& motorBytes)
+{
+    // The field's bytes at the start of a table that begins at its address.
+    FieldRecord atStart = *target.motor;
+    atStart.address = 0;
+    const bool on = atStart.rawIn(motorBytes) != 0;
+    settle(target, on ? MotorOffResult::Outcome::StillOn : MotorOffResult::Outcome::Off);
+}
+
 void MotorsOff::settle(Target& target, MotorOffResult::Outcome outcome)
 {
     target.settled = true;
@@ -173,18 +182,14 @@ void MotorsOff::read(const std::shared_ptr<Target>& shared)
 {
     const quint64 generation = _generation;
     const FieldRecord motor = *shared->motor;
-    const auto answered = [this, generation, shared, motor](const BusResult& result) {
+    const auto answered = [this, generation, shared](const BusResult& result) {
         Target& target = *shared;
         if (generation != _generation)
             return;
         if (!result.answered) {
             settle(target, MotorOffResult::Outcome::NotAnswering);
         } else {
-            // The field's bytes at the start of a table that begins at its address.
-            FieldRecord atStart = motor;
-            atStart.address = 0;
-            const bool on = atStart.rawIn(readanswer::table(result.answer)) != 0;
-            settle(target, on ? MotorOffResult::Outcome::StillOn : MotorOffResult::Outcome::Off);
+            settleReadBack(target, readanswer::table(result.answer));
         }
         later();
     };
@@ -246,10 +251,7 @@ bool MotorsOff::readTogether()
                 settle(target, MotorOffResult::Outcome::NotAnswering);
                 continue;
             }
-            FieldRecord atStart = *target.motor;
-            atStart.address = 0;
-            const bool on = atStart.rawIn(answers[i].data) != 0;
-            settle(target, on ? MotorOffResult::Outcome::StillOn : MotorOffResult::Outcome::Off);
+            settleReadBack(target, answers[i].data);
         }
         _index = int(_targets.size());
         later();

@@ -83,6 +83,8 @@ private:
     // The next request goes out from the event loop, not from inside the last one's callback.
     void later();
     void settle(Target& target, MotorOffResult::Outcome outcome);
+    // Off or still on, by the motor entry's bytes as read back.
+    void settleReadBack(Target& target, const QByteArray& motorBytes);
 
     std::shared_ptr<SerialHelper> _serial;
     QList<std::shared_ptr<Target>> _targets;
