@@ -60,69 +60,6 @@ QByteArray u16(int value)
     return QByteArray(1, char(value & 0xFF)) + char((value >> 8) & 0xFF);
 }
 
-// Reads of one size, one after another, straight on the device: the rate the simulator and the
-// line allow without the program.
-class BareClient
-{
-public:
-    explicit BareClient(const QString& path, int baudRate)
-    {
-        _fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (_fd < 0)
-            return;
-        termios tio{};
-        tcgetattr(_fd, &tio);
-        cfmakeraw(&tio);
-        const speed_t speed = baudRate == 57600 ? B57600 : baudRate == 115200 ? B115200 : B1000000;
-        cfsetispeed(&tio, speed);
-        cfsetospeed(&tio, speed);
-        tcsetattr(_fd, TCSANOW, &tio);
-        tcflush(_fd, TCIOFLUSH);
-    }
-    ~BareClient()
-    {
-        if (_fd >= 0)
-            ::close(_fd);
-    }
-    bool isOpen() const { return _fd >= 0; }
-
-    // Exchanges per second over `ms`; failures counted in `failed`.
-    double readRate(int address, int length, int ms, int* failed)
-    {
-        const QByteArray request = servosim::instructionPacket(1, 0x02, u16(address) + u16(length));
-        const int answerBytes = servosim::StatusOverhead + length;
-        QElapsedTimer clock;
-        clock.start();
-        int answered = 0;
-        while (clock.elapsed() < ms) {
-            if (::write(_fd, request.constData(), size_t(request.size())) != request.size()) {
-                ++*failed;
-                continue;
-            }
-            int got = 0;
-            char buffer[512];
-            while (got < answerBytes) {
-                pollfd wait{_fd, POLLIN, 0};
-                if (::poll(&wait, 1, 200) <= 0)
-                    break;
-                const ssize_t n = ::read(_fd, buffer, sizeof(buffer));
-                if (n > 0)
-                    got += int(n);
-            }
-            if (got == answerBytes) {
-                ++answered;
-            } else {
-                ++*failed;
-                tcflush(_fd, TCIFLUSH);
-            }
-        }
-        return answered * 1000.0 / clock.elapsed();
-    }
-
-private:
-    int _fd = -1;
-};
-
 void figure(const char* name, double value, const char* target = "")
 {
     std::printf("%-34s %10.1f%s%s\n", name, value, *target ? "   " : "", target);
@@ -212,8 +149,12 @@ bool measure(const Setting& setting, int seconds, const QDir& home)
         return false;
     }
     int bareFailures = 0;
-    const double bareSpanRate = bare.readRate(span.address, span.length, 2000, &bareFailures);
-    const double bareTableRate = bare.readRate(0, tableLength, 2000, &bareFailures);
+    const auto readRate = [&](int address, int length) {
+        return bare.rate(servosim::instructionPacket(1, 0x02, u16(address) + u16(length)),
+                         servosim::StatusOverhead + length, 2000, &bareFailures);
+    };
+    const double bareSpanRate = readRate(span.address, span.length);
+    const double bareTableRate = readRate(0, tableLength);
 
     const double byteSeconds = 10.0 / setting.baudRate;
     const double returnDelay = setting.returnDelayUnits * 2e-6;

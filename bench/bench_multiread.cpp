@@ -74,62 +74,6 @@ Span spanOf(const ModelDescription& model, bool wide)
     return {first, end - first};
 }
 
-// The request straight on the device, the whole answer counted by its bytes.
-class BareClient
-{
-public:
-    explicit BareClient(const QString& path)
-    {
-        _fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (_fd < 0)
-            return;
-        termios tio{};
-        tcgetattr(_fd, &tio);
-        cfmakeraw(&tio);
-        cfsetispeed(&tio, B1000000);
-        cfsetospeed(&tio, B1000000);
-        tcsetattr(_fd, TCSANOW, &tio);
-        tcflush(_fd, TCIOFLUSH);
-    }
-    ~BareClient()
-    {
-        if (_fd >= 0)
-            ::close(_fd);
-    }
-
-    double rate(const QByteArray& request, int answerBytes, int ms, int* failed)
-    {
-        QElapsedTimer clock;
-        clock.start();
-        int rounds = 0;
-        char buffer[1024];
-        while (_fd >= 0 && clock.elapsed() < ms) {
-            if (::write(_fd, request.constData(), size_t(request.size())) != request.size()) {
-                ++*failed;
-                continue;
-            }
-            int got = 0;
-            while (got < answerBytes) {
-                pollfd wait{_fd, POLLIN, 0};
-                if (::poll(&wait, 1, 200) <= 0)
-                    break;
-                const ssize_t n = ::read(_fd, buffer, sizeof(buffer));
-                got += n > 0 ? int(n) : 0;
-            }
-            if (got == answerBytes) {
-                ++rounds;
-            } else {
-                ++*failed;
-                tcflush(_fd, TCIFLUSH);
-            }
-        }
-        return rounds * 1000.0 / std::max<qint64>(1, clock.elapsed());
-    }
-
-private:
-    int _fd = -1;
-};
-
 struct Rounds
 {
     double perSecond = 0;
@@ -282,7 +226,7 @@ bool measure(const Setting& setting, int seconds, const QDir& home)
     serial->closeSerialPort();
     int bareFailed = 0;
     runEvents(50); // the captured request's answers pass
-    BareClient bare(link);
+    BareClient bare(link, 1000000);
     const double bareRate = request.isEmpty() ? 0 : bare.rate(request, answerBytes, seconds * 1000, &bareFailed);
 
     const double lower = std::min(lineLimit, bareRate);

@@ -19,7 +19,13 @@
 #include <QThread>
 #include <QTimer>
 
+#include <QFile>
+
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/resource.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -27,6 +33,68 @@
 #include <vector>
 
 namespace bench {
+
+// A request sent straight on the device, again and again, each whole answer counted by its bytes:
+// the rate the simulator and the line allow without the program.
+class BareClient
+{
+public:
+    BareClient(const QString& path, int baudRate)
+    {
+        _fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (_fd < 0)
+            return;
+        termios tio{};
+        tcgetattr(_fd, &tio);
+        cfmakeraw(&tio);
+        const speed_t speed = baudRate == 57600 ? B57600 : baudRate == 115200 ? B115200 : B1000000;
+        cfsetispeed(&tio, speed);
+        cfsetospeed(&tio, speed);
+        tcsetattr(_fd, TCSANOW, &tio);
+        tcflush(_fd, TCIOFLUSH);
+    }
+    ~BareClient()
+    {
+        if (_fd >= 0)
+            ::close(_fd);
+    }
+    BareClient(const BareClient&) = delete;
+    BareClient& operator=(const BareClient&) = delete;
+    bool isOpen() const { return _fd >= 0; }
+
+    // Exchanges per second over `ms`; failures counted in `failed`.
+    double rate(const QByteArray& request, int answerBytes, int ms, int* failed)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        int answered = 0;
+        char buffer[1024];
+        while (_fd >= 0 && clock.elapsed() < ms) {
+            if (::write(_fd, request.constData(), size_t(request.size())) != request.size()) {
+                ++*failed;
+                continue;
+            }
+            int got = 0;
+            while (got < answerBytes) {
+                pollfd wait{_fd, POLLIN, 0};
+                if (::poll(&wait, 1, 200) <= 0)
+                    break;
+                const ssize_t n = ::read(_fd, buffer, sizeof(buffer));
+                got += n > 0 ? int(n) : 0;
+            }
+            if (got == answerBytes) {
+                ++answered;
+            } else {
+                ++*failed;
+                tcflush(_fd, TCIFLUSH);
+            }
+        }
+        return answered * 1000.0 / std::max<qint64>(1, clock.elapsed());
+    }
+
+private:
+    int _fd = -1;
+};
 
 inline double cpuSeconds()
 {
