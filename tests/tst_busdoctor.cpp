@@ -97,7 +97,7 @@ private slots:
             << "elsewhere" << QStringList{"Settings"}
             << "Nothing answers at 1,000,000 baud in Protocol 2, where the settings point; servo 1 answers "
                "at 57,600 baud in Protocol 1"
-            << "--baud 57600 --protocol 1 --id 1" << int(DoctorReport::ProblemFound);
+            << "--protocol 1 --baud 57600 --id 1 info" << int(DoctorReport::ProblemFound);
         QTest::newRow("no servo in range")
             << "absent" << QStringList{"Servos"} << "No servo answered at ids 0 to 3 at 2 rates"
             << "supply is switched on" << int(DoctorReport::NoServo);

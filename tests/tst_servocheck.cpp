@@ -63,7 +63,7 @@ private slots:
             delayNoted =
                 delayNoted ||
                 (finding.verdict == DoctorFinding::Verdict::Note && finding.text.contains("waits 500 µs") &&
-                 finding.fix == "velkora-servo --id 1 --baud 1000000 set returnDelayTime=0");
+                 finding.fix == "velkora-servo --protocol 2 --baud 1000000 --id 1 set returnDelayTime=0");
         QVERIFY(delayNoted);
     }
 };

@@ -88,6 +88,7 @@ void BusDoctor::start()
     _corruptSeen = 0;
     _collided.clear();
     _pingOnly.clear();
+    _spoiledWindows.clear();
     _steps = {[this] { return checkThePort(); }, [this] { return checkTheLine(); },
               [this] { return planScan(); }};
     QTimer::singleShot(0, this, &BusDoctor::next);
@@ -213,7 +214,12 @@ bool BusDoctor::ensureOpen(int baudRate, BusProtocol protocol)
         _serial->setPortErrorCallback([this](const QString& error) {
             add({tr("Port"), Verdict::Problem, tr("The port failed: %1.").arg(error),
                  tr("Check the adapter's cable; plug it in again.")});
+            _report.portFailed = true;
             _steps.clear();
+            // Whether or not the request under way still ends, the run ends here (a second
+            // next() after the end does nothing).
+            _serial->cancelTransaction();
+            QTimer::singleShot(0, this, &BusDoctor::next);
         });
     }
     if (_serial->isOpen() && _serial->baudRate() == baudRate && _serial->protocol() == protocol)
@@ -234,8 +240,8 @@ bool BusDoctor::ensureOpen(int baudRate, BusProtocol protocol)
 bool BusDoctor::planScan()
 {
     for (int rate : ratesOf(_plan)) {
-        // Protocol 2 has a broadcast ping; ids it missed (or whose answers collided) are asked one
-        // by one, as every id is in Protocol 1, which has none.
+        // Protocol 2 has a broadcast ping; ids whose answers collided in it are asked one by one, as
+        // every id is in Protocol 1, which has none.
         QList<Probe> probes{{rate, BusProtocol::Two, broadcastId}};
         for (BusProtocol protocol : {BusProtocol::Two, BusProtocol::One})
             for (int id = _plan.lower; id <= _plan.upper; ++id)
@@ -250,6 +256,11 @@ bool BusDoctor::planScan()
 bool BusDoctor::runProbe(const Probe& probe)
 {
     if (probe.id != broadcastId && (hasId(probe.id, probe.baudRate) || hasCollided(probe.id, probe.baudRate)))
+        return false;
+    // Every Protocol 2 servo in range answers the broadcast ping; its ids are asked one by one only
+    // where the window held a spoiled frame, to find the id two servos share.
+    if (probe.protocol == BusProtocol::Two && probe.id != broadcastId &&
+        !_spoiledWindows.contains(probe.baudRate))
         return false;
     if (!ensureOpen(probe.baudRate, probe.protocol))
         return false;
@@ -269,6 +280,8 @@ bool BusDoctor::runProbe(const Probe& probe)
                     if (!hasId(id, probe.baudRate))
                         addServo(probe, id, answer, true);
                 }
+                if (_serial->windowSawBadFrame())
+                    _spoiledWindows.append(probe.baudRate);
                 next();
             },
             [this](FailureKind, const RequestInfo&, uint8_t) { next(); });
@@ -357,9 +370,9 @@ void BusDoctor::collisionAt(const Probe& probe)
              .arg(probe.id)
              .arg(whereText(probe.baudRate, probe.protocol)),
          tr("Connect the servos one at a time and give each its own id (Connections → Number new "
-            "servos…, or velkora-servo --id %1 --baud %2 set id=N with only one of them connected).")
-             .arg(probe.id)
-             .arg(probe.baudRate)});
+            "servos…, or %1 with only one of them connected).")
+             .arg(servoCommand(_plan.portName, probe.id, probe.baudRate, probe.protocol,
+                               QStringLiteral("set id=N")))});
 }
 
 bool BusDoctor::hasId(int id, int baudRate) const
@@ -379,12 +392,14 @@ bool BusDoctor::scanEnded()
     if (_report.servos.isEmpty() && _collided.isEmpty()) {
         const QList<int> rates = ratesOf(_plan);
         add({tr("Servos"), Verdict::Problem,
-             tr("No servo answered at ids %1 to %2 at %3 rates (%4 to %5 baud), in Protocol 1 or 2.")
+             tr("No servo answered at ids %1 to %2 at %3, in Protocol 1 or 2.")
                  .arg(_plan.lower)
                  .arg(_plan.upper)
-                 .arg(rates.size())
-                 .arg(*std::min_element(rates.cbegin(), rates.cend()))
-                 .arg(*std::max_element(rates.cbegin(), rates.cend())),
+                 .arg(rates.size() == 1 ? rateText(rates.first())
+                                        : tr("%1 rates (%2 to %3 baud)")
+                                              .arg(rates.size())
+                                              .arg(*std::min_element(rates.cbegin(), rates.cend()))
+                                              .arg(*std::max_element(rates.cbegin(), rates.cend()))),
              tr("Check that the servos' supply is switched on (their LED blinks at power-up), that the "
                 "data cable sits in the servo and the adapter, and that the adapter is set to the servos' "
                 "bus (TTL or RS-485). A servo numbered beyond this range: Connections → Search.")});
@@ -427,12 +442,11 @@ void BusDoctor::judgeSettings()
                                    .arg(_plan.servoId)
                                    .arg(settings, found);
     add({tr("Settings"), Verdict::Problem, text,
-         tr("Take its settings: %1, Protocol %2, id %3 (Take these settings, or velkora-servo --baud %4 "
-            "--protocol %5 --id %3).")
+         tr("Take its settings: %1, Protocol %2, id %3 (Take these settings; on the command line: %4).")
              .arg(rateText(pick.baudRate), protocolText(pick.protocol))
              .arg(pick.id)
-             .arg(pick.baudRate)
-             .arg(protocolWord(pick.protocol))});
+             .arg(servoCommand(_plan.portName, pick.id, pick.baudRate, pick.protocol,
+                               QStringLiteral("info")))});
 }
 
 bool BusDoctor::checkFoundServo(int index)
@@ -472,7 +486,8 @@ void BusDoctor::servoTableRead(const FoundServo& servo, const std::shared_ptr<co
         const int alarms =
             readanswer::isProtocol1(result.answer) ? readanswer::alarmsOf(result.answer, servo.protocol) : -1;
         for (const DoctorFinding& finding :
-             checkServo(servo.id, model, readanswer::table(result.answer), servo.baudRate, alarms))
+             checkServo(servo.id, model, readanswer::table(result.answer), servo.baudRate, alarms,
+                        _plan.portName, servo.protocol))
             add(finding);
     } else if (result.failure == FailureKind::Timeout) {
         answersPingsOnly(servo, model);

@@ -66,6 +66,8 @@ struct DoctorReport
     QString summary() const;
     // The report as a person reads it (copied, saved, printed by the command line).
     QString text() const;
+    // One verdict as text() has it: "[PROBLEM] check: text", then "    fix: …" lines.
+    static QString findingText(const DoctorFinding& finding);
     // The same for scripts: port, status, findings and servos.
     QByteArray json() const;
 };
@@ -136,4 +138,5 @@ private:
     int _corruptSeen = 0;             // corrupt answers to the probe under way
     QList<QPair<int, int>> _collided; // id, rate
     QList<int> _pingOnly;             // indexes into the report's servos: answered a ping, not a read
+    QList<int> _spoiledWindows;       // rates whose broadcast ping window held a spoiled frame
 };

@@ -35,17 +35,24 @@ int DoctorReport::problemCount() const
                              [](const DoctorFinding& finding) { return finding.isProblem(); }));
 }
 
+QString DoctorReport::findingText(const DoctorFinding& finding)
+{
+    const QString word = finding.verdict == Verdict::Problem ? tr("PROBLEM")
+                         : finding.verdict == Verdict::Note  ? tr("note")
+                                                             : tr("ok");
+    QString text = QStringLiteral("[%1] %2: %3\n").arg(word, finding.check, finding.text);
+    // A fix of several lines (a command, then a rule to keep) keeps its lines under the first.
+    const QStringList fix = finding.fix.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    for (int i = 0; i < fix.size(); ++i)
+        text += (i == 0 ? tr("    fix: ") : QStringLiteral("         ")) + fix.at(i) + QLatin1Char('\n');
+    return text;
+}
+
 QString DoctorReport::text() const
 {
     QString text = tr("Bus doctor on %1\n").arg(portName);
-    for (const DoctorFinding& finding : findings) {
-        const QString word = finding.verdict == Verdict::Problem ? tr("PROBLEM")
-                             : finding.verdict == Verdict::Note  ? tr("note")
-                                                                 : tr("ok");
-        text += QStringLiteral("[%1] %2: %3\n").arg(word, finding.check, finding.text);
-        if (!finding.fix.isEmpty())
-            text += tr("    fix: %1\n").arg(finding.fix);
-    }
+    for (const DoctorFinding& finding : findings)
+        text += findingText(finding);
     text += summary() + QLatin1Char('\n');
     return text;
 }

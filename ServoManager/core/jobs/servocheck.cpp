@@ -72,8 +72,22 @@ DoctorFinding temperatureFinding(int id, const FieldCatalogue& catalogue, const 
 
 } // namespace
 
+QString servoCommand(const QString& portName, int id, int baudRate, BusProtocol protocol,
+                     const QString& words)
+{
+    QString command = QStringLiteral("velkora-servo");
+    if (!portName.isEmpty())
+        command += QStringLiteral(" --port ") + portName;
+    return command + QStringLiteral(" --protocol %1 --baud %2 --id %3 %4")
+                         .arg(protocolWord(protocol))
+                         .arg(baudRate)
+                         .arg(id)
+                         .arg(words);
+}
+
 QList<DoctorFinding> checkServo(int id, const std::shared_ptr<const ModelDescription>& model,
-                                const QByteArray& table, int baudRate, int alarms)
+                                const QByteArray& table, int baudRate, int alarms, const QString& portName,
+                                BusProtocol protocol)
 {
     QList<DoctorFinding> findings;
     const std::shared_ptr<IDevice> device = deviceOf(model);
@@ -106,7 +120,7 @@ QList<DoctorFinding> checkServo(int id, const std::shared_ptr<const ModelDescrip
                 .arg(*delay, 0, 'f', 0)
                 .arg(100.0 * *delay / lineUs, 0, 'f', 0)
                 .arg(baudRate),
-            tr("velkora-servo --id %1 --baud %2 set %3=0").arg(id).arg(baudRate).arg(delayField->key)};
+            servoCommand(portName, id, baudRate, protocol, QStringLiteral("set %1=0").arg(delayField->key))};
     }
     if (const FieldRecord* level = catalogue.byRole(QStringLiteral("statusReturnLevel"));
         level && table.size() >= level->address + level->size && level->rawIn(table) == 1)

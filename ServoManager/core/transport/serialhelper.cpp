@@ -419,6 +419,7 @@ void SerialHelper::finishCollecting()
 {
     const auto callback = _severalCallback;
     const QList<QByteArray> packets = _collected;
+    _windowSawBadFrame = _framer.sawBadFrame();
     endTransaction(packets.isEmpty() ? TrafficOutcome::NoAnswer : TrafficOutcome::Answered);
     if (callback)
         callback(packets);

@@ -190,6 +190,8 @@ public:
     bool pingAll(int windowMs, std::function<void(QList<QByteArray>)> callback,
                  FailureCallback onFailure = {});
     // A window long enough for every id up to highestId to answer a broadcast ping in its turn.
+    // The last broadcast ping's window held a frame that failed its check: two servos at one id.
+    bool windowSawBadFrame() const { return _windowSawBadFrame; }
     static int broadcastPingWindowMs(int baudRate, int highestId, int adapterAllowanceUs)
     {
         return linetime::broadcastPingWindowMs(baudRate, highestId, adapterAllowanceUs);
@@ -254,6 +256,7 @@ private:
     std::function<void(QList<QByteArray>)> _severalCallback;
     int _windowMs = 0;
     QList<QByteArray> _collected;
+    bool _windowSawBadFrame = false;
     QTimer _deadline;
     QElapsedTimer _sinceSend;
     int _deadlineMs = 0;
