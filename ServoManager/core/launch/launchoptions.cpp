@@ -8,6 +8,7 @@
 #include <servosimulator.h>
 
 #include <QCommandLineParser>
+#include <QSet>
 #include <QStringList>
 
 #include <algorithm>
@@ -223,7 +224,8 @@ bool LaunchSession::start(QString* error)
     if (_options.simulate) {
         servosim::Options simulated;
         simulated.ids = _options.simulatedIds;
-        simulated.allowSharedIds = _options.simulatedIds.size() != _options.listedIds.size();
+        const QSet<int> distinct(_options.simulatedIds.begin(), _options.simulatedIds.end());
+        simulated.allowSharedIds = distinct.size() != _options.simulatedIds.size();
         simulated.model = _options.model;
         simulated.description = _options.description;
         simulated.baudRate = _options.baudRate;
