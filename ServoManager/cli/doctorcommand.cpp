@@ -35,67 +35,23 @@ DoctorPlan doctorPlanOf(const Globals& globals, Arguments& arguments)
     return plan;
 }
 
-QString verdictWord(DoctorFinding::Verdict verdict)
-{
-    switch (verdict) {
-    case DoctorFinding::Verdict::Fine:
-        return QStringLiteral("ok");
-    case DoctorFinding::Verdict::Note:
-        return QStringLiteral("note");
-    case DoctorFinding::Verdict::Problem:
-        break;
-    }
-    return QStringLiteral("Problem");
-}
-
-// One verdict as a person reads it: the word, what was looked at, what was found, and beneath it
-// each line of the fix.
+// One verdict as the report's text has it: the word, what was looked at and what was found, and
+// beneath it the fix, its further lines under the first.
 QString findingText(const DoctorFinding& finding)
 {
-    const QString indent(9, QLatin1Char(' '));
-    QString text = verdictWord(finding.verdict).leftJustified(indent.size()) + finding.check +
-                   QStringLiteral(": ") + finding.text + QLatin1Char('\n');
+    const QString word = finding.verdict == DoctorFinding::Verdict::Problem ? QStringLiteral("PROBLEM")
+                         : finding.verdict == DoctorFinding::Verdict::Note  ? QStringLiteral("note")
+                                                                            : QStringLiteral("ok");
+    QString text = QStringLiteral("[%1] %2: %3\n").arg(word, finding.check, finding.text);
     const QStringList fix = finding.fix.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     for (int i = 0; i < fix.size(); ++i)
-        text += indent + (i == 0 ? QStringLiteral("fix: ") : QStringLiteral("     ")) + fix[i] +
-                QLatin1Char('\n');
-    return text;
-}
-
-QString servoText(const FoundServo& servo)
-{
-    return QStringLiteral("servo %1 at %2 baud: %3, Protocol %4")
-        .arg(servo.id)
-        .arg(servo.baudRate)
-        .arg(ServoSearch::modelText(servo.modelNumber), protocolText(servo.protocol));
-}
-
-// The end of the human report: what answered, where the settings should point, and the count.
-QString summaryText(const DoctorReport& report)
-{
-    QString text = QStringLiteral("\n");
-    if (report.stopped)
-        text += QStringLiteral("Stopped before the end: the checks above are all that ran.\n");
-    if (report.servos.isEmpty())
-        text += report.portOpened ? QStringLiteral("No servo answered.\n") : QString();
-    for (const FoundServo& servo : report.servos)
-        text += QStringLiteral("Found %1\n").arg(servoText(servo));
-    if (report.elsewhere)
-        text += QStringLiteral("Nothing answers where the settings point; to use the %1, give "
-                               "--baud %2 --protocol %3 --id %4\n")
-                    .arg(servoText(*report.elsewhere))
-                    .arg(report.elsewhere->baudRate)
-                    .arg(protocolText(report.elsewhere->protocol))
-                    .arg(report.elsewhere->id);
-    const int problems = report.problemCount();
-    text += problems == 0
-                ? QStringLiteral("No problem found.\n")
-                : QStringLiteral("%1 problem%2 found.\n").arg(problems).arg(problems == 1 ? "" : "s");
+        text +=
+            (i == 0 ? QStringLiteral("    fix: ") : QStringLiteral("         ")) + fix[i] + QLatin1Char('\n');
     return text;
 }
 
 // Wires the doctor's announcements to the terminal: verdicts to standard output as they are
-// reached, progress on standard error where a person watches it.
+// reached (as the report's text has them), progress on standard error where a person watches it.
 void showProgress(BusDoctor& doctor, bool json)
 {
     const bool terminal = ::isatty(STDERR_FILENO) == 1;
@@ -105,6 +61,7 @@ void showProgress(BusDoctor& doctor, bool json)
         });
     if (json)
         return;
+    out() << QStringLiteral("Bus doctor on %1\n").arg(doctor.plan().portName) << Qt::flush;
     QObject::connect(&doctor, &BusDoctor::findingAdded, [terminal](const DoctorFinding& finding) {
         if (terminal)
             err() << "\r\033[K" << Qt::flush;
@@ -143,7 +100,7 @@ int doctorCommand(CommandContext& context, Arguments& arguments)
     if (json)
         out() << QString::fromUtf8(report.json()).trimmed() << '\n';
     else
-        out() << summaryText(report);
+        out() << report.summary() << '\n';
     out().flush();
     const int status = report.status();
     if (status == DoctorReport::PortFailed)

@@ -1,8 +1,8 @@
-// velkora-servo doctor as a shell user runs it: on simulated servos, on a line with nothing behind
-// it and on a port that is not there; its verdicts, its exit status, the JSON report agreeing with
+// velkora-servo doctor as a shell user runs it: on simulated servos, on a port another program
+// holds and on one that is not there; its verdicts, its exit status, the JSON report agreeing with
 // that status, and Ctrl+C still giving the report so far.
 #include <cliprocess.h>
-#include <ptypair.h>
+#include <servosimulator.h>
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -24,7 +24,8 @@ private slots:
     void initTestCase()
     {
         QVERIFY(_home.isValid());
-        QVERIFY2(_silentLine.isOpen(), qPrintable(_silentLine.errorString()));
+        QString error;
+        QVERIFY2(_heldLine.start(&error), qPrintable(error));
     }
     void verdicts_data();
     void verdicts();
@@ -33,38 +34,44 @@ private slots:
 private:
     CliRun run(QStringList arguments)
     {
-        arguments.replaceInStrings(QStringLiteral("@silent"), _silentLine.slavePath());
+        arguments.replaceInStrings(QStringLiteral("@held"), _heldLine.devicePath());
         return runCli(QStringLiteral(VSM_CLI_PATH), _home.path(), arguments);
     }
 
     QTemporaryDir _home;
-    PtyPair _silentLine; // a port no servo is behind
+    servosim::ServoSimulator _heldLine; // its port is open in this process
 };
 
 void TestDoctor::verdicts_data()
 {
-    QTest::addColumn<QStringList>("arguments"); // "@silent": the line with nothing behind it
+    QTest::addColumn<QStringList>("arguments"); // "@held": the port this test holds
     QTest::addColumn<int>("status");
     QTest::addColumn<QStringList>("present"); // texts the report must hold
     QTest::addColumn<QStringList>("absent");  // and must not
 
     QTest::newRow("healthy bus") << QStringList{"--simulate", "--id", "1,2", "doctor"} + narrow << 0
-                                 << QStringList{"Found servo 1 at 1000000 baud", "Found servo 2 at",
-                                                "No problem found."}
-                                 << QStringList{"Problem", "fix:"};
+                                 << QStringList{"[ok] Servo 1:", "[ok] Servo 2:",
+                                                "2 servos found, nothing wrong."}
+                                 << QStringList{"[PROBLEM]"};
     QTest::newRow("two servos at one id")
         << QStringList{"--simulate", "--id", "1,1", "doctor"} + narrow << 1
-        << QStringList{"Problem", "id 1", "fix: "} << QStringList{"No problem found."};
-    QTest::newRow("nothing behind the line")
-        << QStringList{"--port", "@silent", "doctor"} + narrow << 3 << QStringList{"No servo answered."}
-        << QStringList{"Found servo"};
+        << QStringList{"[PROBLEM] Servo 1:", "share id 1", "    fix: "} << QStringList{"nothing wrong"};
+    // An AX-12 answers no broadcast ping: one outside the ids asked is not found.
+    QTest::newRow("no servo in the range")
+        << QStringList{"--simulate", "--model", "ax12", "--id", "9", "doctor"} + narrow << 3
+        << QStringList{"[PROBLEM] Servos:", "No servo answered."} << QStringList{"[ok] Servo "};
     QTest::newRow("no such port") << QStringList{"--port", "/dev/ttyNoSuchAdapter", "doctor"} + narrow << 4
-                                  << QStringList{"/dev/ttyNoSuchAdapter", "Problem"}
-                                  << QStringList{"Found servo", "No servo answered."};
-    // The command's own --port goes before the stored or global one.
+                                  << QStringList{"[PROBLEM] Port: /dev/ttyNoSuchAdapter",
+                                                 "The port cannot be opened."}
+                                  << QStringList{"No servo answered."};
+    // This test keeps the line of its own simulated servos open, as another program would.
+    QTest::newRow("held by another program")
+        << QStringList{"--port", "@held", "doctor"} + narrow << 4
+        << QStringList{"[PROBLEM] Other programs:", "cli_tst_doctor"} << QStringList{"[ok] Servo "};
+    // The command's own --port goes before the stored or simulated one.
     QTest::newRow("the command's own port")
-        << QStringList{"--port", "@silent", "doctor", "--port", "/dev/ttyNoSuchAdapter"} + narrow << 4
-        << QStringList{"/dev/ttyNoSuchAdapter"} << QStringList{"No servo answered."};
+        << QStringList{"--simulate", "doctor", "--port", "/dev/ttyNoSuchAdapter"} + narrow << 4
+        << QStringList{"Bus doctor on /dev/ttyNoSuchAdapter"} << QStringList{"[ok] Servo "};
 }
 
 // Each case twice: as a person reads it, and as JSON whose status is the exit status.
@@ -115,8 +122,11 @@ void TestDoctor::interruptedStillReports()
     QVERIFY2(process.waitForFinished(60000), qPrintable(output));
     output += QString::fromUtf8(process.readAllStandardOutput());
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-    QVERIFY2(output.contains("Stopped before the end"), qPrintable(output));
-    QVERIFY2(output.contains(QRegularExpression("(No problem|problems? found)")), qPrintable(output));
+    QVERIFY2(output.contains("[note] Stopped:"), qPrintable(output));
+    // The summary closes it.
+    QVERIFY2(output.contains(
+                 QRegularExpression("(nothing wrong|problems? found|Stopped before a servo answered)\\.\n$")),
+             qPrintable(output));
     QVERIFY(QList<int>({0, 1, 3}).contains(process.exitCode()));
 }
 
