@@ -49,8 +49,8 @@ Commands:
 
 const char* const usageTail = R"(
 Exit status: 0 done, 1 differences, a write not taken as asked, a numbering step that failed or
-a problem the doctor found, 2 wrong usage, 3 no answer, 4 the port could not be opened, 5 no model description covers
-the servo's model number (choose one with --as).
+a problem the doctor found, 2 wrong usage, 3 no answer, 4 the port could not be opened, 5 no
+model description covers the servo's model number (choose one with --as).
 )";
 
 using Command = int (*)(CommandContext&, Arguments&);

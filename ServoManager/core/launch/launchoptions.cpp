@@ -70,7 +70,8 @@ void addLaunchOptions(QCommandLineParser& parser)
         {idName,
          QStringLiteral(
              "Servo id (0 to %1), or several, comma-separated, for the bus table; the first is chosen. "
-             "With --simulate: the simulated servos' ids (default 1); an id given twice puts two servos there.")
+             "With --simulate: the simulated servos' ids (default 1); an id given twice puts two servos "
+             "there.")
              .arg(highestServoId),
          QStringLiteral("ID")},
         {modelName,
