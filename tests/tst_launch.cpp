@@ -53,7 +53,9 @@ private slots:
         QTest::newRow("list for the bus") << QStringList{"--id", "3, 2"} << "0|3,2|0||0|3|0";
         QTest::newRow("listed id twice") << QStringList{"--id", "3,3"} << "!twice";
         QTest::newRow("reserved simulated id") << QStringList{"--simulate", "--id", "1,253"} << "!--id";
-        QTest::newRow("simulated id twice") << QStringList{"--simulate", "--id", "4,4"} << "!twice";
+        // Two servos at one id, listed once in the bus table.
+        QTest::newRow("simulated id twice")
+            << QStringList{"--simulate", "--id", "4,4"} << "1|4|0||1000000|4|0";
         QTest::newRow("stray word") << QStringList{"demo"} << "!demo";
         QTest::newRow("protocol for one run") << QStringList{"--protocol", "1"} << "0||0||0|-1|1";
         QTest::newRow("protocol 3") << QStringList{"--protocol", "3"} << "!--protocol is 1, 2 or feetech";

@@ -48,9 +48,9 @@ Commands:
 )";
 
 const char* const usageTail = R"(
-Exit status: 0 done, 1 differences, a write not taken as asked or a numbering step that failed,
-2 wrong usage, 3 no answer, 4 the port could not be opened, 5 no model description covers
-the servo's model number (choose one with --as).
+Exit status: 0 done, 1 differences, a write not taken as asked, a numbering step that failed or
+a problem the doctor found, 2 wrong usage, 3 no answer, 4 the port could not be opened, 5 no
+model description covers the servo's model number (choose one with --as).
 )";
 
 using Command = int (*)(CommandContext&, Arguments&);
@@ -70,6 +70,10 @@ const CommandEntry commandTable[] = {
     {"ports", portsCommand, "ports", "serial ports, their /dev/serial/by-id names and latency timers"},
     {"scan", scanCommand, "scan [--ids A-B] [--bauds LIST|all] [--protocols 1,2,feetech] [--quick]",
      "look for servos (default ids 1-10 at the chosen rate and\nprotocol; --quick pings in Protocol 2 only)"},
+    {"doctor", doctorCommand, "doctor [--port P] [--json] [--ids A-B] [--bauds LIST|all]",
+     "when nothing answers: checks the port, the adapter and the bus\n"
+     "(every rate, both protocols), says what is wrong and its fix;\n"
+     "exit 1 a problem found, 3 no servo answered, 4 no port"},
     {"info", infoCommand, "info", "model, firmware, id, baud rate, voltage, temperature, errors"},
     {"fields", fieldsCommand, "fields", "the servo model's keys: caption, group, unit, range, writable"},
     {"models", modelsCommand, "models",

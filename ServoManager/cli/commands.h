@@ -20,6 +20,7 @@ namespace cli {
 int portsCommand(CommandContext& context, Arguments& arguments);
 int scanCommand(CommandContext& context, Arguments& arguments);
 int numberCommand(CommandContext& context, Arguments& arguments); // numbercommand.cpp
+int doctorCommand(CommandContext& context, Arguments& arguments); // doctorcommand.cpp
 
 // Reading one servo (readcommands.cpp).
 int infoCommand(CommandContext& context, Arguments& arguments);

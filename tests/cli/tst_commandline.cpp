@@ -253,8 +253,8 @@ void TestCommandLine::usageListsWhatRuns()
             QVERIFY2(column == 37, qPrintable(line));
         }
     }
-    QCOMPARE(names, QStringList({"ports", "scan", "info", "fields", "models", "keys", "get", "set", "dump",
-                                 "save", "restore", "diff", "watch", "off", "reboot", "reset", "number"}));
+    QCOMPARE(names, QStringList({"ports", "scan", "doctor", "info", "fields", "models", "keys", "get", "set",
+                                 "dump", "save", "restore", "diff", "watch", "off", "reboot", "reset", "number"}));
     const QStringList port{"--port", _simulator.devicePath(), "--baud", "1000000", "--id", "1"};
     for (const QString& name : names) {
         const Run result = run(port + QStringList{name, "--no-such-option"});

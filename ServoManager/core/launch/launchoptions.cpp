@@ -8,6 +8,7 @@
 #include <servosimulator.h>
 
 #include <QCommandLineParser>
+#include <QSet>
 #include <QStringList>
 
 #include <algorithm>
@@ -49,8 +50,7 @@ QString readSimulatedIds(const QString& text, QList<int>* ids)
         if (!readId(part, highestSimulatedId, &id))
             return QStringLiteral("--id with --simulate wants servo ids from 0 to %1, comma-separated")
                 .arg(highestSimulatedId);
-        if (ids->contains(id))
-            return QStringLiteral("servo id %1 is given twice").arg(id);
+        // An id given twice puts two servos there, whose answers collide: a fault to try out.
         ids->append(id);
     }
     return {};
@@ -70,7 +70,8 @@ void addLaunchOptions(QCommandLineParser& parser)
         {idName,
          QStringLiteral(
              "Servo id (0 to %1), or several, comma-separated, for the bus table; the first is chosen. "
-             "With --simulate: the simulated servos' ids (default 1).")
+             "With --simulate: the simulated servos' ids (default 1); an id given twice puts two servos "
+             "there.")
              .arg(highestServoId),
          QStringLiteral("ID")},
         {modelName,
@@ -189,7 +190,9 @@ QString readLaunchOptions(const QCommandLineParser& parser, LaunchOptions* optio
     }
     if (options->simulate) {
         options->servoId = options->simulatedIds.first();
-        options->listedIds = options->simulatedIds;
+        for (int id : options->simulatedIds)
+            if (!options->listedIds.contains(id))
+                options->listedIds.append(id);
     }
     return {};
 }
@@ -222,6 +225,8 @@ bool LaunchSession::start(QString* error)
     if (_options.simulate) {
         servosim::Options simulated;
         simulated.ids = _options.simulatedIds;
+        const QSet<int> distinct(_options.simulatedIds.begin(), _options.simulatedIds.end());
+        simulated.allowSharedIds = distinct.size() != _options.simulatedIds.size();
         simulated.model = _options.model;
         simulated.description = _options.description;
         simulated.baudRate = _options.baudRate;

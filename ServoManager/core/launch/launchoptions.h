@@ -19,7 +19,7 @@ class ServoSimulator;
 struct LaunchOptions
 {
     bool simulate = false;
-    QList<int> simulatedIds{1};
+    QList<int> simulatedIds{1}; // an id listed twice: two servos share it
     servosim::Model model = servosim::Model::V1;
     // --model naming any other description: the simulated servos play it instead of `model`.
     std::shared_ptr<const ModelDescription> description;
