@@ -35,21 +35,6 @@ DoctorPlan doctorPlanOf(const Globals& globals, Arguments& arguments)
     return plan;
 }
 
-// One verdict as the report's text has it: the word, what was looked at and what was found, and
-// beneath it the fix, its further lines under the first.
-QString findingText(const DoctorFinding& finding)
-{
-    const QString word = finding.verdict == DoctorFinding::Verdict::Problem ? QStringLiteral("PROBLEM")
-                         : finding.verdict == DoctorFinding::Verdict::Note  ? QStringLiteral("note")
-                                                                            : QStringLiteral("ok");
-    QString text = QStringLiteral("[%1] %2: %3\n").arg(word, finding.check, finding.text);
-    const QStringList fix = finding.fix.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    for (int i = 0; i < fix.size(); ++i)
-        text +=
-            (i == 0 ? QStringLiteral("    fix: ") : QStringLiteral("         ")) + fix[i] + QLatin1Char('\n');
-    return text;
-}
-
 // Wires the doctor's announcements to the terminal: verdicts to standard output as they are
 // reached (as the report's text has them), progress on standard error where a person watches it.
 void showProgress(BusDoctor& doctor, bool json)
@@ -65,7 +50,7 @@ void showProgress(BusDoctor& doctor, bool json)
     QObject::connect(&doctor, &BusDoctor::findingAdded, [terminal](const DoctorFinding& finding) {
         if (terminal)
             err() << "\r\033[K" << Qt::flush;
-        out() << findingText(finding) << Qt::flush;
+        out() << DoctorReport::findingText(finding) << Qt::flush;
     });
 }
 
