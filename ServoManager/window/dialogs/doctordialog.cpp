@@ -1,0 +1,281 @@
+#include "window/dialogs/doctordialog.h"
+
+#include "core/jobs/servosearch.h"
+#include "core/settings/settingshelper.h"
+#include "ui_doctordialog.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QSaveFile>
+#include <QStyle>
+
+#include <algorithm>
+
+namespace {
+
+enum Column
+{
+    VerdictColumn = 0,
+    CheckColumn = 1,
+    TextColumn = 2
+};
+
+QString verdictWord(DoctorFinding::Verdict verdict)
+{
+    switch (verdict) {
+    case DoctorFinding::Verdict::Fine:
+        return DoctorDialog::tr("OK");
+    case DoctorFinding::Verdict::Note:
+        return DoctorDialog::tr("Note");
+    case DoctorFinding::Verdict::Problem:
+        break;
+    }
+    return DoctorDialog::tr("Problem");
+}
+
+QIcon verdictIcon(const QStyle* style, DoctorFinding::Verdict verdict)
+{
+    switch (verdict) {
+    case DoctorFinding::Verdict::Fine:
+        return style->standardIcon(QStyle::SP_DialogApplyButton);
+    case DoctorFinding::Verdict::Note:
+        return style->standardIcon(QStyle::SP_MessageBoxInformation);
+    case DoctorFinding::Verdict::Problem:
+        break;
+    }
+    return style->standardIcon(QStyle::SP_MessageBoxWarning);
+}
+
+QString servoText(const FoundServo& servo)
+{
+    return DoctorDialog::tr("servo id %1 (%2) at %3 baud in Protocol %4")
+        .arg(servo.id)
+        .arg(ServoSearch::modelText(servo.modelNumber))
+        .arg(servo.baudRate)
+        .arg(protocolText(servo.protocol));
+}
+
+} // namespace
+
+DoctorDialog::DoctorDialog(QWidget* parent) : QDialog(parent), ui(new Ui::DoctorDialog)
+{
+    ui->setupUi(this);
+    ui->connectButton->hide();
+    ui->findingsTree->header()->setSectionResizeMode(TextColumn, QHeaderView::Stretch);
+    connect(ui->runButton, &QPushButton::clicked, this, [this] { isRunning() ? stop() : run(); });
+    connect(ui->closeButton, &QPushButton::clicked, this, &QDialog::reject);
+    connect(ui->copyButton, &QPushButton::clicked, this, &DoctorDialog::copyReport);
+    connect(ui->saveButton, &QPushButton::clicked, this, &DoctorDialog::chooseFileToSave);
+    connect(ui->takeButton, &QPushButton::clicked, this, &DoctorDialog::takeSettings);
+    connect(ui->connectButton, &QPushButton::clicked, this, [this] {
+        accept();
+        emit connectRequested();
+    });
+    // Ctrl+C copies the report, as the Copy button does.
+    auto* copy = new QAction(this);
+    copy->setShortcut(QKeySequence::Copy);
+    connect(copy, &QAction::triggered, this, &DoctorDialog::copyReport);
+    addAction(copy);
+    showRunning(false);
+}
+
+DoctorDialog::~DoctorDialog()
+{
+    _doctor.reset(); // a run still under way lets the port go here
+    delete ui;
+}
+
+DoctorPlan DoctorDialog::planFromSettings()
+{
+    const Settings port(QStringLiteral("port settings"));
+    DoctorPlan plan;
+    plan.portName = port.getValue(QStringLiteral("serialPortName"), QString()).toString().trimmed();
+    plan.baudRate = port.getValue(QStringLiteral("baudRate"), 0).toInt();
+    plan.protocol = BusProtocol(protocolOfSetting(port.getValue(QStringLiteral("protocol"), QVariant())));
+    plan.servoId =
+        Settings(QStringLiteral("main window settings")).getValue(QStringLiteral("servoId"), -1).toInt();
+    return plan;
+}
+
+void DoctorDialog::run()
+{
+    if (isRunning())
+        return;
+    DoctorPlan plan = planFromSettings();
+    if (_adjust)
+        _adjust(plan);
+    ui->findingsTree->clear();
+    ui->takeButton->setEnabled(false);
+    ui->connectButton->hide();
+    showMessage(QString(), false);
+    if (plan.portName.isEmpty()) {
+        _doctor.reset();
+        showMessage(tr("No serial port is chosen: choose one in Settings, then run the diagnosis again."),
+                    true);
+        return;
+    }
+    ui->targetLabel->setText(tr("Port %1; the settings say servo id %2 at %3 baud in Protocol %4.")
+                                 .arg(plan.portName)
+                                 .arg(plan.servoId)
+                                 .arg(plan.baudRate)
+                                 .arg(protocolText(plan.protocol)));
+    _doctor = std::make_unique<BusDoctor>(std::move(plan));
+    connect(_doctor.get(), &BusDoctor::findingAdded, this, &DoctorDialog::addFinding);
+    connect(_doctor.get(), &BusDoctor::progress, this, &DoctorDialog::showProgress);
+    connect(_doctor.get(), &BusDoctor::finished, this, &DoctorDialog::ended);
+    ui->progressBar->setRange(0, 0);
+    ui->stepLabel->clear();
+    showRunning(true);
+    _doctor->start();
+}
+
+void DoctorDialog::stop()
+{
+    if (!isRunning())
+        return;
+    _doctor->stop();
+    // The step under way ends first; finished() follows.
+    ui->runButton->setEnabled(false);
+    ui->stepLabel->setText(tr("Stopping…"));
+}
+
+void DoctorDialog::done(int result)
+{
+    // Closed by any way (Close, Escape, the window's close button): the run ends with it.
+    stop();
+    QDialog::done(result);
+}
+
+void DoctorDialog::addFinding(const DoctorFinding& finding)
+{
+    auto* item = new QTreeWidgetItem(ui->findingsTree);
+    item->setText(VerdictColumn, verdictWord(finding.verdict));
+    item->setIcon(VerdictColumn, verdictIcon(style(), finding.verdict));
+    item->setText(CheckColumn, finding.check);
+    item->setText(TextColumn, finding.text);
+    item->setToolTip(TextColumn, finding.text);
+    if (!finding.fix.isEmpty()) {
+        auto* fix = new QTreeWidgetItem(item);
+        fix->setText(CheckColumn, tr("Fix"));
+        fix->setText(TextColumn, finding.fix);
+        fix->setToolTip(TextColumn, finding.fix);
+        item->setExpanded(true);
+    }
+    ui->findingsTree->resizeColumnToContents(VerdictColumn);
+    ui->findingsTree->resizeColumnToContents(CheckColumn);
+    ui->findingsTree->scrollToItem(item);
+}
+
+void DoctorDialog::showProgress(int done, int total, const QString& step)
+{
+    ui->progressBar->setRange(0, std::max(total, 1));
+    ui->progressBar->setValue(std::min(done, std::max(total, 1)));
+    if (_doctor && !_doctor->isRunning())
+        return;
+    ui->stepLabel->setText(step);
+}
+
+void DoctorDialog::ended()
+{
+    const DoctorReport& report = _doctor->report();
+    showRunning(false);
+    ui->progressBar->setRange(0, 1);
+    ui->progressBar->setValue(report.stopped ? 0 : 1);
+    QString summary;
+    if (report.stopped)
+        summary = tr("Stopped.");
+    else if (report.status() == DoctorReport::Healthy)
+        summary = tr("Done: %n servo(s) found, nothing wrong.", nullptr, report.servos.size());
+    else if (report.status() == DoctorReport::PortFailed)
+        summary = tr("Done: the port cannot be opened.");
+    else if (report.status() == DoctorReport::NoServo)
+        summary = tr("Done: no servo answered.");
+    else
+        summary = tr("Done: %n problem(s) found.", nullptr, report.problemCount());
+    ui->stepLabel->setText(summary);
+    if (report.elsewhere) {
+        ui->takeButton->setEnabled(true);
+        ui->takeButton->setToolTip(tr("Connect to %1 from now on").arg(servoText(*report.elsewhere)));
+    }
+    emit runFinished();
+}
+
+void DoctorDialog::showRunning(bool running)
+{
+    ui->runButton->setEnabled(true);
+    ui->runButton->setText(running ? tr("Stop") : tr("Run again"));
+    ui->copyButton->setEnabled(!running && _doctor);
+    ui->saveButton->setEnabled(!running && _doctor);
+}
+
+void DoctorDialog::showMessage(const QString& text, bool failure)
+{
+    ui->messageLabel->setText(text);
+    ui->messageLabel->setStyleSheet(failure ? QStringLiteral("color: #b00000;") : QString());
+}
+
+void DoctorDialog::copyReport()
+{
+    if (!_doctor || isRunning())
+        return;
+    QApplication::clipboard()->setText(_doctor->report().text());
+    showMessage(tr("The report is on the clipboard."), false);
+}
+
+void DoctorDialog::chooseFileToSave()
+{
+    if (!_doctor || isRunning())
+        return;
+    auto* chooser = new QFileDialog(this, tr("Save the diagnosis"),
+                                    QDir::home().filePath(QStringLiteral("diagnosis.txt")),
+                                    tr("Text files (*.txt);;All files (*)"));
+    chooser->setAcceptMode(QFileDialog::AcceptSave);
+    chooser->setDefaultSuffix(QStringLiteral("txt"));
+    chooser->setAttribute(Qt::WA_DeleteOnClose);
+    connect(chooser, &QFileDialog::fileSelected, this, [this](const QString& path) { saveReport(path); });
+    chooser->open();
+}
+
+bool DoctorDialog::saveReport(const QString& path)
+{
+    if (!_doctor)
+        return false;
+    const QByteArray text = _doctor->report().text().toUtf8();
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
+        showMessage(tr("The report could not be saved to %1: %2").arg(path, file.errorString()), true);
+        return false;
+    }
+    showMessage(tr("The report was saved to %1.").arg(QDir::toNativeSeparators(path)), false);
+    return true;
+}
+
+void DoctorDialog::takeSettings()
+{
+    if (!_doctor || isRunning() || !_doctor->report().elsewhere)
+        return;
+    const FoundServo servo = *_doctor->report().elsewhere;
+    const QString portName = _doctor->plan().portName;
+    // In the order the search dialog hands a chosen servo over: the port, then what it answers at.
+    emit updatePortName(portName);
+    emit updateProtocol(int(servo.protocol));
+    emit updateBaudRate(servo.baudRate);
+    emit updateId(servo.id);
+    // Said only as far as the settings really hold it now.
+    const DoctorPlan now = planFromSettings();
+    if (now.portName != portName || now.baudRate != servo.baudRate || now.protocol != servo.protocol ||
+        now.servoId != servo.id) {
+        showMessage(tr("The settings could not take %1 on %2.").arg(servoText(servo), portName), true);
+        return;
+    }
+    ui->takeButton->setEnabled(false);
+    ui->connectButton->show();
+    ui->connectButton->setFocus();
+    showMessage(tr("The settings now say %1 on %2. Connect there?").arg(servoText(servo), portName), false);
+}
