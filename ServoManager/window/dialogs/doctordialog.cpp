@@ -87,7 +87,10 @@ DoctorDialog::DoctorDialog(QWidget* parent) : QDialog(parent), ui(new Ui::Doctor
 
 DoctorDialog::~DoctorDialog()
 {
-    _doctor.reset(); // a run still under way lets the port go here
+    // A run still under way lets the port go here; its end is nothing more to show.
+    if (_doctor)
+        _doctor->disconnect(this);
+    _doctor.reset();
     delete ui;
 }
 
@@ -139,10 +142,10 @@ void DoctorDialog::stop()
 {
     if (!isRunning())
         return;
-    _doctor->stop();
-    // The step under way ends first; finished() follows.
+    // The step under way ends first; finished() follows (perhaps at once, undoing this).
     ui->runButton->setEnabled(false);
     ui->stepLabel->setText(tr("Stopping…"));
+    _doctor->stop();
 }
 
 void DoctorDialog::done(int result)
