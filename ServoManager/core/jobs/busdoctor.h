@@ -8,12 +8,16 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
 class LineCheck;
 class SerialHelper;
+struct BusResult;
 struct ModelDescription;
+
+Q_DECLARE_METATYPE(FoundServo)
 
 // What one run of the bus doctor looks at.
 struct DoctorPlan
@@ -49,13 +53,17 @@ struct DoctorReport
     QList<DoctorFinding> findings;
     QList<FoundServo> servos;
     bool portOpened = false;
-    bool stopped = false; // the user stopped it before the end
+    bool portFailed = false; // it could not be opened, or failed meanwhile
+    bool stopped = false;    // the user stopped it before the end
+    QList<int> collidedIds;  // ids whose answers arrive corrupt every time: two servos share them
     // A servo that answers where the settings do not point (another rate or protocol), when no
     // servo answers where they do: the settings to take.
     std::optional<FoundServo> elsewhere;
 
     Status status() const;
     int problemCount() const;
+    // One line: the status in words.
+    QString summary() const;
     // The report as a person reads it (copied, saved, printed by the command line).
     QString text() const;
     // The same for scripts: port, status, findings and servos.
@@ -97,20 +105,25 @@ private:
     void add(const DoctorFinding& finding);
     void next();
     void finish();
-    void checkThePort();
-    void checkTheLine();
+    // Each step says whether it waits for the bus (and calls next() when done), or is done now.
+    bool checkThePort();
+    bool checkTheLine();
     void lineChecked();
-    void planScan();
-    void runProbe(const Probe& probe);
+    bool planScan();
+    bool runProbe(const Probe& probe);
     void probeEnded(const Probe& probe, const BusResult& result);
     void identifyProtocol1(const Probe& probe);
+    void addServo(const Probe& probe, int id, const QByteArray& answer, bool pinged);
     void collisionAt(const Probe& probe);
-    void scanEnded();
-    void checkFoundServo(int index);
-    void servoTableRead(int index, const BusResult& result);
-    bool ensureOpen(int baudRate, BusProtocol protocol);
+    bool scanEnded();
     void judgeSettings();
-    bool hasId(int id) const;
+    bool checkFoundServo(int index);
+    void servoTableRead(const FoundServo& servo, const std::shared_ptr<const ModelDescription>& model,
+                        const BusResult& result);
+    void answersPingsOnly(const FoundServo& servo, const std::shared_ptr<const ModelDescription>& model);
+    bool ensureOpen(int baudRate, BusProtocol protocol);
+    bool hasId(int id, int baudRate) const;
+    bool hasCollided(int id, int baudRate) const;
 
     DoctorPlan _plan;
     DoctorReport _report;
@@ -118,10 +131,9 @@ private:
     bool _stopping = false;
     std::unique_ptr<LineCheck> _line;
     std::shared_ptr<SerialHelper> _serial;
-    QList<Probe> _probes;
-    QList<std::function<void()>> _steps;
+    QList<std::function<bool()>> _steps;
     int _done = 0;
-    int _corruptRetries = 0;
+    int _corruptSeen = 0;             // corrupt answers to the probe under way
     QList<QPair<int, int>> _collided; // id, rate
     QList<int> _pingOnly;             // indexes into the report's servos: answered a ping, not a read
 };

@@ -105,6 +105,9 @@ public:
     QByteArray packet() const { return _packet; }
     // What the transaction failed of if it ended now without a packet.
     FailureKind failureKind() const;
+    // A frame of the right form came but failed its check: what two servos answering at once
+    // leave, unlike noise, which seldom forms a header.
+    bool sawBadFrame() const { return _sawBadFrame; }
 
     // `initial` continues a CRC already run over the bytes before `data`.
     static uint16_t crc16(const uint8_t* data, int size, uint16_t initial = 0);

@@ -196,7 +196,13 @@ QList<DoctorFinding> checkPort(const QString& portName)
 DoctorFinding latencyFinding(const PortLatency& latency)
 {
     const QString check = tr("Latency");
-    const QString text = portLatencyText(latency);
+    QString text = portLatencyText(latency);
+    // The settings dialog's line names itself; a verdict's check already does.
+    const QString named = QCoreApplication::translate("PortLatency", "Latency: ");
+    if (text.startsWith(named)) {
+        text.remove(0, named.size());
+        text[0] = text[0].toUpper();
+    }
     const int newline = text.indexOf(QLatin1Char('\n'));
     if (newline < 0) {
         const bool unknown = latency.kind == PortLatency::Kind::UsbOther;

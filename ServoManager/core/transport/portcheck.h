@@ -3,6 +3,7 @@
 #include "core/transport/portlatency.h"
 
 #include <QList>
+#include <QMetaType>
 #include <QString>
 
 #include <sys/types.h>
@@ -24,6 +25,7 @@ struct DoctorFinding
 
     bool isProblem() const { return verdict == Verdict::Problem; }
 };
+Q_DECLARE_METATYPE(DoctorFinding)
 
 // Who may open a device file: its mode, owner and group, against a user and the groups the user
 // is in. Root may open anything.

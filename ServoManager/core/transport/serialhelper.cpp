@@ -428,8 +428,11 @@ void SerialHelper::finishWithFailure(FailureKind kind, uint8_t errorByte)
 {
     const RequestInfo request = _request;
     const Completion done = _completion;
+    const bool badFrame = _framer.sawBadFrame();
     endTransaction(trafficOutcomeOf(kind));
-    report(kind, request, errorByte, done);
+    emit transactionFailed(kind, request, errorByte);
+    if (done)
+        done({false, {}, kind, request, errorByte, badFrame});
 }
 
 void SerialHelper::report(FailureKind kind, const RequestInfo& request, uint8_t errorByte,

@@ -77,6 +77,8 @@ struct BusResult
     FailureKind failure = FailureKind::Timeout; // when not answered
     RequestInfo request;
     uint8_t errorByte = 0; // of the answer, or of the refusal
+    // A failed answer held a frame of the right form whose check failed (see StatusPacketFramer).
+    bool badFrame = false;
 };
 
 // One servo of a multi-servo read: the span asked of it (the sync kinds ask every servo the same)
