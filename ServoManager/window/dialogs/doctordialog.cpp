@@ -190,18 +190,9 @@ void DoctorDialog::ended()
     showRunning(false);
     ui->progressBar->setRange(0, 1);
     ui->progressBar->setValue(report.stopped ? 0 : 1);
-    QString summary;
-    if (report.stopped)
-        summary = tr("Stopped.");
-    else if (report.status() == DoctorReport::Healthy)
-        summary = tr("Done: %n servo(s) found, nothing wrong.", nullptr, report.servos.size());
-    else if (report.status() == DoctorReport::PortFailed)
-        summary = tr("Done: the port cannot be opened.");
-    else if (report.status() == DoctorReport::NoServo)
-        summary = tr("Done: no servo answered.");
-    else
-        summary = tr("Done: %n problem(s) found.", nullptr, report.problemCount());
-    ui->stepLabel->setText(summary);
+    ui->stepLabel->setText(report.stopped && report.status() != DoctorReport::NoServo
+                               ? tr("Stopped. %1").arg(report.summary())
+                               : report.summary());
     if (report.elsewhere) {
         ui->takeButton->setEnabled(true);
         ui->takeButton->setToolTip(tr("Connect to %1 from now on").arg(servoText(*report.elsewhere)));

@@ -1,6 +1,5 @@
 #pragma once
 
-struct BusResult; // TEMP until busdoctor.h declares it
 #include "core/jobs/busdoctor.h"
 
 #include <QDialog>
