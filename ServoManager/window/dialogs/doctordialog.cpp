@@ -4,7 +4,6 @@
 #include "core/settings/settingshelper.h"
 #include "ui_doctordialog.h"
 
-#include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
@@ -13,6 +12,7 @@
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QSaveFile>
+#include <QShortcut>
 #include <QStyle>
 
 #include <algorithm>
@@ -77,11 +77,9 @@ DoctorDialog::DoctorDialog(QWidget* parent) : QDialog(parent), ui(new Ui::Doctor
         accept();
         emit connectRequested();
     });
-    // Ctrl+C copies the report, as the Copy button does.
-    auto* copy = new QAction(this);
-    copy->setShortcut(QKeySequence::Copy);
-    connect(copy, &QAction::triggered, this, &DoctorDialog::copyReport);
-    addAction(copy);
+    // Ctrl+C copies the report, as the Copy button does (in this window only: the main window's
+    // Ctrl+C copies table rows).
+    connect(new QShortcut(QKeySequence::Copy, this), &QShortcut::activated, this, &DoctorDialog::copyReport);
     showRunning(false);
 }
 
@@ -203,7 +201,7 @@ void DoctorDialog::ended()
 void DoctorDialog::showRunning(bool running)
 {
     ui->runButton->setEnabled(true);
-    ui->runButton->setText(running ? tr("Stop") : tr("Run again"));
+    ui->runButton->setText(running ? tr("Stop") : _doctor ? tr("Run again") : tr("Run"));
     ui->copyButton->setEnabled(!running && _doctor);
     ui->saveButton->setEnabled(!running && _doctor);
 }
