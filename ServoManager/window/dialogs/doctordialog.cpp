@@ -14,6 +14,8 @@
 #include <QSaveFile>
 #include <QShortcut>
 #include <QStyle>
+#include <QStyledItemDelegate>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -61,13 +63,56 @@ QString servoText(const FoundServo& servo)
         .arg(protocolText(servo.protocol));
 }
 
+// Long findings and fixes (a command, a udev rule) wrap in their column instead of being cut:
+// a row is as tall as its text needs at the column's width.
+class WrappingDelegate : public QStyledItemDelegate
+{
+public:
+    explicit WrappingDelegate(QTreeWidget* tree) : QStyledItemDelegate(tree), _tree(tree) {}
+
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        QSize size = QStyledItemDelegate::sizeHint(option, index);
+        if (index.column() != TextColumn)
+            return size;
+        QStyleOptionViewItem item(option);
+        initStyleOption(&item, index);
+        // The text's room as the style lays the cell out, less the margins it draws text within.
+        item.rect = QRect(0, 0, _tree->header()->sectionSize(TextColumn), size.height());
+        const QStyle* style = _tree->style();
+        const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, &item, _tree) + 1;
+        const int width = std::max(
+            style->subElementRect(QStyle::SE_ItemViewItemText, &item, _tree).width() - 2 * margin, 1);
+        const QRect text = item.fontMetrics.boundingRect(QRect(0, 0, width, 0), Qt::TextWordWrap, item.text);
+        size.setHeight(std::max(size.height(), text.height() + 2 * margin));
+        return size;
+    }
+
+private:
+    QTreeWidget* _tree;
+};
+
 } // namespace
 
 DoctorDialog::DoctorDialog(QWidget* parent) : QDialog(parent), ui(new Ui::DoctorDialog)
 {
     ui->setupUi(this);
     ui->connectButton->hide();
-    ui->findingsTree->header()->setSectionResizeMode(TextColumn, QHeaderView::Stretch);
+    QTreeWidget* tree = ui->findingsTree;
+    tree->header()->setSectionResizeMode(TextColumn, QHeaderView::Stretch);
+    tree->setTextElideMode(Qt::ElideNone);
+    tree->setItemDelegate(new WrappingDelegate(tree));
+    // A wider or narrower text column (a scroll bar that comes, a resized dialog) wraps its rows
+    // anew, once the layout has settled.
+    _relayout = new QTimer(tree);
+    _relayout->setSingleShot(true);
+    connect(_relayout, &QTimer::timeout, tree, &QTreeWidget::doItemsLayout);
+    // Not through this dialog: the header resizes its sections while the dialog is taken down.
+    connect(tree->header(), &QHeaderView::sectionResized, _relayout, [timer = _relayout](int column) {
+        if (column == TextColumn)
+            timer->start();
+    });
+
     connect(ui->runButton, &QPushButton::clicked, this, [this] { isRunning() ? stop() : run(); });
     connect(ui->closeButton, &QPushButton::clicked, this, &QDialog::reject);
     connect(ui->copyButton, &QPushButton::clicked, this, &DoctorDialog::copyReport);
@@ -171,6 +216,7 @@ void DoctorDialog::addFinding(const DoctorFinding& finding)
     ui->findingsTree->resizeColumnToContents(VerdictColumn);
     ui->findingsTree->resizeColumnToContents(CheckColumn);
     ui->findingsTree->scrollToItem(item);
+    _relayout->start();
 }
 
 void DoctorDialog::showProgress(int done, int total, const QString& step)

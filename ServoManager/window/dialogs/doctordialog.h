@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 
+class QTimer;
 class QTreeWidgetItem;
 
 namespace Ui {
@@ -67,4 +68,5 @@ private:
     Ui::DoctorDialog* ui;
     std::function<void(DoctorPlan&)> _adjust;
     std::unique_ptr<BusDoctor> _doctor;
+    QTimer* _relayout; // the findings' rows wrapped again to the text column's width
 };
