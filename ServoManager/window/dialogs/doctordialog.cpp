@@ -162,6 +162,7 @@ void DoctorDialog::run()
     showMessage(QString(), false);
     if (plan.portName.isEmpty()) {
         _doctor.reset();
+        showRunning(false);
         showMessage(tr("No serial port is chosen: choose one in Settings, then run the diagnosis again."),
                     true);
         return;
