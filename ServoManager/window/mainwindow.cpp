@@ -13,6 +13,7 @@
 #include "window/controllers/connectioncontrol.h"
 #include "window/controllers/connectionreports.h"
 #include "window/controllers/dockfitter.h"
+#include "window/controllers/doctorcontrol.h"
 #include "window/controllers/maintenancerequests.h"
 #include "window/controllers/recordingcontrol.h"
 #include "window/controllers/servofollower.h"
@@ -130,6 +131,9 @@ void MainWindow::initToolBarConnections()
     connect(_searchDialog.get(), &SearchDialog::updateProtocol, _settingsDialog.get(),
             &SettingsDialog::on_updateProtocol);
     connect(_searchDialog.get(), &SearchDialog::updateId, _servoIdSpinBox, &QSpinBox::setValue);
+    _doctor = new DoctorControl({this, ui->actionDiagnose, ui->actionConnect, _settingsDialog.get(),
+                                 _servoIdSpinBox, [this] { _session->releasePort(); }});
+    connect(_searchDialog.get(), &SearchDialog::diagnoseRequested, _doctor, &DoctorControl::diagnose);
 }
 
 void MainWindow::setScreenRect()
@@ -164,8 +168,8 @@ void MainWindow::initSession()
          _toolBar,
          ui->actionDisconnect,
          ui->actionRecord,
-         {ui->actionConnect, ui->actionSettings, ui->actionSearch, ui->numberServosAction, ui->actionReboot,
-          ui->actionReset},
+         {ui->actionConnect, ui->actionSettings, ui->actionSearch, ui->actionDiagnose, ui->numberServosAction,
+          ui->actionReboot, ui->actionReset},
          {ui->actionSaveConfiguration, ui->actionCompareConfiguration},
          {ui->editView, ui->registerView, ui->controlTableView},
          [this] { return sessionTarget(); },
@@ -174,8 +178,8 @@ void MainWindow::initSession()
     connect(_session.get(), &ServoSession::opened, ui->registerView, &RegisterView::connected);
     ui->controlTableView->follow(_session.get(),
                                  [this] { return _connection->isConnected() ? _session->scheduler() : nullptr; });
-    new ConnectionReports(_session.get(),
-                          {this, ui->actionDisconnect, [this] { offerSearch(); }, messageBoxes()});
+    new ConnectionReports(_session.get(), {this, ui->actionDisconnect, [this] { offerSearch(); },
+                                           [this] { _doctor->diagnose(); }, messageBoxes()});
 }
 
 void MainWindow::on_actionConnect_triggered()

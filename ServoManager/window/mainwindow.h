@@ -14,6 +14,7 @@ class BusControl;
 class ConfigurationDialog;
 class ConnectionControl;
 class DockFitter;
+class DoctorControl;
 class MaintenanceRequests;
 class ModelsDialog;
 class CsvRecorder;
@@ -129,4 +130,5 @@ private:
     BusControl* _bus = nullptr;
     MaintenanceRequests* _maintenance = nullptr;
     DockFitter* _dockFitter = nullptr;
+    DoctorControl* _doctor = nullptr;
 };

@@ -26,8 +26,9 @@ ConnectionReports::ConnectionReports(ServoSession* session, Window window)
 void ConnectionReports::identificationFailed(int id, FailureKind kind)
 {
     _window.disconnect->trigger();
-    // The id, rate or protocol may be other than the settings say: a search finds out.
-    showWithOffer(
+    // The id, rate or protocol may be other than the settings say: a search finds out, and the
+    // doctor also looks at the port, the adapter and the line.
+    showWithOffers(
         _window.window, QMessageBox::Critical, tr("Error"),
         (kind == FailureKind::Timeout
              ? tr("No answer from servo id %1 at %2 baud in Protocol %3 on %4 (%5).")
@@ -35,8 +36,10 @@ void ConnectionReports::identificationFailed(int id, FailureKind kind)
                 .arg(id)
                 .arg(_session->baudRate())
                 .arg(protocolText(_session->protocol()), _session->portName(), failureKindText(kind)) +
-            QLatin1Char('\n') + tr("Search the port for servos at other ids, rates and protocols?"),
-        tr("Search…"), _window.offerSearch);
+            QLatin1Char('\n') +
+            tr("Search the port for servos at other ids, rates and protocols, or diagnose why nothing "
+               "answers?"),
+        {{tr("Search…"), _window.offerSearch}, {tr("Diagnose…"), _window.offerDiagnosis}});
 }
 
 void ConnectionReports::portFailed(const QString& error)

@@ -26,6 +26,7 @@ public:
         QWidget* window;     // parent of the box that offers a search
         QAction* disconnect; // ends the connection, and everything that shows it
         std::function<void()> offerSearch;
+        std::function<void()> offerDiagnosis;
         ShowMessage showMessage;
     };
 

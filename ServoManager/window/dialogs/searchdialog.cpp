@@ -6,6 +6,7 @@
 #include "core/transport/portdiagnostics.h"
 #include "core/transport/serialhelper.h"
 #include "ui_searchdialog.h"
+#include "window/dialogs/offer.h"
 
 #include <serialportitem.h>
 
@@ -382,7 +383,21 @@ void SearchDialog::scan()
                                     QMessageBox::Ok, this);
         box->setAttribute(Qt::WA_DeleteOnClose);
         box->open();
+    } else if (!stopped && search.found().isEmpty()) {
+        offerDiagnosis(portName);
     }
+}
+
+void SearchDialog::offerDiagnosis(const QString& portName)
+{
+    // Nothing at any id, rate or protocol searched: the cause may lie before the servos.
+    showWithOffer(this, QMessageBox::Information, tr("No servo found"),
+                  tr("No servo answered on %1 at the rates searched.").arg(portName) + QLatin1Char('\n') +
+                      tr("Diagnose the port, the adapter and the bus for why?"),
+                  tr("Diagnose…"), [this] {
+                      hide(); // the doctor takes the port
+                      emit diagnoseRequested();
+                  });
 }
 
 void SearchDialog::addServo(const FoundServo& servo, const QString& portName)

@@ -62,6 +62,8 @@ signals:
     void addToBus(int id, int baudRate, int modelNumber, int firmware, int protocol);
     // The port the chosen servo was found on.
     void updatePortName(const QString& portName);
+    // A scan found nothing and the user asks why.
+    void diagnoseRequested();
 
 public slots:
     void select();
@@ -81,6 +83,7 @@ private:
     void fitColumns();
     void showProgress(int made, int total, qint64 leftMs);
     bool scanStillShown() const;
+    void offerDiagnosis(const QString& portName);
 
     Ui::SearchDialog* ui;
     std::shared_ptr<SerialHelper> _serialHelper;
