@@ -104,6 +104,24 @@ private slots:
             QVERIFY2(found.first().contains(part), qPrintable(found.first()));
     }
 
+    // A simulator running as a program of its own keeps its line's device open as well as the far
+    // end: it is the line, not another program using the port.
+    void simulatorIsNotAnotherProgram()
+    {
+        QProcess simulator;
+        simulator.start(VSM_SIMULATOR_PATH, {"--id", "1"});
+        QVERIFY(simulator.waitForStarted(10000));
+        QTRY_VERIFY_WITH_TIMEOUT(simulator.canReadLine(), 30000);
+        const QString device = QString::fromLocal8Bit(simulator.readLine()).trimmed();
+        QVERIFY2(device.startsWith("/dev/pts/"), qPrintable(device));
+        const QStringList found = problems(checkPort(device));
+        const auto holders = processesHolding(device);
+        simulator.terminate();
+        QVERIFY(simulator.waitForFinished(10000));
+        QVERIFY2(found.isEmpty(), qPrintable(found.join('\n')));
+        QVERIFY(holders.isEmpty());
+    }
+
     // The adapter's latency timer: too long is a problem with the commands that fix it.
     void latency_data()
     {

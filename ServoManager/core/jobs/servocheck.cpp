@@ -109,9 +109,8 @@ QList<DoctorFinding> checkServo(int id, const std::shared_ptr<const ModelDescrip
     if (const auto delay = physicalOf(catalogue, QStringLiteral("returnDelay"), table);
         delay && *delay >= noticeableDelayUs) {
         // The time the shortest exchange (a read of one byte) takes on the line, for scale.
-        const double lineUs = linetime::bytesUs(linetime::readRequestBytes(BusProtocol::Two) +
-                                                    linetime::readAnswerBytes(BusProtocol::Two, 1),
-                                                baudRate);
+        const double lineUs = linetime::bytesUs(
+            linetime::readRequestBytes(protocol) + linetime::readAnswerBytes(protocol, 1), baudRate);
         findings << DoctorFinding{
             tr("Return delay of servo %1").arg(id), DoctorFinding::Verdict::Note,
             tr("Servo %1 waits %2 µs before each answer: %3 % more than a short read "

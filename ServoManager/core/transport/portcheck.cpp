@@ -126,10 +126,39 @@ bool mayReadAndWrite(const FileAccess& file, uid_t user, const QList<gid_t>& gro
     return (file.mode & both) == both;
 }
 
+// The number of a pseudo-terminal's device (/dev/pts/N); -1 for any other device.
+int pseudoTerminalIndex(const QString& device)
+{
+    static const QString prefix = QStringLiteral("/dev/pts/");
+    bool number = false;
+    const int index = device.startsWith(prefix) ? device.mid(prefix.size()).toInt(&number) : -1;
+    return number ? index : -1;
+}
+
+// Whether a process holds the master side of pseudo-terminal `index`: the far end of its line (a
+// simulator), which keeps the device open too so that the line stays up.
+bool holdsMasterOf(qint64 pid, int index)
+{
+    const QString fds = QStringLiteral("/proc/%1/fd/").arg(pid);
+    for (const QFileInfo& fd : QDir(fds).entryInfoList(QDir::System | QDir::NoDotAndDotDot)) {
+        if (!fd.symLinkTarget().endsWith(QLatin1String("ptmx")))
+            continue;
+        QFile info(QStringLiteral("/proc/%1/fdinfo/%2").arg(pid).arg(fd.fileName()));
+        if (!info.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray& line : info.readAll().split('\n')) {
+            if (line.startsWith("tty-index:") && line.mid(10).trimmed().toInt() == index)
+                return true;
+        }
+    }
+    return false;
+}
+
 QList<QPair<qint64, QString>> processesHolding(const QString& devicePath)
 {
     QList<QPair<qint64, QString>> holders;
     const QString device = QFileInfo(devicePath).canonicalFilePath();
+    const int ptyIndex = pseudoTerminalIndex(device);
     const QStringList pids = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString& entry : pids) {
         bool number = false;
@@ -140,7 +169,8 @@ QList<QPair<qint64, QString>> processesHolding(const QString& devicePath)
         const QDir fds(QStringLiteral("/proc/%1/fd").arg(pid));
         for (const QFileInfo& fd : fds.entryInfoList(QDir::System | QDir::NoDotAndDotDot)) {
             if (fd.symLinkTarget() == device) {
-                holders.append({pid, processName(pid)});
+                if (ptyIndex < 0 || !holdsMasterOf(pid, ptyIndex))
+                    holders.append({pid, processName(pid)});
                 break;
             }
         }
