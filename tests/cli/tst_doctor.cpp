@@ -2,10 +2,11 @@
 // holds and on one that is not there; its verdicts, its exit status, the JSON report agreeing with
 // that status, and Ctrl+C still giving the report so far.
 #include <cliprocess.h>
-#include <servosimulator.h>
+#include <ptypair.h>
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -24,8 +25,16 @@ private slots:
     void initTestCase()
     {
         QVERIFY(_home.isValid());
-        QString error;
-        QVERIFY2(_heldLine.start(&error), qPrintable(error));
+        QVERIFY2(_line.isOpen(), qPrintable(_line.errorString()));
+        // Another program with the port as its standard input, as a terminal program has it.
+        _holder.setStandardInputFile(_line.slavePath());
+        _holder.start(QStringLiteral("sleep"), {QStringLiteral("600")});
+        QVERIFY(_holder.waitForStarted(10000));
+    }
+    void cleanupTestCase()
+    {
+        _holder.kill();
+        _holder.waitForFinished(10000);
     }
     void verdicts_data();
     void verdicts();
@@ -34,12 +43,13 @@ private slots:
 private:
     CliRun run(QStringList arguments)
     {
-        arguments.replaceInStrings(QStringLiteral("@held"), _heldLine.devicePath());
+        arguments.replaceInStrings(QStringLiteral("@held"), _line.slavePath());
         return runCli(QStringLiteral(VSM_CLI_PATH), _home.path(), arguments);
     }
 
     QTemporaryDir _home;
-    servosim::ServoSimulator _heldLine; // its port is open in this process
+    PtyPair _line;    // this process is the far end of the line
+    QProcess _holder; // and another program holds the port
 };
 
 void TestDoctor::verdicts_data()
@@ -64,10 +74,9 @@ void TestDoctor::verdicts_data()
                                   << QStringList{"[PROBLEM] Port: /dev/ttyNoSuchAdapter",
                                                  "The port cannot be opened."}
                                   << QStringList{"No servo answered."};
-    // This test keeps the line of its own simulated servos open, as another program would.
     QTest::newRow("held by another program")
         << QStringList{"--port", "@held", "doctor"} + narrow << 4
-        << QStringList{"[PROBLEM] Other programs:", "cli_tst_doctor"} << QStringList{"[ok] Servo "};
+        << QStringList{"[PROBLEM] Other programs:", "is open in sleep"} << QStringList{"[ok] Servo "};
     // The command's own --port goes before the stored or simulated one.
     QTest::newRow("the command's own port")
         << QStringList{"--simulate", "doctor", "--port", "/dev/ttyNoSuchAdapter"} + narrow << 4
