@@ -93,6 +93,11 @@ private slots:
         QTest::newRow("status return level 0")
             << "silent" << QStringList{"Status return level of servo 1"} << "answers pings but no read"
             << "Write 2 to its status return level (address 68)" << int(DoctorReport::ProblemFound);
+        // In Protocol 1 a ping carries no model number, and the read that would tell goes unanswered.
+        QTest::newRow("status return level 0, Protocol 1")
+            << "silent1" << QStringList{"Settings", "Status return level of servo 1"}
+            << "Servo 1 (model unknown) answers at 1,000,000 baud in Protocol 1"
+            << "Write 2 to its status return level: the servo carries" << int(DoctorReport::ProblemFound);
         QTest::newRow("another rate and protocol")
             << "elsewhere" << QStringList{"Settings"}
             << "Nothing answers at 1,000,000 baud in Protocol 2, where the settings point; servo 1 answers "
@@ -123,6 +128,10 @@ private slots:
         options.allowSharedIds = trouble == "shared";
         options.ids = trouble == "shared" ? QList<int>{1, 1} : QList<int>{1};
         options.supplyVoltage = trouble == "supply" ? 4.0 : 0;
+        if (trouble == "silent1") {
+            options.description = builtInModel("ax12");
+            options.protocol = 1;
+        }
         if (trouble == "elsewhere") {
             options.description = builtInModel("ax12");
             options.protocol = 1;
@@ -132,8 +141,8 @@ private slots:
         QString error;
         QVERIFY2(simulator.start(&error), qPrintable(error));
         simulator.setSilent(trouble == "absent");
-        if (trouble == "silent") {
-            const ModelEntry* level = builtInModel("xl430")->entryWithRole("statusReturnLevel");
+        if (trouble.startsWith("silent")) {
+            const ModelEntry* level = options.description->entryWithRole("statusReturnLevel");
             QVERIFY(level);
             simulator.setRegisters(1, level->address, QByteArray(1, '\0'));
         }
@@ -161,8 +170,8 @@ private slots:
             QVERIFY2(text.contains("nothing wrong"), qPrintable(text));
 
         // Only the servo that sits elsewhere is offered, with its own settings.
-        QCOMPARE(report.elsewhere.has_value(), trouble == "elsewhere");
-        if (report.elsewhere) {
+        QCOMPARE(report.elsewhere.has_value(), trouble == "elsewhere" || trouble == "silent1");
+        if (trouble == "elsewhere") {
             QCOMPARE(report.elsewhere->baudRate, 57600);
             QCOMPARE(report.elsewhere->protocol, BusProtocol::One);
             QCOMPARE(report.elsewhere->id, 1);
