@@ -177,6 +177,7 @@ void BusDoctor::lineChecked()
         add({tr("Opening the port"), Verdict::Problem,
              tr("%1 cannot be opened: %2.").arg(_plan.portName, line.openError),
              tr("Check that the adapter is plugged in and that no other program uses it.")});
+        _report.portFailed = true;
         _steps.clear();
         next();
         return;
