@@ -12,6 +12,7 @@ namespace {
 // the far end of a pseudo-terminal back longer, so the window is never shorter than this.
 constexpr int shortestEchoWindowMs = 150;
 constexpr uint8_t probeId = 252;
+constexpr int settleMs = 50;
 
 } // namespace
 
@@ -61,10 +62,17 @@ void LineCheck::start()
     _port.setParity(QSerialPort::NoParity);
     _port.setStopBits(QSerialPort::OneStop);
     _port.setFlowControl(QSerialPort::NoFlowControl);
-    _port.clear(QSerialPort::Input); // what lay in the buffer before we listened is not the line's now
+    // An adapter may hand on a byte or two as its line settles after opening: what comes before
+    // the window is not the line's doing.
     _timer.disconnect();
-    connect(&_timer, &QTimer::timeout, this, &LineCheck::quietWindowEnded);
-    _timer.start(_quietWindowMs);
+    connect(&_timer, &QTimer::timeout, this, [this] {
+        _port.clear(QSerialPort::Input);
+        _received.clear();
+        _timer.disconnect();
+        connect(&_timer, &QTimer::timeout, this, &LineCheck::quietWindowEnded);
+        _timer.start(_quietWindowMs);
+    });
+    _timer.start(settleMs);
 }
 
 void LineCheck::stop()
