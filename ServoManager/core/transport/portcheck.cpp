@@ -126,6 +126,8 @@ bool mayReadAndWrite(const FileAccess& file, uid_t user, const QList<gid_t>& gro
     return (file.mode & both) == both;
 }
 
+namespace {
+
 // The number of a pseudo-terminal's device (/dev/pts/N); -1 for any other device.
 int pseudoTerminalIndex(const QString& device)
 {
@@ -153,6 +155,8 @@ bool holdsMasterOf(qint64 pid, int index)
     }
     return false;
 }
+
+} // namespace
 
 QList<QPair<qint64, QString>> processesHolding(const QString& devicePath)
 {
@@ -229,7 +233,7 @@ DoctorFinding latencyFinding(const PortLatency& latency)
     QString text = portLatencyText(latency);
     // The settings dialog's line names itself; a verdict's check already does.
     const QString named = QCoreApplication::translate("PortLatency", "Latency: ");
-    if (text.startsWith(named)) {
+    if (text.startsWith(named) && text.size() > named.size()) {
         text.remove(0, named.size());
         text[0] = text[0].toUpper();
     }
