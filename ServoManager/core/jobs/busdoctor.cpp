@@ -182,7 +182,6 @@ void BusDoctor::lineChecked()
         next();
         return;
     }
-    _report.portOpened = true;
     if (_report.stopped) {
         next();
         return;

@@ -52,7 +52,6 @@ struct DoctorReport
     QString portName;
     QList<DoctorFinding> findings;
     QList<FoundServo> servos;
-    bool portOpened = false;
     bool portFailed = false; // it could not be opened, or failed meanwhile
     bool stopped = false;    // the user stopped it before the end
     QList<int> collidedIds;  // ids whose answers arrive corrupt every time: two servos share them
